@@ -1,0 +1,39 @@
+#include "core/pump.h"
+
+#include <cstring>
+
+namespace {
+
+std::shared_ptr<PumpProvider> gPump;
+
+}  // namespace
+
+std::shared_ptr<PumpProvider> SetPumpProvider(std::shared_ptr<PumpProvider> provider) {
+    auto old = gPump;
+    gPump = std::move(provider);
+    return old;
+}
+
+bool PumpPendingMessages() {
+    return gPump ? gPump->PumpUntilEscape() : false;
+}
+
+int32_t CaptureYieldPump(int32_t) {
+    if (gPump) gPump->PumpAll();
+    return 1;
+}
+
+void AddDefaultExtension(char* path, size_t capacity, const char* ext) {
+    if (!path || !ext || std::strchr(path, '.')) return;
+    size_t len = std::strlen(path);
+    size_t extLen = std::strlen(ext);
+    if (len + 1 + extLen + 1 > capacity) return;
+    path[len] = '.';
+    std::memcpy(path + len + 1, ext, extLen + 1);
+}
+
+void AddDefaultExtension(std::string& path, const char* ext) {
+    if (path.find('.') != std::string::npos) return;
+    path += '.';
+    path += ext;
+}

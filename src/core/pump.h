@@ -1,0 +1,30 @@
+// The message pumps that long operations call between units of work, and the file-name helper
+// every file dialog applies.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Empties the user-interface thread's pending input. The desktop program installs a Qt pump;
+// without one nothing is pending.
+class PumpProvider {
+  public:
+    virtual ~PumpProvider() = default;
+    // Dispatches pending messages until an Escape key press; that press and everything queued
+    // after it are dropped. True when Escape was seen.
+    virtual bool PumpUntilEscape() = 0;
+    // Dispatches every pending message.
+    virtual void PumpAll() = 0;
+};
+
+std::shared_ptr<PumpProvider> SetPumpProvider(std::shared_ptr<PumpProvider> provider);
+
+bool PumpPendingMessages();
+int32_t CaptureYieldPump(int32_t unused);
+
+// Appends "." and ext when path holds no "." anywhere. The buffer form never writes past capacity
+// (a name that would not fit is left as it is).
+void AddDefaultExtension(char* path, size_t capacity, const char* ext);
+void AddDefaultExtension(std::string& path, const char* ext);

@@ -1,0 +1,119 @@
+// Plain stand-ins for the Windows types the system passes around: bitmap and wave format
+// headers laid out exactly as they are stored in files, FOURCC codes, opaque window handles
+// and the message-box constants.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+using FOURCC = uint32_t;
+
+constexpr FOURCC mmioFOURCC(char a, char b, char c, char d) {
+    return static_cast<uint32_t>(static_cast<uint8_t>(a)) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(b)) << 8) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(c)) << 16) |
+           (static_cast<uint32_t>(static_cast<uint8_t>(d)) << 24);
+}
+
+// The FOURCC of a four-character literal such as "MJPG".
+constexpr FOURCC FourCC(const char (&s)[5]) {
+    return mmioFOURCC(s[0], s[1], s[2], s[3]);
+}
+
+// A window, device context or other user-interface object, opaque below the GUI layer.
+using HWND = void*;
+using HDC = void*;
+
+#pragma pack(push, 1)
+struct BITMAPFILEHEADER {
+    uint16_t bfType;
+    uint32_t bfSize;
+    uint16_t bfReserved1;
+    uint16_t bfReserved2;
+    uint32_t bfOffBits;
+};
+
+struct BITMAPINFOHEADER {
+    uint32_t biSize;
+    int32_t biWidth;
+    int32_t biHeight;
+    uint16_t biPlanes;
+    uint16_t biBitCount;
+    uint32_t biCompression;
+    uint32_t biSizeImage;
+    int32_t biXPelsPerMeter;
+    int32_t biYPelsPerMeter;
+    uint32_t biClrUsed;
+    uint32_t biClrImportant;
+};
+
+struct BITMAPCOREHEADER {
+    uint32_t bcSize;
+    uint16_t bcWidth;
+    uint16_t bcHeight;
+    uint16_t bcPlanes;
+    uint16_t bcBitCount;
+};
+
+struct RGBQUAD {
+    uint8_t rgbBlue;
+    uint8_t rgbGreen;
+    uint8_t rgbRed;
+    uint8_t rgbReserved;
+};
+
+// The 16-byte PCM wave format (WAVEFORMAT plus wBitsPerSample).
+struct PCMWAVEFORMAT {
+    uint16_t wFormatTag;
+    uint16_t nChannels;
+    uint32_t nSamplesPerSec;
+    uint32_t nAvgBytesPerSec;
+    uint16_t nBlockAlign;
+    uint16_t wBitsPerSample;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(BITMAPFILEHEADER) == 14);
+static_assert(sizeof(BITMAPINFOHEADER) == 40);
+static_assert(sizeof(BITMAPCOREHEADER) == 12);
+static_assert(sizeof(PCMWAVEFORMAT) == 16);
+
+constexpr uint32_t BI_RGB = 0;
+
+// MessageBoxA styles and results.
+constexpr unsigned MB_OK = 0x0;
+constexpr unsigned MB_OKCANCEL = 0x1;
+constexpr unsigned MB_YESNO = 0x4;
+constexpr unsigned MB_ICONQUESTION = 0x20;
+constexpr unsigned MB_ICONEXCLAMATION = 0x30;
+constexpr unsigned MB_ICONINFORMATION = 0x40;
+constexpr unsigned MB_TYPEMASK = 0xF;
+constexpr unsigned MB_ICONMASK = 0xF0;
+
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+// Reads a little-endian 16- or 32-bit value from a byte buffer.
+inline uint16_t ReadLE16(const void* p) {
+    const auto* b = static_cast<const uint8_t*>(p);
+    return static_cast<uint16_t>(b[0] | (b[1] << 8));
+}
+inline uint32_t ReadLE32(const void* p) {
+    const auto* b = static_cast<const uint8_t*>(p);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+}
+inline void WriteLE16(void* p, uint16_t v) {
+    auto* b = static_cast<uint8_t*>(p);
+    b[0] = static_cast<uint8_t>(v);
+    b[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void WriteLE32(void* p, uint32_t v) {
+    auto* b = static_cast<uint8_t*>(p);
+    b[0] = static_cast<uint8_t>(v);
+    b[1] = static_cast<uint8_t>(v >> 8);
+    b[2] = static_cast<uint8_t>(v >> 16);
+    b[3] = static_cast<uint8_t>(v >> 24);
+}

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# quillory-cli settings: a first run prints the initial record and saves it; the next run reads it back.
+set -euo pipefail
+CLI=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+export QUILLORY_REGISTRY="$work/cfg/registry.reg"
+
+"$CLI" settings --save >first.txt 2>first.err
+grep -qx 'Arate=0' first.txt
+grep -qx 'cellW=80' first.txt
+grep -qx 'HelpFile=' first.txt
+grep -qx 'previewRate=250' first.txt
+[ "$(head -1 first.txt)" = "LogFileName=" ]
+[ "$(tail -1 first.txt)" = "Color=0" ]
+[ "$(wc -l <first.txt)" -eq 35 ]
+grep -q '"HelpFile"="\*"' cfg/registry.reg
+
+"$CLI" settings >second.txt 2>second.err
+grep -qx 'Arate=0' second.txt
+grep -qx 'cellW=80' second.txt
+grep -qx 'SSdisable=1' second.txt
+grep -qx "HelpFile=$work/Quillory.hlp" second.txt
+grep -q '^Notify: Default Location For Help File$' second.err
+
+# A stored angle of 725 goes back as 5.
+sed -i 's/"angJogPlay"="0"/"angJogPlay"="725"/' cfg/registry.reg
+"$CLI" settings --save >/dev/null 2>&1
+grep -q '"angJogPlay"="5"' cfg/registry.reg
+
+# Garbage in the file: no crash, defaults, and the damaged file is kept aside on the next save.
+head -c 3000 /dev/urandom >cfg/registry.reg
+"$CLI" settings --save >third.txt 2>/dev/null
+grep -qx 'cellW=80' third.txt
+ls cfg/registry.reg.damaged-* >/dev/null
+echo ok

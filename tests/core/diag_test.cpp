@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/diag.h"
+#include "support/scripted.h"
+
+TEST(Mystrlen, CountsUpToAThousand) {
+    LogCapture log;
+    EXPECT_EQ(Mystrlen(nullptr), 0);
+    EXPECT_TRUE(log.contains("ERROR Mystrlen - ss==0"));
+    EXPECT_EQ(Mystrlen(""), 0);
+    EXPECT_EQ(Mystrlen("abc"), 3);
+    std::string longText(1500, 'x');
+    EXPECT_EQ(Mystrlen(longText.c_str()), 1000);
+}
+
+TEST(NotifyBoxes, StylesCaptionsAndAnswers) {
+    ScopedBoxes boxes;
+    HWND owner = reinterpret_cast<HWND>(0x1234);
+    HWND previous = SetMessageOwner(owner);
+
+    NotifyBox("value %ld", 42L);
+    ASSERT_EQ(boxes->shown.size(), 1u);
+    EXPECT_EQ(boxes->shown[0].text, "value 42");
+    EXPECT_EQ(boxes->shown[0].caption, "Notify");
+    EXPECT_EQ(boxes->shown[0].style, MB_OK | MB_ICONEXCLAMATION);
+    EXPECT_EQ(boxes->shown[0].owner, owner);
+
+    boxes->answers = {IDYES, IDNO};
+    EXPECT_EQ(NotifyYesNo("q"), 1);
+    EXPECT_EQ(NotifyYesNo("q"), 0);
+    EXPECT_EQ(boxes->shown.back().style, MB_YESNO | MB_ICONQUESTION);
+
+    boxes->answers = {IDOK, IDCANCEL};
+    EXPECT_EQ(NotifyOkCancel("c"), 1);
+    EXPECT_EQ(NotifyOkCancel("c"), 0);
+    EXPECT_EQ(boxes->shown.back().style, MB_OKCANCEL | MB_ICONEXCLAMATION);
+    SetMessageOwner(previous);
+}
+
+TEST(NotifyBoxes, BoxThatCannotBeShownRetriesWithoutOwnerThenFallsBack) {
+    ScopedBoxes boxes;
+    HWND previous = SetMessageOwner(reinterpret_cast<HWND>(0x99));
+
+    boxes->answers = {0, IDNO};
+    EXPECT_EQ(NotifyYesNo("Remember?"), 0);
+    ASSERT_EQ(boxes->shown.size(), 2u);
+    EXPECT_EQ(boxes->shown[1].owner, nullptr);
+    EXPECT_EQ(boxes->shown[1].text, "Remember?");
+
+    boxes->shown.clear();
+    boxes->answers = {0, 0, IDOK};
+    EXPECT_EQ(NotifyOkCancel("x"), IDOK);
+    ASSERT_EQ(boxes->shown.size(), 3u);
+    EXPECT_EQ(boxes->shown[2].text, "???");
+    EXPECT_EQ(boxes->shown[2].style, MB_OK | MB_ICONEXCLAMATION);
+
+    boxes->shown.clear();
+    boxes->answers = {0};
+    EXPECT_EQ(NotifyBox("no retry"), 0);
+    EXPECT_EQ(boxes->shown.size(), 1u);
+    SetMessageOwner(previous);
+}
+
+TEST(NotifyBoxes, LongMessagesAreCutAtTheLimit) {
+    ScopedBoxes boxes;
+    std::string huge(5000, 'y');
+    NotifyBox("%s", huge.c_str());
+    EXPECT_EQ(boxes->shown[0].text.size(), static_cast<size_t>(kMessageLimit - 1));
+}
+
+TEST(DebugLogFile, IsSilentWithoutSinkAndFormatsLines) {
+    // With no sink and no QUILLORY_LOG (ctest leaves it unset) nothing is written anywhere.
+    DebugLog("nothing %d", 1);
+    LogCapture log;
+    DebugLog("%ld: audio read error got:%ld, want:%ld", 3L, 10L, 20L);
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0], "3: audio read error got:10, want:20");
+}
+
+TEST(TextExtent, PacksHeightAndWidth) {
+    uint32_t e = MyGetTextExtent(nullptr, "abcd", 4);
+    EXPECT_EQ(e & 0xFFFF, 32u);
+    EXPECT_EQ(e >> 16, 16u);
+}

@@ -1,0 +1,203 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "core/settings.h"
+#include "support/scripted.h"
+
+namespace {
+
+// Each test gets its own registry file and a fresh record, and runs in its own working folder.
+class SettingsStore : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        file = dir.file("registry.reg");
+        RegistryUseFile(file);
+        ResetSettings();
+        oldCwd = std::filesystem::current_path();
+        std::filesystem::current_path(dir.path());
+    }
+    void TearDown() override {
+        std::filesystem::current_path(oldCwd);
+        RegistryUseFile("");
+        ResetSettings();
+    }
+    // Sets a value under the per-user key, the way another run would have left it.
+    void Store(const char* section, const char* name, const char* text, const char* user = "User") {
+        HKEY k = nullptr;
+        std::string path = std::string(kRootKeyPath) + "\\Users\\" + user + "\\" + section;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), &k, nullptr), ERROR_SUCCESS);
+        RegSetValueExA(k, name, REG_SZ, reinterpret_cast<const uint8_t*>(text),
+                       static_cast<uint32_t>(strlen(text)));
+        RegCloseKey(k);
+    }
+    std::string Stored(const char* section, const char* name) {
+        HKEY k = nullptr;
+        std::string path = std::string(kRootKeyPath) + "\\Users\\User\\" + section;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), &k) != ERROR_SUCCESS) return "<no key>";
+        char buf[256];
+        uint32_t size = sizeof buf;
+        LONG err = RegQueryValueExA(k, name, nullptr, reinterpret_cast<uint8_t*>(buf), &size);
+        RegCloseKey(k);
+        return err == ERROR_SUCCESS ? std::string(buf, size) : "<none>";
+    }
+
+    TempDir dir;
+    std::string file;
+    std::filesystem::path oldCwd;
+};
+
+}  // namespace
+
+TEST_F(SettingsStore, FirstRunStoresUserAndSavesTheInitialRecord) {
+    ScopedBoxes boxes;
+    LoadStartupSettings();
+    EXPECT_TRUE(boxes->shown.empty());
+    char user[100];
+    ASSERT_EQ(RegReadRootString("User", user), 1);
+    EXPECT_STREQ(user, "User");
+    EXPECT_EQ(gSettings.angJogPlay, 0);  // nothing loaded: the Initial column
+    EXPECT_EQ(gSettings.previewRate, 250);
+
+    ASSERT_EQ(RegSaveSettings(nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(Stored("Paths", "HelpFile"), "*");
+    EXPECT_EQ(Stored("Paths", "CapFile"), "*");
+    EXPECT_EQ(Stored("Paths", "ProjectFileName"), "<none>");
+    EXPECT_EQ(Stored("Paths", "LogFileName"), "<none>");
+    EXPECT_EQ(Stored("Settings", "SSdisable"), "<none>");
+    EXPECT_EQ(Stored("Capture", "Arate"), "0");
+    EXPECT_EQ(Stored("Titles", "FontName"), "<none>");  // empty: not written
+    EXPECT_EQ(Stored("ToolTips", "fontnameToolTips"), "Arial");
+
+    // The second run loads what the first one stored, and derives the help path.
+    RegistryUseFile(file);
+    ResetSettings();
+    LoadStartupSettings();
+    EXPECT_EQ(gSettings.Arate, 0);
+    EXPECT_EQ(gSettings.cellW, 80);
+    EXPECT_EQ(gSettings.previewRate, 250);
+    EXPECT_EQ(gSettings.SSdisable, 1);  // never written: Missing default
+    EXPECT_STREQ(gSettings.FontName, "Times New Roman");
+    std::string help = std::filesystem::current_path().string() + "/Quillory.hlp";
+    EXPECT_EQ(gSettings.HelpFile, help);
+    ASSERT_EQ(boxes->shown.size(), 1u);  // the help file is not there
+    EXPECT_EQ(boxes->shown[0].text,
+              "Default Location For Help File\n" + help +
+                  "\nDoes Not Exist\nGo to Registry and specify proper Help file name and "
+                  "location");
+}
+
+TEST_F(SettingsStore, MissingValuesTakeDefaultsAndOddTextReadsAsZero) {
+    ScopedBoxes boxes;
+    WriteWholeFile(dir.file("Quillory.hlp"), "help");
+    Store("Settings", "cellW", "abc");
+    Store("Settings", "cellH", "-7x");
+    Store("Paths", "CapFile", "*");
+    Store("Paths", "LastAVIfileName", std::string(300, 'a').c_str());  // too long for the 200-byte read
+    RegLoadSettings("User");
+    EXPECT_TRUE(boxes->shown.empty());  // the help file exists
+    EXPECT_EQ(gSettings.cellW, 0);
+    EXPECT_EQ(gSettings.cellH, -7);
+    EXPECT_EQ(gSettings.CapFile[0], '\0');
+    EXPECT_EQ(gSettings.LastAVIfileName[0], '\0');
+    EXPECT_EQ(gSettings.angJogPlay, 45);
+    EXPECT_EQ(gSettings.msPerFrame, 66667);
+    EXPECT_EQ(gSettings.Arate, 11025);
+    EXPECT_EQ(gSettings.Size, -108);
+    EXPECT_EQ(gSettings.Color, 65535);
+}
+
+TEST_F(SettingsStore, AnglesAreBroughtIntoRangeWhenSaved) {
+    const int cases[][2] = {{725, 5}, {-1, 359}, {360, 360}, {0, 0}, {361, 1}, {-360, 0}, {-721, 359}};
+    for (auto [in, out] : cases) {
+        gSettings.angJogPlay = in;
+        gSettings.angJogVCR = in;
+        ASSERT_EQ(RegSaveSettings(""), ERROR_SUCCESS);
+        EXPECT_EQ(gSettings.angJogPlay, out) << in;
+        EXPECT_EQ(Stored("Settings", "angJogVCR"), std::to_string(out)) << in;
+    }
+}
+
+TEST_F(SettingsStore, PathsFollowTheStarAndEmptyConventions) {
+    std::strcpy(gSettings.LastAVIfileName, "/clips/a.avi");
+    std::strcpy(gSettings.HelpFile, "Quillory.hlp");
+    ASSERT_EQ(RegSaveSettings(nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(Stored("Paths", "HelpFile"), "*");
+
+    gSettings.LastAVIfileName[0] = '\0';  // empty at shutdown: the stored one stays
+    std::strcpy(gSettings.HelpFile, "/opt/help/other.hlp");
+    ASSERT_EQ(RegSaveSettings(nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(Stored("Paths", "LastAVIfileName"), "/clips/a.avi");
+
+    ScopedBoxes boxes;
+    ResetSettings();
+    RegLoadSettings(nullptr);
+    EXPECT_STREQ(gSettings.HelpFile, "/opt/help/other.hlp");  // taken without a check
+    EXPECT_TRUE(boxes->shown.empty());
+}
+
+TEST_F(SettingsStore, UsersAreKeptApart) {
+    Store("Settings", "cellW", "120", "alice");
+    Store("Settings", "cellW", "64", "bob");
+    ScopedBoxes boxes;
+    RegLoadSettings("bob");
+    EXPECT_EQ(gSettings.cellW, 64);
+    RegLoadSettings("alice");
+    EXPECT_EQ(gSettings.cellW, 120);
+}
+
+TEST_F(SettingsStore, DamagedFileLoadsWhatItCanAndIsKeptAside) {
+    ScopedBoxes boxes;
+    const std::string good =
+        "Windows Registry Editor Version 5.00\n\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brellmont\\Quillory]\n\"User\"=\"User\"\n\n"
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brellmont\\Quillory\\Users\\User\\Settings]\n"
+        "\"cellW\"=\"96\"\n\"cellH\"=\"72";  // cut in the middle of a line
+    WriteWholeFile(file, good);
+    RegistryUseFile(file);
+    LoadStartupSettings();
+    EXPECT_EQ(gSettings.cellW, 96);
+    EXPECT_EQ(gSettings.cellH, 60);  // unreadable: Missing default
+    EXPECT_TRUE(RegistryFileWasDamaged());
+
+    ASSERT_EQ(RegSaveSettings(nullptr), ERROR_SUCCESS);
+    int aside = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename().string().rfind("registry.reg.damaged-", 0) == 0) {
+            aside++;
+            EXPECT_EQ(ReadWholeFile(e.path().string()), good);
+        }
+    EXPECT_EQ(aside, 1);
+
+    // Binary garbage: no crash, every value Missing.
+    std::string garbage;
+    for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 131 + 7) & 0xFF);
+    WriteWholeFile(file, garbage);
+    RegistryUseFile(file);
+    ResetSettings();
+    LoadStartupSettings();
+    EXPECT_EQ(gSettings.cellW, 80);
+    // The first run's write of the root value already set the garbage aside.
+    aside = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.path()))
+        aside += e.path().filename().string().rfind("registry.reg.damaged-", 0) == 0;
+    EXPECT_EQ(aside, 2);
+    EXPECT_FALSE(RegistryFileWasDamaged());
+}
+
+TEST_F(SettingsStore, TextSurvivesQuotesBackslashesAndControlCharacters) {
+    const std::string odd = "C:\\dir \"q\"\tend";
+    Store("Paths", "ProjectFileName", odd.c_str());
+    RegistryUseFile(file);  // read back from the file itself
+    EXPECT_EQ(Stored("Paths", "ProjectFileName"), odd);
+    EXPECT_NE(
+        ReadWholeFile(file).find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Brellmont\\Quillory\\Users\\User\\Paths]"),
+        std::string::npos);
+}
+
+TEST_F(SettingsStore, UnwritableFolderFailsTheSave) {
+    RegistryUseFile("/proc/quillory-no/registry.reg");
+    EXPECT_NE(RegSaveSettings(nullptr), ERROR_SUCCESS);
+}

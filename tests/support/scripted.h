@@ -1,0 +1,90 @@
+// Scripted providers for tests: message boxes that record what they were asked and answer from a
+// queue, a pump that delivers a queue of events, a log capture and a temporary folder.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/diag.h"
+#include "core/pump.h"
+
+struct ShownBox {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    unsigned style;
+};
+
+class ScriptedMessageBoxes : public MessageBoxProvider {
+  public:
+    // Answers are returned in order; 0 stands for a box that cannot be shown. When the queue
+    // is empty, boxes answer IDOK / IDYES.
+    std::deque<int> answers;
+    std::vector<ShownBox> shown;
+
+    int Show(HWND owner, const std::string& text, const std::string& caption, unsigned style) override;
+    std::vector<std::string> texts() const;
+    bool saw(const std::string& text) const;
+};
+
+// Installs scripted boxes for the life of the object and restores the previous provider.
+class ScopedBoxes {
+  public:
+    ScopedBoxes();
+    ~ScopedBoxes();
+    ScriptedMessageBoxes* operator->() { return boxes_.get(); }
+    ScriptedMessageBoxes& get() { return *boxes_; }
+
+  private:
+    std::shared_ptr<ScriptedMessageBoxes> boxes_;
+    std::shared_ptr<MessageBoxProvider> previous_;
+};
+
+// A queued user event: a handler to dispatch, or an Escape key press.
+struct ScriptedEvent {
+    bool escape = false;
+    std::function<void()> dispatch;
+};
+
+class ScriptedPump : public PumpProvider {
+  public:
+    std::deque<ScriptedEvent> queue;
+    // Called on every pump before the queue is emptied (a test can enqueue per frame).
+    std::function<void(ScriptedPump&)> beforeEachPump;
+    int pumps = 0;
+
+    bool PumpUntilEscape() override;
+    void PumpAll() override;
+    void click(std::function<void()> f) { queue.push_back({false, std::move(f)}); }
+    void escape() { queue.push_back({true, nullptr}); }
+};
+
+// Collects DebugLog lines while alive.
+class LogCapture {
+  public:
+    LogCapture();
+    ~LogCapture();
+    const std::vector<std::string>& lines() const { return lines_; }
+    bool contains(const std::string& text) const;
+
+  private:
+    std::vector<std::string> lines_;
+};
+
+// A fresh folder under the system's temporary folder, removed with its contents.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& content);

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Shared set-up of run.sh and test.sh: installs the Debian packages the project needs when any is
+# missing (quiet when nothing is), then configures and builds into build/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+  # toolchain
+  cmake ninja-build g++ pkg-config
+  # tests and benchmarks
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  # the desktop program and its platform stand-ins
+  qt6-base-dev qt6-multimedia-dev libgl-dev
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev
+  libcurl4-openssl-dev
+  # test peers: an independent AVI reader and writer, metric-compatible fonts, an SMTP server
+  ffmpeg fonts-liberation python3-aiosmtpd
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -qq
+  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+BUILD_DIR=${QUILLORY_BUILD_DIR:-build}
+if [ ! -f "$BUILD_DIR/build.ninja" ]; then
+  cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+fi
+cmake --build "$BUILD_DIR"
