@@ -5,6 +5,8 @@
 #include "core/settings.h"
 
 // Runs the start-up settings steps and prints the record; --save then runs the shutdown save.
+namespace {
+
 int CmdSettings(const Args& args) {
     bool save = false;
     for (const auto& a : args) {
@@ -25,3 +27,7 @@ int CmdSettings(const Args& args) {
     WrapupMemoryMonitor();
     return rc;
 }
+
+CommandRegistrar registrar("settings", CmdSettings, "[--save]");
+
+}  // namespace

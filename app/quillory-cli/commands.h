@@ -1,9 +1,21 @@
-// The subcommands of quillory-cli. Each takes the arguments after its name and returns the exit code.
+// The subcommands of quillory-cli. Each command file registers itself with a static
+// CommandRegistrar; the command takes the arguments after its name and returns the exit code.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
 using Args = std::vector<std::string>;
+using CommandFn = int (*)(const Args&);
 
-int CmdSettings(const Args& args);
+struct CommandInfo {
+    CommandFn run;
+    std::string usage;  // the arguments, for the usage text
+};
+
+std::map<std::string, CommandInfo>& Commands();
+
+struct CommandRegistrar {
+    CommandRegistrar(const char* name, CommandFn fn, const char* usage) { Commands()[name] = {fn, usage}; }
+};

@@ -1,19 +1,23 @@
 // quillory-cli: the headless companion of the studio (reports, project summaries, rendering,
 // the settings record). Boxes go to standard error as "Notify: TEXT"; questions are answered Yes.
 #include <cstdio>
-#include <cstring>
-#include <map>
 #include <memory>
 
 #include "commands.h"
 #include "core/diag.h"
 
+std::map<std::string, CommandInfo>& Commands() {
+    static std::map<std::string, CommandInfo> commands;
+    return commands;
+}
+
 namespace {
 
 void Usage() {
-    std::fprintf(stderr,
-                 "usage: quillory-cli --version\n"
-                 "       quillory-cli settings [--save]\n");
+    std::fprintf(stderr, "usage: quillory-cli --version\n");
+    for (const auto& [name, info] : Commands())
+        std::fprintf(stderr, "       quillory-cli %s%s%s\n", name.c_str(), info.usage.empty() ? "" : " ",
+                     info.usage.c_str());
 }
 
 }  // namespace
@@ -25,18 +29,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::string command = argv[1];
-    Args args(argv + 2, argv + argc);
     if (command == "--version") {
         std::printf("quillory-cli %s\n", QUILLORY_VERSION);
         return 0;
     }
-    static const std::map<std::string, int (*)(const Args&)> kCommands = {
-        {"settings", CmdSettings},
-    };
-    auto it = kCommands.find(command);
-    if (it == kCommands.end()) {
+    auto it = Commands().find(command);
+    if (it == Commands().end()) {
         Usage();
         return 2;
     }
-    return it->second(args);
+    return it->second.run(Args(argv + 2, argv + argc));
 }

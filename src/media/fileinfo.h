@@ -1,0 +1,19 @@
+// Reports about media files: the "Information" box and the shorter text used when mailing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/win/wintypes.h"
+
+extern int32_t gImageSize;        // pixel bytes of the BMP read last, or of the display format
+extern char gImageTimeStamp[31];  // from a 24-bit BMP, when it begins with "TS"
+
+int32_t IsAVIFile(const char* name);
+int32_t IsWAVEFile(const char* name);
+int32_t ReadBMPInfo(const char* name);
+// The text ShowFileInfo shows (display and stamp may be null; the size fix question is asked).
+std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char* stamp);
+void ShowFileInfo(HWND owner, const char* name, BITMAPINFOHEADER* display, const char* stamp);
+// A MyMalloc block of 4000 bytes holding the text, or null when name is not an AVI file.
+char* DescribeAVI(const char* name);

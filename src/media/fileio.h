@@ -1,0 +1,20 @@
+// The file layer every media read and write goes through: POSIX descriptors, transfers cut into
+// pieces of at most 30000 bytes. A handle of 0 means "no file"; descriptor 0 is never handed out.
+#pragma once
+
+#include <cstdint>
+
+constexpr int32_t kMaxTransfer = 30000;
+
+int32_t FileExists(const char* name);     // 1 when the file exists
+int32_t MyOpenRead(const char* name);     // read only; the handle, or 0
+int32_t MyCreateTrunc(const char* name);  // write, create or truncate; the handle, or 0
+int32_t MyOpenWrite(const char* name);    // write over in place, created when missing; the handle, or 0
+// Bytes delivered (fewer at the end of the file), or -1 when a piece fails.
+int32_t MyRead(int32_t handle, void* buffer, int32_t count);
+// The sum of what each piece wrote; 0 for a count of 0.
+int32_t MyWrite(int32_t handle, const void* buffer, int32_t count);
+int32_t MyClose(int32_t handle);
+int32_t MyTell(int32_t handle);
+int32_t MySeek(int32_t handle, int32_t position);  // absolute; returns 0
+int32_t MySkip(int32_t handle, int32_t count);     // forward from the current position; returns 0

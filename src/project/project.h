@@ -1,0 +1,121 @@
+// The one project of the process: the AVI list of its clips and the revision list laid over
+// ranges of project frames, with the title, underlay and colour-range records they carry.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "media/avilist.h"
+
+// Revision type codes (stored in project files) and frame-state bits.
+constexpr uint32_t kRevActivate = 0;
+constexpr uint32_t kRevInactivate = 1;
+constexpr uint32_t kRevTitle = 2;
+constexpr uint32_t kRevUnderlay = 4;
+constexpr uint32_t kRevDrop = 8;
+
+constexpr uint32_t kStateInactive = 1;
+constexpr uint32_t kStateTitled = 2;
+constexpr uint32_t kStateUnderlaid = 4;
+constexpr uint32_t kStateDropped = 8;
+
+// Inclusive bounds of the Y, U and V values ConvertRGB gives; a pixel matches when all three fit.
+struct ColourRange {
+    ColourRange* next;
+    int32_t lumaLow;
+    int32_t lumaHigh;
+    int32_t blueDiffLow;
+    int32_t blueDiffHigh;
+    int32_t redDiffLow;
+    int32_t redDiffHigh;
+};
+
+struct TitleRecord {
+    char* text;          // lines separated by a line feed; owned
+    int32_t vertical;    // 0 middle, 1 top, 2 bottom
+    int32_t horizontal;  // 0 centre, 1 left, 2 right
+    char faceName[32];
+    int32_t italic;
+    int32_t height;  // LOGFONT height: negative is the character height in pixels
+    int32_t weight;
+    int32_t underline;
+    int32_t quality;
+    int32_t points;  // tenths of a point, as the font chooser reports; kept, not drawn with
+    int32_t stencilWidth;
+    int32_t stencilHeight;
+    uint32_t colour;   // COLORREF 0x00BBGGRR
+    uint8_t* stencil;  // stencilWidth x stencilHeight x 3; owned
+};
+
+struct UnderlayRecord {
+    char fileName[200];
+    int32_t imageWidth;
+    int32_t imageHeight;
+    uint8_t* image;       // imageWidth x imageHeight x 3; owned
+    ColourRange* ranges;  // shared with copies; see ReleaseUnusedColourRanges
+};
+
+struct Revision {
+    Revision* next;
+    int32_t start;  // first project frame covered, from 1
+    int32_t end;    // last, inclusive
+    uint32_t type;
+    void* payload;    // TitleRecord for titles, UnderlayRecord for underlays
+    int32_t applies;  // set by FrameState for title, underlay and drop revisions covering the frame
+};
+
+inline TitleRecord* TitleOf(const Revision* r) {
+    return static_cast<TitleRecord*>(r->payload);
+}
+inline UnderlayRecord* UnderlayOf(const Revision* r) {
+    return static_cast<UnderlayRecord*>(r->payload);
+}
+
+// The project file name and the last AVI file name live in the settings record
+// (ProjectFileName, LastAVIfileName).
+struct ProjectState {
+    AVIlist* head;
+    int32_t fileCount;
+    int32_t totalFrames;
+    int32_t frameRate;    // whole frames per second of the first file
+    int32_t framePeriod;  // microseconds
+    int32_t duration;     // milliseconds
+    int32_t frameWidth;
+    int32_t frameHeight;
+    Revision* revisions;
+    int32_t selStart;  // storyboard indexes from 0; -1 when nothing is selected
+    int32_t selEnd;
+    Revision* backup;  // the revision editor's copy
+};
+
+extern ProjectState gProject;
+
+// What the storyboard installs so that the model can tell it about changes.
+struct ProjectCallbacks {
+    std::function<void()> repaint;            // the storyboard must be drawn again
+    std::function<void()> releaseThumbnails;  // the thumbnail cache is stale
+    std::function<void(bool)> enableUndo;
+    std::function<void()> resetView;  // back to every frame and the first position
+    std::function<void()> closeTooltip;
+};
+void SetProjectCallbacks(ProjectCallbacks callbacks);
+ProjectCallbacks& GetProjectCallbacks();
+
+uint32_t FrameState(int32_t n);
+Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload);
+uint32_t RevisionTypesUsed();
+void UndoLastRevision();
+void FreeRevisionList(Revision* first);
+void ClearRevisions();
+void CopyRevisionList();
+bool AppendAVIToProject(HWND window, const char* name);
+void ClearProject();
+
+// Allocation helpers for the records (zero-filled, through the memory monitor).
+TitleRecord* NewTitleRecord();
+UnderlayRecord* NewUnderlayRecord();
+ColourRange* NewColourRange();
+// Frees every colour range that no underlay record of the project or the backup list refers to.
+void ReleaseUnusedColourRanges();
+// Puts the project back to empty without touching the storyboard (tests and shutdown).
+void ResetProjectForTests();
