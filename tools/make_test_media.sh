@@ -1,19 +1,26 @@
 #!/usr/bin/env bash
 # Makes the sample media the tests read, with ffmpeg, into the folder given (default build/testdata).
-# Files already there are kept, so reruns are quick.
+# Each tools/testmedia/*.sh adds its files with `make NAME FFMPEG-ARGS...`; files already there are
+# kept, so reruns are quick.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 out=${1:-build/testdata}
 mkdir -p "$out"
 cd "$out"
 
-# make NAME ARGS...: runs ffmpeg once for NAME unless it exists.
+# make NAME ARGS...: runs ffmpeg once for NAME unless it exists; written under a temporary name
+# first so that an interrupted run leaves nothing half-made.
 make() {
   local name=$1
   shift
   [ -s "$name" ] && return 0
-  ffmpeg -nostdin -v error -y "$@" "$name.tmp.${name##*.}"
-  mv "$name.tmp.${name##*.}" "$name"
+  local tmp="$name.tmp.${name##*.}"
+  ffmpeg -nostdin -v error -y "$@" "$tmp"
+  mv "$tmp" "$name"
 }
 
-# Sample files are added here by the tests that need them.
-true
+for fragment in "$here"/testmedia/*.sh; do
+  [ -e "$fragment" ] || continue
+  # shellcheck source=/dev/null
+  source "$fragment"
+done
