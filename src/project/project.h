@@ -62,14 +62,20 @@ struct Revision {
     uint32_t type;
     void* payload;    // TitleRecord for titles, UnderlayRecord for underlays
     int32_t applies;  // set by FrameState for title, underlay and drop revisions covering the frame
+    // What payload points to (kRevTitle, kRevUnderlay, or 0 for none). A project file may hang a
+    // record on a revision of another type; the record's own kind decides how it is released.
+    uint32_t payloadKind;
 };
 
+// The revision's payload when it is a record of that kind, else null.
 inline TitleRecord* TitleOf(const Revision* r) {
-    return static_cast<TitleRecord*>(r->payload);
+    return r->payloadKind == kRevTitle ? static_cast<TitleRecord*>(r->payload) : nullptr;
 }
 inline UnderlayRecord* UnderlayOf(const Revision* r) {
-    return static_cast<UnderlayRecord*>(r->payload);
+    return r->payloadKind == kRevUnderlay ? static_cast<UnderlayRecord*>(r->payload) : nullptr;
 }
+// Hangs a record of the given kind on a revision.
+void AttachPayload(Revision* r, uint32_t kind, void* payload);
 
 // The project file name and the last AVI file name live in the settings record
 // (ProjectFileName, LastAVIfileName).
@@ -102,6 +108,7 @@ void SetProjectCallbacks(ProjectCallbacks callbacks);
 ProjectCallbacks& GetProjectCallbacks();
 
 uint32_t FrameState(int32_t n);
+// payload is a TitleRecord for type 2, an UnderlayRecord for type 4, else null.
 Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload);
 uint32_t RevisionTypesUsed();
 void UndoLastRevision();
