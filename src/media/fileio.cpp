@@ -1,0 +1,100 @@
+#include "media/fileio.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "core/diag.h"
+
+namespace {
+
+// Handle 0 means "no file", so a descriptor 0 (possible when standard input is closed) is moved up.
+int32_t Handle(int fd) {
+    if (fd < 0) return 0;
+    if (fd == 0) {
+        int moved = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+        close(fd);
+        return moved < 0 ? 0 : moved;
+    }
+    return fd;
+}
+
+int32_t Open(const char* name, int flags) {
+    if (!name || !*name) return 0;
+    int fd;
+    do {
+        fd = open(name, flags | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return Handle(fd);
+}
+
+}  // namespace
+
+int32_t FileExists(const char* name) {
+    struct stat st;
+    return name && *name && stat(name, &st) == 0 ? 1 : 0;
+}
+
+int32_t MyOpenRead(const char* name) {
+    return Open(name, O_RDONLY);
+}
+int32_t MyCreateTrunc(const char* name) {
+    return Open(name, O_WRONLY | O_CREAT | O_TRUNC);
+}
+int32_t MyOpenWrite(const char* name) {
+    return Open(name, O_WRONLY | O_CREAT);
+}
+
+int32_t MyRead(int32_t handle, void* buffer, int32_t count) {
+    auto* p = static_cast<char*>(buffer);
+    int32_t done = 0;
+    while (done < count) {
+        int32_t piece = std::min(count - done, kMaxTransfer);
+        ssize_t n = read(handle, p + done, static_cast<size_t>(piece));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            DebugLog("MyRead failed 2");
+            return -1;
+        }
+        if (n == 0) break;  // end of file
+        done += static_cast<int32_t>(n);
+    }
+    return done;
+}
+
+int32_t MyWrite(int32_t handle, const void* buffer, int32_t count) {
+    const auto* p = static_cast<const char*>(buffer);
+    int32_t done = 0;
+    while (done < count) {
+        int32_t piece = std::min(count - done, kMaxTransfer);
+        ssize_t n = write(handle, p + done, static_cast<size_t>(piece));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<int32_t>(n);
+    }
+    return done;
+}
+
+int32_t MyClose(int32_t handle) {
+    if (handle > 0) close(handle);
+    return 0;
+}
+
+int32_t MyTell(int32_t handle) {
+    off_t pos = lseek(handle, 0, SEEK_CUR);
+    return pos < 0 || pos > INT32_MAX ? -1 : static_cast<int32_t>(pos);
+}
+
+int32_t MySeek(int32_t handle, int32_t position) {
+    lseek(handle, position < 0 ? 0 : position, SEEK_SET);
+    return 0;
+}
+
+int32_t MySkip(int32_t handle, int32_t count) {
+    lseek(handle, count, SEEK_CUR);
+    return 0;
+}
