@@ -112,7 +112,7 @@ BITMAPINFOHEADER Frame24(int32_t w, int32_t h) {
     bi.biHeight = h;
     bi.biPlanes = 1;
     bi.biBitCount = 24;
-    bi.biSizeImage = static_cast<uint32_t>(w * h * 3);
+    bi.biSizeImage = static_cast<uint32_t>(static_cast<uint64_t>(w) * static_cast<uint64_t>(h) * 3);
     bi.biXPelsPerMeter = bi.biYPelsPerMeter = 4000;
     return bi;
 }
