@@ -32,7 +32,7 @@ constexpr int kSwsFlags = SWS_BICUBIC;
 
 enum class QualityScale { None, Quantiser, Crf, Lambda };
 
-struct CompressorSpec {
+struct CompressorDef {
     FOURCC handler;
     const char* encoder;
     const char* name;
@@ -44,11 +44,11 @@ struct CompressorSpec {
     bool multipleOf4;
 };
 
-const CompressorSpec kCompressors[] = {
+const CompressorDef kCompressors[] = {
     {FourCC("MJPG"), "mjpeg", "MJPEG", "Motion JPEG", QualityScale::Quantiser, 9000, AV_PIX_FMT_YUVJ420P, 24,
      false},
     {FourCC("FFV1"), "ffv1", "FFV1", "FFV1 lossless", QualityScale::None, 0, AV_PIX_FMT_BGR0, 24, false},
-    {FourCC("FMP4"), "mpeg4", "MPEG-4", "MPEG-4 Part 2 (intra)", QualityScale::Quantiser, 9000,
+    {FourCC("FMP4"), "mpeg4", "MPEG-4", "MPEG-4 Visual (intra)", QualityScale::Quantiser, 9000,
      AV_PIX_FMT_YUV420P, 24, false},
     {FourCC("H264"), "libx264", "H.264", "H.264 (x264, intra)", QualityScale::Crf, 5500, AV_PIX_FMT_YUV420P,
      24, false},
@@ -76,15 +76,15 @@ const AVCodecTag* const* RiffTags() {
     return tags;
 }
 
-const CompressorSpec* FindSpec(FOURCC handler) {
-    for (const auto& spec : kCompressors)
-        if (LowerFourCC(spec.handler) == LowerFourCC(handler)) return &spec;
+const CompressorDef* FindDef(FOURCC handler) {
+    for (const auto& def : kCompressors)
+        if (LowerFourCC(def.handler) == LowerFourCC(handler)) return &def;
     return nullptr;
 }
 
-bool SpecAvailable(const CompressorSpec& spec) {
+bool DefAvailable(const CompressorDef& def) {
     InitLibav();
-    return avcodec_find_encoder_by_name(spec.encoder) != nullptr;
+    return avcodec_find_encoder_by_name(def.encoder) != nullptr;
 }
 
 // The decoder for a stored compression code; raw and bit-field frames are not for codecs.
@@ -115,9 +115,9 @@ void FillInfo(ICINFO* info, FOURCC handler, DWORD flags, const char* name, const
     SetText(info->szDriver, 128, "libavcodec");
 }
 
-void FillSpecInfo(ICINFO* info, const CompressorSpec& spec) {
-    FillInfo(info, spec.handler, spec.scale != QualityScale::None ? VIDCF_QUALITY : 0, spec.name,
-             spec.description);
+void FillDefInfo(ICINFO* info, const CompressorDef& def) {
+    FillInfo(info, def.handler, def.scale != QualityScale::None ? VIDCF_QUALITY : 0, def.name,
+             def.description);
 }
 
 int32_t AbsHeight(const BITMAPINFOHEADER& bi) {
@@ -320,8 +320,8 @@ void BgrToJpeg420(const uint8_t* src, ptrdiff_t stride, int w, int h, uint8_t* c
 
 class LavCodec : public CodecInstance {
   public:
-    LavCodec(FOURCC handler, UINT mode, const CompressorSpec* spec, AVCodecID decodeId)
-        : handler_(handler), mode_(mode), spec_(spec), decodeId_(decodeId) {}
+    LavCodec(FOURCC handler, UINT mode, const CompressorDef* def, AVCodecID decodeId)
+        : handler_(handler), mode_(mode), def_(def), decodeId_(decodeId) {}
     ~LavCodec() override {
         EndCompress();
         EndDecompress();
@@ -355,7 +355,7 @@ class LavCodec : public CodecInstance {
 
     FOURCC handler_;
     UINT mode_;
-    const CompressorSpec* spec_;  // null for a decoder-only handler
+    const CompressorDef* def_;  // null for a decoder-only handler
     AVCodecID decodeId_;
 
     // Compression state, kept from ICM_COMPRESS_BEGIN to ICM_COMPRESS_END.
@@ -387,8 +387,8 @@ class LavCodec : public CodecInstance {
 };
 
 void LavCodec::FillOwnInfo(ICINFO* info) const {
-    if (spec_) {
-        FillSpecInfo(info, *spec_);
+    if (def_) {
+        FillDefInfo(info, *def_);
         return;
     }
     const AVCodecDescriptor* d = avcodec_descriptor_get(decodeId_);
@@ -417,10 +417,10 @@ LRESULT LavCodec::Message(UINT msg, DWORD_PTR dw1, DWORD_PTR dw2) {
         case ICM_CONFIGURE:
             return ICERR_UNSUPPORTED;  // nothing to configure
         case ICM_GETDEFAULTQUALITY: {
-            if (!spec_ || spec_->scale == QualityScale::None) return ICERR_UNSUPPORTED;
+            if (!def_ || def_->scale == QualityScale::None) return ICERR_UNSUPPORTED;
             auto* value = reinterpret_cast<DWORD*>(dw1);
             if (!value) return ICERR_BADPARAM;
-            *value = spec_->defaultQuality;
+            *value = def_->defaultQuality;
             return ICERR_OK;
         }
         case ICM_GETSTATE:
@@ -468,13 +468,13 @@ LRESULT LavCodec::Message(UINT msg, DWORD_PTR dw1, DWORD_PTR dw2) {
 // ---- compression ----
 
 LRESULT LavCodec::CompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) const {
-    if (!spec_ || mode_ == ICMODE_DECOMPRESS || mode_ == ICMODE_FASTDECOMPRESS || mode_ == ICMODE_DRAW)
+    if (!def_ || mode_ == ICMODE_DECOMPRESS || mode_ == ICMODE_FASTDECOMPRESS || mode_ == ICMODE_DRAW)
         return ICERR_UNSUPPORTED;
     if (!in || in->biSize < sizeof(BITMAPINFOHEADER) || in->biCompression != BI_RGB || in->biBitCount != 24 ||
         in->biPlanes > 1 || !DimensionsOk(*in))
         return ICERR_BADFORMAT;
-    if (spec_->multipleOf4 && ((in->biWidth & 3) || (AbsHeight(*in) & 3))) return ICERR_BADFORMAT;
-    if (out && (LowerFourCC(out->biCompression) != LowerFourCC(spec_->handler) ||
+    if (def_->multipleOf4 && ((in->biWidth & 3) || (AbsHeight(*in) & 3))) return ICERR_BADFORMAT;
+    if (out && (LowerFourCC(out->biCompression) != LowerFourCC(def_->handler) ||
                 out->biWidth != in->biWidth || AbsHeight(*out) != AbsHeight(*in)))
         return ICERR_BADFORMAT;
     return ICERR_OK;
@@ -489,14 +489,14 @@ LRESULT LavCodec::CompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER
     out->biWidth = in->biWidth;
     out->biHeight = AbsHeight(*in);
     out->biPlanes = 1;
-    out->biBitCount = spec_->bitCount;
-    out->biCompression = spec_->handler;
+    out->biBitCount = def_->bitCount;
+    out->biCompression = def_->handler;
     out->biSizeImage = DibRowBytes(in->biWidth, 24) * static_cast<uint32_t>(out->biHeight);
     return ICERR_OK;
 }
 
-int QualityPercent(DWORD quality, const CompressorSpec& spec) {
-    if (quality == ICQUALITY_DEFAULT) quality = spec.defaultQuality;
+int QualityPercent(DWORD quality, const CompressorDef& def) {
+    if (quality == ICQUALITY_DEFAULT) quality = def.defaultQuality;
     return static_cast<int>(std::min<DWORD>(quality, ICQUALITY_HIGH) / 100);
 }
 
@@ -506,22 +506,22 @@ int Quantiser(int q) {
 
 bool LavCodec::OpenEncoder(int quality100) {
     avcodec_free_context(&enc_);
-    const AVCodec* codec = avcodec_find_encoder_by_name(spec_->encoder);
+    const AVCodec* codec = avcodec_find_encoder_by_name(def_->encoder);
     if (!codec) return false;
     enc_ = avcodec_alloc_context3(codec);
     if (!enc_) return false;
     enc_->width = encIn_.biWidth;
     enc_->height = AbsHeight(encIn_);
-    enc_->pix_fmt = spec_->pixFmt;
+    enc_->pix_fmt = def_->pixFmt;
     enc_->time_base = AVRational{1, 25};
     enc_->thread_count = 1;  // one frame in, one packet out
     enc_->gop_size = 1;
-    enc_->keyint_min = spec_->handler == FourCC("MSVC") ? 0 : 1;
+    enc_->keyint_min = def_->handler == FourCC("MSVC") ? 0 : 1;
     enc_->max_b_frames = 0;
-    enc_->codec_tag = spec_->handler;
-    if (spec_->pixFmt == AV_PIX_FMT_YUVJ420P) enc_->color_range = AVCOL_RANGE_JPEG;
+    enc_->codec_tag = def_->handler;
+    if (def_->pixFmt == AV_PIX_FMT_YUVJ420P) enc_->color_range = AVCOL_RANGE_JPEG;
     AVDictionary* opts = nullptr;
-    switch (spec_->scale) {
+    switch (def_->scale) {
         case QualityScale::Quantiser:
             enc_->flags |= AV_CODEC_FLAG_QSCALE;
             enc_->global_quality = FF_QP2LAMBDA * Quantiser(quality100);
@@ -545,7 +545,7 @@ bool LavCodec::OpenEncoder(int quality100) {
 }
 
 void LavCodec::ApplyQuality(AVFrame* frame, int quality100) const {
-    switch (spec_->scale) {
+    switch (def_->scale) {
         case QualityScale::Quantiser:
             frame->quality = FF_QP2LAMBDA * Quantiser(quality100);
             break;
@@ -563,8 +563,8 @@ LRESULT LavCodec::CompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEAD
     EndCompress();
     encIn_ = *in;
     encIn_.biSize = sizeof(BITMAPINFOHEADER);
-    if (!OpenEncoder(QualityPercent(ICQUALITY_DEFAULT, *spec_))) {
-        DebugLog("codec %.4s: encoder would not open", reinterpret_cast<const char*>(&spec_->handler));
+    if (!OpenEncoder(QualityPercent(ICQUALITY_DEFAULT, *def_))) {
+        DebugLog("codec %.4s: encoder would not open", reinterpret_cast<const char*>(&def_->handler));
         return ICERR_BADFORMAT;
     }
     encFrame_ = av_frame_alloc();
@@ -573,7 +573,7 @@ LRESULT LavCodec::CompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEAD
         EndCompress();
         return ICERR_MEMORY;
     }
-    encFrame_->format = spec_->pixFmt;
+    encFrame_->format = def_->pixFmt;
     encFrame_->width = enc_->width;
     encFrame_->height = enc_->height;
     if (av_frame_get_buffer(encFrame_, 0) < 0) {
@@ -601,12 +601,12 @@ LRESULT LavCodec::Compress(ICCOMPRESS* c) {
         return ICERR_BADFORMAT;
     uint32_t capacity = out->biSizeImage ? out->biSizeImage : DibRowBytes(in->biWidth, 24) * AbsHeight(*in);
 
-    int quality = QualityPercent(c->dwQuality, *spec_);
-    if (spec_->scale == QualityScale::Crf && quality != encOpenQuality_ && !OpenEncoder(quality))
+    int quality = QualityPercent(c->dwQuality, *def_);
+    if (def_->scale == QualityScale::Crf && quality != encOpenQuality_ && !OpenEncoder(quality))
         return ICERR_INTERNAL;
     if (av_frame_make_writable(encFrame_) < 0) return ICERR_MEMORY;
 
-    if (spec_->pixFmt == AV_PIX_FMT_YUVJ420P) {
+    if (def_->pixFmt == AV_PIX_FMT_YUVJ420P) {
         int32_t h = AbsHeight(*in);
         auto stride = static_cast<ptrdiff_t>(DibRowBytes(in->biWidth, 24));
         const auto* top = static_cast<const uint8_t*>(c->lpInput);
@@ -616,7 +616,7 @@ LRESULT LavCodec::Compress(ICCOMPRESS* c) {
         if (!encSide_.Map(const_cast<void*>(c->lpInput), *in, true)) return ICERR_MEMORY;
         if (!encConvert_.Run(encSide_.planes, encSide_.strides, in->biWidth, AbsHeight(*in), AV_PIX_FMT_BGR24,
                              true, SWS_CS_DEFAULT, encFrame_->data, encFrame_->linesize, enc_->width,
-                             enc_->height, spec_->pixFmt, false))
+                             enc_->height, def_->pixFmt, false))
             return ICERR_INTERNAL;
     }
     encFrame_->pts = encPts_++;
@@ -630,7 +630,7 @@ LRESULT LavCodec::Compress(ICCOMPRESS* c) {
     LRESULT result = ICERR_OK;
     if (static_cast<uint32_t>(encPacket_->size) > capacity) {
         DebugLog("codec %.4s: frame of %d bytes does not fit %lu",
-                 reinterpret_cast<const char*>(&spec_->handler), encPacket_->size,
+                 reinterpret_cast<const char*>(&def_->handler), encPacket_->size,
                  static_cast<unsigned long>(capacity));
         result = ICERR_BADSIZE;
     } else {
@@ -813,17 +813,17 @@ LRESULT LavCodec::Decompress(ICDECOMPRESS* d) {
 
 int BuiltinCompressorCount() {
     int n = 0;
-    for (const auto& spec : kCompressors)
-        if (SpecAvailable(spec)) ++n;
+    for (const auto& def : kCompressors)
+        if (DefAvailable(def)) ++n;
     return n;
 }
 
 bool BuiltinCompressorInfo(int index, ICINFO* info) {
     int n = 0;
-    for (const auto& spec : kCompressors) {
-        if (!SpecAvailable(spec)) continue;
+    for (const auto& def : kCompressors) {
+        if (!DefAvailable(def)) continue;
         if (n++ == index) {
-            FillSpecInfo(info, spec);
+            FillDefInfo(info, def);
             return true;
         }
     }
@@ -831,8 +831,8 @@ bool BuiltinCompressorInfo(int index, ICINFO* info) {
 }
 
 bool BuiltinInfo(FOURCC handler, ICINFO* info) {
-    if (const CompressorSpec* spec = FindSpec(handler); spec && SpecAvailable(*spec)) {
-        FillSpecInfo(info, *spec);
+    if (const CompressorDef* def = FindDef(handler); def && DefAvailable(*def)) {
+        FillDefInfo(info, *def);
         return true;
     }
     AVCodecID id = DecoderIdFor(handler);
@@ -844,12 +844,12 @@ bool BuiltinInfo(FOURCC handler, ICINFO* info) {
 }
 
 std::unique_ptr<CodecInstance> OpenBuiltin(FOURCC handler, UINT mode) {
-    const CompressorSpec* spec = FindSpec(handler);
-    if (spec && !SpecAvailable(*spec)) spec = nullptr;
-    if ((mode == ICMODE_COMPRESS || mode == ICMODE_FASTCOMPRESS) && !spec) return nullptr;
-    AVCodecID id = DecoderIdFor(spec ? spec->handler : handler);
-    if (!spec && id == AV_CODEC_ID_NONE) return nullptr;
-    return std::make_unique<LavCodec>(spec ? spec->handler : handler, mode, spec, id);
+    const CompressorDef* def = FindDef(handler);
+    if (def && !DefAvailable(*def)) def = nullptr;
+    if ((mode == ICMODE_COMPRESS || mode == ICMODE_FASTCOMPRESS) && !def) return nullptr;
+    AVCodecID id = DecoderIdFor(def ? def->handler : handler);
+    if (!def && id == AV_CODEC_ID_NONE) return nullptr;
+    return std::make_unique<LavCodec>(def ? def->handler : handler, mode, def, id);
 }
 
 }  // namespace codec_internal
