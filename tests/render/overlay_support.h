@@ -84,7 +84,7 @@ inline Bgr BmpPixel(int32_t x, int32_t y) {
     return {static_cast<uint8_t>(x), static_cast<uint8_t>(y), 7};
 }
 
-struct BmpSpec {
+struct BmpLayout {
     int32_t width = 4;
     int32_t height = 2;
     int bits = 24;         // 24, or 8 with `palette` entries
@@ -95,7 +95,7 @@ struct BmpSpec {
     int palette = 0;
 };
 
-inline std::string MakeBmp(const BmpSpec& s) {
+inline std::string MakeBmp(const BmpLayout& s) {
     std::string h(s.core ? 12 : 40, '\0');
     auto* p = reinterpret_cast<uint8_t*>(h.data());
     WriteLE32(p, static_cast<uint32_t>(h.size()));

@@ -79,18 +79,18 @@ TEST_F(Underlays, PicturesAreScaledIntoTheImage) {
     EXPECT_EQ(ImageAt(u, 2, 3), BmpPixel(6, 4));
     Free(u);
     // Rows padded to 4 bytes, rows a writer left unpadded, top-down rows, a 12-byte core header.
-    for (BmpSpec spec : {BmpSpec{7, 3}, BmpSpec{7, 3, 24, false, false}, BmpSpec{7, 3, 24, false, true, true},
-                         BmpSpec{7, 3, 24, true}}) {
-        u = FromFile(MakeBmp(spec), 7, 3);
+    for (BmpLayout layout : {BmpLayout{7, 3}, BmpLayout{7, 3, 24, false, false},
+                             BmpLayout{7, 3, 24, false, true, true}, BmpLayout{7, 3, 24, true}}) {
+        u = FromFile(MakeBmp(layout), 7, 3);
         for (int32_t p = 0; p < 21; p++) EXPECT_EQ(ImageAt(u, p / 7, p % 7), BmpPixel(p % 7, p / 7));
         Free(u);
     }
     EXPECT_TRUE(boxes->shown.empty());
     // Pictures that are not 24-bit uncompressed leave solid blue.
-    for (BmpSpec spec :
-         {BmpSpec{16, 4, 8, false, true, false, BI_RGB, 256}, BmpSpec{16, 4, 8, true, true, false, 0, 3},
-          BmpSpec{4, 2, 24, false, true, false, 1}}) {
-        u = FromFile(MakeBmp(spec), 10, 10);
+    for (BmpLayout layout :
+         {BmpLayout{16, 4, 8, false, true, false, BI_RGB, 256}, BmpLayout{16, 4, 8, true, true, false, 0, 3},
+          BmpLayout{4, 2, 24, false, true, false, 1}}) {
+        u = FromFile(MakeBmp(layout), 10, 10);
         EXPECT_TRUE(SolidBlue(u));
         Free(u);
     }
