@@ -40,6 +40,13 @@ int64_t RoundHalfUp(double x) {
     return static_cast<int64_t>(r);
 }
 
+// samples x bytes per sample / 8, saturated rather than overflowing.
+int64_t SampleBytes(int64_t samples, int64_t sampleBits) {
+    int64_t product;
+    if (__builtin_mul_overflow(samples, sampleBits, &product)) return (samples < 0) != (sampleBits < 0) ? INT64_MIN / 8 : INT64_MAX / 8;
+    return product / 8;
+}
+
 // The scale and rate the audio arithmetic uses: a scale of 0 counts as 1000000 and a rate of 0 as
 // scale / 10 (at least 1).
 void AudioClock(const AVIlist* rec, double* scale, double* rate) {
@@ -222,13 +229,13 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
         int64_t audioStart = 0;
         int64_t audioEnd = 0;
         const int64_t sampleBytes = static_cast<int64_t>(rec->sampleBits) * rec->channels;
-        const int64_t bytesPerSec = sampleBytes * rec->samplesPerSec / 8;
+        const int64_t bytesPerSec = SampleBytes(sampleBytes, rec->samplesPerSec);
         if (bytesPerSec > 0) {
             double scale, rate;
             AudioClock(rec, &scale, &rate);
-            audioStart = RoundHalfUp(first * scale / rate * rec->samplesPerSec) * sampleBytes / 8;
-            audioEnd = RoundHalfUp((static_cast<double>(last) + 1) * scale / rate * rec->samplesPerSec) *
-                       sampleBytes / 8;
+            audioStart = SampleBytes(RoundHalfUp(first * scale / rate * rec->samplesPerSec), sampleBytes);
+            audioEnd = SampleBytes(RoundHalfUp((static_cast<double>(last) + 1) * scale / rate * rec->samplesPerSec),
+                                   sampleBytes);
         }
         const bool relative = rec->nidx > 0 && rec->idx[0].dwChunkOffset < moviPosition;
         int64_t v = 0;
@@ -411,7 +418,7 @@ int32_t ReadChunkAt(int32_t frame, AVIlist* rec, int32_t offset, void* buffer, i
 
 void PlayAVIlist01(AVIlist* head) {
     if (!head) return;
-    const int64_t bytesPerSec = static_cast<int64_t>(head->samplesPerSec) * head->sampleBits * head->channels / 8;
+    const int64_t bytesPerSec = SampleBytes(static_cast<int64_t>(head->sampleBits) * head->channels, head->samplesPerSec);
     double scale, rate;
     AudioClock(head, &scale, &rate);
     Cursor audio{bytesPerSec != 0 ? head : nullptr, 0};

@@ -167,7 +167,7 @@ inline std::string TestData(const std::string& name) {
 }
 
 // Standard output of a shell command (standard error is dropped unless redirected in cmd).
-inline std::string Run(const std::string& cmd, int* status = nullptr) {
+inline std::string Shell(const std::string& cmd, int* status = nullptr) {
     std::string out;
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return out;
@@ -187,7 +187,7 @@ inline std::string Quote(const std::string& s) {
 
 // key=value lines of `ffprobe -of default=nw=1` for the entries asked, per line in order.
 inline std::vector<std::pair<std::string, std::string>> ProbeEntries(const std::string& file, const std::string& args) {
-    std::string out = Run("ffprobe -v error " + args + " -of default=nw=1 " + Quote(file) + " 2>/dev/null");
+    std::string out = Shell("ffprobe -v error " + args + " -of default=nw=1 " + Quote(file) + " 2>/dev/null");
     std::vector<std::pair<std::string, std::string>> kv;
     size_t pos = 0;
     while (pos < out.size()) {
