@@ -3,6 +3,7 @@
 // list walk it replaces, on chains that change under it.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <regex>
 
 #include "core/memory.h"
@@ -477,4 +478,45 @@ TEST(ListBadInput, AudioArithmeticAndClock) {
     ScopedBoxes boxes;
     PlayAVIlist01(rec);
     CloseAVIlist(rec);
+}
+
+// Random damage to a whole file, headers and index included: opening, reading every frame and every
+// audio chunk and the speed report stay inside their buffers (see the sanitizer build), and every
+// frame delivered is no larger than the head's buffer.
+TEST(ListBadInput, RandomDamageNeverEscapesTheBuffers) {
+    TempDir dir;
+    const std::string good = Interleaved(333, 12).Build();
+    std::mt19937 rng(99);
+    ScopedBoxes boxes;
+    for (int round = 0; round < 300; round++) {
+        std::string f = good;
+        int hits = 1 + static_cast<int>(rng() % 8);
+        for (int i = 0; i < hits; i++) {
+            size_t at = rng() % f.size();
+            if (rng() % 4 == 0) {
+                f.resize(at);
+            } else if (at + 4 <= f.size()) {
+                uint32_t values[] = {0xFFFFFFFFu, 0x80000000u, 0, static_cast<uint32_t>(rng()), static_cast<uint32_t>(rng() % 5000)};
+                WriteLE32(&f[at], values[rng() % 5]);
+            }
+            if (f.size() < 16) break;
+        }
+        std::string path = dir.file("fuzz.avi");
+        WriteWholeFile(path, f);
+        AVIlist* rec = OpenAVIforList(path.c_str(), static_cast<int32_t>(rng() % 4), rng() % 2 ? -1 : 8);
+        if (!rec) continue;
+        ASSERT_LE(rec->vsize, f.size());
+        ASSERT_LE(rec->asize, f.size());
+        for (int32_t n = 0; n <= 14; n++) {
+            if (!rec->vptr) break;
+            if (getFrameData(n, rec)) {
+                ASSERT_LE(static_cast<uint32_t>(lastFrameSize), rec->vsize);
+            }
+            FramesSinceKeyFrame(n, rec);
+        }
+        for (int32_t k = 0; k < 14; k++) FindAudioData(k, rec, static_cast<int32_t>(rng() % 700) - 50);
+        GetAudioData(rec, static_cast<int32_t>(rng() % f.size()), static_cast<int32_t>(rng() % 400));
+        PlayAVIlist01(rec);
+        CloseAVIlist(rec);
+    }
 }
