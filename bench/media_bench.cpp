@@ -47,11 +47,16 @@ void BM_ReadEveryFrame(benchmark::State& state) {
         }
     }
     benchmark::DoNotOptimize(sum);
-    state.counters["per_frame"] = benchmark::Counter(frames, benchmark::Counter::kIsIterationInvariantRate |
-                                                                 benchmark::Counter::kInvert);
+    state.counters["per_frame"] = benchmark::Counter(
+        frames, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     CloseAVIlist(head);
 }
-BENCHMARK(BM_ReadEveryFrame)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(BM_ReadEveryFrame)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0)
+    ->UseRealTime();
 
 // The reference: the walk from the head for each frame, then the same seek and read.
 void BM_ListWalkReference(benchmark::State& state) {
@@ -81,11 +86,16 @@ void BM_ListWalkReference(benchmark::State& state) {
         }
     }
     benchmark::DoNotOptimize(sum);
-    state.counters["per_frame"] = benchmark::Counter(visited, benchmark::Counter::kIsIterationInvariantRate |
-                                                                  benchmark::Counter::kInvert);
+    state.counters["per_frame"] = benchmark::Counter(
+        visited, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     CloseAVIlist(head);
 }
-BENCHMARK(BM_ListWalkReference)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond)->MinTime(1.0)->UseRealTime();
+BENCHMARK(BM_ListWalkReference)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(1.0)
+    ->UseRealTime();
 
 // Keeps each run's time per frame for the ratio printed at the end.
 class Figures : public benchmark::ConsoleReporter {
@@ -94,7 +104,8 @@ class Figures : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& r : runs) {
             auto it = r.counters.find("per_frame");
-            if (it != r.counters.end() && r.run_type == Run::RT_Iteration) perFrame[r.benchmark_name()] = it->second;
+            if (it != r.counters.end() && r.run_type == Run::RT_Iteration)
+                perFrame[r.benchmark_name()] = it->second;
         }
         ConsoleReporter::ReportRuns(runs);
     }

@@ -43,7 +43,8 @@ int64_t RoundHalfUp(double x) {
 // samples x bytes per sample / 8, saturated rather than overflowing.
 int64_t SampleBytes(int64_t samples, int64_t sampleBits) {
     int64_t product;
-    if (__builtin_mul_overflow(samples, sampleBits, &product)) return (samples < 0) != (sampleBits < 0) ? INT64_MIN / 8 : INT64_MAX / 8;
+    if (__builtin_mul_overflow(samples, sampleBits, &product))
+        return (samples < 0) != (sampleBits < 0) ? INT64_MIN / 8 : INT64_MAX / 8;
     return product / 8;
 }
 
@@ -234,8 +235,9 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
             double scale, rate;
             AudioClock(rec, &scale, &rate);
             audioStart = SampleBytes(RoundHalfUp(first * scale / rate * rec->samplesPerSec), sampleBytes);
-            audioEnd = SampleBytes(RoundHalfUp((static_cast<double>(last) + 1) * scale / rate * rec->samplesPerSec),
-                                   sampleBytes);
+            audioEnd =
+                SampleBytes(RoundHalfUp((static_cast<double>(last) + 1) * scale / rate * rec->samplesPerSec),
+                            sampleBytes);
         }
         const bool relative = rec->nidx > 0 && rec->idx[0].dwChunkOffset < moviPosition;
         int64_t v = 0;
@@ -250,7 +252,8 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
             // where it stands, and no buffer is sized by it.
             if (data + e.dwChunkLength > fileLength) {
                 DebugLog("index entry %ld (%08lx %lu) lies outside the file", static_cast<long>(i),
-                         static_cast<unsigned long>(e.dwChunkOffset), static_cast<unsigned long>(e.dwChunkLength));
+                         static_cast<unsigned long>(e.dwChunkOffset),
+                         static_cast<unsigned long>(e.dwChunkLength));
                 e.dwChunkLength = 0;
                 data = std::min(data, fileLength);
             }
@@ -282,7 +285,8 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
             if (keep) rec->idx[kept++] = e;
         }
         if (kept < rec->nidx) {
-            auto* exact = static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(kept), sizeof(AVIINDEXENTRY)));
+            auto* exact =
+                static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(kept), sizeof(AVIINDEXENTRY)));
             if (exact) {
                 std::memcpy(exact, rec->idx, static_cast<size_t>(kept) * sizeof(AVIINDEXENTRY));
                 MyFree(rec->idx);
@@ -294,7 +298,8 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
         }
     }
     getMaxChunkSizes(rec);
-    DebugLog("OpenAVIforList: aptr=%08lx vptr=%08lx", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(rec->aptr)),
+    DebugLog("OpenAVIforList: aptr=%08lx vptr=%08lx",
+             static_cast<unsigned long>(reinterpret_cast<uintptr_t>(rec->aptr)),
              static_cast<unsigned long>(reinterpret_cast<uintptr_t>(rec->vptr)));
     return rec;
 }
@@ -418,7 +423,8 @@ int32_t ReadChunkAt(int32_t frame, AVIlist* rec, int32_t offset, void* buffer, i
 
 void PlayAVIlist01(AVIlist* head) {
     if (!head) return;
-    const int64_t bytesPerSec = SampleBytes(static_cast<int64_t>(head->sampleBits) * head->channels, head->samplesPerSec);
+    const int64_t bytesPerSec =
+        SampleBytes(static_cast<int64_t>(head->sampleBits) * head->channels, head->samplesPerSec);
     double scale, rate;
     AudioClock(head, &scale, &rate);
     Cursor audio{bytesPerSec != 0 ? head : nullptr, 0};
@@ -428,15 +434,16 @@ void PlayAVIlist01(AVIlist* head) {
     int64_t videoBytes = 0;
     for (int64_t k = 1;; k++) {
         // Audio is kept 10 frames ahead of the video.
-        const double ahead = static_cast<double>(RoundHalfUp((k + 10) * scale / rate * static_cast<double>(bytesPerSec)));
+        const double ahead =
+            static_cast<double>(RoundHalfUp((k + 10) * scale / rate * static_cast<double>(bytesPerSec)));
         while (audio.rec && audioBytes < ahead) {
             AVIlist* owner = nullptr;
             const AVIINDEXENTRY* e = audio.Next(true, &owner);
             if (!e) break;
             int32_t got = ReadInto(owner, e->dwChunkOffset, e->dwChunkLength, head->aptr, head->asize);
             if (got < 0 || static_cast<uint32_t>(got) != e->dwChunkLength) {
-                DebugLog("%ld: audio read error got:%ld, want:%ld", static_cast<long>(k), static_cast<long>(got),
-                         static_cast<long>(e->dwChunkLength));
+                DebugLog("%ld: audio read error got:%ld, want:%ld", static_cast<long>(k),
+                         static_cast<long>(got), static_cast<long>(e->dwChunkLength));
             }
             audioBytes += std::max(got, 0);
         }
@@ -455,7 +462,8 @@ void PlayAVIlist01(AVIlist* head) {
     // A read too quick for the millisecond clock is rated as if it took 1 ms: the speed shown is then
     // the least the file layer achieved, and the time is shown as the 0 it measured.
     const int64_t s = (total / std::max<int64_t>(elapsed, 1) + 5) / 10;
-    NotifyBox("total bytes read = %ld audio, %ld video, %ld total, time=%ld\nfile read speed = %ld.%ld Mb/sec",
-              static_cast<long>(audioBytes), static_cast<long>(videoBytes), static_cast<long>(total),
-              static_cast<long>(elapsed), static_cast<long>(s / 100), static_cast<long>(s % 100));
+    NotifyBox(
+        "total bytes read = %ld audio, %ld video, %ld total, time=%ld\nfile read speed = %ld.%ld Mb/sec",
+        static_cast<long>(audioBytes), static_cast<long>(videoBytes), static_cast<long>(total),
+        static_cast<long>(elapsed), static_cast<long>(s / 100), static_cast<long>(s % 100));
 }

@@ -98,13 +98,15 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
         NotifyBox("MyOpenWAVI failed: <%s> %ldx%ldx%ld %08lx %ld %ld %ld %ld", name ? name : "",
                   static_cast<long>(width), static_cast<long>(height), static_cast<long>(bitCount),
                   static_cast<unsigned long>(handler), static_cast<long>(usPerFrame),
-                  static_cast<long>(samplesPerSec), static_cast<long>(channels), static_cast<long>(bitsPerSample));
+                  static_cast<long>(samplesPerSec), static_cast<long>(channels),
+                  static_cast<long>(bitsPerSample));
         return 0;
     }
     w.position = 0;
     w.count = 0;
     w.hasAudio = false;
-    int64_t entries = std::min<int64_t>(std::llabs(static_cast<int64_t>(frames)) * kEntriesPerFrame, kMaxFileBytes / 16);
+    int64_t entries =
+        std::min<int64_t>(std::llabs(static_cast<int64_t>(frames)) * kEntriesPerFrame, kMaxFileBytes / 16);
     w.index = static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(entries), sizeof(AVIINDEXENTRY)));
     if (!w.index) {
         NotifyBox("couldn't allocate index, no file saved");
@@ -177,9 +179,10 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
         }
     }
     // The image size always follows the header's own bit count and frame size.
-    const int64_t imageBytes = static_cast<int64_t>(ReadLE16(bi + 14) / 8) * static_cast<int32_t>(ReadLE32(bi + 4)) *
+    const int64_t imageBytes = static_cast<int64_t>(ReadLE16(bi + 14) / 8) *
+                               static_cast<int32_t>(ReadLE32(bi + 4)) *
                                std::llabs(static_cast<int32_t>(ReadLE32(bi + 8)));
-    Put32(bi, 20, static_cast<uint32_t>(imageBytes));
+    Put32(bi, 20, static_cast<uint32_t>(std::min<int64_t>(imageBytes, UINT32_MAX)));  // a 32-bit field
 
     uint32_t strl = 64 + 20 + static_cast<uint32_t>(strfBytes);
     uint32_t hdrl = strl + 20 + 56;
@@ -227,7 +230,8 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
 int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id, uint32_t flags) {
     WriterState& w = gWriter;
     if (!w.handle || handle != w.handle || length < 0 || (length > 0 && !data)) {
-        DebugLog("MyWriteChunk refused: handle %ld length %ld", static_cast<long>(handle), static_cast<long>(length));
+        DebugLog("MyWriteChunk refused: handle %ld length %ld", static_cast<long>(handle),
+                 static_cast<long>(length));
         return 0;
     }
     const int64_t padded = static_cast<int64_t>(length) + (length & 1);

@@ -70,8 +70,8 @@ void ImageLine(std::string& text, int32_t width, int32_t height, int32_t bits, F
         Append(text, "\n  Image: %ldx%ldx%ld  (%s)", static_cast<long>(width), static_cast<long>(height),
                static_cast<long>(bits), Four(compression).c_str());
     } else {
-        Append(text, "\n  Image: %ldx%ldx%ld  Uncompressed", static_cast<long>(width), static_cast<long>(height),
-               static_cast<long>(bits));
+        Append(text, "\n  Image: %ldx%ldx%ld  Uncompressed", static_cast<long>(width),
+               static_cast<long>(height), static_cast<long>(bits));
     }
 }
 
@@ -177,10 +177,10 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
     if (lookups && IsAVIFile(file)) {
         Append(text, "AVI file - %s", shown.c_str());
         if (AVIinfo.compression) {
-            Append(text, "\n  Video: %ldx%ldx%ld  (%s) %ld frames (%ld drops)", static_cast<long>(AVIinfo.width),
-                   static_cast<long>(AVIinfo.height), static_cast<long>(AVIinfo.bitCount),
-                   Four(AVIinfo.compression).c_str(), static_cast<long>(AVIinfo.totalFrames),
-                   static_cast<long>(AVIinfo.droppedFrames));
+            Append(text, "\n  Video: %ldx%ldx%ld  (%s) %ld frames (%ld drops)",
+                   static_cast<long>(AVIinfo.width), static_cast<long>(AVIinfo.height),
+                   static_cast<long>(AVIinfo.bitCount), Four(AVIinfo.compression).c_str(),
+                   static_cast<long>(AVIinfo.totalFrames), static_cast<long>(AVIinfo.droppedFrames));
         } else {
             Append(text, "\n  Video: %ldx%ldx%ld Uncompressed %ld frames (%ld drops)",
                    static_cast<long>(AVIinfo.width), static_cast<long>(AVIinfo.height),
@@ -188,10 +188,12 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
                    static_cast<long>(AVIinfo.droppedFrames));
         }
         int64_t fps = Fps100(AVIinfo.videoRate, AVIinfo.videoScale);
-        Append(text, "\n  Video Rate: %ld.%02ldfps (%ld/%ld)", static_cast<long>(fps / 100), static_cast<long>(fps % 100),
-               static_cast<long>(AVIinfo.videoRate), static_cast<long>(AVIinfo.videoScale));
+        Append(text, "\n  Video Rate: %ld.%02ldfps (%ld/%ld)", static_cast<long>(fps / 100),
+               static_cast<long>(fps % 100), static_cast<long>(AVIinfo.videoRate),
+               static_cast<long>(AVIinfo.videoScale));
         Append(text, "\n  %ld.%ld MB/Sec %ld.%ld:1", static_cast<long>(AVIinfo.frameTimeOrRate / 10),
-               static_cast<long>(AVIinfo.frameTimeOrRate % 10), static_cast<long>(AVIinfo.compressionFigure / 10),
+               static_cast<long>(AVIinfo.frameTimeOrRate % 10),
+               static_cast<long>(AVIinfo.compressionFigure / 10),
                static_cast<long>(AVIinfo.compressionFigure % 10));
         AudioLine(text, "\n  ");
         if (display) {
@@ -216,8 +218,10 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
 
     if (display) {
         const int32_t height = display->biHeight < 0 ? -display->biHeight : display->biHeight;
-        const int64_t row = (static_cast<int64_t>(display->biBitCount / 8) * display->biWidth + 3) & ~int64_t{3};
-        const int32_t computed = static_cast<int32_t>(std::clamp<int64_t>(row * height, INT32_MIN, INT32_MAX));
+        const int64_t row =
+            (static_cast<int64_t>(display->biBitCount / 8) * display->biWidth + 3) & ~int64_t{3};
+        const int32_t computed =
+            static_cast<int32_t>(std::clamp<int64_t>(row * height, INT32_MIN, INT32_MAX));
         bool header = false;
         if (display->biWidth != AVIinfo.width || display->biHeight != AVIinfo.height ||
             display->biBitCount != AVIinfo.bitCount || display->biCompression != AVIinfo.compression) {
@@ -226,13 +230,15 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
             ImageLine(text, display->biWidth, display->biHeight, display->biBitCount, display->biCompression);
         }
         if (static_cast<int32_t>(display->biSizeImage) != computed &&
-            NotifyYesNo("Fix image size from %ld to %ld?", static_cast<long>(static_cast<int32_t>(display->biSizeImage)),
+            NotifyYesNo("Fix image size from %ld to %ld?",
+                        static_cast<long>(static_cast<int32_t>(display->biSizeImage)),
                         static_cast<long>(computed)) == 1) {
             display->biSizeImage = static_cast<uint32_t>(computed);
         }
         if (static_cast<int32_t>(display->biSizeImage) != gImageSize) {
             if (!header) text += "\n\nDisplay Image Parameters:";
-            Append(text, "\n  ImageSize = %ld bytes", static_cast<long>(static_cast<int32_t>(display->biSizeImage)));
+            Append(text, "\n  ImageSize = %ld bytes",
+                   static_cast<long>(static_cast<int32_t>(display->biSizeImage)));
         }
     }
 
@@ -259,12 +265,14 @@ char* DescribeAVI(const char* name) {
     int64_t fps = Fps100(AVIinfo.videoRate, AVIinfo.videoScale);
     if (AVIinfo.compression) {
         Append(text, "\nVideo: %ldx%ldx%ld  (%s) %ld frames %ld.%02ldfps", static_cast<long>(AVIinfo.width),
-               static_cast<long>(AVIinfo.height), static_cast<long>(AVIinfo.bitCount), Four(AVIinfo.compression).c_str(),
-               static_cast<long>(AVIinfo.totalFrames), static_cast<long>(fps / 100), static_cast<long>(fps % 100));
-    } else {
-        Append(text, "\nVideo: %ldx%ldx%ld Uncompressed %ld frames %ld.%02ldfps", static_cast<long>(AVIinfo.width),
                static_cast<long>(AVIinfo.height), static_cast<long>(AVIinfo.bitCount),
-               static_cast<long>(AVIinfo.totalFrames), static_cast<long>(fps / 100), static_cast<long>(fps % 100));
+               Four(AVIinfo.compression).c_str(), static_cast<long>(AVIinfo.totalFrames),
+               static_cast<long>(fps / 100), static_cast<long>(fps % 100));
+    } else {
+        Append(text, "\nVideo: %ldx%ldx%ld Uncompressed %ld frames %ld.%02ldfps",
+               static_cast<long>(AVIinfo.width), static_cast<long>(AVIinfo.height),
+               static_cast<long>(AVIinfo.bitCount), static_cast<long>(AVIinfo.totalFrames),
+               static_cast<long>(fps / 100), static_cast<long>(fps % 100));
     }
     AudioLine(text, "\n");
     std::snprintf(block, kReportBlock, "%s", text.c_str());

@@ -303,8 +303,9 @@ class ChunkWalk {
         if (!entries) return true;  // skipped
         int32_t got = MyRead(handle_, entries, count * 16);
         if (got > 0) pos_ += got;
-        if (got < count * 16) DebugLog("idx1 read error got:%ld, want:%ld", static_cast<long>(got),
-                                       static_cast<long>(count) * 16);
+        if (got < count * 16)
+            DebugLog("idx1 read error got:%ld, want:%ld", static_cast<long>(got),
+                     static_cast<long>(count) * 16);
         AVIinfo.index = entries;
         AVIinfo.indexCount = got > 0 ? got / 16 : 0;
         return got == count * 16;

@@ -207,7 +207,9 @@ TEST(OpenAVIforList, IndexFormsAndAllocations) {
 
     // "41" entries are video; rec list and index entries of other kinds are dropped; "db" counts apart.
     CraftedAvi b;
-    b.chunks = {{"0041", 0x10, Payload(10, 1)}, {"00db", 0, Payload(11, 2)}, {"ix00", 0, Payload(12, 3)},
+    b.chunks = {{"0041", 0x10, Payload(10, 1)},
+                {"00db", 0, Payload(11, 2)},
+                {"ix00", 0, Payload(12, 3)},
                 {"00dc", 0, Payload(13, 4)}};
     path = Save(dir, "kinds.avi", b.Build());
     rec = OpenAVIforList(path.c_str(), 0, -1);
@@ -238,8 +240,11 @@ TEST(FrameAccess, DroppedFramesKeyFramesAndTheEnd) {
     TempDir dir;
     CraftedAvi a;
     a.compression = FourCC("MJPG");
-    a.chunks = {{"00dc", 0x10, Payload(50, 1)}, {"00dc", 0, Payload(51, 2)}, {"00dc", 0, ""},
-                {"00dc", 0, Payload(53, 4)},    {"00dc", 0x10, Payload(54, 5)}};
+    a.chunks = {{"00dc", 0x10, Payload(50, 1)},
+                {"00dc", 0, Payload(51, 2)},
+                {"00dc", 0, ""},
+                {"00dc", 0, Payload(53, 4)},
+                {"00dc", 0x10, Payload(54, 5)}};
     std::string path = Save(dir, "a.avi", a.Build());
     AVIlist* rec = OpenAVIforList(path.c_str(), 0, -1);
     ASSERT_NE(rec, nullptr);
@@ -272,7 +277,7 @@ TEST(FrameAccess, TableFollowsTheChainAsTheWalkWould) {
     std::vector<AVIlist*> recs;
     for (int f = 0; f < 3; f++) {
         CraftedAvi a = Interleaved(300 + 100 * f, 8 + f);
-        a.chunks[2 * (f + 1)].data.clear();     // a dropped frame in each
+        a.chunks[2 * (f + 1)].data.clear();        // a dropped frame in each
         if (f == 2) a.chunks[2 * f].data.clear();  // and one at the start of a record
         std::string path = Save(dir, "c" + std::to_string(f) + ".avi", a.Build());
         recs.push_back(OpenAVIforList(path.c_str(), f, -1));
@@ -413,7 +418,8 @@ TEST(PlayAVIlist01, ReportsEveryByteOfTheList) {
     ASSERT_EQ(boxes->shown.size(), 1u);
     // Audio 10 x 700 + 5 x 900; video 100..109 and 100..104.
     std::regex form(
-        "total bytes read = 11500 audio, 1555 video, 13055 total, time=(\\d+)\nfile read speed = (\\d+)\\.(\\d+) Mb/sec");
+        "total bytes read = 11500 audio, 1555 video, 13055 total, time=(\\d+)\nfile read speed = "
+        "(\\d+)\\.(\\d+) Mb/sec");
     std::smatch m;
     ASSERT_TRUE(std::regex_match(boxes->shown[0].text, m, form)) << boxes->shown[0].text;
     // A read too quick to measure is rated over 1 ms: 13055 bytes in 1 ms are 13.06 Mb/sec, which
@@ -496,7 +502,8 @@ TEST(ListBadInput, RandomDamageNeverEscapesTheBuffers) {
             if (rng() % 4 == 0) {
                 f.resize(at);
             } else if (at + 4 <= f.size()) {
-                uint32_t values[] = {0xFFFFFFFFu, 0x80000000u, 0, static_cast<uint32_t>(rng()), static_cast<uint32_t>(rng() % 5000)};
+                uint32_t values[] = {0xFFFFFFFFu, 0x80000000u, 0, static_cast<uint32_t>(rng()),
+                                     static_cast<uint32_t>(rng() % 5000)};
                 WriteLE32(&f[at], values[rng() % 5]);
             }
             if (f.size() < 16) break;

@@ -41,9 +41,9 @@ struct Written {
 
 // Writes frames of w x h at bits (24 or 8) with usPerFrame, and audio pieces of the given sizes
 // before each frame when samplesPerSec is not 0.
-Written WriteClip(const std::string& path, int32_t w, int32_t h, int32_t bits, int32_t frames, int32_t usPerFrame,
-                  int32_t samplesPerSec, int32_t channels, int32_t sampleBits, std::vector<int32_t> audioPieces,
-                  int32_t indexFrames = 0) {
+Written WriteClip(const std::string& path, int32_t w, int32_t h, int32_t bits, int32_t frames,
+                  int32_t usPerFrame, int32_t samplesPerSec, int32_t channels, int32_t sampleBits,
+                  std::vector<int32_t> audioPieces, int32_t indexFrames = 0) {
     int32_t handle = MyOpenWAVI(path.c_str(), w, h, bits, -(indexFrames ? indexFrames : frames), nullptr, 0,
                                 usPerFrame, samplesPerSec, channels, sampleBits, 0);
     EXPECT_GT(handle, 0);
@@ -68,7 +68,8 @@ TEST(AviWriter, UncompressedLayoutWithoutAudio) {
     int32_t h = MyOpenWAVI(path.c_str(), 320, 240, 24, -3, nullptr, 0, 66666, 0, 0, 0, 0);
     ASSERT_GT(h, 0);
     std::string frame = Frame24(320, 240, 0);
-    for (int i = 0; i < 2; i++) EXPECT_EQ(MyWriteChunk(h, frame.data(), 230400, FourCC("00db"), 0x10), 230408);
+    for (int i = 0; i < 2; i++)
+        EXPECT_EQ(MyWriteChunk(h, frame.data(), 230400, FourCC("00db"), 0x10), 230408);
     EXPECT_EQ(MyWriteChunk(h, nullptr, 0, FourCC("00db"), 0), 8);  // a drop: an empty chunk
     MyCloseAVI(h, 3);
     std::string f = ReadWholeFile(path);
@@ -196,8 +197,9 @@ TEST(AviWriter, MotionJpegForms) {
     WriteLE16(&fmt[14], 24);
     WriteLE32(&fmt[16], FourCC("MJPG"));
     std::string path = dir.file("m68.avi");
-    int32_t h = MyOpenWAVI(path.c_str(), 64, 48, 24, -1, reinterpret_cast<const BITMAPINFOHEADER*>(fmt.data()),
-                           FourCC("MJPG"), 66666, 0, 0, 0, 0);
+    int32_t h =
+        MyOpenWAVI(path.c_str(), 64, 48, 24, -1, reinterpret_cast<const BITMAPINFOHEADER*>(fmt.data()),
+                   FourCC("MJPG"), 66666, 0, 0, 0, 0);
     ASSERT_GT(h, 0);
     MyCloseAVI(h, 0);
     std::string f = ReadWholeFile(path);
@@ -206,7 +208,7 @@ TEST(AviWriter, MotionJpegForms) {
     EXPECT_EQ(U32(f, 180), 68u);
     EXPECT_EQ(U32(f, 196), FourCC("MJPG"));
     EXPECT_EQ(U32(f, 200), 64u * 48 * 3);  // recomputed
-    EXPECT_EQ(U32(f, 204), 0x55555555u);    // the rest of the supplied header stays
+    EXPECT_EQ(U32(f, 204), 0x55555555u);   // the rest of the supplied header stays
     const uint32_t ext[7] = {44, 24, 0, 2, 8, 2, 1};
     for (int i = 0; i < 7; i++) EXPECT_EQ(U32(f, 220 + 4 * i), ext[i]);
     EXPECT_EQ(Tag(f, 248), "LIST");
@@ -251,7 +253,8 @@ TEST(AviWriter, IndexGrowsAndNothingIsWrittenPastIt) {
     for (int n = 1; n <= 40; n++) {
         uint8_t* p = getFrameData(n, rec);
         ASSERT_NE(p, nullptr);
-        ASSERT_EQ(std::string(reinterpret_cast<char*>(p), static_cast<size_t>(lastFrameSize)), Frame24(16, 16, n - 1));
+        ASSERT_EQ(std::string(reinterpret_cast<char*>(p), static_cast<size_t>(lastFrameSize)),
+                  Frame24(16, 16, n - 1));
     }
     CloseAVIlist(rec);
     EXPECT_EQ(MemoryMonitorStatus().liveBlocks, liveBefore);  // the writer's index is released too
@@ -282,10 +285,12 @@ TEST(AviWriter, WritesOverInPlaceAndRefusesBadCalls) {
     EXPECT_EQ(ReadWholeFile(path), f);
 
     ScopedBoxes boxes;
-    EXPECT_EQ(MyOpenWAVI(dir.file("no/such/dir.avi").c_str(), 320, 240, 24, -1, nullptr, 0, 66666, 22050, 2, 16, 0), 0);
+    EXPECT_EQ(
+        MyOpenWAVI(dir.file("no/such/dir.avi").c_str(), 320, 240, 24, -1, nullptr, 0, 66666, 22050, 2, 16, 0),
+        0);
     ASSERT_EQ(boxes->shown.size(), 1u);
-    EXPECT_EQ(boxes->shown[0].text,
-              "MyOpenWAVI failed: <" + dir.file("no/such/dir.avi") + "> 320x240x24 00000000 66666 22050 2 16");
+    EXPECT_EQ(boxes->shown[0].text, "MyOpenWAVI failed: <" + dir.file("no/such/dir.avi") +
+                                        "> 320x240x24 00000000 66666 22050 2 16");
 }
 
 // The files the writer makes, as an independent reader sees them.

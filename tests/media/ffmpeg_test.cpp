@@ -5,8 +5,8 @@
 #include <numeric>
 
 #include "media/avilist.h"
-#include "media/fileio.h"
 #include "media/fileinfo.h"
+#include "media/fileio.h"
 #include "media/riff.h"
 #include "media_support.h"
 #include "support/scripted.h"
@@ -21,8 +21,9 @@ struct Sample {
 };
 
 const Sample kSamples[] = {
-    {"media_bgr24_s16_15.avi", true},       {"media_bgr24w30_u8_2997.avi", true}, {"media_pal8_15.avi", true},
-    {"media_mjpeg_u8_2997.avi", false},     {"media_msvideo1_15.avi", false},     {"media_cinepak_s16_15.avi", false},
+    {"media_bgr24_s16_15.avi", true},  {"media_bgr24w30_u8_2997.avi", true},
+    {"media_pal8_15.avi", true},       {"media_mjpeg_u8_2997.avi", false},
+    {"media_msvideo1_15.avi", false},  {"media_cinepak_s16_15.avi", false},
     {"media_accept_mjpeg.avi", false},
 };
 

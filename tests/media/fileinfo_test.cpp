@@ -20,7 +20,8 @@ std::string Save(const TempDir& dir, const std::string& name, const std::string&
 
 // A 320 x 240 x 24 "MJPG" clip of 150 small frames at rate / scale, with 22050 Hz 16-bit audio of
 // the given channels.
-std::string Clip(const TempDir& dir, const std::string& name, uint32_t rate, uint32_t scale, uint32_t channels = 2) {
+std::string Clip(const TempDir& dir, const std::string& name, uint32_t rate, uint32_t scale,
+                 uint32_t channels = 2) {
     CraftedAvi a;
     a.compression = FourCC("MJPG");
     a.handler = FourCC("MJPG");
@@ -37,7 +38,8 @@ std::string Clip(const TempDir& dir, const std::string& name, uint32_t rate, uin
 }
 
 // A BMP: file header, a header of the given bytes, then pixel bytes.
-std::string Bmp(const std::string& header, const std::string& after, uint32_t dataOffset = 0, uint32_t fileSize = 0) {
+std::string Bmp(const std::string& header, const std::string& after, uint32_t dataOffset = 0,
+                uint32_t fileSize = 0) {
     uint32_t off = dataOffset ? dataOffset : static_cast<uint32_t>(14 + header.size());
     std::string body = header + after;
     uint32_t size = fileSize ? fileSize : static_cast<uint32_t>(14 + body.size());
@@ -112,7 +114,8 @@ TEST(FileInfoText, DisplayFormatAndTimeStamp) {
         ASSERT_EQ(boxes->shown.size(), 1u);
         EXPECT_EQ(boxes->shown[0].text, "Fix image size from 0 to 230400?");
         EXPECT_EQ(display.biSizeImage, 230400u);
-        EXPECT_NE(text.find("\n  Audio: None\n  ImageSize = 0 bytes\n\nDisplay Image Parameters:\n  ImageSize = 230400 bytes"),
+        EXPECT_NE(text.find("\n  Audio: None\n  ImageSize = 0 bytes\n\nDisplay Image Parameters:\n  "
+                            "ImageSize = 230400 bytes"),
                   std::string::npos)
             << text;
         EXPECT_EQ(gImageSize, 0);
@@ -138,7 +141,8 @@ TEST(FileInfoText, DisplayFormatAndTimeStamp) {
         display.biSizeImage = 484 * 120;
         std::string text = FileInfoText(path.c_str(), &display, nullptr);
         EXPECT_TRUE(boxes->shown.empty());
-        const std::string tail = "\n  ImageSize = 58080 bytes\n\nDisplay Image Parameters:\n  Image: 161x120x24  Uncompressed";
+        const std::string tail =
+            "\n  ImageSize = 58080 bytes\n\nDisplay Image Parameters:\n  Image: 161x120x24  Uncompressed";
         ASSERT_GE(text.size(), tail.size());
         EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
     }
@@ -156,7 +160,8 @@ TEST(FileInfoText, DisplayFormatAndTimeStamp) {
 TEST(FileInfoText, WaveBmpAndOtherFiles) {
     TempDir dir;
     ScopedBoxes boxes;
-    std::string wav = Save(dir, "a.wav", Riff("WAVE", Chunk("fmt ", WaveFormat(2, 22050, 16)) + Chunk("data", "abcd")));
+    std::string wav =
+        Save(dir, "a.wav", Riff("WAVE", Chunk("fmt ", WaveFormat(2, 22050, 16)) + Chunk("data", "abcd")));
     EXPECT_EQ(FileInfoText(wav.c_str(), nullptr, nullptr), "WAVE file - " + wav + "\n  Audio: 22050 2 16");
 
     // A 24-bit BMP with a time stamp after its header; a name with a space is looked up up to it.
@@ -178,7 +183,8 @@ TEST(FileInfoText, WaveBmpAndOtherFiles) {
 
     // An RLE-compressed 8-bit BMP shows its code.
     bmp = Save(dir, "rle.bmp", Bmp(BitmapHeader(8, 8, 8, FourCC("RLE8")), std::string(100, 'r')));
-    EXPECT_NE(FileInfoText(bmp.c_str(), nullptr, nullptr).find("\n  Image: 8x8x8  (RLE8)\n"), std::string::npos);
+    EXPECT_NE(FileInfoText(bmp.c_str(), nullptr, nullptr).find("\n  Image: 8x8x8  (RLE8)\n"),
+              std::string::npos);
 
     // Anything else is an image by name; a missing file says so first.
     std::string other = Save(dir, "notes.txt", "hello there, not media");
@@ -206,7 +212,8 @@ TEST(ReadBMPInfo, BadHeaders) {
     // A header size that is neither 12 nor 40 (one that would overrun the 40 bytes read included).
     path = Save(dir, "d.bmp", Bmp(BitmapHeader(30, 20, 24, 0, 2000), std::string(100, 'p')));
     EXPECT_EQ(ReadBMPInfo(path.c_str()), 0);
-    path = Save(dir, "e.bmp", Bmp(BitmapHeader(30, 20, 24, 0, 108) + std::string(68, '\0'), std::string(100, 'p')));
+    path = Save(dir, "e.bmp",
+                Bmp(BitmapHeader(30, 20, 24, 0, 108) + std::string(68, '\0'), std::string(100, 'p')));
     EXPECT_EQ(ReadBMPInfo(path.c_str()), 0);
     // A stated file size beyond the file: the pixel bytes really there.
     path = Save(dir, "f.bmp", Bmp(header, std::string(100, 'p'), 0, 1000000));
@@ -249,7 +256,8 @@ TEST(DescribeAVI, MailingSummary) {
     path = Save(dir, "raw.avi", a.Build());
     text = DescribeAVI(path.c_str());
     ASSERT_NE(text, nullptr);
-    EXPECT_NE(std::string(text).find("\nVideo: 320x240x24 Uncompressed 1 frames 29.97fps\nAudio: None"), std::string::npos);
+    EXPECT_NE(std::string(text).find("\nVideo: 320x240x24 Uncompressed 1 frames 29.97fps\nAudio: None"),
+              std::string::npos);
     MyMallocFree(text);
 
     path = Save(dir, "a.wav", Riff("WAVE", Chunk("fmt ", WaveFormat(2, 22050, 16)) + Chunk("data", "abcd")));

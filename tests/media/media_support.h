@@ -54,8 +54,8 @@ inline std::string Avih(uint32_t usPerFrame, uint32_t totalFrames, uint32_t widt
 }
 
 // A 56-byte stream header.
-inline std::string Strh(const std::string& type, uint32_t handler, uint32_t scale, uint32_t rate, uint32_t length,
-                        uint32_t quality = 0, uint32_t size = 56) {
+inline std::string Strh(const std::string& type, uint32_t handler, uint32_t scale, uint32_t rate,
+                        uint32_t length, uint32_t quality = 0, uint32_t size = 56) {
     std::string b(size, '\0');
     b.replace(0, 4, type);
     WriteLE32(&b[4], handler);
@@ -122,17 +122,21 @@ struct CraftedAvi {
             for (const auto& c : chunks)
                 if (c.id.substr(2) != "wb") frames++;
         }
-        std::string video = Strh("vids", handler, scale, rate, frames, 7500) +
-                            Chunk("strf", BitmapHeader(width, height, bits, compression, headerSize) + videoFormatTail);
-        std::string hdrl = Avih(usPerFrame, frames, static_cast<uint32_t>(width), static_cast<uint32_t>(height)) +
-                           List("strl", video);
+        std::string video =
+            Strh("vids", handler, scale, rate, frames, 7500) +
+            Chunk("strf", BitmapHeader(width, height, bits, compression, headerSize) + videoFormatTail);
+        std::string hdrl =
+            Avih(usPerFrame, frames, static_cast<uint32_t>(width), static_cast<uint32_t>(height)) +
+            List("strl", video);
         if (channels) {
             uint32_t align = channels * sampleBits / 8;
             uint32_t audioBytes = 0;
             for (const auto& c : chunks)
                 if (c.id.substr(2) == "wb") audioBytes += static_cast<uint32_t>(c.data.size());
-            hdrl += List("strl", Strh("auds", 0, align, samplesPerSec * align, align ? audioBytes / align : 0) +
-                                     Chunk("strf", WaveFormat(static_cast<uint16_t>(channels), samplesPerSec, sampleBits)));
+            hdrl += List(
+                "strl",
+                Strh("auds", 0, align, samplesPerSec * align, align ? audioBytes / align : 0) +
+                    Chunk("strf", WaveFormat(static_cast<uint16_t>(channels), samplesPerSec, sampleBits)));
         }
         hdrl += hdrlExtra;
         std::string head = "RIFF" + LE32(0) + "AVI " + List("hdrl", hdrl) + afterHdrl;
@@ -186,7 +190,8 @@ inline std::string Quote(const std::string& s) {
 }
 
 // key=value lines of `ffprobe -of default=nw=1` for the entries asked, per line in order.
-inline std::vector<std::pair<std::string, std::string>> ProbeEntries(const std::string& file, const std::string& args) {
+inline std::vector<std::pair<std::string, std::string>> ProbeEntries(const std::string& file,
+                                                                     const std::string& args) {
     std::string out = Shell("ffprobe -v error " + args + " -of default=nw=1 " + Quote(file) + " 2>/dev/null");
     std::vector<std::pair<std::string, std::string>> kv;
     size_t pos = 0;

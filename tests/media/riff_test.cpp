@@ -179,7 +179,8 @@ TEST(ReadAVIInfo, WalkRules) {
     // An 18-byte wave format is skipped: no audio.
     {
         CraftedAvi a = ThreeFrames();
-        a.hdrlExtra = List("strl", Strh("auds", 0, 4, 88200, 10) + Chunk("strf", WaveFormat(2, 22050, 16) + LE16(0)));
+        a.hdrlExtra =
+            List("strl", Strh("auds", 0, 4, 88200, 10) + Chunk("strf", WaveFormat(2, 22050, 16) + LE16(0)));
         path = Save(dir, "wfx.avi", a.Build());
         EXPECT_EQ(ReadAVIInfo(path.c_str()), 1);
         EXPECT_EQ(AVIinfo.samplesPerSec, 0);
@@ -212,7 +213,8 @@ TEST(ReadAVIInfo, PaletteTopDownAndSource) {
     a.width = 16;
     a.height = -8;  // rows stored top-down
     std::string palette;
-    for (int i = 0; i < 256; i++) palette += std::string{static_cast<char>(i), 0, static_cast<char>(255 - i), 0};
+    for (int i = 0; i < 256; i++)
+        palette += std::string{static_cast<char>(i), 0, static_cast<char>(255 - i), 0};
     a.videoFormatTail = palette;
     a.chunks = {{"00db", 0x10, Payload(128, 1)}};
     // An 8-bit format with a 40-byte header copies the palette.
@@ -289,8 +291,9 @@ TEST(ReaderBadInput, ChunkLargerThanTheFile) {
     EXPECT_EQ(ReadAVIInfo(path.c_str()), 1);
     EXPECT_EQ(AVIinfo.width, 320);
     // A stream header that claims more than the file holds is read only as far as the file goes.
-    path = Save(dir, "strh.avi", "RIFF" + LE32(1000) + "AVI " + Chunk("strf", BitmapHeader(8, 8, 24, 0)) +
-                                     ChunkSized("strh", 0x10000, "vids" + std::string(30, '\x01')));
+    path = Save(dir, "strh.avi",
+                "RIFF" + LE32(1000) + "AVI " + Chunk("strf", BitmapHeader(8, 8, 24, 0)) +
+                    ChunkSized("strh", 0x10000, "vids" + std::string(30, '\x01')));
     EXPECT_EQ(ReadAVIInfo(path.c_str()), 1);
     EXPECT_EQ(AVIinfo.videoScale, 0x01010101u);
     EXPECT_EQ(AVIinfo.videoRate, 0x01010101u);
@@ -308,11 +311,13 @@ TEST(ReaderBadInput, ChunkLargerThanItsParent) {
     TempDir dir;
     // Inside hdrl a strf claims more than the list holds; the walk of hdrl ends at the list's end
     // and the chunk after the list is still read.
-    std::string strl = Chunk("strh", std::string(56, '\0')) + ChunkSized("strf", 5000, BitmapHeader(8, 8, 24, 0));
+    std::string strl =
+        Chunk("strh", std::string(56, '\0')) + ChunkSized("strf", 5000, BitmapHeader(8, 8, 24, 0));
     std::string hdrl = List("hdrl", strl);
     std::string core(160, '\0');
     core.replace(0, 4, "Cam1");
-    std::string path = Save(dir, "parent.avi", Riff("AVI ", hdrl + Chunk("CORE", core) + Chunk("JUNK", std::string(6000, 'j'))));
+    std::string path = Save(dir, "parent.avi",
+                            Riff("AVI ", hdrl + Chunk("CORE", core) + Chunk("JUNK", std::string(6000, 'j'))));
     EXPECT_EQ(ReadAVIInfo(path.c_str()), 1);  // the 40 bytes that are inside the list
     EXPECT_EQ(AVIinfo.width, 8);
     EXPECT_STREQ(AVIinfo.sourceName, "Cam1");
@@ -358,11 +363,13 @@ TEST(ReaderBadInput, NegativeAndAllOnesSizes) {
             EXPECT_STREQ(AVIinfo.sourceName, "");
         }
         // A WAVE chunk before data: refused without looping back.
-        path = Save(dir, "w.wav", Riff("WAVE", Chunk("fmt ", WaveFormat(1, 8000, 8)) + ChunkSized("LIST", size, "") +
-                                                   Chunk("data", "abcd")));
+        path = Save(dir, "w.wav",
+                    Riff("WAVE", Chunk("fmt ", WaveFormat(1, 8000, 8)) + ChunkSized("LIST", size, "") +
+                                     Chunk("data", "abcd")));
         EXPECT_EQ(ReadWaveInfo(path.c_str()), 0);
         // A data size: the bytes really there.
-        path = Save(dir, "d.wav", Riff("WAVE", Chunk("fmt ", WaveFormat(1, 8000, 8)) + ChunkSized("data", size, "abcdef")));
+        path = Save(dir, "d.wav",
+                    Riff("WAVE", Chunk("fmt ", WaveFormat(1, 8000, 8)) + ChunkSized("data", size, "abcdef")));
         EXPECT_EQ(ReadWaveInfo(path.c_str()), 1);
         EXPECT_EQ(AVIinfo.audioLength, 6);
     }
@@ -419,7 +426,8 @@ TEST(ReaderBadInput, HeaderSizesThatWouldOverrunTheirBuffers) {
     CraftedAvi c = ThreeFrames();
     c.videoFormatTail = std::string(3000, 'x');
     c.headerSize = 3040;
-    c.afterHdrl = Chunk("strh", "vids" + std::string(16, '\0') + LE32(1001) + LE32(30000) + std::string(32, '\0'));
+    c.afterHdrl =
+        Chunk("strh", "vids" + std::string(16, '\0') + LE32(1001) + LE32(30000) + std::string(32, '\0'));
     path = Save(dir, "strf3000.avi", c.Build());
     ASSERT_EQ(ReadAVIInfo(path.c_str()), 1);
     EXPECT_EQ(ReadLE32(AVIinfo.videoFormat), 1092u);
@@ -464,7 +472,8 @@ TEST(ReaderBadInput, DeepNestingAndStrayRiff) {
     path = Save(dir, "riffs.avi", Riff("AVI ", List("hdrl", body)));
     EXPECT_EQ(ReadAVIInfo(path.c_str()), 0);  // a RIFF inside a list is an ordinary chunk
 
-    path = Save(dir, "tiny.avi", Riff("AVI ", ChunkSized("LIST", 2, "ab") + Chunk("strf", BitmapHeader(7, 7, 24, 0))));
+    path = Save(dir, "tiny.avi",
+                Riff("AVI ", ChunkSized("LIST", 2, "ab") + Chunk("strf", BitmapHeader(7, 7, 24, 0))));
     EXPECT_EQ(ReadAVIInfo(path.c_str()), 1);
     EXPECT_EQ(AVIinfo.width, 7);
 }
@@ -507,9 +516,15 @@ TEST(ReaderBadInput, RandomDamageNeverEscapesTheBuffers) {
         for (int i = 0; i < hits; i++) {
             size_t at = rng() % f.size();
             switch (rng() % 3) {
-                case 0: f[at] = static_cast<char>(rng()); break;
-                case 1: if (at + 4 <= f.size()) WriteLE32(&f[at], rng() % 2 ? 0xFFFFFFFFu : rng()); break;
-                default: f.resize(at); break;
+                case 0:
+                    f[at] = static_cast<char>(rng());
+                    break;
+                case 1:
+                    if (at + 4 <= f.size()) WriteLE32(&f[at], rng() % 2 ? 0xFFFFFFFFu : rng());
+                    break;
+                default:
+                    f.resize(at);
+                    break;
             }
             if (f.empty()) break;
         }
