@@ -61,6 +61,9 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last);
 void getMaxChunkSizes(AVIlist* rec);
 void CloseAVIlist(AVIlist* head);
 void FreeAVIrecord(AVIlist* rec);
+// Frames are found through a table kept per head, rebuilt on the next call whenever the chain's
+// records, index arrays or entry counts change; index entries edited in place are not noticed.
+// A chunk larger than the head's vptr (a record linked without getMaxChunkSizes) is cut to vsize.
 uint8_t* getFrameData(int32_t n, AVIlist* head);
 int32_t FramesSinceKeyFrame(int32_t n, AVIlist* head);
 uint8_t* GetAudioData(AVIlist* rec, int32_t offset, int32_t count);

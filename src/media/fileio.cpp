@@ -98,3 +98,9 @@ int32_t MySkip(int32_t handle, int32_t count) {
     lseek(handle, count, SEEK_CUR);
     return 0;
 }
+
+int32_t MyFileLength(int32_t handle) {
+    struct stat st;
+    if (handle <= 0 || fstat(handle, &st) != 0) return -1;
+    return st.st_size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(st.st_size);
+}

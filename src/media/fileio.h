@@ -18,3 +18,6 @@ int32_t MyClose(int32_t handle);
 int32_t MyTell(int32_t handle);
 int32_t MySeek(int32_t handle, int32_t position);  // absolute; returns 0
 int32_t MySkip(int32_t handle, int32_t count);     // forward from the current position; returns 0
+// Length of the open file in bytes; files of 2 GB and more count as INT32_MAX (the layer's positions
+// are 32-bit). -1 when it cannot be had.
+int32_t MyFileLength(int32_t handle);

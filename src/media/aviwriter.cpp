@@ -1,0 +1,297 @@
+#include "media/aviwriter.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/diag.h"
+#include "core/memory.h"
+#include "media/fileio.h"
+#include "media/riff.h"
+
+namespace {
+
+constexpr int32_t kVideoHeaderBytes = 220;  // through the 40-byte BITMAPINFOHEADER
+constexpr int32_t kMaxHeaderBytes = 1244;   // with a 256-entry palette
+constexpr int32_t kAudioListBytes = 108;
+constexpr int32_t kMoviHeaderBytes = 12;
+constexpr int32_t kEntriesPerFrame = 3;
+// The file layer's positions are 32-bit: a chunk that would take the file past this is refused.
+constexpr int64_t kMaxFileBytes = INT32_MAX;
+
+constexpr FOURCC kMJPG = FourCC("MJPG");
+constexpr FOURCC kAudioId = FourCC("01wb");
+
+// The one file being written.
+struct WriterState {
+    int32_t handle = 0;
+    uint8_t header[kMaxHeaderBytes];
+    int32_t headerBytes = 0;
+    uint8_t audioList[kAudioListBytes];
+    bool hasAudio = false;
+    uint8_t movi[kMoviHeaderBytes];
+    int64_t position = 0;
+    AVIINDEXENTRY* index = nullptr;
+    int32_t count = 0;
+    int32_t capacity = 0;
+    uint32_t blockAlign = 0;
+    uint8_t chunk[8];
+};
+
+WriterState gWriter;
+
+void Put4(uint8_t* block, int32_t at, const char (&s)[5]) {
+    std::memcpy(block + at, s, 4);
+}
+void Put32(uint8_t* block, int32_t at, uint32_t v) {
+    WriteLE32(block + at, v);
+}
+void Add32(uint8_t* block, int32_t at, int64_t delta) {
+    WriteLE32(block + at, static_cast<uint32_t>(ReadLE32(block + at) + delta));
+}
+
+void ReleaseIndex() {
+    MyFree(gWriter.index);
+    gWriter.index = nullptr;
+    gWriter.count = 0;
+    gWriter.capacity = 0;
+}
+
+// Room for one more index entry: the array doubles when the 3 entries per frame run out. False
+// when it cannot grow (the chunk is then refused, so nothing lands past the index).
+bool IndexRoom() {
+    if (gWriter.count < gWriter.capacity) return true;
+    int64_t grown = std::max<int64_t>(static_cast<int64_t>(gWriter.capacity) * 2, 64);
+    grown = std::min<int64_t>(grown, kMaxFileBytes / 16);
+    if (grown <= gWriter.count) return false;
+    auto* bigger = static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(grown), sizeof(AVIINDEXENTRY)));
+    if (!bigger) return false;
+    std::memcpy(bigger, gWriter.index, static_cast<size_t>(gWriter.count) * sizeof(AVIINDEXENTRY));
+    MyFree(gWriter.index);
+    gWriter.index = bigger;
+    gWriter.capacity = static_cast<int32_t>(grown);
+    return true;
+}
+
+int32_t WriteCounted(const void* data, int32_t length) {
+    int32_t n = MyWrite(gWriter.handle, data, length);
+    if (n != length) DebugLog("AVI write short: %ld of %ld", static_cast<long>(n), static_cast<long>(length));
+    return n;
+}
+
+}  // namespace
+
+int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitCount, int32_t frames,
+                   const BITMAPINFOHEADER* format, FOURCC handler, int32_t usPerFrame, int32_t samplesPerSec,
+                   int32_t channels, int32_t bitsPerSample, int32_t initialFrames) {
+    WriterState& w = gWriter;
+    if (w.handle) {
+        // One file at a time: a writer left open is closed as it stands.
+        DebugLog("MyOpenWAVI: closing the file left open");
+        MyClose(w.handle);
+        w.handle = 0;
+        ReleaseIndex();
+    }
+    int32_t h = frames < 0 ? MyCreateTrunc(name) : MyOpenWrite(name);
+    if (!h) {
+        NotifyBox("MyOpenWAVI failed: <%s> %ldx%ldx%ld %08lx %ld %ld %ld %ld", name ? name : "",
+                  static_cast<long>(width), static_cast<long>(height), static_cast<long>(bitCount),
+                  static_cast<unsigned long>(handler), static_cast<long>(usPerFrame),
+                  static_cast<long>(samplesPerSec), static_cast<long>(channels),
+                  static_cast<long>(bitsPerSample));
+        return 0;
+    }
+    w.position = 0;
+    w.count = 0;
+    w.hasAudio = false;
+    int64_t entries =
+        std::min<int64_t>(std::llabs(static_cast<int64_t>(frames)) * kEntriesPerFrame, kMaxFileBytes / 16);
+    w.index = static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(entries), sizeof(AVIINDEXENTRY)));
+    if (!w.index) {
+        NotifyBox("couldn't allocate index, no file saved");
+        MyClose(h);
+        return 0;
+    }
+    w.capacity = static_cast<int32_t>(entries);
+    w.handle = h;
+
+    uint8_t* b = w.header;
+    std::memset(b, 0, sizeof(w.header));
+    // The video format, by the first case that applies: a grey palette for 8 bits; a supplied 68-byte
+    // format copied whole with the JPEG extension filled in; "MJPG" with a zero extension; the plain
+    // header with the handler as compression.
+    enum class Form { kGrey, kCopy68, kMjpg, kPlain };
+    Form form = Form::kPlain;
+    if (bitCount == 8) {
+        form = Form::kGrey;
+    } else if (format && format->biSize == 68) {
+        form = Form::kCopy68;
+    } else if (handler == kMJPG || (format && format->biCompression == kMJPG)) {
+        form = Form::kMjpg;
+    }
+    const int32_t strfBytes = form == Form::kGrey ? 1064 : form == Form::kPlain ? 40 : 68;
+    w.headerBytes = kVideoHeaderBytes + (strfBytes - 40);
+
+    Put4(b, 0, "RIFF");
+    Put4(b, 8, "AVI ");
+    Put4(b, 12, "LIST");
+    Put4(b, 20, "hdrl");
+    Put4(b, 24, "avih");
+    Put32(b, 28, 56);
+    Put32(b, 32, static_cast<uint32_t>(usPerFrame));
+    Put32(b, 44, 0x10);
+    Put32(b, 52, static_cast<uint32_t>(initialFrames));
+    Put32(b, 56, 1);
+    Put32(b, 64, static_cast<uint32_t>(width));
+    Put32(b, 68, static_cast<uint32_t>(height));
+    Put4(b, 88, "LIST");
+    Put4(b, 96, "strl");
+    Put4(b, 100, "strh");
+    Put32(b, 104, 64);
+    Put4(b, 108, "vids");
+    Put32(b, 112, handler);
+    Put32(b, 128, static_cast<uint32_t>(usPerFrame));
+    Put32(b, 132, 1000000);
+    Put4(b, 172, "strf");
+    Put32(b, 176, static_cast<uint32_t>(strfBytes));
+    uint8_t* bi = b + 180;
+    if (form == Form::kCopy68) {
+        std::memcpy(bi, format, 68);
+        // offset 44, size 24, process 0, colour space 2 (YCbCr), 8 bits, subsampling 2 x 1
+        const uint32_t jpeg[7] = {44, 24, 0, 2, 8, 2, 1};
+        for (int i = 0; i < 7; i++) Put32(bi, 40 + 4 * i, jpeg[i]);
+    } else {
+        Put32(bi, 0, form == Form::kMjpg ? 68 : 40);
+        Put32(bi, 4, static_cast<uint32_t>(width));
+        Put32(bi, 8, static_cast<uint32_t>(height));
+        WriteLE16(bi + 12, 1);
+        WriteLE16(bi + 14, static_cast<uint16_t>(bitCount));
+        Put32(bi, 16, form == Form::kMjpg ? kMJPG : handler);
+    }
+    if (form == Form::kGrey) {
+        Put32(bi, 32, 256);
+        Put32(bi, 36, 256);
+        for (int i = 0; i < 256; i++) {
+            bi[40 + 4 * i] = static_cast<uint8_t>(i);
+            bi[41 + 4 * i] = static_cast<uint8_t>(i);
+            bi[42 + 4 * i] = static_cast<uint8_t>(i);
+        }
+    }
+    // The image size always follows the header's own bit count and frame size.
+    const int64_t imageBytes = static_cast<int64_t>(ReadLE16(bi + 14) / 8) *
+                               static_cast<int32_t>(ReadLE32(bi + 4)) *
+                               std::llabs(static_cast<int32_t>(ReadLE32(bi + 8)));
+    Put32(bi, 20, static_cast<uint32_t>(std::min<int64_t>(imageBytes, UINT32_MAX)));  // a 32-bit field
+
+    uint32_t strl = 64 + 20 + static_cast<uint32_t>(strfBytes);
+    uint32_t hdrl = strl + 20 + 56;
+    uint32_t riff = hdrl + 12;
+    if (samplesPerSec != 0) {
+        uint8_t* a = w.audioList;
+        std::memset(a, 0, sizeof(w.audioList));
+        w.blockAlign = static_cast<uint32_t>(channels * bitsPerSample / 8);
+        Put4(a, 0, "LIST");
+        Put32(a, 4, 100);
+        Put4(a, 8, "strl");
+        Put4(a, 12, "strh");
+        Put32(a, 16, 64);
+        Put4(a, 20, "auds");
+        Put32(a, 40, w.blockAlign);
+        Put32(a, 44, static_cast<uint32_t>(samplesPerSec) * w.blockAlign);
+        Put32(a, 64, w.blockAlign);
+        Put4(a, 84, "strf");
+        Put32(a, 88, 16);
+        WriteLE16(a + 92, 1);
+        WriteLE16(a + 94, static_cast<uint16_t>(channels));
+        Put32(a, 96, static_cast<uint32_t>(samplesPerSec));
+        Put32(a, 100, static_cast<uint32_t>(samplesPerSec) * w.blockAlign);
+        WriteLE16(a + 104, static_cast<uint16_t>(w.blockAlign));
+        WriteLE16(a + 106, static_cast<uint16_t>(bitsPerSample));
+        hdrl += kAudioListBytes;
+        riff += kAudioListBytes;
+        Put32(b, 56, 2);
+        w.hasAudio = true;
+    }
+    riff += 12;
+    Put32(b, 4, riff);
+    Put32(b, 16, hdrl);
+    Put32(b, 92, strl);
+    Put4(w.movi, 0, "LIST");
+    Put32(w.movi, 4, 4);
+    Put4(w.movi, 8, "movi");
+
+    w.position += WriteCounted(b, w.headerBytes);
+    if (w.hasAudio) w.position += WriteCounted(w.audioList, kAudioListBytes);
+    w.position += WriteCounted(w.movi, kMoviHeaderBytes);
+    return h;
+}
+
+int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id, uint32_t flags) {
+    WriterState& w = gWriter;
+    if (!w.handle || handle != w.handle || length < 0 || (length > 0 && !data)) {
+        DebugLog("MyWriteChunk refused: handle %ld length %ld", static_cast<long>(handle),
+                 static_cast<long>(length));
+        return 0;
+    }
+    const int64_t padded = static_cast<int64_t>(length) + (length & 1);
+    // What close adds: the index header and one more entry per chunk.
+    const int64_t after = w.position + 8 + padded + 8 + 16 * (static_cast<int64_t>(w.count) + 1);
+    if (after > kMaxFileBytes || !IndexRoom()) {
+        DebugLog("MyWriteChunk refused: no room for %ld bytes", static_cast<long>(length));
+        return 0;
+    }
+    AVIINDEXENTRY& e = w.index[w.count++];
+    e.ckid = id;
+    e.dwFlags = flags;
+    e.dwChunkOffset = static_cast<uint32_t>(w.position);
+    e.dwChunkLength = static_cast<uint32_t>(length);
+    WriteLE32(w.chunk, id);
+    WriteLE32(w.chunk + 4, static_cast<uint32_t>(padded));
+    WriteCounted(w.chunk, 8);
+    if (length > 0) WriteCounted(data, length);
+    if (length & 1) {
+        const uint8_t pad = 0;
+        WriteCounted(&pad, 1);
+    }
+    // The counters assume every byte landed (a short write is only logged).
+    const int64_t step = 8 + padded;
+    w.position += step;
+    Add32(w.header, 4, step);
+    Add32(w.movi, 4, step);
+    return static_cast<int32_t>(step);
+}
+
+void MyCloseAVI(int32_t handle, int32_t frames) {
+    WriterState& w = gWriter;
+    if (!w.handle || handle != w.handle) {
+        DebugLog("MyCloseAVI: no such file open (%ld)", static_cast<long>(handle));
+        return;
+    }
+    int64_t audioBytes = 0;
+    if (w.hasAudio) {
+        for (int32_t i = 0; i < w.count; i++) {
+            if (w.index[i].ckid == kAudioId) audioBytes += w.index[i].dwChunkLength;
+        }
+    }
+    uint8_t head[8];
+    Put4(head, 0, "idx1");
+    Put32(head, 4, static_cast<uint32_t>(16 * w.count));
+    WriteCounted(head, 8);
+    if (w.count > 0) WriteCounted(w.index, 16 * w.count);
+    Add32(w.header, 4, 16 * static_cast<int64_t>(w.count) + 8);
+    ReleaseIndex();
+
+    Put32(w.header, 48, static_cast<uint32_t>(frames));
+    Put32(w.header, 140, static_cast<uint32_t>(frames));
+    MySeek(w.handle, 0);
+    WriteCounted(w.header, w.headerBytes);
+    if (w.hasAudio) {
+        Put32(w.audioList, 52, w.blockAlign ? static_cast<uint32_t>(audioBytes / w.blockAlign) : 0);
+        WriteCounted(w.audioList, kAudioListBytes);
+    }
+    WriteCounted(w.movi, kMoviHeaderBytes);
+    MyClose(w.handle);
+    w.handle = 0;
+    w.hasAudio = false;
+}

@@ -1,0 +1,280 @@
+#include "media/fileinfo.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "core/diag.h"
+#include "core/memory.h"
+#include "media/fileio.h"
+#include "media/riff.h"
+
+int32_t gImageSize = 0;
+char gImageTimeStamp[31] = {};
+
+namespace {
+
+// The reports are built in a block of this size; longer texts are cut.
+constexpr size_t kReportBlock = 4000;
+constexpr int32_t kStampBytes = 30;
+
+constexpr FOURCC kRIFF = FourCC("RIFF");
+constexpr FOURCC kAVI = FourCC("AVI ");
+constexpr FOURCC kWAVE = FourCC("WAVE");
+
+void Append(std::string& text, const char* format, ...) QUILLORY_PRINTF(2, 3);
+void Append(std::string& text, const char* format, ...) {
+    char piece[kReportBlock];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(piece, sizeof(piece), format, args);
+    va_end(args);
+    text += piece;
+}
+
+// A FOURCC as "%4.4s" prints it: up to four characters, ending early at a zero byte.
+std::string Four(FOURCC code) {
+    char c[5] = {static_cast<char>(code), static_cast<char>(code >> 8), static_cast<char>(code >> 16),
+                 static_cast<char>(code >> 24), 0};
+    return std::string(c);
+}
+
+// The frame rate in hundredths, rounded; a scale of 0 gives 0 rather than a division by zero.
+int64_t Fps100(uint32_t rate, uint32_t scale) {
+    if (scale == 0) return 0;
+    return (static_cast<int64_t>(rate) * 1000 / scale + 5) / 10;
+}
+
+// The 12 bytes at the start of a file: RIFF, a size and the form type. False when they cannot be read.
+bool RiffForm(const char* name, FOURCC* form, bool notify) {
+    int32_t h = MyOpenRead(name);
+    if (!h) {
+        if (notify) NotifyBox("couldn't open file");
+        return false;
+    }
+    uint8_t b[12];
+    int32_t got = MyRead(h, b, 12);
+    MyClose(h);
+    if (got != 12) {
+        if (notify) NotifyBox("error 1");
+        return false;
+    }
+    *form = ReadLE32(b) == kRIFF ? ReadLE32(b + 8) : 0;
+    return true;
+}
+
+void ImageLine(std::string& text, int32_t width, int32_t height, int32_t bits, FOURCC compression) {
+    if (compression) {
+        Append(text, "\n  Image: %ldx%ldx%ld  (%s)", static_cast<long>(width), static_cast<long>(height),
+               static_cast<long>(bits), Four(compression).c_str());
+    } else {
+        Append(text, "\n  Image: %ldx%ldx%ld  Uncompressed", static_cast<long>(width),
+               static_cast<long>(height), static_cast<long>(bits));
+    }
+}
+
+void AudioLine(std::string& text, const char* lead) {
+    if (AVIinfo.samplesPerSec == 0) {
+        Append(text, "%sAudio: None", lead);
+    } else {
+        Append(text, "%sAudio: %ld Samples/Sec %ld-Bit %s", lead, static_cast<long>(AVIinfo.samplesPerSec),
+               static_cast<long>(AVIinfo.bitsPerSample), AVIinfo.channels == 2 ? "Stereo" : "Mono");
+    }
+}
+
+// The stamp of a time stamp text in either of its two forms, or null.
+bool StampOf(const char* stamp, std::string* out) {
+    if (!stamp) return false;
+    size_t len = strnlen(stamp, 90);
+    if (len >= 3 && stamp[0] == 'T' && stamp[1] == 'S' && stamp[2] == ':') {
+        *out = len > 4 ? std::string(stamp + 4, strnlen(stamp + 4, kStampBytes)) : std::string();
+        return true;
+    }
+    if (len >= 9 && std::strncmp(stamp, "TTTSSS:::", 9) == 0) {
+        std::string plain;
+        for (size_t i = 0; i < len && plain.size() < kStampBytes; i += 3) plain += stamp[i];
+        *out = plain.size() > 4 ? plain.substr(4) : std::string();
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int32_t IsAVIFile(const char* name) {
+    FOURCC form = 0;
+    if (!RiffForm(name, &form, true)) return 0;
+    return form == kAVI && ReadAVIInfo(name) ? 1 : 0;
+}
+
+int32_t IsWAVEFile(const char* name) {
+    FOURCC form = 0;
+    if (!RiffForm(name, &form, false)) return 0;
+    return form == kWAVE && ReadWaveInfo(name) ? 1 : 0;
+}
+
+int32_t ReadBMPInfo(const char* name) {
+    gImageTimeStamp[0] = 0;
+    int32_t h = MyOpenRead(name);
+    if (!h) return 0;
+    const int64_t fileLength = std::max(MyFileLength(h), 0);
+    uint8_t fh[14];
+    uint8_t bh[40] = {};
+    int32_t result = 0;
+    if (MyRead(h, fh, 14) == 14 && fh[0] == 'B' && fh[1] == 'M') {
+        const uint32_t fileSize = ReadLE32(fh + 2);
+        const uint32_t dataOffset = ReadLE32(fh + 10);
+        // The header must lie between the file header and the data; its own size field decides its
+        // form and must fit in what was read.
+        const int64_t room = static_cast<int64_t>(dataOffset) - 14;
+        const int32_t n = static_cast<int32_t>(std::clamp<int64_t>(room, 0, 40));
+        if (dataOffset <= fileSize && n >= 12 && MyRead(h, bh, n) == n) {
+            const uint32_t headerSize = ReadLE32(bh);
+            if (headerSize == 12) {
+                AVIinfo.width = ReadLE16(bh + 4);
+                AVIinfo.height = ReadLE16(bh + 6);
+                AVIinfo.bitCount = ReadLE16(bh + 10);
+                AVIinfo.compression = 0;
+                AVIinfo.topDown = false;
+                result = 1;
+            } else if (headerSize == 40 && n == 40) {
+                int32_t height = static_cast<int32_t>(ReadLE32(bh + 8));
+                AVIinfo.width = static_cast<int32_t>(ReadLE32(bh + 4));
+                AVIinfo.topDown = height < 0 && height != INT32_MIN;
+                AVIinfo.height = height == INT32_MIN ? 0 : height < 0 ? -height : height;
+                AVIinfo.bitCount = ReadLE16(bh + 14);
+                AVIinfo.compression = ReadLE32(bh + 16);
+                result = 1;
+            }
+            if (result) {
+                // The pixel bytes really there: a file cut short counts only what it holds.
+                gImageSize = static_cast<int32_t>(std::max<int64_t>(
+                    std::min<int64_t>(fileSize, fileLength) - static_cast<int64_t>(dataOffset), 0));
+            }
+            if (result && headerSize == 40 && AVIinfo.bitCount == 24) {
+                char stamp[kStampBytes];
+                if (MyRead(h, stamp, kStampBytes) == kStampBytes && stamp[0] == 'T' && stamp[1] == 'S') {
+                    std::memcpy(gImageTimeStamp, stamp, kStampBytes);
+                    gImageTimeStamp[kStampBytes] = 0;
+                }
+            }
+        }
+    }
+    MyClose(h);
+    return result;
+}
+
+std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char* stamp) {
+    const std::string shown = name ? name : "";
+    const std::string lookup = shown.substr(0, shown.find(' '));
+    const char* file = lookup.c_str();
+    std::string text;
+    gImageSize = 0;
+    // Nothing to look up (a snapshot has no file): no open is tried, so no box about it either.
+    const bool lookups = !lookup.empty();
+    if (lookups && IsAVIFile(file)) {
+        Append(text, "AVI file - %s", shown.c_str());
+        if (AVIinfo.compression) {
+            Append(text, "\n  Video: %ldx%ldx%ld  (%s) %ld frames (%ld drops)",
+                   static_cast<long>(AVIinfo.width), static_cast<long>(AVIinfo.height),
+                   static_cast<long>(AVIinfo.bitCount), Four(AVIinfo.compression).c_str(),
+                   static_cast<long>(AVIinfo.totalFrames), static_cast<long>(AVIinfo.droppedFrames));
+        } else {
+            Append(text, "\n  Video: %ldx%ldx%ld Uncompressed %ld frames (%ld drops)",
+                   static_cast<long>(AVIinfo.width), static_cast<long>(AVIinfo.height),
+                   static_cast<long>(AVIinfo.bitCount), static_cast<long>(AVIinfo.totalFrames),
+                   static_cast<long>(AVIinfo.droppedFrames));
+        }
+        int64_t fps = Fps100(AVIinfo.videoRate, AVIinfo.videoScale);
+        Append(text, "\n  Video Rate: %ld.%02ldfps (%ld/%ld)", static_cast<long>(fps / 100),
+               static_cast<long>(fps % 100), static_cast<long>(AVIinfo.videoRate),
+               static_cast<long>(AVIinfo.videoScale));
+        Append(text, "\n  %ld.%ld MB/Sec %ld.%ld:1", static_cast<long>(AVIinfo.frameTimeOrRate / 10),
+               static_cast<long>(AVIinfo.frameTimeOrRate % 10),
+               static_cast<long>(AVIinfo.compressionFigure / 10),
+               static_cast<long>(AVIinfo.compressionFigure % 10));
+        AudioLine(text, "\n  ");
+        if (display) {
+            gImageSize = static_cast<int32_t>(display->biSizeImage);
+            Append(text, "\n  ImageSize = %ld bytes", static_cast<long>(gImageSize));
+        }
+        if (AVIinfo.sourceName[0]) Append(text, "\nSource: %s <%s>", AVIinfo.sourceTag, AVIinfo.sourceName);
+        if (AVIinfo.sourceComment[0]) Append(text, "\n  %s", AVIinfo.sourceComment);
+    } else if (lookups && IsWAVEFile(file)) {
+        Append(text, "WAVE file - %s", shown.c_str());
+        Append(text, "\n  Audio: %ld %ld %ld", static_cast<long>(AVIinfo.samplesPerSec),
+               static_cast<long>(AVIinfo.channels), static_cast<long>(AVIinfo.bitsPerSample));
+    } else if (lookups && ReadBMPInfo(file)) {
+        Append(text, "BMP file - %s", file);
+        ImageLine(text, AVIinfo.width, AVIinfo.height, AVIinfo.bitCount, AVIinfo.compression);
+        Append(text, "\n  ImageSize = %ld bytes", static_cast<long>(gImageSize));
+    } else if (shown.empty()) {
+        text = "Snapshot Preview Image";
+    } else {
+        Append(text, "Image - %s", shown.c_str());
+    }
+
+    if (display) {
+        const int32_t height = display->biHeight < 0 ? -display->biHeight : display->biHeight;
+        const int64_t row =
+            (static_cast<int64_t>(display->biBitCount / 8) * display->biWidth + 3) & ~int64_t{3};
+        const int32_t computed =
+            static_cast<int32_t>(std::clamp<int64_t>(row * height, INT32_MIN, INT32_MAX));
+        bool header = false;
+        if (display->biWidth != AVIinfo.width || display->biHeight != AVIinfo.height ||
+            display->biBitCount != AVIinfo.bitCount || display->biCompression != AVIinfo.compression) {
+            text += "\n\nDisplay Image Parameters:";
+            header = true;
+            ImageLine(text, display->biWidth, display->biHeight, display->biBitCount, display->biCompression);
+        }
+        if (static_cast<int32_t>(display->biSizeImage) != computed &&
+            NotifyYesNo("Fix image size from %ld to %ld?",
+                        static_cast<long>(static_cast<int32_t>(display->biSizeImage)),
+                        static_cast<long>(computed)) == 1) {
+            display->biSizeImage = static_cast<uint32_t>(computed);
+        }
+        if (static_cast<int32_t>(display->biSizeImage) != gImageSize) {
+            if (!header) text += "\n\nDisplay Image Parameters:";
+            Append(text, "\n  ImageSize = %ld bytes",
+                   static_cast<long>(static_cast<int32_t>(display->biSizeImage)));
+        }
+    }
+
+    std::string plain;
+    if (StampOf(stamp, &plain)) Append(text, "\n\nImage TimeStamp: %s", plain.c_str());
+    if (text.size() > kReportBlock - 1) text.resize(kReportBlock - 1);
+    return text;
+}
+
+void ShowFileInfo(HWND owner, const char* name, BITMAPINFOHEADER* display, const char* stamp) {
+    std::string text = FileInfoText(name, display, stamp);
+    if (!text.empty()) MessageBoxA(owner, text, "Information", MB_ICONINFORMATION);
+}
+
+char* DescribeAVI(const char* name) {
+    auto* block = static_cast<char*>(MyMalloc(kReportBlock));
+    if (!block) return nullptr;
+    if (!IsAVIFile(name)) {
+        MyMallocFree(block);
+        return nullptr;
+    }
+    std::string text;
+    Append(text, "File Size: %ld bytes", static_cast<long>(AVIinfo.fileLength));
+    int64_t fps = Fps100(AVIinfo.videoRate, AVIinfo.videoScale);
+    if (AVIinfo.compression) {
+        Append(text, "\nVideo: %ldx%ldx%ld  (%s) %ld frames %ld.%02ldfps", static_cast<long>(AVIinfo.width),
+               static_cast<long>(AVIinfo.height), static_cast<long>(AVIinfo.bitCount),
+               Four(AVIinfo.compression).c_str(), static_cast<long>(AVIinfo.totalFrames),
+               static_cast<long>(fps / 100), static_cast<long>(fps % 100));
+    } else {
+        Append(text, "\nVideo: %ldx%ldx%ld Uncompressed %ld frames %ld.%02ldfps",
+               static_cast<long>(AVIinfo.width), static_cast<long>(AVIinfo.height),
+               static_cast<long>(AVIinfo.bitCount), static_cast<long>(AVIinfo.totalFrames),
+               static_cast<long>(fps / 100), static_cast<long>(fps % 100));
+    }
+    AudioLine(text, "\n");
+    std::snprintf(block, kReportBlock, "%s", text.c_str());
+    return block;
+}

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# quillory-cli info and describe on the sample media: the acceptance clip (MJPEG, 150 frames at
+# 15 fps, 22050 Hz 16-bit stereo), a WAVE and a BMP file, and a file that is not an AVI file.
+set -euo pipefail
+CLI=$1
+data=${QUILLORY_TEST_DATA:?}
+clip=$data/media_accept_mjpeg.avi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+"$CLI" info "$clip" >"$work/info.txt" 2>"$work/info.err"
+[ "$(head -1 "$work/info.txt")" = "AVI file - $clip" ]
+grep -qx '  Video: 320x240x24  (MJPG) 150 frames (0 drops)' "$work/info.txt"
+grep -qx '  Video Rate: 15.00fps (15/1)' "$work/info.txt"
+grep -qx '  [0-9]*\.[0-9] MB/Sec [0-9]*\.[0-9]:1' "$work/info.txt"
+grep -qx '  Audio: 22050 Samples/Sec 16-Bit Stereo' "$work/info.txt"
+[ "$(wc -l <"$work/info.txt")" -eq 5 ]
+[ ! -s "$work/info.err" ]
+
+size=$(stat -c %s "$clip")
+"$CLI" describe "$clip" >"$work/describe.txt"
+printf 'File Size: %s bytes\nVideo: 320x240x24  (MJPG) 150 frames 15.00fps\nAudio: 22050 Samples/Sec 16-Bit Stereo\n' "$size" |
+  diff - "$work/describe.txt"
+
+# ffmpeg's raw video is stored top-down; the report shows the height as for any file.
+"$CLI" info "$data/media_bgr24_s16_15.avi" | grep -qx '  Video: 64x48x24 Uncompressed 30 frames (0 drops)'
+"$CLI" info "$data/media_bgr24w30_u8_2997.avi" | grep -qx '  Video Rate: 29.97fps (30000/1001)'
+
+"$CLI" info "$data/media_list_s16.wav" | diff <(printf 'WAVE file - %s\n  Audio: 22050 2 16\n' "$data/media_list_s16.wav") -
+"$CLI" info "$data/media_pal8.bmp" >"$work/bmp.txt"
+grep -qx '  Image: 30x20x8  Uncompressed' "$work/bmp.txt"
+
+# Not an AVI file: the message with the path, exit status 1.
+set +e
+"$CLI" describe "$data/media_pal8.bmp" >"$work/bad.txt" 2>"$work/bad.err"
+rc=$?
+set -e
+[ "$rc" -eq 1 ]
+[ ! -s "$work/bad.txt" ]
+grep -qx "Notify: $data/media_pal8.bmp is not a valid AVI file" "$work/bad.err"
+
+# A file that is none of the three is an image by name; info still exits 0.
+echo hello >"$work/notes.txt"
+[ "$("$CLI" info "$work/notes.txt")" = "Image - $work/notes.txt" ]
+echo ok
