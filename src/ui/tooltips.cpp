@@ -65,9 +65,10 @@ class TooltipPopup : public QWidget {
         setFocusPolicy(Qt::NoFocus);
         setMouseTracking(true);
         setObjectName("tooltip");
-        timer_.setInterval(kTooltipPeriodMs);
-        timer_.setSingleShot(false);
-        QObject::connect(&timer_, &QTimer::timeout, [] { TooltipTimerTick(); });
+        timer_ = new QTimer(this);
+        timer_->setInterval(kTooltipPeriodMs);
+        timer_->setSingleShot(false);
+        QObject::connect(timer_, &QTimer::timeout, [] { TooltipTimerTick(); });
     }
 
     void Open() {
@@ -76,10 +77,8 @@ class TooltipPopup : public QWidget {
                                   gSettings.gDesktopHeight);
         setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
         show();
-        timer_.start();
+        timer_->start();
     }
-
-    const QTimer& timer() const { return timer_; }
 
   protected:
     void paintEvent(QPaintEvent*) override {
@@ -106,7 +105,7 @@ class TooltipPopup : public QWidget {
 
   private:
     QFont font_;
-    QTimer timer_;
+    QTimer* timer_ = nullptr;
 };
 
 // Turns pointer moves over a dialog and its controls into ShowTooltip calls.
