@@ -11,7 +11,7 @@
 namespace {
 
 // A bitmap file: header fields can be spoiled by the caller.
-struct BmpSpec {
+struct BmpFields {
     int32_t width = 4;
     int32_t height = 3;
     uint16_t bits = 8;
@@ -22,7 +22,7 @@ struct BmpSpec {
     const char* magic = "BM";
 };
 
-std::string MakeBmp(const BmpSpec& s) {
+std::string MakeBmp(const BmpFields& s) {
     uint32_t colours = s.bits <= 8 ? (s.clrUsed ? s.clrUsed : (1u << s.bits)) : 0;
     uint32_t stride = ((static_cast<uint32_t>(std::max(s.width, 0)) * s.bits + 31) / 32) * 4;
     uint32_t rows = static_cast<uint32_t>(s.height < 0 ? -s.height : s.height);
@@ -105,7 +105,7 @@ TEST(BitmapButtons, UnsoundBitmapsAreRefusedWithAMessage) {
     EXPECT_EQ(good->colours, 256);
     MyFree(good);
 
-    BmpSpec fewColours;
+    BmpFields fewColours;
     fewColours.clrUsed = 3;
     RegisterResource("FEW", "MYBITMAP", MakeBmp(fewColours));
     BitmapRecord* few = LoadBitmapResource(nullptr, "FEW");
@@ -115,23 +115,23 @@ TEST(BitmapButtons, UnsoundBitmapsAreRefusedWithAMessage) {
 
     struct Bad {
         const char* name;
-        BmpSpec spec;
+        BmpFields spec;
     };
     std::vector<Bad> bad;
     auto add = [&](const char* name, auto change) {
-        BmpSpec s;
+        BmpFields s;
         change(s);
         bad.push_back({name, s});
     };
-    add("BAD-MAGIC", [](BmpSpec& s) { s.magic = "XX"; });
-    add("BAD-WIDTH", [](BmpSpec& s) { s.width = 0; });
-    add("BAD-HUGE", [](BmpSpec& s) { s.width = kMaxBitmapDimension + 1; });
-    add("BAD-TOPDOWN", [](BmpSpec& s) { s.height = -3; });
-    add("BAD-BITS", [](BmpSpec& s) { s.bits = 16; });
-    add("BAD-RLE", [](BmpSpec& s) { s.compression = 1; });
-    add("BAD-INFO", [](BmpSpec& s) { s.infoSize = 5000; });
-    add("BAD-SHORT", [](BmpSpec& s) { s.cutBytes = 1; });
-    add("BAD-STUB", [](BmpSpec& s) { s.cutBytes = 1050; });
+    add("BAD-MAGIC", [](BmpFields& s) { s.magic = "XX"; });
+    add("BAD-WIDTH", [](BmpFields& s) { s.width = 0; });
+    add("BAD-HUGE", [](BmpFields& s) { s.width = kMaxBitmapDimension + 1; });
+    add("BAD-TOPDOWN", [](BmpFields& s) { s.height = -3; });
+    add("BAD-BITS", [](BmpFields& s) { s.bits = 16; });
+    add("BAD-RLE", [](BmpFields& s) { s.compression = 1; });
+    add("BAD-INFO", [](BmpFields& s) { s.infoSize = 5000; });
+    add("BAD-SHORT", [](BmpFields& s) { s.cutBytes = 1; });
+    add("BAD-STUB", [](BmpFields& s) { s.cutBytes = 1050; });
     for (const Bad& b : bad) {
         ASSERT_TRUE(RegisterResource(b.name, "MYBITMAP", MakeBmp(b.spec))) << b.name;
         boxes->shown.clear();

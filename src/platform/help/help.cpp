@@ -183,18 +183,18 @@ int WinHelpA(HWND owner, const char* helpFile, uint32_t command, uintptr_t data)
     }
     if (!helpFile || !*helpFile) return 0;
     // "FILE>name": the secondary window "name".
-    QString spec = QString::fromUtf8(helpFile);
+    QString path = QString::fromUtf8(helpFile);
     QString windowName;
-    int gt = spec.lastIndexOf('>');
-    if (gt > spec.lastIndexOf('/')) {
-        windowName = spec.mid(gt + 1);
-        spec.truncate(gt);
+    int gt = path.lastIndexOf('>');
+    if (gt > path.lastIndexOf('/')) {
+        windowName = path.mid(gt + 1);
+        path.truncate(gt);
     }
     QPointer<HelpWindow>& window = Windows()[windowName.toStdString()];
     if (!window) window = new HelpWindow(windowName);
-    if (!window->Load(spec)) {
-        DebugLog("WinHelpA: cannot read %s", spec.toUtf8().constData());
-        MessageBoxA(owner, FormatMessageText("Cannot open the help file\n%s", spec.toUtf8().constData()),
+    if (!window->Load(path)) {
+        DebugLog("WinHelpA: cannot read %s", path.toUtf8().constData());
+        MessageBoxA(owner, FormatMessageText("Cannot open the help file\n%s", path.toUtf8().constData()),
                     "Help", MB_OK | MB_ICONEXCLAMATION);
         window->deleteLater();
         window = nullptr;
