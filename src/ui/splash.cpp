@@ -68,6 +68,7 @@ QDialog* MakeSplashDialog(QWidget* owner, bool modal) {
         QObject::connect(button, &QAbstractButton::clicked, dialog, &QDialog::accept);
     else
         QObject::connect(button, &QAbstractButton::clicked, [] { CloseSplash(); });
+    if (!modal) QObject::connect(dialog, &QDialog::rejected, [] { CloseSplash(); });  // Escape
     dialog->adjustSize();
     return dialog;
 }
