@@ -1,6 +1,8 @@
 #include "core/pump.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -16,6 +18,17 @@ std::shared_ptr<PumpProvider> SetPumpProvider(std::shared_ptr<PumpProvider> prov
 
 bool PumpPendingMessages() {
     return gPump ? gPump->PumpUntilEscape() : false;
+}
+
+bool PumpProvider::PumpWait(int32_t ms) {
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return PumpUntilEscape();
+}
+
+bool PumpWaitMessages(int32_t ms) {
+    if (gPump) return gPump->PumpWait(ms);
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    return false;
 }
 
 int32_t CaptureYieldPump(int32_t) {

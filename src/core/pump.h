@@ -17,12 +17,17 @@ class PumpProvider {
     virtual bool PumpUntilEscape() = 0;
     // Dispatches every pending message.
     virtual void PumpAll() = 0;
+    // Dispatches messages as they arrive for up to ms milliseconds, blocking in between (never
+    // spinning); stops at once on an Escape key press, dropped like the one above. True on Escape.
+    virtual bool PumpWait(int32_t ms);
 };
 
 std::shared_ptr<PumpProvider> SetPumpProvider(std::shared_ptr<PumpProvider> provider);
 
 bool PumpPendingMessages();
 int32_t CaptureYieldPump(int32_t unused);
+// Waits up to ms milliseconds while dispatching messages; true when Escape cut the wait short.
+bool PumpWaitMessages(int32_t ms);
 
 // Appends "." and ext when path holds no "." anywhere. The buffer form never writes past capacity
 // (a name that would not fit is left as it is).

@@ -23,6 +23,19 @@ constexpr FOURCC FourCC(const char (&s)[5]) {
 // A window, device context or other user-interface object, opaque below the GUI layer.
 using HWND = void*;
 using HDC = void*;
+using HINSTANCE = void*;
+
+// A rectangle whose right and bottom lie one past its last pixel, and a point.
+struct RECT {
+    int32_t left;
+    int32_t top;
+    int32_t right;
+    int32_t bottom;
+};
+struct POINT {
+    int32_t x;
+    int32_t y;
+};
 
 #pragma pack(push, 1)
 struct BITMAPFILEHEADER {
@@ -94,6 +107,18 @@ constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;
 constexpr int IDYES = 6;
 constexpr int IDNO = 7;
+
+// a x b / c rounded half away from zero, as MulDiv rounds; -1 when c is 0 or the result does
+// not fit 32 bits.
+inline int32_t MulDiv(int32_t a, int32_t b, int32_t c) {
+    if (c == 0) return -1;
+    int64_t p = static_cast<int64_t>(a) * b;
+    int64_t q = c < 0 ? -static_cast<int64_t>(c) : c;
+    if (c < 0) p = -p;
+    int64_t r = p >= 0 ? (p + q / 2) / q : -((-p + q / 2) / q);
+    if (r > INT32_MAX || r < INT32_MIN) return -1;
+    return static_cast<int32_t>(r);
+}
 
 // Reads a little-endian 16- or 32-bit value from a byte buffer.
 inline uint16_t ReadLE16(const void* p) {

@@ -1,0 +1,242 @@
+#include "platform/help/help.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QToolButton>
+#include <QVBoxLayout>
+#include <cstring>
+#include <map>
+
+#include "core/diag.h"
+#include "platform/qtui/qtui.h"
+
+namespace {
+
+// Reads at most kMaxHelpFileBytes; false for a missing, unreadable or larger file.
+bool ReadCapped(const QString& path, QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return false;
+    bytes = f.read(static_cast<qint64>(kMaxHelpFileBytes) + 1);
+    return bytes.size() <= static_cast<qsizetype>(kMaxHelpFileBytes);
+}
+
+QStringList AnchorsOf(const QTextDocument* doc) {
+    QStringList names;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        names += b.charFormat().anchorNames();
+        for (auto it = b.begin(); !it.atEnd(); ++it) names += it.fragment().charFormat().anchorNames();
+    }
+    names.removeDuplicates();
+    return names;
+}
+
+// A text browser that reads its documents through the size cap.
+class HelpBrowser : public QTextBrowser {
+  public:
+    using QTextBrowser::QTextBrowser;
+    QVariant loadResource(int type, const QUrl& name) override {
+        if (!name.isLocalFile()) return QVariant();
+        QByteArray bytes;
+        if (!ReadCapped(name.toLocalFile(), bytes)) return QVariant();
+        if (type == QTextDocument::HtmlResource) return QString::fromUtf8(bytes);
+        return bytes;
+    }
+};
+
+class HelpWindow : public QWidget {
+  public:
+    explicit HelpWindow(const QString& name) {
+        setAttribute(Qt::WA_DeleteOnClose);
+        setObjectName(name.isEmpty() ? QString("help") : "help>" + name);
+        auto* bar = new QHBoxLayout;
+        auto addButton = [&](const QString& text, auto slot) {
+            auto* b = new QToolButton(this);
+            b->setText(text);
+            connect(b, &QToolButton::clicked, this, slot);
+            bar->addWidget(b);
+            return b;
+        };
+        addButton("Contents", [this] { Go("contents"); });
+        addButton("Index", [this] { Go("finder"); });
+        back_ = addButton("Back", [this] { browser_->backward(); });
+        forward_ = addButton("Forward", [this] { browser_->forward(); });
+        search_ = new QLineEdit(this);
+        search_->setPlaceholderText("Search the help");
+        search_->setClearButtonEnabled(true);
+        bar->addWidget(search_, 1);
+        addButton("Find", [this] { Find(); });
+        status_ = new QLabel(this);
+        bar->addWidget(status_);
+        connect(search_, &QLineEdit::returnPressed, this, [this] { Find(); });
+        browser_ = new HelpBrowser(this);
+        browser_->setOpenExternalLinks(false);
+        browser_->setOpenLinks(true);
+        connect(browser_, &QTextBrowser::backwardAvailable, back_, &QWidget::setEnabled);
+        connect(browser_, &QTextBrowser::forwardAvailable, forward_, &QWidget::setEnabled);
+        connect(browser_, &QTextBrowser::sourceChanged, this,
+                [this](const QUrl& url) { anchor_ = url.fragment(); });
+        back_->setEnabled(false);
+        forward_->setEnabled(false);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(4, 4, 4, 4);
+        layout->addLayout(bar);
+        layout->addWidget(browser_, 1);
+        resize(640, 560);
+    }
+
+    // Loads path when it is not the file shown; false when it cannot be read.
+    bool Load(const QString& path) {
+        if (path == file_ && !browser_->document()->isEmpty()) return true;
+        QByteArray bytes;
+        if (!ReadCapped(path, bytes)) return false;
+        file_ = path;
+        browser_->setSearchPaths({QFileInfo(path).absolutePath()});
+        browser_->setSource(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()),
+                            QTextDocument::HtmlResource);
+        anchors_ = AnchorsOf(browser_->document());
+        QString title = browser_->documentTitle();
+        setWindowTitle(title.isEmpty() ? QString("Help") : title);
+        return !browser_->document()->isEmpty();
+    }
+
+    bool Go(const QString& anchor) {
+        if (!anchors_.contains(anchor)) return false;
+        QUrl url = QUrl::fromLocalFile(QFileInfo(file_).absoluteFilePath());
+        url.setFragment(anchor);
+        browser_->setSource(url, QTextDocument::HtmlResource);
+        browser_->scrollToAnchor(anchor);
+        anchor_ = anchor;
+        return true;
+    }
+
+    void Search(const QString& text) {
+        search_->setText(text);
+        Find();
+    }
+
+    void Find() {
+        QString text = search_->text().trimmed();
+        if (text.isEmpty()) return;
+        bool found = browser_->find(text);
+        if (!found) {  // wrap round to the top once
+            QTextCursor c = browser_->textCursor();
+            c.movePosition(QTextCursor::Start);
+            browser_->setTextCursor(c);
+            found = browser_->find(text);
+        }
+        status_->setText(found ? QString() : QString("Not found"));
+    }
+
+    void Present() {
+        show();
+        raise();
+        activateWindow();
+    }
+
+    HelpWindowState State() const {
+        HelpWindowState s;
+        s.open = isVisible();
+        s.file = file_.toStdString();
+        s.anchor = anchor_.toStdString();
+        s.title = windowTitle().toStdString();
+        s.search = search_->text().toStdString();
+        return s;
+    }
+
+  private:
+    HelpBrowser* browser_ = nullptr;
+    QLineEdit* search_ = nullptr;
+    QLabel* status_ = nullptr;
+    QToolButton* back_ = nullptr;
+    QToolButton* forward_ = nullptr;
+    QString file_;
+    QString anchor_;
+    QStringList anchors_;
+};
+
+std::map<std::string, QPointer<HelpWindow>>& Windows() {
+    static std::map<std::string, QPointer<HelpWindow>> windows;
+    return windows;
+}
+
+}  // namespace
+
+std::string HelpAnchorForContext(uint32_t context) {
+    return "context-" + std::to_string(context);
+}
+
+int WinHelpA(HWND owner, const char* helpFile, uint32_t command, uintptr_t data) {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 0;
+    if (command == HELP_QUIT) {
+        for (auto& [name, window] : Windows())
+            if (window) window->close();
+        Windows().clear();
+        return 1;
+    }
+    if (!helpFile || !*helpFile) return 0;
+    // "FILE>name": the secondary window "name".
+    QString path = QString::fromUtf8(helpFile);
+    QString windowName;
+    int gt = path.lastIndexOf('>');
+    if (gt > path.lastIndexOf('/')) {
+        windowName = path.mid(gt + 1);
+        path.truncate(gt);
+    }
+    QPointer<HelpWindow>& window = Windows()[windowName.toStdString()];
+    if (!window) window = new HelpWindow(windowName);
+    if (!window->Load(path)) {
+        DebugLog("WinHelpA: cannot read %s", path.toUtf8().constData());
+        MessageBoxA(owner, FormatMessageText("Cannot open the help file\n%s", path.toUtf8().constData()),
+                    "Help", MB_OK | MB_ICONEXCLAMATION);
+        window->deleteLater();
+        window = nullptr;
+        return 0;
+    }
+    window->Present();
+    switch (command) {
+        case HELP_CONTEXT: {
+            std::string anchor = HelpAnchorForContext(static_cast<uint32_t>(data));
+            if (window->Go(QString::fromStdString(anchor))) return 1;
+            DebugLog("WinHelpA: no topic for context %ld", static_cast<long>(data));
+            window->Go("finder");
+            return 0;
+        }
+        case HELP_CONTENTS:
+            return window->Go("contents") ? 1 : 0;
+        case HELP_FINDER:
+            return window->Go("finder") ? 1 : 0;
+        case HELP_KEY:
+        case HELP_PARTIALKEY: {
+            window->Go("finder");
+            const char* key = reinterpret_cast<const char*>(data);
+            if (key) window->Search(QString::fromUtf8(key, static_cast<qsizetype>(strnlen(key, 200))));
+            return 1;
+        }
+        default:
+            return window->Go("finder") ? 1 : 0;
+    }
+}
+
+HelpWindowState HelpWindowStateOf(const std::string& windowName) {
+    auto it = Windows().find(windowName);
+    if (it == Windows().end() || !it->second) return HelpWindowState{};
+    return it->second->State();
+}
+
+std::vector<std::string> HelpFileAnchors(const std::string& path) {
+    QByteArray bytes;
+    if (!ReadCapped(QString::fromStdString(path), bytes)) return {};
+    QTextDocument doc;
+    doc.setHtml(QString::fromUtf8(bytes));
+    std::vector<std::string> out;
+    for (const QString& a : AnchorsOf(&doc)) out.push_back(a.toStdString());
+    return out;
+}

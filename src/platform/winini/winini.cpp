@@ -1,0 +1,249 @@
+#include "platform/winini/winini.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+std::string Trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && (s[b] == ' ' || s[b] == '\t')) b++;
+    while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) e--;
+    return s.substr(b, e - b);
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x < 128 && y < 128) {
+            if (std::tolower(x) != std::tolower(y)) return false;
+        } else if (x != y) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Reads at most kMaxWinIniBytes; tooBig tells whether more was there.
+bool ReadIni(const std::string& path, std::string& text, bool& tooBig) {
+    text.clear();
+    tooBig = false;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char chunk[16384];
+    for (;;) {
+        ssize_t n = read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        size_t room = kMaxWinIniBytes - text.size();
+        if (static_cast<size_t>(n) > room) {
+            text.append(chunk, room);
+            tooBig = true;
+            break;
+        }
+        text.append(chunk, static_cast<size_t>(n));
+    }
+    close(fd);
+    return true;
+}
+
+bool ValidName(const char* s, bool isSection) {
+    if (!s || !*s) return false;
+    for (const char* p = s; *p; ++p) {
+        if (*p == '\n' || *p == '\r' || *p == ']' || (!isSection && *p == '=')) return false;
+    }
+    return !(s[0] == ';' || (!isSection && s[0] == '['));
+}
+
+bool WriteAtomically(const std::string& path, const std::string& text) {
+    std::error_code ec;
+    std::filesystem::path p(path);
+    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
+    std::string tmp = path + ".XXXXXX";
+    int fd = mkstemp(tmp.data());
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    bool ok = done == text.size() && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
+        unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string WinIniPath() {
+    if (const char* p = std::getenv("QUILLORY_WININI"); p && *p) return p;
+    if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::string(x) + "/Brellmont/win.ini";
+    if (const char* h = std::getenv("HOME"); h && *h) return std::string(h) + "/.config/Brellmont/win.ini";
+    return "win.ini";
+}
+
+std::vector<IniLine> ParseIni(const std::string& text) {
+    std::vector<IniLine> lines;
+    std::string current;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        IniLine line;
+        line.text = text.substr(pos, end - pos);
+        if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+        pos = end + 1;
+        std::string t = Trim(line.text);
+        if (!t.empty() && t[0] == '[') {
+            size_t close = t.find(']');
+            if (close != std::string::npos) {
+                line.isSection = true;
+                line.section = Trim(t.substr(1, close - 1));
+                current = line.section;
+            }
+        } else if (!t.empty() && t[0] != ';') {
+            size_t eq = t.find('=');
+            if (eq != std::string::npos && eq > 0) {
+                line.isEntry = true;
+                line.section = current;
+                line.key = Trim(t.substr(0, eq));
+                line.value = Trim(t.substr(eq + 1));
+                size_t n = line.value.size();
+                if (n >= 2 && (line.value[0] == '"' || line.value[0] == '\'') &&
+                    line.value[n - 1] == line.value[0])
+                    line.value = line.value.substr(1, n - 2);
+            }
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+bool FindIniValue(const std::vector<IniLine>& lines, const std::string& section, const std::string& entry,
+                  std::string& value) {
+    // Windows reads only the first section of a name.
+    bool inFirst = false, seen = false;
+    for (const IniLine& l : lines) {
+        if (l.isSection) {
+            if (inFirst) return false;
+            if (!seen && SameName(l.section, section)) inFirst = seen = true;
+            continue;
+        }
+        if (inFirst && l.isEntry && SameName(l.key, entry)) {
+            value = l.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string SetIniValue(const std::string& text, const std::string& section, const std::string& entry,
+                        const char* value) {
+    std::vector<IniLine> lines = ParseIni(text);
+    const std::string eol = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+    std::string newLine;
+    if (value) {
+        std::string v = value;
+        std::replace(v.begin(), v.end(), '\n', ' ');
+        std::replace(v.begin(), v.end(), '\r', ' ');
+        newLine = entry + "=" + v;
+    }
+    std::vector<std::string> out;
+    bool inSection = false, sectionSeen = false, done = false;
+    size_t insertAt = 0;  // after the section's last non-blank line
+    for (const IniLine& l : lines) {
+        if (l.isSection) {
+            inSection = !sectionSeen && SameName(l.section, section);
+            if (inSection) {
+                sectionSeen = true;
+                insertAt = out.size() + 1;
+            }
+        } else if (inSection && l.isEntry && SameName(l.key, entry)) {
+            if (value && !done) {
+                out.push_back(l.key + "=" + newLine.substr(entry.size() + 1));
+                done = true;
+                insertAt = out.size();
+            }
+            continue;  // a removal drops every copy
+        }
+        out.push_back(l.text);
+        if (inSection && !l.isSection && !Trim(l.text).empty()) insertAt = out.size();
+    }
+    if (value && !done) {
+        if (sectionSeen) {
+            out.insert(out.begin() + static_cast<std::ptrdiff_t>(insertAt), newLine);
+        } else {
+            if (!out.empty() && !Trim(out.back()).empty()) out.push_back("");
+            out.push_back("[" + section + "]");
+            out.push_back(newLine);
+        }
+    }
+    std::string result;
+    for (const std::string& s : out) result += s + eol;
+    return result;
+}
+
+uint32_t GetProfileStringA(const char* section, const char* entry, const char* defaultValue, char* buffer,
+                           uint32_t size) {
+    if (!buffer || size == 0) return 0;
+    std::string value = defaultValue ? defaultValue : "";
+    std::string text;
+    bool tooBig = false;
+    if (section && entry && ReadIni(WinIniPath(), text, tooBig)) {
+        std::string found;
+        if (FindIniValue(ParseIni(text), section, entry, found)) value = found;
+    }
+    size_t n = std::min<size_t>(strnlen(value.c_str(), value.size()), size - 1);
+    std::memcpy(buffer, value.data(), n);
+    buffer[n] = '\0';
+    return static_cast<uint32_t>(n);
+}
+
+int32_t GetProfileIntA(const char* section, const char* entry, int32_t defaultValue) {
+    std::string text;
+    bool tooBig = false;
+    std::string found;
+    if (!section || !entry || !ReadIni(WinIniPath(), text, tooBig) ||
+        !FindIniValue(ParseIni(text), section, entry, found))
+        return defaultValue;
+    const char* p = found.c_str();
+    bool negative = false;
+    if (*p == '-' || *p == '+') negative = *p++ == '-';
+    long long v = 0;
+    bool digits = false;
+    while (*p >= '0' && *p <= '9') {
+        digits = true;
+        if (v <= static_cast<long long>(INT32_MAX) + 1) v = v * 10 + (*p - '0');
+        ++p;
+    }
+    if (!digits) return 0;
+    if (negative) v = -v;
+    return static_cast<int32_t>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
+}
+
+bool WriteProfileStringA(const char* section, const char* entry, const char* value) {
+    if (!ValidName(section, true) || !ValidName(entry, false)) return false;
+    std::string path = WinIniPath();
+    std::string text;
+    bool tooBig = false;
+    if (!ReadIni(path, text, tooBig)) {
+        if (errno != ENOENT) return false;
+        text.clear();
+    }
+    if (tooBig) return false;
+    return WriteAtomically(path, SetIniValue(text, Trim(section), Trim(entry), value));
+}

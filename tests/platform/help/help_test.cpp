@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QRegularExpression>
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "platform/help/help.h"
+#include "support/qtapp.h"
+#include "support/scripted.h"
+
+namespace {
+
+const std::string kHelpFile = std::string(QUILLORY_SOURCE_DIR) + "/resources/Quillory.hlp";
+const uint32_t kContexts[] = {1, 2, 3, 4, 5, 21, 30, 39, 60};
+
+}  // namespace
+
+TEST(HelpFile, HasEveryContextAnchorAndNoBrokenLink) {
+    TestApp();
+    std::vector<std::string> anchors = HelpFileAnchors(kHelpFile);
+    std::set<std::string> names(anchors.begin(), anchors.end());
+    for (uint32_t c : kContexts) EXPECT_TRUE(names.count(HelpAnchorForContext(c))) << c;
+    EXPECT_TRUE(names.count("finder"));
+    EXPECT_TRUE(names.count("contents"));
+
+    // Every link inside the file lands on an anchor of the file.
+    QString text = QString::fromStdString(ReadWholeFile(kHelpFile));
+    QRegularExpression href("href=\"#([^\"]+)\"");
+    int links = 0;
+    for (auto it = href.globalMatch(text); it.hasNext(); links++) {
+        std::string target = it.next().captured(1).toStdString();
+        EXPECT_TRUE(names.count(target)) << "broken link #" << target;
+    }
+    EXPECT_GT(links, 30);
+    // It reads as the user's manual it is: no word of where it came from.
+    EXPECT_FALSE(text.contains("spec", Qt::CaseInsensitive));
+}
+
+TEST(WinHelp, ContextsFinderSecondaryWindowAndQuit) {
+    TestApp();
+    ScopedBoxes boxes;
+    for (uint32_t c : kContexts) {
+        EXPECT_EQ(WinHelpA(nullptr, kHelpFile.c_str(), HELP_CONTEXT, c), 1) << c;
+        HelpWindowState s = HelpWindowStateOf("");
+        EXPECT_TRUE(s.open);
+        EXPECT_EQ(s.anchor, HelpAnchorForContext(c));
+        EXPECT_EQ(s.file, kHelpFile);
+        EXPECT_EQ(s.title, "Quillory Help");
+    }
+    EXPECT_EQ(WinHelpA(nullptr, kHelpFile.c_str(), HELP_FINDER, 0), 1);
+    EXPECT_EQ(HelpWindowStateOf("").anchor, "finder");
+
+    // "FILE>second" shows the topic in the secondary window and leaves the main one alone.
+    std::string second = kHelpFile + ">second";
+    EXPECT_EQ(WinHelpA(nullptr, second.c_str(), HELP_CONTEXT, 4), 1);
+    EXPECT_TRUE(HelpWindowStateOf("second").open);
+    EXPECT_EQ(HelpWindowStateOf("second").anchor, "context-4");
+    EXPECT_EQ(HelpWindowStateOf("").anchor, "finder");
+
+    // An unknown context shows the index and reports failure; a keyword fills the search.
+    EXPECT_EQ(WinHelpA(nullptr, kHelpFile.c_str(), HELP_CONTEXT, 999), 0);
+    EXPECT_EQ(HelpWindowStateOf("").anchor, "finder");
+    EXPECT_EQ(WinHelpA(nullptr, kHelpFile.c_str(), HELP_KEY, reinterpret_cast<uintptr_t>("compressor")), 1);
+    EXPECT_EQ(HelpWindowStateOf("").search, "compressor");
+    EXPECT_TRUE(boxes->shown.empty());
+
+    EXPECT_EQ(WinHelpA(nullptr, nullptr, HELP_QUIT, 0), 1);
+    EXPECT_FALSE(HelpWindowStateOf("").open);
+    EXPECT_FALSE(HelpWindowStateOf("second").open);
+    QCoreApplication::processEvents();
+}
+
+TEST(WinHelp, MissingOrOversizedFileIsReportedNotShown) {
+    TestApp();
+    ScopedBoxes boxes;
+    TempDir dir;
+    EXPECT_EQ(WinHelpA(nullptr, dir.file("none.hlp").c_str(), HELP_CONTEXT, 1), 0);
+    ASSERT_EQ(boxes->shown.size(), 1u);
+    EXPECT_EQ(boxes->shown[0].text, "Cannot open the help file\n" + dir.file("none.hlp"));
+    EXPECT_FALSE(HelpWindowStateOf("").open);
+
+    WriteWholeFile(dir.file("big.hlp"), std::string(kMaxHelpFileBytes + 1, 'a'));
+    EXPECT_EQ(WinHelpA(nullptr, dir.file("big.hlp").c_str(), HELP_CONTEXT, 1), 0);
+    EXPECT_TRUE(HelpFileAnchors(dir.file("big.hlp")).empty());
+    EXPECT_EQ(WinHelpA(nullptr, "", HELP_CONTEXT, 1), 0);
+
+    // Garbage is shown as text without anchors: contexts fail, nothing breaks.
+    std::string junk;
+    for (int i = 0; i < 3000; i++) junk += static_cast<char>((i * 31) % 256);
+    WriteWholeFile(dir.file("junk.hlp"), junk);
+    EXPECT_EQ(WinHelpA(nullptr, dir.file("junk.hlp").c_str(), HELP_CONTEXT, 1), 0);
+    WinHelpA(nullptr, nullptr, HELP_QUIT, 0);
+    QCoreApplication::processEvents();
+}

@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <functional>
+
+#include "core/dialogs.h"
+#include "platform/display/display.h"
+#include "platform/qtui/qtui.h"
+#include "support/qtapp.h"
+#include "support/scripted.h"
+
+namespace {
+
+// Counts the input it receives.
+class Target : public QWidget {
+  public:
+    int presses = 0, keys = 0, userEvents = 0;
+
+  protected:
+    void mousePressEvent(QMouseEvent*) override { presses++; }
+    void keyPressEvent(QKeyEvent*) override { keys++; }
+    void customEvent(QEvent*) override { userEvents++; }
+};
+
+void PostClick(QWidget* w) {
+    QPointF p(5, 5);
+    QCoreApplication::postEvent(w, new QMouseEvent(QEvent::MouseButtonPress, p, w->mapToGlobal(p),
+                                                   Qt::LeftButton, Qt::LeftButton, {}));
+    QCoreApplication::postEvent(w, new QMouseEvent(QEvent::MouseButtonRelease, p, w->mapToGlobal(p),
+                                                   Qt::LeftButton, Qt::NoButton, {}));
+}
+
+void PostKey(QWidget* w, int key) {
+    QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyPress, key, Qt::NoModifier));
+    QCoreApplication::postEvent(w, new QKeyEvent(QEvent::KeyRelease, key, Qt::NoModifier));
+}
+
+// Runs check on the next modal widget of type T once it is up.
+template <typename T>
+void WhenModal(std::function<void(T*)> check) {
+    QTimer::singleShot(0, [check] {
+        auto* w = qobject_cast<T*>(QApplication::activeModalWidget());
+        if (!w) {
+            WhenModal<T>(check);  // not up yet
+            return;
+        }
+        check(w);
+    });
+}
+
+}  // namespace
+
+TEST(QtPump, EscapeStopsThePassAndDropsTheInputBehindIt) {
+    TestApp();
+    QtPumpProvider pump;
+    Target target;
+    target.show();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(pump.PumpUntilEscape());  // nothing pending
+
+    // A click, Escape, a click: the first click only, and true.
+    PostClick(&target);
+    PostKey(&target, Qt::Key_Escape);
+    PostClick(&target);
+    QCoreApplication::postEvent(&target, new QEvent(QEvent::User));  // not input: still delivered
+    EXPECT_TRUE(pump.PumpUntilEscape());
+    EXPECT_EQ(target.presses, 1);
+    EXPECT_EQ(target.keys, 0);
+    EXPECT_EQ(target.userEvents, 1);
+    EXPECT_FALSE(pump.PumpUntilEscape());  // the dropped input is gone
+    EXPECT_EQ(target.presses, 1);
+
+    // Other keys pass, and the pump that only dispatches lets Escape through too.
+    PostKey(&target, Qt::Key_A);
+    EXPECT_FALSE(pump.PumpUntilEscape());
+    EXPECT_EQ(target.keys, 1);
+    PostKey(&target, Qt::Key_Escape);
+    PostClick(&target);
+    pump.PumpAll();
+    EXPECT_EQ(target.keys, 2);
+    EXPECT_EQ(target.presses, 2);
+
+    // A handler that pumps again inside a pass does not disturb the outer pass.
+    Target inner;
+    int nested = 0;
+    QTimer::singleShot(0, [&] {
+        PostKey(&inner, Qt::Key_Escape);
+        nested = pump.PumpUntilEscape() ? 1 : 2;
+    });
+    QCoreApplication::processEvents();
+    EXPECT_EQ(nested, 1);
+    PostClick(&target);
+    EXPECT_FALSE(pump.PumpUntilEscape());
+    EXPECT_EQ(target.presses, 3);
+}
+
+TEST(QtPump, WaitingBlocksInTheEventLoopAndEndsOnEscape) {
+    TestApp();
+    QtPumpProvider pump;
+    Target target;
+    target.show();
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ticks++; });
+    ticker.start(5);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(pump.PumpWait(60));
+    EXPECT_GE(clock.elapsed(), 55);
+    EXPECT_GT(ticks, 0);  // timers ran while it waited
+
+    QTimer::singleShot(20, [&] {
+        PostKey(&target, Qt::Key_Escape);
+        PostClick(&target);
+    });
+    clock.restart();
+    EXPECT_TRUE(pump.PumpWait(20000));
+    EXPECT_LT(clock.elapsed(), 10000);  // it did not sit out the whole wait
+    QCoreApplication::processEvents();
+    EXPECT_EQ(target.presses, 0);  // the click behind the Escape was dropped
+    EXPECT_FALSE(pump.PumpWait(0));
+}
+
+TEST(QtMessageBoxes, CaptionIconButtonsOwnerAndAnswers) {
+    TestApp();
+    QtMessageBoxProvider boxes;
+    QWidget owner;
+    owner.show();
+
+    struct Case {
+        unsigned style;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton press;  // NoButton: close with Escape
+        int result;
+    };
+    const Case cases[] = {
+        {MB_OK | MB_ICONEXCLAMATION, QMessageBox::Warning, QMessageBox::Ok, QMessageBox::Ok, IDOK},
+        {MB_YESNO | MB_ICONQUESTION, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+         QMessageBox::No, IDNO},
+        {MB_YESNO | MB_ICONQUESTION, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+         QMessageBox::Yes, IDYES},
+        {MB_OKCANCEL | MB_ICONEXCLAMATION, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel,
+         QMessageBox::Cancel, IDCANCEL},
+        {MB_OKCANCEL | MB_ICONINFORMATION, QMessageBox::Information, QMessageBox::Ok | QMessageBox::Cancel,
+         QMessageBox::NoButton, IDCANCEL},
+        {MB_OK, QMessageBox::NoIcon, QMessageBox::Ok, QMessageBox::NoButton, IDOK},
+    };
+    for (const Case& c : cases) {
+        bool checked = false;
+        WhenModal<QMessageBox>([&](QMessageBox* box) {
+            EXPECT_EQ(box->windowTitle(), "Notify");
+            EXPECT_EQ(box->text(), "Edit <title>\nsecond line");  // shown as plain text
+            EXPECT_EQ(box->textFormat(), Qt::PlainText);
+            EXPECT_EQ(box->icon(), c.icon);
+            EXPECT_EQ(box->standardButtons(), c.buttons);
+            EXPECT_EQ(box->parentWidget(), &owner);
+            checked = true;
+            if (c.press == QMessageBox::NoButton)
+                box->reject();
+            else
+                box->button(c.press)->click();
+        });
+        EXPECT_EQ(boxes.Show(HWNDFromWidget(&owner), "Edit <title>\nsecond line", "Notify", c.style),
+                  c.result);
+        EXPECT_TRUE(checked);
+    }
+
+    // An owner that is gone is not used.
+    auto* gone = new QWidget;
+    HWND stale = HWNDFromWidget(gone);
+    delete gone;
+    EXPECT_EQ(LiveWidget(stale), nullptr);
+    WhenModal<QMessageBox>([](QMessageBox* box) {
+        EXPECT_EQ(box->parentWidget(), nullptr);
+        box->button(QMessageBox::Ok)->click();
+    });
+    EXPECT_EQ(boxes.Show(stale, "x", "Notify", MB_OK), IDOK);
+}
+
+TEST(QtFileDialogs, TitleFiltersFolderNameAndOverwrite) {
+    TestApp();
+    TempDir dir;
+    WriteWholeFile(dir.file("take.avi"), "RIFF");
+    QtFileDialogProvider dialogs;
+    FileDialogRequest open;
+    open.title = "Select AVI File";
+    open.filters = {{"AVI Files", "*.avi"}, {"All Files", "*.*"}};
+    open.filterIndex = 2;
+    open.initialName = dir.file("take.avi");
+    open.flags = OFN_FILEMUSTEXIST;
+    WhenModal<QFileDialog>([&](QFileDialog* d) {
+        EXPECT_EQ(d->windowTitle(), "Select AVI File");
+        EXPECT_EQ(d->nameFilters(), QStringList({"AVI Files (*.avi)", "All Files (*)"}));
+        EXPECT_EQ(d->selectedNameFilter(), "All Files (*)");
+        EXPECT_EQ(d->directory().absolutePath(), QString::fromStdString(dir.path()));
+        EXPECT_EQ(d->fileMode(), QFileDialog::ExistingFile);
+        EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptOpen);
+        ASSERT_FALSE(d->selectedFiles().isEmpty());
+        EXPECT_TRUE(d->selectedFiles().first().endsWith("take.avi"));
+        static_cast<QDialog*>(d)->accept();
+    });
+    std::string chosen;
+    ASSERT_TRUE(dialogs.Choose(open, chosen));
+    EXPECT_EQ(chosen, dir.file("take.avi"));
+
+    FileDialogRequest save;
+    save.save = true;
+    save.title = "Select Project File For Save";
+    save.filters = {{"Clipgram Project Files", "*.cgp"}, {"All Files", "*.*"}};
+    save.initialDir = dir.path();
+    save.initialName = "demo.cgp";
+    save.flags = OFN_OVERWRITEPROMPT;
+    WhenModal<QFileDialog>([&](QFileDialog* d) {
+        EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
+        EXPECT_FALSE(d->testOption(QFileDialog::DontConfirmOverwrite));
+        EXPECT_EQ(d->selectedNameFilter(), "Clipgram Project Files (*.cgp)");
+        d->reject();
+    });
+    chosen = "unchanged";
+    EXPECT_FALSE(dialogs.Choose(save, chosen));
+    EXPECT_EQ(chosen, "unchanged");  // a cancelled dialog changes nothing
+}
+
+TEST(QtTextExtent, MeasuresInThePaintersFont) {
+    TestApp();
+    QtTextExtentProvider extent;
+    QImage img(10, 10, QImage::Format_RGB32);
+    QPainter p(&img);
+    QFont f("Liberation Sans");
+    f.setPixelSize(20);
+    p.setFont(f);
+    QFontMetrics fm(f);
+    uint32_t wide = extent.Extent(HDCFromPainter(&p), "WWW", 3);
+    uint32_t narrow = extent.Extent(HDCFromPainter(&p), "iii", 3);
+    EXPECT_EQ(static_cast<int>(wide >> 16), fm.height());
+    EXPECT_EQ(static_cast<int>(wide & 0xFFFF), fm.horizontalAdvance("WWW"));
+    EXPECT_GT(wide & 0xFFFF, narrow & 0xFFFF);
+    // A count past the text's end stops at its end; bad arguments measure nothing.
+    EXPECT_EQ(extent.Extent(HDCFromPainter(&p), "WWW", 50), wide);
+    EXPECT_EQ(extent.Extent(HDCFromPainter(&p), nullptr, 5) & 0xFFFF, 0u);
+    EXPECT_EQ(extent.Extent(HDCFromPainter(&p), "WWW", -1) & 0xFFFF, 0u);
+    EXPECT_GT(extent.Extent(nullptr, "WWW", 3) >> 16, 0u);  // without a painter: the application font
+}
+
+TEST(DisplayMetrics, ComeFromThePrimaryScreen) {
+    TestApp();
+    DisplayMetrics m;
+    ASSERT_TRUE(GetDisplayMetrics(m));
+    QRect g = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(m.width, g.width());
+    EXPECT_EQ(m.height, g.height());
+    EXPECT_GT(m.depth, 0);
+}
