@@ -124,12 +124,13 @@ void CopyRevisionList() {
             *t = *src;
             t->stencil = nullptr;
             t->text = nullptr;
+            AttachPayload(copy, kRevTitle, t);
             if (src->text) {
                 size_t n = std::strlen(src->text) + 1;
-                t->text = static_cast<char*>(MyMalloc(static_cast<uint32_t>(n)));
-                if (t->text) std::memcpy(t->text, src->text, n);
+                t->text = static_cast<char*>(MyCalloc(static_cast<uint32_t>(n), 1));
+                if (!t->text) break;  // the copy stops at the first failed allocation
+                std::memcpy(t->text, src->text, n);
             }
-            AttachPayload(copy, kRevTitle, t);
         } else if (const UnderlayRecord* src = UnderlayOf(r)) {
             UnderlayRecord* u = NewUnderlayRecord();
             if (!u) break;

@@ -116,11 +116,19 @@ void FreeRevisionList(Revision* first);
 void ClearRevisions();
 void CopyRevisionList();
 bool AppendAVIToProject(HWND window, const char* name);
+// What AppendAVIToProject did, for callers that must tell a file that would not open from one
+// that was refused: kAppendAdded, kAppendRefused (mismatch, message shown) or kAppendNotOpened.
+constexpr int32_t kAppendAdded = 1;
+constexpr int32_t kAppendRefused = 0;
+constexpr int32_t kAppendNotOpened = -1;
+int32_t AppendAVIToProjectOutcome(HWND window, const char* name);
 void ClearProject();
 
 // Allocation helpers for the records (zero-filled, through the memory monitor).
 TitleRecord* NewTitleRecord();
 UnderlayRecord* NewUnderlayRecord();
+// Colour ranges are never released one by one: unlink a range and the next ClearRevisions,
+// UndoLastRevision or CopyRevisionList reclaims it. FreeRevisionList leaves ranges alone.
 ColourRange* NewColourRange();
 // Frees every colour range that no underlay record of the project or the backup list refers to.
 void ReleaseUnusedColourRanges();

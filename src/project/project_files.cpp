@@ -1,0 +1,172 @@
+// The project's AVI list: adding a file with its format and timing repairs, and emptying the project.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "core/diag.h"
+#include "core/memory.h"
+#include "core/settings.h"
+#include "project/project.h"
+
+namespace {
+
+// The longest path an AVI list record keeps; a longer name would be saved cut, so it is refused.
+constexpr size_t kMaxAVIName = sizeof(AVIlist{}.name) - 1;
+// Frame durations beyond this many microseconds (about 35 minutes a frame) are taken as damage.
+constexpr double kMaxFrameMicroseconds = INT32_MAX;
+
+void CopyCut(char* dest, size_t capacity, const char* src) {
+    size_t n = std::strlen(src);
+    if (n >= capacity) n = capacity - 1;
+    std::memcpy(dest, src, n);
+    dest[n] = '\0';
+}
+
+// Video entries of the reduced index: the frames that can really be shown.
+int32_t VideoEntries(const AVIlist* rec) {
+    int32_t n = 0;
+    if (!rec->idx) return 0;
+    for (int32_t i = 0; i < rec->nidx; i++)
+        if (ChunkType(rec->idx[i].ckid) != kTypeWB) n++;
+    return n;
+}
+
+void RepairFormat(AVIlist* rec) {
+    BITMAPINFOHEADER h;
+    std::memcpy(&h, rec->format, sizeof h);
+    if (h.biSize == 68 && h.biCompression != FourCC("MJPG")) h.biSize = 40;
+    if (h.biSizeImage == 0) {
+        int64_t size = static_cast<int64_t>(std::abs(static_cast<int64_t>(h.biWidth))) *
+                       std::abs(static_cast<int64_t>(h.biHeight)) * (h.biBitCount / 8);
+        if (size <= UINT32_MAX) h.biSizeImage = static_cast<uint32_t>(size);  // else left unknown
+    }
+    std::memcpy(rec->format, &h, sizeof h);
+}
+
+// Rate becomes 1000000 and scale the frame duration in microseconds; false when the stored
+// timing cannot describe a frame duration.
+bool NormaliseTiming(AVIlist* rec) {
+    if (rec->rate == 0 || rec->scale == 0) return false;
+    if (rec->rate != 1000000) {
+        double scale = std::trunc(1000000.0 / rec->rate * rec->scale);
+        if (scale < 1 || scale > kMaxFrameMicroseconds) return false;
+        rec->scale = static_cast<uint32_t>(scale);
+        rec->rate = 1000000;
+    }
+    return rec->scale <= kMaxFrameMicroseconds;
+}
+
+int32_t Duration(int32_t totalFrames, int32_t frameRate) {
+    if (frameRate == 0) return 0;
+    double ms = std::trunc((totalFrames + 1.0) / frameRate * 1000.0);
+    return ms > INT32_MAX ? INT32_MAX : static_cast<int32_t>(ms);
+}
+
+void Repaint() {
+    ProjectCallbacks& cb = GetProjectCallbacks();
+    if (cb.closeTooltip) cb.closeTooltip();
+    if (cb.repaint) cb.repaint();
+}
+
+void Release(AVIlist* rec) {
+    MyFree(rec->vptr);
+    MyFree(rec->aptr);
+    rec->vptr = nullptr;
+    rec->aptr = nullptr;
+    FreeAVIrecord(rec);
+}
+
+}  // namespace
+
+int32_t AppendAVIToProjectOutcome(HWND, const char* name) {
+    if (!name || !*name || std::strlen(name) > kMaxAVIName) {
+        DebugLog("AppendAVIToProject: unusable file name");
+        return kAppendNotOpened;
+    }
+    AVIlist* rec = OpenAVIforList(name, 0, -1);
+    if (!rec) return kAppendNotOpened;
+    RepairFormat(rec);
+    if (!NormaliseTiming(rec)) {
+        DebugLog("AppendAVIToProject: <%s> has no usable frame timing (rate %lu scale %lu)", name,
+                 static_cast<unsigned long>(rec->rate), static_cast<unsigned long>(rec->scale));
+        Release(rec);
+        return kAppendNotOpened;
+    }
+    // Only frames the index really holds count, whatever the header claims.
+    int32_t frames = rec->frames < 0 ? 0 : rec->frames;
+    int32_t entries = VideoEntries(rec);
+    if (frames > entries) {
+        DebugLog("AppendAVIToProject: <%s> claims %ld frames, its index holds %ld", name,
+                 static_cast<long>(frames), static_cast<long>(entries));
+        frames = entries;
+    }
+    rec->frames = frames;
+    if (static_cast<int64_t>(gProject.totalFrames) + frames > INT32_MAX) {
+        DebugLog("AppendAVIToProject: too many frames in the project");
+        Release(rec);
+        return kAppendNotOpened;
+    }
+
+    int32_t rate = static_cast<int32_t>(std::trunc(1000000.0 / rec->scale + 0.5));
+    if (gProject.head && (rate != gProject.frameRate || rec->width != gProject.frameWidth ||
+                          rec->height != gProject.frameHeight)) {
+        NotifyBox(
+            "File <%s> mismatches in rate, width, and/or height\n  rate %ld (%ld)\n  width %ld (%ld)\n  "
+            "height %ld "
+            "(%ld)",
+            name, static_cast<long>(rate), static_cast<long>(gProject.frameRate),
+            static_cast<long>(rec->width), static_cast<long>(gProject.frameWidth),
+            static_cast<long>(rec->height), static_cast<long>(gProject.frameHeight));
+        Release(rec);
+        return kAppendRefused;
+    }
+
+    CopyCut(gSettings.LastAVIfileName, sizeof gSettings.LastAVIfileName, name);
+    if (!gProject.head) {
+        gProject.head = rec;
+        gProject.frameRate = rate;
+        // A file slower than half a frame a second has rate 0; its own frame duration stands in.
+        gProject.framePeriod = rate > 0 ? 1000000 / rate : static_cast<int32_t>(rec->scale);
+        gProject.frameWidth = rec->width;
+        gProject.frameHeight = rec->height;
+    } else {
+        AVIlist* last = gProject.head;
+        while (last->next) last = last->next;
+        last->next = rec;
+    }
+    rec->next = nullptr;
+    gProject.fileCount += 1;
+    gProject.totalFrames += frames;
+    gProject.duration = Duration(gProject.totalFrames, gProject.frameRate);
+    getMaxChunkSizes(gProject.head);
+    Repaint();
+    return kAppendAdded;
+}
+
+bool AppendAVIToProject(HWND window, const char* name) {
+    return AppendAVIToProjectOutcome(window, name) == kAppendAdded;
+}
+
+void ClearProject() {
+    if (gProject.head) CloseAVIlist(gProject.head);
+    gProject.head = nullptr;
+    ClearRevisions();
+    ProjectCallbacks& cb = GetProjectCallbacks();
+    if (cb.releaseThumbnails) cb.releaseThumbnails();
+    if (cb.enableUndo) cb.enableUndo(false);
+    gProject.fileCount = 0;
+    gProject.totalFrames = 0;
+    gProject.duration = 0;
+    gProject.selStart = -1;
+    gProject.selEnd = -1;
+    if (cb.resetView) cb.resetView();
+}
+
+void ResetProjectForTests() {
+    if (gProject.head) CloseAVIlist(gProject.head);
+    Revision* backup = gProject.backup;
+    gProject.backup = nullptr;
+    FreeRevisionList(backup);
+    ClearRevisions();
+    gProject = ProjectState{nullptr, 0, 0, 0, 0, 0, 0, 0, nullptr, -1, -1, nullptr};
+}
