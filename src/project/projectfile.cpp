@@ -19,8 +19,11 @@
 
 namespace {
 
+// Copies src cut to the capacity, never in the middle of a UTF-8 sequence.
 void CopyCut(char* dest, size_t capacity, const std::string& src) {
     size_t n = src.size() < capacity ? src.size() : capacity - 1;
+    if (n < src.size())
+        while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) n--;
     std::memcpy(dest, src.data(), n);
     dest[n] = '\0';
 }
@@ -126,20 +129,37 @@ bool SaveReplacing(const char* path, const std::string& text) {
 
 // ---- reading
 
+// Length of the well-formed UTF-8 sequence that starts at s[i], or 0.
+size_t Utf8Length(const std::string& s, size_t i) {
+    auto b = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+    unsigned char c = b(i);
+    size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    for (size_t k = 1; k < n; k++)
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+    if (n == 3 && ((c == 0xE0 && b(i + 1) < 0xA0) || (c == 0xED && b(i + 1) >= 0xA0))) return 0;
+    if (n == 4 && ((c == 0xF0 && b(i + 1) < 0x90) || (c == 0xF4 && b(i + 1) >= 0x90))) return 0;
+    return n;
+}
+
 // Reads one line: at most kProjectLineLimit characters are kept, the rest up to the line feed is
-// dropped; the line is then cut at its first character below 30 or of 128 and above (a carriage
-// return is cut that way). False at the end of the file.
+// dropped; the line is then cut at its first character below 30 (a carriage return is cut that
+// way) or of 128 and above. Characters of a well-formed UTF-8 sequence are kept, so the paths of
+// this system's own files read back. False at the end of the file.
 bool ReadLine(std::FILE* f, std::string& line) {
     line.clear();
     int c = std::getc(f);
     if (c == EOF) return false;
-    bool cut = false;
-    for (; c != EOF && c != '\n'; c = std::getc(f)) {
-        if (cut || static_cast<int32_t>(line.size()) >= kProjectLineLimit) continue;
-        if (c < 30 || c >= 128)
-            cut = true;
-        else
-            line += static_cast<char>(c);
+    for (; c != EOF && c != '\n'; c = std::getc(f))
+        if (static_cast<int32_t>(line.size()) < kProjectLineLimit) line += static_cast<char>(c);
+    for (size_t i = 0; i < line.size();) {
+        auto u = static_cast<unsigned char>(line[i]);
+        size_t n = u >= 128 ? Utf8Length(line, i) : 1;
+        if (u < 30 || n == 0) {
+            line.resize(i);
+            break;
+        }
+        i += n;
     }
     return true;
 }

@@ -54,9 +54,12 @@ TEST_F(ProjectFileRead, LinesBuildRevisionsAndPayloads) {
          ";F0: /no/such.avi\n;R0: 1,2,3\nX0: 1\nR1: 4,4,4\nR0 1,2\nr0: 1,2\n\nR0: 1,1,2\nT0: 0,0\nT1: a\nT1: "
          "b\\\n",
          "R 1 1 2 T 0 0 [b\n] [] 0 0 0 0 0 0 65535\n"},
-        {"CR LF, control characters and characters from 128 on end a line",
-         "R0: 7,8,1\x01,9\r\nR0: 1,2,2\r\nT0: 0,0\r\nT1: caf\xc3\xa9\r\nT2: Ar\tial\r\nR0: 3,3,3",
-         "R 7 8 1\nR 1 2 2 T 0 0 [caf] [Ar] 0 0 0 0 0 0 65535\nR 3 3 3\n"},
+        {"CR LF, control characters and characters from 128 on end a line, but UTF-8 text stays",
+         "R0: 7,8,1\x01,9\r\nR0: 1,2,2\r\nT0: 0,0\r\nT1: caf\xc3\xa9 \xe2\x82\xac\xe9!\r\nT2: Ar\tial\r\n"
+         "R0: 3,3,4\nU0: /v/\xc3\xa9t\xc3\xa9\xc3.bmp\nR0: 3,3,3",
+         "R 7 8 1\nR 1 2 2 T 0 0 [caf\xc3\xa9 \xe2\x82\xac] [Ar] 0 0 0 0 0 0 65535\nR 3 3 4 U "
+         "[/v/\xc3\xa9t\xc3\xa9]\n"
+         "R 3 3 3\n"},
         {"face names keep 31 characters, underlay files 199",
          "R0: 1,1,2\nT0: 0,0\nT2: " + std::string(40, 'F') + "\nR0: 2,2,4\nU0: " + std::string(250, 'u') +
              "\n",
