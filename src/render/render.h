@@ -1,0 +1,24 @@
+// Rendering the project to a new AVI file: every frame that is not inactive is decoded, has its
+// titles and underlays laid on, is compressed (or kept as 24-bit pixels) and written with its audio.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "platform/win/wintypes.h"
+
+// What the main window shows while a render runs; every member may be empty.
+struct RenderCallbacks {
+    std::function<void(const char* caption)> setCaption;  // the main window's caption
+    // The red progress bar under the storyboard: frame (from 0) of total is being written.
+    std::function<void(int32_t frame, int32_t total)> progress;
+    std::function<void(bool busy)> waitCursor;
+    // The user asked to view the new file.
+    std::function<void(const char* name)> viewFile;
+};
+void SetRenderCallbacks(RenderCallbacks callbacks);
+
+// Asks for the output name and the compressor, renders, reads the file back and offers to view
+// it. 1 when a file was written and reads back correctly, else 0. The name chosen is left in
+// gSettings.LastSaveAVIfileName.
+int32_t RenderProjectToAVI(HWND mainWindow);
