@@ -124,7 +124,7 @@ TEST(ReadAVIInfo, FillsTheRecordFromTheHeaders) {
     EXPECT_EQ(AVIinfo.audioFormat.nBlockAlign, 4);
     EXPECT_EQ(AVIinfo.audioLength, 100);  // 400 bytes of 4-byte samples
     EXPECT_EQ(AVIinfo.moviPosition, a.moviPosition);
-    // Part 2.1's example: sizes 0, 100, 300 give one drop, average 200, rate figure 0 and 7680.
+    // The worked example: sizes 0, 100, 300 give one drop, average 200, rate figure 0 and 7680.
     EXPECT_EQ(AVIinfo.droppedFrames, 1);
     EXPECT_EQ(AVIinfo.frameTimeOrRate, 0);
     EXPECT_EQ(AVIinfo.compressionFigure, 7680);
