@@ -22,7 +22,8 @@ std::string VFormat(const char* format, va_list args) {
 }
 
 // Shows a question and maps its two answers; a box that cannot be shown is retried once without
-// owner, then replaced by a last "???" box whose result is returned.
+// owner, then replaced by a last "???" box. A question nobody could answer counts as No / Cancel,
+// never as consent.
 int AskTwoWay(const std::string& text, unsigned style, int yes, int no) {
     MessageBoxProvider& boxes = CurrentMessageBoxProvider();
     int r = boxes.Show(gMessageOwner, text, "Notify", style);
@@ -31,7 +32,8 @@ int AskTwoWay(const std::string& text, unsigned style, int yes, int no) {
     r = boxes.Show(nullptr, text, "Notify", style);
     if (r == yes) return 1;
     if (r == no) return 0;
-    return boxes.Show(nullptr, "???", "Notify", MB_OK | MB_ICONEXCLAMATION);
+    boxes.Show(nullptr, "???", "Notify", MB_OK | MB_ICONEXCLAMATION);
+    return 0;
 }
 
 }  // namespace
