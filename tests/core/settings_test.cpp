@@ -110,7 +110,8 @@ TEST_F(SettingsStore, MissingValuesTakeDefaultsAndOddTextReadsAsZero) {
 }
 
 TEST_F(SettingsStore, AnglesAreBroughtIntoRangeWhenSaved) {
-    const int cases[][2] = {{725, 5}, {-1, 359}, {360, 360}, {0, 0}, {361, 1}, {-360, 0}, {-721, 359}};
+    const int cases[][2] = {{725, 5}, {720, 360}, {-1, 359}, {360, 360},
+                            {0, 0},   {361, 1},   {-360, 0}, {-721, 359}};
     for (auto [in, out] : cases) {
         gSettings.angJogPlay = in;
         gSettings.angJogVCR = in;

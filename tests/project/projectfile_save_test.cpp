@@ -120,21 +120,7 @@ TEST_F(ProjectFileSave, SavingNeverCostsThePreviousFile) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST_F(ProjectFileSave, LoadingMeetsTheProjectAlreadyThere) {
-    AddRevision(kRevDrop, 3, 4, nullptr);
-    ASSERT_EQ(WriteProject(), 1);
-    const std::string two = DumpProject();
-    boxes->answers.push_back(IDNO);
-    EXPECT_EQ(ReadProject(nullptr), 0);
-    EXPECT_EQ(calls.thumbnailReleases, 0);
-    EXPECT_EQ(ReadProject(nullptr), 1);  // Yes: the file's project replaces the open one
-    EXPECT_EQ(DumpProject(), two);
-    EXPECT_EQ(calls.thumbnailReleases, 1);
-    EXPECT_EQ(boxes->texts(), std::vector<std::string>(2, "Do You Want To Clear\nExisting Project First?"));
-    boxes->shown.clear();
-
-    SCOPED_TRACE(
-        "a clip that does not match is skipped with the message, and no revision is current after it");
+TEST_F(ProjectFileSave, ClipsThatDoNotMatchAreSkipped) {
     const std::string wide = MediaPath("proj_wide.avi");
     WriteWholeFile(dir.file("p.cgp"), "Corvane Project 00\r\nF0: " + a + "\r\nR0: 1,2,2\r\nF0: " + wide +
                                           "\r\nT0: 1,1\r\nF0: " + b + "\r\nR0: 5,6,8\r\n");

@@ -1,5 +1,5 @@
 // Shared helpers of the title and underlay tests: frames with padded rows and guard bytes, title
-// records, BMP files written byte by byte, and a fixture that checks nothing leaks.
+// records, and a fixture that checks nothing leaks.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -27,9 +27,7 @@ struct TestFrame {
     int64_t stride;
 
     TestFrame(int32_t width, int32_t height, int bits, uint8_t fill = 0x40) : stride(DibStride(width, bits)) {
-        header.biWidth = width;
-        header.biHeight = height;
-        header.biBitCount = static_cast<uint16_t>(bits);
+        header.biWidth = width, header.biHeight = height, header.biBitCount = static_cast<uint16_t>(bits);
         bytes.assign(static_cast<size_t>(stride * height) + kGuard, fill);
         std::memset(bytes.data() + stride * height, 0xEE, kGuard);
     }
@@ -46,24 +44,20 @@ struct TestFrame {
 };
 
 inline TitleRecord* MakeTitle(const std::string& text, uint32_t colour, int32_t vertical = 0,
-                              int32_t horizontal = 0, int32_t height = 20, const char* face = "Arial") {
+                              int32_t horizontal = 0, int32_t height = 20) {
     TitleRecord* t = NewTitleRecord();
     t->text = static_cast<char*>(MyCalloc(static_cast<uint32_t>(text.size() + 1), 1));
     std::memcpy(t->text, text.data(), text.size());
-    t->colour = colour;
-    t->vertical = vertical;
-    t->horizontal = horizontal;
-    t->height = height;
+    t->colour = colour, t->vertical = vertical, t->horizontal = horizontal, t->height = height;
     t->weight = FW_NORMAL;
-    std::strncpy(t->faceName, face, sizeof t->faceName - 1);
+    std::strcpy(t->faceName, "Arial");
     return t;
 }
 
 // A stencil laid out by hand: pixel p of `pixels` is stencil pixel p.
 inline void HandStencil(TitleRecord* t, int32_t width, int32_t height, const std::vector<Bgr>& pixels) {
     MyFree(t->stencil);
-    t->stencilWidth = width;
-    t->stencilHeight = height;
+    t->stencilWidth = width, t->stencilHeight = height;
     t->stencil = static_cast<uint8_t*>(MyCalloc(static_cast<uint32_t>(width * height), 3));
     std::memcpy(t->stencil, pixels.data(), pixels.size() * 3);
 }
@@ -77,56 +71,6 @@ inline void FreeTitle(TitleRecord* t) {
 inline Bgr StencilAt(const TitleRecord* t, int32_t row, int32_t col) {
     const uint8_t* p = t->stencil + (static_cast<size_t>(row) * t->stencilWidth + col) * 3;
     return {p[0], p[1], p[2]};
-}
-
-// Column x of row y (counted from the bottom) of every 24-bit picture MakeBmp writes.
-inline Bgr BmpPixel(int32_t x, int32_t y) {
-    return {static_cast<uint8_t>(x), static_cast<uint8_t>(y), 7};
-}
-
-struct BmpLayout {
-    int32_t width = 4;
-    int32_t height = 2;
-    int bits = 24;         // 24, or 8 with `palette` entries
-    bool core = false;     // 12-byte core header with 3-byte colour entries
-    bool padRows = true;   // rows padded to 4 bytes, as BMP files are
-    bool topDown = false;  // negative height, first row on top
-    uint32_t compression = BI_RGB;
-    int palette = 0;
-};
-
-inline std::string MakeBmp(const BmpLayout& s) {
-    std::string h(s.core ? 12 : 40, '\0');
-    auto* p = reinterpret_cast<uint8_t*>(h.data());
-    WriteLE32(p, static_cast<uint32_t>(h.size()));
-    if (s.core) {
-        WriteLE16(p + 4, static_cast<uint16_t>(s.width));
-        WriteLE16(p + 6, static_cast<uint16_t>(s.height));
-        WriteLE16(p + 8, 1);
-        WriteLE16(p + 10, static_cast<uint16_t>(s.bits));
-    } else {
-        WriteLE32(p + 4, static_cast<uint32_t>(s.width));
-        WriteLE32(p + 8, static_cast<uint32_t>(s.topDown ? -s.height : s.height));
-        WriteLE16(p + 12, 1);
-        WriteLE16(p + 14, static_cast<uint16_t>(s.bits));
-        WriteLE32(p + 16, s.compression);
-        WriteLE32(p + 32, static_cast<uint32_t>(s.palette));
-    }
-    for (int i = 0; i < s.palette; i++) h.append(s.core ? 3 : 4, static_cast<char>(i));
-    int64_t rowBytes = static_cast<int64_t>(s.width) * s.bits / 8;
-    std::string pixels;
-    for (int32_t row = 0; row < s.height; row++) {
-        std::string line(static_cast<size_t>(s.padRows ? (rowBytes + 3) / 4 * 4 : rowBytes), '\0');
-        for (int32_t x = 0; x < s.width && s.bits == 24; x++)
-            std::memcpy(line.data() + x * 3, BmpPixel(x, s.topDown ? s.height - 1 - row : row).data(), 3);
-        pixels += line;
-    }
-    std::string file(14, '\0');
-    file[0] = 'B';
-    file[1] = 'M';
-    WriteLE32(file.data() + 2, static_cast<uint32_t>(14 + h.size() + pixels.size()));
-    WriteLE32(file.data() + 10, static_cast<uint32_t>(14 + h.size()));
-    return file + h + pixels;
 }
 
 // Every title and underlay test starts from an empty revision list and the real text measure, and

@@ -6,7 +6,12 @@
 
 #include "core/diag.h"
 #include "overlay_support.h"
+#include "support/crafted.h"
 #include "support/scripted.h"
+
+using crafted::Bmp;
+using crafted::BmpLayout;
+using crafted::BmpPixel;
 
 namespace {
 
@@ -30,8 +35,7 @@ class Underlays : public OverlayTest {
     }
     UnderlayRecord* HandImage(int32_t w, int32_t h, const std::function<Bgr(int32_t)>& f) {
         UnderlayRecord* u = NewUnderlayRecord();
-        u->imageWidth = w;
-        u->imageHeight = h;
+        u->imageWidth = w, u->imageHeight = h;
         u->image = static_cast<uint8_t*>(MyCalloc(static_cast<uint32_t>(w * h), 3));
         for (int32_t p = 0; p < w * h; p++) std::memcpy(u->image + p * 3, f(p).data(), 3);
         return u;
@@ -60,8 +64,6 @@ TEST_F(Underlays, ConvertRGBGivesLumaAndColourDifferences) {
     // The weights sum to just under 1 and 0.866 is not 0.886: white truncates to 99 and -1.
     EXPECT_EQ(Yuv(255, 255, 255), (std::array<int32_t, 3>{99, -1, 0}));
     LogCapture log;
-    Yuv(1, 2, 3);
-    EXPECT_TRUE(log.lines().empty());
     int32_t r = 0, g = 255, b = 0;
     ConvertRGB(1, &r, &g, &b);
     EXPECT_EQ(log.lines(), std::vector<std::string>{"ConvertRGB: rgb (0 255 0) -> yuv (58 -58 -58)"});
@@ -70,32 +72,30 @@ TEST_F(Underlays, ConvertRGBGivesLumaAndColourDifferences) {
 TEST_F(Underlays, PicturesAreScaledIntoTheImage) {
     ScopedBoxes boxes;
     LogCapture log;
-    UnderlayRecord* u = FromFile(MakeBmp({100, 50}), 200, 100);
+    UnderlayRecord* u = FromFile(Bmp({.width = 100, .height = 50}), 200, 100);
     for (int32_t r = 0; r < 100; r++)  // every source pixel becomes a 2 x 2 block
         for (int32_t c = 0; c < 200; c++)
             ASSERT_EQ(ImageAt(u, r, c), BmpPixel(c / 2, r / 2)) << r << "," << c;
     Free(u);
-    u = FromFile(MakeBmp({8, 6}), 4, 3);
-    EXPECT_EQ(ImageAt(u, 2, 3), BmpPixel(6, 4));
-    Free(u);
     // Rows padded to 4 bytes, rows a writer left unpadded, top-down rows, a 12-byte core header.
-    for (BmpLayout layout : {BmpLayout{7, 3}, BmpLayout{7, 3, 24, false, false},
-                             BmpLayout{7, 3, 24, false, true, true}, BmpLayout{7, 3, 24, true}}) {
-        u = FromFile(MakeBmp(layout), 7, 3);
+    for (BmpLayout s : {BmpLayout{7, 3}, BmpLayout{.width = 7, .height = 3, .padRows = false},
+                        BmpLayout{7, -3}, BmpLayout{.width = 7, .height = 3, .core = true}}) {
+        u = FromFile(Bmp(s), 7, 3);
         for (int32_t p = 0; p < 21; p++) EXPECT_EQ(ImageAt(u, p / 7, p % 7), BmpPixel(p % 7, p / 7));
         Free(u);
     }
     EXPECT_TRUE(boxes->shown.empty());
     // Pictures that are not 24-bit uncompressed leave solid blue.
-    for (BmpLayout layout :
-         {BmpLayout{16, 4, 8, false, true, false, BI_RGB, 256}, BmpLayout{16, 4, 8, true, true, false, 0, 3},
-          BmpLayout{4, 2, 24, false, true, false, 1}}) {
-        u = FromFile(MakeBmp(layout), 10, 10);
+    for (BmpLayout s : {BmpLayout{.width = 16, .height = 4, .bits = 8, .palette = 256},
+                        BmpLayout{.width = 16, .height = 4, .bits = 8, .core = true, .palette = 3},
+                        BmpLayout{.compression = 1}}) {
+        u = FromFile(Bmp(s), 10, 10);
         EXPECT_TRUE(SolidBlue(u));
         Free(u);
     }
     EXPECT_TRUE(log.contains("Can only handle 24-bit BMPs for now"));
-    // A missing file leaves solid blue and says so only to the log; a record without a name is left.
+    // A missing file leaves solid blue and says so only to the log; a record without a name, or a
+    // size of 0, is left without an image.
     u = NewUnderlayRecord();
     PrepareUnderlay(u, 3, 3);
     EXPECT_EQ(u->image, nullptr);
@@ -110,7 +110,7 @@ TEST_F(Underlays, PicturesAreScaledIntoTheImage) {
 }
 
 TEST_F(Underlays, HostileBmpFilesAreRefusedWithoutReadingPastThem) {
-    const std::string good = MakeBmp({});  // 4 x 2: 54 bytes of headers, 24 of pixels
+    const std::string good = Bmp({});  // 4 x 2: 54 bytes of headers, 24 of pixels
     auto with = [&](size_t at, uint32_t v) {
         std::string s = good;
         WriteLE32(s.data() + at, v);
@@ -137,13 +137,12 @@ TEST_F(Underlays, HostileBmpFilesAreRefusedWithoutReadingPastThem) {
         int32_t size = -1;
         EXPECT_EQ(LoadBMP(u, &pixels, &size), nullptr);
         EXPECT_TRUE(pixels == nullptr && size == 0);
-        std::vector<std::string> want =
-            message ? std::vector<std::string>(2, message) : std::vector<std::string>{};
-        EXPECT_EQ(boxes->texts(), want);
+        EXPECT_EQ(boxes->texts(),
+                  message ? std::vector<std::string>(2, message) : std::vector<std::string>{});
         EXPECT_EQ(ReadWholeFile(dir.file("u.bmp")), bytes);
         Free(u);
     }
-    // Picture sizes that the pixel block cannot hold give solid blue, quietly.
+    // Picture sizes the pixel block cannot hold give solid blue, quietly.
     ScopedBoxes boxes;
     for (auto [w, h] : {std::pair{5, 2}, {4, 3}, {-4, 2}, {0, 2}, {4, 0}, {100000, 1}}) {
         std::string bytes = with(18, static_cast<uint32_t>(w));
@@ -153,48 +152,30 @@ TEST_F(Underlays, HostileBmpFilesAreRefusedWithoutReadingPastThem) {
         Free(u);
     }
     EXPECT_TRUE(boxes->shown.empty());
-    // A core header's 3-byte colours become 4-byte ones.
-    UnderlayRecord* u = FromFile(MakeBmp({4, 2, 8, true, true, false, 0, 3}), 1, 1);
-    uint8_t* pixels = nullptr;
-    int32_t size = 0;
-    BITMAPINFOHEADER* bh = LoadBMP(u, &pixels, &size);
-    ASSERT_NE(bh, nullptr);
-    EXPECT_TRUE(bh->biSize == 40 && bh->biWidth == 4 && bh->biHeight == 2 && bh->biBitCount == 8);
-    EXPECT_TRUE(bh->biClrUsed == 3 && bh->biSizeImage == 8 && size == 8);
-    const auto* table = reinterpret_cast<const RGBQUAD*>(bh + 1);
-    EXPECT_TRUE(table[2].rgbBlue == 2 && table[2].rgbRed == 2 && table[2].rgbReserved == 0);
-    MyFree(bh);
-    MyFree(pixels);
-    Free(u);
 }
 
 TEST_F(Underlays, RenderKeyReplacesSaturatedBlue) {
     LogCapture log;
-    UnderlayRecord* u = HandImage(4, 2, [](int32_t p) { return Bgr{9, static_cast<uint8_t>(p), 99}; });
-    AddRevision(kRevUnderlay, 1, 5, u);
-    TestFrame f(4, 2, 24);
+    AddRevision(kRevUnderlay, 1, 5, HandImage(4, 2, [](int32_t p) {
+                    return Bgr{9, static_cast<uint8_t>(p), 99};
+                }));
+    TestFrame f(4, 2, 24), wider(5, 3, 24, 0), sixteen(4, 2, 16, 0x1F);  // 0x1F1F: blue in 5-5-5
     const Bgr cases[] = {{210, 40, 40}, {200, 40, 40}, {210, 50, 40}, {255, 49, 49}};
     for (int32_t c = 0; c < 4; c++) f.set(0, c, cases[c]);
+    for (int32_t p = 0; p < 15; p++) wider.set(p / 5, p % 5, {230, 0, 0});
+    const auto before = sixteen.bytes;
     FrameState(3);
-    ApplyTitle(nullptr, f.data(), &f.header, 2);
+    for (TestFrame* t : {&f, &wider, &sixteen}) ApplyTitle(nullptr, t->data(), &t->header, 2);
     EXPECT_EQ(f.bgr(0, 0), (Bgr{9, 0, 99}));
     EXPECT_EQ(f.bgr(0, 1), cases[1]);
     EXPECT_EQ(f.bgr(0, 2), cases[2]);
     EXPECT_EQ(f.bgr(0, 3), (Bgr{9, 3, 99}));
     EXPECT_EQ(f.bgr(1, 0), kPlain);
-
-    TestFrame sixteen(4, 2, 16, 0x1F);  // 0x1F1F: a saturated blue in 5-5-5
-    const auto before = sixteen.bytes;
-    ApplyTitle(nullptr, sixteen.data(), &sixteen.header, 2);
+    // On a larger frame only the image's part changes; a 16-bit frame is left and logged.
+    EXPECT_EQ(wider.bgr(1, 3), (Bgr{9, 7, 99}));
+    EXPECT_TRUE(wider.bgr(1, 4) == (Bgr{230, 0, 0}) && wider.bgr(2, 0) == (Bgr{230, 0, 0}));
     EXPECT_EQ(sixteen.bytes, before);
     EXPECT_TRUE(log.contains("ApplyTitle: Unsupported bit depth 16"));
-
-    TestFrame wider(5, 3, 24, 0);  // all keyed; only the image's part changes
-    for (int32_t p = 0; p < 15; p++) wider.set(p / 5, p % 5, {230, 0, 0});
-    ApplyTitle(nullptr, wider.data(), &wider.header, 2);
-    EXPECT_EQ(wider.bgr(1, 3), (Bgr{9, 7, 99}));
-    EXPECT_EQ(wider.bgr(1, 4), (Bgr{230, 0, 0}));
-    EXPECT_EQ(wider.bgr(2, 0), (Bgr{230, 0, 0}));
     EXPECT_TRUE(f.guardIntact() && wider.guardIntact());
 }
 
@@ -208,83 +189,48 @@ TEST_F(Underlays, PlaybackKeyAndItsSoftEdges) {
     u->ranges = NewColourRange();
     *u->ranges = ColourRange{nullptr, y - 2, y + 2, cu - 2, cu + 2, cv - 2, cv + 2};
     AddRevision(kRevUnderlay, 1, 1, u);
-    auto frame = [&](int bits) {
+    // Green frames (0x03E0 in 5-5-5) with `odd` put at one pixel, keyed with the smooth setting.
+    auto keyed = [&](int bits, int32_t smooth, int32_t at = -1, Bgr odd = {}) {
         TestFrame f(w, h, bits);
         for (int32_t p = 0; p < n; p++)
             bits == 24 ? f.set(p / w, p % w, green) : WriteLE16(f.at(p / w, p % w), 0x03E0);
+        if (at >= 0) f.set(at / w, at % w, odd);
+        gSettings.smooth = smooth;
+        EXPECT_EQ(ApplyTitle2(f.data(), 1, bits), 1);
+        EXPECT_TRUE(f.guardIntact());
         return f;
     };
-    auto blend = [](int a, Bgr f, Bgr i) {
+    auto blend = [](Bgr f, Bgr i) {
         Bgr out;
-        for (int ch = 0; ch < 3; ch++) out[ch] = static_cast<uint8_t>((f[ch] * (255 - a) + i[ch] * a) >> 8);
+        for (int ch = 0; ch < 3; ch++) out[ch] = static_cast<uint8_t>((f[ch] * 128 + i[ch] * 127) >> 8);
         return out;
     };
-    {
-        SCOPED_TRACE(
-            "no smoothing: keyed pixels take the image; 16-bit frames are read and written as 5-5-5");
-        gSettings.smooth = 0;
-        TestFrame f = frame(24), g = frame(16);
-        f.set(2, 2, red);
-        EXPECT_EQ(ApplyTitle2(f.data(), 1, 24), 1);
-        ApplyTitle2(g.data(), 1, 16);
-        for (int32_t p = 0; p < n; p++) {
-            EXPECT_EQ(f.bgr(p / w, p % w), p == 2 * w + 2 ? red : image);
-            EXPECT_EQ(g.word(p / w, p % w), (30 & 0xF8) << 7 | (20 & 0xF8) << 2 | 10 >> 3);
-        }
-        EXPECT_TRUE(f.guardIntact() && g.guardIntact());
+    TestFrame f = keyed(24, 0, 2 * w + 2, red), g = keyed(16, 0), s1 = keyed(24, 1, w + 2, red),
+              s2 = keyed(24, 2), s2g = keyed(16, 2);
+    for (int32_t p = 0; p < n; p++) {
+        SCOPED_TRACE(p);
+        // No smoothing: keyed pixels take the image; 16-bit frames are read and written as 5-5-5.
+        EXPECT_EQ(f.bgr(p / w, p % w), p == 2 * w + 2 ? red : image);
+        EXPECT_EQ(g.word(p / w, p % w), (30 & 0xF8) << 7 | (20 & 0xF8) << 2 | 10 >> 3);
+        // Smooth 1: the first pixel is never replaced; an edge is blended half way.
+        EXPECT_EQ(s1.bgr(p / w, p % w), p == 0       ? green
+                                        : p == w + 2 ? blend(red, image)
+                                        : p == w + 3 ? blend(green, image)
+                                                     : image);
+        // Smooth 2: the first and last w + 1 pixels are never replaced.
+        bool edge = p < w + 1 || p >= n - w - 1;
+        EXPECT_EQ(s2.bgr(p / w, p % w), edge ? green : image);
+        EXPECT_EQ(s2g.word(p / w, p % w) == 0x03E0, edge);
     }
-    {
-        SCOPED_TRACE("smooth 1: the first pixel is never replaced; an edge is blended half way");
-        gSettings.smooth = 1;
-        TestFrame f = frame(24);
-        f.set(1, 2, red);
-        ApplyTitle2(f.data(), 1, 24);
-        for (int32_t p = 0; p < n; p++) {
-            Bgr want = p == 0       ? green
-                       : p == w + 2 ? blend(127, red, image)
-                       : p == w + 3 ? blend(127, green, image)
-                                    : image;
-            EXPECT_EQ(f.bgr(p / w, p % w), want) << p;
-        }
-    }
-    {
-        SCOPED_TRACE("smooth 2: the first and last w + 1 pixels are never replaced");
-        gSettings.smooth = 2;
-        TestFrame f = frame(24), g = frame(16);
-        ApplyTitle2(f.data(), 1, 24);
-        ApplyTitle2(g.data(), 1, 16);
-        for (int32_t p = 0; p < n; p++) {
-            bool edge = p < w + 1 || p >= n - w - 1;
-            EXPECT_EQ(f.bgr(p / w, p % w), edge ? green : image) << p;
-            EXPECT_EQ(g.word(p / w, p % w) == 0x03E0, edge) << p;
-        }
-    }
-    {
-        SCOPED_TRACE("other smooth values, records without ranges and 8-bit frames key nothing");
-        LogCapture log;
-        TestFrame f = frame(24), g(w, h, 8);
-        const auto before = f.bytes, eight = g.bytes;
-        gSettings.smooth = 7;
-        ApplyTitle2(f.data(), 1, 24);
-        gSettings.smooth = 0;
-        ColourRange* kept = std::exchange(u->ranges, nullptr);
-        ApplyTitle2(f.data(), 1, 24);
-        u->ranges = kept;
-        ApplyTitle2(g.data(), 1, 8);
-        EXPECT_TRUE(f.bytes == before && g.bytes == eight);
-        EXPECT_TRUE(log.contains("ApplyTitle2: Unsupported bit depth 8"));
-    }
-}
-
-TEST_F(Underlays, PrepareOverlaysBuildsEveryUnderlay) {
-    WriteWholeFile(dir.file("p.bmp"), MakeBmp({}));
-    UnderlayRecord* u = NewUnderlayRecord();
-    std::strcpy(u->fileName, dir.file("p.bmp").c_str());
-    UnderlayRecord* unnamed = NewUnderlayRecord();
-    AddRevision(kRevUnderlay, 1, 2, u);
-    AddRevision(kRevUnderlay, 1, 2, unnamed);
-    PrepareOverlays(nullptr, 8, 4);
-    EXPECT_EQ(u->imageWidth, 8);
-    EXPECT_EQ(ImageAt(u, 3, 7), BmpPixel(3, 1));
-    EXPECT_EQ(unnamed->image, nullptr);
+    // Other smooth values, records without ranges and 8-bit frames key nothing.
+    LogCapture log;
+    TestFrame plain = keyed(24, 7), eight(w, h, 8);
+    EXPECT_EQ(plain.bgr(1, 1), green);
+    ColourRange* kept = std::exchange(u->ranges, nullptr);
+    EXPECT_EQ(keyed(24, 0).bgr(1, 1), green);
+    u->ranges = kept;
+    const auto before = eight.bytes;
+    ApplyTitle2(eight.data(), 1, 8);
+    EXPECT_EQ(eight.bytes, before);
+    EXPECT_TRUE(log.contains("ApplyTitle2: Unsupported bit depth 8"));
 }

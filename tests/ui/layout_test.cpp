@@ -1,3 +1,5 @@
+// The row layout: controls placed against their reference with the flags, coordinates that
+// saturate, targets from the origin, and the stack of three saved layouts, every record released.
 #include <gtest/gtest.h>
 
 #include "core/memory.h"
@@ -9,12 +11,6 @@ RECT Sized(int32_t x, int32_t y, int32_t w, int32_t h) {
     return RECT{x, y, x + w, y + h};
 }
 
-int32_t CountRecords() {
-    int32_t n = 0;
-    for (const LayoutRecord* r = CurrentLayout(); r; r = r->next) n++;
-    return n;
-}
-
 void EndAll() {
     while (CurrentLayout() || SavedLayoutCount() > 0) EndLayout();
 }
@@ -23,68 +19,60 @@ void EndAll() {
 
 TEST(RowLayout, PlacesControlsAgainstTheirReference) {
     EndAll();
-    int32_t liveBefore = MemoryMonitorStatus().liveBlocks;
+    const int32_t liveBefore = MemoryMonitorStatus().liveBlocks;
     BeginLayout(0, 0);
-    LayoutRecord* ref = AddLayoutRecord(1, Sized(10, 0, 24, 20), 0, 0, 0, 0, 0, 0, 0);
-    ASSERT_NE(ref, nullptr);
-    // Flags 18 and 20: right of the reference with dx 10, its top, at least the minimum size.
-    LayoutRecord* r = AddLayoutRecord(2, Sized(0, 40, 10, 5), 1, 10, 0, 30, 22, 18, 20);
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->x, 44);
-    EXPECT_EQ(r->y, 0);
-    EXPECT_EQ(r->width, 30);
-    EXPECT_EQ(r->height, 22);
-    EXPECT_EQ(CurrentLayout(), r);  // newest first
-    // Without flag 16 the size stays; left-aligned and below.
-    r = AddLayoutRecord(3, Sized(3, 3, 10, 5), 2, 2, 4, 30, 22, kLayoutAlignLeft, kLayoutBelow);
-    EXPECT_EQ(r->x, 46);
-    EXPECT_EQ(r->y, 26);
-    EXPECT_EQ(r->width, 10);
-    EXPECT_EQ(r->height, 5);
-    // A reference without a record (or no flag) keeps the present position.
-    r = AddLayoutRecord(4, Sized(7, 9, 10, 5), 99, 10, 10, 0, 0, kLayoutRightOf, kLayoutBelow);
-    EXPECT_EQ(r->x, 7);
-    EXPECT_EQ(r->y, 9);
-    r = AddLayoutRecord(5, Sized(7, 9, 10, 5), 1, 10, 10, 0, 0, 0, 0);
-    EXPECT_EQ(r->x, 7);
-    EXPECT_EQ(r->y, 9);
-    // Coordinates saturate instead of wrapping.
-    r = AddLayoutRecord(6, Sized(0, 0, 5, 5), 1, INT32_MAX, INT32_MIN, 0, 0, kLayoutRightOf, kLayoutAlignTop);
-    EXPECT_EQ(r->x, INT32_MAX);
-    EXPECT_EQ(r->y, INT32_MIN);
-    EXPECT_EQ(CountRecords(), 6);
+    ASSERT_NE(AddLayoutRecord(1, Sized(10, 0, 24, 20), 0, 0, 0, 0, 0, 0, 0), nullptr);
+    struct Case {
+        const char* what;
+        RECT at;
+        int32_t ref, dx, dy, minW, minH, xFlags, yFlags;
+        RECT want;
+    } const cases[] = {
+        {"flags 18 and 20: right of 1 with dx 10, its top, the minimum size", Sized(0, 40, 10, 5), 1, 10, 0,
+         30, 22, 18, 20, Sized(44, 0, 30, 22)},
+        {"without flag 16 the size stays; left-aligned and below", Sized(3, 3, 10, 5), 2, 2, 4, 30, 22,
+         kLayoutAlignLeft, kLayoutBelow, Sized(46, 26, 10, 5)},
+        {"a reference without a record keeps the position", Sized(7, 9, 10, 5), 99, 10, 10, 0, 0,
+         kLayoutRightOf, kLayoutBelow, Sized(7, 9, 10, 5)},
+        {"no flag keeps the position", Sized(7, 9, 10, 5), 1, 10, 10, 0, 0, 0, 0, Sized(7, 9, 10, 5)},
+        {"coordinates saturate instead of wrapping", Sized(0, 0, 5, 5), 1, INT32_MAX, INT32_MIN, 0, 0,
+         kLayoutRightOf, kLayoutAlignTop, RECT{INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN}},
+    };
+    int32_t id = 2;
+    for (const Case& c : cases) {
+        LayoutRecord* r = AddLayoutRecord(id++, c.at, c.ref, c.dx, c.dy, c.minW, c.minH, c.xFlags, c.yFlags);
+        ASSERT_EQ(CurrentLayout(), r) << c.what;  // newest first
+        EXPECT_TRUE(r->x == c.want.left && r->y == c.want.top) << c.what;
+        if (c.want.right != INT32_MAX) {
+            EXPECT_TRUE(r->width == c.want.right - c.want.left && r->height == c.want.bottom - c.want.top)
+                << c.what;
+        }
+    }
     EXPECT_EQ(MemoryMonitorStatus().liveBlocks, liveBefore + 6);
     EndLayout();
     EXPECT_EQ(CurrentLayout(), nullptr);
-    EXPECT_EQ(MemoryMonitorStatus().liveBlocks, liveBefore);  // every record released
+    EXPECT_EQ(MemoryMonitorStatus().liveBlocks, liveBefore);
 }
 
 TEST(RowLayout, TargetsCountFromTheOriginAndLayoutsStackThreeDeep) {
     EndAll();
-    int32_t liveBefore = MemoryMonitorStatus().liveBlocks;
+    const int32_t liveBefore = MemoryMonitorStatus().liveBlocks;
     BeginLayout(5, 7);
-    LayoutRecord* r = AddLayoutRecord(1, Sized(20, 30, 8, 9), 0, 0, 0, 0, 0, 0, 0);
-    RECT t = LayoutTarget(*r, 100, 200);
-    EXPECT_EQ(t.left, 115);
-    EXPECT_EQ(t.top, 223);
-    EXPECT_EQ(t.right, 123);
-    EXPECT_EQ(t.bottom, 232);
-
+    RECT t = LayoutTarget(*AddLayoutRecord(1, Sized(20, 30, 8, 9), 0, 0, 0, 0, 0, 0, 0), 100, 200);
+    EXPECT_TRUE(t.left == 115 && t.top == 223 && t.right == 123 && t.bottom == 232);
     // Each BeginLayout saves the current one; beyond three the oldest is released.
     for (int32_t i = 2; i <= 5; i++) {
         BeginLayout(i, i);
         AddLayoutRecord(i, Sized(0, 0, 1, 1), 0, 0, 0, 0, 0, 0, 0);
         EXPECT_EQ(SavedLayoutCount(), std::min(i - 1, kMaxSavedLayouts));
     }
-    EXPECT_EQ(MemoryMonitorStatus().liveBlocks, liveBefore + 4);  // layout 1 was released
+    EXPECT_EQ(MemoryMonitorStatus().liveBlocks, liveBefore + 4);
     for (int32_t expected = 5; expected >= 2; expected--) {
         ASSERT_NE(CurrentLayout(), nullptr);
-        EXPECT_EQ(CurrentLayout()->controlId, expected);
-        EXPECT_EQ(CurrentLayoutOrigin().x, expected);
+        EXPECT_TRUE(CurrentLayout()->controlId == expected && CurrentLayoutOrigin().x == expected);
         EndLayout();
     }
-    EXPECT_EQ(CurrentLayout(), nullptr);  // the oldest is gone for good
-    EXPECT_EQ(SavedLayoutCount(), 0);
-    EndLayout();  // ending with nothing begun is harmless
+    EXPECT_TRUE(CurrentLayout() == nullptr && SavedLayoutCount() == 0);  // the oldest is gone for good
+    EndLayout();                                                         // harmless with nothing begun
     EXPECT_EQ(MemoryMonitorStatus().liveBlocks, liveBefore);
 }

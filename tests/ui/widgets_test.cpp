@@ -1,3 +1,6 @@
+// The Qt toolkit: tooltips (size, placement at the screen's edge, once per control, the timer and
+// Shift, pointer moves over an installed table), bitmap buttons drawn from their state rows, window
+// placement, the row layout applied to a dialog, text in a box, the wait cursor, and the splash.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -28,12 +31,11 @@ const TooltipEntry kTable[] = {
     {0, nullptr},
 };
 
-// A dialog near the right edge of an 800 x 600 desktop with three controls.
+// A dialog at the right edge of an 800 x 600 desktop with two listed controls and one unlisted.
 struct TooltipFixture {
+    QApplication& app = TestApp();
     QWidget dialog;
-    QPushButton* play;
-    QPushButton* first;
-    QPushButton* unlisted;
+    QPushButton *play, *first, *unlisted;
     TooltipFixture() {
         ResetSettings();
         gSettings.gDesktopWidth = 800;
@@ -44,15 +46,13 @@ struct TooltipFixture {
         CloseTooltip();
         SetTooltipsAllowed(true);
         dialog.setGeometry(690, 100, 110, 80);
-        play = new QPushButton(&dialog);
-        play->setGeometry(80, 10, 25, 20);
-        SetControlId(play, 1152);
-        first = new QPushButton(&dialog);
-        first->setGeometry(10, 10, 25, 20);
-        SetControlId(first, 1435);
-        unlisted = new QPushButton(&dialog);
-        unlisted->setGeometry(40, 10, 25, 20);
-        SetControlId(unlisted, 77);
+        auto add = [&](int32_t id, int x) {
+            auto* b = new QPushButton(&dialog);
+            b->setGeometry(x, 10, 25, 20);
+            SetControlId(b, id);
+            return b;
+        };
+        play = add(1152, 80), first = add(1435, 10), unlisted = add(77, 40);
         dialog.show();
         QCoreApplication::processEvents();
     }
@@ -65,7 +65,12 @@ struct TooltipFixture {
         QPoint at = control->geometry().center();
         ShowTooltip(HWNDFromWidget(&dialog), HWNDFromWidget(control), kTable, at.x(), at.y());
     }
+    void Away() { ShowTooltip(HWNDFromWidget(&dialog), HWNDFromWidget(&dialog), kTable, 1, 1); }
     QWidget* Popup() { return static_cast<QWidget*>(TooltipWindow()); }
+    uint32_t Line(const char* text) {
+        return MeasureTooltipLine(HWNDFromWidget(&dialog), text, static_cast<int32_t>(std::strlen(text)),
+                                  "Liberation Sans", 8);
+    }
 };
 
 QImage Render(const std::function<void(QPainter&)>& draw, int w, int h) {
@@ -79,112 +84,83 @@ QImage Render(const std::function<void(QPainter&)>& draw, int w, int h) {
 }  // namespace
 
 TEST(Tooltips, PopupSizePlacementAndOncePerControl) {
-    TestApp();
     TooltipFixture f;
     f.Rest(f.play);
     QWidget* popup = f.Popup();
     ASSERT_NE(popup, nullptr);
-    uint32_t line =
-        MeasureTooltipLine(HWNDFromWidget(&f.dialog), kTable[0].text,
-                           static_cast<int32_t>(std::strlen(kTable[0].text)), "Liberation Sans", 8);
-    EXPECT_EQ(popup->width(), static_cast<int>(line & 0xFFFF) + 4);
-    EXPECT_EQ(popup->height(), static_cast<int>(line >> 16) + 2);
+    uint32_t line = f.Line(kTable[0].text);
+    EXPECT_EQ(popup->size(), QSize(static_cast<int>(line & 0xFFFF) + 4, static_cast<int>(line >> 16) + 2));
     EXPECT_EQ(popup->geometry().right() + 1, 800);  // pushed back inside the right edge
     EXPECT_EQ(popup->y(), f.dialog.mapToGlobal(f.play->geometry().center()).y() + 15);
     EXPECT_TRUE(popup->testAttribute(Qt::WA_ShowWithoutActivating));
     auto* timer = popup->findChild<QTimer*>();
     ASSERT_NE(timer, nullptr);
-    EXPECT_EQ(timer->interval(), 2000);
-    EXPECT_FALSE(timer->isSingleShot());
-    EXPECT_TRUE(timer->isActive());
-
-    // Painted pale yellow inside a black border.
-    QImage face = popup->grab().toImage();
+    EXPECT_TRUE(timer->interval() == 2000 && !timer->isSingleShot() && timer->isActive());
+    QImage face = popup->grab().toImage();  // pale yellow inside a black border
     EXPECT_EQ(face.pixel(0, 0) & 0xFFFFFF, 0x000000u);
     EXPECT_EQ(face.pixel(1, face.height() - 2) & 0xFFFFFF, 0xFFFFB7u);
-
-    // Resting on the same control keeps it; after it closed it is not shown again.
+    // Resting on the same control keeps it; after it closed it is not shown again, not even after
+    // an unlisted control; off every control it is.
     f.Rest(f.play);
     EXPECT_EQ(f.Popup(), popup);
     CloseTooltip();
-    EXPECT_EQ(f.Popup(), nullptr);
+    f.Rest(f.play);
+    f.Rest(f.unlisted);
     f.Rest(f.play);
     EXPECT_EQ(f.Popup(), nullptr);
-    f.Rest(f.unlisted);  // not in the table: nothing, memory kept
-    f.Rest(f.play);
-    EXPECT_EQ(f.Popup(), nullptr);
-    ShowTooltip(HWNDFromWidget(&f.dialog), HWNDFromWidget(&f.dialog), kTable, 1, 1);  // on no control
+    f.Away();
     f.Rest(f.play);
     EXPECT_NE(f.Popup(), nullptr);
-
     // Another control replaces it: two lines high, as wide as the wider line plus 4.
     f.Rest(f.first);
-    popup = f.Popup();
-    ASSERT_NE(popup, nullptr);
-    uint32_t a =
-        MeasureTooltipLine(HWNDFromWidget(&f.dialog), "Go To First Frame Of File", 25, "Liberation Sans", 8);
-    EXPECT_EQ(popup->width(), static_cast<int>(a & 0xFFFF) + 4);
-    EXPECT_EQ(popup->height(), 2 * static_cast<int>(a >> 16) + 2);
+    uint32_t a = f.Line("Go To First Frame Of File");
+    ASSERT_NE(f.Popup(), nullptr);
+    EXPECT_EQ(f.Popup()->size(), QSize(static_cast<int>(a & 0xFFFF) + 4, 2 * static_cast<int>(a >> 16) + 2));
 }
 
-TEST(Tooltips, TimerShiftSettingsAndPointerOverThePopup) {
-    TestApp();
+TEST(Tooltips, TimerShiftSettingsPausesAndPointerMoves) {
     TooltipFixture f;
     bool shift = true;
     SetShiftKeyQuery([&] { return shift; });
     f.Rest(f.play);
-    ASSERT_NE(f.Popup(), nullptr);
     TooltipTimerTick();
     TooltipTimerTick();
     EXPECT_NE(f.Popup(), nullptr);  // kept while Shift is held
     shift = false;
     TooltipTimerTick();
     EXPECT_EQ(f.Popup(), nullptr);
-
     // useToolTips 0: nothing new, but a tooltip already shown stays until its timer.
-    ShowTooltip(HWNDFromWidget(&f.dialog), HWNDFromWidget(&f.dialog), kTable, 1, 1);
+    f.Away();
     f.Rest(f.first);
-    ASSERT_NE(f.Popup(), nullptr);
     gSettings.useToolTips = 0;
     f.Rest(f.play);
     EXPECT_NE(f.Popup(), nullptr);
     TooltipTimerTick();
-    EXPECT_EQ(f.Popup(), nullptr);
-    ShowTooltip(HWNDFromWidget(&f.dialog), HWNDFromWidget(&f.dialog), kTable, 1, 1);
+    f.Away();
     f.Rest(f.first);
     EXPECT_EQ(f.Popup(), nullptr);
     gSettings.useToolTips = 1;
-
     // Paused while something tracks the mouse itself.
     SetTooltipsAllowed(false);
-    f.Rest(f.first);
+    f.Rest(f.play);
     EXPECT_EQ(f.Popup(), nullptr);
     SetTooltipsAllowed(true);
-    f.Rest(f.first);
-    EXPECT_EQ(f.Popup(), nullptr);  // still the control of the last tooltip
-    ShowTooltip(HWNDFromWidget(&f.dialog), HWNDFromWidget(&f.dialog), kTable, 1, 1);
-    f.Rest(f.first);
-    ASSERT_NE(f.Popup(), nullptr);
-
     // The pointer over the popup closes it.
+    f.Rest(f.play);
+    ASSERT_NE(f.Popup(), nullptr);
     QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
     QCoreApplication::sendEvent(f.Popup(), &enter);
     QCoreApplication::processEvents();
     EXPECT_EQ(f.Popup(), nullptr);
-}
-
-TEST(Tooltips, PointerMovesOverAnInstalledTableShowThem) {
-    TestApp();
-    TooltipFixture f;
+    // Pointer moves over an installed table show them, for disabled and later controls too.
+    f.Away();
     InstallTooltipTable(&f.dialog, kTable);
-    f.first->setEnabled(false);  // disabled controls still explain themselves
+    f.first->setEnabled(false);
     QPointF local(5, 5);
     QMouseEvent move(QEvent::MouseMove, local, f.first->mapToGlobal(local), Qt::NoButton, Qt::NoButton, {});
     QCoreApplication::sendEvent(&f.dialog, &move);
     ASSERT_NE(f.Popup(), nullptr);
-    EXPECT_TRUE(f.dialog.hasMouseTracking());
-    EXPECT_TRUE(f.play->hasMouseTracking());
-    // A control added later is watched too.
+    EXPECT_TRUE(f.dialog.hasMouseTracking() && f.play->hasMouseTracking());
     auto* late = new QPushButton(&f.dialog);
     late->setGeometry(10, 40, 20, 20);
     SetControlId(late, 1152);
@@ -192,12 +168,8 @@ TEST(Tooltips, PointerMovesOverAnInstalledTableShowThem) {
     EXPECT_TRUE(late->hasMouseTracking());
     QMouseEvent onLate(QEvent::MouseMove, local, late->mapToGlobal(local), Qt::NoButton, Qt::NoButton, {});
     QCoreApplication::sendEvent(late, &onLate);
-    QWidget* popup = f.Popup();
-    ASSERT_NE(popup, nullptr);
-    uint32_t line =
-        MeasureTooltipLine(HWNDFromWidget(&f.dialog), kTable[0].text,
-                           static_cast<int32_t>(std::strlen(kTable[0].text)), "Liberation Sans", 8);
-    EXPECT_EQ(popup->height(), static_cast<int>(line >> 16) + 2);  // the one-line text of 1152
+    ASSERT_NE(f.Popup(), nullptr);
+    EXPECT_EQ(f.Popup()->height(), static_cast<int>(f.Line(kTable[0].text) >> 16) + 2);  // 1152's one line
 }
 
 TEST(BitmapButtonDrawing, StateRowsFromTheStrip) {
@@ -206,58 +178,42 @@ TEST(BitmapButtonDrawing, StateRowsFromTheStrip) {
     ButtonRecord* list = AddBitmapButton(nullptr, nullptr, 1152, kVcrBitmapName, 41, 157, 41, 12);
     ASSERT_NE(list, nullptr);
     const QImage& art = BitmapRecordImage(list->bitmap);
-    ASSERT_EQ(art.width(), kVcrBitmapWidth);
     auto expected = [&](int row) {
         return art.copy(41, 157 + row * 12, 41, 12).convertToFormat(QImage::Format_RGB32);
     };
-    struct Case {
-        uint32_t state;
-        int row;
-        int pressed;
-    };
-    const Case cases[] = {{0, 0, 0},
-                          {ODS_FOCUS, 1, 0},
-                          {ODS_SELECTED | ODS_FOCUS, 2, 1},
-                          {ODS_DISABLED, 3, 0},
-                          {ODS_DISABLED | ODS_FOCUS, 3, 0}};
-    for (const Case& c : cases) {
-        QImage got = Render(
+    auto draw = [&](uint32_t state, int32_t id = 1152, int handled = 1) {
+        return Render(
             [&](QPainter& p) {
                 DRAWITEMSTRUCT item{
-                    ODT_BUTTON,        1152, 0, ODA_DRAWENTIRE, c.state, nullptr, HDCFromPainter(&p),
+                    ODT_BUTTON,        1152, 0, ODA_DRAWENTIRE, state, nullptr, HDCFromPainter(&p),
                     RECT{0, 0, 41, 12}};
-                EXPECT_EQ(DrawBitmapButton(list, nullptr, WM_DRAWITEM, 1152, &item), 1);
+                EXPECT_EQ(DrawBitmapButton(list, nullptr, WM_DRAWITEM, id, &item), handled);
             },
             41, 12);
-        EXPECT_EQ(got, expected(c.row)) << "state " << c.state;
-        EXPECT_EQ(list->pressed, c.pressed);
+    };
+    const std::tuple<uint32_t, int, int> cases[] = {{0, 0, 0},
+                                                    {ODS_FOCUS, 1, 0},
+                                                    {ODS_SELECTED | ODS_FOCUS, 2, 1},
+                                                    {ODS_DISABLED, 3, 0},
+                                                    {ODS_DISABLED | ODS_FOCUS, 3, 0}};
+    for (auto [state, row, pressed] : cases) {
+        EXPECT_EQ(draw(state), expected(row)) << "state " << state;
+        EXPECT_EQ(list->pressed, pressed);
     }
-    // A negative state draws nothing; an id not in the list is not handled.
-    list->state = -1;
-    QImage blank = Render(
-        [&](QPainter& p) {
-            DRAWITEMSTRUCT item{ODT_BUTTON,        1152, 0, ODA_DRAWENTIRE, 0, nullptr, HDCFromPainter(&p),
-                                RECT{0, 0, 41, 12}};
-            EXPECT_EQ(DrawBitmapButton(list, nullptr, WM_DRAWITEM, 1152, &item), 1);
-            EXPECT_EQ(DrawBitmapButton(list, nullptr, WM_DRAWITEM, 9999, &item), 0);
-        },
-        41, 12);
-    EXPECT_EQ(blank.pixel(20, 6), qRgb(255, 255, 255));
-    list->state = 0;
-
-    // As a widget: the pressed image while it is held down, the disabled one when disabled.
+    draw(0, 9999, 0);  // an id not in the list is not handled
+    // As a widget: the pressed image while held down, the disabled one when disabled.
     QWidget panel;
     auto* button = new OwnerDrawButton(1152, &panel);
     button->setGeometry(0, 0, 41, 12);
     button->setDrawFunction(BitmapButtonDrawer(HWNDFromWidget(&panel), &list));
-    EXPECT_EQ(button->grab().toImage().convertToFormat(QImage::Format_RGB32), expected(0));
+    auto grab = [&] { return button->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+    EXPECT_EQ(grab(), expected(0));
     button->setDown(true);
-    EXPECT_EQ(button->grab().toImage().convertToFormat(QImage::Format_RGB32), expected(2));
+    EXPECT_EQ(grab(), expected(2));
     button->setDown(false);
     button->setEnabled(false);
-    EXPECT_EQ(button->grab().toImage().convertToFormat(QImage::Format_RGB32), expected(3));
+    EXPECT_EQ(grab(), expected(3));
     EXPECT_EQ(GetDlgItem(HWNDFromWidget(&panel), 1152), HWNDFromWidget(button));
-
     // StretchDIBits counts the source from the bottom row: the VCR front sits at (0, 100).
     QImage front = Render(
         [&](QPainter& p) {
@@ -266,79 +222,52 @@ TEST(BitmapButtonDrawing, StateRowsFromTheStrip) {
         },
         286, 155);
     EXPECT_EQ(front, art.copy(0, 0, 286, 155).convertToFormat(QImage::Format_RGB32));
-    EXPECT_EQ(StretchBitmapRecord(nullptr, 0, 0, 1, 1, list->bitmap, 0, 0, 1, 1), 0);
     FreeButtonList(list);
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST(WindowHelpers, PlacementOnTheScreen) {
+TEST(WindowHelpers, PlacementLayoutTextAndCursor) {
     TestApp();
     RECT desk = DesktopRect();
-    ASSERT_GT(desk.right, 0);
-    QWidget big;
-    big.resize(desk.right + 100, desk.bottom + 100);
-    big.move(50, 50);
-    CenterOnDesktop(HWNDFromWidget(&big));
-    EXPECT_EQ(big.pos(), QPoint(0, 0));
-    QWidget small;
-    small.resize(200, 100);
-    CenterOnDesktop(HWNDFromWidget(&small));
-    EXPECT_EQ(small.pos(), QPoint((desk.right - 200) / 2, (desk.bottom - 100) / 2));
-
-    // Under an anchor near the bottom: both move up, the window ending 20 above the bottom.
     QWidget anchor, panel;
-    anchor.resize(200, 100);
-    anchor.move(100, desk.bottom - 150);
+    // Under an anchor near the bottom: both move up, the window ending 20 above the bottom.
+    anchor.setGeometry(100, desk.bottom - 150, 200, 100);
     panel.resize(120, 80);
     PlaceBelow(HWNDFromWidget(&panel), HWNDFromWidget(&anchor));
     EXPECT_EQ(panel.pos(), QPoint(140, desk.bottom - 100));
     EXPECT_EQ(anchor.pos(), QPoint(100, desk.bottom - 200));
-    PlaceRightOf(HWNDFromWidget(&panel), HWNDFromWidget(&anchor));
-    EXPECT_EQ(panel.pos(), QPoint(300, anchor.y()));
-    PlaceUpperCentre(HWNDFromWidget(&panel));
-    EXPECT_EQ(panel.pos(), QPoint((desk.right - 120) / 2, desk.bottom / 2 - 80));
-    // Gone windows are left alone.
-    auto* gone = new QWidget;
+    CenterOnDesktop(HWNDFromWidget(&panel));
+    EXPECT_EQ(panel.pos(), QPoint((desk.right - 120) / 2, (desk.bottom - 80) / 2));
+    auto* gone = new QWidget;  // gone windows are left alone
     HWND stale = HWNDFromWidget(gone);
     delete gone;
     CenterOnDesktop(stale);
     PlaceBelow(stale, HWNDFromWidget(&anchor));
-    LogCapture log;
-    EXPECT_EQ(MyInvalidateRect(nullptr, nullptr, 1), 0);
-    EXPECT_TRUE(log.contains("MyInvalidateRect: hDlg=NULL"));
-}
 
-TEST(WindowHelpers, RowLayoutMovesTheDialogsControls) {
-    TestApp();
+    // The row layout moves a dialog's controls.
     while (CurrentLayout() || SavedLayoutCount() > 0) EndLayout();
     QWidget dialog;
-    auto make = [&](int32_t id, int x, int y, int w, int h) {
-        auto* b = new QPushButton(&dialog);
-        b->setGeometry(x, y, w, h);
-        SetControlId(b, id);
-        return b;
-    };
-    QPushButton* a = make(1997, 3, 40, 24, 20);
-    QPushButton* b = make(1861, 0, 0, 20, 18);
-    QPushButton* c = make(1595, 0, 0, 20, 18);
+    HWND d = HWNDFromWidget(&dialog);
+    std::vector<QPushButton*> b;
+    for (int32_t id : {1997, 1861, 1595}) {
+        b.push_back(new QPushButton(&dialog));
+        b.back()->setGeometry(3, 40, 24, 20);
+        SetControlId(b.back(), id);
+    }
     BeginLayout(0, 0);
-    ASSERT_NE(LayoutControl(HWNDFromWidget(&dialog), 1997, 0, 0, 0, 28, 26, kLayoutMinimum, kLayoutMinimum),
-              nullptr);
-    LayoutControl(HWNDFromWidget(&dialog), 1861, 1997, 0, 0, 28, 26, kLayoutRightOf | kLayoutMinimum,
+    ASSERT_NE(LayoutControl(d, 1997, 0, 0, 0, 28, 26, kLayoutMinimum, kLayoutMinimum), nullptr);
+    LayoutControl(d, 1861, 1997, 0, 0, 28, 26, kLayoutRightOf | kLayoutMinimum,
                   kLayoutAlignTop | kLayoutMinimum);
-    LayoutControl(HWNDFromWidget(&dialog), 1595, 1861, 10, 0, 28, 26, kLayoutRightOf | kLayoutMinimum,
+    LayoutControl(d, 1595, 1861, 10, 0, 28, 26, kLayoutRightOf | kLayoutMinimum,
                   kLayoutAlignTop | kLayoutMinimum);
-    EXPECT_EQ(LayoutControl(HWNDFromWidget(&dialog), 4242, 0, 0, 0, 0, 0, 0, 0), nullptr);  // no such control
-    ApplyLayout(HWNDFromWidget(&dialog), 5, 2);
+    EXPECT_EQ(LayoutControl(d, 4242, 0, 0, 0, 0, 0, 0, 0), nullptr);  // no such control
+    ApplyLayout(d, 5, 2);
     EndLayout();
-    EXPECT_EQ(a->geometry(), QRect(8, 42, 28, 26));
-    EXPECT_EQ(b->geometry(), QRect(36, 42, 28, 26));
-    EXPECT_EQ(c->geometry(), QRect(74, 42, 28, 26));
-}
+    EXPECT_EQ(b[0]->geometry(), QRect(8, 42, 28, 26));
+    EXPECT_EQ(b[1]->geometry(), QRect(36, 42, 28, 26));
+    EXPECT_EQ(b[2]->geometry(), QRect(74, 42, 28, 26));
 
-TEST(WindowHelpers, TextInABoxAndTheWaitCursor) {
-    TestApp();
-    ScopedBoxes boxes;
+    // Text in a box: shortened to fit, the box blacked out and nothing past it.
     uint32_t full = 0, cut = 0;
     QImage img = Render(
         [&](QPainter& p) {
@@ -347,19 +276,12 @@ TEST(WindowHelpers, TextInABoxAndTheWaitCursor) {
             cut = MyShowText(HDCFromPainter(&p), 10, 30, "STREAMING CAPTURE", "Liberation Sans", 14, 40);
         },
         300, 60);
-    EXPECT_LE(full >> 16, 14u);
-    EXPECT_GT(full & 0xFFFF, 40u);
-    EXPECT_LE(cut & 0xFFFF, 40u);  // shortened to fit its box
-    EXPECT_GT(cut & 0xFFFF, 0u);
-    EXPECT_EQ(img.pixel(48, 31), qRgb(0, 0, 0));        // the box is blacked out
-    EXPECT_EQ(img.pixel(51, 31), qRgb(255, 255, 255));  // and nothing past it
-    EXPECT_EQ(MyShowText(nullptr, 0, 0, nullptr, "Arial", 10, 0), 0u);
-    EXPECT_EQ(boxes->texts(), std::vector<std::string>({"MyShowText - error"}));
-    EXPECT_EQ(CellHeightFont("Liberation Sans", 14).pixelSize() > 0, true);
-    EXPECT_LE(QFontMetrics(CellHeightFont("Liberation Sans", 14)).height(), 14);
-
+    EXPECT_TRUE((full >> 16) <= 14 && (full & 0xFFFF) > 40 && (cut & 0xFFFF) <= 40 && (cut & 0xFFFF) > 0);
+    EXPECT_EQ(img.pixel(48, 31), qRgb(0, 0, 0));
+    EXPECT_EQ(img.pixel(51, 31), qRgb(255, 255, 255));
+    // A second wait cursor keeps the user's cursor to come back to.
     SetWaitCursor();
-    SetWaitCursor();  // a second call keeps the user's cursor to come back to
+    SetWaitCursor();
     ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::WaitCursor);
     RestoreCursor();
@@ -372,8 +294,7 @@ TEST(Splash, ShownOnceClosedByClickOrCallAndModalAsAbout) {
     TestApp();
     ShowSplash(nullptr);
     auto* splash = static_cast<QWidget*>(SplashWindow());
-    ASSERT_NE(splash, nullptr);
-    EXPECT_TRUE(splash->isVisible());
+    ASSERT_TRUE(splash && splash->isVisible());
     EXPECT_EQ(GetDlgCtrlID(splash), kSplashDialogId);
     ShowSplash(nullptr);
     EXPECT_EQ(SplashWindow(), splash);  // not a second one
@@ -381,27 +302,22 @@ TEST(Splash, ShownOnceClosedByClickOrCallAndModalAsAbout) {
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version->text().toStdString(), SplashVersionLine());
     EXPECT_EQ(SplashVersionLine().rfind("Quillory version ", 0), 0u);
-    RECT desk = DesktopRect();
-    EXPECT_EQ(splash->x(), (desk.right - splash->frameGeometry().width()) / 2);
+    EXPECT_EQ(splash->x(), (DesktopRect().right - splash->frameGeometry().width()) / 2);
     auto* picture = static_cast<QAbstractButton*>(FindControl(splash, kSplashPictureId));
     ASSERT_NE(picture, nullptr);
-    QImage face = picture->grab().toImage();
-    EXPECT_GT(face.width(), 200);
+    EXPECT_GT(picture->grab().toImage().width(), 200);
     picture->click();
     EXPECT_EQ(SplashWindow(), nullptr);
     CloseSplash();  // nothing to close
     ShowSplash(nullptr);
-    ASSERT_NE(SplashWindow(), nullptr);
     CloseSplash();
     EXPECT_EQ(SplashWindow(), nullptr);
-
     QWidget owner;
     bool seen = false;
     QTimer::singleShot(0, [&] {
         auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(about, nullptr);
-        seen = true;
-        EXPECT_EQ(about->windowTitle(), "About Quillory");
+        seen = about->windowTitle() == "About Quillory";
         static_cast<QAbstractButton*>(FindControl(about, kSplashPictureId))->click();
     });
     ShowAboutBox(HWNDFromWidget(&owner));

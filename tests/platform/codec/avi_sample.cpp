@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/crafted.h"
 #include "support/scripted.h"
 
 namespace {
@@ -44,16 +45,6 @@ struct Walker {
     }
 };
 
-void Put32(std::string& s, uint32_t v) {
-    char b[4];
-    WriteLE32(b, v);
-    s.append(b, 4);
-}
-
-void PutId(std::string& s, const char (&id)[5]) {
-    s.append(id, 4);
-}
-
 }  // namespace
 
 bool ReadAviSample(const std::string& path, AviSample& out) {
@@ -69,54 +60,13 @@ bool ReadAviSample(const std::string& path, AviSample& out) {
 
 bool WriteAviSample(const std::string& path, const BITMAPINFOHEADER& format, FOURCC handler,
                     const std::vector<std::vector<uint8_t>>& frames, const std::vector<uint32_t>& flags) {
-    auto n = static_cast<uint32_t>(frames.size());
-    std::string avih;
-    for (uint32_t v : {100000u, 0u, 0u, 0x10u, n, 0u, 1u, 0u, static_cast<uint32_t>(format.biWidth),
-                       static_cast<uint32_t>(format.biHeight), 0u, 0u, 0u, 0u})
-        Put32(avih, v);
-    std::string strh;
-    PutId(strh, "vids");
-    Put32(strh, handler);
-    for (uint32_t v : {0u, 0u, 0u, 1u, 10u, 0u, n, 0u, 0xFFFFFFFFu, 0u, 0u, 0u}) Put32(strh, v);
-    std::string strl = "strl";
-    strl += "strh";
-    Put32(strl, static_cast<uint32_t>(strh.size()));
-    strl += strh;
-    strl += "strf";
-    Put32(strl, sizeof format);
-    strl.append(reinterpret_cast<const char*>(&format), sizeof format);
-    std::string hdrl = "hdrl";
-    hdrl += "avih";
-    Put32(hdrl, static_cast<uint32_t>(avih.size()));
-    hdrl += avih;
-    hdrl += "LIST";
-    Put32(hdrl, static_cast<uint32_t>(strl.size()));
-    hdrl += strl;
-    std::string movi = "movi", idx1;
-    for (uint32_t i = 0; i < n; ++i) {
-        Put32(idx1, FourCC("00dc"));
-        Put32(idx1, i < flags.size() ? flags[i] : 0x10);
-        Put32(idx1, static_cast<uint32_t>(movi.size()));
-        Put32(idx1, static_cast<uint32_t>(frames[i].size()));
-        movi += "00dc";
-        Put32(movi, static_cast<uint32_t>(frames[i].size()));
-        movi.append(reinterpret_cast<const char*>(frames[i].data()), frames[i].size());
-        if (frames[i].size() & 1) movi.push_back('\0');
-    }
-    std::string body = "AVI ";
-    body += "LIST";
-    Put32(body, static_cast<uint32_t>(hdrl.size()));
-    body += hdrl;
-    body += "LIST";
-    Put32(body, static_cast<uint32_t>(movi.size()));
-    body += movi;
-    body += "idx1";
-    Put32(body, static_cast<uint32_t>(idx1.size()));
-    body += idx1;
-    std::string file = "RIFF";
-    Put32(file, static_cast<uint32_t>(body.size()));
-    file += body;
-    WriteWholeFile(path, file);
+    crafted::CraftedAvi avi;
+    avi.width = format.biWidth, avi.height = format.biHeight, avi.bits = format.biBitCount;
+    avi.compression = format.biCompression, avi.handler = handler, avi.usPerFrame = 100000, avi.rate = 10;
+    for (size_t i = 0; i < frames.size(); ++i)
+        avi.chunks.push_back(
+            {"00dc", i < flags.size() ? flags[i] : 0x10u, std::string(frames[i].begin(), frames[i].end())});
+    WriteWholeFile(path, avi.Build());
     return true;
 }
 
