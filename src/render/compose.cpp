@@ -105,7 +105,8 @@ int32_t FrameComposer::Open(AVIlist* head, int32_t width, int32_t height) {
     head_ = head;
 
     // Which file's bytes getFrameData delivers for each frame: an empty entry repeats the latest
-    // non-empty one before it, which may lie in an earlier file.
+    // non-empty one before it, which may lie in an earlier file. Empty entries with none before
+    // them have no picture (getFrameData would hand out whatever chunk the file starts with).
     int32_t latest = -1;
     int32_t index = 0;
     for (AVIlist* r = head; r; r = r->next, index++) {
@@ -113,7 +114,7 @@ int32_t FrameComposer::Open(AVIlist* head, int32_t width, int32_t height) {
             const AVIINDEXENTRY& e = r->idx[i];
             if (ChunkType(e.ckid) == kTypeWB) continue;
             if (e.dwChunkLength != 0) latest = index;
-            sourceOf_.push_back(latest < 0 ? index : latest);
+            sourceOf_.push_back(latest);
         }
     }
 
@@ -221,8 +222,9 @@ void FrameComposer::Feed(Source& s, int32_t m, const uint8_t* data, int32_t size
 
 bool FrameComposer::Decode(int32_t n) {
     if (!frame_) return false;
-    const bool known = n >= 1 && static_cast<size_t>(n) <= sourceOf_.size();
-    Source* s = known ? &sources_[static_cast<size_t>(sourceOf_[static_cast<size_t>(n) - 1])] : nullptr;
+    const int32_t from =
+        n >= 1 && static_cast<size_t>(n) <= sourceOf_.size() ? sourceOf_[static_cast<size_t>(n) - 1] : -1;
+    Source* s = from >= 0 ? &sources_[static_cast<size_t>(from)] : nullptr;
     const int32_t i = n - 1;
     if (s && s->hic) {
         // A delta frame needs the frames since its key frame; a decoder that has just seen the frame
@@ -230,19 +232,20 @@ bool FrameComposer::Decode(int32_t n) {
         const int32_t k = FramesSinceKeyFrame(n, head_);
         if (k != 0 && s->lastFed != n - 1)
             for (int32_t m = std::max(i - k, 0) + 1; m <= i; m++) {
-                Source& t = sources_[static_cast<size_t>(sourceOf_[static_cast<size_t>(m) - 1])];
-                const uint8_t* bytes = t.hic ? getFrameData(m, head_) : nullptr;
-                if (bytes && lastFrameSize > 0) Feed(t, m, bytes, lastFrameSize, false);
+                const int32_t from = sourceOf_[static_cast<size_t>(m) - 1];
+                if (from < 0 || !sources_[static_cast<size_t>(from)].hic) continue;
+                const uint8_t* bytes = getFrameData(m, head_);
+                if (bytes && lastFrameSize > 0)
+                    Feed(sources_[static_cast<size_t>(from)], m, bytes, lastFrameSize, false);
             }
     }
-    const uint8_t* data = getFrameData(n, head_);
-    const int32_t size = lastFrameSize;
+    const uint8_t* data = s ? getFrameData(n, head_) : nullptr;
+    const int32_t size = data ? lastFrameSize : 0;
     if (!data || size <= 0) {
         NotifyBox("failed to get data for frame %ld (%08lx %ld)", static_cast<long>(i),
                   static_cast<unsigned long>(reinterpret_cast<uintptr_t>(data)), static_cast<long>(size));
         return false;
     }
-    if (!s) return false;
     if (!s->sameSize) {
         DebugLog("render: frame %ld is not of the project's size", static_cast<long>(n));
         return true;

@@ -27,8 +27,8 @@ class FrameComposer {
     void Close();
 
     // Decodes project frame n (from 1) into the frame buffer. False, after "failed to get data for
-    // frame %ld (%08lx %ld)" with n - 1, when the frame has no stored bytes; the buffer keeps what
-    // it held. A decoder's error is only logged.
+    // frame %ld (%08lx %ld)" with n - 1, when the frame has no stored picture at or before it; the
+    // buffer keeps what it held. A decoder's error is only logged.
     bool Decode(int32_t n);
     // Decode, then the titles and underlays when state (FrameState(n), called just before) has the
     // titled or underlaid bit.
@@ -45,7 +45,7 @@ class FrameComposer {
 
     AVIlist* head_ = nullptr;
     std::vector<Source> sources_;
-    std::vector<int32_t> sourceOf_;  // per project frame: the source whose bytes getFrameData reads
+    std::vector<int32_t> sourceOf_;  // per project frame: the source getFrameData reads, -1 for none
     BITMAPINFOHEADER format_{};
     uint8_t* frame_ = nullptr;  // MyCalloc
     uint32_t frameBytes_ = 0;

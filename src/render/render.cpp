@@ -26,8 +26,8 @@ constexpr FOURCC kCompressedId = FourCC("00dc");
 constexpr FOURCC kUncompressedId = FourCC("00db");
 constexpr FOURCC kAudioId = FourCC("01wb");
 constexpr uint32_t kKeyFrame = 0x10;
-// Silence written at once for a frame of a file without audio.
-constexpr int32_t kSilenceChunk = 64 * 1024;
+// The most sound one frame's chunk carries; a longer frame (a nonsense rate) is cut there.
+constexpr size_t kMaxFrameSound = 16 * 1024 * 1024;
 
 RenderCallbacks gCallbacks;
 
@@ -40,32 +40,45 @@ void Busy(bool busy) {
 }
 
 // What one render writes: the output file and the counts its headers need.
+//
+// The writer's chunk headers give odd lengths rounded up to even, and readers that go by the
+// headers take the pad byte for a sample. So each frame's sound goes out as one chunk of even length:
+// a sample left over waits for the next frame's chunk (the last one is written on its own).
 struct Output {
     int32_t handle = 0;
     int32_t written = 0;  // video chunks
     const AudioList* audio = nullptr;
-    uint8_t silence = 0;  // the value of a silent sample byte
-    std::vector<uint8_t> quiet;
+    uint8_t silence = 0;     // the value of a silent sample byte
+    int32_t blockAlign = 1;  // bytes per sample, all channels
+    std::vector<uint8_t> pending;
 
-    // The frame's audio pieces as "01wb" chunks; a piece that cannot be read is only logged.
+    // The frame's sound; a piece that cannot be read is logged and becomes silence, so the sound
+    // after it keeps its time.
     void WriteAudio(int32_t n) {
         if (!audio) return;
         int32_t slot = 0;
         for (const AudioPiece& p : audio->Pieces(n)) {
             slot++;
-            if (!p.source) {
-                for (int32_t left = p.count; left > 0; left -= kSilenceChunk) {
-                    const int32_t count = std::min(left, kSilenceChunk);
-                    quiet.assign(static_cast<size_t>(count), silence);
-                    MyWriteChunk(handle, quiet.data(), count, kAudioId, 0);
-                }
-                continue;
-            }
-            if (const uint8_t* data = GetAudioData(p.source, p.offset, p.count))
-                MyWriteChunk(handle, data, p.count, kAudioId, 0);
+            const uint8_t* data = p.source ? GetAudioData(p.source, p.offset, p.count) : nullptr;
+            if (p.source && !data) DebugLog("GetAudioData failed %ld", static_cast<long>(slot));
+            const size_t count =
+                std::min<size_t>(static_cast<size_t>(p.count), kMaxFrameSound - pending.size());
+            if (data)
+                pending.insert(pending.end(), data, data + count);
             else
-                DebugLog("GetAudioData failed %ld", static_cast<long>(slot));
+                pending.insert(pending.end(), count, silence);
         }
+        size_t even = pending.size();
+        if (even & 1) even -= std::min<size_t>(even, (blockAlign & 1) ? static_cast<size_t>(blockAlign) : 1);
+        if (even == 0) return;
+        MyWriteChunk(handle, pending.data(), static_cast<int32_t>(even), kAudioId, 0);
+        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(even));
+    }
+
+    void FinishAudio() {
+        if (!pending.empty())
+            MyWriteChunk(handle, pending.data(), static_cast<int32_t>(pending.size()), kAudioId, 0);
+        pending.clear();
     }
 
     // A video chunk; false when the writer refused it (the file is full).
@@ -155,6 +168,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
         Caption("Preparing Audio");
         if (audio.Plan(head)) out.audio = &audio;
         out.silence = head->sampleBits == 8 ? 0x80 : 0;
+        out.blockAlign = AudioSampleBytes(head->samplesPerSec, head->channels, head->sampleBits);
     }
 
     Caption("Saving frame...");
@@ -202,6 +216,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
         }
     }
 
+    out.FinishAudio();
     Caption(kMainCaption);
     MyCloseAVI(out.handle, out.written);
     audio.Release();
@@ -210,7 +225,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
 
     if (ReadAVIInfo(name) && AVIinfo.totalFrames == out.written) {
         if (NotifyYesNo("Record to AVI file complete - size = %ld bytes\nWould you like to view the file?",
-                        static_cast<long>(AVIinfo.fileLength)) == IDYES &&
+                        static_cast<long>(AVIinfo.fileLength)) == 1 &&
             gCallbacks.viewFile)
             gCallbacks.viewFile(name);
         return 1;
