@@ -25,7 +25,6 @@ constexpr const char* kMainCaption = "Quillory";
 constexpr FOURCC kCompressedId = FourCC("00dc");
 constexpr FOURCC kUncompressedId = FourCC("00db");
 constexpr FOURCC kAudioId = FourCC("01wb");
-constexpr uint32_t kKeyFrame = 0x10;
 // The most sound one frame's chunk carries; a longer frame (a nonsense rate) is cut there.
 constexpr size_t kMaxFrameSound = 16 * 1024 * 1024;
 
@@ -148,8 +147,8 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
     const bool withAudio = AudioSampleBytes(head->samplesPerSec, head->channels, head->sampleBits) > 0;
     const int32_t usPerFrame =
         head->scale ? static_cast<int32_t>(std::min<uint32_t>(head->scale, INT32_MAX)) : gProject.framePeriod;
-    // Never 0: that would write over an old file without truncating it.
     Output out;
+    // The frame count is never 0: that would write over an old file without truncating it.
     out.handle = MyOpenWAVI(name, width, height, output.biBitCount, -std::max(active, 1), &output,
                             static_cast<FOURCC>(fourcc), usPerFrame, withAudio ? head->samplesPerSec : 0,
                             head->channels, head->sampleBits, 0);
@@ -182,7 +181,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
 
         const void* data = nullptr;
         uint32_t size = 0;
-        uint32_t flags = kKeyFrame;
+        uint32_t flags = AVIIF_KEYFRAME;
         FOURCC id = kUncompressedId;
         if (!(state & kStateDropped)) {
             const std::string caption =
@@ -195,7 +194,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
                     size = composer.bytes();
                 } else {
                     uint32_t chunkId = 0;
-                    data = CompOneFrame(n, input, composer.pixels(), &size, kKeyFrame, nullptr, nullptr,
+                    data = CompOneFrame(n, input, composer.pixels(), &size, AVIIF_KEYFRAME, nullptr, nullptr,
                                         &flags, &chunkId);
                     id = kCompressedId;
                 }

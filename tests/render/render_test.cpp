@@ -352,3 +352,29 @@ TEST_F(RenderTest, AProjectWithEveryFrameInactiveStillReplacesTheOldFile) {
     ExpectHeaders(out, s, 0);
     EXPECT_TRUE(ReadChunks(out).empty());
 }
+
+TEST_F(RenderTest, EachFileOfTheProjectIsReadInItsOwnFormatWithItsOwnSound) {
+    ClipSpec first;
+    first.audio = true;
+    ClipSpec second = first;
+    second.bits = 16;
+    second.topDown = true;
+    Project(first, "first.avi");
+    Project(second, "second.avi");
+    ASSERT_EQ(gProject.fileCount, 2);
+    const std::string out = dir.file("two.avi");
+    ASSERT_EQ(Render(out), 1);
+    const auto chunks = ReadChunks(out);
+    const auto video = Only(chunks, "00db");
+    ASSERT_EQ(video.size(), 12u);
+    for (int32_t k = 1; k <= 6; k++) {
+        ExpectFrame(video[static_cast<size_t>(k) - 1], first, k);
+        ExpectFrame(video[static_cast<size_t>(k) + 5], second, k);
+    }
+    // The second file's sound starts with its own first frame.
+    std::string sound, want;
+    for (const auto& c : Only(chunks, "01wb")) sound += c.data;
+    for (int32_t file = 0; file < 2; file++)
+        for (int32_t k = 1; k <= 6; k++) want += FrameAudio(k);
+    EXPECT_EQ(sound, want);
+}
