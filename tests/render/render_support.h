@@ -30,7 +30,7 @@ using Bgr = std::array<uint8_t, 3>;
 // A clip made byte by byte: pixel (x, y from the bottom) of frame k (from 1) is Pixel(x, y, k) in
 // the clip's depth; with audio, byte j of the sound is AudioByte(j), in chunks of 1000 bytes laid
 // before the frames they run up to.
-struct ClipSpec {
+struct ClipLayout {
     int32_t width = 5;
     int32_t height = 3;
     uint16_t bits = 24;  // 8 (through Palette()), 16 (5-5-5), 24 or 32
@@ -58,7 +58,7 @@ inline uint8_t AudioByte(int64_t j) {
 }
 
 // What the render makes of pixel (x, y) of frame k of a clip of that depth.
-inline Bgr Expected(const ClipSpec& s, int32_t x, int32_t y, int32_t k) {
+inline Bgr Expected(const ClipLayout& s, int32_t x, int32_t y, int32_t k) {
     Bgr p = Pixel(x, y, k);
     if (s.bits == 16)
         return {static_cast<uint8_t>(p[0] & 0xF8), static_cast<uint8_t>(p[1] & 0xF8),
@@ -70,7 +70,7 @@ inline Bgr Expected(const ClipSpec& s, int32_t x, int32_t y, int32_t k) {
     return p;
 }
 
-inline std::string StoredFrame(const ClipSpec& s, int32_t k) {
+inline std::string StoredFrame(const ClipLayout& s, int32_t k) {
     const int64_t stride = DibRowBytes(s.width, s.bits);
     std::string data(static_cast<size_t>(stride * s.height), '\0');
     for (int32_t r = 0; r < s.height; r++) {
@@ -98,7 +98,7 @@ inline std::string StoredFrame(const ClipSpec& s, int32_t k) {
     return data;
 }
 
-inline void WriteClip(const std::string& path, const ClipSpec& s) {
+inline void WriteClip(const std::string& path, const ClipLayout& s) {
     media_test::CraftedAvi avi;
     avi.width = s.width;
     avi.height = s.topDown ? -s.height : s.height;
@@ -218,7 +218,7 @@ class RenderTest : public ::testing::Test {
         if (!previousChoice_) previousChoice_ = previous;
     }
     // A project of one crafted clip.
-    void Project(const ClipSpec& s, const std::string& name = "clip.avi") {
+    void Project(const ClipLayout& s, const std::string& name = "clip.avi") {
         WriteClip(dir.file(name), s);
         ASSERT_TRUE(AppendAVIToProject(nullptr, dir.file(name).c_str()));
     }

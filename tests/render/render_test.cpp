@@ -22,18 +22,18 @@ int64_t FileSize(const std::string& path) {
     return static_cast<int64_t>(ReadWholeFile(path).size());
 }
 
-// The file reads back with this many frames of the clip's size as 24-bit uncompressed frames.
-void ExpectHeaders(const std::string& path, const ClipSpec& s, int32_t frames, int32_t streams24 = 24) {
+// The file reads back with this many frames of the clip's size, 24 bits a pixel.
+void ExpectHeaders(const std::string& path, const ClipLayout& s, int32_t frames) {
     ASSERT_EQ(ReadAVIInfo(path.c_str()), 1);
     EXPECT_EQ(AVIinfo.totalFrames, frames);
     EXPECT_EQ(AVIinfo.width, s.width);
     EXPECT_EQ(AVIinfo.height, s.height);
-    EXPECT_EQ(AVIinfo.bitCount, streams24);
+    EXPECT_EQ(AVIinfo.bitCount, 24);
     EXPECT_FALSE(AVIinfo.topDown);
 }
 
 // Checks an uncompressed chunk pixel by pixel against frame k of the clip, padding included.
-void ExpectFrame(const OutChunk& c, const ClipSpec& s, int32_t k) {
+void ExpectFrame(const OutChunk& c, const ClipLayout& s, int32_t k) {
     const int64_t stride = DibRowBytes(s.width, 24);
     ASSERT_EQ(c.id, "00db");
     ASSERT_EQ(static_cast<int64_t>(c.data.size()), stride * s.height);
@@ -51,17 +51,17 @@ void ExpectFrame(const OutChunk& c, const ClipSpec& s, int32_t k) {
 }  // namespace
 
 TEST_F(RenderTest, UncompressedFramesKeepEveryPixelInRowsPaddedToFourBytes) {
-    ClipSpec bottomUp;
-    ClipSpec topDown;
+    ClipLayout bottomUp;
+    ClipLayout topDown;
     topDown.topDown = true;
-    ClipSpec bgrx;
+    ClipLayout bgrx;
     bgrx.bits = 32;
-    ClipSpec words;
+    ClipLayout words;
     words.bits = 16;
-    ClipSpec palette;
+    ClipLayout palette;
     palette.bits = 8;
     int run = 0;
-    for (const ClipSpec& s : {bottomUp, topDown, bgrx, words, palette}) {
+    for (const ClipLayout& s : {bottomUp, topDown, bgrx, words, palette}) {
         SCOPED_TRACE("bits " + std::to_string(s.bits) + (s.topDown ? " top-down" : ""));
         ResetProjectForTests();
         Forget();
@@ -95,7 +95,7 @@ TEST_F(RenderTest, UncompressedFramesKeepEveryPixelInRowsPaddedToFourBytes) {
 }
 
 TEST_F(RenderTest, FrameStatesDecideWhichFramesAndWhichSoundAreWritten) {
-    ClipSpec s;
+    ClipLayout s;
     s.frames = 10;
     s.audio = true;
     Project(s);
@@ -147,7 +147,7 @@ TEST_F(RenderTest, FrameStatesDecideWhichFramesAndWhichSoundAreWritten) {
 }
 
 TEST_F(RenderTest, EscapeEndsTheFileEarlyAndLeavesItWhole) {
-    ClipSpec s;
+    ClipLayout s;
     s.frames = 14;
     s.audio = true;
     Project(s);
@@ -172,7 +172,7 @@ TEST_F(RenderTest, EscapeEndsTheFileEarlyAndLeavesItWhole) {
 }
 
 TEST_F(RenderTest, RefusalsBeforeTheFileLeaveNothingBehind) {
-    ClipSpec s;
+    ClipLayout s;
     Project(s);
     std::strcpy(gSettings.LastSaveAVIfileName, "/kept/as/it/was.avi");
     const std::string out = dir.file("refused.avi");
@@ -204,7 +204,7 @@ TEST_F(RenderTest, RefusalsBeforeTheFileLeaveNothingBehind) {
     // Frames no decoder can read: stopped before any file exists.
     ResetProjectForTests();
     Forget();
-    ClipSpec unknown;
+    ClipLayout unknown;
     unknown.compression = FourCC("ZZZZ");
     Project(unknown, "unknown.avi");
     EXPECT_EQ(Render(out), 0);
@@ -215,7 +215,7 @@ TEST_F(RenderTest, RefusalsBeforeTheFileLeaveNothingBehind) {
 }
 
 TEST_F(RenderTest, TheSaveDialogStartsFromTheLastNameAndTheNameGetsAnExtension) {
-    ClipSpec s;
+    ClipLayout s;
     Project(s);
     std::strcpy(gSettings.LastSaveAVIfileName, "/videos/old/last.avi");
     const std::string plain = dir.file("plain");
@@ -289,7 +289,7 @@ TEST_F(RenderTest, AFrameThatCannotBeCompressedRepeatsTheFrameBefore) {
                           ICINSTALL_FUNCTION));
     gFailFrames = {1, 3};
     gCompressCalls = 0;
-    ClipSpec s;
+    ClipLayout s;
     s.audio = true;
     Project(s);
     Choose("FAIL");
@@ -322,7 +322,7 @@ TEST_F(RenderTest, AFrameThatCannotBeCompressedRepeatsTheFrameBefore) {
 }
 
 TEST_F(RenderTest, FramesWithoutStoredBytesAreReportedOrRepeated) {
-    ClipSpec s;
+    ClipLayout s;
     s.audio = true;
     s.empty = {1, 4};  // 1 has nothing before it; 4 is the file's own drop of 3
     Project(s);
@@ -342,7 +342,7 @@ TEST_F(RenderTest, FramesWithoutStoredBytesAreReportedOrRepeated) {
 }
 
 TEST_F(RenderTest, AProjectWithEveryFrameInactiveStillReplacesTheOldFile) {
-    ClipSpec s;
+    ClipLayout s;
     Project(s);
     AddRevision(kRevInactivate, 1, s.frames, nullptr);
     const std::string out = dir.file("old.avi");
@@ -354,9 +354,9 @@ TEST_F(RenderTest, AProjectWithEveryFrameInactiveStillReplacesTheOldFile) {
 }
 
 TEST_F(RenderTest, EachFileOfTheProjectIsReadInItsOwnFormatWithItsOwnSound) {
-    ClipSpec first;
+    ClipLayout first;
     first.audio = true;
-    ClipSpec second = first;
+    ClipLayout second = first;
     second.bits = 16;
     second.topDown = true;
     Project(first, "first.avi");
