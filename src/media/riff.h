@@ -15,7 +15,6 @@ struct AVIINDEXENTRY {
 };
 static_assert(sizeof(AVIINDEXENTRY) == 16);
 
-constexpr uint32_t AVIIF_KEYFRAME = 0x10;
 constexpr int kVideoFormatBytes = 1092;
 
 // The two type characters of a chunk id (its upper 16 bits): "db", "dc", "iv", "wb".

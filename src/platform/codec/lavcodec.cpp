@@ -15,6 +15,7 @@ extern "C" {
 #include <string>
 
 #include "core/diag.h"
+#include "platform/codec/bgr420.h"
 #include "platform/codec/driver.h"
 
 namespace codec_internal {
@@ -269,54 +270,6 @@ class DibSide {
     uint8_t* scratch_ = nullptr;
     size_t scratchSize_ = 0;
 };
-
-uint8_t Clamp8(int v) {
-    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-}
-
-// Full-range BT.601 4:2:0 (what JPEG stores) from BGR rows given top row first, each chroma sample
-// the mean of its 2 x 2 pixels. Several times quicker than swscale's general path for this pair,
-// which is the one every Motion JPEG frame takes.
-void BgrToJpeg420(const uint8_t* src, ptrdiff_t stride, int w, int h, uint8_t* const dst[],
-                  const int dstStride[]) {
-    constexpr int kYR = 19595, kYG = 38470, kYB = 7471;     // 0.299, 0.587, 0.114 in 16.16
-    constexpr int kUR = -11059, kUG = -21709, kUB = 32768;  // -0.168736, -0.331264, 0.5
-    constexpr int kVR = 32768, kVG = -27439, kVB = -5329;   // 0.5, -0.418688, -0.081312
-    constexpr int kChromaBias = (128 << 18) + (1 << 17);    // sums of four pixels: 2 more bits
-    auto luma = [](const uint8_t* p) {
-        return static_cast<uint8_t>((kYR * p[2] + kYG * p[1] + kYB * p[0] + 32768) >> 16);
-    };
-    for (int y = 0; y < h; y += 2) {
-        const uint8_t* a = src + stride * y;
-        const uint8_t* b = y + 1 < h ? a + stride : a;
-        uint8_t* ya = dst[0] + static_cast<ptrdiff_t>(dstStride[0]) * y;
-        uint8_t* yb = y + 1 < h ? ya + dstStride[0] : ya;
-        uint8_t* u = dst[1] + static_cast<ptrdiff_t>(dstStride[1]) * (y / 2);
-        uint8_t* v = dst[2] + static_cast<ptrdiff_t>(dstStride[2]) * (y / 2);
-        int pairs = w / 2;
-        for (int i = 0; i < pairs; ++i) {
-            const uint8_t* p = a + 6 * i;
-            const uint8_t* q = b + 6 * i;
-            ya[2 * i] = luma(p);
-            ya[2 * i + 1] = luma(p + 3);
-            yb[2 * i] = luma(q);
-            yb[2 * i + 1] = luma(q + 3);
-            int sb = p[0] + p[3] + q[0] + q[3], sg = p[1] + p[4] + q[1] + q[4],
-                sr = p[2] + p[5] + q[2] + q[5];
-            u[i] = Clamp8((kUR * sr + kUG * sg + kUB * sb + kChromaBias) >> 18);
-            v[i] = Clamp8((kVR * sr + kVG * sg + kVB * sb + kChromaBias) >> 18);
-        }
-        if (w & 1) {  // the last column pairs with itself
-            const uint8_t* p = a + 3 * (w - 1);
-            const uint8_t* q = b + 3 * (w - 1);
-            ya[w - 1] = luma(p);
-            yb[w - 1] = luma(q);
-            int sb = 2 * (p[0] + q[0]), sg = 2 * (p[1] + q[1]), sr = 2 * (p[2] + q[2]);
-            u[pairs] = Clamp8((kUR * sr + kUG * sg + kUB * sb + kChromaBias) >> 18);
-            v[pairs] = Clamp8((kVR * sr + kVG * sg + kVB * sb + kChromaBias) >> 18);
-        }
-    }
-}
 
 class LavCodec : public CodecInstance {
   public:

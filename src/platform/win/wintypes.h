@@ -93,6 +93,9 @@ static_assert(sizeof(PCMWAVEFORMAT) == 16);
 
 constexpr uint32_t BI_RGB = 0;
 
+// The key-frame flag of an AVI index entry, shared by the file code and the codecs.
+constexpr uint32_t AVIIF_KEYFRAME = 0x10;
+
 // MessageBoxA styles and results.
 constexpr unsigned MB_OK = 0x0;
 constexpr unsigned MB_OKCANCEL = 0x1;

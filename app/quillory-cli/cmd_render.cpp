@@ -1,0 +1,203 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "core/diag.h"
+#include "core/dialogs.h"
+#include "core/memory.h"
+#include "core/settings.h"
+#include "platform/gdi/gdi.h"
+#include "project/project.h"
+#include "project/projectfile.h"
+#include "render/compose.h"
+#include "render/compressor.h"
+#include "render/render.h"
+#include "render/titles.h"
+
+// render PROJECT.cgp OUT.avi [--codec FOURCC|none] [--quality 0-100]: the whole render without
+// questions. frame PROJECT.cgp N OUT.bmp: one project frame as the render composes it.
+namespace {
+
+constexpr const char* kCompleteText = "Record to AVI file complete - size = ";
+// The longest output name the render takes.
+constexpr size_t kMaxOutputName = 199;
+
+// Console boxes, except the render's closing question: its first line goes to standard output and
+// the answer is No (nothing is shown).
+class RenderBoxes : public MessageBoxProvider {
+  public:
+    int Show(HWND owner, const std::string& text, const std::string& caption, unsigned style) override {
+        if (text.rfind(kCompleteText, 0) == 0) {
+            std::printf("%s\n", text.substr(0, text.find('\n')).c_str());
+            std::fflush(stdout);
+            return IDNO;
+        }
+        return console_.Show(owner, text, caption, style);
+    }
+
+  private:
+    ConsoleMessageBoxProvider console_{true};
+};
+
+// Reads the project file into the process's project; false after a message.
+bool LoadProject(const char* command, const std::string& file) {
+    if (file.size() >= sizeof gSettings.ProjectFileName) {
+        std::fprintf(stderr, "%s: project file name longer than %zu characters\n", command,
+                     sizeof gSettings.ProjectFileName - 1);
+        return false;
+    }
+    std::strcpy(gSettings.ProjectFileName, file.c_str());
+    if (!ReadProject(nullptr)) return false;
+    if (!gProject.head || gProject.totalFrames <= 0) {
+        std::fprintf(stderr, "%s: the project %s has no frames\n", command, file.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Titles are measured and drawn with the real fonts.
+void UseRealText() {
+    EnsureGuiApplication();
+    InstallGdiTextExtentProvider();
+}
+
+int Finish(int rc) {
+    ResetProjectForTests();
+    ResetCompressorState();
+    WrapupMemoryMonitor();
+    return rc;
+}
+
+// A whole number within [low, high]; false for anything else.
+bool ParseNumber(const std::string& text, long low, long high, long* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (errno || *end || v < low || v > high) return false;
+    *value = v;
+    return true;
+}
+
+int CmdRender(const Args& args) {
+    const char* usage =
+        "usage: quillory-cli render PROJECT.cgp OUT.avi [--codec FOURCC|none] [--quality 0-100]\n";
+    std::string codec;
+    long quality = -1;
+    std::vector<std::string> names;
+    for (size_t i = 0; i < args.size(); i++) {
+        if (args[i] == "--codec" && i + 1 < args.size()) {
+            codec = args[++i];
+            if (codec != "none" && codec.size() != 4) {
+                std::fprintf(stderr, "render: a codec is four characters or \"none\": %s\n", codec.c_str());
+                return 2;
+            }
+        } else if (args[i] == "--quality" && i + 1 < args.size()) {
+            if (!ParseNumber(args[++i], 0, 100, &quality)) {
+                std::fprintf(stderr, "render: the quality is a number from 0 to 100: %s\n", args[i].c_str());
+                return 2;
+            }
+        } else if (args[i].rfind("--", 0) == 0) {
+            std::fputs(usage, stderr);
+            return 2;
+        } else {
+            names.push_back(args[i]);
+        }
+    }
+    if (names.size() != 2) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    if (names[1].size() > kMaxOutputName) {
+        std::fprintf(stderr, "render: output name longer than %zu characters\n", kMaxOutputName);
+        return 2;
+    }
+    SetMessageBoxProvider(std::make_shared<RenderBoxes>());
+    UseRealText();
+    if (!LoadProject("render", names[0])) return Finish(1);
+
+    auto dialogs = std::make_shared<QueuedFileDialogProvider>();
+    dialogs->answers.push_back(names[1]);
+    SetFileDialogProvider(dialogs);
+    SetCompressorDialogProvider(
+        std::make_shared<ScriptedCompressorChoice>(codec, static_cast<int>(quality), stderr));
+    int shownTenth = -1;
+    SetRenderCallbacks(RenderCallbacks{nullptr,
+                                       [&shownTenth](int32_t frame, int32_t total) {
+                                           int tenth = static_cast<int>(int64_t{frame + 1} * 10 / total);
+                                           if (tenth == shownTenth) return;
+                                           shownTenth = tenth;
+                                           std::fprintf(stderr, "render: frame %ld of %ld\n",
+                                                        static_cast<long>(frame + 1),
+                                                        static_cast<long>(total));
+                                       },
+                                       nullptr, nullptr});
+    const int32_t ok = RenderProjectToAVI(nullptr);
+    SetRenderCallbacks(RenderCallbacks{});
+    return Finish(ok ? 0 : 1);
+}
+
+// Writes a 24-bit bottom-up BMP through a temporary file renamed over the old one.
+bool WriteBmp(const std::string& path, const BITMAPINFOHEADER& format, const uint8_t* pixels,
+              uint32_t bytes) {
+    uint8_t file[14] = {'B', 'M'};
+    WriteLE32(file + 2, static_cast<uint32_t>(14 + sizeof format + bytes));
+    WriteLE32(file + 10, static_cast<uint32_t>(14 + sizeof format));
+    BITMAPINFOHEADER info = format;
+    info.biSizeImage = bytes;
+    const std::string temp = path + ".tmp" + std::to_string(getpid());
+    std::FILE* f = std::fopen(temp.c_str(), "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(file, 1, sizeof file, f) == sizeof file &&
+              std::fwrite(&info, 1, sizeof info, f) == sizeof info &&
+              std::fwrite(pixels, 1, bytes, f) == bytes && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
+    ok = std::fclose(f) == 0 && ok;
+    if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return true;
+    std::remove(temp.c_str());
+    return false;
+}
+
+// Composes project frame n into a BMP file; the exit code.
+int WriteFrame(int32_t n, const std::string& path) {
+    const int32_t width = gProject.head->width;
+    const int32_t height = gProject.head->height;
+    PrepareOverlays(nullptr, width, height);
+    FrameComposer composer;
+    if (!composer.Open(gProject.head, width, height)) return 1;
+    const uint32_t state = FrameState(n);
+    if (!composer.Compose(nullptr, n, state)) return 1;
+    if (!WriteBmp(path, *composer.format(), composer.pixels(), composer.bytes())) {
+        std::fprintf(stderr, "frame: could not write %s: %s\n", path.c_str(), std::strerror(errno));
+        return 1;
+    }
+    return 0;
+}
+
+int CmdFrame(const Args& args) {
+    if (args.size() != 3) {
+        std::fputs("usage: quillory-cli frame PROJECT.cgp N OUT.bmp\n", stderr);
+        return 2;
+    }
+    UseRealText();
+    if (!LoadProject("frame", args[0])) return Finish(1);
+    long n = 0;
+    if (!ParseNumber(args[1], 1, gProject.totalFrames, &n)) {
+        std::fprintf(stderr, "frame: no frame %s in a project of %ld frames\n", args[1].c_str(),
+                     static_cast<long>(gProject.totalFrames));
+        return Finish(1);
+    }
+    return Finish(WriteFrame(static_cast<int32_t>(n), args[2]));
+}
+
+CommandRegistrar renderCommand("render", CmdRender,
+                               "PROJECT.cgp OUT.avi [--codec FOURCC|none] [--quality 0-100]");
+CommandRegistrar frameCommand("frame", CmdFrame, "PROJECT.cgp N OUT.bmp");
+
+}  // namespace

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# quillory-cli render and frame on a project over clips made by ffmpeg, read back by ffprobe and
+# ffmpeg; the refusals end with a message and leave no file.
+set -euo pipefail
+CLI=$1
+DATA=$QUILLORY_TEST_DATA
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+probe() { ffprobe -v error -select_streams "$2" -show_entries "stream=$3" -of default=nw=1:nk=1 "$1"; }
+
+# 30 frames: 5-8 inactive, 12-14 dropped, a title over 3-20, an underlay over 16-25.
+printf 'Corvane Project 00\nF0: %s\nR0: 5,8,1\nR0: 12,14,8\nR0: 3,20,2\nT0: 1,1\nT1: HELLO\nT2: Arial\nT3: 0,-20,700,0,1,150,255\nR0: 16,25,4\nU0: %s\n' \
+  "$DATA/render_mjpeg_u8.avi" "$DATA/render_under.bmp" >demo.cgp
+
+"$CLI" render demo.cgp out.avi --codec MJPG --quality 90 >render.out 2>render.err
+[ "$(cat render.out)" = "Record to AVI file complete - size = $(stat -c %s out.avi) bytes" ]
+grep -qx 'render: frame 30 of 30' render.err
+! grep -q '^Notify:' render.err
+[ "$(probe out.avi v:0 codec_tag_string)" = MJPG ]
+[ "$(probe out.avi v:0 width)x$(probe out.avi v:0 height)" = 160x120 ]
+[ "$(probe out.avi v:0 nb_frames)" = 26 ]
+[ "$(probe out.avi a:0 sample_rate)" = 11025 ]
+[ -z "$(ffmpeg -nostdin -v error -i out.avi -f null - 2>&1)" ]
+
+# `frame` composes what the render writes: frame 18 (titled and underlaid) is the 11th picture of
+# the uncompressed render (frames 1-4, 9-11 and 15-18 carry pictures up to it).
+"$CLI" render demo.cgp plain.avi --codec none >/dev/null 2>&1
+[ "$(probe plain.avi v:0 codec_name)" = rawvideo ]
+"$CLI" frame demo.cgp 18 f18.bmp
+[ "$(probe f18.bmp v:0 width)x$(probe f18.bmp v:0 height) $(probe f18.bmp v:0 pix_fmt)" = "160x120 bgr24" ]
+ffmpeg -nostdin -v error -i f18.bmp -f rawvideo -pix_fmt bgr24 f18.raw
+ffmpeg -nostdin -v error -i plain.avi -vf 'select=eq(n\,10)' -fps_mode passthrough -frames:v 1 \
+  -f rawvideo -pix_fmt bgr24 plain10.raw
+cmp f18.raw plain10.raw
+
+# Refusals: a message, an exit status, no output file.
+perl -0777 -pe 's/MSVC/ZZZZ/gi' "$DATA/render_msvideo1.avi" >nodecoder.avi
+printf 'Corvane Project 00\nF0: %s\n' "$work/nodecoder.avi" >nodecoder.cgp
+set +e
+"$CLI" render missing.cgp x.avi >/dev/null 2>missing.err
+rc_missing=$?
+"$CLI" render demo.cgp x.avi --codec QQQQ >/dev/null 2>codec.err
+rc_codec=$?
+"$CLI" render demo.cgp x.avi --quality 101 >/dev/null 2>quality.err
+rc_quality=$?
+"$CLI" frame demo.cgp 31 x.bmp >/dev/null 2>range.err
+rc_range=$?
+"$CLI" render nodecoder.cgp x.avi --codec none >nodecoder.out 2>nodecoder.err
+rc_nodecoder=$?
+set -e
+[ $rc_missing -eq 1 ] && [ $rc_codec -eq 1 ] && [ $rc_quality -eq 2 ] && [ $rc_range -eq 1 ] && [ $rc_nodecoder -eq 1 ]
+grep -qx "Notify: Couldn't open specified project file <missing.cgp>" missing.err
+grep -q '^No compressor QQQQ for these frames; available: none MJPG' codec.err
+grep -q 'quality is a number from 0 to 100' quality.err
+grep -q '^frame: no frame 31 in a project of 30 frames' range.err
+grep -qx 'Notify: ICLocate failed' nodecoder.err
+[ ! -s nodecoder.out ]
+[ ! -e x.avi ] && [ ! -e x.bmp ]
+echo ok
