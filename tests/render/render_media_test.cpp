@@ -8,7 +8,7 @@
 #include "render_support.h"
 
 using namespace render_test;
-using media_test::ProbeEntries;
+using media_test::Probe;
 using media_test::ProbeStream;
 using media_test::Quote;
 using media_test::Shell;
@@ -168,9 +168,9 @@ class RenderFromFfmpeg : public RenderTest {
         EXPECT_EQ(video["nb_frames"], std::to_string(written.size()));
         int64_t probed = 0;
         int streams = 0;
-        for (auto& [k, v] : ProbeEntries(out, "-select_streams a:0 -show_entries packet=size"))
+        for (auto& [k, v] : Probe(out, "-select_streams a:0 -show_entries packet=size"))
             if (k == "size") probed += std::stoll(v);
-        for (auto& [k, v] : ProbeEntries(out, "-show_entries stream=index"))
+        for (auto& [k, v] : Probe(out, "-show_entries stream=index"))
             if (k == "index") streams++;
         // Readers that go by the chunk headers also take the pad byte of an odd last chunk.
         EXPECT_EQ(probed, soundBytes + (soundBytes & 1));

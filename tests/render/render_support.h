@@ -15,7 +15,8 @@
 #include "core/dialogs.h"
 #include "core/memory.h"
 #include "core/settings.h"
-#include "media/media_support.h"
+#include "support/crafted.h"
+#include "support/ffprobe.h"
 #include "platform/codec/codec.h"
 #include "platform/gdi/gdi.h"
 #include "project/project.h"
@@ -99,7 +100,7 @@ inline std::string StoredFrame(const ClipLayout& s, int32_t k) {
 }
 
 inline void WriteClip(const std::string& path, const ClipLayout& s) {
-    media_test::CraftedAvi avi;
+    crafted::CraftedAvi avi;
     avi.width = s.width;
     avi.height = s.topDown ? -s.height : s.height;
     avi.bits = s.bits;
