@@ -246,8 +246,9 @@ int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id
     e.dwFlags = flags;
     e.dwChunkOffset = static_cast<uint32_t>(w.position);
     e.dwChunkLength = static_cast<uint32_t>(length);
+    // The header gives the exact length, as RIFF readers expect; the pad byte follows the data.
     WriteLE32(w.chunk, id);
-    WriteLE32(w.chunk + 4, static_cast<uint32_t>(padded));
+    WriteLE32(w.chunk + 4, static_cast<uint32_t>(length));
     WriteCounted(w.chunk, 8);
     if (length > 0) WriteCounted(data, length);
     if (length & 1) {

@@ -38,46 +38,34 @@ void Busy(bool busy) {
     if (gCallbacks.waitCursor) gCallbacks.waitCursor(busy);
 }
 
-// What one render writes: the output file and the counts its headers need.
-//
-// The writer's chunk headers give odd lengths rounded up to even, and readers that go by the
-// headers take the pad byte for a sample. So each frame's sound goes out as one chunk of even length:
-// a sample left over waits for the next frame's chunk (the last one is written on its own).
+// What one render writes: the output file and the counts its headers need. Each frame's sound goes
+// out as one chunk.
 struct Output {
     int32_t handle = 0;
     int32_t written = 0;  // video chunks
     const AudioList* audio = nullptr;
-    uint8_t silence = 0;     // the value of a silent sample byte
-    int32_t blockAlign = 1;  // bytes per sample, all channels
-    std::vector<uint8_t> pending;
+    uint8_t silence = 0;  // the value of a silent sample byte
+    std::vector<uint8_t> sound;
 
     // The frame's sound; a piece that cannot be read is logged and becomes silence, so the sound
     // after it keeps its time.
     void WriteAudio(int32_t n) {
         if (!audio) return;
+        sound.clear();
         int32_t slot = 0;
         for (const AudioPiece& p : audio->Pieces(n)) {
             slot++;
             const uint8_t* data = p.source ? GetAudioData(p.source, p.offset, p.count) : nullptr;
             if (p.source && !data) DebugLog("GetAudioData failed %ld", static_cast<long>(slot));
             const size_t count =
-                std::min<size_t>(static_cast<size_t>(p.count), kMaxFrameSound - pending.size());
+                std::min<size_t>(static_cast<size_t>(p.count), kMaxFrameSound - sound.size());
             if (data)
-                pending.insert(pending.end(), data, data + count);
+                sound.insert(sound.end(), data, data + count);
             else
-                pending.insert(pending.end(), count, silence);
+                sound.insert(sound.end(), count, silence);
         }
-        size_t even = pending.size();
-        if (even & 1) even -= std::min<size_t>(even, (blockAlign & 1) ? static_cast<size_t>(blockAlign) : 1);
-        if (even == 0) return;
-        MyWriteChunk(handle, pending.data(), static_cast<int32_t>(even), kAudioId, 0);
-        pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(even));
-    }
-
-    void FinishAudio() {
-        if (!pending.empty())
-            MyWriteChunk(handle, pending.data(), static_cast<int32_t>(pending.size()), kAudioId, 0);
-        pending.clear();
+        if (!sound.empty())
+            MyWriteChunk(handle, sound.data(), static_cast<int32_t>(sound.size()), kAudioId, 0);
     }
 
     // A video chunk; false when the writer refused it (the file is full).
@@ -167,7 +155,6 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
         Caption("Preparing Audio");
         if (audio.Plan(head)) out.audio = &audio;
         out.silence = head->sampleBits == 8 ? 0x80 : 0;
-        out.blockAlign = AudioSampleBytes(head->samplesPerSec, head->channels, head->sampleBits);
     }
 
     Caption("Saving frame...");
@@ -215,7 +202,6 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
         }
     }
 
-    out.FinishAudio();
     Caption(kMainCaption);
     MyCloseAVI(out.handle, out.written);
     audio.Release();

@@ -66,12 +66,12 @@ TEST(AviWriter, GreyPaletteAudioListAndPadding) {
     MyCloseAVI(h, 1);
     const std::string f = ReadWholeFile(path);
     // A 1064-byte strf with a grey palette; the audio stream list after the 1244-byte header block;
-    // an odd audio chunk whose size field says 736, a pad byte, 735 in the index.
+    // an odd audio chunk whose size field and index entry say 735, then a pad byte.
     const size_t al = 1244, movi = al + 108, idx = f.rfind("idx1");
     ExpectWords(f, 16, 1332, 56, 2, 176, 1064, 180, 40, 200, 128, 212, 256, 216, 256, 220 + 4 * 200,
                 0x00C8C8C8, al, FourCC("LIST"), al + 4, 100, al + 20, FourCC("auds"), al + 40, 1, al + 44,
                 11025, al + 52, 735, al + 64, 1, al + 84, FourCC("strf"), al + 92, 0x10001, al + 96, 11025,
-                al + 104, 0x80001, movi + 8, FourCC("movi"), movi + 12, FourCC("01wb"), movi + 16, 736,
+                al + 104, 0x80001, movi + 8, FourCC("movi"), movi + 12, FourCC("01wb"), movi + 16, 735,
                 movi + 20 + 736, FourCC("00db"), idx + 16, movi + 12, idx + 20, 735);
     EXPECT_EQ(f[movi + 20 + 735], '\0');
 }
