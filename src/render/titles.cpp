@@ -75,17 +75,12 @@ void ApplyOneTitle(const char* who, const FrameView& frame, const TitleRecord* t
 
 }  // namespace
 
-int64_t DibStride(int32_t width, int32_t bits) {
-    if (width <= 0 || bits <= 0) return 0;
-    return (static_cast<int64_t>(width) * bits + 31) / 32 * 4;
-}
-
 FrameView DibFrame(void* pixels, const BITMAPINFOHEADER* format) {
     if (!format) return FrameView{nullptr, 0, 0, 0, 0};
     int64_t height = format->biHeight < 0 ? -static_cast<int64_t>(format->biHeight) : format->biHeight;
     FrameView f{static_cast<uint8_t*>(pixels), format->biWidth,
                 static_cast<int32_t>(std::min<int64_t>(height, INT32_MAX)), format->biBitCount,
-                DibStride(format->biWidth, format->biBitCount)};
+                DibRowBytes(format->biWidth, format->biBitCount)};
     if (f.width <= 0 || f.height <= 0 || f.stride <= 0) f.pixels = nullptr;
     return f;
 }
@@ -256,7 +251,7 @@ void RenderTitle(HWND window, const char* text, int32_t width, int32_t height, u
         if (BITMAPINFOHEADER* dib = StencilToDIB(window, dc, width, height, 8)) {
             const uint8_t* grey =
                 reinterpret_cast<const uint8_t*>(dib) + sizeof(BITMAPINFOHEADER) + kGreyPaletteBytes;
-            StencilFromGrey(grey, DibStride(width, 8), width, height, title->colour, stencil);
+            StencilFromGrey(grey, DibRowBytes(width, 8), width, height, title->colour, stencil);
             MyFree(dib);
         } else {
             NotifyBox("StencilToDIB failed");
@@ -324,7 +319,7 @@ void ApplyTitle1(HWND, void* pixels, const BITMAPINFOHEADER* format, const Title
 
 int32_t ApplyTitle2(void* pixels, int32_t n, int32_t bits) {
     FrameView frame{static_cast<uint8_t*>(pixels), gProject.frameWidth, gProject.frameHeight, bits,
-                    DibStride(gProject.frameWidth, bits)};
+                    DibRowBytes(gProject.frameWidth, bits)};
     if (frame.width <= 0 || frame.height <= 0 || frame.stride <= 0) frame.pixels = nullptr;
     return ApplyTitle2(frame, n);
 }

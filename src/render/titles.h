@@ -25,8 +25,6 @@ struct FrameView {
     int64_t stride;
 };
 
-// Bytes in a row of a device-independent bitmap: width x bits rounded up to whole 32-bit words.
-int64_t DibStride(int32_t width, int32_t bits);
 // The frame a BITMAPINFOHEADER describes (rows padded to 4 bytes); pixels are null when the header
 // gives no usable size.
 FrameView DibFrame(void* pixels, const BITMAPINFOHEADER* format);

@@ -205,7 +205,7 @@ void PrepareUnderlay(UnderlayRecord* underlay, int32_t width, int32_t height) {
         DebugLog("PrepareUnderlay: picture of %ldx%ld refused", static_cast<long>(pw), static_cast<long>(ph));
         return;
     }
-    int64_t stride = DibStride(static_cast<int32_t>(pw), 24);
+    int64_t stride = DibRowBytes(static_cast<int32_t>(pw), 24);
     if (rawBytes < stride * (ph - 1) + pw * 3) stride = pw * 3;
     if (rawBytes < stride * (ph - 1) + pw * 3) {
         DebugLog("PrepareUnderlay: %ld bytes of pixels cannot hold %ldx%ld", static_cast<long>(rawBytes),

@@ -26,7 +26,7 @@ struct TestFrame {
     std::vector<uint8_t> bytes;
     int64_t stride;
 
-    TestFrame(int32_t width, int32_t height, int bits, uint8_t fill = 0x40) : stride(DibStride(width, bits)) {
+    TestFrame(int32_t width, int32_t height, int bits, uint8_t fill = 0x40) : stride(DibRowBytes(width, bits)) {
         header.biWidth = width, header.biHeight = height, header.biBitCount = static_cast<uint16_t>(bits);
         bytes.assign(static_cast<size_t>(stride * height) + kGuard, fill);
         std::memset(bytes.data() + stride * height, 0xEE, kGuard);

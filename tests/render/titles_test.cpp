@@ -59,7 +59,7 @@ Points TextPixels(const TitleRecord* t) {
 // not count), drawn as 'T' text, 'o' outline and '.' background.
 std::vector<std::string> Outline(const std::vector<std::string>& picture) {
     const int32_t w = static_cast<int32_t>(picture[0].size()), h = static_cast<int32_t>(picture.size());
-    const int64_t stride = DibStride(w, 8);
+    const int64_t stride = DibRowBytes(w, 8);
     std::vector<uint8_t> grey(static_cast<size_t>(stride * h), 0x99), stencil(static_cast<size_t>(w * h * 3));
     for (int32_t r = 0; r < h; r++)
         for (int32_t c = 0; c < w; c++) grey[r * stride + c] = picture[r][c] == '#' ? 255 : 0;

@@ -335,13 +335,6 @@ inline LRESULT ICDrawWindow(HIC h, const void* rect) {
     return ICSendMessage(h, ICM_DRAW_WINDOW, reinterpret_cast<DWORD_PTR>(rect), 16);
 }
 
-// Bytes in one row of a bottom-up DIB: width x bits rounded up to a multiple of 4 bytes.
-constexpr uint32_t DibRowBytes(int32_t width, int32_t bitCount) {
-    return width <= 0 || bitCount <= 0
-               ? 0
-               : static_cast<uint32_t>(
-                     ((static_cast<uint64_t>(width) * static_cast<uint32_t>(bitCount) + 31) / 32) * 4);
-}
 
 // An ICINFO text as the system shows it: the low byte of each wide character, at most maxChars.
 std::string ICInfoText(const WCHAR* text, int capacity, int maxChars);

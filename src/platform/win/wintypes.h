@@ -145,3 +145,11 @@ inline void WriteLE32(void* p, uint32_t v) {
     b[2] = static_cast<uint8_t>(v >> 16);
     b[3] = static_cast<uint8_t>(v >> 24);
 }
+
+// Bytes in one row of a bottom-up DIB: width x bits rounded up to a multiple of 4 bytes.
+constexpr uint32_t DibRowBytes(int32_t width, int32_t bitCount) {
+    return width <= 0 || bitCount <= 0
+               ? 0
+               : static_cast<uint32_t>(
+                     ((static_cast<uint64_t>(width) * static_cast<uint32_t>(bitCount) + 31) / 32) * 4);
+}
