@@ -7,12 +7,14 @@
 #include <QImage>
 #include <QMenuBar>
 #include <QTest>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 
 #include "core/appstate.h"
 #include "core/dialogs.h"
 #include "core/settings.h"
+#include "project/compressor_choice.h"
 #include "project/project_support.h"
 #include "project/projectfile.h"
 #include "project/storyboard.h"
@@ -406,6 +408,32 @@ TEST_F(Storyboard, LeavingAsksToRememberTheProject) {
     EXPECT_EQ(gProject.fileCount, 0);
     EXPECT_NE(ReadWholeFile(dir.file("kept.cgp")).find("studio_scene.avi"), std::string::npos);
     EXPECT_EQ(std::string(gSettings.ProjectFileName), dir.file("kept.cgp"));
+}
+
+TEST_F(Storyboard, RenderFromTheToolbar) {
+    TempDir dir;
+    Open();
+    Insert("studio_scene.avi");
+    DrawSelection(0, 4, true);
+    window->Command(kCmdInactivate);
+    std::shared_ptr<void> choice = ScriptCompressorChoice("MJPG", 80);
+    dialogs->answers.push_back(dir.file("out.avi"));
+    boxes->answers = {IDNO};  // do not view the new file
+    QTest::mouseClick(window->button(kCmdRender), Qt::LeftButton);
+    EXPECT_EQ(dialogs->requests.back().title, "Select Filename for AVI Save");
+    EXPECT_EQ(window->windowTitle(), "Quillory");
+    EXPECT_EQ(window->canvas()->progress(), -1);  // the bar goes when the render ends
+    EXPECT_EQ(std::string(gSettings.LastSaveAVIfileName), dir.file("out.avi"));
+    // An independent reader sees the 25 active frames, compressed as chosen, with the sound.
+    std::string probe = dir.file("probe.txt");
+    std::string command =
+        "ffprobe -v error -count_frames -show_entries stream=codec_type,codec_name,nb_read_frames "
+        "-of csv=p=0 '" +
+        dir.file("out.avi") + "' > '" + probe + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string streams = ReadWholeFile(probe);
+    EXPECT_NE(streams.find("mjpeg,video,25"), std::string::npos) << streams;
+    EXPECT_NE(streams.find("audio"), std::string::npos) << streams;
 }
 
 TEST_F(Storyboard, PictureOfASampleProject) {
