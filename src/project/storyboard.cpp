@@ -221,6 +221,11 @@ void StoryboardWindow::BuildMenus() {
             actions_[id] = a;
         }
     }
+    // Undo has no menu item; its key works like its button.
+    undoKey_ = new QAction(this);
+    undoKey_->setShortcut(QKeySequence::Undo);
+    addAction(undoKey_);
+    connect(undoKey_, &QAction::triggered, this, [this] { Command(kCmdUndo, false); });
 }
 
 void StoryboardWindow::FillDriversMenu(const std::vector<std::string>& names) {
@@ -281,6 +286,7 @@ void StoryboardWindow::UpdateToolbar() {
     const CommandStates s = CurrentCommandStates();
     for (auto& [id, b] : buttons_) b->setEnabled(ToolbarButtonEnabled(id, s));
     if (OwnerDrawButton* set = button(kCmdPreferences)) set->hide();
+    if (undoKey_) undoKey_->setEnabled(ToolbarButtonEnabled(kCmdUndo, s));
     InitMenus();
 }
 
@@ -292,8 +298,8 @@ void StoryboardWindow::InitMenus() {
             continue;
         }
         a->setEnabled(MenuItemEnabled(id, s));
-        const bool checkable = (id >= kCmdSmallImages && id <= kCmdFitAll - 1 && id != kCmdEditRevisions) ||
-                               id == kCmdTooltipsHelp;
+        const bool checkable = id == kCmdSmallImages || id == kCmdMediumImages || id == kCmdLargeImages ||
+                               (id >= kCmdEveryFrame && id <= kCmdEvery60th) || id == kCmdTooltipsHelp;
         a->setCheckable(checkable);
         if (checkable) a->setChecked(MenuItemChecked(id, gSettings.cellW, gView.step, gSettings.useToolTips));
     }

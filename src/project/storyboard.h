@@ -72,6 +72,7 @@ class StoryboardWindow : public QDialog {
     StoryboardCanvas* canvas_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
     QMenu* driversMenu_ = nullptr;
+    QAction* undoKey_ = nullptr;
     std::map<int32_t, QAction*> actions_;
     std::map<int32_t, OwnerDrawButton*> buttons_;
     ButtonRecord* buttonList_ = nullptr;

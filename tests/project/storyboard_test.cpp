@@ -136,6 +136,8 @@ TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
     EXPECT_TRUE(window->menuAction(kCmdEveryFrame)->isChecked());
     EXPECT_FALSE(window->menuAction(kCmdTooltipsHelp)->isChecked());
     EXPECT_EQ(window->menuAction(kCmdSaveProject)->shortcut(), QKeySequence("Ctrl+S"));
+    EXPECT_FALSE(window->menuAction(kCmdHelpTopics)->isCheckable());
+    EXPECT_FALSE(window->menuAction(kCmdFitAll)->isCheckable());
 
     // A file that cannot be opened, and a cancelled dialog, change nothing.
     const std::string before = DumpProject();
@@ -257,8 +259,14 @@ TEST_F(Storyboard, SelectionDragsPopupsRevisionsAndUndo) {
     EXPECT_EQ(popups.back().front().id, kPopSmallImages);
     EXPECT_EQ(gSettings.cellW, 60);
 
-    // Undo takes the revisions back one by one and then disables itself.
-    window->Command(kCmdUndo);
+    // The keyboard: Ctrl+A selects every frame; Ctrl+Z undoes, then Undo takes the revisions back
+    // one by one and disables itself.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(gProject.selStart, 0);
+    EXPECT_EQ(gProject.selEnd, gProject.totalFrames - 1);
+    QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(gProject.revisions->next, nullptr);
     EXPECT_TRUE(Enabled(kCmdUndo));
     window->Command(kCmdUndo);
