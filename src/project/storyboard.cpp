@@ -203,11 +203,11 @@ void StoryboardWindow::BuildToolbar() {
 }
 
 void StoryboardWindow::BuildMenus() {
-    for (const MenuSpec& spec : MenuBarSpec()) {
-        QMenu* menu = menuBar_->addMenu(QString::fromUtf8(spec.title));
-        if (std::string(spec.title) == "&Drivers") driversMenu_ = menu;
+    for (const MenuDefinition& definition : MenuBarDefinition()) {
+        QMenu* menu = menuBar_->addMenu(QString::fromUtf8(definition.title));
+        if (std::string(definition.title) == "&Drivers") driversMenu_ = menu;
         connect(menu, &QMenu::aboutToShow, this, [this] { InitMenus(); });
-        for (const MenuItemSpec& item : spec.items) {
+        for (const MenuItemDefinition& item : definition.items) {
             if (item.id == 0) {
                 menu->addSeparator();
                 continue;

@@ -269,8 +269,8 @@ bool MenuItemChecked(int32_t id, int32_t cellW, int32_t step, int32_t useToolTip
     return false;
 }
 
-const std::vector<MenuSpec>& MenuBarSpec() {
-    static const std::vector<MenuSpec> spec = {
+const std::vector<MenuDefinition>& MenuBarDefinition() {
+    static const std::vector<MenuDefinition> menus = {
         {"&Project",
          {{kCmdNewProject, "&New Project...", "Ctrl+N"},
           {kCmdOpenProject, "&Open Project...", "Ctrl+O"},
@@ -313,7 +313,7 @@ const std::vector<MenuSpec>& MenuBarSpec() {
           {0, "", ""},
           {kCmdAbout, "&About Quillory...", ""}}},
     };
-    return spec;
+    return menus;
 }
 
 std::vector<PopupItem> BackgroundPopupItems() {

@@ -101,17 +101,17 @@ bool MenuItemEnabled(int32_t id, const CommandStates& s);
 // The menu bar's and background popup's check marks.
 bool MenuItemChecked(int32_t id, int32_t cellW, int32_t step, int32_t useToolTips);
 
-struct MenuItemSpec {
+struct MenuItemDefinition {
     int32_t id = 0;  // 0: a separator
     const char* text = "";
     const char* shortcut = "";  // a key sequence in Qt's portable text, or empty
 };
-struct MenuSpec {
+struct MenuDefinition {
     const char* title;
-    std::vector<MenuItemSpec> items;
+    std::vector<MenuItemDefinition> items;
 };
 // The menu bar in order: Project, File, Edit, View, Drivers (filled later), Help.
-const std::vector<MenuSpec>& MenuBarSpec();
+const std::vector<MenuDefinition>& MenuBarDefinition();
 
 struct PopupItem {
     int32_t id = 0;  // 0: a separator
