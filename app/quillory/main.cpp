@@ -1,0 +1,6 @@
+// Quillory, the desktop studio.
+#include "core/startup.h"
+
+int main(int argc, char** argv) {
+    return QuilloryMain(argc, argv);
+}

@@ -1,0 +1,81 @@
+#include "core/startup.h"
+
+#include <QApplication>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "core/appstate.h"
+#include "core/diag.h"
+#include "core/memory.h"
+#include "core/settings.h"
+#include "platform/display/display.h"
+#include "platform/gdi/gdi.h"
+#include "platform/instance/instance.h"
+#include "platform/qtui/qtui.h"
+#include "platform/winini/winini.h"
+#include "project/storyboard.h"
+#include "render/compressor_dialog.h"
+#include "ui/splash.h"
+
+namespace {
+
+constexpr uint32_t kMailEntryBytes = 128;
+
+void InstallProviders() {
+    InstallQtProviders();
+    InstallGdiTextExtentProvider();
+    InstallQtCompressorDialog();
+    if (const char* m = std::getenv("QUILLORY_MESSAGES"); m && std::strcmp(m, "console") == 0)
+        SetMessageBoxProvider(std::make_shared<ConsoleMessageBoxProvider>(true));
+}
+
+int Run(int argc, char** argv, const StartupHooks& hooks) {
+    InstallProviders();
+    InstanceLock* lock = nullptr;
+    InstanceLockResult locked = AcquireInstanceLock(kInstanceName, &lock);
+    if (locked == InstanceLockResult::HeldElsewhere) {
+        MessageBoxA(nullptr, "HEY!!! You can't do this!!!!\nQuillory is already running!", "Notify",
+                    MB_OK | MB_ICONEXCLAMATION);
+        return 0;
+    }
+    if (locked == InstanceLockResult::Unavailable)
+        DebugLog("start-up: no single-instance lock could be taken; running without it");
+
+    LoadStartupSettings();
+    gCommandLine.clear();
+    for (int i = 1; i < argc; i++)
+        if (argv[i] && *argv[i]) gCommandLine.emplace_back(argv[i]);
+
+    char mail[kMailEntryBytes];
+    GetProfileStringA("Mail", "MAPI", "0", mail, kMailEntryBytes);
+    gMailAvailable = ParseMailAvailable(mail);
+
+    DisplayMetrics display;
+    if (GetDisplayMetrics(display)) {
+        gSettings.gDesktopWidth = display.width;
+        gSettings.gDesktopHeight = display.height;
+        gSettings.gDesktopDepth = display.depth;
+    }
+
+    if (gCommandLine.empty()) ShowSplash(nullptr);
+    int made = hooks.runMainDialog ? hooks.runMainDialog() : RunStoryboardDialog();
+    if (!made) NotifyBox("cannot make main dialog");
+
+    CloseSplash();
+    RegSaveSettings(nullptr);
+    WrapupMemoryMonitor();
+    ReleaseInstanceLock(lock);
+    return 0;
+}
+
+}  // namespace
+
+int QuilloryMain(int argc, char** argv, const StartupHooks& hooks) {
+    if (QCoreApplication::instance()) return Run(argc, argv, hooks);
+    QApplication app(argc, argv);  // takes the toolkit's own options out of argv
+    QApplication::setApplicationName("Quillory");
+    QApplication::setOrganizationName("Brellmont");
+    QApplication::setDesktopFileName("quillory");
+    return Run(argc, argv, hooks);
+}

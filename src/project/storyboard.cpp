@@ -1,0 +1,387 @@
+// The storyboard window: construction, toolbar, menus, popups and the functions other code calls.
+#include "project/storyboard.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPointer>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "core/appstate.h"
+#include "core/diag.h"
+#include "core/settings.h"
+#include "platform/qtui/qtui.h"
+#include "project/projectfile.h"
+#include "project/storyboard_canvas.h"
+#include "project/storyboard_ids.h"
+#include "project/thumbnails.h"
+#include "render/render.h"
+#include "ui/artwork.h"
+#include "ui/buttons.h"
+#include "ui/controls.h"
+#include "ui/layout.h"
+#include "ui/splash.h"
+#include "ui/tooltips.h"
+#include "ui/windows.h"
+
+namespace {
+
+QPointer<StoryboardWindow> gStoryboard;
+PopupChooser gChooser;
+
+constexpr int32_t kDefaultWidth = 620;
+constexpr int32_t kDefaultHeight = 460;
+constexpr int32_t kMinimumWidth = 612;
+constexpr int32_t kMinimumHeight = 240;
+
+const TooltipEntry kToolbarTips[] = {
+    {kCmdNewProject, "Clear the Project"},
+    {kCmdOpenProject, "Open Project From Disk"},
+    {kCmdSaveProject, "Save Project To Disk"},
+    {kCmdOpenAVI, "Insert Existing AVI Into Project"},
+    {kCmdRender, "Render To New AVI File"},
+    {kCmdPlayAVI, "Play AVI File"},
+    {kCmdCapture, "Capture Video to Project"},
+    {kCmdPreview, "Preview Project with revisions"},
+    {kCmdSend, "Send Clipgram"},
+    {kCmdLargerSpan, "Show Larger Time Span"},
+    {kCmdSmallerSpan, "Show Smaller Time Span"},
+    {kCmdActivate, "Activate Selected Frame(s)"},
+    {kCmdInactivate, "Inactivate Selected Frame(s)"},
+    {kCmdAddTitle, "Add Title Overlay To Frame(s)"},
+    {kCmdUndo, "Undo Last Action"},
+    {kCmdPreferences, "Program Preferences and Options..."},
+    {kCmdViewFrame, "View selected frame actual size with titles"},
+    {kCmdFileInfo, "Show Information On Current AVI File Loaded"},
+    {kCmdHelp, "Invoke Help System\nSHIFT-Click To See ABOUT Window"},
+    {0, nullptr},
+};
+
+// The toolbar's order; a gap before a button opens a new group.
+struct ToolbarSlot {
+    int32_t id;
+    int32_t gapBefore;
+};
+constexpr ToolbarSlot kToolbarOrder[] = {
+    {kCmdNewProject, 0},  {kCmdOpenProject, 0}, {kCmdSaveProject, 0}, {kCmdOpenAVI, 10}, {kCmdRender, 0},
+    {kCmdPlayAVI, 0},     {kCmdCapture, 10},    {kCmdPreview, 0},     {kCmdSend, 0},     {kCmdLargerSpan, 10},
+    {kCmdSmallerSpan, 0}, {kCmdActivate, 10},   {kCmdInactivate, 0},  {kCmdAddTitle, 0}, {kCmdUndo, 0},
+    {kCmdViewFrame, 30},  {kCmdFileInfo, 0},    {kCmdHelp, 30},
+};
+
+bool ShiftHeld() {
+    return QGuiApplication::keyboardModifiers() & Qt::ShiftModifier;
+}
+
+// Menu texts show '&' as a mnemonic; a title's own '&' must stay visible.
+QString PlainMenuText(const std::string& text) {
+    return QString::fromUtf8(text.c_str()).replace("&", "&&");
+}
+
+int32_t ShowPopup(QWidget* owner, const std::vector<PopupItem>& items, QPoint at) {
+    if (gChooser) return gChooser(items, at);
+    QMenu menu(owner);
+    for (const PopupItem& item : items) {
+        if (item.id == 0) {
+            menu.addSeparator();
+            continue;
+        }
+        bool titleItem = item.id >= kPopEditTitle && item.id < kPopEditTitle + kMaxTitleEditItems;
+        QAction* a =
+            menu.addAction(titleItem ? PlainMenuText(item.text) : QString::fromUtf8(item.text.c_str()));
+        a->setData(item.id);
+        a->setEnabled(!item.grayed);
+        if (item.checked) {
+            a->setCheckable(true);
+            a->setChecked(true);
+        }
+    }
+    QAction* chosen = menu.exec(at);
+    return chosen ? chosen->data().toInt() : 0;
+}
+
+}  // namespace
+
+StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
+    gStoryboard = this;
+    setObjectName("storyboard");
+    SetControlId(this, kStoryboardDialogId);
+    setWindowTitle("Quillory");
+    setAcceptDrops(true);
+    setSizeGripEnabled(true);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    menuBar_ = new QMenuBar(this);
+    layout->setMenuBar(menuBar_);
+    canvas_ = new StoryboardCanvas(this);
+    layout->addWidget(canvas_, 1);
+    BuildMenus();
+    BuildToolbar();
+    setMinimumSize(kMinimumWidth, kMinimumHeight + menuBar_->sizeHint().height());
+    resize(kDefaultWidth, kDefaultHeight + menuBar_->sizeHint().height());
+    InstallTooltipTable(this, kToolbarTips);
+
+    ProjectCallbacks callbacks;
+    callbacks.repaint = [this] { canvas_->update(); };
+    callbacks.releaseThumbnails = [] { FreeThumbnails(); };
+    callbacks.enableUndo = [this](bool on) {
+        if (OwnerDrawButton* b = button(kCmdUndo)) b->setEnabled(on);
+    };
+    callbacks.resetView = [] {
+        gView.step = 1;
+        gView.position = 0;
+    };
+    callbacks.closeTooltip = [] { CloseTooltip(); };
+    SetProjectCallbacks(callbacks);
+
+    RenderCallbacks render;
+    render.setCaption = [this](const char* caption) {
+        setWindowTitle(QString::fromUtf8(caption ? caption : ""));
+    };
+    render.progress = [this](int32_t frame, int32_t) { DrawRenderProgress(HWNDFromWidget(this), frame); };
+    render.waitCursor = [](bool busy) {
+        if (busy)
+            SetWaitCursor();
+        else
+            RestoreCursor();
+    };
+    render.viewFile = [](const char* name) {
+        DebugLog("render: view <%s> when the play window exists", name);
+    };
+    SetRenderCallbacks(render);
+}
+
+StoryboardWindow::~StoryboardWindow() {
+    SetRenderCallbacks(RenderCallbacks{});
+    SetProjectCallbacks(ProjectCallbacks{});
+    FreeThumbnails();
+    CloseThumbnailDecoder();
+    FreeButtonList(buttonList_);
+    buttonList_ = nullptr;
+    if (MessageOwner() == HWNDFromWidget(this)) SetMessageOwner(nullptr);
+}
+
+void StoryboardWindow::BuildToolbar() {
+    const HWND self = HWNDFromWidget(this);
+    for (int32_t id : kToolbarControlIds) {
+        ArtworkRect face{};
+        if (!ToolbarFace(id, face)) continue;
+        auto* b = new OwnerDrawButton(id, canvas_);
+        b->setGeometry(kToolbarLeft, kToolbarTop, face.width, face.height);
+        b->setFocusPolicy(Qt::TabFocus);
+        buttonList_ = AddBitmapButton(buttonList_, nullptr, id, kToolbarBitmapName, face.x, face.y,
+                                      face.width, face.height);
+        b->setDrawFunction(BitmapButtonDrawer(self, &buttonList_));
+        connect(b, &QAbstractButton::clicked, this, [this, id] { Command(id, ShiftHeld()); });
+        buttons_[id] = b;
+    }
+    if (OwnerDrawButton* set = button(kCmdPreferences)) set->hide();
+    BeginLayout(0, 0);
+    int32_t previous = 0;
+    for (const ToolbarSlot& slot : kToolbarOrder) {
+        ArtworkRect face{};
+        ToolbarFace(slot.id, face);
+        if (previous == 0)
+            LayoutControl(self, slot.id, 0, 0, 0, face.width, face.height, kLayoutMinimum, kLayoutMinimum);
+        else
+            LayoutControl(self, slot.id, previous, slot.gapBefore, 0, face.width, face.height,
+                          kLayoutRightOf | kLayoutMinimum, kLayoutAlignTop | kLayoutMinimum);
+        previous = slot.id;
+    }
+    ApplyLayout(self, 0, 0);
+    EndLayout();
+    if (OwnerDrawButton* undo = button(kCmdUndo)) undo->setEnabled(false);
+}
+
+void StoryboardWindow::BuildMenus() {
+    for (const MenuDefinition& definition : MenuBarDefinition()) {
+        QMenu* menu = menuBar_->addMenu(QString::fromUtf8(definition.title));
+        if (std::string(definition.title) == "&Drivers") driversMenu_ = menu;
+        connect(menu, &QMenu::aboutToShow, this, [this] { InitMenus(); });
+        for (const MenuItemDefinition& item : definition.items) {
+            if (item.id == 0) {
+                menu->addSeparator();
+                continue;
+            }
+            QAction* a = menu->addAction(QString::fromUtf8(item.text));
+            a->setData(item.id);
+            if (*item.shortcut) a->setShortcut(QKeySequence(QString::fromUtf8(item.shortcut)));
+            addAction(a);  // shortcuts work whether or not a menu is open
+            const int32_t id = item.id;
+            connect(a, &QAction::triggered, this, [this, id] { Command(id, ShiftHeld()); });
+            actions_[id] = a;
+        }
+    }
+    // Undo has no menu item; its key works like its button.
+    undoKey_ = new QAction(this);
+    undoKey_->setShortcut(QKeySequence::Undo);
+    addAction(undoKey_);
+    connect(undoKey_, &QAction::triggered, this, [this] { Command(kCmdUndo, false); });
+}
+
+void StoryboardWindow::FillDriversMenu(const std::vector<std::string>& names) {
+    if (!driversMenu_) return;
+    driversMenu_->clear();
+    for (int32_t i = 0; i < static_cast<int32_t>(names.size()) && kCmdFirstDriver + i <= kCmdLastDriver;
+         i++) {
+        const int32_t id = kCmdFirstDriver + i;
+        QAction* a = driversMenu_->addAction(PlainMenuText(names[static_cast<size_t>(i)]));
+        a->setData(id);
+        a->setCheckable(true);
+        connect(a, &QAction::triggered, this, [this, id] { Command(id, false); });
+        actions_[id] = a;
+    }
+}
+
+QAction* StoryboardWindow::menuAction(int32_t id) const {
+    auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+OwnerDrawButton* StoryboardWindow::button(int32_t id) const {
+    auto it = buttons_.find(id);
+    return it == buttons_.end() ? nullptr : it->second;
+}
+
+void StoryboardWindow::InitDialog() {
+    SetMessageOwner(HWNDFromWidget(this));
+    CenterOnDesktop(HWNDFromWidget(this));
+    QTimer::singleShot(kSplashTimerMs, this, [] { CloseSplash(); });
+    gSettings.cellW = NormalisedCellSize(gSettings.cellW, gSettings.cellH).width;
+    gSettings.cellH = NormalisedCellSize(gSettings.cellW, gSettings.cellH).height;
+    // A project named on the command line is read instead of the remembered one; AVI files named
+    // there make a new project of their own.
+    std::vector<std::string> clips;
+    for (const std::string& arg : gCommandLine) {
+        QFileInfo info(QString::fromStdString(arg));
+        if (info.suffix().toLower() == "avi") {
+            clips.push_back(info.absoluteFilePath().toStdString());
+        } else if (!KeepProjectFileName(info.absoluteFilePath().toStdString())) {
+            NotifyBox("Couldn't open specified project file <%s>", arg.c_str());
+            gSettings.ProjectFileName[0] = '\0';
+        }
+    }
+    if (clips.empty()) {
+        ReadProject(HWNDFromWidget(this));
+    } else {
+        gSettings.ProjectFileName[0] = '\0';
+        for (const std::string& clip : clips) InsertAVIFile(clip);
+    }
+    FreeThumbnails();
+    UpdateToolbar();
+    FillDriversMenu({});
+    canvas_->setFocus();  // no button starts out drawn with the focus
+}
+
+void StoryboardWindow::UpdateToolbar() {
+    const CommandStates s = CurrentCommandStates();
+    for (auto& [id, b] : buttons_) b->setEnabled(ToolbarButtonEnabled(id, s));
+    if (OwnerDrawButton* set = button(kCmdPreferences)) set->hide();
+    if (undoKey_) undoKey_->setEnabled(ToolbarButtonEnabled(kCmdUndo, s));
+    InitMenus();
+}
+
+void StoryboardWindow::InitMenus() {
+    const CommandStates s = CurrentCommandStates();
+    for (auto& [id, a] : actions_) {
+        if (id >= kCmdFirstDriver && id <= kCmdLastDriver) {
+            a->setChecked(id - kCmdFirstDriver == std::max(selectedDriver_, 0));
+            continue;
+        }
+        a->setEnabled(MenuItemEnabled(id, s));
+        const bool checkable = id == kCmdSmallImages || id == kCmdMediumImages || id == kCmdLargeImages ||
+                               (id >= kCmdEveryFrame && id <= kCmdEvery60th) || id == kCmdTooltipsHelp;
+        a->setCheckable(checkable);
+        if (checkable) a->setChecked(MenuItemChecked(id, gSettings.cellW, gView.step, gSettings.useToolTips));
+    }
+}
+
+void StoryboardWindow::BackgroundPopup(QPoint at) {
+    CloseSplash();
+    if (busy()) return;
+    int32_t id = ShowPopup(this, BackgroundPopupItems(), at);
+    if (id > 0) Command(id, false);
+}
+
+void StoryboardWindow::RangePopup(QPoint at) {
+    if (busy()) return;
+    int32_t id = ShowPopup(this, RangePopupItems(), at);
+    if (id > 0) Command(id, false);
+}
+
+void StoryboardWindow::reject() {
+    Command(kCmdExit, false);
+}
+
+void StoryboardWindow::closeEvent(QCloseEvent* event) {
+    event->ignore();  // Exit ends the dialog itself, or keeps it open
+    if (!isVisible()) return;
+    Command(kCmdExit, false);
+}
+
+void StoryboardWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (!busy() && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void StoryboardWindow::dropEvent(QDropEvent* event) {
+    std::vector<std::string> files;
+    for (const QUrl& url : event->mimeData()->urls())
+        if (url.isLocalFile()) files.push_back(url.toLocalFile().toStdString());
+    if (files.empty() || busy()) return;
+    event->acceptProposedAction();
+    DropFiles(files);
+}
+
+StoryboardWindow* Storyboard() {
+    return gStoryboard.data();
+}
+
+HWND StoryboardHandle() {
+    return HWNDFromWidget(gStoryboard.data());
+}
+
+int RunStoryboardDialog() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 0;
+    auto* window = new StoryboardWindow;
+    window->InitDialog();
+    window->exec();
+    delete window;
+    return 1;
+}
+
+int32_t DrawSelection(int32_t from, int32_t to, bool force) {
+    if (gProject.totalFrames <= 0 || from < 0 || to < 0) {
+        gProject.selStart = gProject.selEnd = -1;
+        if (StoryboardWindow* w = Storyboard()) w->canvas()->update();
+        return -1;
+    }
+    int32_t a = std::min(std::min(from, to), gProject.totalFrames - 1);
+    int32_t b = std::min(std::max(from, to), gProject.totalFrames - 1);
+    if (!force && a == gProject.selStart && b == gProject.selEnd) return a;
+    gProject.selStart = a;
+    gProject.selEnd = b;
+    if (StoryboardWindow* w = Storyboard()) w->canvas()->update();
+    return a;
+}
+
+void DrawRenderProgress(HWND window, int32_t frame) {
+    StoryboardWindow* w = Storyboard();
+    if (!w || HWNDFromWidget(w) != window) return;
+    w->canvas()->SetProgress(frame);
+    w->canvas()->repaint(QRect(gView.stripRect.left, gView.stripRect.top,
+                               gView.stripRect.right - gView.stripRect.left,
+                               gView.stripRect.bottom - gView.stripRect.top));
+}
+
+void SetPopupChooser(PopupChooser chooser) {
+    gChooser = std::move(chooser);
+}

@@ -1,0 +1,103 @@
+// The storyboard window: the program's main window. It shows the project as a grid of thumbnails
+// with a timeline strip, a selection band and an information panel, and runs the commands of its
+// toolbar, menu bar and popups. One exists at a time; the functions below act on it.
+#pragma once
+
+#include <QDialog>
+#include <QPoint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/win/wintypes.h"
+#include "project/storyboard_view.h"
+#include "ui/bitmaps.h"
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class OwnerDrawButton;
+class StoryboardCanvas;
+
+class StoryboardWindow : public QDialog {
+    Q_OBJECT
+  public:
+    explicit StoryboardWindow(QWidget* parent = nullptr);
+    ~StoryboardWindow() override;
+
+    // The window's initialisation: owner of boxes, centred, splash timer, the project named in the
+    // settings read (unless the command line said otherwise), buttons updated.
+    void InitDialog();
+    // One command, as the toolbar, the menus, the popups and the keyboard send it.
+    void Command(int32_t id, bool shift = false);
+    // Enables the buttons (and the menu items, so their shortcuts follow) for the project's state.
+    void UpdateToolbar();
+    // Sets the menu bar's grayed states and check marks, as when a menu opens.
+    void InitMenus();
+    // The popups, at a screen position: the background popup's choices and the range popup's.
+    void BackgroundPopup(QPoint at);
+    void RangePopup(QPoint at);
+    // Files dropped on the window: projects (".cgp") are opened, anything else is inserted as a clip.
+    void DropFiles(const std::vector<std::string>& files);
+    // Puts capture driver names into the Drivers menu (ids 8000 + index).
+    void FillDriversMenu(const std::vector<std::string>& names);
+
+    StoryboardCanvas* canvas() const { return canvas_; }
+    QMenuBar* menuBar() const { return menuBar_; }
+    QAction* menuAction(int32_t id) const;
+    OwnerDrawButton* button(int32_t id) const;
+    bool busy() const { return busy_ > 0; }
+
+  protected:
+    void reject() override;  // Escape
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+  private:
+    void BuildToolbar();
+    void BuildMenus();
+    void AfterCommand();
+    void Exit();
+    bool RememberProject();
+    void OpenProjectFile(const std::string& name);
+    void InsertAVIFile(const std::string& name);
+    void RangeCommand(uint32_t type);
+    void SetStep(int32_t step);
+    void SetCellSize(int32_t index);
+    void Help(int32_t id, bool shift);
+    void Render();
+
+    StoryboardCanvas* canvas_ = nullptr;
+    QMenuBar* menuBar_ = nullptr;
+    QMenu* driversMenu_ = nullptr;
+    QAction* undoKey_ = nullptr;
+    std::map<int32_t, QAction*> actions_;
+    std::map<int32_t, OwnerDrawButton*> buttons_;
+    ButtonRecord* buttonList_ = nullptr;
+    int busy_ = 0;
+    int32_t selectedDriver_ = 0;
+};
+
+// Makes name the project file name; false (name unchanged) when it is too long to keep.
+bool KeepProjectFileName(const std::string& name);
+
+// The storyboard window, or null.
+StoryboardWindow* Storyboard();
+HWND StoryboardHandle();
+
+// Creates the storyboard window, runs it modally and returns its result (1 after Exit); 0 when it
+// could not be made.
+int RunStoryboardDialog();
+
+// Sets the selection (0-based, any order; force redraws an unchanged one) and redraws it; returns
+// the new selection start. Without frames the selection becomes -1, -1.
+int32_t DrawSelection(int32_t from, int32_t to, bool force);
+// The render's progress bar under the strip: frame (from 0) is being written.
+void DrawRenderProgress(HWND window, int32_t frame);
+
+// How popups are shown: items and the cursor's screen position in, the chosen id out (0 for none).
+// Tests install a chooser; an empty function restores the real menu.
+using PopupChooser = std::function<int32_t(const std::vector<PopupItem>& items, QPoint at)>;
+void SetPopupChooser(PopupChooser chooser);

@@ -1,0 +1,71 @@
+// The storyboard window's client area: it paints the grid, the panels, the strip and the band, and
+// turns the mouse into selection drags, scroll drags and popups.
+#pragma once
+
+#include <QWidget>
+#include <cstdint>
+
+#include "project/thumbnails.h"
+
+class StoryboardWindow;
+
+// Where the panels sit in the client area (the grid takes what is left below them).
+constexpr int32_t kToolbarLeft = 4;
+constexpr int32_t kToolbarTop = 4;
+constexpr int32_t kPanelTop = 36;
+constexpr int32_t kPanelHeight = 46;
+constexpr int32_t kInfoPanelLeft = 4;
+constexpr int32_t kInfoPanelWidth = 176;
+constexpr int32_t kPanelGap = 6;
+constexpr int32_t kShadowLines = 7;
+constexpr int32_t kGridTop = kPanelTop + kPanelHeight + kShadowLines + 2;
+
+// "Small Fonts" at 6 points: the face of the cell times and the information panel.
+constexpr const char* kSmallFace = "Small Fonts";
+constexpr int32_t kSmallPoints = 6;
+
+class StoryboardCanvas : public QWidget {
+  public:
+    explicit StoryboardCanvas(StoryboardWindow* window);
+
+    // Places the two panel frames and the grid for the present size.
+    void LayoutPanels();
+    // The cell record under a point of the client area, or null.
+    CellRecord* CellAt(QPoint p) const;
+    // The render's progress (frame from 0), or -1 for none.
+    void SetProgress(int32_t frame);
+    int32_t progress() const { return progress_; }
+    bool dragging() const { return drag_ != Drag::None; }
+    // Draws the storyboard onto any painter the size of this widget (the screen, or a picture).
+    void Paint(QPainter& p);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+  private:
+    enum class Drag { None, Selecting, Scrolling };
+    void EndDrag();
+    void DrawCells(QPainter& p);
+    void DrawInfoPanel(QPainter& p);
+    void DrawTimeline(QPainter& p);
+    void DrawBand(QPainter& p);
+    void DrawFrameCell(QPainter& p, int32_t frame);
+
+    StoryboardWindow* window_;
+    Drag drag_ = Drag::None;
+    int32_t anchor_ = -1;
+    int32_t pressX_ = 0;
+    int32_t outlineLeft_ = 0;
+    bool moved_ = false;
+    int32_t previewFrame_ = -1;
+    int32_t progress_ = -1;
+};
+
+// MyShowTextPoints: text at (x, y) in the face at that point size, cut to the box (0: no box) whose
+// background takes the painter's brush; returns the last measured extent (height << 16 | width).
+uint32_t MyShowTextPoints(QPainter* p, int32_t x, int32_t y, const char* text, const char* face,
+                          int32_t points, int32_t boxWidth);

@@ -1,0 +1,439 @@
+// The storyboard's client area: drawing and the mouse.
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+#include <algorithm>
+#include <vector>
+
+#include "core/diag.h"
+#include "core/settings.h"
+#include "project/storyboard.h"
+#include "project/storyboard_canvas.h"
+#include "project/storyboard_ids.h"
+#include "ui/controls.h"
+#include "ui/splash.h"
+#include "ui/tooltips.h"
+
+namespace {
+
+// COLORREF values (0x00BBGGRR).
+constexpr uint32_t kBackground = 0xDEDEDE;
+constexpr uint32_t kSelectionColour = 0x0000FF;
+constexpr uint32_t kTitleColour = 0x00FFFF;
+constexpr uint32_t kUnderlayColour = 0xFF0000;
+constexpr uint32_t kTitleTick = 0x00FF00;
+constexpr uint32_t kDroppedTick = 0x00C0C0;
+constexpr uint32_t kStripColour = 0x804040;
+constexpr uint32_t kThumbColour = 0xFFC0C0;
+constexpr uint32_t kInfoTextColour = 0x00FF00;
+constexpr uint32_t kShadow[kShadowLines] = {0x000000, 0x585858, 0x808080, 0x909090,
+                                            0xA0A0A0, 0xB0B0B0, 0xBBBBBB};
+
+QColor Colour(uint32_t c) {
+    return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF),
+                  static_cast<int>((c >> 16) & 0xFF));
+}
+
+QRect ToQRect(const RECT& r) {
+    return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+// Cell times and the panel text are small: a narrow sans face stands in for "Small Fonts".
+void SubstituteSmallFonts() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    QFont::insertSubstitutions(
+        kSmallFace, {"Liberation Sans Narrow", "DejaVu Sans Condensed", "DejaVu Sans", "Liberation Sans"});
+}
+
+// The title box of a cell for the title's placement.
+QRect TitleBox(const QRect& cell, const TitleRecord* t) {
+    const int w = cell.width(), h = cell.height();
+    const int bw = w / 5, bh = h / 10;
+    int vertical = t ? t->vertical : 0, horizontal = t ? t->horizontal : 0;
+    int y = vertical == 1   ? cell.top() + h / 10
+            : vertical == 2 ? cell.top() + h - 2 * (h / 10)
+                            : cell.top() + h / 2 - bh / 2;
+    int x = horizontal == 1   ? cell.left() + w / 10
+            : horizontal == 2 ? cell.left() + w - w / 10 - bw
+                              : cell.left() + w / 2 - bw / 2;
+    return QRect(x, y, bw, bh);
+}
+
+// Title boxes, the underlay line and the inactive mark of frame (0-based) over its cell.
+void DrawCellMarks(QPainter& p, const QRect& cell, int32_t frame, bool withUnderlay) {
+    const uint32_t state = FrameState(frame + 1);  // also marks the revisions that apply
+    const int w = cell.width(), h = cell.height(), x = cell.left(), y = cell.top();
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
+    if (withUnderlay && (state & kStateUnderlaid)) {
+        p.setPen(QPen(Colour(kUnderlayColour), 2));
+        p.drawLine(x + 2, y + h - 2, x + w - 2, y + 2);
+    }
+    if (state & kStateTitled)
+        for (const Revision* r = gProject.revisions; r; r = r->next)
+            if (r->type == kRevTitle && r->applies)
+                p.fillRect(TitleBox(cell, TitleOf(r)), Colour(kTitleColour));
+    if (state & kStateInactive) {
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setPen(QPen(Colour(kSelectionColour), 2));
+        p.setBrush(Qt::NoBrush);
+        QRectF inset = QRectF(cell).adjusted(3, 3, -3, -3);
+        p.drawEllipse(inset);
+        p.drawLine(QPointF(inset.left(), inset.top()), QPointF(inset.right(), inset.bottom()));
+    }
+    p.restore();
+}
+
+void DrawCellTime(QPainter& p, const QRect& cell, int32_t frame) {
+    p.setPen(Qt::black);
+    std::string t = CellTimeText(frame, gProject.frameRate);
+    MyShowTextPoints(&p, cell.left(), cell.top() + cell.height() + 1, t.c_str(), kSmallFace, kSmallPoints, 0);
+}
+
+}  // namespace
+
+uint32_t MyShowTextPoints(QPainter* p, int32_t x, int32_t y, const char* text, const char* face,
+                          int32_t points, int32_t boxWidth) {
+    if (!text) {
+        NotifyBox("MyShowText - error");
+        return 0;
+    }
+    if (!p || !p->isActive()) return 0;
+    SubstituteSmallFonts();
+    const int dpi = p->device() ? p->device()->logicalDpiY() : 96;
+    QFont font(QString::fromUtf8(face ? face : ""));
+    font.setPixelSize(std::clamp(MulDiv(points, dpi, 72), 1, 200));
+    font.setWeight(QFont::Normal);
+    QFont saved = p->font();
+    p->setFont(font);
+    QFontMetrics fm(font);
+    QString s = QString::fromUtf8(text, Mystrlen(text));
+    int width = fm.horizontalAdvance(s);
+    const int height = fm.height();
+    if (boxWidth > 0) {
+        while (boxWidth < width && s.size() >= 2) {
+            s.chop(1);
+            width = fm.horizontalAdvance(s);
+        }
+        p->fillRect(QRect(x, y, boxWidth, height), p->brush());
+    }
+    p->drawText(QPoint(x, y + fm.ascent()), s);
+    p->setFont(saved);
+    return (static_cast<uint32_t>(std::min(height, 0xFFFF)) << 16) |
+           static_cast<uint32_t>(std::min(width, 0xFFFF));
+}
+
+StoryboardCanvas::StoryboardCanvas(StoryboardWindow* window) : QWidget(window), window_(window) {
+    setObjectName("storyboardCanvas");
+    setAutoFillBackground(false);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(false);
+    setFocusPolicy(Qt::StrongFocus);
+    auto* timeline = new QWidget(this);
+    SetControlId(timeline, kTimelinePanelId);
+    timeline->hide();
+    auto* info = new QWidget(this);
+    SetControlId(info, kInfoPanelId);
+    info->hide();
+}
+
+void StoryboardCanvas::LayoutPanels() {
+    const int w = width(), h = height();
+    QWidget* info = FindControl(this, kInfoPanelId);
+    QWidget* timeline = FindControl(this, kTimelinePanelId);
+    if (info) info->setGeometry(kInfoPanelLeft, kPanelTop, kInfoPanelWidth, kPanelHeight);
+    const int timelineLeft = kInfoPanelLeft + kInfoPanelWidth + kPanelGap;
+    if (timeline)
+        timeline->setGeometry(timelineLeft, kPanelTop, std::max(w - timelineLeft - 4, 8), kPanelHeight);
+    gView.storyRect = RECT{0, kGridTop, w, std::max(h, kGridTop)};
+    if (timeline) {
+        QRect g = timeline->geometry();
+        gView.stripRect = RECT{g.left() + 1, g.top() + 1, g.right(), g.bottom()};
+    }
+}
+
+void StoryboardCanvas::resizeEvent(QResizeEvent*) {
+    LayoutPanels();
+}
+
+void StoryboardCanvas::SetProgress(int32_t frame) {
+    progress_ = frame;
+    update(ToQRect(gView.stripRect));
+}
+
+void StoryboardCanvas::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    Paint(p);
+}
+
+void StoryboardCanvas::Paint(QPainter& p) {
+    LayoutPanels();
+    p.fillRect(rect(), Colour(kBackground));
+    DrawCells(p);
+    DrawInfoPanel(p);
+    DrawTimeline(p);
+    for (int i = 0; i < kShadowLines; i++)
+        p.fillRect(QRect(0, gView.storyRect.top - 1 - i, width(), 1), Colour(kShadow[i]));
+    DrawBand(p);
+    if (progress_ >= 0) {
+        const RECT& s = gView.stripRect;
+        int wide = ProgressWidth(s.right - s.left, progress_, gProject.totalFrames);
+        p.fillRect(QRect(s.left, s.bottom - 13, wide, 4), Colour(kSelectionColour));
+    }
+    if (drag_ == Drag::Scrolling) {
+        const RECT& t = gView.thumbRect;
+        p.save();
+        p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        p.setPen(QPen(Qt::white, 1, Qt::DotLine));
+        p.drawRect(QRect(outlineLeft_, t.top, t.right - t.left - 1, t.bottom - t.top - 1));
+        p.restore();
+        if (previewFrame_ >= 0) DrawFrameCell(p, previewFrame_);
+    }
+}
+
+void StoryboardCanvas::DrawCells(QPainter& p) {
+    const CellSize cell = NormalisedCellSize(gSettings.cellW, gSettings.cellH);
+    const RECT& story = gView.storyRect;
+    GridLayout grid =
+        ComputeGridLayout(story.right - story.left, story.bottom - story.top, cell.width, cell.height);
+    gView.visibleCells = grid.columns * grid.rows;
+    const int32_t first = FirstShownFrame(gProject.frameRate, gView.position);
+    const CellRecord* head = ThumbnailCache();
+    if (!(head && head->imageWidth == cell.width && head->imageHeight == cell.height &&
+          head->frame == first && head->image))
+        FreeThumbnails();
+    int32_t used = 0;
+    for (int32_t r = 0; r < grid.rows; r++) {
+        for (int32_t c = 0; c < grid.columns; c++) {
+            const int32_t index = r * grid.columns + c;
+            const RECT rc = GridCellRect(story, grid, r, c, cell.width, cell.height);
+            const QRect q = ToQRect(rc);
+            const int32_t frame = CellFrame(first, index, gView.step);
+            if (frame < 0 || frame >= gProject.totalFrames) {
+                p.fillRect(q, Qt::black);
+                continue;
+            }
+            CellRecord* rec = CacheRecordAt(index);
+            if (!rec) {  // no memory: draw it plainly, uncached
+                p.fillRect(q, Qt::white);
+                continue;
+            }
+            used = index + 1;
+            if (!(rec->image && rec->frame == frame && rec->imageWidth == cell.width &&
+                  rec->imageHeight == cell.height)) {
+                QImage picture;
+                bool decoded = DecodeProjectFrame(frame, picture);
+                StoreThumbnail(rec, decoded ? picture : QImage(), cell.width, cell.height);
+            }
+            rec->left = rc.left;
+            rec->top = rc.top;
+            rec->right = rc.right;
+            rec->bottom = rc.bottom;
+            rec->frame = frame;
+            QImage picture = ThumbnailPicture(*rec);
+            const uint32_t state = FrameState(frame + 1);
+            if (picture.isNull()) {
+                p.fillRect(q, (state & kStateDropped) ? Qt::black : Qt::white);
+            } else {
+                if (state & kStateDropped) picture.invertPixels();
+                p.drawImage(q.topLeft(), picture);
+            }
+            DrawCellMarks(p, q, frame, true);
+            DrawCellTime(p, q, frame);
+        }
+    }
+    int32_t i = 0;
+    for (CellRecord* rec = ThumbnailCache(); rec; rec = rec->next, i++)
+        if (i >= used) rec->left = rec->right = kOutOfSight;
+}
+
+void StoryboardCanvas::DrawFrameCell(QPainter& p, int32_t frame) {
+    const CellRecord* first = ThumbnailCache();
+    if (!first || first->left == kOutOfSight) return;
+    QRect q(first->left, first->top, first->right - first->left, first->bottom - first->top);
+    QImage picture;
+    if (DecodeProjectFrame(frame, picture))
+        p.drawImage(q, picture);
+    else
+        p.fillRect(q, Qt::white);
+    DrawCellMarks(p, q, frame, false);
+    p.fillRect(QRect(q.left(), q.bottom() + 1, q.width(), kCellGapY - 1), Colour(kBackground));
+    DrawCellTime(p, q, frame);
+}
+
+void StoryboardCanvas::DrawInfoPanel(QPainter& p) {
+    QWidget* info = FindControl(this, kInfoPanelId);
+    if (!info) return;
+    const QRect r = info->geometry();
+    p.save();
+    p.fillRect(r, Qt::black);
+    p.setPen(Colour(kInfoTextColour));
+    p.setBrush(Qt::black);
+    const std::vector<std::string> lines = InfoPanelLines();
+    for (size_t i = 0; i < lines.size(); i++) {
+        const int x = r.left() + (i == 0 ? 2 : 6);
+        const int y = r.top() + (i == 0 ? 2 : 10 + 8 * static_cast<int>(i - 1));
+        MyShowTextPoints(&p, x, y, lines[i].c_str(), kSmallFace, kSmallPoints, r.right() - x - 1);
+    }
+    p.setPen(Qt::white);
+    p.drawLine(r.right(), r.top(), r.right(), r.bottom());
+    p.drawLine(r.left(), r.bottom(), r.right(), r.bottom());
+    p.restore();
+}
+
+void StoryboardCanvas::DrawTimeline(QPainter& p) {
+    QWidget* timeline = FindControl(this, kTimelinePanelId);
+    if (!timeline) return;
+    const QRect panel = timeline->geometry();
+    p.fillRect(panel, Colour(kBackground));
+    p.setPen(Qt::white);
+    p.drawLine(panel.right(), panel.top(), panel.right(), panel.bottom());
+    p.drawLine(panel.left(), panel.bottom(), panel.right(), panel.bottom());
+    p.setPen(Qt::black);
+    p.drawLine(panel.left(), panel.top(), panel.right(), panel.top());
+    p.drawLine(panel.left(), panel.top(), panel.left(), panel.bottom());
+
+    RECT& s = gView.stripRect;
+    const QRect strip = ToQRect(s);
+    const int32_t span = ShownSpanMs(gView.visibleCells, gView.step, gProject.frameRate);
+    gView.position = ClampedPosition(gView.position, span, gProject.duration);
+    p.fillRect(strip, Colour(kStripColour));
+    int32_t left = 0, right = 0;
+    ThumbExtent(s, gView.position, span, gProject.duration, left, right);
+    gView.thumbRect = RECT{left, s.top, right, s.bottom};
+    p.fillRect(ToQRect(gView.thumbRect), Colour(kThumbColour));
+    p.fillRect(QRect(s.left, s.top, strip.width(), 4), Qt::black);
+    p.fillRect(QRect(s.left, s.bottom - 4, strip.width(), 4), Qt::black);
+    for (int32_t f = 0; f < gProject.totalFrames; f++) {
+        const uint32_t state = FrameState(f + 1);
+        int32_t a = 0, b = 0;
+        FrameShare(s, f, gProject.totalFrames, a, b);
+        const uint32_t tick = (state & kStateInactive)  ? kSelectionColour
+                              : (state & kStateDropped) ? kDroppedTick
+                                                        : kTitleColour;
+        p.fillRect(QRect(a, s.top + 11, b - a, 5), Colour(tick));
+        if (state & kStateTitled) p.fillRect(QRect(a, s.top + 7, b - a, 3), Colour(kTitleTick));
+        if (state & kStateUnderlaid) p.fillRect(QRect(a, s.top + 17, b - a, 3), Colour(kUnderlayColour));
+    }
+}
+
+void StoryboardCanvas::DrawBand(QPainter& p) {
+    const RECT& s = gView.stripRect;
+    p.fillRect(QRect(s.left, s.bottom - 13, s.right - s.left, 2), Colour(kBackground));
+    const bool selected = gProject.selStart >= 0 && gProject.selEnd >= 0 && gProject.totalFrames > 0;
+    if (selected) {
+        int32_t a = 0, b = 0;
+        BandExtent(s, gProject.selStart, gProject.selEnd, gProject.totalFrames, a, b);
+        p.fillRect(QRect(a, s.bottom - 13, std::max(b - a, 1), 2), Colour(kSelectionColour));
+    }
+    p.save();
+    p.setBrush(Qt::NoBrush);
+    for (const CellRecord* rec = ThumbnailCache(); rec; rec = rec->next) {
+        if (rec->left == kOutOfSight) continue;
+        const bool in = selected && rec->frame >= gProject.selStart && rec->frame <= gProject.selEnd;
+        p.setPen(Colour(in ? kSelectionColour : kBackground));
+        QRect q(rec->left, rec->top, rec->right - rec->left, rec->bottom - rec->top);
+        p.drawRect(q.adjusted(-1, -1, 0, 0));
+        p.drawRect(q.adjusted(-2, -2, 1, 1));
+    }
+    p.restore();
+}
+
+CellRecord* StoryboardCanvas::CellAt(QPoint pt) const {
+    for (CellRecord* rec = ThumbnailCache(); rec; rec = rec->next) {
+        if (rec->left == kOutOfSight || rec->frame < 0 || rec->frame >= gProject.totalFrames) continue;
+        if (pt.x() >= rec->left && pt.x() < rec->right && pt.y() >= rec->top && pt.y() < rec->bottom)
+            return rec;
+    }
+    return nullptr;
+}
+
+void StoryboardCanvas::EndDrag() {
+    drag_ = Drag::None;
+    previewFrame_ = -1;
+    SetTooltipsAllowed(true);
+}
+
+void StoryboardCanvas::mousePressEvent(QMouseEvent* event) {
+    CloseSplash();
+    const QPoint pt = event->position().toPoint();
+    if (event->button() == Qt::RightButton) {
+        if (drag_ == Drag::Selecting) {
+            EndDrag();
+            DrawSelection(-1, -1, true);
+            window_->UpdateToolbar();
+        } else if (drag_ == Drag::Scrolling) {
+            EndDrag();  // the outline goes back to the thumb
+            update();
+        } else if (!window_->busy()) {
+            window_->BackgroundPopup(event->globalPosition().toPoint());
+        }
+        return;
+    }
+    if (event->button() != Qt::LeftButton || drag_ != Drag::None || window_->busy()) return;
+    const RECT& t = gView.thumbRect;
+    if (gProject.totalFrames > 0 && pt.x() >= t.left && pt.x() < t.right && pt.y() >= t.top &&
+        pt.y() < t.bottom) {
+        drag_ = Drag::Scrolling;
+        pressX_ = pt.x();
+        outlineLeft_ = t.left;
+        moved_ = false;
+        previewFrame_ = -1;
+        CloseTooltip();
+        SetTooltipsAllowed(false);
+        update();
+        return;
+    }
+    if (CellRecord* rec = CellAt(pt)) {
+        const bool shift = event->modifiers() & Qt::ShiftModifier;
+        anchor_ = (shift && gProject.selStart >= 0) ? gProject.selStart : rec->frame;
+        drag_ = Drag::Selecting;
+        CloseTooltip();
+        SetTooltipsAllowed(false);
+        DrawSelection(anchor_, rec->frame, false);
+        return;
+    }
+    window_->UpdateToolbar();
+}
+
+void StoryboardCanvas::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pt = event->position().toPoint();
+    if (drag_ == Drag::Selecting) {
+        if (CellRecord* rec = CellAt(pt)) DrawSelection(anchor_, rec->frame, false);
+    } else if (drag_ == Drag::Scrolling) {
+        const RECT& s = gView.stripRect;
+        const RECT& t = gView.thumbRect;
+        const int32_t thumbWidth = t.right - t.left;
+        int32_t left = t.left + (pt.x() - pressX_);
+        left =
+            std::clamp(left, static_cast<int32_t>(s.left), std::max<int32_t>(s.left, s.right - thumbWidth));
+        if (left != outlineLeft_) moved_ = true;
+        outlineLeft_ = left;
+        int32_t f = FrameAtStripOffset(left - s.left, s.right - s.left, gProject.totalFrames);
+        previewFrame_ = FirstShownFrame(gProject.frameRate, PositionOfFrame(f, gProject.frameRate));
+        if (gProject.frameRate == 0) previewFrame_ = f;
+        update();
+    }
+}
+
+void StoryboardCanvas::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) return;
+    if (drag_ == Drag::Selecting) {
+        EndDrag();
+        window_->UpdateToolbar();
+        window_->RangePopup(event->globalPosition().toPoint());
+    } else if (drag_ == Drag::Scrolling) {
+        const RECT& s = gView.stripRect;
+        const bool moved = moved_;
+        const int32_t left = outlineLeft_;
+        EndDrag();
+        if (moved) {
+            int32_t f = FrameAtStripOffset(left - s.left, s.right - s.left, gProject.totalFrames);
+            gView.position = PositionOfFrame(f, gProject.frameRate);
+        }
+        update();
+        window_->UpdateToolbar();
+    }
+}

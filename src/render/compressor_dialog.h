@@ -1,0 +1,30 @@
+// The "Choose Compressor" dialog on Qt widgets (resource 110), over ChooseCompressorModel.
+#pragma once
+
+#include <QDialog>
+
+class ChooseCompressorModel;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QScrollBar;
+
+class CompressorDialog : public QDialog {
+    Q_OBJECT
+  public:
+    CompressorDialog(QWidget* owner, ChooseCompressorModel& model);
+    // Shows the model's state: the selected entry, the enabled controls, the quality.
+    void Refresh();
+
+  private:
+    ChooseCompressorModel& model_;
+    QComboBox* list_;
+    QLabel* qualityLabel_;
+    QLabel* number_;
+    QScrollBar* scroll_;
+    QPushButton* configure_;
+    QPushButton* about_;
+};
+
+// Makes the compressor choice show this dialog.
+void InstallQtCompressorDialog();

@@ -1,0 +1,479 @@
+// The storyboard window on the offscreen platform: toolbar and menus in each project state, the
+// mouse's selection drags and popups, the commands that edit, open and save, the steps and the
+// thumbnail cache, leaving the window, and a picture of it for a person to look at.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QImage>
+#include <QMenuBar>
+#include <QTest>
+#include <cstdlib>
+#include <deque>
+#include <fstream>
+
+#include "core/appstate.h"
+#include "core/dialogs.h"
+#include "core/settings.h"
+#include "project/compressor_choice.h"
+#include "project/project_support.h"
+#include "project/projectfile.h"
+#include "project/storyboard.h"
+#include "project/storyboard_canvas.h"
+#include "project/storyboard_ids.h"
+#include "project/thumbnails.h"
+#include "support/qtapp.h"
+#include "ui/artwork.h"
+#include "ui/buttons.h"
+
+namespace {
+
+class Storyboard : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        TestApp();
+        ResetProjectForTests();
+        ResetSettings();
+        ResetStoryboardView();
+        gMailAvailable = 0;
+        gCommandLine.clear();
+        gSettings.useToolTips = 0;
+        gSettings.gDesktopWidth = 1280;
+        gSettings.gDesktopHeight = 1024;
+        FreeButtonList(
+            AddBitmapButton(nullptr, nullptr, 1, kToolbarBitmapName, 0, 0, 28, 26));  // kept for good
+        baseline = MemoryMonitorStatus().liveBlocks;
+        previousDialogs = SetFileDialogProvider(dialogs);
+        SetPopupChooser([this](const std::vector<PopupItem>& items, QPoint) {
+            popups.push_back(items);
+            if (answers.empty()) return 0;
+            int32_t id = answers.front();
+            answers.pop_front();
+            return id;
+        });
+        window = new StoryboardWindow;
+    }
+    void TearDown() override {
+        delete window;
+        SetPopupChooser({});
+        SetFileDialogProvider(previousDialogs);
+        ResetProjectForTests();
+        EXPECT_EQ(MemoryMonitorStatus().liveBlocks, baseline) << "blocks left behind";
+    }
+
+    // The window as the program opens it, shown and painted.
+    void Open(int width = 700, int height = 460) {
+        window->InitDialog();
+        window->resize(width, height + window->menuBar()->sizeHint().height());
+        window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
+        Paint();
+    }
+    void Paint() {
+        QCoreApplication::processEvents();
+        window->canvas()->repaint();
+    }
+    void Insert(const std::string& clip) {
+        dialogs->answers.push_back(MediaPath(clip));
+        window->Command(kCmdOpenAVI);
+        Paint();
+    }
+    bool Enabled(int32_t id) { return window->button(id)->isEnabled(); }
+    // The centre of the cell showing frame (0-based), as the cache has it.
+    QPoint CellCentre(int32_t frame) {
+        for (const CellRecord* r = ThumbnailCache(); r; r = r->next)
+            if (r->frame == frame && r->left != kOutOfSight)
+                return QPoint((r->left + r->right) / 2, (r->top + r->bottom) / 2);
+        ADD_FAILURE() << "no cell shows frame " << frame;
+        return QPoint(-1, -1);
+    }
+    int32_t VisibleRecords() {
+        int32_t n = 0;
+        for (const CellRecord* r = ThumbnailCache(); r; r = r->next) n += r->left != kOutOfSight;
+        return n;
+    }
+    void Drag(int32_t from, int32_t to, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QWidget* c = window->canvas();
+        QTest::mousePress(c, Qt::LeftButton, mods, CellCentre(from));
+        QTest::mouseMove(c, CellCentre(to));
+        QTest::mouseRelease(c, Qt::LeftButton, mods, CellCentre(to));
+    }
+
+    ScopedBoxes boxes;
+    std::shared_ptr<QueuedFileDialogProvider> dialogs = std::make_shared<QueuedFileDialogProvider>();
+    std::shared_ptr<FileDialogProvider> previousDialogs;
+    std::vector<std::vector<PopupItem>> popups;
+    std::deque<int32_t> answers;
+    StoryboardWindow* window = nullptr;
+    int32_t baseline = 0;
+};
+
+}  // namespace
+
+TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
+    Open();
+    EXPECT_TRUE(boxes->saw("Need a project file name"));
+    // The buttons stand in one row, in groups 10 pixels apart and 30 before the last two groups.
+    auto x = [&](int32_t id) { return window->button(id)->geometry().x(); };
+    EXPECT_EQ(x(kCmdOpenProject) - x(kCmdNewProject), 28);
+    EXPECT_EQ(x(kCmdOpenAVI) - x(kCmdSaveProject), 38);
+    EXPECT_EQ(x(kCmdLargerSpan) - x(kCmdSend), 38);
+    EXPECT_EQ(x(kCmdViewFrame) - x(kCmdUndo), 58);
+    EXPECT_EQ(x(kCmdHelp) - x(kCmdFileInfo), 58);
+    EXPECT_EQ(window->button(kCmdHelp)->geometry().y(), window->button(kCmdNewProject)->geometry().y());
+    EXPECT_FALSE(window->button(kCmdPreferences)->isVisible());
+
+    // Without files.
+    for (int32_t id : {kCmdNewProject, kCmdSaveProject, kCmdRender, kCmdPreview, kCmdLargerSpan,
+                       kCmdSmallerSpan, kCmdActivate, kCmdFileInfo, kCmdUndo, kCmdSend})
+        EXPECT_FALSE(Enabled(id)) << id;
+    for (int32_t id : {kCmdOpenProject, kCmdOpenAVI, kCmdPlayAVI, kCmdCapture, kCmdHelp})
+        EXPECT_TRUE(Enabled(id)) << id;
+    window->InitMenus();
+    EXPECT_FALSE(window->menuAction(kCmdNewProject)->isEnabled());
+    EXPECT_FALSE(window->menuAction(kCmdRender)->isEnabled());
+    EXPECT_FALSE(window->menuAction(kCmdSelectAll)->isEnabled());
+    EXPECT_TRUE(window->menuAction(kCmdLargeImages)->isChecked());
+    EXPECT_TRUE(window->menuAction(kCmdEveryFrame)->isChecked());
+    EXPECT_FALSE(window->menuAction(kCmdTooltipsHelp)->isChecked());
+    EXPECT_EQ(window->menuAction(kCmdSaveProject)->shortcut(), QKeySequence("Ctrl+S"));
+    EXPECT_FALSE(window->menuAction(kCmdHelpTopics)->isCheckable());
+    EXPECT_FALSE(window->menuAction(kCmdFitAll)->isCheckable());
+
+    // A file that cannot be opened, and a cancelled dialog, change nothing.
+    const std::string before = DumpProject();
+    dialogs->answers.push_back("/no/such/clip.avi");
+    window->Command(kCmdOpenAVI);
+    EXPECT_TRUE(boxes->saw("Failed to open file"));
+    window->Command(kCmdOpenAVI);  // empty queue: cancelled
+    EXPECT_EQ(DumpProject(), before);
+
+    Insert("studio_scene.avi");
+    ASSERT_EQ(gProject.fileCount, 1);
+    for (int32_t id :
+         {kCmdNewProject, kCmdSaveProject, kCmdRender, kCmdPreview, kCmdLargerSpan, kCmdFileInfo})
+        EXPECT_TRUE(Enabled(id)) << id;
+    for (int32_t id : {kCmdSmallerSpan, kCmdActivate, kCmdInactivate, kCmdAddTitle, kCmdViewFrame, kCmdUndo})
+        EXPECT_FALSE(Enabled(id)) << id;
+    std::vector<std::string> info = InfoPanelLines();
+    ASSERT_EQ(info.size(), 5u);
+    EXPECT_EQ(info[0], "FILE: studio_scene.avi");
+    EXPECT_EQ(info[1], "DURATION: 00h00m02s00 (30 FRMS)");
+    EXPECT_EQ(info[3], "VIDEO: 160x120 15FPS <MJPG>");
+    EXPECT_EQ(info[4], "AUDIO: 11025SPS 8BIT MONO");
+
+    Insert("studio_bars.avi");
+    EXPECT_EQ(InfoPanelLines()[0], "2 FILE(S) LOADED");
+    window->Command(kCmdLargerSpan);
+    EXPECT_EQ(gView.step, 2);
+    EXPECT_TRUE(Enabled(kCmdSmallerSpan));
+    window->Command(kCmdSelectAll);
+    EXPECT_EQ(gProject.selStart, 0);
+    EXPECT_EQ(gProject.selEnd, gProject.totalFrames - 1);  // every frame, not just the first file's
+    for (int32_t id : {kCmdActivate, kCmdInactivate, kCmdAddTitle, kCmdViewFrame})
+        EXPECT_TRUE(Enabled(id)) << id;
+    window->Command(kCmdActivate);
+    EXPECT_TRUE(Enabled(kCmdUndo));
+    gMailAvailable = 1;
+    window->UpdateToolbar();
+    EXPECT_TRUE(Enabled(kCmdSend));
+    EXPECT_TRUE(window->menuAction(kCmdEditRevisions)->isEnabled());
+    window->Command(kCmdSmallImages);
+    window->Command(kCmdTooltipsHelp);
+    window->InitMenus();
+    EXPECT_TRUE(window->menuAction(kCmdSmallImages)->isChecked());
+    EXPECT_FALSE(window->menuAction(kCmdLargeImages)->isChecked());
+    EXPECT_TRUE(window->menuAction(kCmdTooltipsHelp)->isChecked());
+    EXPECT_TRUE(window->menuAction(148)->isChecked());  // step 2, though it came from a button
+    EXPECT_EQ(gView.step, 2);
+
+    // Clearing asks first; Cancel keeps everything, OK empties the project and resets the view.
+    boxes->answers = {IDCANCEL};
+    window->Command(kCmdNewProject);
+    EXPECT_EQ(gProject.fileCount, 2);
+    boxes->answers = {IDOK};
+    window->Command(kCmdNewProject);
+    EXPECT_TRUE(boxes->saw("This will eliminate all existing work"));
+    EXPECT_EQ(gProject.fileCount, 0);
+    EXPECT_EQ(gView.step, 1);
+    EXPECT_FALSE(Enabled(kCmdNewProject));
+    EXPECT_FALSE(Enabled(kCmdUndo));
+}
+
+TEST_F(Storyboard, SelectionDragsPopupsRevisionsAndUndo) {
+    Open();
+    Insert("studio_scene.avi");
+    ASSERT_GE(VisibleRecords(), 8);
+
+    // A drag from the first cell to the fourth selects frames 0-3 and opens the range popup.
+    answers = {kPopInactivate};
+    Drag(0, 3);
+    EXPECT_EQ(gProject.selStart, 0);
+    EXPECT_EQ(gProject.selEnd, 3);
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].front().text, "CANCEL");
+    EXPECT_EQ(popups[0].back().id, kPopEditGrayed);
+    ASSERT_NE(gProject.revisions, nullptr);
+    EXPECT_EQ(gProject.revisions->start, 1);
+    EXPECT_EQ(gProject.revisions->end, 4);
+    EXPECT_EQ(gProject.revisions->type, kRevInactivate);
+    EXPECT_TRUE(FrameState(2) & kStateInactive);
+    EXPECT_TRUE(Enabled(kCmdUndo));
+
+    // Dragging backwards orders the ends; Shift keeps the selection's start as the anchor.
+    answers = {kPopCancel};
+    Drag(6, 4);
+    EXPECT_EQ(gProject.selStart, 4);
+    EXPECT_EQ(gProject.selEnd, 6);
+    answers = {kPopDrops};
+    Drag(8, 8, Qt::ShiftModifier);
+    EXPECT_EQ(gProject.selStart, 4);
+    EXPECT_EQ(gProject.selEnd, 8);
+    ASSERT_NE(gProject.revisions->next, nullptr);
+    EXPECT_EQ(gProject.revisions->next->type, kRevDrop);
+    EXPECT_EQ(gProject.revisions->next->start, 5);
+    EXPECT_EQ(gProject.revisions->next->end, 9);
+
+    // The right button cancels a drag: no selection and no popup.
+    const size_t shown = popups.size();
+    QWidget* c = window->canvas();
+    QTest::mousePress(c, Qt::LeftButton, Qt::NoModifier, CellCentre(1));
+    QTest::mouseMove(c, CellCentre(2));
+    QTest::mousePress(c, Qt::RightButton, Qt::NoModifier, CellCentre(2));
+    QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, CellCentre(2));
+    EXPECT_EQ(gProject.selStart, -1);
+    EXPECT_EQ(gProject.selEnd, -1);
+    EXPECT_EQ(popups.size(), shown);
+    EXPECT_FALSE(Enabled(kCmdActivate));
+
+    // A range command without a selection says so and adds nothing.
+    const std::string before = DumpRevisions();
+    window->Command(kCmdActivate);
+    window->Command(kPopDrops);
+    EXPECT_TRUE(boxes->saw("You have to drag-select a range of frames to do this"));
+    EXPECT_EQ(DumpRevisions(), before);
+
+    // The right button elsewhere opens the background popup with the current choices checked.
+    answers = {kPopSmallImages + 1};
+    QTest::mouseClick(c, Qt::RightButton, Qt::NoModifier, QPoint(5, c->height() - 3));
+    ASSERT_EQ(popups.size(), shown + 1);
+    EXPECT_EQ(popups.back().front().id, kPopSmallImages);
+    EXPECT_EQ(gSettings.cellW, 60);
+
+    // The keyboard: Ctrl+A selects every frame; Ctrl+Z undoes, then Undo takes the revisions back
+    // one by one and disables itself.
+    window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+    QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(gProject.selStart, 0);
+    EXPECT_EQ(gProject.selEnd, gProject.totalFrames - 1);
+    QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(gProject.revisions->next, nullptr);
+    EXPECT_TRUE(Enabled(kCmdUndo));
+    window->Command(kCmdUndo);
+    EXPECT_EQ(gProject.revisions, nullptr);
+    EXPECT_FALSE(Enabled(kCmdUndo));
+    EXPECT_FALSE(FrameState(2) & kStateInactive);
+}
+
+TEST_F(Storyboard, StepsCellSizesAndTheThumbnailCache) {
+    // A client area of 8 x 3 large cells.
+    Open(700, kGridTop + 250);
+    Insert("studio_100.avi");
+    ASSERT_EQ(gProject.totalFrames, 100);
+    EXPECT_EQ(gView.visibleCells, 24);
+    window->Command(kCmdFitAll);
+    EXPECT_EQ(gView.step, 5);
+    window->Command(150);
+    EXPECT_EQ(gView.step, 15);
+    window->Command(kCmdSmallerSpan);
+    EXPECT_EQ(gView.step, 7);
+    window->Command(kCmdEveryFrame);
+    window->Command(kCmdSmallerSpan);
+    EXPECT_EQ(gView.step, 1);
+    EXPECT_FALSE(Enabled(kCmdSmallerSpan));
+
+    // Repaints use the cache; a new cell size discards it and the next paint decodes again.
+    window->Command(kCmdFitAll);
+    Paint();
+    ASSERT_NE(ThumbnailCache(), nullptr);
+    EXPECT_EQ(ThumbnailCache()->imageWidth, 80);
+    const int64_t fed = ThumbnailFramesFed();
+    Paint();
+    EXPECT_EQ(ThumbnailFramesFed(), fed);
+    window->Command(kCmdSmallImages);
+    EXPECT_EQ(ThumbnailCache(), nullptr);
+    Paint();
+    ASSERT_NE(ThumbnailCache(), nullptr);
+    EXPECT_EQ(ThumbnailCache()->imageWidth, 40);
+    EXPECT_GT(ThumbnailFramesFed(), fed);
+
+    // At step 5 the large grid shows frames 0..115: the last cells lie past the end, black and not
+    // selectable.
+    window->Command(kCmdLargeImages);
+    Paint();
+    EXPECT_EQ(VisibleRecords(), 20);
+    const RECT& story = gView.storyRect;
+    GridLayout grid = ComputeGridLayout(story.right - story.left, story.bottom - story.top, 80, 60);
+    RECT past = GridCellRect(story, grid, 2, 7, 80, 60);
+    QPoint inside((past.left + past.right) / 2, (past.top + past.bottom) / 2);
+    QImage shot = window->canvas()->grab().toImage();
+    EXPECT_EQ(shot.pixelColor(inside), QColor(Qt::black));
+    QTest::mouseClick(window->canvas(), Qt::LeftButton, Qt::NoModifier, inside);
+    EXPECT_EQ(gProject.selStart, -1);
+    EXPECT_TRUE(popups.empty());
+}
+
+TEST_F(Storyboard, ThumbnailsDecodeARunOfDeltaFramesOnce) {
+    Open();
+    Insert("studio_gop10.avi");  // a key frame every 10 frames
+    FreeThumbnails();
+    int64_t fed = ThumbnailFramesFed();
+    Paint();
+    const int32_t cells = VisibleRecords();
+    ASSERT_GT(cells, 10);
+    EXPECT_EQ(ThumbnailFramesFed() - fed, cells);  // every frame fed once, in order
+    // Starting in the middle of a run feeds its key frame and the frames up to the first cell once.
+    gView.position = 5 * 1000 / 15 + 1;  // frame 5
+    fed = ThumbnailFramesFed();
+    Paint();
+    ASSERT_EQ(ThumbnailCache()->frame, 5);
+    EXPECT_EQ(ThumbnailFramesFed() - fed, VisibleRecords() + 5);
+    // The pictures are real frames, not blank cells.
+    QImage first = ThumbnailPicture(*ThumbnailCache());
+    ASSERT_FALSE(first.isNull());
+    EXPECT_NE(first.pixelColor(10, 10), first.pixelColor(70, 50));
+}
+
+TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
+    TempDir dir;
+    Open();
+    Insert("studio_scene.avi");
+    Insert("studio_bars.avi");
+    DrawSelection(2, 7, true);
+    window->Command(kCmdInactivate);
+    DrawSelection(-1, -1, true);
+    const std::string project = DumpProject();
+
+    // A name without a dot gets ".CGP".
+    dialogs->answers.push_back(dir.file("trip"));
+    window->Command(kCmdSaveProject);
+    EXPECT_EQ(dialogs->requests.back().title, "Select Project File For Save");
+    EXPECT_EQ(std::string(gSettings.ProjectFileName), dir.file("trip.CGP"));
+    EXPECT_EQ(ReadWholeFile(dir.file("trip.CGP")).rfind("Corvane Project 00\n", 0), 0u);
+
+    boxes->answers = {IDOK};
+    window->Command(kCmdNewProject);
+    ASSERT_EQ(gProject.fileCount, 0);
+    dialogs->answers.push_back(dir.file("trip.CGP"));
+    window->Command(kCmdOpenProject);
+    EXPECT_EQ(dialogs->requests.back().title, "Select Project File For Open");
+    EXPECT_EQ(dialogs->requests.back().filters.front().second, "*.cgp");
+    EXPECT_EQ(DumpProject(), project);
+
+    // A file that is not a project is refused, and never becomes the name the project is saved under.
+    WriteWholeFile(dir.file("notes.txt"), "my own notes\n");
+    dialogs->answers.push_back(dir.file("notes.txt"));
+    window->Command(kCmdOpenProject);
+    EXPECT_TRUE(boxes->saw("Illegal Project File <" + dir.file("notes.txt") + "> <my own notes>\n"));
+    EXPECT_EQ(std::string(gSettings.ProjectFileName), dir.file("trip.CGP"));
+    EXPECT_EQ(DumpProject(), project);
+    EXPECT_EQ(ReadWholeFile(dir.file("notes.txt")), "my own notes\n");
+
+    window->Command(kCmdOpenProject);  // cancelled: nothing changes
+    EXPECT_EQ(DumpProject(), project);
+
+    // Dropping a clip on the window adds it; dropping a project opens it (after asking to clear).
+    auto drop = [&](const std::string& path) { window->DropFiles({path}); };
+    drop(MediaPath("studio_scene.avi"));
+    EXPECT_EQ(gProject.fileCount, 3);
+    boxes->answers = {IDYES};
+    drop(dir.file("trip.CGP"));
+    EXPECT_TRUE(boxes->saw("Do You Want To Clear\nExisting Project First?"));
+    EXPECT_EQ(DumpProject(), project);
+}
+
+TEST_F(Storyboard, LeavingAsksToRememberTheProject) {
+    Open();
+    // An empty project asks nothing.
+    window->Command(kCmdExit);
+    EXPECT_TRUE(boxes->texts().empty() || !boxes->saw("Remember This Project?"));
+    EXPECT_FALSE(window->isVisible());
+
+    window->show();
+    Insert("studio_scene.avi");
+    // Yes without a project name asks for one; cancelling it keeps the window and the work.
+    boxes->answers = {IDYES};
+    window->Command(kCmdExit);
+    EXPECT_TRUE(boxes->saw("Remember This Project?"));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(gProject.fileCount, 1);
+
+    TempDir dir;
+    boxes->answers = {IDYES};
+    dialogs->answers.push_back(dir.file("kept.cgp"));
+    window->Command(kCmdExit);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(gProject.fileCount, 0);
+    EXPECT_NE(ReadWholeFile(dir.file("kept.cgp")).find("studio_scene.avi"), std::string::npos);
+    EXPECT_EQ(std::string(gSettings.ProjectFileName), dir.file("kept.cgp"));
+}
+
+TEST_F(Storyboard, RenderFromTheToolbar) {
+    TempDir dir;
+    Open();
+    Insert("studio_scene.avi");
+    DrawSelection(0, 4, true);
+    window->Command(kCmdInactivate);
+    std::shared_ptr<void> choice = ScriptCompressorChoice("MJPG", 80);
+    dialogs->answers.push_back(dir.file("out.avi"));
+    boxes->answers = {IDNO};  // do not view the new file
+    QTest::mouseClick(window->button(kCmdRender), Qt::LeftButton);
+    EXPECT_EQ(dialogs->requests.back().title, "Select Filename for AVI Save");
+    EXPECT_EQ(window->windowTitle(), "Quillory");
+    EXPECT_EQ(window->canvas()->progress(), -1);  // the bar goes when the render ends
+    EXPECT_EQ(std::string(gSettings.LastSaveAVIfileName), dir.file("out.avi"));
+    // An independent reader sees the 25 active frames, compressed as chosen, with the sound.
+    std::string probe = dir.file("probe.txt");
+    std::string command =
+        "ffprobe -v error -count_frames -show_entries stream=codec_type,codec_name,nb_read_frames "
+        "-of csv=p=0 '" +
+        dir.file("out.avi") + "' > '" + probe + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::string streams = ReadWholeFile(probe);
+    EXPECT_NE(streams.find("mjpeg,video,25"), std::string::npos) << streams;
+    EXPECT_NE(streams.find("audio"), std::string::npos) << streams;
+}
+
+TEST_F(Storyboard, PictureOfASampleProject) {
+    TempDir dir;
+    const std::string cgp = dir.file("sample.cgp");
+    WriteWholeFile(cgp,
+                   "Corvane Project 00\nF0: " + MediaPath("studio_scene.avi") +
+                       "\nF0: " + MediaPath("studio_bars.avi") +
+                       "\nR0: 1,12,2\nT0: 1,0\nT1: Hello\nT2: Liberation Sans\nT3: 0,-20,700,0,0,160,65535\n"
+                       "R0: 6,10,2\nT0: 2,2\nT1: World\nT2: Liberation Sans\nT3: 0,-20,400,0,0,160,65535\n"
+                       "R0: 14,19,1\nR0: 22,24,8\n");
+    gCommandLine = {cgp};
+    Open(700, 420);
+    ASSERT_EQ(gProject.fileCount, 2);
+    DrawSelection(26, 33, true);
+    window->UpdateToolbar();
+    Paint();
+    QImage shot = window->grab().toImage();
+    ASSERT_TRUE(shot.save(QUILLORY_SCREENSHOT));
+
+    // The panels and marks are where they belong.
+    QImage canvas = window->canvas()->grab().toImage();
+    EXPECT_EQ(canvas.pixelColor(kInfoPanelLeft + kInfoPanelWidth - 4, kPanelTop + kPanelHeight - 4),
+              QColor(Qt::black));
+    const RECT& s = gView.stripRect;
+    EXPECT_EQ(canvas.pixelColor(s.left + 2, s.top + 1), QColor(Qt::black));
+    int32_t a = 0, b = 0;
+    BandExtent(s, 26, 33, gProject.totalFrames, a, b);
+    EXPECT_EQ(canvas.pixelColor((a + b) / 2, s.bottom - 13), QColor(255, 0, 0));
+    FrameShare(s, 15, gProject.totalFrames, a, b);
+    EXPECT_EQ(canvas.pixelColor(a, s.top + 12), QColor(255, 0, 0));  // inactive tick
+    FrameShare(s, 2, gProject.totalFrames, a, b);
+    EXPECT_EQ(canvas.pixelColor(a, s.top + 8), QColor(0, 255, 0));  // title tick
+    EXPECT_EQ(shot.size(), window->size());
+}

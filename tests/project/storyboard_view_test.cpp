@@ -1,0 +1,202 @@
+// The storyboard's arithmetic and its command states, without a window.
+#include <gtest/gtest.h>
+
+#include <array>
+
+#include "core/appstate.h"
+#include "core/settings.h"
+#include "project/project_support.h"
+#include "project/storyboard_ids.h"
+#include "project/storyboard_view.h"
+
+namespace {
+
+class StoryboardState : public ProjectTest {
+  protected:
+    void SetUp() override {
+        ProjectTest::SetUp();
+        ResetStoryboardView();
+        gMailAvailable = 0;
+    }
+};
+
+// Every toolbar button with its enabled state, for comparing whole toolbars.
+std::string Toolbar(const CommandStates& s) {
+    std::string out;
+    for (int32_t id :
+         {kCmdNewProject, kCmdOpenProject, kCmdSaveProject, kCmdOpenAVI, kCmdRender, kCmdPlayAVI, kCmdCapture,
+          kCmdPreview, kCmdSend, kCmdLargerSpan, kCmdSmallerSpan, kCmdActivate, kCmdInactivate, kCmdAddTitle,
+          kCmdUndo, kCmdPreferences, kCmdViewFrame, kCmdFileInfo, kCmdHelp})
+        out += ToolbarButtonEnabled(id, s) ? '1' : '0';
+    return out;
+}
+
+}  // namespace
+
+TEST_F(StoryboardState, GridLayoutAndCells) {
+    // 300 x 200 with 80 x 60 cells: 3 columns of 85, 2 rows of 72, the rest shared as margins.
+    GridLayout g = ComputeGridLayout(300, 200, 80, 60);
+    EXPECT_EQ(g.columns, 3);
+    EXPECT_EQ(g.rows, 2);
+    EXPECT_EQ(g.offsetX, (300 - 3 * 85 + 5) / 2);
+    EXPECT_EQ(g.offsetY, (200 - 2 * 72) / 2);
+    RECT story{10, 100, 310, 300};
+    RECT c = GridCellRect(story, g, 1, 2, 80, 60);
+    EXPECT_EQ(c.left, 10 + g.offsetX + 2 * 85);
+    EXPECT_EQ(c.top, 100 + g.offsetY + 72);
+    EXPECT_EQ(c.right - c.left, 80);
+    EXPECT_EQ(c.bottom - c.top, 60);
+    // A window too small, or a cell size that makes no sense, shows no cells rather than dividing by zero.
+    for (auto [w, h, cw, ch] :
+         {std::array{0, 200, 80, 60}, {300, 5, 80, 60}, {300, 200, -5, 60}, {300, 200, 80, 0}}) {
+        GridLayout none = ComputeGridLayout(w, h, cw, ch);
+        EXPECT_EQ(none.columns * none.rows, 0);
+    }
+    // Frames of cells: the first shown frame comes from the position, then every step-th frame.
+    EXPECT_EQ(FirstShownFrame(15, 2000), 30);
+    EXPECT_EQ(FirstShownFrame(0, 2000), 0);
+    EXPECT_EQ(CellFrame(30, 5, 2), 40);
+    EXPECT_EQ(CellFrame(INT32_MAX - 1, 2, kMaxStep), -1);  // past 32 bits: no frame, never a wrapped one
+    // A stored cell size that no menu offers falls back to the large cells.
+    EXPECT_EQ(NormalisedCellSize(60, 45).width, 60);
+    EXPECT_EQ(NormalisedCellSize(0, 45).width, 80);
+    EXPECT_EQ(NormalisedCellSize(100000, 60).height, 60);
+}
+
+TEST_F(StoryboardState, StepsFromTheMenusAndButtons) {
+    EXPECT_EQ(FitAllStep(100, 24), 5);
+    EXPECT_EQ(FitAllStep(96, 24), 4);
+    EXPECT_EQ(FitAllStep(100, 0), 1);  // no visible cells
+    EXPECT_EQ(FitAllStep(0, 24), 1);
+    EXPECT_EQ(HalvedStep(15), 7);
+    EXPECT_EQ(HalvedStep(2), 1);
+    EXPECT_EQ(HalvedStep(1), 1);
+    EXPECT_EQ(DoubledStep(7), 14);
+    // Doubling stops at the largest step instead of overflowing.
+    int32_t step = 1;
+    for (int i = 0; i < 40; i++) step = DoubledStep(step);
+    EXPECT_EQ(step, kMaxStep);
+    EXPECT_GE(HalvedStep(step), 1);
+}
+
+TEST_F(StoryboardState, TimelineStripAndBand) {
+    // 24 cells of every frame at 15 fps show 1600 ms.
+    EXPECT_EQ(ShownSpanMs(24, 1, 15), 1600);
+    EXPECT_EQ(ShownSpanMs(24, 1, 0), 1000);
+    // Scrolling to the end puts the position at duration - span, never past it; never below 0.
+    EXPECT_EQ(ClampedPosition(9000, 1600, 10000), 8400);
+    EXPECT_EQ(ClampedPosition(500, 1600, 1000), 0);
+    EXPECT_EQ(ClampedPosition(300, 0, 0), 300);
+    RECT strip{100, 10, 500, 54};  // 400 pixels wide
+    int32_t a = 0, b = 0;
+    ThumbExtent(strip, 2000, 1600, 8000, a, b);
+    EXPECT_EQ(a, 200);
+    EXPECT_EQ(b, 280);  // 100 + 400 x 3600 / 8000
+    ThumbExtent(strip, 0, 1, 1000000, a, b);
+    EXPECT_EQ(b - a, 2);  // at least two pixels
+    FrameShare(strip, 3, 10, a, b);
+    EXPECT_EQ(a, 220);
+    EXPECT_EQ(b, 260);
+    FrameShare(strip, 999, 100000, a, b);
+    EXPECT_EQ(b - a, 1);  // a frame's tick never vanishes
+    BandExtent(strip, 0, 9, 10, a, b);
+    EXPECT_EQ(a, 100);
+    EXPECT_EQ(b, 500);
+    // The frame under the dragged outline stays inside the project.
+    EXPECT_EQ(FrameAtStripOffset(200, 400, 100), 50);
+    EXPECT_EQ(FrameAtStripOffset(400, 400, 100), 99);
+    EXPECT_EQ(FrameAtStripOffset(-5, 400, 100), 0);
+    EXPECT_EQ(FrameAtStripOffset(10, 0, 100), 0);
+    EXPECT_EQ(PositionOfFrame(45, 15), 3000);
+    EXPECT_EQ(PositionOfFrame(45, 0), 0);
+    EXPECT_EQ(ProgressWidth(400, 9, 10), 400);
+    EXPECT_EQ(ProgressWidth(400, 0, 0), 0);
+    // Cell times drop a leading "00h".
+    EXPECT_EQ(CellTimeText(95, 15), "00m06s05");
+    EXPECT_EQ(CellTimeText(15 * 3600 + 2, 15), "01h00m00s02");
+}
+
+TEST_F(StoryboardState, ToolbarAndMenusFollowTheProjectState) {
+    CommandStates empty;
+    // Without files only opening, inserting, playing, capturing and help remain; undo follows the revisions.
+    EXPECT_EQ(Toolbar(empty), "0101011000000000001");
+    CommandStates files;
+    files.files = true;
+    EXPECT_EQ(Toolbar(files), "1111111101000000011");
+    files.step = 2;
+    EXPECT_EQ(Toolbar(files), "1111111101100000011");
+    files.selection = true;
+    EXPECT_EQ(Toolbar(files), "1111111101111100111");
+    files.revisions = true;
+    files.mail = true;
+    EXPECT_EQ(Toolbar(files), "1111111111111110111");
+    // A selection without files (it cannot happen, but the rule holds) enables no range button.
+    CommandStates odd;
+    odd.selection = true;
+    EXPECT_FALSE(ToolbarButtonEnabled(kCmdActivate, odd));
+
+    EXPECT_FALSE(MenuItemEnabled(kCmdNewProject, empty));
+    EXPECT_FALSE(MenuItemEnabled(kCmdSaveProject, empty));
+    EXPECT_TRUE(MenuItemEnabled(kCmdOpenProject, empty));
+    EXPECT_FALSE(MenuItemEnabled(kCmdRender, empty));
+    EXPECT_FALSE(MenuItemEnabled(kCmdSelectAll, empty));
+    EXPECT_FALSE(MenuItemEnabled(kCmdEditRevisions, empty));
+    EXPECT_FALSE(MenuItemEnabled(kCmdAddUnderlay, empty));
+    EXPECT_TRUE(MenuItemEnabled(kCmdAddUnderlay, files));
+    EXPECT_TRUE(MenuItemEnabled(kCmdEditRevisions, files));
+
+    EXPECT_TRUE(MenuItemChecked(kCmdMediumImages, 60, 1, 1));
+    EXPECT_FALSE(MenuItemChecked(kCmdLargeImages, 60, 1, 1));
+    EXPECT_TRUE(MenuItemChecked(150, 80, 15, 1));
+    EXPECT_FALSE(MenuItemChecked(150, 80, 7, 1));  // a step no menu offers checks nothing
+    EXPECT_TRUE(MenuItemChecked(kPopEvery60th, 80, 60, 1));
+    EXPECT_TRUE(MenuItemChecked(kPopTooltips, 80, 1, 1));
+    EXPECT_FALSE(MenuItemChecked(kCmdTooltipsHelp, 80, 1, 0));
+}
+
+TEST_F(StoryboardState, PopupsListWhatTheSelectionAllows) {
+    gSettings.cellW = 40;
+    gView.step = 5;
+    std::vector<PopupItem> background = BackgroundPopupItems();
+    auto find = [](const std::vector<PopupItem>& items, int32_t id) {
+        for (const PopupItem& i : items)
+            if (i.id == id) return i;
+        return PopupItem{-1, "missing"};
+    };
+    EXPECT_TRUE(find(background, kPopSmallImages).checked);
+    EXPECT_TRUE(find(background, 7012).checked);
+    EXPECT_TRUE(find(background, kPopSelectAll).grayed);
+    EXPECT_TRUE(find(background, kPopEditRevisions).grayed);
+    EXPECT_EQ(find(background, kPopTooltips).text, "ToolTips Help");
+
+    // One selected frame carrying two titles lists both by their first lines, in list order.
+    AddRevision(kRevTitle, 3, 8, MakeTitle("Hello\nsecond line"));
+    AddRevision(kRevInactivate, 1, 10, nullptr);
+    AddRevision(kRevTitle, 5, 5, MakeTitle("A & B"));
+    AddRevision(kRevTitle, 9, 12, MakeTitle("elsewhere"));
+    gProject.selStart = gProject.selEnd = 4;  // frame 5
+    std::vector<PopupItem> range = RangePopupItems();
+    ASSERT_EQ(range.front().id, kPopCancel);
+    EXPECT_EQ(find(range, kPopEditTitle).text, "Edit <Hello>");
+    EXPECT_EQ(find(range, kPopEditTitle + 1).text, "Edit <A & B>");
+    EXPECT_EQ(find(range, kPopEditTitle + 2).id, -1);
+    EXPECT_EQ(find(range, kPopEditGrayed).id, -1);
+    // A range of frames, or a frame without titles, offers a grayed "Edit..." instead.
+    gProject.selEnd = 6;
+    range = RangePopupItems();
+    EXPECT_TRUE(find(range, kPopEditGrayed).grayed);
+    EXPECT_EQ(find(range, kPopEditTitle).id, -1);
+    gProject.selStart = gProject.selEnd = 0;
+    EXPECT_TRUE(find(RangePopupItems(), kPopEditGrayed).grayed);
+    EXPECT_EQ(TitlesCoveringFrame(10).size(), 1u);
+}
+
+TEST_F(StoryboardState, InformationPanelOfAnEmptyProject) {
+    std::vector<std::string> lines = InfoPanelLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "NO FILES LOADED");
+    EXPECT_EQ(ParseMailAvailable(" 1"), 1);
+    EXPECT_EQ(ParseMailAvailable("0"), 0);
+    EXPECT_EQ(ParseMailAvailable("yes"), 0);
+    EXPECT_EQ(ParseMailAvailable("99999999999"), INT32_MAX);
+}
