@@ -23,6 +23,7 @@
 #include "project/storyboard_canvas.h"
 #include "project/storyboard_ids.h"
 #include "project/thumbnails.h"
+#include "render/compressor.h"
 #include "render/render.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
@@ -163,6 +164,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
 StoryboardWindow::~StoryboardWindow() {
     SetRenderCallbacks(RenderCallbacks{});
     SetProjectCallbacks(ProjectCallbacks{});
+    CompressorEnd();  // the last render's compressor stays open until the window goes
     FreeThumbnails();
     CloseThumbnailDecoder();
     FreeButtonList(buttonList_);
