@@ -181,7 +181,7 @@ int WinHelpA(HWND owner, const char* helpFile, uint32_t command, uintptr_t data)
         Windows().clear();
         return 1;
     }
-    if (!helpFile || !*helpFile) return 0;
+    if (!helpFile) return 0;
     // "FILE>name": the secondary window "name".
     QString path = QString::fromUtf8(helpFile);
     QString windowName;
@@ -190,6 +190,9 @@ int WinHelpA(HWND owner, const char* helpFile, uint32_t command, uintptr_t data)
         windowName = path.mid(gt + 1);
         path.truncate(gt);
     }
+    // No help path yet (a first run keeps the setting empty): the program's own help file in the
+    // working folder, where the program runs.
+    if (path.isEmpty()) path = QStringLiteral("Quillory.hlp");
     QPointer<HelpWindow>& window = Windows()[windowName.toStdString()];
     if (!window) window = new HelpWindow(windowName);
     if (!window->Load(path)) {

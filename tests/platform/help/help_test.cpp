@@ -84,7 +84,11 @@ TEST(WinHelp, MissingOrOversizedFileIsReportedNotShown) {
     WriteWholeFile(dir.file("big.hlp"), std::string(kMaxHelpFileBytes + 1, 'a'));
     EXPECT_EQ(WinHelpA(nullptr, dir.file("big.hlp").c_str(), HELP_CONTEXT, 1), 0);
     EXPECT_TRUE(HelpFileAnchors(dir.file("big.hlp")).empty());
-    EXPECT_EQ(WinHelpA(nullptr, "", HELP_CONTEXT, 1), 0);
+    // An empty help path means the program's own file in the working folder (none here).
+    boxes->shown.clear();
+    EXPECT_EQ(WinHelpA(nullptr, ">second", HELP_CONTEXT, 1), 0);
+    ASSERT_EQ(boxes->shown.size(), 1u);
+    EXPECT_EQ(boxes->shown[0].text, "Cannot open the help file\nQuillory.hlp");
 
     // Garbage is shown as text without anchors: contexts fail, nothing breaks.
     std::string junk;
