@@ -41,20 +41,14 @@ bool NearKey(const Bgr& p) {
 // Where a title's text lies, top row first (left, top, right, bottom; the last two exclusive), from
 // the placement rules and the measured extents of its lines.
 std::array<int32_t, 4> TitleBox(const TitleRecord* t, int32_t width, int32_t height) {
-    LOGFONTA lf{};
-    lf.lfHeight = t->height, lf.lfWeight = t->weight;
-    std::strcpy(lf.lfFaceName, t->faceName);
-    HDC dc = CreateCompatibleDC(nullptr);
-    HFONT font = CreateFontIndirectA(&lf);
-    HGDIOBJ old = SelectObject(dc, font);
+    TitleFont font(t);
     const std::string text = t->text;
     int32_t widest = 0, tall = 0;
     for (size_t start = 0, end = 0; start <= text.size(); start = end + 1) {
         end = std::min(text.find('\n', start), text.size());
-        const uint32_t extent = MyGetTextExtent(dc, text.c_str() + start, static_cast<int>(end - start));
+        const uint32_t extent = font.Extent(text.substr(start, end - start));
         widest = std::max<int32_t>(widest, extent & 0xFFFF), tall += static_cast<int32_t>(extent >> 16);
     }
-    SelectObject(dc, old), DeleteObject(font), DeleteDC(dc);
     const int32_t y = t->vertical == 1   ? height / 20
                       : t->vertical == 2 ? height - tall - height / 20
                                          : (height - tall) / 2;

@@ -172,6 +172,29 @@ inline Bgr StencilAt(const TitleRecord* t, int32_t p) {
     return {t->stencil[p * 3], t->stencil[p * 3 + 1], t->stencil[p * 3 + 2]};
 }
 
+// A memory device context with a title's font selected, released with it.
+struct TitleFont {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HFONT font;
+    HGDIOBJ old;
+    explicit TitleFont(const TitleRecord* t) {
+        LOGFONTA lf{};
+        lf.lfHeight = t->height, lf.lfWeight = t->weight;
+        std::strcpy(lf.lfFaceName, t->faceName);
+        font = CreateFontIndirectA(&lf);
+        old = SelectObject(dc, font);
+    }
+    ~TitleFont() {
+        SelectObject(dc, old);
+        DeleteObject(font);
+        DeleteDC(dc);
+    }
+    // Width in the low word, height in the high word, as MyGetTextExtent gives them.
+    uint32_t Extent(const std::string& line) {
+        return MyGetTextExtent(dc, line.data(), static_cast<int>(line.size()));
+    }
+};
+
 // A compressor installed ahead of the built-in ones that counts the messages it is sent. It gives
 // the answers listed for a message, fails `failCompressions` compressions and every one of a frame
 // in failFrames, and otherwise writes 10 bytes a frame.

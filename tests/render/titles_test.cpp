@@ -19,23 +19,19 @@ const Bgr kYellowBgr{0, 255, 255}, kBackground{1, 1, 1}, kOutline{0, 0, 0}, kPla
 // The ink of one line drawn by the GDI layer alone at (0, 0), and the line's extent.
 Points InkOf(const TitleRecord* t, const std::string& line, uint32_t* extent) {
     const int32_t w = 600, h = 200, ox = 100, oy = 50;
-    LOGFONTA lf{};
-    lf.lfHeight = t->height, lf.lfWeight = t->weight;
-    std::strcpy(lf.lfFaceName, t->faceName);
-    HDC dc = CreateCompatibleDC(nullptr);
+    TitleFont text(t);
     HBITMAP bitmap = CreateBitmap(w, h, 1, 1, nullptr);
-    HFONT font = CreateFontIndirectA(&lf);
-    HGDIOBJ oldBitmap = SelectObject(dc, bitmap), oldFont = SelectObject(dc, font);
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(255, 255, 255));
-    TextOutA(dc, ox, oy, line.data(), static_cast<int>(line.size()));
-    *extent = MyGetTextExtent(dc, line.data(), static_cast<int>(line.size()));
+    HGDIOBJ old = SelectObject(text.dc, bitmap);
+    SetBkMode(text.dc, TRANSPARENT);
+    SetTextColor(text.dc, RGB(255, 255, 255));
+    TextOutA(text.dc, ox, oy, line.data(), static_cast<int>(line.size()));
+    *extent = text.Extent(line);
     std::vector<uint8_t> block(sizeof(BITMAPINFOHEADER) + 1024), rows(w * h);
     auto* info = reinterpret_cast<BITMAPINFO*>(block.data());
     info->bmiHeader = BITMAPINFOHEADER{40, w, h, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
-    GetDIBits(dc, bitmap, 0, h, rows.data(), info, DIB_RGB_COLORS);
-    SelectObject(dc, oldFont), SelectObject(dc, oldBitmap), DeleteObject(font), DeleteObject(bitmap),
-        DeleteDC(dc);
+    GetDIBits(text.dc, bitmap, 0, h, rows.data(), info, DIB_RGB_COLORS);
+    SelectObject(text.dc, old);
+    DeleteObject(bitmap);
     Points ink;
     for (int32_t p = 0; p < w * h; p++)
         if (rows[p]) ink.insert({p % w - ox, h - 1 - p / w - oy});

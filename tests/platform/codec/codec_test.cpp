@@ -1,6 +1,7 @@
 // The codecs over libavcodec: the compressor list and what each tells of itself, round trips of
 // every compressor through our decoder and ffmpeg's, the quality reaching the encoder, refused and
-// hostile input, decoding ffmpeg's samples, DrawDib decoding without drawing, installed drivers.
+// hostile input, decoding ffmpeg's samples, DrawDib decoding without drawing. Installed function
+// drivers are exercised by the fake compressors of the render tests.
 #include "platform/codec/codec.h"
 
 #include <gtest/gtest.h>
@@ -454,48 +455,4 @@ TEST(Codecs, NoCodecDrawsSoDrawDibDecodes) {
     EXPECT_TRUE(DrawDibClose(hdd));
     EXPECT_FALSE(DrawDibClose(hdd) || draw(0, nullptr, 0, -1, 0));
     SetDrawDibPainter(previous);
-}
-
-namespace {
-
-std::vector<UINT> gDriverMessages;
-
-LRESULT TestDriver(DWORD_PTR id, HDRVR, UINT msg, LPARAM l1, LPARAM l2) {
-    gDriverMessages.push_back(msg);
-    if (msg == DRV_OPEN) return reinterpret_cast<ICOPEN*>(l2)->dwFlags == ICMODE_QUERY ? 42 : 0;
-    if (msg == DRV_CLOSE) return id == 42;
-    if (msg != ICM_GETINFO) return ICERR_UNSUPPORTED;
-    auto* info = reinterpret_cast<ICINFO*>(l1);
-    info->fccHandler = FourCC("TEST"), info->szDescription[0] = u'T';
-    return sizeof(ICINFO);
-}
-
-}  // namespace
-
-TEST(Codecs, InstalledDriversComeFirstAndBuiltinsCanBeHidden) {
-    ICResetDrivers();
-    const size_t builtins = CompressorHandlers().size();
-    ASSERT_TRUE(ICInstall(ICTYPE_VIDEO, FourCC("TEST"), reinterpret_cast<LPARAM>(&TestDriver), nullptr,
-                          ICINSTALL_FUNCTION));
-    EXPECT_FALSE(ICInstall(ICTYPE_VIDEO, FourCC("NONE"), 0, nullptr, ICINSTALL_FUNCTION));
-    ASSERT_EQ(CompressorHandlers().size(), builtins + 1);
-    EXPECT_EQ(CompressorHandlers()[0], FourCC("TEST"));
-    // The driver is opened with its mode, answers for itself and is closed with its own id.
-    EXPECT_EQ(ICOpen(ICTYPE_VIDEO, FourCC("TEST"), ICMODE_COMPRESS), nullptr);
-    HIC hic = ICOpen(ICTYPE_VIDEO, FourCC("TEST"), ICMODE_QUERY);
-    ASSERT_NE(hic, nullptr);
-    ICINFO info{};
-    EXPECT_EQ(ICGetInfo(hic, &info, sizeof info), static_cast<LRESULT>(sizeof info));
-    EXPECT_EQ(ICInfoText(info.szDescription, 128, 99), "T");
-    EXPECT_EQ(ICSendMessage(hic, ICM_COMPRESS_QUERY, 0, 0), ICERR_UNSUPPORTED);
-    EXPECT_EQ(ICClose(hic), ICERR_OK);
-    EXPECT_EQ(gDriverMessages.back(), DRV_CLOSE);
-    // Hiding a built-in removes it from the list and from ICOpen; a reset brings it back.
-    EXPECT_TRUE(ICRemove(ICTYPE_VIDEO, FourCC("MJPG"), 0));
-    EXPECT_FALSE(ICRemove(ICTYPE_VIDEO, FourCC("MJPG"), 0));
-    EXPECT_EQ(ICOpen(ICTYPE_VIDEO, FourCC("MJPG"), ICMODE_COMPRESS), nullptr);
-    EXPECT_TRUE(ICRemove(ICTYPE_VIDEO, FourCC("TEST"), 0));
-    EXPECT_EQ(CompressorHandlers().size(), builtins - 1);
-    ICResetDrivers();
-    EXPECT_EQ(CompressorHandlers().size(), builtins);
 }
