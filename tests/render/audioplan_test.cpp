@@ -3,163 +3,102 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-#include <vector>
+#include <deque>
 
-#include "core/memory.h"
+#include "render_support.h"
+
+using render_test::FrameEnd;
 
 namespace {
 
-// One file of a list: `frames` video entries with its sound in entries of the given sizes, the
-// sound entries laid out one after the other from offset 10000, each at 100 bytes past the last.
+// One file of a list at 15 frames a second: `frames` video entries interleaved with sound entries
+// of the given sizes, laid out from offset 10000 with 100 bytes between them.
 struct FakeFile {
     AVIlist rec{};
     std::vector<int64_t> starts;  // stream byte (from 0) where each sound entry starts
-    std::vector<uint32_t> offsets;
 
-    FakeFile(int32_t frames, const std::vector<uint32_t>& sound, int32_t rate = 11025, int32_t channels = 1,
-             int32_t bits = 8) {
-        rec.samplesPerSec = sound.empty() && rate == 11025 ? 0 : rate;
-        rec.channels = channels;
-        rec.sampleBits = bits;
-        rec.rate = 1000000;
-        rec.scale = 66666;
+    FakeFile(int32_t frames, const std::vector<uint32_t>& sound, int32_t channels = 1, int32_t bits = 8) {
+        rec.samplesPerSec = sound.empty() ? 0 : 11025;
+        rec.channels = channels, rec.sampleBits = bits, rec.rate = 1000000, rec.scale = 66666;
         rec.nidx = frames + static_cast<int32_t>(sound.size());
         rec.idx =
             static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(rec.nidx), sizeof(AVIINDEXENTRY)));
-        // Sound and pictures interleaved: one sound entry, then one picture, while both last.
-        int32_t e = 0;
-        uint32_t offset = 10000;
         int64_t stream = 0;
-        for (size_t i = 0; e < rec.nidx; i++) {
+        for (size_t i = 0, e = 0; e < static_cast<size_t>(rec.nidx); i++) {
             if (i < sound.size()) {
-                rec.idx[e++] = AVIINDEXENTRY{TwoCC('w', 'b') << 16, 0, offset, sound[i]};
                 starts.push_back(stream);
-                offsets.push_back(offset);
+                rec.idx[e++] = {TwoCC('w', 'b') << 16, 0, static_cast<uint32_t>(10000 + stream + 100 * i),
+                                sound[i]};
                 stream += sound[i];
-                offset += sound[i] + 100;
             }
-            if (static_cast<int32_t>(i) < frames)
-                rec.idx[e++] = AVIINDEXENTRY{TwoCC('d', 'b') << 16, 0x10, 0, 8};
+            if (i < static_cast<size_t>(frames)) rec.idx[e++] = {TwoCC('d', 'b') << 16, 0x10, 0, 8};
         }
     }
+    FakeFile(const FakeFile&) = delete;
     ~FakeFile() { MyFree(rec.idx); }
 
-    // The file offset of stream byte j (from 0).
-    int64_t OffsetOf(int64_t j) const {
-        for (size_t i = starts.size(); i-- > 0;)
-            if (j >= starts[i]) return offsets[i] + (j - starts[i]);
-        return -1;
+    // Frame n's pieces read stream bytes [from, to) of this file, in order, with no gap, and none
+    // runs past the end of its sound entry.
+    void ExpectCovers(const AudioList& plan, int32_t n, int64_t from, int64_t to) const {
+        SCOPED_TRACE("frame " + std::to_string(n));
+        for (const AudioPiece& p : plan.Pieces(n)) {
+            const size_t entry = std::upper_bound(starts.begin(), starts.end(), from) - starts.begin() - 1;
+            EXPECT_EQ(p.source, &rec);
+            EXPECT_EQ(p.offset, 10000 + from + 100 * static_cast<int64_t>(entry));
+            EXPECT_TRUE(entry + 1 == starts.size() || from + p.count <= starts[entry + 1]);
+            from += p.count;
+        }
+        EXPECT_EQ(from, to);
     }
 };
-
-// end(i) of 15 frames a second at 11025 samples a second, as the plan defines it.
-int64_t End(int64_t i) {
-    return i == 0 ? 0 : static_cast<int64_t>(66666.0 * 11025 * static_cast<double>(i) / 1000000) - 1;
-}
-
-// Frame n's pieces must read stream bytes [from, to) of file f, in order and with no gap.
-void ExpectCovers(const AudioList& plan, int32_t n, const FakeFile& f, int64_t from, int64_t to) {
-    SCOPED_TRACE("frame " + std::to_string(n));
-    int64_t j = from;
-    for (const AudioPiece& p : plan.Pieces(n)) {
-        EXPECT_EQ(p.source, &f.rec);
-        EXPECT_EQ(p.offset, f.OffsetOf(j));
-        // A piece never runs past the end of its sound entry.
-        EXPECT_EQ(f.OffsetOf(j + p.count - 1), p.offset + p.count - 1);
-        j += p.count;
-    }
-    EXPECT_EQ(j, to);
-}
 
 }  // namespace
 
 TEST(AudioPlan, EachFrameReadsExactlyItsOwnSamples) {
-    const int32_t blocks = MemoryMonitorStatus().liveBlocks;
-
     // 15 frames a second at 11025 samples a second: frame 1 plays samples 1-733, frame 2 734-1468.
     EXPECT_EQ(FrameAudioEnd(66666, 1000000, 11025, 1), 733);
     EXPECT_EQ(FrameAudioEnd(66666, 1000000, 11025, 2), 1468);
-    EXPECT_EQ(FrameAudioEnd(66666, 1000000, 11025, 0), 0);
     EXPECT_EQ(FrameAudioEnd(66666, 0, 11025, 2), 1468) << "a rate of 0 counts as microseconds";
     EXPECT_EQ(FrameAudioEnd(1, 1000000, 11025, 5), 0) << "frames shorter than a sample never go back";
-
-    {
-        // Entries of 1000 bytes: frames cross entry boundaries.
-        FakeFile f(6, {1000, 1000, 1000, 1000, 1000});
-        AudioList plan;
-        ASSERT_TRUE(plan.Plan(&f.rec));
-        EXPECT_EQ(plan.frames(), 6);
-        for (int32_t n = 1; n <= 6; n++) ExpectCovers(plan, n, f, End(n - 1), End(n));
-        EXPECT_EQ(plan.Pieces(2).size(), 2u) << "frame 2 straddles the first two entries";
-        EXPECT_TRUE(plan.Pieces(0).empty());
-        EXPECT_TRUE(plan.Pieces(7).empty());
-    }
-    {
-        // Entries of 100 bytes: a frame is made of eight or nine pieces, none lost.
-        FakeFile f(3, std::vector<uint32_t>(30, 100));
-        AudioList plan;
-        ASSERT_TRUE(plan.Plan(&f.rec));
-        for (int32_t n = 1; n <= 3; n++) ExpectCovers(plan, n, f, End(n - 1), End(n));
-        EXPECT_GE(plan.Pieces(2).size(), 8u);
-    }
-    {
-        // 16-bit stereo: four bytes a sample.
-        FakeFile f(3, {2000, 2000, 2000, 2000, 2000}, 11025, 2, 16);
-        AudioList plan;
-        ASSERT_TRUE(plan.Plan(&f.rec));
-        for (int32_t n = 1; n <= 3; n++) ExpectCovers(plan, n, f, 4 * End(n - 1), 4 * End(n));
-    }
-    {
-        // No sound, or sound of fewer than 8 bits a sample: nothing is planned.
-        FakeFile none(3, {});
-        FakeFile fourBits(3, {1000}, 11025, 1, 4);
-        AudioList plan;
-        EXPECT_FALSE(plan.Plan(&none.rec));
-        EXPECT_FALSE(plan.Plan(&fourBits.rec));
-        EXPECT_FALSE(plan.Plan(nullptr));
-        EXPECT_EQ(plan.frames(), 0);
-    }
-    EXPECT_EQ(MemoryMonitorStatus().liveBlocks, blocks);
-}
-
-TEST(AudioPlan, LaterFilesPlayTheirOwnSoundFromTheirFirstFrame) {
+    // Frames across entries of 1000 bytes, frames of eight or nine 100-byte entries, 16-bit stereo;
+    // then no sound, and sound of fewer than 8 bits a sample, which are not planned.
+    std::deque<FakeFile> files;
+    files.emplace_back(6, std::vector<uint32_t>(5, 1000));
+    files.emplace_back(3, std::vector<uint32_t>(30, 100));
+    files.emplace_back(3, std::vector<uint32_t>(5, 2000), 2, 16);
+    FakeFile none(3, {}), fourBits(3, {1000}, 1, 4);
     // The head's sound stops in its third frame; a second file with the same sound; a third without
     // sound; a fourth with sound again, which ends short (the last file is not made up).
-    FakeFile head(4, {1000, 700});
-    FakeFile second(2, {3000});
-    FakeFile silent(2, {});
-    FakeFile last(3, {800});
-    head.rec.next = &second.rec;
-    second.rec.next = &silent.rec;
-    silent.rec.next = &last.rec;
+    FakeFile head(4, {1000, 700}), second(2, {3000}), silent(2, {}), last(3, {800});
+    head.rec.next = &second.rec, second.rec.next = &silent.rec, silent.rec.next = &last.rec;
     const int32_t blocks = MemoryMonitorStatus().liveBlocks;
     AudioList plan;
+    for (const FakeFile& f : files) {
+        ASSERT_TRUE(plan.Plan(const_cast<AVIlist*>(&f.rec)));
+        EXPECT_EQ(plan.frames(), f.rec.nidx - static_cast<int32_t>(f.starts.size()));
+        const int64_t sample = f.rec.channels * f.rec.sampleBits / 8;
+        for (int32_t n = 1; n <= plan.frames(); n++)
+            f.ExpectCovers(plan, n, sample * FrameEnd(n - 1), sample * FrameEnd(n));
+        EXPECT_TRUE(plan.Pieces(0).empty() && plan.Pieces(plan.frames() + 1).empty());
+    }
+    EXPECT_FALSE(plan.Plan(&none.rec) || plan.Plan(&fourBits.rec) || plan.Plan(nullptr) || plan.frames());
+
     ASSERT_TRUE(plan.Plan(&head.rec));
     EXPECT_EQ(plan.frames(), 11);
-
-    ExpectCovers(plan, 1, head, End(0), End(1));
-    ExpectCovers(plan, 2, head, End(1), End(2));
-    // Frame 3 has 1700 - 1468 bytes of sound, then silence up to its length; frame 4 is all silence.
-    auto pieces = plan.Pieces(3);
+    head.ExpectCovers(plan, 1, 0, FrameEnd(1));
+    head.ExpectCovers(plan, 2, FrameEnd(1), FrameEnd(2));
+    second.ExpectCovers(plan, 5, 0, FrameEnd(1));
+    second.ExpectCovers(plan, 6, FrameEnd(1), FrameEnd(2));
+    last.ExpectCovers(plan, 9, 0, FrameEnd(1));
+    // Frame 3 has 1700 - 1468 bytes of sound, then silence up to its length; the silent frames are
+    // silence of their own length; frame 10 has what is left.
+    const auto pieces = plan.Pieces(3);
     ASSERT_EQ(pieces.size(), 2u);
-    EXPECT_EQ(pieces[0].source, &head.rec);
-    EXPECT_EQ(pieces[0].count, 1700 - End(2));
-    EXPECT_EQ(pieces[1].source, nullptr);
-    EXPECT_EQ(plan.FrameBytes(3), End(3) - End(2));
-    EXPECT_EQ(plan.FrameBytes(4), End(4) - End(3));
-    EXPECT_EQ(plan.Pieces(4)[0].source, nullptr);
-
-    ExpectCovers(plan, 5, second, End(0), End(1));
-    ExpectCovers(plan, 6, second, End(1), End(2));
-    for (int32_t n : {7, 8}) {
-        ASSERT_EQ(plan.Pieces(n).size(), 1u);
-        EXPECT_EQ(plan.Pieces(n)[0].source, nullptr);
-        EXPECT_EQ(plan.FrameBytes(n), End(n - 6) - End(n - 7));
+    EXPECT_TRUE(pieces[0].source == &head.rec && pieces[0].count == 1700 - FrameEnd(2) && !pieces[1].source);
+    for (auto [n, k] : {std::pair{3, 3}, {4, 4}, {7, 1}, {8, 2}}) {
+        EXPECT_EQ(plan.FrameBytes(n), FrameEnd(k) - FrameEnd(k - 1)) << n;
+        EXPECT_EQ(plan.Pieces(n).back().source, nullptr) << n;
     }
-    ExpectCovers(plan, 9, last, End(0), 800 < End(1) ? 800 : End(1));
-    EXPECT_EQ(plan.FrameBytes(9), 733);
     EXPECT_EQ(plan.FrameBytes(10), 800 - 733);
     EXPECT_TRUE(plan.Pieces(11).empty());
     plan.Release();

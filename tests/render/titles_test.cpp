@@ -5,9 +5,9 @@
 #include <set>
 #include <utility>
 
-#include "core/diag.h"
-#include "overlay_support.h"
-#include "support/scripted.h"
+#include "render_support.h"
+
+using namespace render_test;
 
 namespace {
 
@@ -19,39 +19,29 @@ const Bgr kYellowBgr{0, 255, 255}, kBackground{1, 1, 1}, kOutline{0, 0, 0}, kPla
 // The ink of one line drawn by the GDI layer alone at (0, 0), and the line's extent.
 Points InkOf(const TitleRecord* t, const std::string& line, uint32_t* extent) {
     const int32_t w = 600, h = 200, ox = 100, oy = 50;
-    LOGFONTA lf{};
-    lf.lfHeight = t->height;
-    lf.lfWeight = t->weight;
-    std::memcpy(lf.lfFaceName, t->faceName, sizeof lf.lfFaceName - 1);
-    HDC dc = CreateCompatibleDC(nullptr);
+    TitleFont text(t);
     HBITMAP bitmap = CreateBitmap(w, h, 1, 1, nullptr);
-    HFONT font = CreateFontIndirectA(&lf);
-    HGDIOBJ oldBitmap = SelectObject(dc, bitmap), oldFont = SelectObject(dc, font);
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(255, 255, 255));
-    TextOutA(dc, ox, oy, line.data(), static_cast<int>(line.size()));
-    *extent = MyGetTextExtent(dc, line.data(), static_cast<int>(line.size()));
+    HGDIOBJ old = SelectObject(text.dc, bitmap);
+    SetBkMode(text.dc, TRANSPARENT);
+    SetTextColor(text.dc, RGB(255, 255, 255));
+    TextOutA(text.dc, ox, oy, line.data(), static_cast<int>(line.size()));
+    *extent = text.Extent(line);
     std::vector<uint8_t> block(sizeof(BITMAPINFOHEADER) + 1024), rows(w * h);
     auto* info = reinterpret_cast<BITMAPINFO*>(block.data());
     info->bmiHeader = BITMAPINFOHEADER{40, w, h, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
-    GetDIBits(dc, bitmap, 0, h, rows.data(), info, DIB_RGB_COLORS);
-    SelectObject(dc, oldFont);
-    SelectObject(dc, oldBitmap);
-    DeleteObject(font);
+    GetDIBits(text.dc, bitmap, 0, h, rows.data(), info, DIB_RGB_COLORS);
+    SelectObject(text.dc, old);
     DeleteObject(bitmap);
-    DeleteDC(dc);
     Points ink;
-    for (int32_t r = 0; r < h; r++)
-        for (int32_t x = 0; x < w; x++)
-            if (rows[r * w + x]) ink.insert({x - ox, h - 1 - r - oy});
+    for (int32_t p = 0; p < w * h; p++)
+        if (rows[p]) ink.insert({p % w - ox, h - 1 - p / w - oy});
     return ink;
 }
 
 Points TextPixels(const TitleRecord* t) {
     Points text;
-    for (int32_t r = 0; r < t->stencilHeight; r++)
-        for (int32_t c = 0; c < t->stencilWidth; c++)
-            if (StencilAt(t, r, c) == kYellowBgr) text.insert({c, t->stencilHeight - 1 - r});
+    for (int32_t p = 0, w = t->stencilWidth; t->stencil && p < w * t->stencilHeight; p++)
+        if (StencilAt(t, p) == kYellowBgr) text.insert({p % w, t->stencilHeight - 1 - p / w});
     return text;
 }
 
@@ -61,23 +51,21 @@ std::vector<std::string> Outline(const std::vector<std::string>& picture) {
     const int32_t w = static_cast<int32_t>(picture[0].size()), h = static_cast<int32_t>(picture.size());
     const int64_t stride = DibRowBytes(w, 8);
     std::vector<uint8_t> grey(static_cast<size_t>(stride * h), 0x99), stencil(static_cast<size_t>(w * h * 3));
-    for (int32_t r = 0; r < h; r++)
-        for (int32_t c = 0; c < w; c++) grey[r * stride + c] = picture[r][c] == '#' ? 255 : 0;
+    for (int32_t p = 0; p < w * h; p++) grey[p / w * stride + p % w] = picture[p / w][p % w] == '#' ? 255 : 0;
     StencilFromGrey(grey.data(), stride, w, h, kYellow, stencil.data());
     std::vector<std::string> out(h, std::string(w, '?'));
     for (int32_t p = 0; p < w * h; p++) {
-        Bgr b{stencil[p * 3], stencil[p * 3 + 1], stencil[p * 3 + 2]};
+        const Bgr b{stencil[p * 3], stencil[p * 3 + 1], stencil[p * 3 + 2]};
         out[p / w][p % w] = b == kYellowBgr ? 'T' : b == kOutline ? 'o' : b == kBackground ? '.' : '?';
     }
     return out;
 }
 
-class Titles : public OverlayTest {};
+class Titles : public RenderTest {};
 
 }  // namespace
 
-TEST_F(Titles, PlacementFollowsTheMeasuredExtents) {
-    ScopedBoxes boxes;
+TEST_F(Titles, PlacementFollowsTheMeasuredExtentsAndTheOutlineTheFourNeighbours) {
     struct Case {
         int32_t vertical, horizontal;
         std::vector<std::string> lines;
@@ -89,57 +77,42 @@ TEST_F(Titles, PlacementFollowsTheMeasuredExtents) {
         {0, 0, {"Mid"}, 160, (240 - 20) / 2},
     };
     for (const Case& c : cases) {
-        std::string text = c.lines[0] + (c.lines.size() > 1 ? "\n" + c.lines[1] : "");
+        const std::string text = c.lines[0] + (c.lines.size() > 1 ? "\n" + c.lines[1] : "");
         SCOPED_TRACE(text);
         TitleRecord* t = MakeTitle(text, kYellow, c.vertical, c.horizontal, 20);
+        AddRevision(kRevTitle, 1, 1, t);
         PrepareTitle(nullptr, 320, 240, t);
         Points want;
         int32_t y = c.y;
         for (const std::string& line : c.lines) {
             uint32_t extent = 0;
-            Points ink = InkOf(t, line, &extent);
-            int32_t width = static_cast<int32_t>(extent & 0xFFFF);
+            const Points ink = InkOf(t, line, &extent);
+            const int32_t width = static_cast<int32_t>(extent & 0xFFFF);
             EXPECT_EQ(extent >> 16, 20u);  // a cell height of 20 gives 20-pixel lines
-            int32_t x = c.horizontal == 1 ? c.x : c.horizontal == 2 ? c.x - width : c.x - width / 2;
+            const int32_t x = c.horizontal == 1 ? c.x : c.horizontal == 2 ? c.x - width : c.x - width / 2;
             for (auto [px, py] : ink) want.insert({px + x, py + y});
             y += 20;
         }
         EXPECT_FALSE(want.empty());
         EXPECT_EQ(TextPixels(t), want);
-        FreeTitle(t);
     }
     EXPECT_TRUE(boxes->shown.empty());
-}
 
-TEST_F(Titles, OutlineCoversFourNeighboursOnly) {
+    // Text next to text keeps its colour; neighbours do not wrap from one row's end to the next row.
     EXPECT_EQ(Outline({".....", ".....", "..#..", ".....", "....."}),
               (std::vector<std::string>{".....", "..o..", ".oTo.", "..o..", "....."}));
-    // Text next to text keeps its colour; neighbours do not wrap from one row's end to the next row.
     EXPECT_EQ(Outline({"#...", "..##", "...."}), (std::vector<std::string>{"Tooo", "ooTT", "..oo"}));
-    // A rendered title at a width whose rows are padded obeys the same rule everywhere.
-    TitleRecord* t = MakeTitle("Wg\nIj", kYellow, 0, 0, 24);
-    PrepareTitle(nullptr, 61, 45, t);
-    auto isText = [&](int32_t r, int32_t c) {
-        return r >= 0 && c >= 0 && r < 45 && c < 61 && StencilAt(t, r, c) == kYellowBgr;
-    };
-    for (int32_t r = 0; r < 45; r++)
-        for (int32_t c = 0; c < 61; c++) {
-            bool nearText = isText(r - 1, c) || isText(r + 1, c) || isText(r, c - 1) || isText(r, c + 1);
-            if (!isText(r, c)) {
-                EXPECT_EQ(StencilAt(t, r, c), nearText ? kOutline : kBackground) << r << "," << c;
-            }
-        }
-    EXPECT_GT(TextPixels(t).size(), 20u);
-    FreeTitle(t);
 }
 
-TEST_F(Titles, EachApplierHasItsCopyRule) {
+TEST_F(Titles, EachApplierHasItsCopyRuleAndTheWalkersFollowTheRevisionList) {
     LogCapture log;
-    const Bgr redIsOne{200, 100, 1}, blueIsOne{1, 100, 200};
-    TitleRecord* t = MakeTitle("x", kYellow);
-    AddRevision(kRevTitle, 1, 1, t);
-    gProject.frameWidth = 5;
-    gProject.frameHeight = 1;
+    const Bgr redIsOne{200, 100, 1}, blueIsOne{1, 100, 200}, red{0, 0, 255};
+    TitleRecord *t = MakeTitle("x", kYellow), *over = MakeTitle("y", 0);
+    AddRevision(kRevTitle, 1, 2, t);
+    AddRevision(kRevDrop, 2, 2, nullptr);
+    AddRevision(kRevTitle, 2, 2, over);
+    AddRevision(kRevTitle, 2, 2, nullptr);
+    gProject.frameWidth = 5, gProject.frameHeight = 1;
     // ApplyTitle1 with the record, ApplyTitle through the revision list, ApplyTitle2 for playback.
     auto applyAll = [&](int bits, uint8_t fill) {
         std::vector<TestFrame> f(3, TestFrame(5, 1, bits, fill));
@@ -154,19 +127,15 @@ TEST_F(Titles, EachApplierHasItsCopyRule) {
     auto f = applyAll(24, 0x40);
     for (int i = 0; i < 3; i++) {
         SCOPED_TRACE("24-bit: ApplyTitle and ApplyTitle1 skip any byte of 1, ApplyTitle2 only a blue 1");
-        EXPECT_EQ(f[i].bgr(0, 0), kPlain);
-        EXPECT_EQ(f[i].bgr(0, 1), kOutline);
-        EXPECT_EQ(f[i].bgr(0, 2), kYellowBgr);
-        EXPECT_EQ(f[i].bgr(0, 3), i == 2 ? redIsOne : kPlain);
-        EXPECT_EQ(f[i].bgr(0, 4), kPlain);
+        const std::vector<Bgr> want{kPlain, kOutline, kYellowBgr, i == 2 ? redIsOne : kPlain, kPlain};
+        for (int32_t c = 0; c < 5; c++) EXPECT_EQ(f[i].bgr(0, c), want[c]) << c;
     }
     HandStencil(t, 5, 1, {Bgr{50, 100, 200}, kOutline, redIsOne, blueIsOne, kBackground});
     f = applyAll(16, 0x11);
     for (int i = 0; i < 3; i++) {
         SCOPED_TRACE("16-bit: 5-5-5 packing and no byte of 1");
-        EXPECT_EQ(f[i].word(0, 0), 0x6586);  // (200 & 0xF8) << 7 | (100 & 0xF8) << 2 | 50 >> 3
-        EXPECT_EQ(f[i].word(0, 1), 0);
-        for (int32_t c = 2; c < 5; c++) EXPECT_EQ(f[i].word(0, c), 0x1111);
+        const std::vector<uint16_t> want{0x6586, 0, 0x1111, 0x1111, 0x1111};  // 0x6586: 200, 100, 50
+        for (int32_t c = 0; c < 5; c++) EXPECT_EQ(f[i].word(0, c), want[c]) << c;
     }
     for (int bits : {8, 32}) {
         SCOPED_TRACE("other depths are left as they are and logged");
@@ -179,56 +148,30 @@ TEST_F(Titles, EachApplierHasItsCopyRule) {
         for (const char* who : {"ApplyTitle", "ApplyTitle1", "ApplyTitle2"})
             EXPECT_TRUE(log.contains(std::string(who) + ": Unsupported bit depth " + std::to_string(bits)));
     }
-    FrameState(2);  // the revision no longer applies
-    TestFrame later(5, 1, 24);
-    ApplyTitle(nullptr, later.data(), &later.header, 1);
-    EXPECT_EQ(later.bgr(0, 2), kPlain);
-}
-
-TEST_F(Titles, WalkersFollowTheRevisionList) {
-    LogCapture log;
-    gProject.frameWidth = 3;  // 24-bit rows of 9 bytes padded to 12
-    gProject.frameHeight = 2;
-    TitleRecord *first = MakeTitle("a", 0), *second = MakeTitle("b", 0);
-    const Bgr red{0, 0, 255}, green{0, 255, 0};
-    HandStencil(first, 3, 2, {red, red, kBackground, red, red, red});
-    HandStencil(second, 3, 2, {kBackground, green, green, kBackground, kBackground, kBackground});
-    AddRevision(kRevTitle, 1, 10, first);
-    AddRevision(kRevDrop, 4, 4, nullptr);
-    AddRevision(kRevTitle, 5, 10, second);
-    AddRevision(kRevTitle, 6, 6, nullptr);
-    AddRevision(kRevInactivate, 1, 2, nullptr);
-    TestFrame f(3, 2, 24);
-    FrameState(5);
-    ApplyTitle(nullptr, f.data(), &f.header, 4);
-    EXPECT_EQ(f.bgr(0, 0), red);
-    EXPECT_EQ(f.bgr(0, 1), green);  // the later revision paints over the earlier one
-    EXPECT_EQ(f.bgr(1, 2), red);
-    for (int i = 9; i < 12; i++) EXPECT_EQ(f.bytes[i], 0x40) << "padding byte " << i;
-    EXPECT_FALSE(log.contains("ti==0"));
-    FrameState(6);
-    ApplyTitle(nullptr, f.data(), &f.header, 5);
-    EXPECT_TRUE(log.contains("ti==0"));
-    // Every covering revision counts.
-    for (auto [frame, count] : {std::pair{1, 2}, {4, 2}, {6, 3}, {11, 0}})
-        EXPECT_EQ(ApplyTitle2(f.data(), frame, 24), count);
-    EXPECT_EQ(ApplyTitle2(nullptr, 1, 24), 2);
-    // A frame smaller than the stencils gets only the part both cover.
-    TestFrame small(2, 1, 24);
-    FrameState(1);
-    ApplyTitle(nullptr, small.data(), &small.header, 0);
-    EXPECT_EQ(small.bgr(0, 1), red);
-    EXPECT_TRUE(f.guardIntact() && small.guardIntact());
-    ApplyTitle(nullptr, f.data(), nullptr, 0);
-    ApplyTitle1(nullptr, f.data(), &f.header, nullptr);
+    // Frame 2: every covering revision counts, a later title paints over an earlier one, a title
+    // without a record is passed over; a frame smaller than a stencil gets the part both cover; a
+    // frame no revision covers is left alone.
+    HandStencil(over, 3, 1, {kBackground, red, red});
+    EXPECT_EQ((std::vector{ApplyTitle2(f[0].data(), 2, 16), ApplyTitle2(f[0].data(), 3, 16)}),
+              (std::vector{4, 0}));
+    TestFrame small(3, 1, 24), none(5, 1, 24);
+    FrameState(2);
+    ApplyTitle(nullptr, small.data(), &small.header, 1);
+    EXPECT_EQ((std::vector{small.bgr(0, 0), small.bgr(0, 1), small.bgr(0, 2)}),
+              (std::vector{Bgr{50, 100, 200}, red, red}));
+    EXPECT_EQ(std::vector<uint8_t>(small.bytes.begin() + 9, small.bytes.begin() + 12),
+              std::vector<uint8_t>(3, 0x40));
+    FrameState(3);
+    ApplyTitle(nullptr, none.data(), &none.header, 2);
+    EXPECT_TRUE(small.guardIntact() && none.bytes == TestFrame(5, 1, 24).bytes);
 }
 
 TEST_F(Titles, FailuresLeaveFramesAlone) {
-    ScopedBoxes boxes;
     TitleRecord* t = MakeTitle("", kYellow);
+    AddRevision(kRevTitle, 1, 1, t);
     PrepareTitle(nullptr, 30, 10, t);  // an empty text is all background and changes nothing
     EXPECT_TRUE(TextPixels(t).empty());
-    EXPECT_EQ(StencilAt(t, 9, 29), kBackground);
+    EXPECT_EQ(StencilAt(t, 299), kBackground);
     TestFrame f(30, 10, 24);
     const auto before = f.bytes;
     ApplyTitle1(nullptr, f.data(), &f.header, t);
@@ -243,14 +186,4 @@ TEST_F(Titles, FailuresLeaveFramesAlone) {
         PrepareTitle(nullptr, w, h, t);
         EXPECT_EQ(t->stencil, nullptr);
     }
-    // PrepareOverlays rebuilds every title of the list.
-    MyFree(t->text);
-    t->text = static_cast<char*>(MyCalloc(6, 1));
-    std::memcpy(t->text, "Hello", 5);
-    AddRevision(kRevTitle, 1, 1, t);
-    AddRevision(kRevTitle, 2, 2, nullptr);
-    PrepareOverlays(nullptr, 40, 20);
-    EXPECT_EQ(t->stencilWidth, 40);
-    EXPECT_FALSE(TextPixels(t).empty());
-    EXPECT_EQ(boxes->shown.size(), 2u);
 }
