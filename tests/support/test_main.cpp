@@ -1,0 +1,22 @@
+// The main of every test program: the environment the tests expect, whether they run under ctest
+// or by hand. Configuration lives under the build folder so that tests never touch the developer's
+// own settings; Qt draws offscreen unless told otherwise; the sample media come from the build.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+// System libraries that keep memory for the life of the process (fontconfig's configuration) are
+// not reported by sanitizer builds.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig\n";
+}
+
+int main(int argc, char** argv) {
+    const std::string build = QUILLORY_TEST_BUILD_DIR;
+    setenv("XDG_CONFIG_HOME", (build + "/testhome/config").c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("QUILLORY_TEST_DATA", (build + "/testdata").c_str(), 0);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
