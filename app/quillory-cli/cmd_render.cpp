@@ -12,6 +12,7 @@
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/memory.h"
+#include "core/savefile.h"
 #include "core/settings.h"
 #include "platform/gdi/gdi.h"
 #include "project/project.h"
@@ -152,16 +153,10 @@ bool WriteBmp(const std::string& path, const BITMAPINFOHEADER& format, const uin
     WriteLE32(file + 10, static_cast<uint32_t>(14 + sizeof format));
     BITMAPINFOHEADER info = format;
     info.biSizeImage = bytes;
-    const std::string temp = path + ".tmp" + std::to_string(getpid());
-    std::FILE* f = std::fopen(temp.c_str(), "wb");
-    if (!f) return false;
-    bool ok = std::fwrite(file, 1, sizeof file, f) == sizeof file &&
-              std::fwrite(&info, 1, sizeof info, f) == sizeof info &&
-              std::fwrite(pixels, 1, bytes, f) == bytes && std::fflush(f) == 0 && fsync(fileno(f)) == 0;
-    ok = std::fclose(f) == 0 && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) == 0) return true;
-    std::remove(temp.c_str());
-    return false;
+    std::string data(reinterpret_cast<const char*>(file), sizeof file);
+    data.append(reinterpret_cast<const char*>(&info), sizeof info);
+    data.append(reinterpret_cast<const char*>(pixels), bytes);
+    return SaveFileReplacing(path, data);
 }
 
 // Composes project frame n into a BMP file; the exit code.

@@ -14,6 +14,7 @@
 
 #include "core/diag.h"
 #include "core/memory.h"
+#include "core/savefile.h"
 #include "core/settings.h"
 #include "project/project.h"
 
@@ -82,49 +83,6 @@ std::string ProjectText() {
         }
     }
     return out;
-}
-
-// Writes text to a temporary file beside path, flushes it to disk and renames it over path.
-bool SaveReplacing(const char* path, const std::string& text) {
-    std::string target = path;
-    struct stat st {};
-    bool exists = lstat(path, &st) == 0;
-    if (exists && S_ISLNK(st.st_mode)) {  // replace the file the link names, not the link
-        char* real = realpath(path, nullptr);
-        if (!real) return false;
-        target = real;
-        std::free(real);
-        exists = stat(target.c_str(), &st) == 0;
-    }
-    if (exists && !S_ISREG(st.st_mode)) return false;
-    std::string tmp = target + ".XXXXXX";
-    int fd = mkstemp(tmp.data());
-    if (fd < 0) return false;
-    mode_t mode;
-    if (exists) {
-        mode = st.st_mode & 07777;
-    } else {
-        mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    bool ok = fchmod(fd, mode) == 0;
-    size_t done = 0;
-    while (ok && done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0)
-            ok = false;
-        else
-            done += static_cast<size_t>(n);
-    }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok || std::rename(tmp.c_str(), target.c_str()) != 0) {
-        unlink(tmp.c_str());
-        return false;
-    }
-    return true;
 }
 
 // ---- reading
@@ -340,7 +298,7 @@ int32_t WriteProject() {
         return 0;
     }
     if (!gProject.head) return 0;
-    if (!SaveReplacing(name, ProjectText())) {
+    if (!SaveFileReplacing(name, ProjectText())) {
         NotifyBox("Couldn't open save project file <%s>", name);
         return 0;
     }

@@ -1,5 +1,7 @@
 #include "platform/registry/registry.h"
 
+#include "core/savefile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -234,19 +236,6 @@ std::string Serialise() {
     return out;
 }
 
-bool MakeParents(const std::string& file) {
-    size_t slash = file.rfind('/');
-    if (slash == std::string::npos || slash == 0) return true;
-    std::string dir = file.substr(0, slash);
-    for (size_t i = 1; i <= dir.size(); ++i) {
-        if (i == dir.size() || dir[i] == '/') {
-            std::string part = dir.substr(0, i);
-            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        }
-    }
-    return true;
-}
-
 // Moves a damaged file out of the way under a name of its own before it is replaced.
 void SetAsideDamaged() {
     char stamp[32];
@@ -260,24 +249,12 @@ void SetAsideDamaged() {
 
 LONG Flush() {
     if (!gStore.dirty) return ERROR_SUCCESS;
-    if (!MakeParents(gStore.filePath)) return ERROR_ACCESS_DENIED;
-    std::string tmp = gStore.filePath + ".XXXXXX";
-    int fd = mkstemp(tmp.data());
-    if (fd < 0) return ERROR_ACCESS_DENIED;
-    std::string text = Serialise();
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    bool ok = done == text.size() && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok && gStore.damaged && access(gStore.filePath.c_str(), F_OK) == 0) SetAsideDamaged();
-    if (!ok || std::rename(tmp.c_str(), gStore.filePath.c_str()) != 0) {
-        unlink(tmp.c_str());
-        return ERROR_WRITE_FAULT;
-    }
+    SaveFileOptions options;
+    options.createFolders = true;
+    options.beforeReplace = [] {
+        if (gStore.damaged && access(gStore.filePath.c_str(), F_OK) == 0) SetAsideDamaged();
+    };
+    if (!SaveFileReplacing(gStore.filePath, Serialise(), options)) return ERROR_WRITE_FAULT;
     gStore.dirty = false;
     gStore.damaged = false;
     return ERROR_SUCCESS;

@@ -1,5 +1,7 @@
 #include "platform/winini/winini.h"
 
+#include "core/savefile.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -62,29 +64,6 @@ bool ValidName(const char* s, bool isSection) {
         if (*p == '\n' || *p == '\r' || *p == ']' || (!isSection && *p == '=')) return false;
     }
     return !(s[0] == ';' || (!isSection && s[0] == '['));
-}
-
-bool WriteAtomically(const std::string& path, const std::string& text) {
-    std::error_code ec;
-    std::filesystem::path p(path);
-    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
-    std::string tmp = path + ".XXXXXX";
-    int fd = mkstemp(tmp.data());
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
-    }
-    bool ok = done == text.size() && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok || std::rename(tmp.c_str(), path.c_str()) != 0) {
-        unlink(tmp.c_str());
-        return false;
-    }
-    return true;
 }
 
 }  // namespace
@@ -245,5 +224,7 @@ bool WriteProfileStringA(const char* section, const char* entry, const char* val
         text.clear();
     }
     if (tooBig) return false;
-    return WriteAtomically(path, SetIniValue(text, Trim(section), Trim(entry), value));
+    SaveFileOptions options;
+    options.createFolders = true;
+    return SaveFileReplacing(path, SetIniValue(text, Trim(section), Trim(entry), value), options);
 }

@@ -1,0 +1,60 @@
+#include "core/savefile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+bool SaveFileReplacing(const std::string& path, std::string_view data, const SaveFileOptions& options) {
+    if (path.empty()) return false;
+    if (options.createFolders) {
+        std::error_code ec;
+        std::filesystem::path p(path);
+        if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path(), ec);
+    }
+    std::string target = path;
+    struct stat st {};
+    bool exists = lstat(path.c_str(), &st) == 0;
+    if (exists && S_ISLNK(st.st_mode)) {  // replace the file the link names, not the link
+        char* real = realpath(path.c_str(), nullptr);
+        if (!real) return false;
+        target = real;
+        std::free(real);
+        exists = stat(target.c_str(), &st) == 0;
+    }
+    if (exists && !S_ISREG(st.st_mode)) return false;
+
+    std::string tmp = target + ".XXXXXX";
+    int fd = mkstemp(tmp.data());
+    if (fd < 0) return false;
+    mode_t mode;
+    if (exists) {
+        mode = st.st_mode & 07777;
+    } else {
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    bool ok = fchmod(fd, mode) == 0;
+    size_t done = 0;
+    while (ok && done < data.size()) {
+        ssize_t n = write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<size_t>(n);
+    }
+    ok = ok && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    if (ok && options.beforeReplace) options.beforeReplace();
+    if (!ok || std::rename(tmp.c_str(), target.c_str()) != 0) {
+        unlink(tmp.c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,18 @@
+// Saving a file without ever destroying the previous one: the data goes to a temporary file in
+// the same folder, is flushed to disk and renamed over the old file.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+struct SaveFileOptions {
+    bool createFolders = false;  // make the missing folders of the path first
+    // Runs after the new data is safely on disk, just before it replaces the old file.
+    std::function<void()> beforeReplace;
+};
+
+// A symbolic link stays a link (the file it names is replaced) and an existing file keeps its
+// permissions. False, with the old file untouched, when anything fails or the path names
+// something other than a regular file.
+bool SaveFileReplacing(const std::string& path, std::string_view data, const SaveFileOptions& options = {});
