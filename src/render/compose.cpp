@@ -6,6 +6,7 @@
 #include "core/diag.h"
 #include "core/memory.h"
 #include "media/riff.h"
+#include "platform/codec/drawdib.h"
 #include "render/titles.h"
 
 namespace {
@@ -38,47 +39,11 @@ struct FrameComposer::Source {
     BITMAPINFOHEADER* inFormat() { return reinterpret_cast<BITMAPINFOHEADER*>(in); }
 };
 
-bool RowsTo24(const uint8_t* src, int64_t srcBytes, int32_t bits, bool topDown, const RGBQUAD* palette,
-              int32_t width, int32_t height, uint8_t* dst, int64_t dstStride) {
+// The stored depths a project frame can have; others stay black.
+static bool RowsTo24(const uint8_t* src, int64_t srcBytes, int32_t bits, bool topDown, const RGBQUAD* palette,
+                     int32_t width, int32_t height, uint8_t* dst, int64_t dstStride) {
     if (bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
-    if (!src || !dst || width <= 0 || height <= 0 || srcBytes <= 0) return true;
-    const int64_t padded = DibRowBytes(width, bits);
-    const int64_t packed = static_cast<int64_t>(width) * (bits / 8);
-    int64_t stride = padded;
-    if (srcBytes < padded * height && srcBytes >= packed * height) stride = packed;
-    const int64_t rows = std::min<int64_t>(height, srcBytes / stride);
-    for (int64_t r = 0; r < rows; r++) {
-        const uint8_t* s = src + r * stride;
-        uint8_t* d = dst + (topDown ? height - 1 - r : r) * dstStride;
-        switch (bits) {
-            case 24:
-                std::memcpy(d, s, static_cast<size_t>(width) * 3);
-                break;
-            case 32:
-                for (int32_t c = 0; c < width; c++, s += 4, d += 3) std::memcpy(d, s, 3);
-                break;
-            case 16:
-                for (int32_t c = 0; c < width; c++, s += 2, d += 3) {
-                    const uint16_t v = ReadLE16(s);
-                    d[0] = static_cast<uint8_t>((v & 31) << 3);
-                    d[1] = static_cast<uint8_t>(((v >> 5) & 31) << 3);
-                    d[2] = static_cast<uint8_t>(((v >> 10) & 31) << 3);
-                }
-                break;
-            default:  // 8 bits through the colour table; grey without one
-                for (int32_t c = 0; c < width; c++, s++, d += 3) {
-                    if (palette) {
-                        d[0] = palette[*s].rgbBlue;
-                        d[1] = palette[*s].rgbGreen;
-                        d[2] = palette[*s].rgbRed;
-                    } else {
-                        d[0] = d[1] = d[2] = *s;
-                    }
-                }
-                break;
-        }
-    }
-    return true;
+    return DibRowsTo24(src, srcBytes, bits, topDown, palette, width, height, dst, dstStride);
 }
 
 FrameComposer::FrameComposer() = default;

@@ -52,9 +52,3 @@ class FrameComposer {
     uint8_t* scratch_ = nullptr;  // decoder output that is not 24-bit; MyCalloc
     uint32_t scratchBytes_ = 0;
 };
-
-// Converts stored rows of `bits` per pixel (8 through palette, 16 as 5-5-5, 24, 32) into 24-bit
-// bottom-up rows of dstStride bytes. Rows are read at their padded stride, or packed when the data
-// holds only that much; rows the data does not hold are left as they are. False for other depths.
-bool RowsTo24(const uint8_t* src, int64_t srcBytes, int32_t bits, bool topDown, const RGBQUAD* palette,
-              int32_t width, int32_t height, uint8_t* dst, int64_t dstStride);

@@ -68,43 +68,13 @@ bool CopyUncompressed(HDRAWDIB hdd, const BITMAPINFOHEADER& bi, const uint8_t* b
     uint16_t bpp = bi.biBitCount;
     if (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 16 && bpp != 24 && bpp != 32) return false;
     if (bi.biSize < sizeof(BITMAPINFOHEADER) || !PrepareFrame(hdd, w, h)) return false;
-    uint8_t colours[kMaxColours][3] = {};
+    RGBQUAD colours[kMaxColours] = {};
     if (bpp <= 8) {
         uint32_t n = bi.biClrUsed ? std::min(bi.biClrUsed, kMaxColours) : (1u << bpp);
-        const uint8_t* table = reinterpret_cast<const uint8_t*>(&bi) + bi.biSize;
-        for (uint32_t i = 0; i < n; ++i) std::memcpy(colours[i], table + 4 * i, 3);
+        std::memcpy(colours, reinterpret_cast<const uint8_t*>(&bi) + bi.biSize, 4 * n);
     }
-    uint32_t srcStride = DibRowBytes(w, bpp), dstStride = DibRowBytes(w, 24);
-    for (int32_t y = 0; y < h; ++y) {
-        // Bottom-up source rows land in place; a top-down source (negative height) is flipped.
-        const uint8_t* s =
-            bits + static_cast<size_t>(srcStride) * static_cast<size_t>(bi.biHeight > 0 ? y : h - 1 - y);
-        uint8_t* d = hdd->frame.data() + static_cast<size_t>(dstStride) * static_cast<size_t>(y);
-        for (int32_t x = 0; x < w; ++x, d += 3) {
-            switch (bpp) {
-                case 24:
-                    std::memcpy(d, s + 3 * x, 3);
-                    break;
-                case 32:
-                    std::memcpy(d, s + 4 * x, 3);
-                    break;
-                case 16: {
-                    uint16_t v = ReadLE16(s + 2 * x);
-                    d[0] = static_cast<uint8_t>((v & 31) << 3);
-                    d[1] = static_cast<uint8_t>(((v >> 5) & 31) << 3);
-                    d[2] = static_cast<uint8_t>(((v >> 10) & 31) << 3);
-                    break;
-                }
-                default: {
-                    int perByte = 8 / bpp;
-                    uint8_t byte = s[x / perByte];
-                    int shift = 8 - bpp * (x % perByte + 1);
-                    std::memcpy(d, colours[(byte >> shift) & ((1 << bpp) - 1)], 3);
-                    break;
-                }
-            }
-        }
-    }
+    const int64_t srcBytes = static_cast<int64_t>(DibRowBytes(w, bpp)) * h;
+    DibRowsTo24(bits, srcBytes, bpp, bi.biHeight < 0, colours, w, h, hdd->frame.data(), DibRowBytes(w, 24));
     hdd->haveFrame = true;
     hdd->stale = false;
     return true;
@@ -214,4 +184,52 @@ void* DrawDibGetBuffer(HDRAWDIB hdd, BITMAPINFOHEADER* lpbi, DWORD dwSize, DWORD
     Refresh(hdd);
     if (lpbi && dwSize >= sizeof(BITMAPINFOHEADER)) *lpbi = hdd->frameFormat;
     return hdd->frame.data();
+}
+
+bool DibRowsTo24(const uint8_t* src, int64_t srcBytes, int32_t bits, bool topDown, const RGBQUAD* palette,
+                 int32_t width, int32_t height, uint8_t* dst, int64_t dstStride) {
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32) return false;
+    if (!src || !dst || width <= 0 || height <= 0 || srcBytes <= 0) return true;
+    const int64_t padded = DibRowBytes(width, bits);
+    const int64_t packed = (static_cast<int64_t>(width) * bits + 7) / 8;
+    int64_t stride = padded;
+    if (srcBytes < padded * height && srcBytes >= packed * height) stride = packed;
+    const int64_t rows = std::min<int64_t>(height, srcBytes / stride);
+    for (int64_t r = 0; r < rows; r++) {
+        const uint8_t* s = src + r * stride;
+        uint8_t* d = dst + (topDown ? height - 1 - r : r) * dstStride;
+        switch (bits) {
+            case 24:
+                std::memcpy(d, s, static_cast<size_t>(width) * 3);
+                break;
+            case 32:
+                for (int32_t c = 0; c < width; c++, s += 4, d += 3) std::memcpy(d, s, 3);
+                break;
+            case 16:
+                for (int32_t c = 0; c < width; c++, s += 2, d += 3) {
+                    const uint16_t v = ReadLE16(s);
+                    d[0] = static_cast<uint8_t>((v & 31) << 3);
+                    d[1] = static_cast<uint8_t>(((v >> 5) & 31) << 3);
+                    d[2] = static_cast<uint8_t>(((v >> 10) & 31) << 3);
+                }
+                break;
+            default: {  // 1, 4 and 8 bits through the colour table; grey without one
+                const int perByte = 8 / bits;
+                const int mask = (1 << bits) - 1;
+                for (int32_t c = 0; c < width; c++, d += 3) {
+                    const int shift = 8 - bits * (c % perByte + 1);
+                    const int i = (s[c / perByte] >> shift) & mask;
+                    if (palette) {
+                        d[0] = palette[i].rgbBlue;
+                        d[1] = palette[i].rgbGreen;
+                        d[2] = palette[i].rgbRed;
+                    } else {
+                        d[0] = d[1] = d[2] = static_cast<uint8_t>(i * 255 / mask);
+                    }
+                }
+                break;
+            }
+        }
+    }
+    return true;
 }

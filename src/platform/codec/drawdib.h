@@ -56,3 +56,10 @@ BOOL DrawDibDraw(HDRAWDIB hdd, HDC hdc, int xDst, int yDst, int dxDst, int dyDst
 // The last frame as 24-bit pixels, its header copied to lpbi when dwSize >= 40; null before the first
 // frame. The pointer stays valid until the next DrawDibDraw or DrawDibClose.
 void* DrawDibGetBuffer(HDRAWDIB hdd, BITMAPINFOHEADER* lpbi, DWORD dwSize, DWORD dwFlags);
+
+// Converts stored rows of `bits` per pixel (1, 4 and 8 through the palette, grey without one; 16 as
+// 5-5-5; 24; 32) into 24-bit bottom-up rows of dstStride bytes. Rows are read at their padded
+// stride, or packed when the data holds only that much; rows the data does not hold are left as they
+// are. False for other depths.
+bool DibRowsTo24(const uint8_t* src, int64_t srcBytes, int32_t bits, bool topDown, const RGBQUAD* palette,
+                 int32_t width, int32_t height, uint8_t* dst, int64_t dstStride);
