@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -126,4 +127,13 @@ char* FormatSeconds(char* buffer, int32_t t) {
     else
         std::sprintf(buffer, "%ldm%lds", m, s);
     return buffer;
+}
+
+void CopyCut(char* dest, size_t capacity, std::string_view src) {
+    if (!dest || capacity == 0) return;
+    size_t n = src.size() < capacity ? src.size() : capacity - 1;
+    if (n < src.size())
+        while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) n--;
+    std::memcpy(dest, src.data(), n);
+    dest[n] = '\0';
 }

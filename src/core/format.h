@@ -1,7 +1,9 @@
 // Counts and times as the short texts of the storyboard, the VCR display and the capture panels.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // n with thousands separators ("2,147,483,647"); a negative count gets one leading "-".
 // The text lives in a shared buffer, valid until the next call.
@@ -15,3 +17,7 @@ void FormatTimecode(char* buffer, int32_t v, int32_t rate);
 char* FormatMinutes(char* buffer, int32_t t);
 // "45secs", "2m5s", "1h00m", "1d01h00m".
 char* FormatSeconds(char* buffer, int32_t t);
+
+// Copies src into a fixed text field of `capacity` bytes (terminator included), cut to fit but never
+// in the middle of a UTF-8 sequence.
+void CopyCut(char* dest, size_t capacity, std::string_view src);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "core/diag.h"
+#include "core/format.h"
 
 SettingsRecord gSettings = InitialSettings();
 
@@ -92,13 +93,6 @@ int32_t& NumberOf(SettingsRecord& s, const Field& f) {
 }
 char* TextOf(SettingsRecord& s, const Field& f) {
     return reinterpret_cast<char*>(&s) + f.offset;
-}
-
-void CopyCut(char* dest, int capacity, const char* src) {
-    if (capacity <= 0) return;
-    size_t n = std::min(std::strlen(src), static_cast<size_t>(capacity - 1));
-    std::memcpy(dest, src, n);
-    dest[n] = '\0';
 }
 
 std::string UserKeyPath(const char* user) {
@@ -199,6 +193,7 @@ int32_t RegReadNumber(HKEY section, const char* name, int32_t missing) {
 }
 
 void RegReadString(HKEY section, const char* name, const char* missing, char* dest, int capacity) {
+    if (!dest || capacity <= 0) return;
     char buffer[kValueBuffer + 1];
     uint32_t size = kValueBuffer;
     uint32_t type = 0;

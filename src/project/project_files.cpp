@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "core/diag.h"
+#include "core/format.h"
 #include "core/memory.h"
 #include "core/settings.h"
 #include "project/project.h"
@@ -14,13 +15,6 @@ namespace {
 constexpr size_t kMaxAVIName = sizeof(AVIlist{}.name) - 1;
 // Frame durations beyond this many microseconds (about 35 minutes a frame) are taken as damage.
 constexpr double kMaxFrameMicroseconds = INT32_MAX;
-
-void CopyCut(char* dest, size_t capacity, const char* src) {
-    size_t n = std::strlen(src);
-    if (n >= capacity) n = capacity - 1;
-    std::memcpy(dest, src, n);
-    dest[n] = '\0';
-}
 
 // Video entries of the reduced index: the frames that can really be shown.
 int32_t VideoEntries(const AVIlist* rec) {

@@ -13,21 +13,13 @@
 #include <string>
 
 #include "core/diag.h"
+#include "core/format.h"
 #include "core/memory.h"
 #include "core/savefile.h"
 #include "core/settings.h"
 #include "project/project.h"
 
 namespace {
-
-// Copies src cut to the capacity, never in the middle of a UTF-8 sequence.
-void CopyCut(char* dest, size_t capacity, const std::string& src) {
-    size_t n = src.size() < capacity ? src.size() : capacity - 1;
-    if (n < src.size())
-        while (n > 0 && (static_cast<unsigned char>(src[n]) & 0xC0) == 0x80) n--;
-    std::memcpy(dest, src.data(), n);
-    dest[n] = '\0';
-}
 
 // ---- writing
 

@@ -27,16 +27,6 @@ const char* BaseName(const char* path) {
     return slash ? slash + 1 : path;
 }
 
-std::string FourCCString(FOURCC code) {
-    std::string s;
-    for (int i = 0; i < 4; i++) {
-        char c = static_cast<char>((code >> (8 * i)) & 0xFF);
-        if (c == '\0') break;  // "%4.4s" stops at the first zero byte
-        s += (c >= 32 && c < 127) ? c : '?';
-    }
-    return s;
-}
-
 std::string Timecode(int32_t frames, int32_t rate) {
     char buffer[32];
     FormatTimecode(buffer, frames, rate);
@@ -186,7 +176,7 @@ std::vector<std::string> InfoPanelLines() {
     lines.push_back(FormatMessageText("VIDEO: %ldx%ld %ldFPS <%s>", static_cast<long>(gProject.frameWidth),
                                       static_cast<long>(gProject.frameHeight),
                                       static_cast<long>(gProject.frameRate),
-                                      FourCCString(head->compression).c_str()));
+                                      FourCCText(head->compression).c_str()));
     if (head->samplesPerSec != 0)
         lines.push_back(FormatMessageText(
             head->channels == 2 ? "AUDIO: %ldSPS %ldBIT STEREO" : "AUDIO: %ldSPS %ldBIT MONO",

@@ -51,12 +51,6 @@ DWORD CompressionQuality() {
 
 }  // namespace
 
-std::string FourCCText(FOURCC code) {
-    std::string s;
-    for (int i = 0; i < 4; ++i) s.push_back(static_cast<char>(code >> (8 * i)));
-    return s;
-}
-
 uint32_t PaddedFrameBytes(int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return 0;
     uint64_t row = ((static_cast<uint64_t>(width) + 1) * 3) & ~static_cast<uint64_t>(3);

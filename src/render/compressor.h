@@ -178,6 +178,3 @@ class FunctionCompressorDialog : public CompressorDialogProvider {
   private:
     std::function<bool(HWND, ChooseCompressorModel&)> run_;
 };
-
-// A FOURCC as its four characters.
-std::string FourCCText(FOURCC code);

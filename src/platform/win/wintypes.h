@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 using FOURCC = uint32_t;
 
@@ -152,4 +153,15 @@ constexpr uint32_t DibRowBytes(int32_t width, int32_t bitCount) {
                ? 0
                : static_cast<uint32_t>(
                      ((static_cast<uint64_t>(width) * static_cast<uint32_t>(bitCount) + 31) / 32) * 4);
+}
+
+// A FOURCC as text, as "%4.4s" prints it: up to the first zero byte, anything unprintable as '?'.
+inline std::string FourCCText(FOURCC code) {
+    std::string s;
+    for (int i = 0; i < 4; i++) {
+        char c = static_cast<char>((code >> (8 * i)) & 0xFF);
+        if (c == '\0') break;
+        s += (c >= 32 && c < 127) ? c : '?';
+    }
+    return s;
 }
