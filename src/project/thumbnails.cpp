@@ -5,7 +5,7 @@
 
 #include "core/diag.h"
 #include "core/memory.h"
-#include "project/frame_decoder.h"
+#include "platform/codec/drawdib.h"
 #include "project/project.h"
 
 namespace {
@@ -16,8 +16,16 @@ constexpr uint32_t kStoredFormatBytes = sizeof(AVIlist{}.format);
 constexpr uint32_t kColourTableBytes = 256 * 4;
 
 CellRecord* gCache = nullptr;
-int32_t gLastFed = 0;  // 1-based frame the decoder saw last; 0 none
+HDRAWDIB gDib = nullptr;  // the storyboard's decoder, kept between cells
+int32_t gLastFed = 0;     // 1-based frame the decoder saw last; 0 none
 int64_t gFramesFed = 0;
+
+// Feeds one stored frame to the decoder without showing it; false when it was refused.
+bool FeedStoredFrame(BITMAPINFOHEADER* format, const void* data) {
+    if (!gDib) gDib = DrawDibOpen();
+    if (!gDib) return false;
+    return DrawDibDraw(gDib, nullptr, 0, 0, 0, 0, format, data, 0, 0, -1, -1, DDF_DONTDRAW) != FALSE;
+}
 
 // The clip holding project frame n (from 1).
 const AVIlist* ClipOfFrame(int32_t n) {
@@ -103,9 +111,10 @@ bool DecodeProjectFrame(int32_t frame, QImage& picture) {
     if (!Feed(n, true)) return false;
     gLastFed = n;
     BITMAPINFOHEADER h{};
-    const uint8_t* bits = DecodedPicture(h);
+    const uint8_t* bits =
+        gDib ? static_cast<const uint8_t*>(DrawDibGetBuffer(gDib, &h, sizeof h, 0)) : nullptr;
     if (!bits || h.biWidth <= 0 || h.biHeight <= 0 || h.biBitCount != 24) return false;
-    const uint32_t stride = DecodedRowBytes(h.biWidth);
+    const uint32_t stride = DibRowBytes(h.biWidth, 24);
     picture = QImage(h.biWidth, h.biHeight, QImage::Format_BGR888);
     if (picture.isNull()) return false;
     for (int32_t y = 0; y < h.biHeight; y++)  // bottom-up rows
@@ -144,7 +153,8 @@ QImage ThumbnailPicture(const CellRecord& record) {
 }
 
 void CloseThumbnailDecoder() {
-    CloseFrameDecoder();
+    if (gDib) DrawDibClose(gDib);
+    gDib = nullptr;
     gLastFed = 0;
 }
 
