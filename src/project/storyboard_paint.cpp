@@ -307,9 +307,10 @@ void StoryboardCanvas::DrawTimeline(QPainter& p) {
     p.fillRect(QRect(s.left, s.top, strip.width(), 4), Qt::black);
     p.fillRect(QRect(s.left, s.bottom - 4, strip.width(), 4), Qt::black);
     for (int32_t f = 0; f < gProject.totalFrames; f++) {
-        const uint32_t state = FrameState(f + 1);
         int32_t a = 0, b = 0;
         FrameShare(s, f, gProject.totalFrames, a, b);
+        if (b <= a) continue;  // a frame narrower than a pixel leaves no tick of its own
+        const uint32_t state = FrameState(f + 1);
         const uint32_t tick = (state & kStateInactive)  ? kSelectionColour
                               : (state & kStateDropped) ? kDroppedTick
                                                         : kTitleColour;
