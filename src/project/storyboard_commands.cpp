@@ -5,7 +5,6 @@
 
 #include "core/diag.h"
 #include "core/dialogs.h"
-#include "core/pump.h"
 #include "core/settings.h"
 #include "media/fileinfo.h"
 #include "platform/help/help.h"
@@ -45,6 +44,7 @@ FileDialogRequest ProjectRequest(HWND owner, bool save) {
     r.initialName = gSettings.ProjectFileName;
     r.flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
     r.maxLength = sizeof gSettings.ProjectFileName;
+    r.defaultExtension = "CGP";
     return r;
 }
 
@@ -53,7 +53,6 @@ FileDialogRequest ProjectRequest(HWND owner, bool save) {
 bool ChooseProjectName(HWND owner, bool save, std::string& name) {
     FileDialogRequest request = ProjectRequest(owner, save);
     if (!(save ? GetSaveFileNameA(request, name) : GetOpenFileNameA(request, name))) return false;
-    AddDefaultExtension(name, "CGP");
     if (name.size() >= sizeof gSettings.ProjectFileName) {
         NotifyBox("Couldn't open save project file <%s>", name.c_str());
         return false;

@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -186,45 +188,62 @@ TEST(QtMessageBoxes, CaptionIconButtonsOwnerAndAnswers) {
     EXPECT_EQ(boxes.Show(stale, "x", "Notify", MB_OK), IDOK);
 }
 
-TEST(QtFileDialogs, TitleFiltersFolderNameAndOverwrite) {
+TEST(QtFileDialogs, FiltersInAnyCaseAndTheOverwriteQuestionForTheFinalName) {
     TestApp();
     TempDir dir;
-    WriteWholeFile(dir.file("take.avi"), "RIFF");
+    for (const char* name : {"take.avi", "CLIP.AVI", "notes.txt", "trip.CGP"})
+        WriteWholeFile(dir.file(name), "x");
     QtFileDialogProvider dialogs;
     FileDialogRequest open;
     open.title = "Select AVI File";
     open.filters = {{"AVI Files", "*.avi"}, {"All Files", "*.*"}};
-    open.filterIndex = 2;
     open.initialName = dir.file("take.avi");
     open.flags = OFN_FILEMUSTEXIST;
     WhenModal<QFileDialog>([&](QFileDialog* d) {
         EXPECT_EQ(d->windowTitle(), "Select AVI File");
         EXPECT_EQ(d->nameFilters(), QStringList({"AVI Files (*.avi)", "All Files (*)"}));
-        EXPECT_EQ(d->selectedNameFilter(), "All Files (*)");
         EXPECT_EQ(d->directory().absolutePath(), QString::fromStdString(dir.path()));
-        EXPECT_EQ(d->fileMode(), QFileDialog::ExistingFile);
-        EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptOpen);
-        ASSERT_FALSE(d->selectedFiles().isEmpty());
-        EXPECT_TRUE(d->selectedFiles().first().endsWith("take.avi"));
-        static_cast<QDialog*>(d)->accept();
+        QTimer::singleShot(300, d, [d] {  // once the folder is listed
+            auto* list = d->findChild<QListView*>("listView");
+            QStringList shown;
+            for (int i = 0; list && i < list->model()->rowCount(list->rootIndex()); i++)
+                shown << list->model()->index(i, 0, list->rootIndex()).data().toString();
+            shown.sort();
+            EXPECT_EQ(shown, QStringList({"CLIP.AVI", "take.avi"}));
+            static_cast<QDialog*>(d)->accept();
+        });
     });
     std::string chosen;
     ASSERT_TRUE(dialogs.Choose(open, chosen));
     EXPECT_EQ(chosen, dir.file("take.avi"));
 
+    // "trip" typed over an existing trip.CGP: the question names trip.CGP; No keeps the dialog
+    // open, Yes chooses it.
     FileDialogRequest save;
     save.save = true;
-    save.title = "Select Project File For Save";
     save.filters = {{"Clipgram Project Files", "*.cgp"}, {"All Files", "*.*"}};
     save.initialDir = dir.path();
-    save.initialName = "demo.cgp";
+    save.filterIndex = 2;
     save.flags = OFN_OVERWRITEPROMPT;
+    save.defaultExtension = "CGP";
+    std::vector<QString> questions;
     WhenModal<QFileDialog>([&](QFileDialog* d) {
-        EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
-        EXPECT_FALSE(d->testOption(QFileDialog::DontConfirmOverwrite));
-        EXPECT_EQ(d->selectedNameFilter(), "Clipgram Project Files (*.cgp)");
-        d->reject();
+        EXPECT_EQ(d->selectedNameFilter(), "All Files (*)");
+        d->findChild<QLineEdit*>("fileNameEdit")->setText("trip");
+        for (int answer : {QMessageBox::No, QMessageBox::Yes}) {
+            WhenModal<QMessageBox>([&questions, answer](QMessageBox* box) {
+                questions.push_back(box->text());
+                box->button(static_cast<QMessageBox::StandardButton>(answer))->click();
+            });
+            QMetaObject::invokeMethod(d, "accept");
+        }
     });
+    ASSERT_TRUE(dialogs.Choose(save, chosen));
+    EXPECT_EQ(chosen, dir.file("trip.CGP"));
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_TRUE(questions[0].startsWith("trip.CGP already exists")) << questions[0].toStdString();
+
+    WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
     chosen = "unchanged";
     EXPECT_FALSE(dialogs.Choose(save, chosen));
     EXPECT_EQ(chosen, "unchanged");  // a cancelled dialog changes nothing
