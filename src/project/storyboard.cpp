@@ -260,22 +260,21 @@ void StoryboardWindow::InitDialog() {
     QTimer::singleShot(kSplashTimerMs, this, [] { CloseSplash(); });
     gSettings.cellW = NormalisedCellSize(gSettings.cellW, gSettings.cellH).width;
     gSettings.cellH = NormalisedCellSize(gSettings.cellW, gSettings.cellH).height;
-    // A project named on the command line is read instead of the remembered one; AVI files named
-    // there make a new project of their own.
-    std::vector<std::string> clips;
-    for (const std::string& arg : gCommandLine) {
-        QFileInfo info(QString::fromStdString(arg));
-        if (info.suffix().toLower() == "avi") {
-            clips.push_back(info.absoluteFilePath().toStdString());
-        } else if (!KeepProjectFileName(info.absoluteFilePath().toStdString())) {
-            NotifyBox("Couldn't open specified project file <%s>", arg.c_str());
-            gSettings.ProjectFileName[0] = '\0';
-        }
-    }
-    if (clips.empty()) {
-        ReadProject(HWNDFromWidget(this));
+    // Files named on the command line take the remembered project's place: projects first, then
+    // every other file as a clip. Nothing named there is saved over unless it was read as a project;
+    // the remembered name stays for the next start.
+    if (gCommandLine.empty()) {
+        projectNamed_ = ReadProject(HWNDFromWidget(this)) == 1;
     } else {
-        gSettings.ProjectFileName[0] = '\0';
+        projectNamed_ = false;
+        std::vector<std::string> clips;
+        for (const std::string& arg : gCommandLine) {
+            const std::string path = QFileInfo(QString::fromStdString(arg)).absoluteFilePath().toStdString();
+            if (IsProjectFileName(path))
+                OpenProjectFile(path);
+            else
+                clips.push_back(path);
+        }
         for (const std::string& clip : clips) InsertAVIFile(clip);
     }
     FreeThumbnails();

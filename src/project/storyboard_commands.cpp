@@ -60,11 +60,11 @@ bool ChooseProjectName(HWND owner, bool save, std::string& name) {
     return true;
 }
 
+}  // namespace
+
 bool IsProjectFileName(const std::string& name) {
     return QFileInfo(QString::fromStdString(name)).suffix().toLower() == "cgp";
 }
-
-}  // namespace
 
 bool KeepProjectFileName(const std::string& name) {
     if (name.size() >= sizeof gSettings.ProjectFileName) return false;
@@ -99,7 +99,10 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         }
         case kCmdSaveProject: {
             std::string name;
-            if (ChooseProjectName(self, true, name) && KeepProjectFileName(name)) WriteProject();
+            if (ChooseProjectName(self, true, name) && KeepProjectFileName(name)) {
+                projectNamed_ = true;
+                WriteProject();
+            }
             break;
         }
         case kCmdOpenAVI: {
@@ -228,7 +231,10 @@ void StoryboardWindow::OpenProjectFile(const std::string& name) {
     gView.step = 1;
     gView.position = 0;
     FreeThumbnails();
-    if (!ReadProject(HWNDFromWidget(this))) std::memcpy(gSettings.ProjectFileName, previous, sizeof previous);
+    if (ReadProject(HWNDFromWidget(this)))
+        projectNamed_ = true;
+    else
+        std::memcpy(gSettings.ProjectFileName, previous, sizeof previous);
     FreeThumbnails();
 }
 
@@ -290,9 +296,10 @@ void StoryboardWindow::Render() {
 }
 
 bool StoryboardWindow::RememberProject() {
-    if (!gSettings.ProjectFileName[0]) {
+    if (!gSettings.ProjectFileName[0] || !projectNamed_) {
         std::string name;
         if (!ChooseProjectName(HWNDFromWidget(this), true, name) || !KeepProjectFileName(name)) return false;
+        projectNamed_ = true;
     }
     return WriteProject() == 1;
 }

@@ -418,6 +418,27 @@ TEST_F(Storyboard, LeavingAsksToRememberTheProject) {
     EXPECT_EQ(std::string(gSettings.ProjectFileName), dir.file("kept.cgp"));
 }
 
+TEST_F(Storyboard, CommandLineFilesAreReadButNeverSavedOver) {
+    // "Open with" on a video that is not a project: a message, and the remembered project keeps
+    // its name without being written over by the new work.
+    TempDir dir;
+    const std::string video = dir.file("holiday.mp4"), remembered = dir.file("remembered.cgp");
+    WriteWholeFile(video, "not a project\n");
+    WriteWholeFile(remembered, "Corvane Project 00\n");
+    SetProjectFileName(remembered);
+    gCommandLine = {video};
+    Open();
+    EXPECT_TRUE(boxes->saw("Failed to open file"));
+    EXPECT_EQ(std::string(gSettings.ProjectFileName), remembered);
+    Insert("studio_scene.avi");
+    boxes->answers = {IDYES};
+    window->Command(kCmdExit);  // Yes asks where to remember it; cancelled, the window stays
+    EXPECT_EQ(dialogs->requests.back().title, "Select Project File For Save");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(ReadWholeFile(video), "not a project\n");
+    EXPECT_EQ(ReadWholeFile(remembered), "Corvane Project 00\n");
+}
+
 TEST_F(Storyboard, RenderFromTheToolbar) {
     TempDir dir;
     Open();
@@ -453,9 +474,10 @@ TEST_F(Storyboard, PictureOfASampleProject) {
                        "\nR0: 1,12,2\nT0: 1,0\nT1: Hello\nT2: Liberation Sans\nT3: 0,-20,700,0,0,160,65535\n"
                        "R0: 6,10,2\nT0: 2,2\nT1: World\nT2: Liberation Sans\nT3: 0,-20,400,0,0,160,65535\n"
                        "R0: 14,19,1\nR0: 22,24,8\n");
-    gCommandLine = {cgp};
+    gCommandLine = {MediaPath("studio_scene.avi"), cgp};  // the project is read, then the clip appended
     Open(700, 420);
-    ASSERT_EQ(gProject.fileCount, 2);
+    ASSERT_EQ(gProject.fileCount, 3);
+    EXPECT_EQ(std::string(gSettings.ProjectFileName), cgp);
     DrawSelection(26, 33, true);
     window->UpdateToolbar();
     Paint();
