@@ -21,6 +21,7 @@
 #include "project/storyboard_canvas.h"
 #include "project/storyboard_ids.h"
 #include "project/thumbnails.h"
+#include "render/compose.h"
 #include "support/qtapp.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
@@ -342,6 +343,17 @@ TEST_F(Storyboard, ThumbnailsDecodeARunOfDeltaFramesOnce) {
     QImage first = ThumbnailPicture(*ThumbnailCache());
     ASSERT_FALSE(first.isNull());
     EXPECT_NE(first.pixelColor(10, 10), first.pixelColor(70, 50));
+
+    // A 256-colour clip is drawn with its whole palette: the colours the render composes.
+    boxes->answers = {IDOK};
+    window->Command(kCmdNewProject);
+    Insert("media_pal8_15.avi");
+    QImage thumb;
+    ASSERT_TRUE(DecodeProjectFrame(3, thumb));
+    FrameComposer render;
+    ASSERT_TRUE(render.Open(gProject.head, 64, 48) && render.Decode(4));
+    QImage rendered(render.pixels(), 64, 48, static_cast<int>(render.bytes() / 48), QImage::Format_BGR888);
+    EXPECT_EQ(thumb, rendered.mirrored());
 }
 
 TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
