@@ -360,17 +360,17 @@ int RunStoryboardDialog() {
 }
 
 int32_t DrawSelection(int32_t from, int32_t to, bool force) {
-    if (gProject.totalFrames <= 0 || from < 0 || to < 0) {
-        gProject.selStart = gProject.selEnd = -1;
-        if (StoryboardWindow* w = Storyboard()) w->canvas()->update();
-        return -1;
+    const int32_t oldStart = gProject.selStart, oldEnd = gProject.selEnd;
+    int32_t a = -1, b = -1;
+    if (gProject.totalFrames > 0 && from >= 0 && to >= 0) {
+        a = std::min(std::min(from, to), gProject.totalFrames - 1);
+        b = std::min(std::max(from, to), gProject.totalFrames - 1);
+        if (!force && a == oldStart && b == oldEnd) return a;
     }
-    int32_t a = std::min(std::min(from, to), gProject.totalFrames - 1);
-    int32_t b = std::min(std::max(from, to), gProject.totalFrames - 1);
-    if (!force && a == gProject.selStart && b == gProject.selEnd) return a;
     gProject.selStart = a;
     gProject.selEnd = b;
-    if (StoryboardWindow* w = Storyboard()) w->canvas()->update();
+    if (StoryboardWindow* w = Storyboard())
+        w->canvas()->update(w->canvas()->SelectionRegion(oldStart, oldEnd, force));
     return a;
 }
 
@@ -378,9 +378,6 @@ void DrawRenderProgress(HWND window, int32_t frame) {
     StoryboardWindow* w = Storyboard();
     if (!w || HWNDFromWidget(w) != window) return;
     w->canvas()->SetProgress(frame);
-    w->canvas()->repaint(QRect(gView.stripRect.left, gView.stripRect.top,
-                               gView.stripRect.right - gView.stripRect.left,
-                               gView.stripRect.bottom - gView.stripRect.top));
 }
 
 void SetPopupChooser(PopupChooser chooser) {

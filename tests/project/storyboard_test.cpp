@@ -6,6 +6,8 @@
 #include <QAction>
 #include <QImage>
 #include <QMenuBar>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QTest>
 #include <cstdlib>
 #include <deque>
@@ -25,6 +27,7 @@
 #include "support/qtapp.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
+#include "ui/controls.h"
 
 namespace {
 
@@ -322,6 +325,51 @@ TEST_F(Storyboard, StepsCellSizesAndTheThumbnailCache) {
     QTest::mouseClick(window->canvas(), Qt::LeftButton, Qt::NoModifier, inside);
     EXPECT_EQ(gProject.selStart, -1);
     EXPECT_TRUE(popups.empty());
+}
+
+// Records the region of every paint the widget receives.
+class PaintRegions : public QObject {
+  public:
+    explicit PaintRegions(QWidget* w) { w->installEventFilter(this); }
+    QRegion all;
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::Paint) all += static_cast<QPaintEvent*>(e)->region();
+        return false;
+    }
+};
+
+TEST_F(Storyboard, SelectionAndProgressRepaintOnlyWhatChanged) {
+    Open();
+    window->setSizeGripEnabled(false);  // it stands over the canvas on the screen
+    Insert("studio_100.avi");
+    Paint();
+    QWidget* c = window->canvas();
+    const RECT s = gView.stripRect;
+    const QRect bar(s.left, s.bottom - 13, s.right - s.left, 4);
+    auto screen = [&] { return window->screen()->grabWindow(window->winId()).toImage(); };
+    {
+        PaintRegions painted(c);
+        Drag(0, 3);  // its popup closed without a choice
+        DrawSelection(2, 6, false);
+        DrawSelection(-1, -1, false);
+        DrawSelection(1, 1, false);
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(painted.all.intersects(bar));
+        for (const CellRecord* r = ThumbnailCache(); r; r = r->next) {  // the outlines, never a picture
+            const bool drawn =
+                painted.all.intersects(QRect(r->left, r->top, r->right - r->left, r->bottom - r->top));
+            EXPECT_FALSE(r->left != kOutOfSight && drawn) << r->frame;
+        }
+        EXPECT_FALSE(painted.all.intersects(FindControl(c, kInfoPanelId)->geometry()));
+    }
+    {
+        PaintRegions painted(c);
+        for (int32_t frame = 0; frame < 100; frame += 7) DrawRenderProgress(StoryboardHandle(), frame);
+        EXPECT_TRUE(bar.contains(painted.all.boundingRect()));
+    }
+    // What is on the screen is what a whole paint draws.
+    const QImage shown = screen();
+    EXPECT_EQ(shown.copy(c->geometry()), c->grab().toImage().convertToFormat(shown.format()));
 }
 
 TEST_F(Storyboard, ThumbnailsDecodeARunOfDeltaFramesOnce) {
