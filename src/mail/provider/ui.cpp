@@ -127,7 +127,7 @@ bool EditAccount(QWidget* owner, MailAccount& account) {
     security->setCurrentIndex(SecurityIndex(account.security));
     auto* user = new QLineEdit(Q(account.user));
     user->setObjectName("user");
-    user->setPlaceholderText("none: the server takes mail without logging in");
+    user->setPlaceholderText("none: no login");
     auto* sender = new QLineEdit(Q(account.sender));
     sender->setObjectName("sender");
     sender->setPlaceholderText("you@example.com");
@@ -147,7 +147,9 @@ bool EditAccount(QWidget* owner, MailAccount& account) {
     form->addRow("&User name:", user);
     form->addRow("Sender &address:", sender);
     form->addRow("&Display name:", name);
-    form->addRow("&CA certificates:", caRow);
+    auto* caLabel = new QLabel("&CA certificates:");
+    caLabel->setBuddy(caFile);
+    form->addRow(caLabel, caRow);
     auto* note = new QLabel("The password is kept in the desktop's keyring, or asked for when mail is sent.");
     note->setWordWrap(true);
     auto* problem = ProblemLabel(&dialog);
@@ -262,12 +264,12 @@ bool EditMessage(QWidget* owner, OutgoingMail& mail, MailAccount& account, bool&
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
     QPushButton* send = buttons->addButton("&Send", QDialogButtonBox::AcceptRole);
     send->setObjectName("send");
-    send->setDefault(true);
     auto* layout = new QVBoxLayout(&dialog);
     layout->addLayout(form);
     layout->addWidget(note, 1);
     layout->addWidget(problem);
     layout->addWidget(buttons);
+    send->setDefault(true);  // Enter sends; the dialog must own the button before it can be its default
     to->setFocus();
 
     QObject::connect(editAccount, &QPushButton::clicked, &dialog, [&] {
