@@ -1,5 +1,6 @@
 // Sending a Clipgram: the Send command's steps and messages against stand-in providers, the record
 // -first render, and the program's own provider with its dialogs delivering to a real SMTP server.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -25,6 +26,8 @@
 #include "mail/mail.h"
 #include "mail/smtp_server.h"
 #include "media/fileinfo.h"
+#include "platform/mapi/loader.h"
+#include "platform/mapi/mapi.h"
 #include "project/project.h"
 #include "render/compressor.h"
 #include "support/qtapp.h"
@@ -269,4 +272,19 @@ TEST_F(SendCommand, OwnProviderAsksForTheAccountAndDeliversOverSmtp) {
         accountKept = accountKept || text.find("jane@example.org") != std::string::npos;
     }
     EXPECT_TRUE(accountKept);
+}
+
+TEST(MailProvider, SessionsLeftOpenNeverBlockNewOnes) {
+    HMODULE provider = dlopen(PROVIDER, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(provider, nullptr);
+    auto logon = reinterpret_cast<LPMAPILOGON>(dlsym(provider, "MAPILogon"));
+    auto logoff = reinterpret_cast<LPMAPILOGOFF>(dlsym(provider, "MAPILogoff"));
+    char profile[] = "smtp://127.0.0.1:1";
+    LHANDLE first = 0, last = 0;
+    for (int i = 0; i < 40; ++i)  // as many failed sends, each leaving its session open
+        ASSERT_EQ(logon(0, profile, nullptr, 0, 0, i == 0 ? &first : &last), SUCCESS_SUCCESS) << i;
+    EXPECT_EQ(logoff(last, 0, 0, 0), SUCCESS_SUCCESS);
+    EXPECT_EQ(logoff(last, 0, 0, 0), static_cast<ULONG>(MAPI_E_INVALID_SESSION));
+    EXPECT_EQ(logoff(first, 0, 0, 0), static_cast<ULONG>(MAPI_E_INVALID_SESSION));  // ended to make room
+    dlclose(provider);
 }

@@ -3,10 +3,11 @@
 // over SMTP, MAPILogoff ends the session. Only these three names are exported.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <type_traits>
 
@@ -30,10 +31,13 @@ static_assert(std::is_same_v<decltype(&MAPILogoff), LPMAPILOGOFF>);
 
 namespace {
 
+// Sessions kept at once. A caller may leave one open (no logoff after a failed send), and the
+// library stays loaded, so the oldest is ended to make room rather than refusing new ones.
 constexpr size_t kMaxSessions = 16;
 constexpr size_t kMaxPathBytes = 4096;
 
 struct Session {
+    LHANDLE handle = 0;  // a number that is never given out twice
     MailAccount account;
     std::string password;
     bool havePassword = false;
@@ -41,12 +45,14 @@ struct Session {
 };
 
 std::mutex gSessionsLock;
-std::set<Session*> gSessions;
+std::deque<std::unique_ptr<Session>> gSessions;  // oldest first
+LHANDLE gLastHandle = 0;
 
 Session* FindSession(LHANDLE handle) {
     std::lock_guard<std::mutex> hold(gSessionsLock);
-    auto* s = reinterpret_cast<Session*>(handle);
-    return gSessions.count(s) ? s : nullptr;
+    for (const auto& s : gSessions)
+        if (handle != 0 && s->handle == handle) return s.get();
+    return nullptr;
 }
 
 // A caller's string, read up to limit bytes (the rest is dropped).
@@ -116,17 +122,22 @@ ULONG Logon(ULONG_PTR ui, const char* profile, const char* password, FLAGS flags
         session->havePassword = true;
     }
     std::lock_guard<std::mutex> hold(gSessionsLock);
-    if (gSessions.size() >= kMaxSessions) return MAPI_E_TOO_MANY_SESSIONS;
-    gSessions.insert(session.get());
-    *out = reinterpret_cast<LHANDLE>(session.release());
+    if (gSessions.size() >= kMaxSessions) {
+        Scrub(gSessions.front()->password);
+        gSessions.pop_front();
+    }
+    session->handle = ++gLastHandle;
+    *out = session->handle;
+    gSessions.push_back(std::move(session));
     return SUCCESS_SUCCESS;
 }
 
 void Logoff(Session* s) {
     std::lock_guard<std::mutex> hold(gSessionsLock);
-    gSessions.erase(s);
     Scrub(s->password);
-    delete s;
+    gSessions.erase(
+        std::remove_if(gSessions.begin(), gSessions.end(), [s](const auto& p) { return p.get() == s; }),
+        gSessions.end());
 }
 
 // The message as the provider sends it; 0 or a MAPI error.
