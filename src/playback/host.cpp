@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <deque>
 
 #include "core/pump.h"
 #include "platform/wave/wave.h"
@@ -10,6 +11,21 @@
 namespace {
 
 PlaybackHost gHost;
+std::deque<int32_t> gKeys;
+
+// The first posted key, or 0.
+int32_t TakeKey() {
+    if (gKeys.empty()) return 0;
+    int32_t key = gKeys.front();
+    gKeys.clear();  // dispatching stops after the first key of a pass
+    return key;
+}
+
+bool EscapePosted() {
+    for (int32_t k : gKeys)
+        if (k == VK_ESCAPE) return true;
+    return false;
+}
 
 // Waits for at most this long in one stretch when there is no event loop to block in.
 constexpr uint32_t kSliceMs = 10;
@@ -24,9 +40,21 @@ void SetPlaybackHost(PlaybackHost host) {
     gHost = std::move(host);
 }
 
+void PostLoopKey(int32_t key) {
+    if (key) gKeys.push_back(key);
+}
+
+void ClearLoopKeys() {
+    gKeys.clear();
+}
+
 int32_t HostPumpForKey() {
     if (gHost.pumpForKey) return gHost.pumpForKey();
-    return PumpPendingMessages() ? VK_ESCAPE : 0;
+    if (PumpPendingMessages()) {
+        gKeys.clear();
+        return VK_ESCAPE;
+    }
+    return TakeKey();
 }
 
 bool HostPumpForEscape() {
@@ -40,7 +68,11 @@ bool HostPumpForEscape() {
 bool HostWaitUntil(uint32_t until, const std::function<bool()>& wake) {
     if (gHost.waitUntil) return gHost.waitUntil(until, wake);
     for (;;) {
-        if (wake && wake()) return false;
+        if (EscapePosted()) {
+            gKeys.clear();
+            return true;
+        }
+        if (!gKeys.empty() || (wake && wake())) return false;
         const int32_t left = static_cast<int32_t>(until - timeGetTime());
         if (left <= 0) return false;
         if (QCoreApplication::instance()) {
@@ -51,6 +83,7 @@ bool HostWaitUntil(uint32_t until, const std::function<bool()>& wake) {
             deadline.start(left);
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
             if (PumpPendingMessages()) return true;
+            deadline.stop();
         } else if (PumpWaitMessages(static_cast<int32_t>(std::min<uint32_t>(left, kSliceMs)))) {
             return true;
         }

@@ -26,7 +26,12 @@ struct PlaybackHost {
     std::function<void(int32_t key)> keyDown;  // a key other than Escape seen during a loop
 };
 
-// The installed host; members left empty fall back to the headless defaults.
+// Keys a window's event filter took during a loop, for the loop to see at its next pump.
+void PostLoopKey(int32_t key);
+void ClearLoopKeys();
+
+// The installed host; members left empty fall back to the defaults (the core pump and the Qt event
+// loop when there is one, with the posted keys).
 PlaybackHost& CurrentPlaybackHost();
 void SetPlaybackHost(PlaybackHost host);
 

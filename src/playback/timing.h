@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/win/wintypes.h"
+#include "ui/artwork.h"  // kJogRadius, kShuttleRadius
 
 // round(x) as playback computes it: x + 0.5 truncated toward zero.
 int64_t RoundHalf(double x);
@@ -41,8 +42,6 @@ constexpr int32_t kSliderTop = 20;
 constexpr int32_t kSliderBottom = 25;
 constexpr int32_t kDialX = 215;
 constexpr int32_t kDialY = 77;
-constexpr int32_t kJogRadius = 33;
-constexpr int32_t kShuttleRadius = 50;
 
 // The position (1..n) a slider click or drag at x gives.
 int32_t SliderPosition(int32_t x, int32_t n);
