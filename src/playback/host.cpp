@@ -49,7 +49,10 @@ void ClearLoopKeys() {
 }
 
 int32_t HostPumpForKey() {
-    if (gHost.pumpForKey) return gHost.pumpForKey();
+    return gHost.pumpForKey ? gHost.pumpForKey() : DefaultPumpForKey();
+}
+
+int32_t DefaultPumpForKey() {
     if (PumpPendingMessages()) {
         gKeys.clear();
         return VK_ESCAPE;
@@ -66,7 +69,10 @@ bool HostPumpForEscape() {
 }
 
 bool HostWaitUntil(uint32_t until, const std::function<bool()>& wake) {
-    if (gHost.waitUntil) return gHost.waitUntil(until, wake);
+    return gHost.waitUntil ? gHost.waitUntil(until, wake) : DefaultWaitUntil(until, wake);
+}
+
+bool DefaultWaitUntil(uint32_t until, const std::function<bool()>& wake) {
     for (;;) {
         if (EscapePosted()) {
             gKeys.clear();

@@ -35,6 +35,10 @@ void ClearLoopKeys();
 PlaybackHost& CurrentPlaybackHost();
 void SetPlaybackHost(PlaybackHost host);
 
+// The defaults: the core pump with the posted keys, and the wait in the Qt event loop.
+int32_t DefaultPumpForKey();
+bool DefaultWaitUntil(uint32_t until, const std::function<bool()>& wake);
+
 // The calls the loops make, through the host or its defaults.
 int32_t HostPumpForKey();
 bool HostPumpForEscape();
