@@ -19,11 +19,13 @@ constexpr int32_t kMaxViewSide = 8192;
 
 class FrameViewWindow : public QDialog {
   public:
-    FrameViewWindow(QWidget* parent, const char* caption, const BITMAPINFOHEADER* header, const uint8_t* pixels)
+    FrameViewWindow(QWidget* parent, const char* caption, const BITMAPINFOHEADER* header,
+                    const uint8_t* pixels)
         : QDialog(parent), header_(header), pixels_(pixels) {
         setObjectName("pictureView");
         setWindowTitle(caption && *caption ? QString::fromUtf8(caption) : QString("Picture View"));
-        setFixedSize(std::clamp(header->biWidth, 1, kMaxViewSide), std::clamp(std::abs(header->biHeight), 1, kMaxViewSide));
+        setFixedSize(std::clamp(header->biWidth, 1, kMaxViewSide),
+                     std::clamp(std::abs(header->biHeight), 1, kMaxViewSide));
     }
 
   protected:

@@ -117,9 +117,11 @@ void QueueProjectSound(int32_t startPosition, int32_t& lastQueued, int32_t until
     for (int32_t k = lastQueued + 1; k < until; k++) {
         const int32_t index = (startPosition - 1 + k - 1) % n;
         if (gPlayer.sound && index < static_cast<int32_t>(gPlayer.positionFrames.size())) {
-            for (const AudioPiece& piece : gPlayer.sound->Pieces(gPlayer.positionFrames[static_cast<size_t>(index)])) {
+            for (const AudioPiece& piece :
+                 gPlayer.sound->Pieces(gPlayer.positionFrames[static_cast<size_t>(index)])) {
                 if (piece.count <= 0) continue;
-                const uint8_t* data = piece.source ? GetAudioData(piece.source, piece.offset, piece.count) : nullptr;
+                const uint8_t* data =
+                    piece.source ? GetAudioData(piece.source, piece.offset, piece.count) : nullptr;
                 if (piece.source && !data) continue;  // a failed read loses that piece only
                 if (gLoop.wave) WriteWaveBlock(gLoop.wave, data, piece.count);
             }
@@ -155,7 +157,8 @@ bool WriteWaveBlock(HWAVEOUT device, const uint8_t* data, int32_t count) {
     if (data)
         std::memcpy(block->data, data, static_cast<size_t>(count));
     else
-        std::memset(block->data, gPlayer.head && gPlayer.head->sampleBits == 8 ? 0x80 : 0, static_cast<size_t>(count));
+        std::memset(block->data, gPlayer.head && gPlayer.head->sampleBits == 8 ? 0x80 : 0,
+                    static_cast<size_t>(count));
     block->header.lpData = reinterpret_cast<char*>(block->data);
     block->header.dwBufferLength = static_cast<uint32_t>(count);
     block->header.dwUser = reinterpret_cast<uintptr_t>(block);
@@ -198,7 +201,8 @@ void PlayForward() {
     const int32_t blockAlign = head->channels * head->sampleBits / 8;
     const int32_t startPosition = gPlayer.position;
     int32_t startOffset = static_cast<int32_t>(std::clamp<int64_t>(
-        RoundHalf((startPosition - 1) * timing.period * 1e-6 * head->samplesPerSec) * blockAlign, 0, INT32_MAX));
+        RoundHalf((startPosition - 1) * timing.period * 1e-6 * head->samplesPerSec) * blockAlign, 0,
+        INT32_MAX));
     DrawFrame(startPosition);
 
     gSkippedFrames = -1;
@@ -290,7 +294,8 @@ void PlayForward() {
         }
 
         if (period == 0) {  // the shuttle holds the picture
-            if (HostWaitUntil(Now() + kIdleWaitMs, [&] { return gLoop.shuttleIndex != appliedShuttle || !gLoop.playing; }))
+            if (HostWaitUntil(Now() + kIdleWaitMs,
+                              [&] { return gLoop.shuttleIndex != appliedShuttle || !gLoop.playing; }))
                 break;
             continue;
         }
@@ -314,7 +319,8 @@ void PlayForward() {
         }
         if (!escaped)
             escaped = HostWaitUntil(deadline(), [&] {
-                return gLoop.shuttleIndex != appliedShuttle || !gLoop.playing || gLoop.stopRequest || Dragging();
+                return gLoop.shuttleIndex != appliedShuttle || !gLoop.playing || gLoop.stopRequest ||
+                       Dragging();
             });
         if (escaped) break;
         if (!gLoop.playing) break;

@@ -32,13 +32,13 @@ struct ControlPlace {
 };
 
 constexpr ControlPlace kPlaces[] = {
-    {kCmdFirstFrame, 16, 51, 39, 12, false}, {kCmdPlayForward, 55, 51, 41, 12, false},
-    {kCmdLastFrame, 96, 51, 39, 12, false},  {kCmdPlayReverse, 16, 70, 39, 12, false},
-    {kCmdPause, 55, 70, 41, 12, false},      {kCmdPingPong, 96, 70, 39, 12, false},
-    {kCmdFileInfo, 106, 116, 29, 12, false}, {kCmdRangeStart, 16, 89, 25, 12, true},
-    {kCmdRangeFirst, 41, 89, 25, 12, true},  {kCmdPlayRange, 66, 89, 19, 12, true},
-    {kCmdRangeLast, 85, 89, 25, 12, true},   {kCmdRangeEnd, 110, 89, 25, 12, true},
-    {kCmdPowerOff, 263, 9, 16, 6, false},    {kCmdHelpPanel, 262, 144, 16, 6, false},
+    {kCmdFirstFrame, 16, 51, 39, 12, false},      {kCmdPlayForward, 55, 51, 41, 12, false},
+    {kCmdLastFrame, 96, 51, 39, 12, false},       {kCmdPlayReverse, 16, 70, 39, 12, false},
+    {kCmdPause, 55, 70, 41, 12, false},           {kCmdPingPong, 96, 70, 39, 12, false},
+    {kCmdPanelFileInfo, 106, 116, 29, 12, false}, {kCmdRangeStart, 16, 89, 25, 12, true},
+    {kCmdRangeFirst, 41, 89, 25, 12, true},       {kCmdPlayRange, 66, 89, 19, 12, true},
+    {kCmdRangeLast, 85, 89, 25, 12, true},        {kCmdRangeEnd, 110, 89, 25, 12, true},
+    {kCmdPowerOff, 263, 9, 16, 6, false},         {kCmdHelpPanel, 262, 144, 16, 6, false},
 };
 
 const TooltipEntry kPanelTips[] = {
@@ -48,7 +48,7 @@ const TooltipEntry kPanelTips[] = {
     {kCmdPlayReverse, "Play File In Reverse\n(J; J again plays faster)"},
     {kCmdPause, "Pause Playback\n(Space or K)"},
     {kCmdPingPong, "Alternatively Play File Forwards/Backwards"},
-    {kCmdFileInfo, "Display Information On File"},
+    {kCmdPanelFileInfo, "Display Information On File"},
     {kCmdRangeStart, "Set The Range Start Point To Current Frame\n(I)"},
     {kCmdRangeFirst, "Go To The First Frame Of The Range"},
     {kCmdPlayRange, "Play The Frame Range Without Audio"},
@@ -71,12 +71,18 @@ QColor Rgb(uint32_t bgr) {
 
 int32_t VirtualKey(const QKeyEvent* e) {
     switch (e->key()) {
-        case Qt::Key_Escape: return VK_ESCAPE;
-        case Qt::Key_Space: return VK_SPACE;
-        case Qt::Key_Left: return VK_LEFT;
-        case Qt::Key_Right: return VK_RIGHT;
-        case Qt::Key_Home: return VK_HOME;
-        case Qt::Key_End: return VK_END;
+        case Qt::Key_Escape:
+            return VK_ESCAPE;
+        case Qt::Key_Space:
+            return VK_SPACE;
+        case Qt::Key_Left:
+            return VK_LEFT;
+        case Qt::Key_Right:
+            return VK_RIGHT;
+        case Qt::Key_Home:
+            return VK_HOME;
+        case Qt::Key_End:
+            return VK_END;
         default:
             if (e->key() >= Qt::Key_A && e->key() <= Qt::Key_Z) return 'A' + (e->key() - Qt::Key_A);
             return 0;
@@ -104,7 +110,8 @@ VcrPanel::VcrPanel(QWidget* parent, PlayWindow* playWindow) : QDialog(parent), p
         b->setFocusPolicy(Qt::NoFocus);
         for (const ArtworkButton& a : kVcrPanelButtons)
             if (a.controlId == c.id)
-                buttons_ = AddBitmapButton(buttons_, nullptr, c.id, kVcrBitmapName, a.face.x, a.face.y, c.w, c.h);
+                buttons_ =
+                    AddBitmapButton(buttons_, nullptr, c.id, kVcrBitmapName, a.face.x, a.face.y, c.w, c.h);
         b->setDrawFunction(BitmapButtonDrawer(self, &buttons_));
         b->setVisible(!c.range || gPlayer.rangeControls);
         const int32_t id = c.id;
@@ -125,9 +132,7 @@ VcrPanel::VcrPanel(QWidget* parent, PlayWindow* playWindow) : QDialog(parent), p
 
     PlaybackHost host;
     host.setState = [this](int32_t s) { SetState(s); };
-    host.postCommand = [this](int32_t id) {
-        QTimer::singleShot(0, this, [this, id] { Command(id); });
-    };
+    host.postCommand = [this](int32_t id) { QTimer::singleShot(0, this, [this, id] { Command(id); }); };
     host.keyDown = [this](int32_t key) { Key(key, ShiftDown()); };
     SetPlaybackHost(host);
     qApp->installEventFilter(this);
@@ -155,10 +160,10 @@ OwnerDrawButton* VcrPanel::button(int32_t id) const {
 void VcrPanel::SetState(int32_t state) {
     state_ = state;
     const bool stop = state == kStateStop;
-    for (int32_t id : {kCmdFirstFrame, kCmdPlayForward, kCmdLastFrame, kCmdPingPong, kCmdPlayReverse, kCmdFileInfo,
-                       kCmdRangeFirst, kCmdRangeLast, kCmdPlayRange})
+    for (int32_t id : {kCmdFirstFrame, kCmdPlayForward, kCmdLastFrame, kCmdPingPong, kCmdPlayReverse,
+                       kCmdPanelFileInfo, kCmdRangeFirst, kCmdRangeLast, kCmdPlayRange})
         if (OwnerDrawButton* b = button(id)) b->setEnabled(stop && opened_);
-    if (OwnerDrawButton* b = button(kCmdFileInfo)) b->setEnabled(stop && opened_);
+    if (OwnerDrawButton* b = button(kCmdPanelFileInfo)) b->setEnabled(stop && opened_);
     if (OwnerDrawButton* b = button(kCmdPause)) b->setEnabled(!stop);
     for (int32_t id : {kCmdRangeStart, kCmdRangeEnd})
         if (OwnerDrawButton* b = button(id)) b->setEnabled(stop && opened_ && gPlayer.inOutMarking);
@@ -194,24 +199,56 @@ void VcrPanel::Command(int32_t id, bool shift, bool ctrl) {
     if (id == kCmdPowerOff) return Close();
     if (!opened_) return;
     switch (id) {
-        case kCmdFirstFrame: Stop(); Show(1); SetState(kStateStop); break;
-        case kCmdLastFrame: Stop(); Show(gPlayer.N); SetState(kStateStop); break;
-        case kCmdPlayForward: PlayForward(); break;
-        case kCmdPlayReverse: IDC_PlayRev(); break;
-        case kCmdPause: SetState(kStateStop); Stop(); break;
-        case kCmdPingPong: IDC_PingPong(shift, ctrl); break;
-        case kCmdPlayRange: PlayRange(); break;
-        case kCmdFileInfo:
+        case kCmdFirstFrame:
+            Stop();
+            Show(1);
+            SetState(kStateStop);
+            break;
+        case kCmdLastFrame:
+            Stop();
+            Show(gPlayer.N);
+            SetState(kStateStop);
+            break;
+        case kCmdPlayForward:
+            PlayForward();
+            break;
+        case kCmdPlayReverse:
+            IDC_PlayRev();
+            break;
+        case kCmdPause:
+            SetState(kStateStop);
+            Stop();
+            break;
+        case kCmdPingPong:
+            IDC_PingPong(shift, ctrl);
+            break;
+        case kCmdPlayRange:
+            PlayRange();
+            break;
+        case kCmdPanelFileInfo:
             ShowFileInfo(HWNDFromWidget(this), gPlayer.fileName, &gPlayer.display.header, nullptr);
             break;
-        case kCmdRangeStart: if (gPlayer.inOutMarking) gPlayer.rangeStart = gPlayer.position - 1; break;
-        case kCmdRangeEnd: if (gPlayer.inOutMarking) gPlayer.rangeEnd = gPlayer.position - 1; break;
-        case kCmdRangeFirst: Stop(); Show(gPlayer.rangeStart + 1); SetState(kStateStop); break;
-        case kCmdRangeLast: Stop(); Show(gPlayer.rangeEnd + 1); SetState(kStateStop); break;
+        case kCmdRangeStart:
+            if (gPlayer.inOutMarking) gPlayer.rangeStart = gPlayer.position - 1;
+            break;
+        case kCmdRangeEnd:
+            if (gPlayer.inOutMarking) gPlayer.rangeEnd = gPlayer.position - 1;
+            break;
+        case kCmdRangeFirst:
+            Stop();
+            Show(gPlayer.rangeStart + 1);
+            SetState(kStateStop);
+            break;
+        case kCmdRangeLast:
+            Stop();
+            Show(gPlayer.rangeEnd + 1);
+            SetState(kStateStop);
+            break;
         case kCmdHelpPanel:
             if (!gLoop.playing) WinHelpA(HWNDFromWidget(this), gSettings.HelpFile, HELP_CONTEXT, 2);
             break;
-        default: break;
+        default:
+            break;
     }
     UpdateDisplay();
 }
@@ -220,16 +257,27 @@ void VcrPanel::Key(int32_t key, bool shift) {
     const bool playing = gLoop.playing;
     switch (key) {
         case VK_ESCAPE:
-            if (playing) { Stop(); SetState(kStateStop); } else { Close(); }
+            if (playing) {
+                Stop();
+                SetState(kStateStop);
+            } else {
+                Close();
+            }
             break;
         case VK_SPACE:
-            if (playing) Command(kCmdPause); else Command(kCmdPlayForward);
+            if (playing)
+                Command(kCmdPause);
+            else
+                Command(kCmdPlayForward);
             break;
-        case 'K': if (playing) Command(kCmdPause); break;
+        case 'K':
+            if (playing) Command(kCmdPause);
+            break;
         case 'L':
             if (gLoop.running == kCmdPlayForward) {
-                gLoop.shuttleIndex = gLoop.shuttleIndex <= 0 ? (gLoop.shuttleIndex < 0 ? kShuttlePlay : kShuttlePlay + 1)
-                                                             : std::min(gLoop.shuttleIndex + 1, kShuttleMaxIndex);
+                gLoop.shuttleIndex = gLoop.shuttleIndex <= 0
+                                         ? (gLoop.shuttleIndex < 0 ? kShuttlePlay : kShuttlePlay + 1)
+                                         : std::min(gLoop.shuttleIndex + 1, kShuttleMaxIndex);
             } else if (playing) {
                 Stop();
                 QTimer::singleShot(0, this, [this] { Command(kCmdPlayForward); });
@@ -239,8 +287,9 @@ void VcrPanel::Key(int32_t key, bool shift) {
             break;
         case 'J':
             if (gLoop.running == kCmdPlayForward) {
-                gLoop.shuttleIndex = gLoop.shuttleIndex >= 0 ? kShuttleReverse
-                                                             : std::max(gLoop.shuttleIndex - 1, -kShuttleMaxIndex);
+                gLoop.shuttleIndex = gLoop.shuttleIndex >= 0
+                                         ? kShuttleReverse
+                                         : std::max(gLoop.shuttleIndex - 1, -kShuttleMaxIndex);
             } else if (gLoop.running == kCmdPlayReverse) {
                 // Faster backwards: the forward loop runs the shuttle's reverse speeds.
                 Stop();
@@ -255,14 +304,26 @@ void VcrPanel::Key(int32_t key, bool shift) {
             break;
         case VK_LEFT:
         case VK_RIGHT:
-            if (playing) { Stop(); SetState(kStateStop); }
+            if (playing) {
+                Stop();
+                SetState(kStateStop);
+            }
             Show(gPlayer.position + (key == VK_LEFT ? -1 : 1) * (shift ? 10 : 1));
             break;
-        case VK_HOME: Command(kCmdFirstFrame); break;
-        case VK_END: Command(kCmdLastFrame); break;
-        case 'I': if (!playing) Command(kCmdRangeStart); break;
-        case 'O': if (!playing) Command(kCmdRangeEnd); break;
-        default: break;
+        case VK_HOME:
+            Command(kCmdFirstFrame);
+            break;
+        case VK_END:
+            Command(kCmdLastFrame);
+            break;
+        case 'I':
+            if (!playing) Command(kCmdRangeStart);
+            break;
+        case 'O':
+            if (!playing) Command(kCmdRangeEnd);
+            break;
+        default:
+            break;
     }
 }
 
@@ -293,10 +354,14 @@ QString VcrPanel::stateWord() const {
     if (state_ == kStatePlay && (gLoop.shuttleHeld || gLoop.shuttleIndex != 0))
         return ShuttleEntry(gLoop.shuttleIndex).word;
     switch (state_) {
-        case kStatePlay: return "PLAY";
-        case kStateReversePlay: return "RPLAY";
-        case kStatePingPong: return "P-PONG";
-        default: return "STOP";
+        case kStatePlay:
+            return "PLAY";
+        case kStateReversePlay:
+            return "RPLAY";
+        case kStatePingPong:
+            return "P-PONG";
+        default:
+            return "STOP";
     }
 }
 
@@ -306,11 +371,12 @@ void VcrPanel::PaintDisplay(QPainter& p) {
     p.setBackgroundMode(Qt::TransparentMode);
     MyShowText(dc, 10, 9, stateWord().toUtf8().constData(), "Arial", 14, 44);
     const int32_t pos = std::max(gPlayer.position, 1);
-    MyShowText(dc, 57, 7, TimeCodeText(pos - 1, AVIinfo.videoRate, AVIinfo.videoScale).c_str(), "Arial", 16, 86);
+    MyShowText(dc, 57, 7, TimeCodeText(pos - 1, AVIinfo.videoRate, AVIinfo.videoScale).c_str(), "Arial", 16,
+               86);
     std::string info;
     if (state_ != kStatePlay)
-        info = InfoLine(AVIinfo.compression, AVIinfo.width, AVIinfo.height, AVIinfo.bitCount, AVIinfo.videoRate,
-                        AVIinfo.videoScale);
+        info = InfoLine(AVIinfo.compression, AVIinfo.width, AVIinfo.height, AVIinfo.bitCount,
+                        AVIinfo.videoRate, AVIinfo.videoScale);
     else if (!gLoop.shuttleHeld)
         info = CountersLine(gLoop.framesShown, std::max(gSkippedFrames, 0));
     MyShowText(dc, 10, 28, info.c_str(), "Small Fonts", 10, 133);
@@ -324,7 +390,8 @@ void VcrPanel::PaintDisplay(QPainter& p) {
         p.fillRect(QRect(QPoint(7, 25), QPoint(141, 27)), Qt::black);
         p.fillRect(QRect(QPoint(std::min(s, e), 22), QPoint(std::max(s, e), 23)), Rgb(0x0000FF));
         for (int32_t m : {s, e})
-            for (int row = 0; row < 3; row++) p.fillRect(QRect(m - row, 25 + row, 2 * row + 1, 1), Rgb(0x00FF00));
+            for (int row = 0; row < 3; row++)
+                p.fillRect(QRect(m - row, 25 + row, 2 * row + 1, 1), Rgb(0x00FF00));
     }
 }
 
@@ -405,8 +472,12 @@ void VcrPanel::mousePressEvent(QMouseEvent* event) {
 void VcrPanel::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     switch (drag_) {
-        case Drag::Move: move(event->globalPosition().toPoint() + moveOffset_); break;
-        case Drag::Slider: Show(SliderPosition(static_cast<int16_t>(at.x()), gPlayer.N)); break;
+        case Drag::Move:
+            move(event->globalPosition().toPoint() + moveOffset_);
+            break;
+        case Drag::Slider:
+            Show(SliderPosition(static_cast<int16_t>(at.x()), gPlayer.N));
+            break;
         case Drag::Shuttle: {
             int32_t degrees = 0;
             const int32_t index = ShuttleIndexAt(at.x(), at.y(), &degrees);
@@ -416,12 +487,14 @@ void VcrPanel::mouseMoveEvent(QMouseEvent* event) {
         case Drag::Jog: {
             int32_t degrees = gSettings.angJogPlay;
             const Qt::KeyboardModifiers m = event->modifiers();
-            const int32_t move = jog_.Move(at.x(), at.y(), m & Qt::ShiftModifier, m & Qt::ControlModifier, &degrees);
+            const int32_t move =
+                jog_.Move(at.x(), at.y(), m & Qt::ShiftModifier, m & Qt::ControlModifier, &degrees);
             MoveMarker(gSettings.angJogPlay, degrees, true);
             if (move) Show(gPlayer.position + move);
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 

@@ -73,7 +73,8 @@ bool PickColourKey(const RECT& band) {
     if (packed != padded) {
         rows.resize(static_cast<size_t>(packed) * height);
         for (int32_t r = 0; r < height; r++)
-            std::copy_n(gPlayer.savedFrame + static_cast<size_t>(r) * padded, packed, rows.data() + static_cast<size_t>(r) * packed);
+            std::copy_n(gPlayer.savedFrame + static_cast<size_t>(r) * padded, packed,
+                        rows.data() + static_cast<size_t>(r) * packed);
         frame = rows.data();
     }
     const PickScan scan = ScanColourKey(frame, f.biWidth, height, f.biBitCount, area, u->ranges);

@@ -8,7 +8,7 @@
 #include "project/project.h"
 
 struct PickScan {
-    int32_t count = 0;  // pixels not yet keyed
+    int32_t count = 0;                 // pixels not yet keyed
     int32_t low[3] = {255, 255, 255};  // Y, U, V
     int32_t high[3] = {0, 0, 0};
 };

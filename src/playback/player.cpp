@@ -1,9 +1,9 @@
 #include "playback/player.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <unistd.h>
 
 #include "core/diag.h"
 #include "core/format.h"
@@ -63,8 +63,9 @@ int32_t ReadSource(int32_t f, AVIlist* rec) {
     // A chunk larger than the buffer is cut to it: the index is not trusted with our memory.
     int32_t count = static_cast<int32_t>(std::min<uint32_t>(entry.dwChunkLength, rec->vsize));
     int32_t got = ReadChunkAt(f, owner, static_cast<int32_t>(entry.dwChunkOffset), rec->vptr, count);
-    if (got != count) DebugLog("getFrame: frame %ld short read %ld of %ld", static_cast<long>(f),
-                               static_cast<long>(got), static_cast<long>(count));
+    if (got != count)
+        DebugLog("getFrame: frame %ld short read %ld of %ld", static_cast<long>(f), static_cast<long>(got),
+                 static_cast<long>(count));
     gPlayer.lastChunkSize = std::max(got, 0);
     if (gPlayer.trace) gPlayer.fetches.push_back({f, true});
     return gPlayer.lastChunkSize;
@@ -72,7 +73,8 @@ int32_t ReadSource(int32_t f, AVIlist* rec) {
 
 void SaveFrame(const uint8_t* pixels, const BITMAPINFOHEADER& format, uint32_t available) {
     if (!gPlayer.underlay) return;
-    uint32_t bytes = DibRowBytes(format.biWidth, format.biBitCount) * static_cast<uint32_t>(std::abs(format.biHeight));
+    uint32_t bytes =
+        DibRowBytes(format.biWidth, format.biBitCount) * static_cast<uint32_t>(std::abs(format.biHeight));
     if (bytes == 0 || bytes > available) return;
     if (!gPlayer.savedFrame || gPlayer.savedBytes != bytes) {
         MyFree(gPlayer.savedFrame);
@@ -110,8 +112,7 @@ void DecodeSource(int32_t f, bool show) {
             if (overlays) ApplyTitle2(head->vptr, f + 1, owner->bits);
         }
         if (show && gPlayer.drawDib && gPlayer.dc)
-            DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, format, head->vptr, -1, -1, -1,
-                        -1, 0);
+            DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, format, head->vptr, -1, -1, -1, -1, 0);
         return;
     }
     if (gPlayer.decompressor) {
@@ -125,8 +126,8 @@ void DecodeSource(int32_t f, bool show) {
         SaveFrame(gPlayer.outBuffer, gPlayer.outFormat, gPlayer.outBytes);
         if (overlays) ApplyTitle2(gPlayer.outBuffer, f + 1, gPlayer.outFormat.biBitCount);
         if (gPlayer.drawDib && gPlayer.dc)
-            DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, &gPlayer.outFormat, gPlayer.outBuffer, -1, -1, -1,
-                        -1, 0);
+            DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, &gPlayer.outFormat, gPlayer.outBuffer, -1,
+                        -1, -1, -1, 0);
         return;
     }
     if (gPlayer.drawDib)
@@ -142,10 +143,11 @@ void ShowSource(int32_t f, uint32_t due, bool wait) {
         if (wait) HostWaitUntil(due, nullptr);
         if (gPlayer.decompressor && gPlayer.outBuffer) {
             if (gPlayer.drawDib && gPlayer.dc)
-                DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, &gPlayer.outFormat, gPlayer.outBuffer, -1,
-                            -1, -1, -1, 0);
+                DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, &gPlayer.outFormat, gPlayer.outBuffer,
+                            -1, -1, -1, -1, 0);
         } else if (gPlayer.drawDib && gPlayer.dc) {
-            DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, nullptr, nullptr, -1, -1, -1, -1, DDF_UPDATE);
+            DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, nullptr, nullptr, -1, -1, -1, -1,
+                        DDF_UPDATE);
         }
         return;
     }
@@ -194,7 +196,8 @@ void BuildFrameTables() {
             if (static_cast<int32_t>(gPlayer.frameChunk.size()) >= gPlayer.sourceFrames) break;
             gPlayer.frameChunk.push_back(static_cast<uint32_t>(i));
             gPlayer.frameRecord.push_back(rec);
-            largest = std::max<int32_t>(largest, static_cast<int32_t>(std::min<uint32_t>(rec->idx[i].dwChunkLength, INT32_MAX)));
+            largest = std::max<int32_t>(
+                largest, static_cast<int32_t>(std::min<uint32_t>(rec->idx[i].dwChunkLength, INT32_MAX)));
         }
     }
     // The tables hold what the indexes really have.
@@ -218,7 +221,8 @@ bool OpenPlayer(PlayPicture* picture, const RECT& pictureRect) {
     if (gPlayer.open) ClosePlayer();
     gPlayer.waveDevices = waveOutGetNumDevs();
     if (!gPlayer.fileName[0]) CopyCut(gPlayer.fileName, sizeof gPlayer.fileName, gSettings.CapFile);
-    if (!gPlayer.useProjectList && gPlayer.fileName[0] && access(gPlayer.fileName, F_OK) != 0) gPlayer.fileName[0] = '\0';
+    if (!gPlayer.useProjectList && gPlayer.fileName[0] && access(gPlayer.fileName, F_OK) != 0)
+        gPlayer.fileName[0] = '\0';
     AVIlist* head = gPlayer.useProjectList ? gProject.head : OpenAVIforList(gPlayer.fileName, 0, -1);
     if (!head || !head->vptr || head->width <= 0 || head->height <= 0) {
         if (head && !gPlayer.useProjectList) CloseAVIlist(head);
@@ -236,7 +240,8 @@ bool OpenPlayer(PlayPicture* picture, const RECT& pictureRect) {
     }
 
     int64_t frames = 0;
-    for (AVIlist* rec = head; rec; rec = gPlayer.useProjectList ? rec->next : nullptr) frames += std::max(rec->frames, 0);
+    for (AVIlist* rec = head; rec; rec = gPlayer.useProjectList ? rec->next : nullptr)
+        frames += std::max(rec->frames, 0);
     gPlayer.sourceFrames = static_cast<int32_t>(std::min<int64_t>(frames, INT32_MAX));
     gPlayer.display.header = BITMAPINFOHEADER{};
     BuildFrameTables();
@@ -276,8 +281,8 @@ bool OpenPlayer(PlayPicture* picture, const RECT& pictureRect) {
     if (draw) {
         const RECT& r = picture ? picture->destination : pictureRect;
         DWORD q = ICDrawBegin(draw, ICDRAW_QUERY | ICDRAW_HDC, nullptr, nullptr, picture, r.left, r.top,
-                              r.right - r.left, r.bottom - r.top, &d, 0, 0, head->width, head->height, head->rate,
-                              head->scale);
+                              r.right - r.left, r.bottom - r.top, &d, 0, 0, head->width, head->height,
+                              head->rate, head->scale);
         if (static_cast<int32_t>(q) != ICERR_OK) DebugLog("OpenPlayer: the codec does not draw");
         ICClose(draw);  // no codec draws here: DrawDib does
     }

@@ -33,7 +33,7 @@ struct PlayPicture {
     BITMAPINFOHEADER format{};  // 24-bit, bottom-up, rows padded to 4 bytes
     std::vector<uint8_t> bits;
     RECT destination{};
-    uint64_t serial = 0;             // frames put here so far
+    uint64_t serial = 0;            // frames put here so far
     std::function<void()> changed;  // a new frame arrived
 };
 
@@ -54,10 +54,10 @@ struct PlayerState {
     bool rangeControls;
     bool inOutMarking;
     bool picking;
-    UnderlayRecord* underlay;    // the underlay whose colour key is picked, or null
-    const uint32_t* playMap;     // project mode: one word per project frame
-    int32_t playMapWords;        // project frames the map covers
-    int32_t playPositions;       // kept positions of the map
+    UnderlayRecord* underlay;  // the underlay whose colour key is picked, or null
+    const uint32_t* playMap;   // project mode: one word per project frame
+    int32_t playMapWords;      // project frames the map covers
+    int32_t playPositions;     // kept positions of the map
 
     // Open while a panel is.
     bool open;
@@ -65,8 +65,8 @@ struct PlayerState {
     int32_t sourceFrames;
     int32_t N;
     int32_t position;
-    std::vector<uint32_t> frameChunk;     // per source frame: its entry in its record's reduced index
-    std::vector<AVIlist*> frameRecord;    // per source frame: the record holding it
+    std::vector<uint32_t> frameChunk;   // per source frame: its entry in its record's reduced index
+    std::vector<AVIlist*> frameRecord;  // per source frame: the record holding it
     struct {
         BITMAPINFOHEADER header;
         RGBQUAD colours[256];

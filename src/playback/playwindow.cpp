@@ -84,7 +84,8 @@ void PlayWindow::mousePressEvent(QMouseEvent* event) {
         update();
         return;
     }
-    if (event->button() != Qt::LeftButton || !gPlayer.picking || !gPlayer.savedFrame || !gPlayer.underlay) return;
+    if (event->button() != Qt::LeftButton || !gPlayer.picking || !gPlayer.savedFrame || !gPlayer.underlay)
+        return;
     CloseTooltip();
     dragging_ = true;
     origin_ = current_ = event->position().toPoint();
@@ -182,8 +183,8 @@ struct MapHolder {
     ~MapHolder() { MyFree(owned); }
 };
 
-void PlayProjectRange(HWND parent, int32_t rangeStart, int32_t rangeEnd, int32_t startFrame, UnderlayRecord* underlay,
-                      const PlayMapView& given) {
+void PlayProjectRange(HWND parent, int32_t rangeStart, int32_t rangeEnd, int32_t startFrame,
+                      UnderlayRecord* underlay, const PlayMapView& given) {
     if (!gProject.head) return;
     MapHolder map(given);
     if (!map.view.map) return;

@@ -9,7 +9,7 @@
 namespace {
 
 constexpr ShuttleSpeed kShuttle[2 * kShuttleMaxIndex + 1] = {
-    {"-X60", -1.0 / 60}, {"-X30", -1.0 / 30}, {"-X20", -1.0 / 20}, {"REW", -1.0 / 15}, {"REVx10", -1.0 / 10},
+    {"-X60", -1.0 / 60}, {"-X30", -1.0 / 30}, {"-X20", -1.0 / 20}, {"REW", -1.0 / 15},  {"REVx10", -1.0 / 10},
     {"REVx6", -1.0 / 6}, {"REVx4", -1.0 / 4}, {"REVx3", -1.0 / 3}, {"REVx2", -1.0 / 2}, {"REV", -1},
     {"REV/2", -2},       {"REV/4", -4},       {"REV/6", -6},       {"REV/8", -8},       {"REV/10", -10},
     {"PAUSE", 0},        {"/10", 10},         {"/8", 8},           {"/6", 6},           {"/4", 4},
@@ -141,7 +141,8 @@ std::string InfoLine(FOURCC compression, int32_t width, int32_t height, int32_t 
 }
 
 std::string CountersLine(int32_t shown, int32_t skipped) {
-    return FormatMessageText("%ld FRAMES - %ld SKIPPED", static_cast<long>(shown), static_cast<long>(skipped));
+    return FormatMessageText("%ld FRAMES - %ld SKIPPED", static_cast<long>(shown),
+                             static_cast<long>(skipped));
 }
 
 std::string TimeCodeText(int32_t frame, uint32_t rate, uint32_t scale) {

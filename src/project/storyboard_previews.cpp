@@ -34,7 +34,8 @@ struct OwnedMap {
 bool FineTuneRange(HWND window, int32_t startFrame) {
     if (!gProject.head || PlayWindowBusy()) return false;
     char name[sizeof gSettings.LastAVIfileName];
-    CopyCut(name, sizeof name, gSettings.LastAVIfileName[0] ? gSettings.LastAVIfileName : gProject.head->name);
+    CopyCut(name, sizeof name,
+            gSettings.LastAVIfileName[0] ? gSettings.LastAVIfileName : gProject.head->name);
     int32_t start = std::max(gProject.selStart, 0), end = std::max(gProject.selEnd, 0);
     DoPlayFileRange(window, name, sizeof name, &start, &end, startFrame);
     if (start > end) std::swap(start, end);
@@ -64,8 +65,8 @@ void PreviewRange(HWND window) {
     owned.map = BuildPlayMap(&kept, &marks);
     if (!owned.map) return;
     PrepareOverlays(window, gProject.head->width, gProject.head->height);
-    DoPlayWindow3(window, gSettings.LastAVIfileName, marks.startPosition, marks.endPosition, marks.startPosition,
-                  PlayMapView{owned.map, gProject.totalFrames, kept});
+    DoPlayWindow3(window, gSettings.LastAVIfileName, marks.startPosition, marks.endPosition,
+                  marks.startPosition, PlayMapView{owned.map, gProject.totalFrames, kept});
 }
 
 void ViewSelectedFrame(HWND window) {
@@ -77,7 +78,8 @@ void ViewSelectedFrame(HWND window) {
     FrameComposer composer;
     if (!composer.Open(gProject.head, gProject.head->width, gProject.head->height)) return;
     if (composer.Compose(window, n, state)) {
-        const std::string caption = FormatMessageText("frame %ld: %s", static_cast<long>(n - 1), gProject.head->name);
+        const std::string caption =
+            FormatMessageText("frame %ld: %s", static_cast<long>(n - 1), gProject.head->name);
         ShowFrame(window, caption.c_str(), composer.format(), composer.pixels());
     }
     composer.Close();

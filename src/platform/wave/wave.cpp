@@ -265,7 +265,8 @@ MMRESULT waveOutClose(HWAVEOUT device) {
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT device, WAVEHDR* header, uint32_t size) {
     if (!Valid(device)) return MMSYSERR_INVALHANDLE;
-    if (!header || size < sizeof(WAVEHDR) || (!header->lpData && header->dwBufferLength)) return MMSYSERR_INVALPARAM;
+    if (!header || size < sizeof(WAVEHDR) || (!header->lpData && header->dwBufferLength))
+        return MMSYSERR_INVALPARAM;
     header->dwFlags |= WHDR_PREPARED;
     return MMSYSERR_NOERROR;
 }
