@@ -1,5 +1,5 @@
 // Quillory, the desktop studio.
-#include "core/startup.h"
+#include "quillory/startup.h"
 
 int main(int argc, char** argv) {
     return QuilloryMain(argc, argv);

@@ -1,4 +1,4 @@
-#include "core/startup.h"
+#include "quillory/startup.h"
 
 #include <QApplication>
 #include <cstdlib>

@@ -10,8 +10,8 @@
 
 #include "core/appstate.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "platform/instance/instance.h"
+#include "quillory/startup.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/splash.h"
