@@ -179,6 +179,7 @@ bool EditAccount(QWidget* owner, MailAccount& account) {
         if (!file.isEmpty()) caFile->setText(file);
     });
     updatePlain();
+    if (!account.server.empty()) ShowProblem(problem, AccountProblem(account));  // why it is asked again
 
     MailAccount edited;
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
