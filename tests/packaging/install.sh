@@ -11,36 +11,27 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$PREFIX"
 
-files=(bin/quillory bin/quillory-cli share/quillory/Quillory.hlp "share/applications/$ID.desktop"
-       "share/mime/packages/$ID.xml" "share/metainfo/$ID.metainfo.xml")
+[ -x bin/quillory ] && [ -x bin/quillory-cli ] && [ -s share/quillory/Quillory.hlp ]
 for kind in "apps/$ID" mimetypes/application-x-quillory-project; do
+  grep -q '<svg' "share/icons/hicolor/scalable/$kind.svg"
   for size in 16 32 48 64 128 256; do
-    icon=share/icons/hicolor/${size}x$size/$kind.png
-    file -b "$icon" | grep -q "PNG image data, $size x $size" || { echo "not a $size px PNG: $icon"; exit 1; }
+    file -b "share/icons/hicolor/${size}x$size/$kind.png" | grep -q "PNG image data, $size x $size"
   done
-  files+=("share/icons/hicolor/scalable/$kind.svg")
 done
-for f in "${files[@]}"; do [ -s "$f" ] || { echo "missing: $f"; exit 1; }; done
-[ -x bin/quillory ] && [ -x bin/quillory-cli ]
-
 desktop-file-validate "share/applications/$ID.desktop"
-appstreamcli validate --no-net "share/metainfo/$ID.metainfo.xml" >"$work/appstream.txt" ||
-  { cat "$work/appstream.txt"; exit 1; }
+appstreamcli validate --no-net "share/metainfo/$ID.metainfo.xml" >"$work/as.txt" || { cat "$work/as.txt"; exit 1; }
 
-# The MIME type, by name and by the first line.
 update-mime-database share/mime
 typeof() {
-  XDG_DATA_HOME="$work/none" XDG_DATA_DIRS="$PREFIX/share:/usr/share" \
-    gio info -a standard::content-type "$1" | sed -n 's/^ *standard::content-type: //p'
+  XDG_DATA_HOME="$work/none" XDG_DATA_DIRS="$PREFIX/share:/usr/share" gio info -a standard::content-type "$1" |
+    sed -n 's/^ *standard::content-type: //p'
 }
-printf 'Corvane Project 00\nF0: clip.avi\n' >"$work/trip.cgp"
-cp "$work/trip.cgp" "$work/trip"
+printf 'Corvane Project 00\nF0: clip.avi\n' | tee "$work/trip.cgp" >"$work/trip"
 printf 'Corvane notes\n' >"$work/notes"
 [ "$(typeof "$work/trip.cgp")" = application/x-quillory-project ]
 [ "$(typeof "$work/trip")" = application/x-quillory-project ]
 [ "$(typeof "$work/notes")" = text/plain ]
 
-# Settings derived outside the data folder name the installed help file, without a notice.
 cd "$work"
 export QUILLORY_REGISTRY="$work/registry.reg"
 "$PREFIX/bin/quillory-cli" settings --save >/dev/null 2>&1
