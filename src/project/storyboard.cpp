@@ -20,6 +20,7 @@
 #include "core/settings.h"
 #include "platform/qtui/qtui.h"
 #include "platform/screensaver/screensaver.h"
+#include "playback/playwindows.h"
 #include "project/projectfile.h"
 #include "project/storyboard_canvas.h"
 #include "project/storyboard_ids.h"
@@ -157,9 +158,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
         else
             RestoreCursor();
     };
-    render.viewFile = [](const char* name) {
-        DebugLog("render: view <%s> when the play window exists", name);
-    };
+    render.viewFile = [this](const char* name) { DoPlayWindowX(HWNDFromWidget(this), name); };
     SetRenderCallbacks(render);
 }
 

@@ -1,4 +1,5 @@
 // The storyboard's commands: every toolbar button, menu item and popup item ends up here.
+#include <QCursor>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include "project/storyboard.h"
 #include "project/storyboard_canvas.h"
 #include "project/storyboard_ids.h"
+#include "project/storyboard_previews.h"
 #include "project/thumbnails.h"
 #include "render/render.h"
 #include "ui/buttons.h"
@@ -138,6 +140,27 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         case kCmdUndo:
             UndoLastRevision();
             break;
+        case kCmdPreview:
+        case kPopPreview:
+            PreviewProject(self, shift);
+            break;
+        case kCmdViewFrame:
+            if (shift)
+                ViewSelectedFrame(self);
+            else
+                PreviewRange(self);
+            break;
+        case kCmdPlayAVI:
+            PlayAVIFile(self);
+            break;
+        case kPopFineTune:
+            if (FineTuneRange(self, std::max(gProject.selStart, 0))) {
+                --busy_;
+                AfterCommand();
+                RangePopup(QCursor::pos());
+                return;
+            }
+            break;
         case kCmdLargerSpan:
             SetStep(DoubledStep(gView.step));
             break;
@@ -190,8 +213,8 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
                 NotifyBox("selected driver %d", static_cast<int>(id - kCmdFirstDriver));
                 selectedDriver_ = id - kCmdFirstDriver;
             }
-            // Previews, playing, capture, mail, the frame view, the revision editor, fine tuning,
-            // title editing and underlays come with their windows; until then they change nothing.
+            // Capture, mail, the revision editor, title editing and underlays come with their
+            // windows; until then they change nothing.
             break;
     }
     --busy_;
