@@ -15,6 +15,10 @@ PACKAGES=(
   libcurl4-openssl-dev
   # test peers: an independent AVI reader and writer, metric-compatible fonts, an SMTP server
   ffmpeg fonts-liberation python3-aiosmtpd
+  # installing and packaging: validators of the desktop files, the MIME database and gio to type
+  # files with it, dpkg-shlibdeps; a private session bus, an X server and input for the installed
+  # program's checks
+  desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev dbus-daemon xvfb xdotool
 )
 
 missing=()
