@@ -1,6 +1,7 @@
 #include "quillory/startup.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -81,6 +82,9 @@ int QuilloryMain(int argc, char** argv, const StartupHooks& hooks) {
     QApplication app(argc, argv);  // takes the toolkit's own options out of argv
     QApplication::setApplicationName("Quillory");
     QApplication::setOrganizationName("Brellmont");
-    QApplication::setDesktopFileName("quillory");
+    // The desktop entry and the icon share the program's id, so docks and task bars match the
+    // running window with its entry and show its icon.
+    QApplication::setDesktopFileName(QUILLORY_APP_ID);
+    QApplication::setWindowIcon(QIcon::fromTheme(QUILLORY_APP_ID));
     return Run(argc, argv, hooks);
 }

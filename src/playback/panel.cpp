@@ -14,6 +14,7 @@
 #include "media/riff.h"
 #include "platform/help/help.h"
 #include "platform/qtui/qtui.h"
+#include "platform/screensaver/screensaver.h"
 #include "playback/host.h"
 #include "playback/loops.h"
 #include "playback/playwindow.h"
@@ -122,6 +123,7 @@ VcrPanel::VcrPanel(QWidget* parent, PlayWindow* playWindow) : QDialog(parent), p
         controls_[id] = b;
     }
     InstallTooltipTable(this, kPanelTips);
+    HoldOffScreenSaverWhileActive(this);
     timer_ = startTimer(kVcrPanelTimerMs);
     if (playWindow_) {
         const QRect g = playWindow_->frameGeometry();

@@ -10,6 +10,10 @@
 
 #include "core/diag.h"
 
+#ifndef QUILLORY_MAPI_FROM_BIN
+#define QUILLORY_MAPI_FROM_BIN "../lib/quillory"
+#endif
+
 namespace {
 
 std::string ProgramFolder() {
@@ -55,7 +59,7 @@ std::string MailProviderPath() {
     const std::string folder = ProgramFolder();
     if (folder.empty()) return {};
     for (const std::string& candidate :
-         {folder + "/" + kMailProviderFile, folder + "/../lib/quillory/" + kMailProviderFile})
+         {folder + "/" + kMailProviderFile, folder + "/" QUILLORY_MAPI_FROM_BIN "/" + kMailProviderFile})
         if (Readable(candidate)) return candidate;
     return {};
 }

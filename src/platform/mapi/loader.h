@@ -11,8 +11,8 @@ constexpr const char* kMailProviderFile = "libquillory-mapi.so";
 // The name the mail code loads; LoadLibraryA maps it onto MailProviderPath().
 constexpr const char* kMapiLibraryName = "MAPI32.DLL";
 
-// The provider to load: QUILLORY_MAPI when set, else the provider installed beside the program
-// (or in ../lib/quillory from it); empty when there is none.
+// The provider to load: QUILLORY_MAPI when set, else the provider beside the program (in the build)
+// or in the installed tree's lib/quillory; empty when there is none.
 std::string MailProviderPath();
 // True when MailProviderPath() names a readable file.
 bool MailProviderPresent();
