@@ -13,6 +13,7 @@
 #include "platform/display/display.h"
 #include "platform/gdi/gdi.h"
 #include "platform/instance/instance.h"
+#include "platform/mapi/loader.h"
 #include "platform/qtui/qtui.h"
 #include "platform/winini/winini.h"
 #include "project/storyboard.h"
@@ -48,6 +49,10 @@ int Run(int argc, char** argv, const StartupHooks& hooks) {
     for (int i = 1; i < argc; i++)
         if (argv[i] && *argv[i]) gCommandLine.emplace_back(argv[i]);
 
+    // The mail provider's installation step: a provider beside the program offers mail unless the
+    // user's win.ini already says otherwise.
+    if (!ProfileEntryExists("Mail", "MAPI") && MailProviderPresent())
+        WriteProfileStringA("Mail", "MAPI", "1");
     char mail[kMailEntryBytes];
     GetProfileStringA("Mail", "MAPI", "0", mail, kMailEntryBytes);
     gMailAvailable = ParseMailAvailable(mail);

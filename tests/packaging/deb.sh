@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# cpack -G DEB from the build: the package holds the programs, the help file, the desktop entry,
-# the MIME type, the AppStream file and the icons, and its Depends (made by dpkg-shlibdeps) names
-# the Debian package of every Qt, FFmpeg and curl library a packaged file links.
+# cpack -G DEB from the build: the package holds the programs, the mail provider, the help file, the
+# desktop entry, the MIME type, the AppStream file and the icons, and its Depends (made by
+# dpkg-shlibdeps) names the Debian package of every Qt, FFmpeg and curl library a packaged file links.
 set -euo pipefail
 BUILD=$(realpath "$1") ID=$2
 work=$(mktemp -d)
@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 deb=$(echo "$work"/quillory_*.deb)
 
 dpkg-deb --contents "$deb" | awk '{print $NF}' >"$work/contents"
-for f in bin/quillory bin/quillory-cli share/quillory/Quillory.hlp "share/applications/$ID.desktop" \
+for f in bin/quillory bin/quillory-cli lib/quillory/libquillory-mapi.so share/quillory/Quillory.hlp "share/applications/$ID.desktop" \
   "share/mime/packages/$ID.xml" "share/metainfo/$ID.metainfo.xml" "share/icons/hicolor/16x16/apps/$ID.png" \
   "share/icons/hicolor/scalable/apps/$ID.svg" share/icons/hicolor/256x256/mimetypes/application-x-quillory-project.png; do
   grep -qxF "./usr/$f" "$work/contents" || { echo "not in the package: $f"; exit 1; }

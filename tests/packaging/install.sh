@@ -12,6 +12,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$PREFIX"
 
 [ -x bin/quillory ] && [ -x bin/quillory-cli ] && [ -s share/quillory/Quillory.hlp ]
+ls lib*/quillory/libquillory-mapi.so >/dev/null
 for kind in "apps/$ID" mimetypes/application-x-quillory-project; do
   grep -q '<svg' "share/icons/hicolor/scalable/$kind.svg"
   for size in 16 32 48 64 128 256; do
@@ -38,3 +39,8 @@ export QUILLORY_REGISTRY="$work/registry.reg"
 "$PREFIX/bin/quillory-cli" settings >settings.txt 2>settings.err
 grep -qx "HelpFile=$PREFIX/share/quillory/Quillory.hlp" settings.txt
 ! grep -q 'Default Location For Help File' settings.err
+
+# The installed companion finds the installed mail provider (which then fails to reach the server).
+ffmpeg -nostdin -v error -f lavfi -i testsrc=size=32x24:rate=5 -frames:v 2 -c:v mjpeg clip.avi
+! "$PREFIX/bin/quillory-cli" mail clip.avi --to a@example.org --from b@example.org --smtp smtp://127.0.0.1:1 2>mail.err
+grep -q '^Mail: The mail was not sent' mail.err
