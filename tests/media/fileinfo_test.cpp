@@ -125,6 +125,14 @@ TEST(ReadBMPInfo, RefusedHeadersAndSizesByWhatIsThere) {
         WriteLE32(&s[at], v);
         return s;
     };
+    // The V4 and V5 headers: the 40-byte header and more fields before the pixels.
+    auto longer = [&](uint32_t size) {
+        std::string s = good;
+        s.insert(54, size - 40, '\0');
+        WriteLE32(&s[14], size), WriteLE32(&s[10], 14 + size),
+            WriteLE32(&s[2], static_cast<uint32_t>(s.size()));
+        return s;
+    };
     struct Case {
         const char* what;
         std::string bytes;
@@ -134,7 +142,10 @@ TEST(ReadBMPInfo, RefusedHeadersAndSizesByWhatIsThere) {
         {"data offset inside the file header", with(10, 10), 0, 0},
         {"data offset too close for the header", with(10, 14 + 30), 0, 0},
         {"header size that would overrun the 40 bytes read", with(14, 2000), 0, 0},
-        {"header size of another form", with(14, 108), 0, 0},
+        {"header size of another form", with(14, 64), 0, 0},
+        {"a 108-byte header in the room of 40", with(14, 108), 0, 0},
+        {"a 108-byte header", longer(108), 1, 100},
+        {"a 124-byte header", longer(124), 1, 100},
         {"stated file size beyond the file: the bytes there", with(2, 1000000), 1, 100},
         {"cut inside the header", good.substr(0, 30), 0, 0},
     };
