@@ -19,6 +19,8 @@
 #include "core/diag.h"
 #include "core/settings.h"
 #include "platform/qtui/qtui.h"
+#include "platform/screensaver/screensaver.h"
+#include "playback/playwindows.h"
 #include "project/projectfile.h"
 #include "project/storyboard_canvas.h"
 #include "project/storyboard_ids.h"
@@ -130,6 +132,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
     setMinimumSize(kMinimumWidth, kMinimumHeight + menuBar_->sizeHint().height());
     resize(kDefaultWidth, kDefaultHeight + menuBar_->sizeHint().height());
     InstallTooltipTable(this, kToolbarTips);
+    HoldOffScreenSaverWhileActive(this);
 
     ProjectCallbacks callbacks;
     callbacks.repaint = [this] { canvas_->update(); };
@@ -155,9 +158,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
         else
             RestoreCursor();
     };
-    render.viewFile = [](const char* name) {
-        DebugLog("render: view <%s> when the play window exists", name);
-    };
+    render.viewFile = [this](const char* name) { DoPlayWindowX(HWNDFromWidget(this), name); };
     SetRenderCallbacks(render);
 }
 
