@@ -12,6 +12,7 @@
 #include "platform/display/display.h"
 #include "platform/gdi/gdi.h"
 #include "platform/instance/instance.h"
+#include "platform/qtui/fontchooser.h"
 #include "platform/qtui/qtui.h"
 #include "platform/winini/winini.h"
 #include "project/storyboard.h"
@@ -26,6 +27,7 @@ void InstallProviders() {
     InstallQtProviders();
     InstallGdiTextExtentProvider();
     InstallQtCompressorDialog();
+    InstallQtFontChooser();
     if (const char* m = std::getenv("QUILLORY_MESSAGES"); m && std::strcmp(m, "console") == 0)
         SetMessageBoxProvider(std::make_shared<ConsoleMessageBoxProvider>(true));
 }
