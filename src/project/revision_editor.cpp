@@ -61,7 +61,7 @@ class RevisionEditor : public QDialog {
         auto* outer = new QHBoxLayout(this);
         outer->addWidget(list_, 1);
         outer->addLayout(side);
-        connect(list_, &QListWidget::currentRowChanged, this, [this](int) { SelectionChanged(); });
+        connect(list_, &QListWidget::itemSelectionChanged, this, [this] { SelectionChanged(); });
 
         // Which backup record was copied from which revision, so that Cancel keeps the key colours
         // picked meanwhile even into an underlay that had none.
@@ -100,7 +100,8 @@ class RevisionEditor : public QDialog {
 
     // The selected line's revision while it is still in the project's list.
     Revision* Selected() const {
-        Revision* r = RevisionOf(list_->currentItem());
+        const QList<QListWidgetItem*> selected = list_->selectedItems();
+        Revision* r = selected.isEmpty() ? nullptr : RevisionOf(selected.first());
         return r && IsProjectRevision(r) ? r : nullptr;
     }
 

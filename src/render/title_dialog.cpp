@@ -222,7 +222,7 @@ class TitleDialog : public QDialog {
         outer->addLayout(side);
         InstallTooltipTable(this, kTitleTips);
 
-        connect(list_, &QListWidget::currentRowChanged, this, [this](int) { LoadSelectedLine(); });
+        connect(list_, &QListWidget::itemSelectionChanged, this, [this] { LoadSelectedLine(); });
         for (QPushButton* b : findChildren<QPushButton*>()) {
             const int32_t id = GetDlgCtrlID(HWNDFromWidget(b));
             connect(b, &QPushButton::clicked, this, [this, id] { Command(id); });
@@ -321,6 +321,11 @@ class TitleDialog : public QDialog {
         return b;
     }
 
+    QListWidgetItem* SelectedItem() const {
+        const QList<QListWidgetItem*> selected = list_->selectedItems();
+        return selected.isEmpty() ? nullptr : selected.first();
+    }
+
     void ShowFontLabel() {
         fontLabel_->setText(QString::fromStdString(
             FormatMessageText("%s %d", gSettings.FontName, static_cast<int>(gSettings.Points / 10))));
@@ -328,7 +333,7 @@ class TitleDialog : public QDialog {
 
     void LoadSelectedLine() {
         const TitleRecord* t = gState.current;
-        QListWidgetItem* item = list_->currentItem();
+        QListWidgetItem* item = SelectedItem();
         if (filling || !gState.listActive || !t || !t->text || !item) return;
         const std::string text = t->text;
         const auto start =
@@ -344,8 +349,8 @@ class TitleDialog : public QDialog {
 
     void RemoveSelectedLine() {
         TitleRecord* t = gState.current;
-        QListWidgetItem* item = list_->currentItem();
-        if (!t || !item || !item->isSelected()) return;
+        QListWidgetItem* item = SelectedItem();
+        if (!t || !item) return;
         char* text = CopyText(TextWithoutLine(t->text ? t->text : "", item->data(Qt::UserRole).toInt()));
         if (!text) return;
         MyFree(t->text);

@@ -17,6 +17,8 @@
 #include "core/memory.h"
 #include "core/settings.h"
 #include "platform/gdi/gdi.h"
+#include "platform/help/help.h"
+#include "playback/host.h"
 #include "playback/loops.h"
 #include "playback/panel.h"
 #include "playback/playwindow.h"
@@ -133,6 +135,7 @@ class Overlays : public ::testing::Test {
 
 TEST_F(Overlays, RevisionEditorListsRetimesRemovesAndRestores) {
     EXPECT_FALSE(EditRevisionList(nullptr));  // no revisions: no dialog
+    std::strcpy(gSettings.HelpFile, QUILLORY_HELP_FILE);
     AddRevision(kRevTitle, 1, 10, MakeTitle("First line\nsecond"));
     AddRevision(kRevUnderlay, 3, 4, nullptr);
     AddRevision(kRevUnderlay, 5, 6, MakeUnderlay("pic.bmp", 1));
@@ -142,8 +145,8 @@ TEST_F(Overlays, RevisionEditorListsRetimesRemovesAndRestores) {
     WhenOpen("editRevisions", [&](QWidget* d) {
         QListWidget* list = List(d, kRevisionList);
         ASSERT_EQ(list->count(), 3);
-        EXPECT_EQ(list->item(0)->text(), "00h00m00s00 00h00m00s09 Title: First line");
-        EXPECT_EQ(list->item(1)->text(), "00h00m00s02 00h00m00s03 Video Underlay: No File");
+        EXPECT_EQ(list->item(0)->text().toStdString(), "00h00m00s00 00h00m00s09 Title: First line");
+        EXPECT_EQ(list->item(1)->text().toStdString(), "00h00m00s02 00h00m00s03 Video Underlay: No File");
         EXPECT_FALSE(FindControl(d, kRevisionRemove)->isEnabled());
         list->setCurrentRow(1);
         EXPECT_EQ(gProject.selStart, 2);
@@ -153,13 +156,25 @@ TEST_F(Overlays, RevisionEditorListsRetimesRemovesAndRestores) {
                   "Edit Underlay File...");
         Click(d, kRevisionChromakey);  // no record: nothing plays
         EXPECT_TRUE(boxes->shown.empty());
+        Click(d, 9);
+        EXPECT_EQ(HelpWindowStateOf("").anchor, "context-60");
         list->setCurrentRow(0);
+        WhenOpen("vcrPanel", [](QWidget* w) {  // marks frames 2 to 10 of the clip
+            for (int32_t key : {VK_RIGHT, VK_RIGHT, int32_t{'I'}, VK_END, VK_LEFT, int32_t{'O'}})
+                qobject_cast<VcrPanel*>(w)->Key(key, false);
+        });
+        Click(d, kRevisionEditRange);
+        EXPECT_EQ(list->item(0)->text().toStdString(), "00h00m00s02 00h00m00s10 Title: First line");
+        EXPECT_EQ(list->currentRow(), 0);
         WhenOpen("addTitle", [](QWidget* t) {
             QTest::keyClicks(qobject_cast<QLineEdit*>(FindControl(t, kTitleLineEdit)), "third");
+            Click(t, 9);
+            EXPECT_EQ(HelpWindowStateOf("").anchor, "context-3");
             Click(t, IDOK);
         });
         Click(d, kRevisionEditText);
-        EXPECT_EQ(List(d, kRevisionList)->item(0)->text(), "00h00m00s00 00h00m00s09 Title: First line");
+        EXPECT_EQ(List(d, kRevisionList)->item(0)->text().toStdString(),
+                  "00h00m00s02 00h00m00s10 Title: First line");
         EXPECT_STREQ(TitleOf(gProject.revisions)->text, "First line\nsecond\nthird");
         boxes->answers = {IDYES};
         Click(d, kRevisionRemove);
@@ -170,15 +185,22 @@ TEST_F(Overlays, RevisionEditorListsRetimesRemovesAndRestores) {
     EXPECT_TRUE(EditRevisionList(nullptr));
     EXPECT_EQ(DumpRevisions(), before);
     EXPECT_EQ(gProject.backup, nullptr);
+    WinHelpA(nullptr, gSettings.HelpFile, HELP_QUIT, 0);
 
-    SCOPED_TRACE("Remove, then OK");
+    SCOPED_TRACE("Remove, a picture for the underlay without one, then OK");
+    const std::string bmp = dir.file("u.bmp");
+    WriteWholeFile(bmp, Bmp(BmpLayout{kW, kH}));
+    dialogs->answers.push_back(bmp);
     WhenOpen("editRevisions", [](QWidget* d) {
         List(d, kRevisionList)->setCurrentRow(2);
         Click(d, kRevisionRemove);
+        List(d, kRevisionList)->setCurrentRow(1);
+        Click(d, kRevisionEditText);
         Click(d, IDOK);
     });
     EXPECT_TRUE(EditRevisionList(nullptr));
-    EXPECT_EQ(DumpRevisions(), before.substr(0, before.rfind("R 5")));
+    EXPECT_EQ(dialogs->requests.back().title, "Revise Filename for Underlay File");
+    EXPECT_EQ(DumpRevisions(), before.substr(0, before.find("R 3")) + "R 3 4 4 U [" + bmp + "]\n");
     ClearRevisions();
 }
 
