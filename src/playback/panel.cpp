@@ -14,6 +14,7 @@
 #include "media/riff.h"
 #include "platform/help/help.h"
 #include "platform/qtui/qtui.h"
+#include "platform/screensaver/screensaver.h"
 #include "playback/host.h"
 #include "playback/loops.h"
 #include "playback/playwindow.h"
@@ -58,7 +59,9 @@ const TooltipEntry kPanelTips[] = {
     {0, nullptr},
 };
 
-constexpr QRect kDisplayRect(5, 7, 139, 24);
+// The LCD's texts: the state word and time code above the progress bar, the information line below
+// it, which reaches past the bar's well to y 38 (28 + its 10-pixel cell).
+constexpr QRect kDisplayRect(5, 7, 139, 31);
 constexpr int kJogMarkerRadius = 7;
 constexpr int kShuttleMarkerRadius = 3;
 // Forward speeds the L key steps through, and reverse ones for J (shuttle indexes).
@@ -122,6 +125,7 @@ VcrPanel::VcrPanel(QWidget* parent, PlayWindow* playWindow) : QDialog(parent), p
         controls_[id] = b;
     }
     InstallTooltipTable(this, kPanelTips);
+    HoldOffScreenSaverWhileActive(this);
     timer_ = startTimer(kVcrPanelTimerMs);
     if (playWindow_) {
         const QRect g = playWindow_->frameGeometry();
@@ -371,8 +375,14 @@ void VcrPanel::PaintDisplay(QPainter& p) {
     p.setBackgroundMode(Qt::TransparentMode);
     MyShowText(dc, 10, 9, stateWord().toUtf8().constData(), "Arial", 14, 44);
     const int32_t pos = std::max(gPlayer.position, 1);
-    MyShowText(dc, 57, 7, TimeCodeText(pos - 1, AVIinfo.videoRate, AVIinfo.videoScale).c_str(), "Arial", 16,
-               86);
+    // The time code is never cut: where the 16-pixel face would not fit the box, a smaller one is used.
+    const std::string timeCode = TimeCodeText(pos - 1, AVIinfo.videoRate, AVIinfo.videoScale);
+    int32_t timeCodeHeight = 16;
+    while (timeCodeHeight > 10 && QFontMetrics(CellHeightFont("Arial", timeCodeHeight))
+                                          .horizontalAdvance(QString::fromStdString(timeCode)) > 86)
+        --timeCodeHeight;
+    p.fillRect(QRect(57, 7, 86, 16), Qt::black);
+    MyShowText(dc, 57, 7 + (16 - timeCodeHeight) / 2, timeCode.c_str(), "Arial", timeCodeHeight, 86);
     std::string info;
     if (state_ != kStatePlay)
         info = InfoLine(AVIinfo.compression, AVIinfo.width, AVIinfo.height, AVIinfo.bitCount,

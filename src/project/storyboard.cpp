@@ -19,6 +19,7 @@
 #include "core/diag.h"
 #include "core/settings.h"
 #include "platform/qtui/qtui.h"
+#include "platform/screensaver/screensaver.h"
 #include "playback/playwindows.h"
 #include "project/projectfile.h"
 #include "project/storyboard_canvas.h"
@@ -131,6 +132,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
     setMinimumSize(kMinimumWidth, kMinimumHeight + menuBar_->sizeHint().height());
     resize(kDefaultWidth, kDefaultHeight + menuBar_->sizeHint().height());
     InstallTooltipTable(this, kToolbarTips);
+    HoldOffScreenSaverWhileActive(this);
 
     ProjectCallbacks callbacks;
     callbacks.repaint = [this] { canvas_->update(); };

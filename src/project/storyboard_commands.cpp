@@ -8,6 +8,8 @@
 #include "core/dialogs.h"
 #include "core/pump.h"
 #include "core/settings.h"
+#include "diag/gifdump.h"
+#include "mail/mail.h"
 #include "media/fileinfo.h"
 #include "platform/help/help.h"
 #include "platform/qtui/qtui.h"
@@ -199,6 +201,13 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         case kPopTooltips:
             gSettings.useToolTips = gSettings.useToolTips ? 0 : 1;
             break;
+        case kCmdSend:
+            SendAVIByMail(self, [this] {
+                canvas_->SetProgress(-1);
+                setWindowTitle("Quillory");
+                canvas_->update();
+            });
+            break;
         case kCmdFileInfo:
             if (gProject.head) ShowFileInfo(self, gProject.head->name, nullptr, nullptr);
             break;
@@ -224,7 +233,7 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
             } else if (id >= kPopEditTitle && id < kPopEditTitle + kMaxTitleEditItems) {
                 EditTitleOnSelection(self, id - kPopEditTitle);
             }
-            // Capture and mail come with their windows; until then they change nothing.
+            // Capture comes with its windows; until then it changes nothing.
             break;
     }
     --busy_;
@@ -307,8 +316,10 @@ void StoryboardWindow::Help(int32_t id, bool shift) {
             WinHelpA(self, (file + ">second").c_str(), HELP_CONTEXT, 5);
             break;
         case kCmdAbout:
-            // With Shift this is the GIF structure dump, which comes with the diagnostics.
-            if (!shift) ShowAboutBox(self);
+            if (shift)
+                GifDumpCommand(self);  // a developer's diagnostic
+            else
+                ShowAboutBox(self);
             break;
         default:
             break;
