@@ -380,3 +380,8 @@ bool RegistryFileWasDamaged() {
     Load();
     return gStore.damaged;
 }
+
+std::string RegistryText() {
+    Load();
+    return Serialise();
+}

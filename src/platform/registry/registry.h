@@ -41,3 +41,5 @@ std::string RegistryFilePath();
 void RegistryUseFile(const std::string& path);
 // True when the file read last could not be read whole; it is set aside at the next write.
 bool RegistryFileWasDamaged();
+// The text the next write puts in the file: every key and value as they stand.
+std::string RegistryText();
