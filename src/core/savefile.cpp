@@ -1,5 +1,7 @@
 #include "core/savefile.h"
 
+#include "core/diskio.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -58,21 +60,29 @@ bool SaveFileReplacing(const std::string& path, std::string_view data, const Sav
         umask(mask);
         mode = 0666 & ~mask;
     }
-    bool ok = fchmod(fd, mode) == 0;
+    // The first failure's errno is what the caller reports; cleaning up must not replace it.
+    int error = 0;
+    auto fail = [&error] {
+        if (!error) error = errno ? errno : EIO;
+    };
+    if (fchmod(fd, mode) != 0) fail();
     size_t done = 0;
-    while (ok && done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
+    while (!error && done < data.size()) {
+        errno = 0;
+        ssize_t n = DiskWrite(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0)
-            ok = false;
+            fail();
         else
             done += static_cast<size_t>(n);
     }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok && options.beforeReplace) options.beforeReplace();
-    if (!ok || std::rename(tmp.c_str(), target.c_str()) != 0) {
+    if (!error && DiskSync(fd) != 0) fail();
+    if (close(fd) != 0) fail();
+    if (!error && options.beforeReplace) options.beforeReplace();
+    if (!error && DiskRename(tmp.c_str(), target.c_str()) != 0) fail();
+    if (error) {
         unlink(tmp.c_str());
+        errno = error;
         return false;
     }
     return true;

@@ -9,6 +9,7 @@
 #include <climits>
 
 #include "core/diag.h"
+#include "core/diskio.h"
 
 namespace {
 
@@ -84,12 +85,20 @@ int32_t MyWrite(int32_t handle, const void* buffer, int32_t count) {
     int32_t done = 0;
     while (done < count) {
         int32_t piece = std::min(count - done, kMaxTransfer);
-        ssize_t n = write(handle, p + done, static_cast<size_t>(piece));
+        errno = 0;
+        ssize_t n = DiskWrite(handle, p + done, static_cast<size_t>(piece));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) {
+            if (errno == 0) errno = EIO;
+            break;
+        }
         done += static_cast<int32_t>(n);
     }
     return done;
+}
+
+int32_t MySync(int32_t handle) {
+    return handle > 0 && DiskSync(handle) == 0 ? 1 : 0;
 }
 
 int32_t MyClose(int32_t handle) {

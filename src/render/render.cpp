@@ -1,6 +1,7 @@
 #include "render/render.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -148,7 +149,10 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
                             static_cast<FOURCC>(fourcc), usPerFrame, withAudio ? head->samplesPerSec : 0,
                             head->channels, head->sampleBits, 0);
     if (!out.handle) {
-        NotifyBox("failed to open file for output: %s", name);
+        if (const int error = AVIWriteError())
+            NotifyBox("failed to open file for output: %s\n%s", name, std::strerror(error));
+        else
+            NotifyBox("failed to open file for output: %s", name);
         if (fourcc != kCompressorUncompressed) CompressorEnd();
         Caption(kMainCaption);
         return 0;
@@ -204,16 +208,30 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
         }
         out.WriteAudio(n);
         if (!out.WriteVideo(data, static_cast<int32_t>(std::min<uint32_t>(size, INT32_MAX)), id, flags)) {
-            NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(i));
+            if (!AVIWriteError())
+                NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(i));
             break;
         }
     }
 
     Caption(kMainCaption);
-    MyCloseAVI(out.handle, out.written);
+    const int32_t closed = MyCloseAVI(out.handle, out.written);
     audio.Release();
     composer.Close();
     Busy(false);
+
+    // A disk that failed: the file keeps the frames written before the failure, or is gone when
+    // even those could not be finished. Either way the user hears which file and why.
+    if (const int error = AVIWriteError()) {
+        if (closed && out.written > 0 && ReadAVIInfo(name) && AVIinfo.totalFrames == out.written) {
+            NotifyBox("Couldn't write %s\n%s\nThe file holds the %ld frames written before that", name,
+                      std::strerror(error), static_cast<long>(out.written));
+        } else {
+            if (closed) std::remove(name);
+            NotifyBox("Couldn't write %s\n%s\nThe unfinished file was removed", name, std::strerror(error));
+        }
+        return 0;
+    }
 
     if (ReadAVIInfo(name) && AVIinfo.totalFrames == out.written) {
         if (NotifyYesNo("Record to AVI file complete - size = %ld bytes\nWould you like to view the file?",

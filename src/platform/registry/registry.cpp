@@ -57,6 +57,7 @@ struct Store {
     bool loaded = false;
     bool dirty = false;
     bool damaged = false;
+    int writeError = 0;  // errno of the last write that failed, 0 after one that worked
     int openHandles = 0;
     std::map<std::string, Key> keys;  // by lower-case path
 };
@@ -236,7 +237,8 @@ std::string Serialise() {
     return out;
 }
 
-// Moves a damaged file out of the way under a name of its own before it is replaced.
+// Keeps a damaged file under a name of its own before it is replaced. It stays in place too (a
+// second link), so a save that then fails still leaves it where it was.
 void SetAsideDamaged() {
     char stamp[32];
     std::time_t now = std::time(nullptr);
@@ -244,7 +246,8 @@ void SetAsideDamaged() {
     std::string aside = gStore.filePath + ".damaged-" + stamp;
     for (int n = 1; access(aside.c_str(), F_OK) == 0 && n < 100; ++n)
         aside = gStore.filePath + ".damaged-" + stamp + "-" + std::to_string(n);
-    std::rename(gStore.filePath.c_str(), aside.c_str());
+    if (link(gStore.filePath.c_str(), aside.c_str()) != 0)
+        std::rename(gStore.filePath.c_str(), aside.c_str());
 }
 
 LONG Flush() {
@@ -254,7 +257,11 @@ LONG Flush() {
     options.beforeReplace = [] {
         if (gStore.damaged && access(gStore.filePath.c_str(), F_OK) == 0) SetAsideDamaged();
     };
-    if (!SaveFileReplacing(gStore.filePath, Serialise(), options)) return ERROR_WRITE_FAULT;
+    if (!SaveFileReplacing(gStore.filePath, Serialise(), options)) {
+        gStore.writeError = errno;
+        return ERROR_WRITE_FAULT;
+    }
+    gStore.writeError = 0;
     gStore.dirty = false;
     gStore.damaged = false;
     return ERROR_SUCCESS;
@@ -379,6 +386,10 @@ void RegistryUseFile(const std::string& path) {
 bool RegistryFileWasDamaged() {
     Load();
     return gStore.damaged;
+}
+
+int RegistryWriteError() {
+    return gStore.writeError;
 }
 
 std::string RegistryText() {

@@ -222,7 +222,10 @@ bool ProfileEntryExists(const char* section, const char* entry) {
 }
 
 bool WriteProfileStringA(const char* section, const char* entry, const char* value) {
-    if (!ValidName(section, true) || !ValidName(entry, false)) return false;
+    if (!ValidName(section, true) || !ValidName(entry, false)) {
+        errno = EINVAL;
+        return false;
+    }
     std::string path = WinIniPath();
     std::string text;
     bool tooBig = false;
@@ -230,7 +233,10 @@ bool WriteProfileStringA(const char* section, const char* entry, const char* val
         if (errno != ENOENT) return false;
         text.clear();
     }
-    if (tooBig) return false;
+    if (tooBig) {
+        errno = EFBIG;
+        return false;
+    }
     SaveFileOptions options;
     options.createFolders = true;
     return SaveFileReplacing(path, SetIniValue(text, Trim(section), Trim(entry), value), options);

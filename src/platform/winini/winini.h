@@ -21,7 +21,8 @@ int32_t GetProfileIntA(const char* section, const char* entry, int32_t defaultVa
 // True when the section holds the entry (whatever its value).
 bool ProfileEntryExists(const char* section, const char* entry);
 // Sets the entry (a null value removes it), creating the file, section or entry as needed. The
-// file is replaced atomically; false when it could not be written (or is too big to rewrite).
+// file is replaced atomically; false, with errno saying why, when it could not be written (or is too
+// big to rewrite: EFBIG).
 bool WriteProfileStringA(const char* section, const char* entry, const char* value);
 
 // The parsed form of an INI text, for the functions above and for tests.
