@@ -28,6 +28,7 @@ bool WriteProfileStringA(const char* section, const char* entry, const char* val
 // The parsed form of an INI text, for the functions above and for tests.
 struct IniLine {
     std::string text;     // the line as read, without its end-of-line
+    std::string ending;   // "\r" when a carriage return came before the line feed: kept on rewrite
     std::string section;  // section header name when this line is one, else empty
     std::string key;      // entry name when this line is an entry, else empty
     std::string value;    // entry value, blanks trimmed and one pair of enclosing quotes removed
