@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr int32_t kWidth = 40;
-constexpr int32_t kHeight = 30;
+constexpr int32_t kWidth = 16;
+constexpr int32_t kHeight = 12;
 
 // A frame whose left half is the render's key blue and right half a grey the range below matches.
 std::vector<uint8_t> KeyedFrame(int32_t bits, int64_t stride) {

@@ -128,9 +128,11 @@ void Load() {
         if (stat(gStore.filePath.c_str(), &st) == 0) gStore.damaged = true;  // there but unreadable
         return;
     }
-    std::string content(kMaxFileBytes + 1, '\0');
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    content.resize(static_cast<size_t>(in.gcount()));
+    // Read in pieces, so the memory taken follows the file, not the cap.
+    std::string content;
+    char piece[16384];
+    while (content.size() <= kMaxFileBytes && in.read(piece, sizeof piece).gcount() > 0)
+        content.append(piece, static_cast<size_t>(in.gcount()));
     if (content.size() > kMaxFileBytes) {
         gStore.damaged = true;
         return;
