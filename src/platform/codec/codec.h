@@ -335,9 +335,13 @@ inline LRESULT ICDrawWindow(HIC h, const void* rect) {
     return ICSendMessage(h, ICM_DRAW_WINDOW, reinterpret_cast<DWORD_PTR>(rect), 16);
 }
 
-
 // An ICINFO text as the system shows it: the low byte of each wide character, at most maxChars.
 std::string ICInfoText(const WCHAR* text, int capacity, int maxChars);
 
 // The largest width or height any codec here accepts.
 constexpr int32_t kMaxCodecDimension = 16384;
+
+// What the quality slider (0..100) means to each encoder, for every writer of these codecs (the
+// MP4 writer included): the MJPG and FMP4 quantiser, and the H264 constant rate factor.
+int QualityToQuantiser(int quality100);
+int QualityToRateFactor(int quality100);
