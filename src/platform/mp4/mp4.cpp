@@ -243,8 +243,8 @@ bool Mp4Writer::State::OpenSound(std::string& problem) {
         problem = "no AAC encoder";
         return false;
     }
-    // Rates that divide into 48 kHz go up to it, the CD family to 44.1 kHz.
-    sound->sample_rate = format.samplesPerSec % 8000 == 0 ? 48000 : 44100;
+    // The CD family (11025, 22050, 44100 Hz, ...) goes to 44.1 kHz, every other rate to 48 kHz.
+    sound->sample_rate = format.samplesPerSec % 11025 == 0 ? 44100 : 48000;
     sound->sample_fmt = AV_SAMPLE_FMT_FLTP;
     const int channels = std::min(format.channels, 2);
     av_channel_layout_default(&sound->ch_layout, channels);
