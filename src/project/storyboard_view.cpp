@@ -150,10 +150,9 @@ std::string CellTimeText(int32_t frame, int32_t frameRate) {
 }
 
 int32_t ActiveFrameCount() {
-    int32_t active = 0;
-    for (int32_t n = 1; n <= gProject.totalFrames; n++)
-        if (!(FrameState(n) & kStateInactive)) active++;
-    return active;
+    const std::vector<uint8_t>& states = FrameStates();
+    return static_cast<int32_t>(
+        std::count_if(states.begin(), states.end(), [](uint8_t s) { return !(s & kStateInactive); }));
 }
 
 std::vector<std::string> InfoPanelLines() {
@@ -177,7 +176,11 @@ std::vector<std::string> InfoPanelLines() {
                                       static_cast<long>(gProject.frameHeight),
                                       static_cast<long>(gProject.frameRate),
                                       FourCCText(head->compression).c_str()));
-    if (head->samplesPerSec != 0)
+    if (head->samplesPerSec != 0 && head->channels > 2)
+        lines.push_back(
+            FormatMessageText("AUDIO: %ldSPS %ldBIT %ldCH", static_cast<long>(head->samplesPerSec),
+                              static_cast<long>(head->sampleBits), static_cast<long>(head->channels)));
+    else if (head->samplesPerSec != 0)
         lines.push_back(FormatMessageText(
             head->channels == 2 ? "AUDIO: %ldSPS %ldBIT STEREO" : "AUDIO: %ldSPS %ldBIT MONO",
             static_cast<long>(head->samplesPerSec), static_cast<long>(head->sampleBits)));

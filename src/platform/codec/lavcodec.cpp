@@ -51,7 +51,7 @@ const CompressorDef kCompressors[] = {
     {FourCC("FFV1"), "ffv1", "FFV1", "FFV1 lossless", QualityScale::None, 0, AV_PIX_FMT_BGR0, 24, false},
     {FourCC("FMP4"), "mpeg4", "MPEG-4", "MPEG-4 Visual (intra)", QualityScale::Quantiser, 9000,
      AV_PIX_FMT_YUV420P, 24, false},
-    {FourCC("H264"), "libx264", "H.264", "H.264 (x264, intra)", QualityScale::Crf, 5500, AV_PIX_FMT_YUV420P,
+    {FourCC("H264"), "libx264", "H.264", "H.264 (x264, intra)", QualityScale::Crf, 8200, AV_PIX_FMT_YUV420P,
      24, false},
     {FourCC("MSVC"), "msvideo1", "MSVC", "Microsoft Video 1", QualityScale::None, 0, AV_PIX_FMT_RGB555LE, 16,
      true},
@@ -803,10 +803,13 @@ std::unique_ptr<CodecInstance> OpenBuiltin(FOURCC handler, UINT mode) {
 
 }  // namespace codec_internal
 
+// Quality 100 is each encoder's visually transparent setting, 0 its smallest stream.
 int QualityToQuantiser(int quality100) {
     return 2 + static_cast<int>(std::lround((100 - quality100) * 29 / 100.0));
 }
 
+// x264's constant rate factor: 17 at 100 (no visible loss; 0 would be lossless and many times the
+// size), 51 at 0.
 int QualityToRateFactor(int quality100) {
-    return static_cast<int>(std::lround((100 - quality100) * 51 / 100.0));
+    return 17 + static_cast<int>(std::lround((100 - quality100) * 34 / 100.0));
 }

@@ -265,12 +265,26 @@ bool QtFileDialogProvider::Choose(const FileDialogRequest& request, std::string&
         dialog.setFileMode((request.flags & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile
                                                                : QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !(request.flags & OFN_OVERWRITEPROMPT));
+    // The dialog adds the extension itself, so its overwrite question names the final file.
+    if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(FromLocal(request.defaultExtension));
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);  // "*.avi" also shows CLIP.AVI
     QString filters = QtFilterText(request);
     if (!filters.isEmpty()) {
         QStringList list = filters.split(";;");
         dialog.setNameFilters(list);
         int index = std::clamp(request.filterIndex, 1, static_cast<int>(list.size()));
         dialog.selectNameFilter(list.at(index - 1));
+        // A name typed without an extension takes the one of the filter picked ("MP4 Files" -> .mp4).
+        if (!request.defaultExtension.empty())
+            QObject::connect(
+                &dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &request](const QString& f) {
+                    const qsizetype open = f.indexOf("(*."), close = f.indexOf(')', open);
+                    const QString ext =
+                        open >= 0 && close > open ? f.mid(open + 3, close - open - 3) : QString();
+                    dialog.setDefaultSuffix(ext.isEmpty() || ext.contains(' ') || ext.contains('*')
+                                                ? FromLocal(request.defaultExtension)
+                                                : ext);
+                });
     }
     // The initial name may carry its folder, as the last file names kept in the settings do.
     QString dir = FromLocal(request.initialDir);
