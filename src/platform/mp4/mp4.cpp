@@ -146,7 +146,6 @@ struct Mp4Writer::State {
     std::vector<uint8_t> rows;     // the picture with even sides, top row first
     std::vector<uint8_t> pending;  // sound bytes not yet a whole sample
     std::vector<uint8_t> widened;  // 24-bit samples as 32-bit
-    std::vector<uint8_t> resampled;
     int encodedWidth = 0, encodedHeight = 0;
     int inputSampleBytes = 0;
     int64_t soundPts = 0;
@@ -299,11 +298,20 @@ bool Mp4Writer::State::OpenMuxer(bool toFile, std::string& problem) {
     }
     if (toFile) {
         const std::string path = url.substr(5);
-        sink.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        // Without waiting: a named pipe with no reader is refused at once instead of blocking.
+        sink.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
         if (sink.fd < 0) {
             problem = path + ": " + std::strerror(errno);
             return false;
         }
+        struct stat st;
+        if (fstat(sink.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            close(sink.fd);
+            sink.fd = -1;
+            problem = path + ": not a regular file";
+            return false;
+        }
+        fcntl(sink.fd, F_SETFL, fcntl(sink.fd, F_GETFL) & ~O_NONBLOCK);
     }
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
     io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, &sink, nullptr, WriteToSink, SeekInSink)

@@ -1,5 +1,5 @@
-// The MP4 writer and reader on their own: a size trial counts the bytes the file takes, formats it
-// cannot write make no file, and files that are not MP4 files are refused without hanging.
+// The MP4 writer and reader on their own: a size trial counts the bytes the file takes, formats and
+// places it cannot write make no file, and files that are not MP4 files are refused without hanging.
 #include "platform/mp4/mp4.h"
 
 #include <gtest/gtest.h>
@@ -47,13 +47,16 @@ TEST(Mp4Writer, SizeTrialsCountTheFileAndRefusedFormatsMakeNone) {
     std::string problem;
     EXPECT_EQ(Mp4Writer::Create(dir.file("no/such.mp4"), f, &problem), nullptr);
     EXPECT_NE(problem.find("no/such.mp4"), std::string::npos) << problem;
+    const std::string fifo = dir.file("pipe.mp4");  // refused at once, not waited on
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(Mp4Writer::Create(fifo, f, &problem), nullptr);
     EXPECT_FALSE(std::filesystem::exists(dir.file("b.mp4")));
 }
 
 TEST(Mp4Reader, RefusesWhatIsNotAnMp4File) {
     TempDir dir;
     const std::string fifo = dir.file("pipe.mp4"), junk = dir.file("junk.mp4");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // a reader would wait on it for ever
     std::string bytes(
         "\0\0\0\x10"
         "ftypisom\0\0\0\0",
