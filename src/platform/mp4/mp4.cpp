@@ -47,7 +47,7 @@ constexpr int kIoBufferBytes = 1 << 16;
 // the frames an encoder holds back, and a margin.
 constexpr int64_t kFinishMarginBytes = 4 << 20;
 constexpr int64_t kIndexBytesPerFrame = 64;
-constexpr int64_t kHeldBackFrames = 120;
+constexpr int64_t kHeldBackFrames = 48;  // x264's "veryfast" look-ahead, B-frames and threads, 3 times over
 // How much of a file is read to find a picture size its headers leave out.
 constexpr int64_t kMaxProbeBytes = 4 << 20;
 constexpr int64_t kMaxProbeMicroseconds = 2000000;
@@ -512,21 +512,16 @@ std::unique_ptr<Mp4Writer> Mp4Writer::CreateSizeTrial(const Mp4Format& format, s
 
 bool Mp4Writer::HasRoom() {
     if (s_->sink.fd < 0) return true;
-    int64_t free = gTestFreeSpace.load();
-    if (free >= 0) {
-        free -= s_->sink.size;
-    } else {
-        struct statvfs disk;
-        if (fstatvfs(s_->sink.fd, &disk) != 0) return true;  // nothing known: the writes will tell
-        free = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
-    }
     // A frame's bytes: what they came to so far, and never less than a first guess (the encoder
     // holds the first frames back, so the file grows late).
     const int64_t perFrame = std::max(s_->frames > 0 ? s_->sink.size / s_->frames : 0,
                                       int64_t{s_->encodedWidth} * s_->encodedHeight / 8);
-    const int64_t need =
-        kFinishMarginBytes + perFrame * (kHeldBackFrames + 1) + kIndexBytesPerFrame * (s_->frames + 1);
-    return free >= need;
+    if (const int64_t room = gTestFreeSpace.load(); room >= 0) return room - s_->sink.size >= perFrame;
+    struct statvfs disk;
+    if (fstatvfs(s_->sink.fd, &disk) != 0) return true;  // nothing known: the writes will tell
+    const int64_t free = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
+    return free >=
+           perFrame * (kHeldBackFrames + 1) + kFinishMarginBytes + kIndexBytesPerFrame * (s_->frames + 1);
 }
 
 bool Mp4Writer::WriteFrame(const uint8_t* pixels) {

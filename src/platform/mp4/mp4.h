@@ -68,8 +68,8 @@ bool Mp4Available();
 std::string Mp4VideoDescription();
 // Tests: false makes writers use MPEG-4 part 2 as they do where libx264 is missing.
 void SetMp4H264Allowed(bool allowed);
-// Tests: the free bytes the writer sees on the disk, counted down as it writes; negative for the
-// real figure.
+// Tests: a disk that holds this many bytes of a file and no more (what finishing a file needs is not
+// counted); negative for the real disk.
 void SetMp4FreeSpaceForTests(int64_t bytes);
 
 // What the reader finds in an MP4 (or QuickTime) file.
