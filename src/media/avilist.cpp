@@ -11,6 +11,7 @@
 #include "core/diag.h"
 #include "core/memory.h"
 #include "media/fileio.h"
+#include "media/moviscan.h"
 
 int32_t gSkippedFrames = 0;
 int32_t gLastFrameRead = -1;
@@ -211,7 +212,8 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
     CopyText(rec->name, sizeof(rec->name), name);
     const uint32_t moviPosition = AVIinfo.moviPosition;
 
-    if (last < 0) last = rec->frames - 1;
+    const bool toLastFrame = last < 0;
+    if (toLastFrame) last = rec->frames - 1;
 
     rec->fd = MyOpenRead(name);
     if (!rec->fd) {
@@ -224,6 +226,15 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
     rec->nidx = AVIinfo.indexCount;
     AVIinfo.index = nullptr;  // the record owns it now
     AVIinfo.indexCount = 0;
+    // A missing or cut idx1 is rebuilt from the movi list; the frame count then follows it.
+    if (RebuildIndexFromMovi(rec->fd, moviPosition, &rec->idx, &rec->nidx)) {
+        rec->frames = 0;
+        for (int32_t i = 0; i < rec->nidx; i++) {
+            const uint32_t type = ChunkType(rec->idx[i].ckid);
+            if (type == kTypeDB || type == kTypeDC || type == kTypeIV || type == kType41) rec->frames++;
+        }
+        if (toLastFrame) last = rec->frames - 1;
+    }
     const int64_t fileLength = std::max(MyFileLength(rec->fd), 0);
 
     if (rec->idx) {
