@@ -221,7 +221,7 @@ int CmdCapture(const Args& args) {
     static int token;
     HWND panel = &token;  // the display target: this console
 
-    if (!OpenCaptureStuff(nullptr, 0, 0, kPictureWidth, kPictureHeight)) {
+    if (!OpenCaptureStuff(nullptr, 0, 0, kCapturePictureWidth, kCapturePictureHeight)) {
         NotifyBox("Capture couldn't open");
         return Finish(1);
     }
@@ -246,7 +246,8 @@ int CmdCapture(const Args& args) {
     gCaptureParms.fLimitEnabled = limited ? 1 : 0;
     gCaptureParms.wTimeLimit = limited ? static_cast<uint32_t>(o.seconds) : 0;
     SendCap(WM_CAP_SET_SEQUENCE_SETUP, sizeof gCaptureParms, reinterpret_cast<LPARAM>(&gCaptureParms));
-    if (!PanelStartCapture(panel, nullptr)) return Finish(1);
+    if (!CaptureFileNamed()) return Finish(1);
+    PanelStartCapture(panel, nullptr);
     std::signal(SIGINT, [](int) { gInterrupted = true; });
     std::signal(SIGTERM, [](int) { gInterrupted = true; });
     Wait(limited ? o.seconds + kLimitSlackSeconds : o.seconds);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "capture/capfile.h"
+#include "capture/panel.h"
 #include "capture/session.h"
 #include "core/diag.h"
 #include "core/format.h"
@@ -71,7 +72,7 @@ uint32_t EstimateCaptureRate(HWND window, int32_t target) {
                                      FormatThousands(static_cast<int32_t>(rate / 1024)));
     }
     if (target == 0)
-        CurrentCaptureUi().SetItemText(window, kIdRateLine, text);
+        CurrentCaptureUi().SetItemText(window, kSetRateLine, text);
     else
         CurrentCaptureUi().ShowLine(window, 7, text, kLcdGreen);
     return rate;
@@ -101,14 +102,14 @@ std::string PanelSettingsText(bool open, const BITMAPINFOHEADER& f, int32_t msPe
 
 void ShowCapFileLines(HWND dialog) {
     CaptureUi& ui = CurrentCaptureUi();
-    ui.SetItemText(dialog, kIdFileLine, FormatMessageText("CapFile: %s", gSettings.CapFile));
+    ui.SetItemText(dialog, kSetFileLine, FormatMessageText("CapFile: %s", gSettings.CapFile));
     const uint32_t rate = EstimateCaptureRate(dialog, 0);
     const uint32_t capacity = MyGetFileSize(gSettings.CapFile);
     gCapFileCapacity = capacity;
-    ui.SetItemText(dialog, kIdSizeLine,
+    ui.SetItemText(dialog, kSetSizeLine,
                    FormatMessageText("   Size: %s bytes", FormatThousands(static_cast<int32_t>(capacity))));
     char buffer[64];
-    ui.SetItemText(dialog, kIdMaxLine,
+    ui.SetItemText(dialog, kSetMaxLine,
                    rate < 1 ? std::string("***")
                             : FormatMessageText(
                                   "Max: %s", FormatMinutes(buffer, static_cast<int32_t>(capacity / rate))));
@@ -120,21 +121,21 @@ void MySetCapSettings(HWND window, bool panel) {
     const bool have = ReadVideoFormat(f);
     CaptureUi& ui = CurrentCaptureUi();
     if (panel) {
-        ui.EnableItem(window, kIdPaletteButton, have && f.biBitCount <= 8);
+        ui.EnableItem(window, kPanelPalette, have && f.biBitCount <= 8);
         return;
     }
-    if (have) ui.SetItemText(window, kIdVideoLine, VideoFormatText(f));
+    if (have) ui.SetItemText(window, kSetVideoLine, VideoFormatText(f));
     ShowCapFileLines(window);
     // The maximum in seconds; the next repaint shows it in minutes again.
     const uint32_t perSecond = EstimateCaptureRate(window, 0) / 60;
     char buffer[64];
     ui.SetItemText(
-        window, kIdMaxLine,
+        window, kSetMaxLine,
         perSecond < 1
             ? std::string("***")
             : FormatMessageText("Max: %s",
                                 FormatSeconds(buffer, static_cast<int32_t>(gCapFileCapacity / perSecond))));
-    ui.EnableItem(window, kIdPaletteButton, have && f.biBitCount <= 8);
+    ui.EnableItem(window, kPanelPalette, have && f.biBitCount <= 8);
 }
 
 void ShowPanelCapFileLines(HWND panel) {
@@ -167,7 +168,7 @@ void ShowPanelSettingsLine(HWND panel) {
         panel, 0,
         PanelSettingsText(open, f, gSettings.msPerFrame, gSettings.Arate, gSettings.Abits, gSettings.Amode),
         kLcdGreen);
-    CurrentCaptureUi().EnableItem(panel, kIdPaletteButton, open && f.biBitCount != 0 && f.biBitCount <= 8);
+    CurrentCaptureUi().EnableItem(panel, kPanelPalette, open && f.biBitCount != 0 && f.biBitCount <= 8);
 }
 
 void SetAudioFormatFromSettings() {

@@ -20,21 +20,20 @@ extern const CaptureChoice kDisplayChoices[2];     // overlaymode (the list posi
 constexpr int32_t kDefaultMsPerFrame = 66667;
 
 // The dialog's control ids.
-constexpr int32_t kIdFrameRate = 1700;
-constexpr int32_t kIdAudioRate = 1701;
-constexpr int32_t kIdBits = 1702;
-constexpr int32_t kIdMode = 1703;
-constexpr int32_t kIdDisplay = 2100;
-constexpr int32_t kIdFormatButton = 1530;
-constexpr int32_t kIdSourceButton = 1580;
-constexpr int32_t kIdCapFileButton = 1705;
-constexpr int32_t kIdVideoLine = 1790;
-constexpr int32_t kIdFileLine = 1531;
-constexpr int32_t kIdSizeLine = 1706;
-constexpr int32_t kIdContentLine = 1865;
-constexpr int32_t kIdRateLine = 1877;
-constexpr int32_t kIdMaxLine = 1878;
-constexpr int32_t kIdPaletteButton = 1862;
+constexpr int32_t kSetFrameRate = 1700;
+constexpr int32_t kSetAudioRate = 1701;
+constexpr int32_t kSetBits = 1702;
+constexpr int32_t kSetMode = 1703;
+constexpr int32_t kSetDisplay = 2100;
+constexpr int32_t kSetFormatButton = 1530;
+constexpr int32_t kSetSourceButton = 1580;
+constexpr int32_t kSetCapFileButton = 1705;
+constexpr int32_t kSetVideoLine = 1790;
+constexpr int32_t kSetFileLine = 1531;
+constexpr int32_t kSetSizeLine = 1706;
+constexpr int32_t kSetContentLine = 1865;
+constexpr int32_t kSetRateLine = 1877;
+constexpr int32_t kSetMaxLine = 1878;
 
 // Bytes per minute of capture at that frame period, video format and sound; 0 without an
 // estimate (period 0, or a compression other than none and "AURA").

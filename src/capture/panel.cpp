@@ -16,7 +16,7 @@ PanelRect gLastPlacement{0, 0, 0, 0};
 
 int32_t LitSegments(int32_t level) {
     if (level < 1) return 0;
-    return std::min(level / 10, kMeterSegments - 1) + 1;
+    return std::min(level / 10, kLevelSegments - 1) + 1;
 }
 
 int32_t SegmentX(bool left, int32_t segment) {
@@ -28,16 +28,17 @@ uint32_t SegmentColour(int32_t segment, bool lit) {
     return lit ? 0x00FF00 : 0x008800;
 }
 
-bool PanelStartCapture(HWND panel, HWND video) {
-    if (!gSettings.CapFile[0] || gSettings.CapFile[0] == ' ') {
-        NotifyBox("No capture file specified\nOne must be specified before capturing");
-        return false;
-    }
+bool CaptureFileNamed() {
+    if (gSettings.CapFile[0] && gSettings.CapFile[0] != ' ') return true;
+    NotifyBox("No capture file specified\nOne must be specified before capturing");
+    return false;
+}
+
+void PanelStartCapture(HWND panel, HWND video) {
     gCapturing = 1;
     CurrentCaptureUi().ShowLine(panel, 0, "STREAMING CAPTURE", kLcdBanner);
     gSecondDisplayTarget = panel;
     MyCapVideo(panel, video);
-    return true;
 }
 
 void PanelStopCapture(HWND panel, HWND video) {

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "capture/capture_gui.h"
+#include "capture/panel.h"
+#include "capture/session.h"
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/pump.h"
@@ -167,6 +170,9 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         case kPopTooltips:
             gSettings.useToolTips = gSettings.useToolTips ? 0 : 1;
             break;
+        case kCmdCapture:
+            CaptureIntoProject();
+            break;
         case kCmdFileInfo:
             if (gProject.head) ShowFileInfo(self, gProject.head->name, nullptr, nullptr);
             break;
@@ -188,9 +194,9 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
                 SetStep(kMenuSteps[id - kPopEveryFrame]);
             } else if (id >= kCmdFirstDriver && id <= kCmdLastDriver) {
                 NotifyBox("selected driver %d", static_cast<int>(id - kCmdFirstDriver));
-                selectedDriver_ = id - kCmdFirstDriver;
+                gwIndex = static_cast<uint16_t>(id - kCmdFirstDriver);
             }
-            // Previews, playing, capture, mail, the frame view, the revision editor, fine tuning,
+            // Previews, playing, mail, the frame view, the revision editor, fine tuning,
             // title editing and underlays come with their windows; until then they change nothing.
             break;
     }
@@ -279,6 +285,24 @@ void StoryboardWindow::Help(int32_t id, bool shift) {
             break;
         default:
             break;
+    }
+}
+
+void StoryboardWindow::CaptureIntoProject() {
+    const HWND self = HWNDFromWidget(this);
+    if (gProject.head) {
+        if (!NotifyOkCancel("This Will First Clear The Current Project")) return;
+        ClearProject();
+        FreeThumbnails();
+        canvas_->repaint();
+        PumpPendingMessages();
+    }
+    gLastCapturedFile[0] = '\0';
+    DoCapture5x(self);
+    if (gLastCapturedFile[0] && NotifyYesNo("Open Captured File <%s>??", gLastCapturedFile)) {
+        FreeThumbnails();
+        if (AppendAVIToProjectOutcome(self, gLastCapturedFile) == kAppendNotOpened)
+            NotifyBox("Failed to open file");
     }
 }
 
