@@ -274,8 +274,10 @@ class FileDialog : public QDialog {
         });
         connect(browse, &QPushButton::clicked, this, [this] {
             if (CapFileDialogBrowse(HWNDFromWidget(this), state_, DefaultFolder())) Show();
+            size_->setFocus();
         });
         Show();
+        adjustSize();
         CenterOnDesktop(HWNDFromWidget(this));
     }
 

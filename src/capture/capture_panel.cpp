@@ -252,6 +252,8 @@ class CapturePanel : public QDialog {
         Enable(kPanelDetails, true);
         SetImage(kCapturePanelButtons[0].face.x, kCapturePanelButtons[0].face.y);
         for (int32_t id : {kPanelStart, kPanelCapFile, kPanelInfo, kPanelHelp, kPanelPower}) Enable(id, true);
+        // The file now holds the capture: its content line says so.
+        RefreshPanelLines(HWNDFromWidget(this));
         update();
     }
     void Command(int32_t id) {

@@ -25,6 +25,8 @@ class LiveWidget : public QWidget {
     void Show(bool live, int32_t intervalMs) {
         live_ = live;
         if (live) {
+            // Asked again at every repaint of the window around it: the timer runs on undisturbed.
+            if (timer_.isActive() && timer_.interval() == std::max(intervalMs, 1)) return;
             timer_.start(std::max(intervalMs, 1));
             Refresh();
         } else {
