@@ -293,6 +293,8 @@ void StoryboardWindow::CaptureIntoProject() {
     if (gProject.head) {
         if (!NotifyOkCancel("This Will First Clear The Current Project")) return;
         ClearProject();
+        gView.step = 1;
+        gView.position = 0;
         FreeThumbnails();
         canvas_->repaint();
         PumpPendingMessages();

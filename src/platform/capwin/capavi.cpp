@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -236,6 +237,12 @@ bool CaptureAviWriter::WriteChunk(uint32_t ckid, uint32_t flags, const uint8_t* 
     const int count = (bytes & 1) ? 3 : (bytes ? 2 : 1);
     if (!WriteVectorAt(fd_, parts, count, pos_)) return false;
     uint8_t entry[16];
+    try {
+        if (index_.size() + 16 > index_.capacity())
+            index_.reserve(std::max<size_t>(index_.capacity() * 2, 1 << 16));
+    } catch (const std::bad_alloc&) {
+        return false;  // the chunk is written but not indexed: the file ends before it
+    }
     WriteLE32(entry, ckid);
     WriteLE32(entry + 4, flags);
     WriteLE32(entry + 8, static_cast<uint32_t>(pos_ - kMoviTypeAt));
@@ -264,10 +271,18 @@ bool CaptureAviWriter::WriteIndexAndHeaders() {
     uint8_t head[8];
     WriteLE32(head, FourCC("idx1"));
     WriteLE32(head + 4, static_cast<uint32_t>(index_.size()));
-    iovec parts[2] = {{head, 8}, {index_.data(), index_.size()}};
+    // The allocated space after the index is one JUNK chunk, so that readers which look past the
+    // RIFF for more data step over it instead of searching it byte by byte.
+    const int64_t end = pos_ + 8 + static_cast<int64_t>(index_.size());
+    struct stat st {};
+    uint8_t junk[8];
+    const bool filler = fstat(fd_, &st) == 0 && st.st_size >= end + 8 && st.st_size - end - 8 <= UINT32_MAX;
+    WriteLE32(junk, FourCC("JUNK"));
+    WriteLE32(junk + 4, filler ? static_cast<uint32_t>(st.st_size - end - 8) : 0);
+    iovec parts[3] = {{head, 8}, {index_.data(), index_.size()}, {junk, filler ? 8u : 0u}};
     // The index first, then the headers that point at it: a stop between the two leaves the
     // previous headers, which describe a shorter file correctly.
-    if (!WriteVectorAt(fd_, parts, index_.empty() ? 1 : 2, pos_)) return false;
+    if (!WriteVectorAt(fd_, parts, 3, pos_)) return false;
     std::vector<uint8_t> h = Headers();
     return WriteAllAt(fd_, h.data(), h.size(), 0);
 }

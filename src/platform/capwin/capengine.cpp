@@ -1,8 +1,13 @@
 #include "platform/capwin/capengine.h"
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
+#include <system_error>
 
 namespace {
 
@@ -41,7 +46,13 @@ bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, co
     }
     const size_t frameBytes = std::max<size_t>(format_.biSizeImage, 1);
     const size_t frames = std::clamp(kCapturePoolBytes / frameBytes, kMinPoolFrames, kMaxPoolFrames);
-    pool_.assign(frames, std::vector<uint8_t>(format_.biSizeImage));
+    try {
+        pool_.assign(frames, std::vector<uint8_t>(format_.biSizeImage));
+    } catch (const std::bad_alloc&) {
+        driver_->End();
+        avi_.Close();
+        return false;
+    }
     free_.clear();
     for (size_t i = 0; i < frames; i++) free_.push_back(static_cast<int32_t>(i));
     counts_->frames = 0;
@@ -53,8 +64,32 @@ bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, co
     grabbingDone_ = false;
     failed_ = false;
     if (auto status = callbacks_->status.load()) status(window_, IDS_CAP_BEGIN, "Capture Start");
-    writer_ = std::thread([this] { Write(); });
-    grabber_ = std::thread([this] { Grab(); });
+    // Whatever goes wrong on the threads ends the capture with an error, never the program.
+    try {
+        writer_ = std::thread([this] {
+            try {
+                Write();
+            } catch (...) {
+                Fail(IDS_CAP_FILE_WRITE_ERROR, "Error writing the capture file");
+            }
+            counts_->running = false;
+        });
+        grabber_ = std::thread([this] {
+            try {
+                Grab();
+            } catch (...) {
+                Fail(IDS_CAP_WRITEERROR, "Capture stopped: out of memory");
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                grabbingDone_ = true;
+            }
+            wake_.notify_all();
+        });
+    } catch (const std::system_error&) {
+        Stop();
+        return false;
+    }
     return true;
 }
 
@@ -73,6 +108,7 @@ void CaptureEngine::Stop() {
 }
 
 bool CaptureEngine::LatestFrame(std::vector<uint8_t>& rows) {
+    wantLatest_ = true;
     std::lock_guard<std::mutex> lock(latestMutex_);
     if (latest_.empty()) return false;
     rows = latest_;
@@ -110,6 +146,11 @@ void CaptureEngine::SendAudio(std::vector<uint8_t>& pending) {
 }
 
 void CaptureEngine::Grab() {
+    // Frames are due by the clock: the thread asks for the lowest real-time priority, which only a
+    // user allowed to have it gets; everyone else captures at the normal priority.
+    sched_param priority{};
+    priority.sched_priority = sched_get_priority_min(SCHED_RR);
+    pthread_setschedparam(pthread_self(), SCHED_RR, &priority);
     if (auto control = callbacks_->control.load()) control(window_, CONTROLCALLBACK_PREROLL);
     const Clock::time_point start = Clock::now();
     const auto period = std::chrono::microseconds(period_);
@@ -150,7 +191,7 @@ void CaptureEngine::Grab() {
         counts_->elapsedMs = static_cast<uint32_t>(MicrosBetween(start, now) / 1000);
         if (buffer >= 0) {
             uint8_t* rows = pool_[static_cast<size_t>(buffer)].data();
-            {
+            if (wantLatest_) {
                 std::lock_guard<std::mutex> lock(latestMutex_);
                 latest_.assign(rows, rows + format_.biSizeImage);
             }
@@ -184,11 +225,6 @@ void CaptureEngine::Grab() {
         SendAudio(pending);
     }
     counts_->elapsedMs = static_cast<uint32_t>(MicrosBetween(start, Clock::now()) / 1000);
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        grabbingDone_ = true;
-    }
-    wake_.notify_all();
 }
 
 void CaptureEngine::Write() {
@@ -229,5 +265,4 @@ void CaptureEngine::Write() {
         }
     }
     if (!avi_.Close() && !failed_) Fail(IDS_CAP_FILE_WRITE_ERROR, "Error writing the capture file");
-    counts_->running = false;
 }

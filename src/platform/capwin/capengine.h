@@ -90,7 +90,8 @@ class CaptureEngine {
     std::atomic<bool> failed_{false};
 
     std::mutex latestMutex_;
-    std::vector<uint8_t> latest_;
+    std::vector<uint8_t> latest_;  // kept only once someone asked for it (a live view)
+    std::atomic<bool> wantLatest_{false};
 
     std::thread grabber_;
     std::thread writer_;

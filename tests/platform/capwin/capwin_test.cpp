@@ -139,7 +139,7 @@ TEST(CaptureWindow, LimitedCaptureWritesRiffMoviAndIdx1FromTheStart) {
     capDestroyWindow(w);
 
     // RIFF, hdrl, movi from 2036 with ten frames and the sound, idx1 right after it; the RIFF size
-    // ends with idx1 and the allocated rest stays.
+    // ends with idx1 and the allocated rest is one JUNK chunk, its contents untouched.
     const std::string b = ReadWholeFile(file);
     ASSERT_EQ(b.size(), 4u << 20);
     const uint32_t riffEnd = ReadLE32(&b[4]) + 8;
@@ -152,7 +152,9 @@ TEST(CaptureWindow, LimitedCaptureWritesRiffMoviAndIdx1FromTheStart) {
     ASSERT_EQ(b.substr(moviEnd, 4), "idx1");
     const uint32_t entries = ReadLE32(&b[moviEnd + 4]) / 16;
     EXPECT_EQ(riffEnd, moviEnd + 8 + entries * 16);
-    EXPECT_EQ(b.substr(riffEnd, 16), std::string(16, '\0'));
+    EXPECT_EQ(b.substr(riffEnd, 4), "JUNK");
+    EXPECT_EQ(ReadLE32(&b[riffEnd + 4]), b.size() - riffEnd - 8);
+    EXPECT_EQ(b.substr(riffEnd + 8, 16), std::string(16, '\0'));
     uint32_t frames = 0, sound = 0;
     for (uint32_t i = 0; i < entries; i++) {
         const char* e = &b[moviEnd + 8 + i * 16];
