@@ -12,9 +12,14 @@ PACKAGES=(
   # the desktop program and its platform stand-ins
   qt6-base-dev qt6-multimedia-dev libgl-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev
-  libcurl4-openssl-dev
-  # test peers: an independent AVI reader and writer, metric-compatible fonts, an SMTP server
-  ffmpeg fonts-liberation python3-aiosmtpd
+  libcurl4-openssl-dev qtkeychain-qt6-dev
+  # test peers: an independent AVI reader and writer, metric-compatible fonts, an SMTP server and
+  # the certificates for its STARTTLS, GIF files from another writer
+  ffmpeg fonts-liberation python3-aiosmtpd openssl imagemagick
+  # installing and packaging: validators of the desktop files, the MIME database and gio to type
+  # files with it, dpkg-shlibdeps; a private session bus, an X server and input for the installed
+  # program's checks
+  desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev dbus-daemon xvfb xdotool
 )
 
 missing=()

@@ -24,6 +24,7 @@
 #include "platform/capwin/capview.h"
 #include "platform/help/help.h"
 #include "platform/qtui/qtui.h"
+#include "platform/screensaver/screensaver.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -166,6 +167,7 @@ class CapturePanel : public QDialog {
             hidden->setEnabled(false);
         }
         InstallTooltipTable(this, kPanelTips);
+        HoldOffScreenSaverWhileActive(this);
         connect(&poll_, &QTimer::timeout, this, [this] {
             if (display_->TakeChanged()) update();
         });

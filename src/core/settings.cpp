@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/datadir.h"
 #include "core/diag.h"
 #include "core/format.h"
 
@@ -99,8 +100,19 @@ std::string UserKeyPath(const char* user) {
     return std::string(kRootKeyPath) + "\\Users\\" + (user && *user ? user : "User");
 }
 
+// The installed program's own help file, when there is one (the help window looks there too, so a
+// path too long to keep costs nothing).
+bool TakeInstalledHelpPath() {
+    std::string installed = InstalledDataFile(kHelpName);
+    if (installed.empty()) return false;
+    if (installed.size() < sizeof gSettings.HelpFile)
+        CopyCut(gSettings.HelpFile, sizeof gSettings.HelpFile, installed.c_str());
+    return true;
+}
+
 // The help file beside the working directory, or the bare name when the directory is too long
-// to be written in front of it (the bare name is found in the working directory all the same).
+// to be written in front of it (the bare name is found in the working directory all the same);
+// when the working directory has none, the installed one.
 void DeriveHelpPath() {
     char cwd[PATH_MAX];
     std::string path = kHelpName;
@@ -110,6 +122,7 @@ void DeriveHelpPath() {
         path += kHelpName;
     }
     CopyCut(gSettings.HelpFile, sizeof gSettings.HelpFile, path.c_str());
+    if (access(gSettings.HelpFile, F_OK) != 0 && TakeInstalledHelpPath()) return;
     if (access(gSettings.HelpFile, F_OK) != 0)
         NotifyBox(
             "Default Location For Help File\n%s\nDoes Not Exist\nGo to Registry and specify proper Help file "

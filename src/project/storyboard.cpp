@@ -21,6 +21,8 @@
 #include "core/diag.h"
 #include "core/settings.h"
 #include "platform/qtui/qtui.h"
+#include "platform/screensaver/screensaver.h"
+#include "playback/playwindows.h"
 #include "project/projectfile.h"
 #include "project/storyboard_canvas.h"
 #include "project/storyboard_ids.h"
@@ -132,6 +134,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
     setMinimumSize(kMinimumWidth, kMinimumHeight + menuBar_->sizeHint().height());
     resize(kDefaultWidth, kDefaultHeight + menuBar_->sizeHint().height());
     InstallTooltipTable(this, kToolbarTips);
+    HoldOffScreenSaverWhileActive(this);
 
     ProjectCallbacks callbacks;
     callbacks.repaint = [this] { canvas_->update(); };
@@ -157,9 +160,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
         else
             RestoreCursor();
     };
-    render.viewFile = [](const char* name) {
-        DebugLog("render: view <%s> when the play window exists", name);
-    };
+    render.viewFile = [this](const char* name) { DoPlayWindowX(HWNDFromWidget(this), name); };
     SetRenderCallbacks(render);
 }
 

@@ -1,4 +1,5 @@
 // The storyboard's commands: every toolbar button, menu item and popup item ends up here.
+#include <QCursor>
 #include <QFileInfo>
 #include <algorithm>
 #include <cstring>
@@ -10,6 +11,8 @@
 #include "core/dialogs.h"
 #include "core/pump.h"
 #include "core/settings.h"
+#include "diag/gifdump.h"
+#include "mail/mail.h"
 #include "media/fileinfo.h"
 #include "platform/help/help.h"
 #include "platform/qtui/qtui.h"
@@ -17,6 +20,7 @@
 #include "project/storyboard.h"
 #include "project/storyboard_canvas.h"
 #include "project/storyboard_ids.h"
+#include "project/storyboard_previews.h"
 #include "project/thumbnails.h"
 #include "render/render.h"
 #include "ui/buttons.h"
@@ -141,6 +145,27 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         case kCmdUndo:
             UndoLastRevision();
             break;
+        case kCmdPreview:
+        case kPopPreview:
+            PreviewProject(self, shift);
+            break;
+        case kCmdViewFrame:
+            if (shift)
+                ViewSelectedFrame(self);
+            else
+                PreviewRange(self);
+            break;
+        case kCmdPlayAVI:
+            PlayAVIFile(self);
+            break;
+        case kPopFineTune:
+            if (FineTuneRange(self, std::max(gProject.selStart, 0))) {
+                --busy_;
+                AfterCommand();
+                RangePopup(QCursor::pos());
+                return;
+            }
+            break;
         case kCmdLargerSpan:
             SetStep(DoubledStep(gView.step));
             break;
@@ -173,6 +198,13 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         case kCmdCapture:
             CaptureIntoProject();
             break;
+        case kCmdSend:
+            SendAVIByMail(self, [this] {
+                canvas_->SetProgress(-1);
+                setWindowTitle("Quillory");
+                canvas_->update();
+            });
+            break;
         case kCmdFileInfo:
             if (gProject.head) ShowFileInfo(self, gProject.head->name, nullptr, nullptr);
             break;
@@ -196,8 +228,8 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
                 NotifyBox("selected driver %d", static_cast<int>(id - kCmdFirstDriver));
                 gwIndex = static_cast<uint16_t>(id - kCmdFirstDriver);
             }
-            // Previews, playing, mail, the frame view, the revision editor, fine tuning,
-            // title editing and underlays come with their windows; until then they change nothing.
+            // The revision editor, title editing and underlays come with their windows; until then
+            // they change nothing.
             break;
     }
     --busy_;
@@ -280,8 +312,10 @@ void StoryboardWindow::Help(int32_t id, bool shift) {
             WinHelpA(self, (file + ">second").c_str(), HELP_CONTEXT, 5);
             break;
         case kCmdAbout:
-            // With Shift this is the GIF structure dump, which comes with the diagnostics.
-            if (!shift) ShowAboutBox(self);
+            if (shift)
+                GifDumpCommand(self);  // a developer's diagnostic
+            else
+                ShowAboutBox(self);
             break;
         default:
             break;

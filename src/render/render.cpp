@@ -29,6 +29,7 @@ constexpr FOURCC kAudioId = FourCC("01wb");
 constexpr size_t kMaxFrameSound = 16 * 1024 * 1024;
 
 RenderCallbacks gCallbacks;
+std::string gLastOutputName;
 
 void Caption(const char* text) {
     if (gCallbacks.setCaption) gCallbacks.setCaption(text);
@@ -84,6 +85,10 @@ std::string FolderOf(const std::string& name) {
 
 }  // namespace
 
+std::string LastRenderOutputName() {
+    return gLastOutputName;
+}
+
 void SetRenderCallbacks(RenderCallbacks callbacks) {
     gCallbacks = std::move(callbacks);
 }
@@ -116,6 +121,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
     char name[kOutputNameBytes] = {};
     std::memcpy(name, chosen.data(), std::min(chosen.size(), sizeof name - 1));
     AddDefaultExtension(name, sizeof name, "AVI");
+    gLastOutputName = name;
     std::memset(gSettings.LastSaveAVIfileName, 0, sizeof gSettings.LastSaveAVIfileName);
     std::memcpy(gSettings.LastSaveAVIfileName, name,
                 std::min(std::strlen(name), sizeof gSettings.LastSaveAVIfileName - 1));

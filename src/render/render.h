@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "platform/win/wintypes.h"
 
@@ -22,3 +23,5 @@ void SetRenderCallbacks(RenderCallbacks callbacks);
 // it. 1 when a file was written and reads back correctly, else 0. The name chosen is left in
 // gSettings.LastSaveAVIfileName.
 int32_t RenderProjectToAVI(HWND mainWindow);
+// The whole output name of the last render (the settings keep at most 127 characters of it).
+std::string LastRenderOutputName();

@@ -1,5 +1,6 @@
 // Draws the program's artwork: the storyboard toolbar strip (resources/toolbar.bmp), the splash
-// picture (resources/splash.png) and the panel bitmap VCR00 (resources/VCR00.bmp).
+// picture (resources/splash.png), the panel bitmap VCR00 (resources/VCR00.bmp) and the desktop
+// icons of the program and of project files (resources/icons/hicolor/).
 // Usage: make_artwork DIR [--preview]   (--preview also writes enlarged PNG copies to look at)
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "icons.h"
 #include "pixels.h"
 #include "ui/artwork.h"
 
@@ -898,6 +900,7 @@ int main(int argc, char** argv) {
     ok = SaveIndexed(DrawToolbar(), dir + "/toolbar.bmp", {qRgb(0xde, 0xde, 0xde), qRgb(0xff, 0xff, 0xff)}) &&
          ok;
     ok = DrawSplash().save(dir + "/splash.png", "PNG") && ok;
+    ok = WriteDesktopIcons(dir + "/icons") && ok;
     if (preview) {
         Preview(dir + "/VCR00.bmp", dir + "/VCR00-preview.png", 3);
         Preview(dir + "/toolbar.bmp", dir + "/toolbar-preview.png", 3);

@@ -58,32 +58,6 @@ constexpr int IDS_CAP_FILE_WRITE_ERROR = 435;
 constexpr int CONTROLCALLBACK_PREROLL = 1;
 constexpr int CONTROLCALLBACK_CAPTURING = 2;
 
-constexpr uint16_t WAVE_FORMAT_PCM = 1;
-
-#pragma pack(push, 1)
-struct WAVEFORMATEX {
-    uint16_t wFormatTag;
-    uint16_t nChannels;
-    uint32_t nSamplesPerSec;
-    uint32_t nAvgBytesPerSec;
-    uint16_t nBlockAlign;
-    uint16_t wBitsPerSample;
-    uint16_t cbSize;
-};
-#pragma pack(pop)
-static_assert(sizeof(WAVEFORMATEX) == 18);
-
-struct WAVEHDR {
-    char* lpData;
-    uint32_t dwBufferLength;
-    uint32_t dwBytesRecorded;
-    uintptr_t dwUser;
-    uint32_t dwFlags;
-    uint32_t dwLoops;
-    WAVEHDR* lpNext;
-    uintptr_t reserved;
-};
-
 struct VIDEOHDR {
     uint8_t* lpData;
     uint32_t dwBufferLength;

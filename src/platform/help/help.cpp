@@ -15,10 +15,14 @@
 #include <cstring>
 #include <map>
 
+#include "core/datadir.h"
 #include "core/diag.h"
 #include "platform/qtui/qtui.h"
 
 namespace {
+
+// The program's own help file, in the working folder or the installed data folder.
+constexpr const char* kProgramHelpFile = "Quillory.hlp";
 
 // Reads at most kMaxHelpFileBytes; false for a missing, unreadable or larger file.
 bool ReadCapped(const QString& path, QByteArray& bytes) {
@@ -192,7 +196,12 @@ int WinHelpA(HWND owner, const char* helpFile, uint32_t command, uintptr_t data)
     }
     // No help path yet (a first run keeps the setting empty): the program's own help file in the
     // working folder, where the program runs.
-    if (path.isEmpty()) path = QStringLiteral("Quillory.hlp");
+    if (path.isEmpty()) path = QString::fromUtf8(kProgramHelpFile);
+    // A path that names no file (a first run outside the data folder, an installation moved since
+    // the settings were saved): the installed program's own help file, when there is one.
+    if (!QFileInfo(path).isFile())
+        if (std::string installed = InstalledDataFile(kProgramHelpFile); !installed.empty())
+            path = QString::fromStdString(installed);
     QPointer<HelpWindow>& window = Windows()[windowName.toStdString()];
     if (!window) window = new HelpWindow(windowName);
     if (!window->Load(path)) {
@@ -207,7 +216,10 @@ int WinHelpA(HWND owner, const char* helpFile, uint32_t command, uintptr_t data)
     switch (command) {
         case HELP_CONTEXT: {
             std::string anchor = HelpAnchorForContext(static_cast<uint32_t>(data));
-            if (window->Go(QString::fromStdString(anchor))) return 1;
+            if (window->Go(QString::fromStdString(anchor))) {
+                DebugLog("WinHelpA: %s#%s", path.toUtf8().constData(), anchor.c_str());
+                return 1;
+            }
             DebugLog("WinHelpA: no topic for context %ld", static_cast<long>(data));
             window->Go("finder");
             return 0;

@@ -21,7 +21,9 @@ constexpr uint32_t HELP_PARTIALKEY = 0x0105;  // likewise
 constexpr size_t kMaxHelpFileBytes = 8u << 20;
 
 // 1 when the help window shows what was asked for, 0 otherwise (a missing or unreadable file
-// shows a box; an unknown context shows the finder). HELP_QUIT closes every help window.
+// shows a box; an unknown context shows the finder). HELP_QUIT closes every help window. An empty
+// file name is "Quillory.hlp" in the working folder; a name that is no file falls back on the
+// installed program's own help file.
 int WinHelpA(HWND owner, const char* helpFile, uint32_t command, uintptr_t data);
 
 // "context-N"

@@ -214,6 +214,13 @@ int32_t GetProfileIntA(const char* section, const char* entry, int32_t defaultVa
     return static_cast<int32_t>(std::clamp<long long>(v, INT32_MIN, INT32_MAX));
 }
 
+bool ProfileEntryExists(const char* section, const char* entry) {
+    std::string text, found;
+    bool tooBig = false;
+    return section && entry && ReadIni(WinIniPath(), text, tooBig) &&
+           FindIniValue(ParseIni(text), section, entry, found);
+}
+
 bool WriteProfileStringA(const char* section, const char* entry, const char* value) {
     if (!ValidName(section, true) || !ValidName(entry, false)) return false;
     std::string path = WinIniPath();

@@ -18,6 +18,8 @@ uint32_t GetProfileStringA(const char* section, const char* entry, const char* d
 // The entry read as a decimal number (leading blanks and a sign allowed, digits up to the first
 // other character, clamped to 32 bits); defaultValue when missing, 0 when it holds no number.
 int32_t GetProfileIntA(const char* section, const char* entry, int32_t defaultValue);
+// True when the section holds the entry (whatever its value).
+bool ProfileEntryExists(const char* section, const char* entry);
 // Sets the entry (a null value removes it), creating the file, section or entry as needed. The
 // file is replaced atomically; false when it could not be written (or is too big to rewrite).
 bool WriteProfileStringA(const char* section, const char* entry, const char* value);

@@ -1,10 +1,12 @@
-#include "core/startup.h"
+#include "quillory/startup.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "capture/capture_gui.h"
 #include "core/appstate.h"
 #include "core/diag.h"
 #include "core/memory.h"
@@ -12,6 +14,7 @@
 #include "platform/display/display.h"
 #include "platform/gdi/gdi.h"
 #include "platform/instance/instance.h"
+#include "platform/mapi/loader.h"
 #include "platform/qtui/qtui.h"
 #include "platform/winini/winini.h"
 #include "project/storyboard.h"
@@ -26,6 +29,8 @@ void InstallProviders() {
     InstallQtProviders();
     InstallGdiTextExtentProvider();
     InstallQtCompressorDialog();
+    // Cameras and microphones are capture drivers 1-9 beside the built-in test pattern.
+    InstallCameraDrivers();
     if (const char* m = std::getenv("QUILLORY_MESSAGES"); m && std::strcmp(m, "console") == 0)
         SetMessageBoxProvider(std::make_shared<ConsoleMessageBoxProvider>(true));
 }
@@ -47,6 +52,10 @@ int Run(int argc, char** argv, const StartupHooks& hooks) {
     for (int i = 1; i < argc; i++)
         if (argv[i] && *argv[i]) gCommandLine.emplace_back(argv[i]);
 
+    // The mail provider's installation step: a provider beside the program offers mail unless the
+    // user's win.ini already says otherwise.
+    if (!ProfileEntryExists("Mail", "MAPI") && MailProviderPresent())
+        WriteProfileStringA("Mail", "MAPI", "1");
     char mail[kMailEntryBytes];
     GetProfileStringA("Mail", "MAPI", "0", mail, kMailEntryBytes);
     gMailAvailable = ParseMailAvailable(mail);
@@ -76,6 +85,9 @@ int QuilloryMain(int argc, char** argv, const StartupHooks& hooks) {
     QApplication app(argc, argv);  // takes the toolkit's own options out of argv
     QApplication::setApplicationName("Quillory");
     QApplication::setOrganizationName("Brellmont");
-    QApplication::setDesktopFileName("quillory");
+    // The desktop entry and the icon share the program's id, so docks and task bars match the
+    // running window with its entry and show its icon.
+    QApplication::setDesktopFileName(QUILLORY_APP_ID);
+    QApplication::setWindowIcon(QIcon::fromTheme(QUILLORY_APP_ID));
     return Run(argc, argv, hooks);
 }

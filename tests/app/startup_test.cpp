@@ -10,8 +10,8 @@
 
 #include "core/appstate.h"
 #include "core/settings.h"
-#include "core/startup.h"
 #include "platform/instance/instance.h"
+#include "quillory/startup.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/splash.h"
@@ -119,6 +119,21 @@ TEST(StartUp, StepsRunInOrderAndShutdownSavesAndReleases) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("Notify: cannot make main dialog"), std::string::npos);
     EXPECT_TRUE(LockFree());
+
+    // A mail provider beside the program offers mail, unless win.ini already says otherwise.
+    const std::string winIni = home.config + "/Brellmont/win.ini";
+    setenv("QUILLORY_MAPI", home.registry.c_str(), 1);  // any readable file stands for the provider
+    WriteWholeFile(winIni, "[Mail]\nMAPI=0\n");
+    Observed refused;
+    RunInProcess({"quillory", "x"}, refused);
+    EXPECT_EQ(refused.mail, 0);
+    EXPECT_EQ(ReadWholeFile(winIni), "[Mail]\nMAPI=0\n");
+    WriteWholeFile(winIni, "[Fonts]\nx=1\n");
+    Observed installed;
+    RunInProcess({"quillory", "x"}, installed);
+    unsetenv("QUILLORY_MAPI");
+    EXPECT_EQ(installed.mail, 1);
+    EXPECT_EQ(ReadWholeFile(winIni), "[Fonts]\nx=1\n\n[Mail]\nMAPI=1\n");
 }
 
 TEST(StartUp, SecondCopyIsRefusedWhileTheFirstRuns) {

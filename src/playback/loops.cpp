@@ -1,0 +1,434 @@
+#include "playback/loops.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "core/diag.h"
+#include "core/memory.h"
+#include "media/avilist.h"
+#include "playback/host.h"
+#include "playback/player.h"
+#include "render/audioplan.h"
+
+LoopState gLoop;
+
+namespace {
+
+// A held picture (the shuttle at PAUSE) or a drag waits this long at most between looks at the flags.
+constexpr uint32_t kIdleWaitMs = 100;
+// Sound is queued this many positions ahead in project mode, and at least this many frames'
+// worth for a single file.
+constexpr int32_t kProjectLookAhead = 10;
+constexpr int32_t kMinFramesAhead = 10;
+
+struct WaveBlock {
+    WAVEHDR header;
+    uint8_t* data;  // MyMalloc
+};
+
+uint32_t Now() {
+    return timeGetTime();
+}
+
+bool Dragging() {
+    return gLoop.sliderDrag || gLoop.jogDrag;
+}
+
+int32_t Wrap(int32_t p) {
+    const int32_t n = std::max(gPlayer.N, 1);
+    if (p > n) return 1;
+    if (p < 1) return n;
+    return p;
+}
+
+// Waits for the drag to end; the loop then ends and is started again.
+void SitOutDrag() {
+    while (Dragging())
+        if (HostWaitUntil(Now() + kIdleWaitMs, [] { return !Dragging(); })) break;
+    gLoop.replayRequest = true;
+}
+
+// Starts a loop; false when one runs (it is asked to stop instead).
+bool Begin(int32_t command, int32_t state) {
+    if (gLoop.playing) {
+        gLoop.playing = false;
+        return false;
+    }
+    gLoop.playing = true;
+    gLoop.stopRequest = false;
+    gLoop.running = command;
+    gLoop.skipped = 0;
+    HostSetState(state);
+    return true;
+}
+
+void End(int32_t command) {
+    gLoop.playing = false;
+    gLoop.running = 0;
+    if (gLoop.stopRequest) HostPostCommand(kCmdPowerOff);
+    gLoop.stopRequest = false;
+    if (gLoop.replayRequest) {
+        gLoop.replayRequest = false;
+        HostPostCommand(command);
+    }
+}
+
+void Callback(HWAVEOUT, uint32_t message, WAVEHDR* header) {
+    if (message == WOM_DONE) WaveBlockDone(header);
+}
+
+// Opens the device for the head's sound, paused; null when there is to be no sound.
+HWAVEOUT OpenSound() {
+    AVIlist* h = gPlayer.head;
+    const int64_t perSecond = static_cast<int64_t>(h->samplesPerSec) * h->channels * h->sampleBits / 8;
+    if (perSecond <= 0 || h->nwb == 0 || gPlayer.waveDevices == 0) return nullptr;
+    WAVEFORMATEX f{};
+    f.wFormatTag = WAVE_FORMAT_PCM;
+    f.nChannels = static_cast<uint16_t>(h->channels);
+    f.nSamplesPerSec = static_cast<uint32_t>(h->samplesPerSec);
+    f.wBitsPerSample = static_cast<uint16_t>(h->sampleBits);
+    f.nBlockAlign = static_cast<uint16_t>(h->channels * h->sampleBits / 8);
+    f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
+    if (waveOutOpen(nullptr, WAVE_MAPPER, &f, nullptr, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR) {
+        NotifyBox("The waveform device cannot play this format");
+        return nullptr;
+    }
+    HWAVEOUT device = nullptr;
+    if (waveOutOpen(&device, WAVE_MAPPER, &f, Callback, CALLBACK_WINDOW) != MMSYSERR_NOERROR) {
+        NotifyBox("The waveform device cannot be opened");
+        return nullptr;
+    }
+    waveOutPause(device);
+    return device;
+}
+
+void CloseSound() {
+    if (!gLoop.wave) return;
+    if (waveOutReset(gLoop.wave) != MMSYSERR_NOERROR) NotifyBox("waveOutReset Error");
+    if (waveOutClose(gLoop.wave) != MMSYSERR_NOERROR) NotifyBox("Couldn't close wave device");
+    gLoop.wave = nullptr;
+}
+
+// Queues the sound of play positions up to `until` (project mode): each kept frame's pieces as the
+// render writes them.
+void QueueProjectSound(int32_t startPosition, int32_t& lastQueued, int32_t until) {
+    const int32_t n = std::max(gPlayer.N, 1);
+    for (int32_t k = lastQueued + 1; k < until; k++) {
+        const int32_t index = (startPosition - 1 + k - 1) % n;
+        if (gPlayer.sound && index < static_cast<int32_t>(gPlayer.positionFrames.size())) {
+            for (const AudioPiece& piece :
+                 gPlayer.sound->Pieces(gPlayer.positionFrames[static_cast<size_t>(index)])) {
+                if (piece.count <= 0) continue;
+                const uint8_t* data =
+                    piece.source ? GetAudioData(piece.source, piece.offset, piece.count) : nullptr;
+                if (piece.source && !data) continue;  // a failed read loses that piece only
+                if (gLoop.wave) WriteWaveBlock(gLoop.wave, data, piece.count);
+            }
+        }
+        lastQueued = k;
+    }
+}
+
+}  // namespace
+
+void ResetLoops() {
+    gLoop = LoopState{};
+}
+
+int32_t PumpMessagesForKey() {
+    if (gLoop.keyGuard) return 0;
+    gLoop.keyGuard = true;
+    int32_t key = HostPumpForKey();
+    gLoop.keyGuard = false;
+    return key;
+}
+
+bool WriteWaveBlock(HWAVEOUT device, const uint8_t* data, int32_t count) {
+    if (!device || count <= 0) return false;
+    auto* block = static_cast<WaveBlock*>(MyCalloc(1, sizeof(WaveBlock)));
+    if (!block) return false;
+    block->data = static_cast<uint8_t*>(MyMalloc(static_cast<uint32_t>(count)));
+    if (!block->data) {
+        DebugLog("failed with wave stuff");
+        MyFree(block);
+        return false;
+    }
+    if (data)
+        std::memcpy(block->data, data, static_cast<size_t>(count));
+    else
+        std::memset(block->data, gPlayer.head && gPlayer.head->sampleBits == 8 ? 0x80 : 0,
+                    static_cast<size_t>(count));
+    block->header.lpData = reinterpret_cast<char*>(block->data);
+    block->header.dwBufferLength = static_cast<uint32_t>(count);
+    block->header.dwUser = reinterpret_cast<uintptr_t>(block);
+    if (waveOutPrepareHeader(device, &block->header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+        DebugLog("unable to prepare wave header");
+    } else if (waveOutWrite(device, &block->header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+        DebugLog("failed to write block to device");
+        waveOutUnprepareHeader(device, &block->header, sizeof(WAVEHDR));
+    } else {
+        gLoop.blocksQueued++;
+        return true;
+    }
+    MyMallocFree(block->data);
+    MyFree(block);
+    return false;
+}
+
+void WaveBlockDone(WAVEHDR* header) {
+    if (!header || !header->dwUser) return;
+    auto* block = reinterpret_cast<WaveBlock*>(header->dwUser);
+    if (gLoop.wave) waveOutUnprepareHeader(gLoop.wave, header, sizeof(WAVEHDR));
+    MyMallocFree(block->data);
+    MyFree(block);
+    gLoop.blocksDone++;
+}
+
+void PlayForward() {
+    if (!gPlayer.open || gPlayer.N < 1) {
+        gLoop.playing = false;
+        return;
+    }
+    if (!Begin(kCmdPlayForward, kStatePlay)) return;
+    // Play goes on from the picture shown; from the start once the end is reached.
+    if (gPlayer.position < 1 || gPlayer.position >= gPlayer.N) gPlayer.position = 1;
+    const int32_t n = gPlayer.N;
+    AVIlist* head = gPlayer.head;
+    gLoop.wave = OpenSound();
+    bool audio = gLoop.wave != nullptr;
+    const PlayTiming& timing = gPlayer.timing;
+    const int32_t blockAlign = head->channels * head->sampleBits / 8;
+    const int32_t startPosition = gPlayer.position;
+    int32_t startOffset = static_cast<int32_t>(std::clamp<int64_t>(
+        RoundHalf((startPosition - 1) * timing.period * 1e-6 * head->samplesPerSec) * blockAlign, 0,
+        INT32_MAX));
+    DrawFrame(startPosition);
+
+    gSkippedFrames = -1;
+    gLoop.framesShown = 0;
+    int32_t advanced = 0;
+    int64_t queuedBytes = 0;
+    int32_t ordinal = 0;
+    int32_t lastQueued = 0;
+    bool restartPending = true;
+    int32_t appliedShuttle = 0;
+    const double basePeriod = timing.period;
+    double period = basePeriod;
+    double nextTime = 0;  // microseconds of the clock
+    const uint32_t clockBase = Now() + static_cast<uint32_t>(timing.frameTime);
+    const int32_t framesAhead = std::max(timing.fps, kMinFramesAhead);
+
+    auto stepBy = [&](int32_t dir) { gPlayer.position = Wrap(gPlayer.position + dir); };
+
+    while (gLoop.playing) {
+        if (Dragging()) {
+            SitOutDrag();
+            break;
+        }
+        if (gLoop.stopRequest) break;
+        if (gLoop.shuttleIndex != appliedShuttle) {
+            if (audio) {
+                CloseSound();
+                audio = false;
+            }
+            appliedShuttle = gLoop.shuttleIndex;
+            nextTime = Now() * 1000.0;
+            if (appliedShuttle == 0 && !gLoop.shuttleHeld) {
+                gLoop.replayRequest = true;
+                break;
+            }
+            period = ShuttleEntry(appliedShuttle).multiplier * basePeriod;
+        }
+        const int32_t key = PumpMessagesForKey();
+        if (key == VK_ESCAPE) break;
+        if (key) HostKeyDown(key);
+        if (!gLoop.playing || gLoop.stopRequest) continue;
+        if (gLoop.shuttleIndex != appliedShuttle) continue;
+        if (gPlayer.position >= n && audio) gPlayer.position = 0;
+
+        if (audio) {
+            if (gPlayer.projectMode) {
+                QueueProjectSound(startPosition, lastQueued, advanced + kProjectLookAhead);
+            } else {
+                const int64_t target =
+                    RoundHalf((framesAhead + advanced) * period * 1e-6 * head->samplesPerSec) * blockAlign;
+                bool escaped = false;
+                while (target > queuedBytes && gLoop.playing && !escaped) {
+                    AudioSpan* span = FindAudioData(ordinal, head, startOffset);
+                    startOffset = 0;
+                    if (span) {
+                        queuedBytes += span->bytes;
+                        ordinal = span->ordinal + 1;
+                        WriteWaveBlock(gLoop.wave, span->data, span->bytes);
+                    } else if (ordinal == 0) {
+                        gLoop.playing = false;  // the file has no sound to play at all
+                    } else {
+                        ordinal = 0;  // the sound starts again from its beginning
+                    }
+                    escaped = HostPumpForEscape();
+                }
+                if (escaped) break;
+            }
+            if (restartPending) {
+                restartPending = false;
+                nextTime = Now() * 1000.0 + period;
+                waveOutRestart(gLoop.wave);
+            }
+            const uint32_t now = Now();
+            int64_t e = now > clockBase ? static_cast<int64_t>((now - clockBase) * 1000.0 / period) : 0;
+            int64_t t = e + startPosition;
+            while (t > n) t -= n;
+            while (gPlayer.position >= n) gPlayer.position -= n;
+            if (t > gPlayer.position) {
+                gLoop.skipped += static_cast<int32_t>(t - gPlayer.position - 1);
+                gPlayer.position = static_cast<int32_t>(t);
+                advanced++;
+                gLoop.framesShown = advanced;
+                DrawFrame(static_cast<int32_t>(t));
+            }
+            // Sleep until the next picture is due.
+            const uint32_t due = clockBase + static_cast<uint32_t>(std::ceil((e + 1) * period / 1000.0));
+            if (HostWaitUntil(due, [] { return !gLoop.playing || gLoop.stopRequest || Dragging(); })) break;
+            continue;
+        }
+
+        if (period == 0) {  // the shuttle holds the picture
+            if (HostWaitUntil(Now() + kIdleWaitMs,
+                              [&] { return gLoop.shuttleIndex != appliedShuttle || !gLoop.playing; }))
+                break;
+            continue;
+        }
+        const int32_t dir = period > 0 ? 1 : -1;
+        const double magnitude = std::fabs(period);
+        stepBy(dir);
+        advanced++;
+        if (restartPending) {
+            restartPending = false;
+            nextTime = Now() * 1000.0 + magnitude;
+        }
+        auto deadline = [&] { return static_cast<uint32_t>(static_cast<int64_t>((nextTime + 500) / 1000)); };
+        bool escaped = false;
+        // Positions already late are passed over without being read.
+        while (static_cast<int32_t>(Now() - deadline()) > 0 && gLoop.shuttleIndex == appliedShuttle) {
+            if ((escaped = HostPumpForEscape())) break;
+            gLoop.skipped++;
+            stepBy(dir);
+            nextTime += magnitude;
+            advanced++;
+        }
+        if (!escaped)
+            escaped = HostWaitUntil(deadline(), [&] {
+                return gLoop.shuttleIndex != appliedShuttle || !gLoop.playing || gLoop.stopRequest ||
+                       Dragging();
+            });
+        if (escaped) break;
+        if (!gLoop.playing) break;
+        DrawFrame(gPlayer.position);
+        gLoop.framesShown++;
+        nextTime += magnitude;
+    }
+    gSkippedFrames = 0;
+    CloseSound();
+    if (gLoop.shuttleIndex != 0 && !gLoop.shuttleHeld) gLoop.shuttleIndex = 0;
+    End(kCmdPlayForward);
+}
+
+void IDC_PlayRev() {
+    if (!gPlayer.open || gPlayer.N < 1) return;
+    const int32_t frameTime = gPlayer.timing.frameTime;
+    uint32_t due = Now() + static_cast<uint32_t>(frameTime);
+    if (!Begin(kCmdPlayReverse, kStateReversePlay)) return;
+    while (gLoop.playing) {
+        if (Dragging()) {
+            SitOutDrag();
+            break;
+        }
+        if (gLoop.stopRequest) break;
+        if (HostPumpForEscape()) break;
+        if (!gLoop.playing) break;
+        uint32_t d = due + static_cast<uint32_t>(frameTime);
+        while (static_cast<int32_t>(Now() - d) > 0) {
+            due = d;
+            gPlayer.position = Wrap(gPlayer.position - 1);
+            gLoop.skipped++;
+            d = due + static_cast<uint32_t>(frameTime);
+        }
+        gPlayer.position = Wrap(gPlayer.position - 1);
+        DrawFrameAt(gPlayer.position, due);
+        gLoop.framesShown++;
+        due += static_cast<uint32_t>(frameTime);
+    }
+    End(kCmdPlayReverse);
+}
+
+void PlayRange() {
+    if (!gPlayer.open || gPlayer.N < 1) return;
+    const int32_t frameTime = gPlayer.timing.frameTime;
+    uint32_t due = Now() + static_cast<uint32_t>(frameTime);
+    if (!Begin(kCmdPlayRange, kStatePingPong)) return;
+    gPlayer.position = gPlayer.rangeStart + 1;
+    while (gLoop.playing) {
+        if (gLoop.stopRequest) break;
+        if (HostPumpForEscape()) break;
+        if (!gLoop.playing) break;
+        if (gPlayer.position >= gPlayer.rangeEnd + 1)
+            gPlayer.position = gPlayer.rangeStart + 1;
+        else
+            gPlayer.position++;
+        DrawFrameAt(gPlayer.position, due);
+        gLoop.framesShown++;
+        due += static_cast<uint32_t>(frameTime);
+    }
+    HostSetState(kStateStop);
+    End(kCmdPlayRange);
+}
+
+void IDC_PingPong(bool shift, bool ctrl) {
+    if (shift && !ctrl) {
+        if (gPlayer.head) PlayAVIlist01(gPlayer.head);
+        return;
+    }
+    if (!gPlayer.open || gPlayer.N < 1) return;
+    const int32_t frameTime = gPlayer.timing.frameTime;
+    const int32_t n = gPlayer.N;
+    uint32_t due = Now() + static_cast<uint32_t>(frameTime);
+    if (!Begin(kCmdPingPong, kStatePingPong)) return;
+    bool forward = true;
+    while (gLoop.playing) {
+        if (Dragging()) {
+            SitOutDrag();
+            break;
+        }
+        if (gLoop.stopRequest) break;
+        if (HostPumpForEscape()) break;
+        if (!gLoop.playing) break;
+        uint32_t d = due + static_cast<uint32_t>(frameTime);
+        const int32_t dir = forward ? 1 : -1;
+        while (static_cast<int32_t>(Now() - d) > 0) {
+            due = d;
+            gPlayer.position = std::clamp(gPlayer.position + dir, 1, n);
+            gLoop.skipped++;
+            d = due + static_cast<uint32_t>(frameTime);
+        }
+        if (forward) {
+            if (gPlayer.position >= n) {
+                forward = false;
+                gPlayer.position = n;
+            } else {
+                gPlayer.position++;
+            }
+        } else {
+            if (gPlayer.position <= 1) {
+                forward = true;
+                gPlayer.position = std::min(2, n);
+            } else {
+                gPlayer.position--;
+            }
+        }
+        DrawFrameAt(gPlayer.position, due);
+        gLoop.framesShown++;
+        due += static_cast<uint32_t>(frameTime);
+    }
+    End(kCmdPingPong);
+}

@@ -1,0 +1,342 @@
+#include "playback/player.h"
+
+#include <unistd.h>
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "core/diag.h"
+#include "core/format.h"
+#include "core/memory.h"
+#include "core/settings.h"
+#include "media/riff.h"
+#include "platform/wave/wave.h"
+#include "playback/host.h"
+#include "project/playmap.h"
+#include "render/titles.h"
+
+PlayerState gPlayer;
+
+namespace {
+
+constexpr int32_t kNoFrame = -1000;
+constexpr FOURCC kMJPG = FourCC("MJPG");
+constexpr FOURCC kAURA = FourCC("AURA");
+
+// Frames go to the one open player's picture.
+class PicturePainter : public DrawDibPainter {
+  public:
+    void Paint(const DrawDibPaint& p) override {
+        PlayPicture* picture = static_cast<PlayPicture*>(p.hdc);
+        if (!picture || picture != gPlayer.dc) return;
+        picture->format = *p.format;
+        const auto* bits = static_cast<const uint8_t*>(p.bits);
+        picture->bits.assign(bits, bits + p.format->biSizeImage);
+        picture->serial++;
+        if (picture->changed) picture->changed();
+    }
+};
+
+bool Uncompressed(const AVIlist* rec) {
+    return rec && rec->compression == BI_RGB;
+}
+
+bool IsKeyFrame(int32_t f) {
+    AVIlist* rec = gPlayer.frameRecord[static_cast<size_t>(f)];
+    if (Uncompressed(rec)) return true;
+    uint32_t e = gPlayer.frameChunk[static_cast<size_t>(f)];
+    return rec->idx && static_cast<int32_t>(e) < rec->nidx && (rec->idx[e].dwFlags & AVIIF_KEYFRAME);
+}
+
+uint32_t OverlayBits(int32_t f) {
+    if (!gPlayer.projectMode || !gPlayer.playMap || f < 0 || f >= gPlayer.playMapWords) return 0;
+    return gPlayer.playMap[f] & kPlayMapOverlayBits;
+}
+
+// Reads source frame f into rec's video buffer; the byte count, or -1.
+int32_t ReadSource(int32_t f, AVIlist* rec) {
+    if (!rec || !rec->vptr || f < 0 || f >= gPlayer.sourceFrames) return -1;
+    AVIlist* owner = gPlayer.frameRecord[static_cast<size_t>(f)];
+    uint32_t e = gPlayer.frameChunk[static_cast<size_t>(f)];
+    if (!owner->idx || static_cast<int32_t>(e) >= owner->nidx) return -1;
+    const AVIINDEXENTRY& entry = owner->idx[e];
+    // A chunk larger than the buffer is cut to it: the index is not trusted with our memory.
+    int32_t count = static_cast<int32_t>(std::min<uint32_t>(entry.dwChunkLength, rec->vsize));
+    int32_t got = ReadChunkAt(f, owner, static_cast<int32_t>(entry.dwChunkOffset), rec->vptr, count);
+    if (got != count)
+        DebugLog("getFrame: frame %ld short read %ld of %ld", static_cast<long>(f), static_cast<long>(got),
+                 static_cast<long>(count));
+    gPlayer.lastChunkSize = std::max(got, 0);
+    if (gPlayer.trace) gPlayer.fetches.push_back({f, true});
+    return gPlayer.lastChunkSize;
+}
+
+void SaveFrame(const uint8_t* pixels, const BITMAPINFOHEADER& format, uint32_t available) {
+    if (!gPlayer.underlay) return;
+    uint32_t bytes =
+        DibRowBytes(format.biWidth, format.biBitCount) * static_cast<uint32_t>(std::abs(format.biHeight));
+    if (bytes == 0 || bytes > available) return;
+    if (!gPlayer.savedFrame || gPlayer.savedBytes != bytes) {
+        MyFree(gPlayer.savedFrame);
+        gPlayer.savedFrame = static_cast<uint8_t*>(MyCalloc(1, bytes));
+        gPlayer.savedBytes = gPlayer.savedFrame ? bytes : 0;
+    }
+    if (!gPlayer.savedFrame) return;
+    std::memcpy(gPlayer.savedFrame, pixels, bytes);
+    gPlayer.savedFormat = format;
+}
+
+// The stored format of a record, as the decoder and DrawDib take it, with this chunk's size.
+BITMAPINFOHEADER* StoredFormat(AVIlist* rec, int32_t bytes) {
+    if (rec == gPlayer.head) {
+        gPlayer.display.header.biSizeImage = static_cast<uint32_t>(bytes);
+        return &gPlayer.display.header;
+    }
+    auto* bi = reinterpret_cast<BITMAPINFOHEADER*>(rec->format);
+    bi->biSizeImage = static_cast<uint32_t>(bytes);
+    return bi;
+}
+
+// Decodes source frame f, showing it when `show`.
+void DecodeSource(int32_t f, bool show) {
+    AVIlist* head = gPlayer.head;
+    AVIlist* owner = gPlayer.frameRecord[static_cast<size_t>(f)];
+    int32_t bytes = ReadSource(f, head);
+    if (bytes < 0) return;
+    if (!show && gPlayer.trace) gPlayer.fetches.back().drawn = false;
+    const bool overlays = OverlayBits(f) != 0;
+    if (gPlayer.projectMode && Uncompressed(owner)) {
+        BITMAPINFOHEADER* format = StoredFormat(owner, bytes);
+        if (show) {
+            SaveFrame(head->vptr, *format, head->vsize);
+            if (overlays) ApplyTitle2(head->vptr, f + 1, owner->bits);
+        }
+        if (show && gPlayer.drawDib && gPlayer.dc)
+            DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, format, head->vptr, -1, -1, -1, -1, 0);
+        return;
+    }
+    if (gPlayer.decompressor) {
+        BITMAPINFOHEADER* format = StoredFormat(owner, bytes);
+        DWORD r = ICDecompress(gPlayer.decompressor, show ? 0 : ICDECOMPRESS_HURRYUP, format, head->vptr,
+                               &gPlayer.outFormat, gPlayer.outBuffer);
+        if (static_cast<int32_t>(r) != ICERR_OK)
+            DebugLog("getFrame: ICDecompress of frame %ld failed (%ld)", static_cast<long>(f),
+                     static_cast<long>(static_cast<int32_t>(r)));
+        if (!show) return;
+        SaveFrame(gPlayer.outBuffer, gPlayer.outFormat, gPlayer.outBytes);
+        if (overlays) ApplyTitle2(gPlayer.outBuffer, f + 1, gPlayer.outFormat.biBitCount);
+        if (gPlayer.drawDib && gPlayer.dc)
+            DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, &gPlayer.outFormat, gPlayer.outBuffer, -1,
+                        -1, -1, -1, 0);
+        return;
+    }
+    if (gPlayer.drawDib)
+        DrawDibDraw(gPlayer.drawDib, show ? gPlayer.dc : nullptr, 0, 0, 0, 0, StoredFormat(owner, bytes),
+                    head->vptr, -1, -1, -1, -1, show ? 0 : DDF_DONTDRAW);
+}
+
+// Shows source frame f, decoding from its last key frame, or after the last frame shown when that
+// lies in between, so stepping forward decodes one frame.
+void ShowSource(int32_t f, uint32_t due, bool wait) {
+    if (f == gPlayer.lastDrawn) {
+        // The same picture again (a dropped frame): draw what was decoded, never decode it twice.
+        if (wait) HostWaitUntil(due, nullptr);
+        if (gPlayer.decompressor && gPlayer.outBuffer) {
+            if (gPlayer.drawDib && gPlayer.dc)
+                DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, &gPlayer.outFormat, gPlayer.outBuffer,
+                            -1, -1, -1, -1, 0);
+        } else if (gPlayer.drawDib && gPlayer.dc) {
+            DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, nullptr, nullptr, -1, -1, -1, -1,
+                        DDF_UPDATE);
+        }
+        return;
+    }
+    int32_t s = f;
+    while (s > 0 && !IsKeyFrame(s)) s--;
+    if (gPlayer.lastDrawn >= s && gPlayer.lastDrawn < f) s = gPlayer.lastDrawn + 1;
+    for (int32_t j = s; j < f; j++) DecodeSource(j, false);
+    if (wait) HostWaitUntil(due, nullptr);
+    DecodeSource(f, true);
+    gPlayer.lastDrawn = f;
+}
+
+void SetUpDecompression() {
+    AVIlist* head = gPlayer.head;
+    auto* stored = reinterpret_cast<BITMAPINFOHEADER*>(head->format);
+    HIC hic = ICLocate(ICTYPE_VIDEO, 0, stored, nullptr, ICMODE_DECOMPRESS);
+    if (!hic) {
+        NotifyBox("couldn't locate decompressor");
+        return;
+    }
+    const uint32_t bytes = DibRowBytes(head->width, 24) * static_cast<uint32_t>(head->height);
+    gPlayer.outBuffer = static_cast<uint8_t*>(MyCalloc(1, bytes));
+    gPlayer.outBytes = gPlayer.outBuffer ? bytes : 0;
+    if (!gPlayer.outBuffer) {
+        NotifyBox("Couldn't allocate lpOut");
+        ICClose(hic);
+        return;
+    }
+    ICDecompressGetFormat(hic, stored, &gPlayer.outFormat);
+    if (ICDecompressBegin(hic, stored, &gPlayer.outFormat) != ICERR_OK) {
+        NotifyBox("ICDecompressBegin failed");
+        MyFree(gPlayer.outBuffer);
+        gPlayer.outBuffer = nullptr;
+        ICClose(hic);
+        return;
+    }
+    gPlayer.decompressor = hic;
+}
+
+void BuildFrameTables() {
+    int32_t largest = 0;
+    const bool list = gPlayer.useProjectList;
+    for (AVIlist* rec = gPlayer.head; rec; rec = list ? rec->next : nullptr) {
+        for (int32_t i = 0; rec->idx && i < rec->nidx; i++) {
+            if (ChunkType(rec->idx[i].ckid) == kTypeWB) continue;
+            if (static_cast<int32_t>(gPlayer.frameChunk.size()) >= gPlayer.sourceFrames) break;
+            gPlayer.frameChunk.push_back(static_cast<uint32_t>(i));
+            gPlayer.frameRecord.push_back(rec);
+            largest = std::max<int32_t>(
+                largest, static_cast<int32_t>(std::min<uint32_t>(rec->idx[i].dwChunkLength, INT32_MAX)));
+        }
+    }
+    // The tables hold what the indexes really have.
+    gPlayer.sourceFrames = static_cast<int32_t>(gPlayer.frameChunk.size());
+    gPlayer.display.header.biSizeImage = static_cast<uint32_t>(largest);
+}
+
+}  // namespace
+
+void ResetPlayer() {
+    gPlayer = PlayerState{};
+}
+
+HIC MyICLocateX(FOURCC type, FOURCC handler, BITMAPINFOHEADER* in, BITMAPINFOHEADER* out, UINT mode) {
+    if (!in || in->biCompression == BI_RGB || handler == kAURA || in->biCompression == kAURA) return nullptr;
+    return ICLocate(type, handler, in, out, mode);
+}
+
+bool OpenPlayer(PlayPicture* picture, const RECT& pictureRect) {
+    static std::shared_ptr<DrawDibPainter> painter = std::make_shared<PicturePainter>();
+    if (gPlayer.open) ClosePlayer();
+    gPlayer.waveDevices = waveOutGetNumDevs();
+    if (!gPlayer.fileName[0]) CopyCut(gPlayer.fileName, sizeof gPlayer.fileName, gSettings.CapFile);
+    if (!gPlayer.useProjectList && gPlayer.fileName[0] && access(gPlayer.fileName, F_OK) != 0)
+        gPlayer.fileName[0] = '\0';
+    AVIlist* head = gPlayer.useProjectList ? gProject.head : OpenAVIforList(gPlayer.fileName, 0, -1);
+    if (!head || !head->vptr || head->width <= 0 || head->height <= 0) {
+        if (head && !gPlayer.useProjectList) CloseAVIlist(head);
+        NotifyBox("Invalid AVI File");
+        return false;
+    }
+    gPlayer.head = head;
+    ReadAVIInfo(head->name);  // the palette and the information line are the played file's
+    auto* stored = reinterpret_cast<BITMAPINFOHEADER*>(head->format);
+    if (head->compression != kMJPG) stored->biSize = sizeof(BITMAPINFOHEADER);
+
+    if (gPlayer.projectMode && head->compression != BI_RGB && (RevisionTypesUsed() & ~1u)) {
+        NotifyBox("Showing titles on compressed source.\nThis will result in slower playback speeds.");
+        SetUpDecompression();
+    }
+
+    int64_t frames = 0;
+    for (AVIlist* rec = head; rec; rec = gPlayer.useProjectList ? rec->next : nullptr)
+        frames += std::max(rec->frames, 0);
+    gPlayer.sourceFrames = static_cast<int32_t>(std::min<int64_t>(frames, INT32_MAX));
+    gPlayer.display.header = BITMAPINFOHEADER{};
+    BuildFrameTables();
+    if (gPlayer.projectMode && gPlayer.playMap)
+        gPlayer.N = std::min(gPlayer.playPositions, gPlayer.playMapWords);
+    else
+        gPlayer.N = gPlayer.sourceFrames;
+    gPlayer.position = std::clamp(gPlayer.startPosition, 1, std::max(gPlayer.N, 1));
+    gPlayer.timing = ComputeTiming(head->rate, head->scale);
+
+    BITMAPINFOHEADER& d = gPlayer.display.header;
+    d.biSize = stored->biSize;
+    d.biWidth = head->width;
+    // Top-down stored rows are described to DrawDib as they lie.
+    d.biHeight = head->topDown && head->compression == BI_RGB ? -head->height : head->height;
+    d.biPlanes = 1;
+    d.biBitCount = static_cast<uint16_t>(head->bits);
+    d.biCompression = head->compression;
+    if (d.biSizeImage == 0)
+        d.biSizeImage = static_cast<uint32_t>(head->bits / 8) * static_cast<uint32_t>(head->width) *
+                        static_cast<uint32_t>(head->height);
+    if (d.biSize == sizeof(BITMAPINFOHEADER) && head->bits == 8) {
+        std::memcpy(gPlayer.display.colours, AVIinfo.palette, sizeof gPlayer.display.colours);
+        d.biClrUsed = d.biClrImportant = 256;
+    } else if (d.biSize > sizeof(BITMAPINFOHEADER)) {
+        std::memcpy(gPlayer.display.colours, head->format + sizeof(BITMAPINFOHEADER), 28);
+    }
+
+    gPlayer.picture = pictureRect;
+    gPlayer.dc = picture;
+    if (picture) {
+        picture->destination = DestinationRect(pictureRect);
+    } else {
+        NotifyBox("couldn't GetDC");
+    }
+    HIC draw = MyICLocateX(ICTYPE_VIDEO, 0, &d, nullptr, ICMODE_DRAW);
+    if (draw) {
+        const RECT& r = picture ? picture->destination : pictureRect;
+        DWORD q = ICDrawBegin(draw, ICDRAW_QUERY | ICDRAW_HDC, nullptr, nullptr, picture, r.left, r.top,
+                              r.right - r.left, r.bottom - r.top, &d, 0, 0, head->width, head->height,
+                              head->rate, head->scale);
+        if (static_cast<int32_t>(q) != ICERR_OK) DebugLog("OpenPlayer: the codec does not draw");
+        ICClose(draw);  // no codec draws here: DrawDib does
+    }
+    gPlayer.drawDib = DrawDibOpen();
+    if (!gPlayer.drawDib) NotifyBox("failed to do DrawDibOpen");
+    SetDrawDibPainter(painter);
+    if (gPlayer.projectMode && gPlayer.playMap) PlanProjectSound();
+    gPlayer.lastDrawn = kNoFrame;
+    gPlayer.open = true;
+    DrawFrame(gPlayer.position);
+    return true;
+}
+
+void ClosePlayer() {
+    if (!gPlayer.open) return;
+    if (gPlayer.head && !gPlayer.useProjectList) CloseAVIlist(gPlayer.head);
+    gPlayer.head = nullptr;
+    MyFree(gPlayer.outBuffer);
+    gPlayer.outBuffer = nullptr;
+    if (gPlayer.decompressor) ICClose(gPlayer.decompressor);
+    gPlayer.decompressor = nullptr;
+    gPlayer.frameChunk.clear();
+    gPlayer.frameRecord.clear();
+    if (gPlayer.drawDib) DrawDibClose(gPlayer.drawDib);
+    gPlayer.drawDib = nullptr;
+    ReleaseProjectSound();
+    gPlayer.dc = nullptr;
+    gPlayer.open = false;
+}
+
+int32_t SourceFrameOf(int32_t p) {
+    int32_t k = std::clamp(p - 1, 0, std::max(gPlayer.N - 1, 0));
+    if (gPlayer.projectMode && gPlayer.playMap && k < gPlayer.playMapWords)
+        k = static_cast<int32_t>(gPlayer.playMap[k] & kPlayMapFrameMask) - 1;
+    return std::clamp(k, 0, std::max(gPlayer.sourceFrames - 1, 0));
+}
+
+uint8_t* getFrame(int32_t q, AVIlist* rec) {
+    if (!rec || !rec->vptr) {
+        NotifyBox("getFrame: no video buffer available");
+        return nullptr;
+    }
+    if (!gPlayer.open || gPlayer.sourceFrames <= 0) return nullptr;
+    int32_t f = SourceFrameOf(q + 1);
+    if (ReadSource(f, rec) < 0) return nullptr;
+    return rec->vptr;
+}
+
+void DrawFrame(int32_t p) {
+    if (!gPlayer.open || gPlayer.sourceFrames <= 0) return;
+    ShowSource(SourceFrameOf(p), 0, false);
+}
+
+void DrawFrameAt(int32_t p, uint32_t due) {
+    if (!gPlayer.open || gPlayer.sourceFrames <= 0) return;
+    ShowSource(SourceFrameOf(p), due, true);
+}

@@ -1,0 +1,44 @@
+// The entry points through which the rest of the program plays something (each opens the play
+// window and runs the VCR panel modally until it is closed), and the "Picture View" frame windows.
+// Callers above playback include this header only; the windows live in quillory_playback_gui.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win/wintypes.h"
+#include "project/project.h"
+
+// A play map as BuildPlayMap makes it: one word per project frame, `positions` of them kept.
+struct PlayMapView {
+    const uint32_t* map = nullptr;
+    int32_t words = 0;
+    int32_t positions = 0;
+};
+
+// The whole project as edited. With an empty view the play map is built here.
+void DoPlayWindow(HWND parent, const PlayMapView& map = {});
+// One AVI file.
+void DoPlayWindowX(HWND parent, const char* fileName);
+// One file with the range controls and in/out marking; hands back the range marked (frame indexes
+// from 0) and the name of the file played (cut to capacity).
+void DoPlayFileRange(HWND parent, char* fileName, size_t capacity, int32_t* rangeStart, int32_t* rangeEnd,
+                     int32_t startFrame);
+// The project with the range controls (no in/out marking); range and start are play positions
+// from 0. DoPlayWindow4 also picks colour keys into the underlay by dragging over the picture.
+void DoPlayWindow3(HWND parent, const char* ignored, int32_t rangeStart, int32_t rangeEnd, int32_t startFrame,
+                   const PlayMapView& map = {});
+void DoPlayWindow4(HWND parent, const char* ignored, int32_t rangeStart, int32_t rangeEnd, int32_t startFrame,
+                   UnderlayRecord* underlay, const PlayMapView& map = {});
+// True while an entry point runs (they are not re-entrant).
+bool PlayWindowBusy();
+
+// "Picture View": pixels (a 24-bit bottom-up frame as header describes it) shown at actual size.
+// The modal form returns when closed.
+void ShowFrame(HWND parent, const char* caption, const BITMAPINFOHEADER* header, const uint8_t* pixels);
+// The modeless form keeps a pristine copy of the pixels; null when one is open already.
+HWND OpenFrameView(HWND parent, const char* caption, BITMAPINFOHEADER* header, uint8_t* pixels);
+void CloseFrameView();
+// Lays the title over the pristine copy, into the caller's pixels, and repaints at once (the title
+// dialog's live preview).
+void RefreshFrameView(HWND window, TitleRecord* title);

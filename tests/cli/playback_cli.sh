@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# quillory-cli play: the loops' last line, the sound the forward loop queues (compared with ffmpeg's
+# decode of the clip, and with the render of a project), and a file that cannot be played.
+set -euo pipefail
+CLI=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+ffmpeg -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=15:duration=4 \
+  -f lavfi -i sine=frequency=440:sample_rate=11025:duration=4 -c:v mjpeg -q:v 5 -c:a pcm_u8 -ac 1 clip.avi
+ffmpeg -nostdin -v error -i clip.avi -f u8 -ac 1 clip.raw
+
+# The sound from position 16 on (one second in) is the clip's from its 11025th byte.
+"$CLI" play clip.avi --seconds 1.5 --start 16 --wave out.wav >play.out
+grep -Eqx 'frames [0-9]+ skipped [0-9]+ cpu [0-9]+\.[0-9]{2} wall [0-9]+\.[0-9]{2}' play.out
+[ "$(ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 out.wav)" = "11025,1" ]
+ffmpeg -nostdin -v error -i out.wav -f u8 out.raw
+size=$(stat -c %s out.raw)
+[ "$size" -ge 11025 ]
+cmp -n "$size" out.raw <(tail -c +11026 clip.raw)
+
+# A project with an inactive range sounds as its render does.
+printf 'Corvane Project 00\nF0: %s\nR0: 10,24,1\n' "$work/clip.avi" >p.cgp
+"$CLI" render p.cgp r.avi --codec none >/dev/null 2>&1
+ffmpeg -nostdin -v error -i r.avi -f u8 -ac 1 r.raw
+"$CLI" play p.cgp --seconds 1 --wave p.wav >/dev/null
+ffmpeg -nostdin -v error -i p.wav -f u8 p.raw
+size=$(stat -c %s p.raw)
+[ "$size" -ge 11025 ]
+cmp -n "$size" p.raw r.raw
+
+# Every mode ends with the line; a range pass draws the range's positions.
+for m in reverse range pingpong; do
+  "$CLI" play clip.avi --mode $m --range 11 20 --seconds 0.5 | grep -Eq '^frames [0-9]+ skipped'
+done
+
+# A file that cannot be played: the message, exit 1.
+printf 'not a clip' >bad.avi
+if "$CLI" play bad.avi >bad.out 2>bad.err; then exit 1; fi
+grep -qx 'Notify: Invalid AVI File' bad.err
+[ ! -s bad.out ]

@@ -1,0 +1,87 @@
+// The screen saver held off through org.freedesktop.ScreenSaver, against a stand-in service on a
+// private session bus.
+#include "platform/screensaver/screensaver.h"
+
+#include <gtest/gtest.h>
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QProcess>
+#include <QTest>
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "core/settings.h"
+#include "support/qtapp.h"
+
+namespace {
+
+// Answers Inhibit with the cookies 7, 8, ... and notes every call.
+class FakeScreenSaver : public QDBusVirtualObject {
+  public:
+    std::vector<std::string> calls;
+    uint32_t next = 7;
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& m, const QDBusConnection& bus) override {
+        const bool inhibit = m.member() == "Inhibit";
+        calls.push_back(m.member().toStdString() + " " + m.arguments().value(0).toString().toStdString());
+        bus.send(inhibit ? m.createReply(QVariant::fromValue(next++)) : m.createReply());
+        return true;
+    }
+};
+
+void Activate(QWidget& w, bool active, int settleMs = 50) {
+    QEvent e(active ? QEvent::WindowActivate : QEvent::WindowDeactivate);
+    QCoreApplication::sendEvent(&w, &e);
+    if (settleMs) QTest::qWait(settleMs);
+}
+
+}  // namespace
+
+TEST(ScreenSaver, HeldOffWhileAnAskingWindowIsActive) {
+    TestApp();
+    QProcess daemon;
+    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+    ASSERT_TRUE(daemon.waitForReadyRead(10000));
+    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+    QDBusConnection service = QDBusConnection::connectToBus(address, "screensaver-service");
+    FakeScreenSaver fake;
+    ASSERT_TRUE(service.registerService("org.freedesktop.ScreenSaver"));
+    ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/ScreenSaver", &fake));
+    auto calls = [&](size_t n) { return QTest::qWaitFor([&] { return fake.calls.size() >= n; }, 10000); };
+
+    // With SSdisable 0 an active window asks nothing.
+    QWidget a, b;
+    HoldOffScreenSaverWhileActive(&a);
+    HoldOffScreenSaverWhileActive(&b);
+    gSettings.SSdisable = 0;
+    Activate(a, true);
+    Activate(a, false);
+    EXPECT_TRUE(fake.calls.empty());
+
+    // Focus passing between two asking windows keeps the one inhibition; the last to let go
+    // releases it with its cookie.
+    gSettings.SSdisable = 1;
+    Activate(b, true);
+    ASSERT_TRUE(calls(1));
+    EXPECT_TRUE(ScreenSaverHeldOff());
+    Activate(b, false, 0);
+    Activate(a, true);
+    Activate(a, false);
+    ASSERT_TRUE(calls(2));
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"Inhibit Quillory", "UnInhibit 7"}));
+    EXPECT_FALSE(ScreenSaverHeldOff());
+
+    // A window destroyed while active lets go too.
+    {
+        QWidget c;
+        HoldOffScreenSaverWhileActive(&c);
+        Activate(c, true);
+        ASSERT_TRUE(calls(3));
+    }
+    ASSERT_TRUE(calls(4));
+    EXPECT_EQ(fake.calls[3], "UnInhibit 8");
+}

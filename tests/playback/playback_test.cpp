@@ -1,0 +1,262 @@
+// The player and its loops on clips made by ffmpeg, over a clock the tests move.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "core/memory.h"
+#include "platform/gdi/gdi.h"
+#include "platform/wave/wave.h"
+#include "playback/host.h"
+#include "playback/loops.h"
+#include "playback/pick.h"
+#include "playback/player.h"
+#include "project/playmap.h"
+#include "render/titles.h"
+#include "support/ffprobe.h"
+#include "support/scripted.h"
+
+using media_test::Quote;
+using media_test::Shell;
+
+namespace {
+
+uint32_t gNow = 1000;
+
+// A clip of `frames` 64x48 pictures at 15 fps made by ffmpeg with the given video options.
+std::string MakeClip(const TempDir& dir, const std::string& name, int frames, const std::string& codec) {
+    const std::string path = dir.file(name);
+    Shell("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=15 -frames:v " +
+          std::to_string(frames) + " " + codec + " " + Quote(path));
+    return path;
+}
+
+// A host over the test clock: waits move the clock, and the pump ends the loop after `draws` frames.
+struct ClockedPlay {
+    std::vector<int32_t> shown;
+    PlayPicture picture;
+    uint32_t jump = 0;  // the clock moves this much at every draw
+    size_t draws = 0;
+
+    ClockedPlay() {
+        SetTimeSource([] { return gNow; });
+        SetWaveOutTarget("none");
+        picture.changed = [this] {
+            shown.push_back(gPlayer.position);
+            gNow += jump;
+        };
+        PlaybackHost host;
+        host.pumpForKey = [this] { return shown.size() > draws ? VK_ESCAPE : 0; };
+        host.waitUntil = [](uint32_t until, const std::function<bool()>&) {
+            if (static_cast<int32_t>(until - gNow) > 0) gNow = until;
+            return false;
+        };
+        SetPlaybackHost(host);
+        ResetPlayer();
+        ResetLoops();
+    }
+    ~ClockedPlay() {
+        ClosePlayer();
+        SetPlaybackHost(PlaybackHost{});
+        SetTimeSource(nullptr);
+        SetWaveOutTarget("");
+    }
+    bool Open(const std::string& file, int32_t start = 1) {
+        std::snprintf(gPlayer.fileName, sizeof gPlayer.fileName, "%s", file.c_str());
+        gPlayer.startPosition = start;
+        bool ok = OpenPlayer(&picture, RECT{0, 0, 64, 48});
+        shown.clear();
+        return ok;
+    }
+};
+
+}  // namespace
+
+TEST(PlaybackArithmetic, TimingGeometryAndDisplay) {
+    auto rect = [](RECT r) {
+        return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+               std::to_string(r.bottom);
+    };
+    EXPECT_EQ(rect(DestinationRect({0, 0, 320, 240})), "0,0,320,240");
+    EXPECT_EQ(rect(DestinationRect({0, 0, 400, 240})), "40,0,360,240");
+    EXPECT_EQ(rect(DestinationRect({0, 0, 320, 300})), "0,30,320,270");
+    EXPECT_EQ(ComputeTiming(15, 1).frameTime, 67);
+    EXPECT_EQ(ComputeTiming(1000000, 66667).frameTime, 67);
+    EXPECT_EQ(ComputeTiming(1000000, 66667).fps, 14);
+
+    SCOPED_TRACE("slider, progress bar and range marks");
+    EXPECT_EQ(SliderPosition(9, 300), 1);
+    EXPECT_EQ(SliderPosition(140, 300), 300);
+    EXPECT_EQ(ProgressX(1, 1), 9);
+    EXPECT_EQ(ProgressX(300, 300), 141);
+    EXPECT_EQ(RangeMarkX(1000, 300), 140);
+
+    SCOPED_TRACE("jog: one revolution with Shift moves about 31 steps of 10");
+    JogTracker jog;
+    jog.Begin(215 + 20, 77);
+    int32_t moved = 0;
+    for (int i = 1; i <= 360; i++) {
+        const double a = i * M_PI / 180;
+        moved += jog.Move(215 + static_cast<int>(std::lround(20 * std::cos(a))),
+                          77 + static_cast<int>(std::lround(20 * std::sin(a))), true, false, nullptr);
+    }
+    EXPECT_NEAR(moved, 310, 10);
+
+    SCOPED_TRACE("shuttle turned right by 0.75 radians");
+    int32_t degrees = 0;
+    const int32_t index = ShuttleIndexAt(215 + static_cast<int>(std::lround(45 * std::sin(0.75))),
+                                         77 - static_cast<int>(std::lround(45 * std::cos(0.75))), &degrees);
+    EXPECT_EQ(index, 7);
+    EXPECT_STREQ(ShuttleEntry(index).word, "X2");
+    EXPECT_EQ(DialHit(215, 77), DialPart::Jog);
+    EXPECT_EQ(DialHit(215, 77 - 45), DialPart::Shuttle);
+
+    const std::string info = InfoLine(FourCC("MJPG"), 320, 240, 24, 1000000, 66667);
+    EXPECT_EQ(info, "(MJPG) 320x240x24 15.00FPS");
+    EXPECT_EQ(InfoLine(0, 8, 8, 8, 15, 1).substr(0, 6), "(    )");
+}
+
+TEST(PlaybackLoops, ClockSkippingRangeAndPingPong) {
+    TempDir dir;
+    const std::string clip = MakeClip(dir, "c.avi", 45, "-c:v mjpeg");
+    const std::string tiny = MakeClip(dir, "t.avi", 4, "-c:v mjpeg");
+    ScopedBoxes boxes;
+    {
+        SCOPED_TRACE("forward over a clock that jumps: late positions are counted, never read");
+        ClockedPlay play;
+        ASSERT_TRUE(play.Open(clip));
+        gPlayer.trace = true;
+        play.jump = 200;  // three frame periods a draw
+        play.draws = 6;
+        PlayForward();
+        ASSERT_GE(play.shown.size(), 6u);
+        int32_t gaps = 0;
+        for (size_t i = 1; i < play.shown.size(); i++) gaps += play.shown[i] - play.shown[i - 1] - 1;
+        EXPECT_GT(gLoop.skipped, 0);
+        EXPECT_EQ(play.shown.front(), 1);  // shown when the player opened: drawn again, not read
+        EXPECT_EQ(gLoop.skipped, gaps);
+        for (const FetchRecord& f : gPlayer.fetches) EXPECT_TRUE(f.drawn);
+        EXPECT_EQ(gPlayer.fetches.size(), play.shown.size() - 1);
+        EXPECT_FALSE(gLoop.playing);
+    }
+    {
+        SCOPED_TRACE("range play with range 9..19 draws 11, 12, ..., 20, 10, 11");
+        ClockedPlay play;
+        ASSERT_TRUE(play.Open(clip));
+        gPlayer.rangeStart = 9, gPlayer.rangeEnd = 19;
+        play.draws = 11;
+        PlayRange();
+        std::vector<int32_t> expected = {11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 10, 11};
+        EXPECT_EQ(play.shown, expected);
+    }
+    {
+        SCOPED_TRACE("ping-pong turns at N (drawn twice) and at 1");
+        ClockedPlay play;
+        ASSERT_TRUE(play.Open(tiny));
+        play.draws = 8;
+        IDC_PingPong(false, false);
+        std::vector<int32_t> expected = {2, 3, 4, 4, 3, 2, 1, 2, 3};
+        EXPECT_EQ(play.shown, expected);
+    }
+    {
+        SCOPED_TRACE("reverse play before 1 goes on at N; positions out of range show the ends");
+        ClockedPlay play;
+        ASSERT_TRUE(play.Open(tiny, 2));
+        play.draws = 3;
+        IDC_PlayRev();
+        std::vector<int32_t> expected = {1, 4, 3, 2};
+        EXPECT_EQ(play.shown, expected);
+        EXPECT_EQ(SourceFrameOf(-5), 0);
+        EXPECT_EQ(SourceFrameOf(99), 3);
+    }
+    EXPECT_TRUE(boxes->shown.empty());
+}
+
+TEST(PlaybackPlayer, DrawingPathsAndTitles) {
+    TempDir dir;
+    ScopedBoxes boxes;
+    {
+        SCOPED_TRACE("key frames every 15: showing 20 after 3 decodes 15..19 first; 21 then decodes 21 only");
+        const std::string gop = MakeClip(dir, "g.avi", 30, "-c:v mpeg4 -g 15 -bf 0");
+        ClockedPlay play;
+        ASSERT_TRUE(play.Open(gop, 4));
+        gPlayer.trace = true;
+        DrawFrame(21);
+        DrawFrame(22);
+        std::vector<std::pair<int32_t, bool>> got;
+        for (const FetchRecord& f : gPlayer.fetches) got.emplace_back(f.frame, f.drawn);
+        std::vector<std::pair<int32_t, bool>> expected = {{15, false}, {16, false}, {17, false}, {18, false},
+                                                          {19, false}, {20, true},  {21, true}};
+        EXPECT_EQ(got, expected);
+        EXPECT_EQ(play.shown.size(), 2u);
+    }
+    ASSERT_TRUE(EnsureGuiApplication());
+    const std::string clip = MakeClip(dir, "m.avi", 10, "-c:v mjpeg");
+    ASSERT_TRUE(AppendAVIToProject(nullptr, clip.c_str()));
+    {
+        SCOPED_TRACE("activate and inactivate revisions only: no explicit decompression");
+        AddRevision(kRevInactivate, 2, 3, nullptr);
+        AddRevision(kRevActivate, 3, 3, nullptr);
+        int32_t kept = 0;
+        uint32_t* map = BuildPlayMap(&kept);
+        ClockedPlay play;
+        gPlayer.useProjectList = gPlayer.projectMode = true;
+        gPlayer.playMap = map, gPlayer.playMapWords = gProject.totalFrames, gPlayer.playPositions = kept;
+        ASSERT_TRUE(play.Open(clip));
+        EXPECT_EQ(gPlayer.N, 9);
+        EXPECT_EQ(gPlayer.decompressor, nullptr);
+        EXPECT_TRUE(boxes->shown.empty());
+        ClosePlayer();
+        MyFree(map);
+    }
+    {
+        SCOPED_TRACE("a title on a compressed source: the notice once, and the title drawn");
+        TitleRecord* t = NewTitleRecord();
+        t->text = static_cast<char*>(MyCalloc(4, 1));
+        std::memcpy(t->text, "HI", 2);
+        t->colour = 0x0000FF, t->height = -30, t->weight = 700;
+        std::strcpy(t->faceName, "Arial");
+        AddRevision(kRevTitle, 1, 10, t);
+        PrepareOverlays(nullptr, 64, 48);
+        int32_t kept = 0;
+        uint32_t* map = BuildPlayMap(&kept);
+        ClockedPlay play;
+        gPlayer.useProjectList = gPlayer.projectMode = true;
+        gPlayer.playMap = map, gPlayer.playMapWords = gProject.totalFrames, gPlayer.playPositions = kept;
+        ASSERT_TRUE(play.Open(clip));
+        ASSERT_EQ(boxes->shown.size(), 1u);
+        EXPECT_EQ(boxes->shown[0].text,
+                  "Showing titles on compressed source.\nThis will result in slower playback speeds.");
+        EXPECT_NE(gPlayer.decompressor, nullptr);
+        DrawFrame(5);
+        int red = 0;
+        for (size_t i = 0; i + 2 < play.picture.bits.size(); i += 3)
+            red +=
+                play.picture.bits[i] == 0 && play.picture.bits[i + 1] == 0 && play.picture.bits[i + 2] == 255;
+        EXPECT_GT(red, 20);
+        EXPECT_EQ(boxes->shown.size(), 1u);
+        ClosePlayer();
+        MyFree(map);
+    }
+    ResetProjectForTests();
+}
+
+TEST(PlaybackPicker, ScanOfTheBand) {
+    SCOPED_TRACE("a drag from (50, 40) to (10, 20) over a picture at (3, 3)");
+    const RECT area = BandToFrame(RECT{50, 40, 10, 20}, RECT{3, 3, 323, 243}, RECT{0, 0, 320, 240}, 320, 240);
+    EXPECT_EQ(area.left, 7);
+    EXPECT_EQ(area.right, 47);
+    EXPECT_EQ(240 - 1 - area.bottom, 240 - 38);
+    EXPECT_EQ(240 - 1 - area.top, 240 - 18);
+
+    SCOPED_TRACE("black pixels, none keyed yet: Y 0..0, U 0..0, V 0..0; keyed already: nothing new");
+    std::vector<uint8_t> black(320 * 240 * 3, 0);
+    PickScan scan = ScanColourKey(black.data(), 320, 240, 24, area, nullptr);
+    EXPECT_EQ(scan.count, 41 * 21);
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(scan.low[i], 0);
+        EXPECT_EQ(scan.high[i], 0);
+    }
+    ColourRange keyed{nullptr, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(ScanColourKey(black.data(), 320, 240, 24, area, &keyed).count, 0);
+}
