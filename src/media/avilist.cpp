@@ -57,7 +57,7 @@ void AudioClock(const AVIlist* rec, double* scale, double* rate) {
 }
 
 // Where a list frame's bytes are: the entry numbered n, and the entry getFrameData reads for it (the
-// latest non-empty one at or before it, or the first entry of n's record when there is none).
+// latest non-empty one at or before it; srcRec -1 when there is none).
 struct FrameRef {
     int32_t rec;
     int32_t entry;
@@ -106,7 +106,7 @@ struct FrameTable {
                     lastEntry = i;
                 }
                 sinceKey = (e.dwFlags & AVIIF_KEYFRAME) ? 0 : sinceKey + 1;
-                FrameRef f{r, i, lastRec < 0 ? r : lastRec, lastRec < 0 ? 0 : lastEntry, sinceKey};
+                FrameRef f{r, i, lastRec, lastEntry, sinceKey};
                 frames.push_back(f);
             }
         }
@@ -212,8 +212,8 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
     CopyText(rec->name, sizeof(rec->name), name);
     const uint32_t moviPosition = AVIinfo.moviPosition;
 
-    const bool toLastFrame = last < 0;
-    if (toLastFrame) last = rec->frames - 1;
+    // A negative last frame is the file's last; the stated frame count may be anything.
+    int64_t lastFrame = last < 0 ? static_cast<int64_t>(rec->frames) - 1 : last;
 
     rec->fd = MyOpenRead(name);
     if (!rec->fd) {
@@ -233,7 +233,7 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
             const uint32_t type = ChunkType(rec->idx[i].ckid);
             if (type == kTypeDB || type == kTypeDC || type == kTypeIV || type == kType41) rec->frames++;
         }
-        if (toLastFrame) last = rec->frames - 1;
+        if (last < 0) lastFrame = static_cast<int64_t>(rec->frames) - 1;
     }
     const int64_t fileLength = std::max(MyFileLength(rec->fd), 0);
 
@@ -246,9 +246,9 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
             double scale, rate;
             AudioClock(rec, &scale, &rate);
             audioStart = SampleBytes(RoundHalfUp(first * scale / rate * rec->samplesPerSec), sampleBytes);
-            audioEnd =
-                SampleBytes(RoundHalfUp((static_cast<double>(last) + 1) * scale / rate * rec->samplesPerSec),
-                            sampleBytes);
+            audioEnd = SampleBytes(
+                RoundHalfUp((static_cast<double>(lastFrame) + 1) * scale / rate * rec->samplesPerSec),
+                sampleBytes);
         }
         const bool relative = rec->nidx > 0 && rec->idx[0].dwChunkOffset < moviPosition;
         int64_t v = 0;
@@ -272,7 +272,7 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
             const uint32_t type = ChunkType(e.ckid);
             bool keep = false;
             if (type == kTypeIV || type == kTypeDC || type == kTypeDB) {
-                keep = first <= v && v <= last;
+                keep = first <= v && v <= lastFrame;
                 v++;
                 if (type == kTypeDB) {
                     rec->ndb++;
@@ -364,6 +364,12 @@ uint8_t* getFrameData(int32_t n, AVIlist* head) {
         return nullptr;
     }
     const FrameRef& f = table.frames[static_cast<size_t>(n) - 1];
+    // Nothing stored at or before the frame: it has no picture (the record's first entry is often
+    // a sound chunk, which must never reach a decoder).
+    if (f.srcRec < 0) {
+        lastFrameSize = 0;
+        return nullptr;
+    }
     const AVIlist* src = table.recs[static_cast<size_t>(f.srcRec)];
     const AVIINDEXENTRY& e = src->idx[f.srcEntry];
     int32_t got = ReadInto(src, e.dwChunkOffset, e.dwChunkLength, head->vptr, head->vsize);

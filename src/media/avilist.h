@@ -64,6 +64,8 @@ void FreeAVIrecord(AVIlist* rec);
 // Frames are found through a table kept per head, rebuilt on the next call whenever the chain's
 // records, index arrays or entry counts change; index entries edited in place are not noticed.
 // A chunk larger than the head's vptr (a record linked without getMaxChunkSizes) is cut to vsize.
+// An empty entry shows the latest non-empty one before it; with none, the frame has no data (null,
+// lastFrameSize 0).
 uint8_t* getFrameData(int32_t n, AVIlist* head);
 int32_t FramesSinceKeyFrame(int32_t n, AVIlist* head);
 uint8_t* GetAudioData(AVIlist* rec, int32_t offset, int32_t count);

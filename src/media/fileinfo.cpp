@@ -65,6 +65,12 @@ bool RiffForm(const char* name, FOURCC* form, bool notify) {
     return true;
 }
 
+// BITMAPINFOHEADER and the V4 and V5 headers that common tools write; the later two begin with the
+// first, which is all the report reads.
+bool IsInfoHeaderSize(uint32_t size) {
+    return size == 40 || size == 108 || size == 124;
+}
+
 void ImageLine(std::string& text, int32_t width, int32_t height, int32_t bits, FOURCC compression) {
     if (compression) {
         Append(text, "\n  Image: %ldx%ldx%ld  (%s)", static_cast<long>(width), static_cast<long>(height),
@@ -78,6 +84,10 @@ void ImageLine(std::string& text, int32_t width, int32_t height, int32_t bits, F
 void AudioLine(std::string& text, const char* lead) {
     if (AVIinfo.samplesPerSec == 0) {
         Append(text, "%sAudio: None", lead);
+    } else if (AVIinfo.channels > 2) {
+        Append(text, "%sAudio: %ld Samples/Sec %ld-Bit %ld Channels", lead,
+               static_cast<long>(AVIinfo.samplesPerSec), static_cast<long>(AVIinfo.bitsPerSample),
+               static_cast<long>(AVIinfo.channels));
     } else {
         Append(text, "%sAudio: %ld Samples/Sec %ld-Bit %s", lead, static_cast<long>(AVIinfo.samplesPerSec),
                static_cast<long>(AVIinfo.bitsPerSample), AVIinfo.channels == 2 ? "Stereo" : "Mono");
@@ -139,7 +149,7 @@ int32_t ReadBMPInfo(const char* name) {
                 AVIinfo.compression = 0;
                 AVIinfo.topDown = false;
                 result = 1;
-            } else if (headerSize == 40 && n == 40) {
+            } else if (IsInfoHeaderSize(headerSize) && n == 40 && headerSize <= room) {
                 int32_t height = static_cast<int32_t>(ReadLE32(bh + 8));
                 AVIinfo.width = static_cast<int32_t>(ReadLE32(bh + 4));
                 AVIinfo.topDown = height < 0 && height != INT32_MIN;

@@ -40,7 +40,20 @@ int32_t FileExists(const char* name) {
 }
 
 int32_t MyOpenRead(const char* name) {
-    return Open(name, O_RDONLY);
+    // Only regular files are media: opening a named pipe or a device could block for ever, in the
+    // open or in the first read. The open itself does not wait; blocking reads come back after the
+    // check.
+    int32_t h = Open(name, O_RDONLY | O_NONBLOCK);
+    if (!h) return 0;
+    struct stat st;
+    if (fstat(h, &st) != 0 || !S_ISREG(st.st_mode)) {
+        DebugLog("not a regular file: %s", name);
+        close(h);
+        return 0;
+    }
+    int flags = fcntl(h, F_GETFL);
+    if (flags >= 0) fcntl(h, F_SETFL, flags & ~O_NONBLOCK);
+    return h;
 }
 int32_t MyCreateTrunc(const char* name) {
     return Open(name, O_WRONLY | O_CREAT | O_TRUNC);

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "core/checked.h"
 #include "core/diag.h"
 #include "core/memory.h"
 #include "media/fileio.h"
@@ -19,6 +20,13 @@ constexpr int32_t kStrhBytes = 64;
 constexpr int32_t kCoreBlock = 400;
 // idx1 entries summed per read when only the figures are wanted.
 constexpr int32_t kIndexPiece = 2048;
+constexpr uint16_t kWaveFormatPcm = 1;
+constexpr uint16_t kWaveFormatExtensible = 0xFFFE;
+// WAVEFORMATEXTENSIBLE: the 18-byte WAVEFORMATEX, 22 bytes of extension ending in the sub-format.
+constexpr int32_t kExtensibleBytes = 40;
+// KSDATAFORMAT_SUBTYPE_PCM as stored: 00000001-0000-0010-8000-00aa00389b71.
+constexpr uint8_t kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                       0x80, 0x00, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71};
 
 constexpr FOURCC kRIFF = FourCC("RIFF");
 constexpr FOURCC kLIST = FourCC("LIST");
@@ -27,6 +35,7 @@ constexpr FOURCC kAvih = FourCC("avih");
 constexpr FOURCC kStrf = FourCC("strf");
 constexpr FOURCC kStrh = FourCC("strh");
 constexpr FOURCC kVids = FourCC("vids");
+constexpr FOURCC kAuds = FourCC("auds");
 constexpr FOURCC kTcO = FourCC("tc_O");
 constexpr FOURCC kRnO = FourCC("rn_O");
 constexpr FOURCC kIdx1 = FourCC("idx1");
@@ -164,9 +173,7 @@ class ChunkWalk {
             case kAvih:
                 return MainHeader(size, body);
             case kStrf:
-                if (size >= 40) return VideoFormat(body);
-                if (size == 16 && body == 16) return AudioFormat();
-                return true;  // an 18-byte wave format included: no audio
+                return StreamFormat(size, body);
             case kStrh:
                 return StreamHeader(body);
             case kIdx1:
@@ -222,9 +229,35 @@ class ChunkWalk {
         return true;
     }
 
-    bool AudioFormat() {
-        uint8_t b[16];
-        if (!Read(b, 16)) return false;
+    // A strf is the format of the stream whose strh came before it: the first video stream gives
+    // the picture format, the first audio stream the sound format. A strf with no strh before it
+    // is judged by its size alone.
+    bool StreamFormat(uint32_t size, int32_t body) {
+        if (streams_ == 0) {
+            if (size >= 40) return VideoFormat(body);
+            if (size == 16 && body == 16) return AudioFormat(body, false);
+            return true;
+        }
+        if (streams_ == videoStream_ && size >= 40) return VideoFormat(body);
+        if (streams_ == audioStream_) return AudioFormat(body, true);
+        return true;
+    }
+
+    // The sound format when it is PCM: format tag 1 in a wave format of 16 bytes or more, or the
+    // extensible form with the PCM sub-format. Any other coding leaves no sound.
+    bool AudioFormat(int32_t body, bool checkCoding) {
+        uint8_t b[kExtensibleBytes] = {};
+        const int32_t n = std::min(body, kExtensibleBytes);
+        if (n < 16) return true;
+        if (!Read(b, n)) return false;
+        const uint16_t tag = ReadLE16(b);
+        const bool extensiblePcm = tag == kWaveFormatExtensible && n >= kExtensibleBytes &&
+                                   ReadLE16(b + 16) >= 22 && std::memcmp(b + 24, kPcmSubFormat, 16) == 0;
+        if (checkCoding && tag != kWaveFormatPcm && !extensiblePcm) {
+            DebugLog("audio coding %04x is not PCM: no sound", static_cast<unsigned>(tag));
+            return true;
+        }
+        if (extensiblePcm) WriteLE16(b, kWaveFormatPcm);
         std::memcpy(&AVIinfo.audioFormat, b, 16);
         AVIinfo.samplesPerSec = static_cast<int32_t>(ReadLE32(b + 4));
         AVIinfo.channels = ReadLE16(b + 2);
@@ -235,6 +268,9 @@ class ChunkWalk {
     bool StreamHeader(int32_t body) {
         uint8_t b[kStrhBytes] = {};
         if (!Read(b, std::min(body, kStrhBytes))) return false;
+        streams_++;
+        if (ReadLE32(b) == kVids && videoStream_ == 0) videoStream_ = streams_;
+        if (ReadLE32(b) == kAuds && audioStream_ == 0) audioStream_ = streams_;
         if (ReadLE32(b) == kVids) {
             AVIinfo.videoHandler = ReadLE32(b + 4);
             AVIinfo.videoScale = ReadLE32(b + 20);
@@ -273,8 +309,10 @@ class ChunkWalk {
         int64_t average = counted ? sum / counted : 0;
         AVIinfo.droppedFrames = dropped;
         AVIinfo.frameTimeOrRate = Clamp32((average * 30 + 50000) / 100000);
+        // Stated sizes near 2^31 make a product beyond 64 bits: it stops at the limit.
         int64_t pixels = static_cast<int64_t>(AVIinfo.width) * AVIinfo.height;
-        AVIinfo.compressionFigure = average ? Clamp32((pixels * 20 + average / 2) / average) : 0;
+        AVIinfo.compressionFigure =
+            average ? Clamp32(SaturatedAdd(SaturatedMul(pixels, 20), average / 2) / average) : 0;
         return true;
     }
 
@@ -315,6 +353,10 @@ class ChunkWalk {
     bool loadIndex_;
     int64_t fileEnd_ = 0;
     int64_t pos_ = 0;
+    // Stream headers seen so far, and the numbers (from 1) of the first video and audio streams.
+    int32_t streams_ = 0;
+    int32_t videoStream_ = 0;
+    int32_t audioStream_ = 0;
 };
 
 int32_t RunWalk(int32_t handle, int32_t offset, int32_t limit, int32_t depth, bool loadIndex) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/checked.h"
 #include "core/diag.h"
 #include "core/format.h"
 #include "core/memory.h"
@@ -30,8 +31,10 @@ void RepairFormat(AVIlist* rec) {
     std::memcpy(&h, rec->format, sizeof h);
     if (h.biSize == 68 && h.biCompression != FourCC("MJPG")) h.biSize = 40;
     if (h.biSizeImage == 0) {
-        int64_t size = static_cast<int64_t>(std::abs(static_cast<int64_t>(h.biWidth))) *
-                       std::abs(static_cast<int64_t>(h.biHeight)) * (h.biBitCount / 8);
+        // Stated sides near 2^31 and a large bit count make a product beyond 64 bits.
+        int64_t size = SaturatedMul(
+            std::abs(static_cast<int64_t>(h.biWidth)) * std::abs(static_cast<int64_t>(h.biHeight)),
+            h.biBitCount / 8);
         if (size <= UINT32_MAX) h.biSizeImage = static_cast<uint32_t>(size);  // else left unknown
     }
     std::memcpy(rec->format, &h, sizeof h);

@@ -177,7 +177,11 @@ std::vector<std::string> InfoPanelLines() {
                                       static_cast<long>(gProject.frameHeight),
                                       static_cast<long>(gProject.frameRate),
                                       FourCCText(head->compression).c_str()));
-    if (head->samplesPerSec != 0)
+    if (head->samplesPerSec != 0 && head->channels > 2)
+        lines.push_back(
+            FormatMessageText("AUDIO: %ldSPS %ldBIT %ldCH", static_cast<long>(head->samplesPerSec),
+                              static_cast<long>(head->sampleBits), static_cast<long>(head->channels)));
+    else if (head->samplesPerSec != 0)
         lines.push_back(FormatMessageText(
             head->channels == 2 ? "AUDIO: %ldSPS %ldBIT STEREO" : "AUDIO: %ldSPS %ldBIT MONO",
             static_cast<long>(head->samplesPerSec), static_cast<long>(head->sampleBits)));

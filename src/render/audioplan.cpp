@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 
+#include "core/checked.h"
 #include "core/diag.h"
 #include "core/memory.h"
 
@@ -100,9 +101,12 @@ bool AudioList::Plan(AVIlist* head) {
     int32_t firstFrame = 1;  // project frame of the file's first frame
     for (AVIlist* r = head; r; r = r->next) {
         const int32_t n = VideoEntries(r);
+        // Extreme rates and frame times make sample numbers whose byte numbers pass 64 bits: they
+        // stop at the limit, where no entry reaches.
         auto range = [&](int32_t j) {
-            return ByteRange{FrameAudioEnd(r->scale, r->rate, sps, j - 1) * sampleBytes + 1,
-                             FrameAudioEnd(r->scale, r->rate, sps, j) * sampleBytes};
+            return ByteRange{
+                SaturatedAdd(SaturatedMul(FrameAudioEnd(r->scale, r->rate, sps, j - 1), sampleBytes), 1),
+                SaturatedMul(FrameAudioEnd(r->scale, r->rate, sps, j), sampleBytes)};
         };
         int32_t j = 1;  // the file's frame whose audio is looked for
         ByteRange want = range(1);

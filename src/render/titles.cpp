@@ -201,8 +201,13 @@ void StencilFromGrey(const uint8_t* grey, int64_t greyStride, int32_t width, int
             if (r > 0) std::memset(at(r - 1, c), 0, 3);
             if (r + 1 < height) std::memset(at(r + 1, c), 0, 3);
         }
-    const uint8_t text[3] = {static_cast<uint8_t>(colour >> 16), static_cast<uint8_t>(colour >> 8),
-                             static_cast<uint8_t>(colour)};
+    // A text byte equal to the background marker would hide the pixel: 1 is drawn as 2, which no
+    // eye tells apart, so every colour shows.
+    auto ink = [](uint32_t byte) {
+        const auto b = static_cast<uint8_t>(byte);
+        return b == kStencilBackground ? static_cast<uint8_t>(kStencilBackground + 1) : b;
+    };
+    const uint8_t text[3] = {ink(colour >> 16), ink(colour >> 8), ink(colour)};
     for (int32_t r = 0; r < height; r++)
         for (int32_t c = 0; c < width; c++)
             if (isText(r, c)) std::memcpy(at(r, c), text, 3);
@@ -305,8 +310,13 @@ void ApplyTitle(HWND, void* pixels, const BITMAPINFOHEADER* format, int32_t) {
                 DebugLog("ti==0");
         }
         if (r->type & kRevUnderlay) {
+            // An underlay with colour ranges is keyed as the preview keys it; without, by the
+            // fixed blue key.
             const UnderlayRecord* u = UnderlayOf(r);
-            if (u && u->image && !ApplyUnderlayRenderKey(frame, u))
+            const bool keyed = u && u->image && frame.bits == 24 &&
+                               (u->ranges ? ApplyUnderlayPlaybackKey(frame, u, gSettings.smooth)
+                                          : ApplyUnderlayRenderKey(frame, u));
+            if (u && u->image && !keyed)
                 DebugLog("ApplyTitle: Unsupported bit depth %ld", static_cast<long>(frame.bits));
         }
     }

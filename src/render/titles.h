@@ -43,7 +43,8 @@ int DrawTitleLines(HDC dc, int32_t x, int32_t y, const char* text, int32_t horiz
 void RenderTitle(HWND window, const char* text, int32_t width, int32_t height, uint8_t* stencil,
                  const TitleRecord* title);
 // Paints a stencil from an 8-bit image whose nonzero pixels are text: background everywhere, black on
-// the four neighbours of every text pixel, then the text in colour (a COLORREF).
+// the four neighbours of every text pixel, then the text in colour (a COLORREF; a byte of 1, the
+// background marker, is painted as 2 so that every colour shows).
 void StencilFromGrey(const uint8_t* grey, int64_t greyStride, int32_t width, int32_t height, uint32_t colour,
                      uint8_t* stencil);
 // Rebuilds the title's stencil for a width x height frame; a stencil that cannot be drawn stays all

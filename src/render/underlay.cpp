@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/checked.h"
 #include "core/diag.h"
 #include "core/memory.h"
 #include "media/fileio.h"
@@ -143,8 +144,10 @@ BITMAPINFOHEADER* LoadBMP(const UnderlayRecord* underlay, uint8_t** pixels, int3
         NotifyBox("Not a BMP file");
         return nullptr;
     }
+    // The stated sides are not checked yet: the product stops at the 64-bit limits.
     if (bh->biSizeImage == 0)
-        bh->biSizeImage = ClampToU32(static_cast<int64_t>(bh->biBitCount / 8) * bh->biWidth * bh->biHeight);
+        bh->biSizeImage =
+            ClampToU32(SaturatedMul(SaturatedMul(bh->biBitCount / 8, bh->biWidth), bh->biHeight));
 
     if (pixelSize <= 0 || pixelSize > kMaxBmpPixelBytes) {
         NotifyBox("failed to allocate bm data of %ld bytes", static_cast<long>(pixelSize));

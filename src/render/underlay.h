@@ -1,6 +1,7 @@
 // Underlays: a 24-bit BMP picture scaled to the frame size, shown through the frame's key colour.
-// The render keys a fixed saturated blue; playback keys the record's colour ranges on the luma and
-// colour-difference scale of ConvertRGB, with the soft edge chosen by gSettings.smooth.
+// An underlay with colour ranges is keyed by them on the luma and colour-difference scale of
+// ConvertRGB, with the soft edge chosen by gSettings.smooth, in previews and renders alike; one
+// without ranges is keyed by a fixed saturated blue in renders and not at all in previews.
 #pragma once
 
 #include <cstdint>

@@ -29,6 +29,7 @@ printf 'File Size: %s bytes\nVideo: 320x240x24  (MJPG) 150 frames 15.00fps\nAudi
 "$CLI" info "$data/media_list_s16.wav" | diff <(printf 'WAVE file - %s\n  Audio: 22050 2 16\n' "$data/media_list_s16.wav") -
 "$CLI" info "$data/media_pal8.bmp" >"$work/bmp.txt"
 grep -qx '  Image: 30x20x8  Uncompressed' "$work/bmp.txt"
+"$CLI" info "$data/media_bgr24.bmp" | grep -qx '  Image: 30x20x24  Uncompressed'
 
 # Not an AVI file: the message with the path, exit status 1.
 set +e

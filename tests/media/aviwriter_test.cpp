@@ -47,13 +47,6 @@ TEST(AviWriter, UncompressedLayoutWithoutAudio) {
     // Index entries: id, flags, absolute position of the chunk header, exact length.
     ExpectWords(f, idx + 8, FourCC("00db"), idx + 12, 0x10, idx + 16, 232, idx + 20, 230400, idx + 44, 0,
                 idx + 48, 232 + 2 * 230408, idx + 52, 0);
-    // The reader takes the offsets as absolute; the drop shows frame 2.
-    AVIlist* rec = OpenAVIforList(path.c_str(), 0, -1);
-    ASSERT_NE(rec, nullptr);
-    EXPECT_EQ(rec->idx[0].dwChunkOffset, 240u);
-    uint8_t* p = getFrameData(3, rec);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(p), static_cast<size_t>(lastFrameSize)), frame);
-    CloseAVIlist(rec);
 }
 
 TEST(AviWriter, GreyPaletteAudioListAndPadding) {

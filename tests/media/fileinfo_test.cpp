@@ -1,8 +1,7 @@
 // The file reports: the Information text for AVI, WAVE and BMP files with the display format and
-// time stamp additions, BMP headers that are refused, the box it is shown in, and the mailing text.
+// time stamp additions, BMP headers that are refused, and the box it is shown in.
 #include <gtest/gtest.h>
 
-#include "core/memory.h"
 #include "media/fileinfo.h"
 #include "media/riff.h"
 #include "support/crafted.h"
@@ -69,6 +68,13 @@ TEST(FileInfoText, AviWaveBmpAndOtherFiles) {
     EXPECT_EQ(FileInfoText(path.c_str(), nullptr, nullptr),
               "BMP file - " + path + "\n  Image: 40x30x8  Uncompressed\n  ImageSize = 1200 bytes");
     EXPECT_STREQ(gImageTimeStamp, "");
+    // The report in its box, owned by the window given.
+    ShowFileInfo(reinterpret_cast<HWND>(0x77), path.c_str(), nullptr, nullptr);
+    ASSERT_EQ(boxes->shown.size(), 1u);
+    const ShownBox b = boxes->shown[0];
+    EXPECT_TRUE(b.owner == reinterpret_cast<HWND>(0x77) && b.caption == "Information" &&
+                b.style == MB_ICONINFORMATION && b.text == FileInfoText(path.c_str(), nullptr, nullptr));
+    boxes->shown.clear();
     path = Save(dir, "notes.txt", "hello there, not media");
     EXPECT_EQ(FileInfoText(path.c_str(), nullptr, nullptr), "Image - " + path);
     EXPECT_TRUE(boxes->shown.empty());
@@ -125,6 +131,14 @@ TEST(ReadBMPInfo, RefusedHeadersAndSizesByWhatIsThere) {
         WriteLE32(&s[at], v);
         return s;
     };
+    // The V4 and V5 headers: the 40-byte header and more fields before the pixels.
+    auto longer = [&](uint32_t size) {
+        std::string s = good;
+        s.insert(54, size - 40, '\0');
+        WriteLE32(&s[14], size), WriteLE32(&s[10], 14 + size),
+            WriteLE32(&s[2], static_cast<uint32_t>(s.size()));
+        return s;
+    };
     struct Case {
         const char* what;
         std::string bytes;
@@ -134,7 +148,10 @@ TEST(ReadBMPInfo, RefusedHeadersAndSizesByWhatIsThere) {
         {"data offset inside the file header", with(10, 10), 0, 0},
         {"data offset too close for the header", with(10, 14 + 30), 0, 0},
         {"header size that would overrun the 40 bytes read", with(14, 2000), 0, 0},
-        {"header size of another form", with(14, 108), 0, 0},
+        {"header size of another form", with(14, 64), 0, 0},
+        {"a 108-byte header in the room of 40", with(14, 108), 0, 0},
+        {"a 108-byte header", longer(108), 1, 100},
+        {"a 124-byte header", longer(124), 1, 100},
         {"stated file size beyond the file: the bytes there", with(2, 1000000), 1, 100},
         {"cut inside the header", good.substr(0, 30), 0, 0},
     };
@@ -146,27 +163,4 @@ TEST(ReadBMPInfo, RefusedHeadersAndSizesByWhatIsThere) {
         }
     }
     EXPECT_EQ(ReadBMPInfo(dir.file("none.bmp").c_str()), 0);
-}
-
-TEST(ShowFileInfo, InformationBoxAndMailingSummary) {
-    TempDir dir;
-    std::string path = Clip(dir, 1000000, 66666);
-    {
-        ScopedBoxes boxes;
-        HWND owner = reinterpret_cast<HWND>(0x77);
-        ShowFileInfo(owner, path.c_str(), nullptr, nullptr);
-        ASSERT_EQ(boxes->shown.size(), 1u);
-        const ShownBox& b = boxes->shown[0];
-        EXPECT_TRUE(b.owner == owner && b.caption == "Information" && b.style == MB_ICONINFORMATION);
-        EXPECT_EQ(b.text, FileInfoText(path.c_str(), nullptr, nullptr));
-    }
-    const int32_t live = MemoryMonitorStatus().liveBlocks;
-    char* text = DescribeAVI(path.c_str());
-    EXPECT_EQ(std::string(text), "File Size: " + std::to_string(ReadWholeFile(path).size()) +
-                                     " bytes\nVideo: 320x240x24  (MJPG) 150 frames 15.00fps"
-                                     "\nAudio: 22050 Samples/Sec 16-Bit Stereo");
-    MyMallocFree(text);
-    EXPECT_EQ(DescribeAVI(Save(dir, "a.wav", Riff("WAVE", Chunk("fmt ", WaveFormat(1, 8000, 8)))).c_str()),
-              nullptr);
-    EXPECT_EQ(MemoryMonitorStatus().liveBlocks, live);
 }

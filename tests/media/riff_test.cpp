@@ -2,6 +2,7 @@
 // and bad input of every kind, after which the walk has ended or skipped and what came before stands.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -67,6 +68,10 @@ TEST(FileLayer, PiecesPositionsAndNoDescriptorZero) {
     dup2(saved, 0);
     close(saved);
     EXPECT_EQ(MyOpenRead(dir.file("missing").c_str()), 0);
+    // A named pipe would block the open or the first read for ever; a folder is no file either.
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    EXPECT_EQ(MyOpenRead(dir.file("pipe").c_str()), 0);
+    EXPECT_EQ(MyOpenRead(dir.file("").c_str()), 0);
 }
 
 TEST(ReadAVIInfo, RecordFiguresAndIndex) {
@@ -127,6 +132,31 @@ TEST(ReadAVIInfo, WalkRulesAndBadInput) {
     const std::string good = Avi();
     const size_t idx = good.rfind("idx1");
     auto width = [](int32_t w) { return [w] { EXPECT_EQ(AVIinfo.width, w); }; };
+    // A second stream after the video stream, with its format; the sound as read, and the picture.
+    auto stream = [](const char* type, const std::string& format) {
+        return Avi([&](CraftedAvi& a) {
+            a.hdrlExtra = List("strl", Strh(type, 0, 1, 1, 9) + Chunk("strf", format));
+        });
+    };
+    auto sound = [](int32_t rate, int32_t channels, int32_t bits) {
+        return [=] {
+            EXPECT_EQ(
+                (std::vector{AVIinfo.samplesPerSec, AVIinfo.channels, AVIinfo.bitsPerSample, AVIinfo.width}),
+                (std::vector{rate, channels, bits, 320}));
+            if (rate) {
+                EXPECT_EQ(AVIinfo.audioFormat.wFormatTag, 1);  // the extensible form is kept as PCM
+            }
+        };
+    };
+    // WAVE_FORMAT_EXTENSIBLE: the wave format, its 22 bytes of extension, the sub-format's GUID.
+    auto extensible = [](uint16_t channels, uint8_t subFormat) {
+        std::string f = WaveFormat(channels, 48000, 16);
+        WriteLE16(&f[0], 0xFFFE);
+        return f + LE16(22) + LE16(16) + LE32(0x3F) + std::string{static_cast<char>(subFormat)} +
+               std::string("\0\0\0\0\0\x10\0\x80\0\0\xaa\0\x38\x9b\x71", 15);
+    };
+    std::string adpcm = WaveFormat(1, 22050, 4) + LE16(32) + std::string(32, '\x07');
+    WriteLE16(&adpcm[0], 2);
 
     std::vector<Case> cases = {
         {"a file not beginning with RIFF has only its first chunk examined", Chunk("JUNK", "abcd") + strf64, 0, {}},
@@ -155,7 +185,7 @@ TEST(ReadAVIInfo, WalkRulesAndBadInput) {
         {"a chunk claiming 2 GB ends the walk; the headers stand", good + ChunkSized("JUNK", 0x7FFFFFF0, "xx"), 1,
          width(320)},
         {"a strf larger than its list: the list's part, then the chunk after the list",
-         Riff("AVI ", List("hdrl", Chunk("strh", std::string(56, '\0')) + ChunkSized("strf", 5000, BitmapHeader(8, 8, 24, 0))) +
+         Riff("AVI ", List("hdrl", Strh("vids", 0, 1, 1, 1) + ChunkSized("strf", 5000, BitmapHeader(8, 8, 24, 0))) +
                           Chunk("CORE", core) + Chunk("JUNK", std::string(6000, 'j'))),
          1, [] { EXPECT_TRUE(AVIinfo.width == 8 && std::strcmp(AVIinfo.sourceName, "Camera 12") == 0); }},
         {"an idx1 claiming 1000 entries: the three there", Patched(good, idx + 4, 16000) + "12345", 1,
@@ -180,6 +210,15 @@ TEST(ReadAVIInfo, WalkRulesAndBadInput) {
         {"65535 x 65535 x 20 overflows 32 bits: clamped",
          Avi([](CraftedAvi& a) { a.width = a.height = 65535, a.chunks = {{"00dc", 0x10, "a"}}; }), 1,
          [] { EXPECT_EQ(AVIinfo.compressionFigure, INT32_MAX); }},
+        {"sides of 2^31 - 1 overflow 64 bits: clamped",
+         Avi([](CraftedAvi& a) { a.width = a.height = INT32_MAX, a.chunks = {{"00dc", 0x10, "a"}}; }), 1,
+         [] { EXPECT_EQ(AVIinfo.compressionFigure, INT32_MAX); }},
+        {"an 18-byte PCM format is sound", stream("auds", WaveFormat(2, 22050, 16) + LE16(0)), 1, sound(22050, 2, 16)},
+        {"the extensible PCM format is sound", stream("auds", extensible(6, 1)), 1, sound(48000, 6, 16)},
+        {"another extensible coding is none", stream("auds", extensible(6, 3)), 1, sound(0, 0, 0)},
+        {"ADPCM is none", stream("auds", adpcm), 1, sound(0, 0, 0)},
+        {"a second video stream's format is not the picture's", stream("vids", BitmapHeader(16, 16, 24, 0)), 1,
+         width(320)},
         {"5000 nested lists are too deep to look into", Riff("AVI ", deep), 0, {}},
         {"a RIFF inside a list is an ordinary chunk", Riff("AVI ", List("hdrl", riffs)), 0, {}},
         {"WAVE: canonical PCM", Riff("WAVE", fmt + data), 1,

@@ -97,6 +97,13 @@ TEST_F(ProjectFiles, CraftedClipsAreRepairedOrRefused) {
     ASSERT_TRUE(AppendAVIToProject(nullptr, noSize.c_str()));
     EXPECT_EQ(HeadFormat().biSizeImage, 192u);
     ClearProject();
+    // Sides of 2^31 - 1 at 65535 bits: a size past 64 bits stays unknown.
+    WriteLE32(bytes.data() + 184, INT32_MAX), WriteLE32(bytes.data() + 188, INT32_MAX);
+    WriteLE16(bytes.data() + 194, 0xFFFF);
+    WriteWholeFile(noSize, bytes);
+    ASSERT_TRUE(AppendAVIToProject(nullptr, noSize.c_str()));
+    EXPECT_EQ(HeadFormat().biSizeImage, 0u);
+    ClearProject();
 
     ASSERT_TRUE(AppendAVIToProject(nullptr, WriteClip(dir, "claims.avi", 100000, 3, 5000000).c_str()));
     EXPECT_EQ(gProject.totalFrames, 3);  // what the index holds, not what the headers claim

@@ -66,7 +66,7 @@ TEST(AudioPlan, EachFrameReadsExactlyItsOwnSamples) {
     files.emplace_back(6, std::vector<uint32_t>(5, 1000));
     files.emplace_back(3, std::vector<uint32_t>(30, 100));
     files.emplace_back(3, std::vector<uint32_t>(5, 2000), 2, 16);
-    FakeFile none(3, {}), fourBits(3, {1000}, 1, 4);
+    FakeFile none(3, {}), fourBits(3, {1000}, 1, 4), extreme(3, {999}, 3, 8);
     // The head's sound stops in its third frame; a second file with the same sound; a third without
     // sound; a fourth with sound again, which ends short (the last file is not made up).
     FakeFile head(4, {1000, 700}), second(2, {3000}), silent(2, {}), last(3, {800});
@@ -82,6 +82,12 @@ TEST(AudioPlan, EachFrameReadsExactlyItsOwnSamples) {
         EXPECT_TRUE(plan.Pieces(0).empty() && plan.Pieces(plan.frames() + 1).empty());
     }
     EXPECT_FALSE(plan.Plan(&none.rec) || plan.Plan(&fourBits.rec) || plan.Plan(nullptr) || plan.frames());
+    // A frame of 2^32 - 1 seconds at 2^31 - 1 samples a second of three bytes: its byte numbers pass
+    // 64 bits and stop at the limit, so the first frame takes all the sound there is.
+    extreme.rec.scale = UINT32_MAX, extreme.rec.rate = 1, extreme.rec.samplesPerSec = INT32_MAX;
+    ASSERT_TRUE(plan.Plan(&extreme.rec));
+    extreme.ExpectCovers(plan, 1, 0, 999);
+    EXPECT_TRUE(plan.Pieces(2).empty() && plan.Pieces(3).empty());
 
     ASSERT_TRUE(plan.Plan(&head.rec));
     EXPECT_EQ(plan.frames(), 11);

@@ -207,3 +207,30 @@ TEST_F(RenderTest, AFrameThatCannotBeCompressedRepeatsTheFrameBefore) {
     EXPECT_EQ(AVIinfo.totalFrames, 5);
     EXPECT_EQ(AVIinfo.compression, FourCC("FAIL"));
 }
+
+TEST_F(RenderTest, AnUnderlayWithColourRangesIsKeyedByThem) {
+    // Frames 2-3 underlaid with a picture of the clip's size. Ranges that take in every colour put
+    // the picture in everywhere; without ranges only saturated blue is keyed, which the clip lacks.
+    const std::string picture = crafted::Bmp({.width = 5, .height = 3});
+    WriteWholeFile(dir.file("under.bmp"), picture);
+    ClipLayout s;
+    for (bool ranges : {true, false}) {
+        SCOPED_TRACE(ranges ? "ranges" : "fixed key");
+        Project({s});
+        UnderlayRecord* u = NewUnderlayRecord();
+        std::strncpy(u->fileName, dir.file("under.bmp").c_str(), sizeof u->fileName - 1);
+        if (ranges) {
+            u->ranges = NewColourRange();
+            *u->ranges = ColourRange{nullptr, 0, 100, -100, 100, -100, 100};
+        }
+        AddRevision(kRevUnderlay, 2, 3, u);
+        gSettings.smooth = 0;
+        const std::string out = dir.file("keyed.avi");
+        ASSERT_EQ(Render(out), 1);
+        auto video = ReadChunks(out, "00db");
+        ASSERT_EQ(video.size(), 6u);
+        for (size_t i : {1, 2}) EXPECT_EQ(video[i].data == picture.substr(54), ranges);
+        video.erase(video.begin() + 1, video.begin() + (ranges ? 3 : 1));
+        ExpectFrames(video, s, ranges ? std::vector{1, 4, 5, 6} : std::vector{1, 2, 3, 4, 5, 6});
+    }
+}

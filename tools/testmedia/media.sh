@@ -22,11 +22,9 @@ make media_cinepak_s16_15.avi -f lavfi -i "$(src 64x48 15 1)" -f lavfi -i "$(ton
 make media_accept_mjpeg.avi -f lavfi -i "$(src 320x240 15 10)" -f lavfi -i "$(tone 22050 10)" \
   -c:v mjpeg -q:v 10 -c:a pcm_s16le -ac 2
 
-# WAVE: ffmpeg puts a LIST INFO chunk before "data" unless told to be bit-exact.
+# WAVE: ffmpeg puts a LIST INFO chunk before "data".
 make media_list_s16.wav -f lavfi -i "$(tone 22050 0.5)" -ac 2 -c:a pcm_s16le
-make media_plain_u8.wav -f lavfi -i "$(tone 11025 0.5)" -ac 1 -c:a pcm_u8 -fflags +bitexact -flags:a +bitexact \
-  -map_metadata -1
 
-# BMP with the 40-byte header, 24-bit and 8-bit (the 12-byte core header is crafted by the tests).
+# BMP with the 40-byte header, 24-bit and 8-bit (the other headers are crafted by the tests).
 make media_bgr24.bmp -f lavfi -i "$(src 30x20 1 1)" -frames:v 1 -pix_fmt bgr24
 make media_pal8.bmp -f lavfi -i "$(src 30x20 1 1)" -frames:v 1 -pix_fmt pal8

@@ -8,11 +8,12 @@
 //   MJPG    mjpeg      quantiser 2 + round((100 - q) x 29 / 100): 100 -> 2, 0 -> 31     9000
 //   FFV1    ffv1       lossless, no quality (every frame a self-contained key frame)      -
 //   FMP4    mpeg4      quantiser 2 + round((100 - q) x 29 / 100), intra-only              9000
-//   H264    libx264    crf round((100 - q) x 51 / 100): 100 -> 0, 0 -> 51, every frame IDR 5500
+//   H264    libx264    crf 17 + round((100 - q) x 34 / 100): 100 -> 17, 0 -> 51, all IDR  8200 (crf 23)
 //   MSVC    msvideo1   no quality; width and height must be multiples of 4               -
 //   cvid    cinepak    rate weight (lambda) 1 + (100 - q) x 512 / 100 (50 -> 257, the     5000
 //                      encoder's own default); width and height must be multiples of 4
 //
+// Quality 100 is each lossy encoder's visually transparent setting and 0 its smallest stream.
 // dwQuality ICQUALITY_DEFAULT (-1) takes the default column; values above 10000 count as 10000.
 // Every frame comes out as a key frame: the index flags say AVIIF_KEYFRAME and the chunk id is
 // "00dc". The compressed size is written to lpbiOutput->biSizeImage; the output buffer must hold
@@ -334,7 +335,6 @@ inline LRESULT ICDrawFlush(HIC h) {
 inline LRESULT ICDrawWindow(HIC h, const void* rect) {
     return ICSendMessage(h, ICM_DRAW_WINDOW, reinterpret_cast<DWORD_PTR>(rect), 16);
 }
-
 
 // An ICINFO text as the system shows it: the low byte of each wide character, at most maxChars.
 std::string ICInfoText(const WCHAR* text, int capacity, int maxChars);

@@ -51,7 +51,7 @@ const CompressorDef kCompressors[] = {
     {FourCC("FFV1"), "ffv1", "FFV1", "FFV1 lossless", QualityScale::None, 0, AV_PIX_FMT_BGR0, 24, false},
     {FourCC("FMP4"), "mpeg4", "MPEG-4", "MPEG-4 Visual (intra)", QualityScale::Quantiser, 9000,
      AV_PIX_FMT_YUV420P, 24, false},
-    {FourCC("H264"), "libx264", "H.264", "H.264 (x264, intra)", QualityScale::Crf, 5500, AV_PIX_FMT_YUV420P,
+    {FourCC("H264"), "libx264", "H.264", "H.264 (x264, intra)", QualityScale::Crf, 8200, AV_PIX_FMT_YUV420P,
      24, false},
     {FourCC("MSVC"), "msvideo1", "MSVC", "Microsoft Video 1", QualityScale::None, 0, AV_PIX_FMT_RGB555LE, 16,
      true},
@@ -453,8 +453,15 @@ int QualityPercent(DWORD quality, const CompressorDef& def) {
     return static_cast<int>(std::min<DWORD>(quality, ICQUALITY_HIGH) / 100);
 }
 
+// Quality 100 is each encoder's visually transparent setting, 0 its smallest stream.
 int Quantiser(int q) {
     return 2 + static_cast<int>(std::lround((100 - q) * 29 / 100.0));
+}
+
+// x264's constant rate factor: 17 at 100 (no visible loss; 0 would be lossless and many times the
+// size), 51 at 0.
+int RateFactor(int q) {
+    return 17 + static_cast<int>(std::lround((100 - q) * 34 / 100.0));
 }
 
 bool LavCodec::OpenEncoder(int quality100) {
@@ -482,7 +489,7 @@ bool LavCodec::OpenEncoder(int quality100) {
         case QualityScale::Crf:
             av_dict_set(&opts, "preset", "veryfast", 0);
             av_dict_set(&opts, "tune", "zerolatency", 0);
-            av_dict_set_int(&opts, "crf", std::lround((100 - quality100) * 51 / 100.0), 0);
+            av_dict_set_int(&opts, "crf", RateFactor(quality100), 0);
             break;
         default:
             break;
