@@ -1,6 +1,7 @@
 #include "core/dialogs.h"
 
 #include "core/diag.h"
+#include "core/pump.h"
 
 namespace {
 
@@ -10,6 +11,7 @@ bool Run(FileDialogRequest& request, std::string& chosen) {
     if (!gDialogs) gDialogs = std::make_shared<QueuedFileDialogProvider>();
     std::string name;
     if (!gDialogs->Choose(request, name) || name.empty()) return false;
+    if (!request.defaultExtension.empty()) AddDefaultExtension(name, request.defaultExtension.c_str());
     if (name.size() + 1 > request.maxLength) {
         DebugLog("file dialog: name too long (%ld characters)", static_cast<long>(name.size()));
         return false;

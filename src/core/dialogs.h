@@ -27,10 +27,13 @@ struct FileDialogRequest {
     std::string initialName;
     unsigned flags = 0;
     size_t maxLength = 200;  // the caller's name buffer, terminator included
+    // Added ("." and this) to a chosen name whose last component has no dot, before the dialog
+    // asks whether to overwrite, so the question is about the file that will be written.
+    std::string defaultExtension;
 };
 
 class FileDialogProvider {
-public:
+  public:
     virtual ~FileDialogProvider() = default;
     // True with the chosen path, false when the user cancelled.
     virtual bool Choose(const FileDialogRequest& request, std::string& chosen) = 0;
@@ -38,7 +41,7 @@ public:
 
 // Answers from a queue; an empty queue cancels. Records every request.
 class QueuedFileDialogProvider : public FileDialogProvider {
-public:
+  public:
     std::deque<std::string> answers;  // "" cancels
     std::vector<FileDialogRequest> requests;
     bool Choose(const FileDialogRequest& request, std::string& chosen) override;
@@ -46,6 +49,7 @@ public:
 
 std::shared_ptr<FileDialogProvider> SetFileDialogProvider(std::shared_ptr<FileDialogProvider> provider);
 
-// GetOpenFileNameA / GetSaveFileNameA: a chosen name longer than maxLength - 1 counts as cancelled.
+// GetOpenFileNameA / GetSaveFileNameA: the chosen name with its default extension; a name longer
+// than maxLength - 1 counts as cancelled.
 bool GetOpenFileNameA(FileDialogRequest request, std::string& chosen);
 bool GetSaveFileNameA(FileDialogRequest request, std::string& chosen);

@@ -9,7 +9,6 @@
 #include "capture/session.h"
 #include "core/diag.h"
 #include "core/dialogs.h"
-#include "core/pump.h"
 #include "core/settings.h"
 #include "diag/gifdump.h"
 #include "mail/mail.h"
@@ -52,6 +51,7 @@ FileDialogRequest ProjectRequest(HWND owner, bool save) {
     r.initialName = gSettings.ProjectFileName;
     r.flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
     r.maxLength = sizeof gSettings.ProjectFileName;
+    r.defaultExtension = "CGP";
     return r;
 }
 
@@ -60,7 +60,6 @@ FileDialogRequest ProjectRequest(HWND owner, bool save) {
 bool ChooseProjectName(HWND owner, bool save, std::string& name) {
     FileDialogRequest request = ProjectRequest(owner, save);
     if (!(save ? GetSaveFileNameA(request, name) : GetOpenFileNameA(request, name))) return false;
-    AddDefaultExtension(name, "CGP");
     if (name.size() >= sizeof gSettings.ProjectFileName) {
         NotifyBox("Couldn't open save project file <%s>", name.c_str());
         return false;
@@ -68,11 +67,11 @@ bool ChooseProjectName(HWND owner, bool save, std::string& name) {
     return true;
 }
 
+}  // namespace
+
 bool IsProjectFileName(const std::string& name) {
     return QFileInfo(QString::fromStdString(name)).suffix().toLower() == "cgp";
 }
-
-}  // namespace
 
 bool KeepProjectFileName(const std::string& name) {
     if (name.size() >= sizeof gSettings.ProjectFileName) return false;
@@ -107,7 +106,10 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         }
         case kCmdSaveProject: {
             std::string name;
-            if (ChooseProjectName(self, true, name) && KeepProjectFileName(name)) WriteProject();
+            if (ChooseProjectName(self, true, name) && KeepProjectFileName(name)) {
+                projectNamed_ = true;
+                WriteProject();
+            }
             break;
         }
         case kCmdOpenAVI: {
@@ -267,7 +269,10 @@ void StoryboardWindow::OpenProjectFile(const std::string& name) {
     gView.step = 1;
     gView.position = 0;
     FreeThumbnails();
-    if (!ReadProject(HWNDFromWidget(this))) std::memcpy(gSettings.ProjectFileName, previous, sizeof previous);
+    if (ReadProject(HWNDFromWidget(this)))
+        projectNamed_ = true;
+    else
+        std::memcpy(gSettings.ProjectFileName, previous, sizeof previous);
     FreeThumbnails();
 }
 
@@ -351,9 +356,10 @@ void StoryboardWindow::Render() {
 }
 
 bool StoryboardWindow::RememberProject() {
-    if (!gSettings.ProjectFileName[0]) {
+    if (!gSettings.ProjectFileName[0] || !projectNamed_) {
         std::string name;
         if (!ChooseProjectName(HWNDFromWidget(this), true, name) || !KeepProjectFileName(name)) return false;
+        projectNamed_ = true;
     }
     return WriteProject() == 1;
 }
