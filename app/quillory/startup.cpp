@@ -15,6 +15,7 @@
 #include "platform/gdi/gdi.h"
 #include "platform/instance/instance.h"
 #include "platform/mapi/loader.h"
+#include "platform/qtui/fontchooser.h"
 #include "platform/qtui/qtui.h"
 #include "platform/winini/winini.h"
 #include "project/storyboard.h"
@@ -29,6 +30,7 @@ void InstallProviders() {
     InstallQtProviders();
     InstallGdiTextExtentProvider();
     InstallQtCompressorDialog();
+    InstallQtFontChooser();
     // Cameras and microphones are capture drivers 1-9 beside the built-in test pattern.
     InstallCameraDrivers();
     if (const char* m = std::getenv("QUILLORY_MESSAGES"); m && std::strcmp(m, "console") == 0)

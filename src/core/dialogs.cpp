@@ -45,3 +45,32 @@ bool GetSaveFileNameA(FileDialogRequest request, std::string& chosen) {
     request.save = true;
     return Run(request, chosen);
 }
+
+namespace {
+
+std::shared_ptr<FontDialogProvider> gFontDialogs;
+
+}  // namespace
+
+bool QueuedFontDialogProvider::Choose(const FontDialogRequest& request, FontChoice& chosen) {
+    requests.push_back(request);
+    if (answers.empty()) return false;
+    chosen = answers.front();
+    answers.pop_front();
+    return true;
+}
+
+std::shared_ptr<FontDialogProvider> SetFontDialogProvider(std::shared_ptr<FontDialogProvider> provider) {
+    auto old = gFontDialogs;
+    gFontDialogs = std::move(provider);
+    return old;
+}
+
+bool ChooseFontA(const FontDialogRequest& request, FontChoice& chosen) {
+    if (!gFontDialogs) gFontDialogs = std::make_shared<QueuedFontDialogProvider>();
+    FontChoice answer = request.font;
+    if (!gFontDialogs->Choose(request, answer)) return false;
+    answer.faceName[sizeof answer.faceName - 1] = '\0';
+    chosen = answer;
+    return true;
+}

@@ -112,6 +112,18 @@ void UndoLastRevision() {
     ReleaseUnusedColourRanges();
 }
 
+bool RemoveRevision(Revision* revision) {
+    for (Revision** link = &gProject.revisions; *link; link = &(*link)->next) {
+        if (*link != revision) continue;
+        *link = revision->next;
+        FreePayload(revision);
+        MyFree(revision);
+        ReleaseUnusedColourRanges();
+        return true;
+    }
+    return false;
+}
+
 void FreeRevisionList(Revision* first) {
     while (first) {
         Revision* next = first->next;

@@ -117,6 +117,9 @@ const std::vector<uint8_t>& FrameStates();
 Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload);
 uint32_t RevisionTypesUsed();
 void UndoLastRevision();
+// Unlinks the revision from the project's list and releases it with its payload (a title's text and
+// stencil, an underlay's image); false when it is not in the list.
+bool RemoveRevision(Revision* revision);
 void FreeRevisionList(Revision* first);
 void ClearRevisions();
 void CopyRevisionList();

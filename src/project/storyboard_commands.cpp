@@ -16,9 +16,11 @@
 #include "platform/help/help.h"
 #include "platform/qtui/qtui.h"
 #include "project/projectfile.h"
+#include "project/revision_editor.h"
 #include "project/storyboard.h"
 #include "project/storyboard_canvas.h"
 #include "project/storyboard_ids.h"
+#include "project/storyboard_overlays.h"
 #include "project/storyboard_previews.h"
 #include "project/thumbnails.h"
 #include "render/render.h"
@@ -141,8 +143,15 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
             break;
         case kCmdAddTitle:
         case kPopAddTitle:
-            // The title dialog takes the selection from here once it exists.
-            if (gProject.selStart < 0 || gProject.selEnd < 0) NotifyBox("%s", kNeedSelection);
+            AddTitleToSelection(self);
+            break;
+        case kCmdAddUnderlay:
+        case kPopAddUnderlay:
+            AddUnderlayToSelection(self);
+            break;
+        case kCmdEditRevisions:
+        case kPopEditRevisions:
+            EditRevisionList(self);
             break;
         case kCmdUndo:
             UndoLastRevision();
@@ -229,9 +238,9 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
             } else if (id >= kCmdFirstDriver && id <= kCmdLastDriver) {
                 NotifyBox("selected driver %d", static_cast<int>(id - kCmdFirstDriver));
                 gwIndex = static_cast<uint16_t>(id - kCmdFirstDriver);
+            } else if (id >= kPopEditTitle && id < kPopEditTitle + kMaxTitleEditItems) {
+                EditTitleOnSelection(self, id - kPopEditTitle);
             }
-            // The revision editor, title editing and underlays come with their windows; until then
-            // they change nothing.
             break;
     }
     --busy_;
