@@ -102,28 +102,65 @@ bool ParseDiskFault(const std::string& text, DiskFault* fault) {
     return true;
 }
 
-ssize_t DiskWrite(int fd, const void* data, size_t count) {
-    State& s = Current();
-    if (!s.active || !s.fault.writeError || (s.fault.once && s.failed)) return write(fd, data, count);
+namespace {
+
+bool WritesFail(const State& s) {
+    return s.active && s.fault.writeError && !(s.fault.once && s.failed);
+}
+
+// Under a write fault: how much of count may land now; -1 (errno set) when nothing may.
+ssize_t Allowance(State& s, size_t count) {
     const int64_t room = s.fault.failAfterBytes - s.written;
     if (room <= 0) {
         s.failed = true;
         errno = s.fault.writeError;
         return -1;
     }
-    const ssize_t n =
-        write(fd, data, count < static_cast<uint64_t>(room) ? count : static_cast<size_t>(room));
+    return static_cast<ssize_t>(count < static_cast<uint64_t>(room) ? count : static_cast<size_t>(room));
+}
+
+}  // namespace
+
+ssize_t DiskWrite(int fd, const void* data, size_t count) {
+    State& s = Current();
+    if (!WritesFail(s)) return write(fd, data, count);
+    const ssize_t allowed = Allowance(s, count);
+    if (allowed < 0) return -1;
+    const ssize_t n = write(fd, data, static_cast<size_t>(allowed));
     if (n > 0) s.written += n;
     return n;
 }
 
-int DiskSync(int fd) {
+ssize_t DiskWriteAt(int fd, const void* data, size_t count, int64_t offset) {
+    State& s = Current();
+    if (!WritesFail(s)) return pwrite(fd, data, count, offset);
+    const ssize_t allowed = Allowance(s, count);
+    if (allowed < 0) return -1;
+    const ssize_t n = pwrite(fd, data, static_cast<size_t>(allowed), offset);
+    if (n > 0) s.written += n;
+    return n;
+}
+
+ssize_t DiskWriteVectorAt(int fd, const struct iovec* parts, int count, int64_t offset) {
+    State& s = Current();
+    if (!WritesFail(s)) return pwritev(fd, parts, count, offset);
+    ssize_t total = 0;
+    for (int i = 0; i < count; i++) {
+        const ssize_t n = DiskWriteAt(fd, parts[i].iov_base, parts[i].iov_len, offset + total);
+        if (n < 0) return total > 0 ? total : -1;
+        total += n;
+        if (static_cast<size_t>(n) < parts[i].iov_len) break;
+    }
+    return total;
+}
+
+int DiskSync(int fd, bool dataOnly) {
     State& s = Current();
     if (s.active && s.fault.syncError) {
         errno = s.fault.syncError;
         return -1;
     }
-    return fsync(fd);
+    return dataOnly ? fdatasync(fd) : fsync(fd);
 }
 
 int DiskRename(const char* from, const char* to) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <sys/uio.h>
 
 #include <cstdint>
 #include <string>
@@ -27,8 +28,11 @@ void ClearDiskFault();
 // read.
 bool ParseDiskFault(const std::string& text, DiskFault* fault);
 
-// write(2), fsync(2) and rename(2) under the fault in force. A write that crosses the byte limit
-// lands the bytes below it and returns their count; the next one fails.
+// write(2), pwrite(2), pwritev(2), fsync(2) (fdatasync(2) with dataOnly) and rename(2) under the
+// fault in force. A write that crosses the byte limit lands the bytes below it and returns their
+// count; the next one fails.
 ssize_t DiskWrite(int fd, const void* data, size_t count);
-int DiskSync(int fd);
+ssize_t DiskWriteAt(int fd, const void* data, size_t count, int64_t offset);
+ssize_t DiskWriteVectorAt(int fd, const struct iovec* parts, int count, int64_t offset);
+int DiskSync(int fd, bool dataOnly = false);
 int DiskRename(const char* from, const char* to);

@@ -82,12 +82,13 @@ const Field kFields[] = {
     NUM("Titles", Quality, 1),
     NUM("Titles", Points, 200),
     NUM("Titles", Color, 65535),
+    STR("Mail", SendAs, "MP4"),
 };
 
 #undef NUM
 #undef STR
 
-const char* const kSections[] = {"Paths", "Settings", "Edit", "ToolTips", "Capture", "Titles"};
+const char* const kSections[] = {"Paths", "Settings", "Edit", "ToolTips", "Capture", "Titles", "Mail"};
 
 int32_t& NumberOf(SettingsRecord& s, const Field& f) {
     return *reinterpret_cast<int32_t*>(reinterpret_cast<char*>(&s) + f.offset);
@@ -181,6 +182,7 @@ SettingsRecord InitialSettings() {
     s.Abits = 8;
     s.Amode = 2;
     s.overlaymode = 1;
+    std::strcpy(s.SendAs, "MP4");
     return s;
 }
 
@@ -254,7 +256,7 @@ LONG RegSaveSettings(const char* user) {
         DebugLog("RegSaveSettings - ERROR 02");
     }
 
-    for (const char* section : {"Settings", "Edit", "ToolTips", "Capture", "Titles"}) {
+    for (const char* section : {"Settings", "Edit", "ToolTips", "Capture", "Titles", "Mail"}) {
         if (RegCreateKeyExA(userKey, section, &key, nullptr) != ERROR_SUCCESS) {
             DebugLog("RegSaveSettings - ERROR 03");
             continue;

@@ -6,6 +6,7 @@
 
 #include "core/diag.h"
 #include "core/memory.h"
+#include "platform/mp4/mp4.h"
 
 namespace {
 
@@ -89,6 +90,7 @@ void ChooseCompressorModel::CloseAll() {
 bool ChooseCompressorModel::Open() {
     CloseAll();
     entries_.clear();
+    if (forMp4_) return OpenForMp4();
     entries_.push_back({kUncompressedEntry, nullptr, 0});
     ICINFO info;
     for (DWORD i = 0; ICInfo(ICTYPE_VIDEO, i, &info); ++i) {
@@ -127,6 +129,26 @@ bool ChooseCompressorModel::Open() {
     return true;
 }
 
+bool ChooseCompressorModel::OpenForMp4() {
+    if (!Mp4Available()) {
+        NotifyBox("Couldn't locate any compression drivers.");
+        return false;
+    }
+    entries_.push_back({"MP4: " + Mp4VideoDescription() + " video, AAC sound", nullptr, 0});
+    selection_ = 0;
+    qualityEnabled_ = true;
+    configureEnabled_ = aboutEnabled_ = false;
+    int quality = gMemory.quality;
+    if (quality < 0) {  // the H.264 compressor's default, which maps onto the same rate factor
+        HIC h264 = ICOpen(ICTYPE_VIDEO, FourCC("H264"), ICMODE_QUERY);
+        const DWORD fallback = h264 ? ICGetDefaultQuality(h264) : ICQUALITY_DEFAULT;
+        if (h264) ICClose(h264);
+        quality = static_cast<int>(fallback == ICQUALITY_DEFAULT ? ICQUALITY_HIGH : fallback);
+    }
+    SetScroll(quality / 100);
+    return true;
+}
+
 int ChooseCompressorModel::FindHandler(FOURCC code) const {
     for (size_t i = 1; i < entries_.size(); ++i)
         if (SameCode(entries_[i].handler, code)) return static_cast<int>(i);
@@ -134,7 +156,7 @@ int ChooseCompressorModel::FindHandler(FOURCC code) const {
 }
 
 void ChooseCompressorModel::Remember() {
-    gMemory.lastPosition = selection_;
+    if (!forMp4_) gMemory.lastPosition = selection_;  // a position in the AVI list
 }
 
 void ChooseCompressorModel::SetScroll(int position) {
@@ -227,8 +249,11 @@ void ChooseCompressorModel::Cancel() {
 
 bool ScriptedCompressorChoice::Run(HWND /*owner*/, ChooseCompressorModel& model) {
     offered.clear();
-    for (const auto& e : model.entries()) offered.push_back(e.hic ? FourCCText(e.handler) : "none");
-    if (choice_ == "none") {
+    for (const auto& e : model.entries())
+        offered.push_back(e.hic ? FourCCText(e.handler) : model.forMp4() ? "mp4" : "none");
+    if (model.forMp4()) {
+        // Only the quality applies.
+    } else if (choice_ == "none") {
         model.Select(0);
     } else if (!choice_.empty()) {
         char code[4] = {' ', ' ', ' ', ' '};
@@ -269,6 +294,20 @@ HIC ChooseCompressor(HWND owner, const BITMAPINFOHEADER* input) {
         return ChooseCancelled();
     }
     return model.Accept();
+}
+
+int32_t Mp4CompressorSetup(HWND owner, const BITMAPINFOHEADER* input) {
+    CompressorEnd();
+    ChooseCompressorModel model(input, true);
+    if (!model.Open()) return kCompressorCancelled;
+    std::shared_ptr<CompressorDialogProvider> provider = gProvider;
+    if (!provider) provider = std::make_shared<ScriptedCompressorChoice>();
+    if (!provider->Run(owner, model)) {
+        model.Cancel();
+        return kCompressorCancelled;
+    }
+    model.Accept();
+    return model.scrollPosition();
 }
 
 int64_t CompressorSetup(HWND owner, BITMAPINFOHEADER* input) {

@@ -1,6 +1,7 @@
 #include "render/render.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,12 +11,10 @@
 #include "core/dialogs.h"
 #include "core/pump.h"
 #include "core/settings.h"
-#include "media/aviwriter.h"
-#include "media/riff.h"
 #include "project/project.h"
 #include "render/audioplan.h"
 #include "render/compose.h"
-#include "render/compressor.h"
+#include "render/output.h"
 #include "render/titles.h"
 
 namespace {
@@ -23,9 +22,6 @@ namespace {
 // The output name's buffer, terminator included.
 constexpr size_t kOutputNameBytes = 200;
 constexpr const char* kMainCaption = "Quillory";
-constexpr FOURCC kCompressedId = FourCC("00dc");
-constexpr FOURCC kUncompressedId = FourCC("00db");
-constexpr FOURCC kAudioId = FourCC("01wb");
 // The most sound one frame's chunk carries; a longer frame (a nonsense rate) is cut there.
 constexpr size_t kMaxFrameSound = 16 * 1024 * 1024;
 
@@ -40,48 +36,35 @@ void Busy(bool busy) {
     if (gCallbacks.waitCursor) gCallbacks.waitCursor(busy);
 }
 
-// What one render writes: the output file and the counts its headers need. Each frame's sound goes
-// out as one chunk.
-struct Output {
-    int32_t handle = 0;
-    int32_t written = 0;  // video chunks
-    const AudioList* audio = nullptr;
-    uint8_t silence = 0;  // the value of a silent sample byte
-    std::vector<uint8_t> sound;
-
-    // The frame's sound; a piece that cannot be read is logged and becomes silence, so the sound
-    // after it keeps its time.
-    void WriteAudio(int32_t n) {
-        if (!audio) return;
-        sound.clear();
-        int32_t slot = 0;
-        for (const AudioPiece& p : audio->Pieces(n)) {
-            slot++;
-            const uint8_t* data = p.source ? GetAudioData(p.source, p.offset, p.count) : nullptr;
-            if (p.source && !data) DebugLog("GetAudioData failed %ld", static_cast<long>(slot));
-            const size_t count =
-                std::min<size_t>(static_cast<size_t>(p.count), kMaxFrameSound - sound.size());
-            if (data)
-                sound.insert(sound.end(), data, data + count);
-            else
-                sound.insert(sound.end(), count, silence);
-        }
-        if (!sound.empty())
-            MyWriteChunk(handle, sound.data(), static_cast<int32_t>(sound.size()), kAudioId, 0);
+// The sound that plays during project frame n, from the audio plan; a piece that cannot be read
+// is logged and becomes silence, so the sound after it keeps its time.
+void GatherSound(const AudioList* audio, uint8_t silence, int32_t n, std::vector<uint8_t>& sound) {
+    sound.clear();
+    if (!audio) return;
+    int32_t slot = 0;
+    for (const AudioPiece& p : audio->Pieces(n)) {
+        slot++;
+        const uint8_t* data = p.source ? GetAudioData(p.source, p.offset, p.count) : nullptr;
+        if (p.source && !data) DebugLog("GetAudioData failed %ld", static_cast<long>(slot));
+        const size_t count = std::min<size_t>(static_cast<size_t>(p.count), kMaxFrameSound - sound.size());
+        if (data)
+            sound.insert(sound.end(), data, data + count);
+        else
+            sound.insert(sound.end(), count, silence);
     }
-
-    // A video chunk; false when the writer refused it (the file is full).
-    bool WriteVideo(const void* data, int32_t length, FOURCC id, uint32_t flags) {
-        if (MyWriteChunk(handle, data, length, id, flags) == 0) return false;
-        written++;
-        return true;
-    }
-};
+}
 
 // The folder part of a name: everything before its last '/'.
 std::string FolderOf(const std::string& name) {
     size_t slash = name.rfind('/');
     return slash == std::string::npos ? std::string() : name.substr(0, slash);
+}
+
+// name with its extension (after the last '/') replaced by ".mp4" or ".avi".
+std::string WithExtension(const std::string& name, bool mp4) {
+    const size_t slash = name.rfind('/'), dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (hasExtension ? name.substr(0, dot) : name) + (mp4 ? ".mp4" : ".avi");
 }
 
 }  // namespace
@@ -94,24 +77,28 @@ void SetRenderCallbacks(RenderCallbacks callbacks) {
     gCallbacks = std::move(callbacks);
 }
 
-int32_t RenderProjectToAVI(HWND mainWindow) {
+int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     AVIlist* head = gProject.head;
     const int32_t total = gProject.totalFrames;
     if (!head || total <= 0) return 0;
 
-    // The output name.
-    const std::string last(gSettings.LastSaveAVIfileName,
-                           strnlen(gSettings.LastSaveAVIfileName, sizeof gSettings.LastSaveAVIfileName));
+    // The output name; its extension decides the kind of file.
+    std::string last(gSettings.LastSaveAVIfileName,
+                     strnlen(gSettings.LastSaveAVIfileName, sizeof gSettings.LastSaveAVIfileName));
+    if (offer != RenderKind::kAsBefore && !last.empty())
+        last = WithExtension(last, offer == RenderKind::kMp4);
+    const bool mp4First = offer == RenderKind::kMp4 || (offer == RenderKind::kAsBefore && IsMp4Name(last));
     FileDialogRequest request;
     request.owner = mainWindow;
     request.title = "Select Filename for AVI Save";
-    request.filters = {{"AVI Files", "*.avi"}, {"All Files", "*.*"}};
-    request.filterIndex = 1;
+    request.filters = {{"AVI Files", "*.avi"}, {"MP4 Files", "*.mp4"}, {"All Files", "*.*"}};
+    request.filterIndex = mp4First ? 2 : 1;
     request.initialDir = FolderOf(last);
     request.initialName = last;
     request.flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_LONGNAMES;
     request.maxLength = kOutputNameBytes;
-    request.defaultExtension = "AVI";  // the overwrite question is then about the final name
+    request.defaultExtension =
+        mp4First ? "mp4" : "AVI";  // the overwrite question is then about the final name
     std::string chosen;
     if (!GetSaveFileNameA(request, chosen)) return 0;
     PumpPendingMessages();
@@ -122,7 +109,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
 
     char name[kOutputNameBytes] = {};
     std::memcpy(name, chosen.data(), std::min(chosen.size(), sizeof name - 1));
-    AddDefaultExtension(name, sizeof name, "AVI");
+    AddDefaultExtension(name, sizeof name, mp4First ? "mp4" : "AVI");
     gLastOutputName = name;
     std::memset(gSettings.LastSaveAVIfileName, 0, sizeof gSettings.LastSaveAVIfileName);
     std::memcpy(gSettings.LastSaveAVIfileName, name,
@@ -133,27 +120,24 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
     FrameComposer composer;
     if (!composer.Open(head, width, height)) return 0;
 
-    BITMAPINFOHEADER* input = composer.format();
-    const int64_t fourcc = CompressorSetup(mainWindow, input);
-    if (fourcc < 0) return 0;
-    BITMAPINFOHEADER output = *input;
-    if (fourcc != kCompressorUncompressed) GetCompressorFormat(&output);
-
     // A head without a usable audio format renders without audio.
-    const bool withAudio = AudioSampleBytes(head->samplesPerSec, head->channels, head->sampleBits) > 0;
-    const int32_t usPerFrame =
+    RenderOutputRequest wanted;
+    wanted.owner = mainWindow;
+    wanted.name = name;
+    wanted.input = composer.format();
+    wanted.head = head;
+    wanted.usPerFrame =
         head->scale ? static_cast<int32_t>(std::min<uint32_t>(head->scale, INT32_MAX)) : gProject.framePeriod;
-    Output out;
-    // The frame count is never 0: that would write over an old file without truncating it.
-    out.handle = MyOpenWAVI(name, width, height, output.biBitCount, -std::max(active, 1), &output,
-                            static_cast<FOURCC>(fourcc), usPerFrame, withAudio ? head->samplesPerSec : 0,
-                            head->channels, head->sampleBits, 0);
-    if (!out.handle) {
-        if (const int error = AVIWriteError())
+    wanted.activeFrames = active;
+    wanted.withAudio = AudioSampleBytes(head->samplesPerSec, head->channels, head->sampleBits) > 0;
+    bool quiet = false;
+    std::unique_ptr<RenderOutput> out = OpenRenderOutput(wanted, &quiet);
+    if (!out) {
+        if (quiet) return 0;
+        if (const int error = errno)  // what stopped the file, when the output knows
             NotifyBox("failed to open file for output: %s\n%s", name, std::strerror(error));
         else
             NotifyBox("failed to open file for output: %s", name);
-        if (fourcc != kCompressorUncompressed) CompressorEnd();
         Caption(kMainCaption);
         return 0;
     }
@@ -162,13 +146,15 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
     PrepareOverlays(mainWindow, width, height);
 
     AudioList audio;
-    if (withAudio) {
+    const AudioList* plan = nullptr;
+    const uint8_t silence = head->sampleBits == 8 ? 0x80 : 0;  // a silent sample byte
+    if (wanted.withAudio) {
         Caption("Preparing Audio");
-        if (audio.Plan(head)) out.audio = &audio;
-        out.silence = head->sampleBits == 8 ? 0x80 : 0;
+        if (audio.Plan(head)) plan = &audio;
     }
 
     Caption("Saving frame...");
+    std::vector<uint8_t> sound;
     for (int32_t i = 0; i < total; i++) {
         const int32_t n = i + 1;
         if (gCallbacks.progress) gCallbacks.progress(i, total);
@@ -177,65 +163,48 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
         const uint32_t state = FrameState(n);
         if (state & kStateInactive) continue;
 
-        const void* data = nullptr;
-        uint32_t size = 0;
-        uint32_t flags = AVIIF_KEYFRAME;
-        FOURCC id = kUncompressedId;
+        bool composed = false;
         if (!(state & kStateDropped)) {
             const std::string caption =
                 FormatMessageText("Saving frame %ld/%ld to %s %ld", static_cast<long>(i),
-                                  static_cast<long>(total), name, static_cast<long>(out.written + 1));
+                                  static_cast<long>(total), name, static_cast<long>(out->written() + 1));
             Caption(caption.c_str());
-            if (composer.Compose(mainWindow, n, state)) {
-                if (fourcc == kCompressorUncompressed) {
-                    data = composer.pixels();
-                    size = composer.bytes();
-                } else {
-                    uint32_t chunkId = 0;
-                    data = CompOneFrame(n, input, composer.pixels(), &size, AVIIF_KEYFRAME, nullptr, nullptr,
-                                        &flags, &chunkId);
-                    id = kCompressedId;
-                }
-            }
+            composed = composer.Compose(mainWindow, n, state);
         }
-        // A dropped frame, and one that could not be read or compressed, is an empty chunk that
-        // repeats the frame before it; with no frame before it, it is left out with its audio.
-        if (!data) {
-            if (out.written == 0) continue;
-            size = 0;
-            flags = 0;
-            id = kUncompressedId;
-        }
-        out.WriteAudio(n);
-        if (!out.WriteVideo(data, static_cast<int32_t>(std::min<uint32_t>(size, INT32_MAX)), id, flags)) {
-            if (!AVIWriteError())
+        // A dropped frame, and one that could not be read, repeats the frame before it; with no
+        // frame before it, it is left out with its audio.
+        GatherSound(plan, silence, n, sound);
+        const RenderOutput::Result result =
+            composed ? out->Frame(n, composer.pixels(), composer.bytes(), sound) : out->Repeat(sound);
+        if (result == RenderOutput::kFull) {
+            if (!out->WriteError())
                 NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(i));
             break;
         }
     }
 
     Caption(kMainCaption);
-    const int32_t closed = MyCloseAVI(out.handle, out.written);
+    const bool finished = out->Finish();
     audio.Release();
     composer.Close();
     Busy(false);
 
-    // A disk that failed: the file keeps the frames written before the failure, or is gone when
+    int64_t length = 0;
+    // A disk that failed: the file keeps the frames written before the failure, or is removed when
     // even those could not be finished. Either way the user hears which file and why.
-    if (const int error = AVIWriteError()) {
-        if (closed && out.written > 0 && ReadAVIInfo(name) && AVIinfo.totalFrames == out.written) {
+    if (const int error = out->WriteError()) {
+        if (finished && out->written() > 0 && out->ReadBack(&length)) {
             NotifyBox("Couldn't write %s\n%s\nThe file holds the %ld frames written before that", name,
-                      std::strerror(error), static_cast<long>(out.written));
+                      std::strerror(error), static_cast<long>(out->written()));
         } else {
-            if (closed) std::remove(name);
+            std::remove(name);
             NotifyBox("Couldn't write %s\n%s\nThe unfinished file was removed", name, std::strerror(error));
         }
         return 0;
     }
-
-    if (ReadAVIInfo(name) && AVIinfo.totalFrames == out.written) {
+    if (out->ReadBack(&length)) {
         if (NotifyYesNo("Record to AVI file complete - size = %ld bytes\nWould you like to view the file?",
-                        static_cast<long>(AVIinfo.fileLength)) == 1 &&
+                        static_cast<long>(length)) == 1 &&
             gCallbacks.viewFile)
             gCallbacks.viewFile(name);
         return 1;

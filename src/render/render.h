@@ -1,5 +1,6 @@
-// Rendering the project to a new AVI file: every frame that is not inactive is decoded, has its
-// titles and underlays laid on, is compressed (or kept as 24-bit pixels) and written with its audio.
+// Rendering the project to a new AVI or MP4 file: every frame that is not inactive is decoded, has
+// its titles and underlays laid on, is compressed (or kept as 24-bit pixels) and written with its
+// audio.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +20,13 @@ struct RenderCallbacks {
 };
 void SetRenderCallbacks(RenderCallbacks callbacks);
 
+// The kind of file the name box offers first; the name the user chooses decides (".mp4" writes an
+// MP4 file, anything else an AVI file).
+enum class RenderKind { kAsBefore, kAvi, kMp4 };
+
 // Asks for the output name and the compressor, renders, reads the file back and offers to view
 // it. 1 when a file was written and reads back correctly, else 0. The name chosen is left in
 // gSettings.LastSaveAVIfileName.
-int32_t RenderProjectToAVI(HWND mainWindow);
+int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer = RenderKind::kAsBefore);
 // The whole output name of the last render (the settings keep at most 127 characters of it).
 std::string LastRenderOutputName();

@@ -341,3 +341,8 @@ std::string ICInfoText(const WCHAR* text, int capacity, int maxChars);
 
 // The largest width or height any codec here accepts.
 constexpr int32_t kMaxCodecDimension = 16384;
+
+// What the quality slider (0..100) means to each encoder, for every writer of these codecs (the
+// MP4 writer included): the MJPG and FMP4 quantiser, and the H264 constant rate factor.
+int QualityToQuantiser(int quality100);
+int QualityToRateFactor(int quality100);
