@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "core/diag.h"
 #include "core/diskio.h"
+#include "core/savefile.h"
 
 namespace {
 
@@ -31,6 +33,33 @@ int32_t Open(const char* name, int flags) {
         fd = open(name, flags | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     return Handle(fd);
+}
+
+// Media output goes to regular files only: a pipe or a device would block the writer, and its
+// header rewrites need to seek. A file the user protected is never truncated or written over, not
+// even by root. The truncation comes after these checks, so a refused file keeps its bytes.
+int32_t OpenForWriting(const char* name, bool truncate) {
+    int32_t h = Open(name, O_WRONLY | O_CREAT | O_NONBLOCK);
+    if (!h) return 0;
+    struct stat st;
+    int error = 0;
+    if (fstat(h, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    else if (!MayReplaceFile(name, st))
+        error = EACCES;
+    else if (truncate && st.st_size > 0 && ftruncate(h, 0) != 0)
+        error = errno;
+    if (error) {
+        DebugLog("not written: %s (%s)", name, std::strerror(error));
+        close(h);
+        errno = error;
+        return 0;
+    }
+    int flags = fcntl(h, F_GETFL);
+    if (flags >= 0) fcntl(h, F_SETFL, flags & ~O_NONBLOCK);
+    return h;
 }
 
 }  // namespace
@@ -57,10 +86,10 @@ int32_t MyOpenRead(const char* name) {
     return h;
 }
 int32_t MyCreateTrunc(const char* name) {
-    return Open(name, O_WRONLY | O_CREAT | O_TRUNC);
+    return OpenForWriting(name, true);
 }
 int32_t MyOpenWrite(const char* name) {
-    return Open(name, O_WRONLY | O_CREAT);
+    return OpenForWriting(name, false);
 }
 
 int32_t MyRead(int32_t handle, void* buffer, int32_t count) {

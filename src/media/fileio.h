@@ -8,6 +8,7 @@ constexpr int32_t kMaxTransfer = 30000;
 
 int32_t FileExists(const char* name);     // 1 when the file exists
 int32_t MyOpenRead(const char* name);     // read only, regular files only; the handle, or 0
+// Writing opens take regular files only and refuse a file the user may not write (errno set).
 int32_t MyCreateTrunc(const char* name);  // write, create or truncate; the handle, or 0
 int32_t MyOpenWrite(const char* name);    // write over in place, created when missing; the handle, or 0
 // Bytes delivered (fewer at the end of the file), or -1 when a piece fails.
