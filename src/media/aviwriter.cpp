@@ -1,9 +1,13 @@
 #include "media/aviwriter.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "core/diag.h"
 #include "core/memory.h"
@@ -37,6 +41,9 @@ struct WriterState {
     int32_t capacity = 0;
     uint32_t blockAlign = 0;
     uint8_t chunk[8];
+    std::string name;
+    bool created = false;  // made (or emptied) by this writer, so removing it loses nothing
+    int error = 0;         // errno of the first write that failed; nothing more is written then
 };
 
 WriterState gWriter;
@@ -74,10 +81,23 @@ bool IndexRoom() {
     return true;
 }
 
-int32_t WriteCounted(const void* data, int32_t length) {
+// Writes the bytes; a short write is remembered as the writer's error.
+bool WriteCounted(const void* data, int32_t length) {
     int32_t n = MyWrite(gWriter.handle, data, length);
-    if (n != length) DebugLog("AVI write short: %ld of %ld", static_cast<long>(n), static_cast<long>(length));
-    return n;
+    if (n == length) return true;
+    DebugLog("AVI write short: %ld of %ld", static_cast<long>(n), static_cast<long>(length));
+    if (!gWriter.error) gWriter.error = errno ? errno : EIO;
+    return false;
+}
+
+// Ends the file being written; one that could not be finished is removed when this writer made it.
+void Abandon() {
+    WriterState& w = gWriter;
+    MyClose(w.handle);
+    w.handle = 0;
+    w.hasAudio = false;
+    ReleaseIndex();
+    if (w.created && unlink(w.name.c_str()) != 0) DebugLog("could not remove %s", w.name.c_str());
 }
 
 }  // namespace
@@ -93,8 +113,10 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
         w.handle = 0;
         ReleaseIndex();
     }
+    w.error = 0;
     int32_t h = frames < 0 ? MyCreateTrunc(name) : MyOpenWrite(name);
     if (!h) {
+        w.error = errno ? errno : EIO;
         NotifyBox("MyOpenWAVI failed: <%s> %ldx%ldx%ld %08lx %ld %ld %ld %ld", name ? name : "",
                   static_cast<long>(width), static_cast<long>(height), static_cast<long>(bitCount),
                   static_cast<unsigned long>(handler), static_cast<long>(usPerFrame),
@@ -105,6 +127,9 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     w.position = 0;
     w.count = 0;
     w.hasAudio = false;
+    w.name = name;
+    w.created = frames < 0;
+    w.error = 0;
     int64_t entries =
         std::min<int64_t>(std::llabs(static_cast<int64_t>(frames)) * kEntriesPerFrame, kMaxFileBytes / 16);
     w.index = static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(entries), sizeof(AVIINDEXENTRY)));
@@ -221,15 +246,22 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     Put32(w.movi, 4, 4);
     Put4(w.movi, 8, "movi");
 
-    w.position += WriteCounted(b, w.headerBytes);
-    if (w.hasAudio) w.position += WriteCounted(w.audioList, kAudioListBytes);
-    w.position += WriteCounted(w.movi, kMoviHeaderBytes);
+    const bool written = WriteCounted(b, w.headerBytes) &&
+                         (!w.hasAudio || WriteCounted(w.audioList, kAudioListBytes)) &&
+                         WriteCounted(w.movi, kMoviHeaderBytes);
+    if (!written) {
+        const int error = w.error;
+        Abandon();
+        w.error = error;
+        return 0;
+    }
+    w.position = w.headerBytes + (w.hasAudio ? kAudioListBytes : 0) + kMoviHeaderBytes;
     return h;
 }
 
 int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id, uint32_t flags) {
     WriterState& w = gWriter;
-    if (!w.handle || handle != w.handle || length < 0 || (length > 0 && !data)) {
+    if (!w.handle || handle != w.handle || length < 0 || (length > 0 && !data) || w.error) {
         DebugLog("MyWriteChunk refused: handle %ld length %ld", static_cast<long>(handle),
                  static_cast<long>(length));
         return 0;
@@ -241,21 +273,24 @@ int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id
         DebugLog("MyWriteChunk refused: no room for %ld bytes", static_cast<long>(length));
         return 0;
     }
+    // The header gives the exact length, as RIFF readers expect; the pad byte follows the data.
+    WriteLE32(w.chunk, id);
+    WriteLE32(w.chunk + 4, static_cast<uint32_t>(length));
+    const uint8_t pad = 0;
+    if (!WriteCounted(w.chunk, 8) || (length > 0 && !WriteCounted(data, length)) ||
+        ((length & 1) && !WriteCounted(&pad, 1))) {
+        // What landed of the chunk is cut off again: the file keeps the chunks before it, and the
+        // index and headers written at close describe exactly those.
+        if (ftruncate(w.handle, static_cast<off_t>(w.position)) != 0)
+            DebugLog("MyWriteChunk: could not cut the failed chunk off");
+        MySeek(w.handle, static_cast<int32_t>(w.position));
+        return 0;
+    }
     AVIINDEXENTRY& e = w.index[w.count++];
     e.ckid = id;
     e.dwFlags = flags;
     e.dwChunkOffset = static_cast<uint32_t>(w.position);
     e.dwChunkLength = static_cast<uint32_t>(length);
-    // The header gives the exact length, as RIFF readers expect; the pad byte follows the data.
-    WriteLE32(w.chunk, id);
-    WriteLE32(w.chunk + 4, static_cast<uint32_t>(length));
-    WriteCounted(w.chunk, 8);
-    if (length > 0) WriteCounted(data, length);
-    if (length & 1) {
-        const uint8_t pad = 0;
-        WriteCounted(&pad, 1);
-    }
-    // The counters assume every byte landed (a short write is only logged).
     const int64_t step = 8 + padded;
     w.position += step;
     Add32(w.header, 4, step);
@@ -263,11 +298,11 @@ int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id
     return static_cast<int32_t>(step);
 }
 
-void MyCloseAVI(int32_t handle, int32_t frames) {
+int32_t MyCloseAVI(int32_t handle, int32_t frames) {
     WriterState& w = gWriter;
     if (!w.handle || handle != w.handle) {
         DebugLog("MyCloseAVI: no such file open (%ld)", static_cast<long>(handle));
-        return;
+        return 0;
     }
     int64_t audioBytes = 0;
     if (w.hasAudio) {
@@ -275,24 +310,43 @@ void MyCloseAVI(int32_t handle, int32_t frames) {
             if (w.index[i].ckid == kAudioId) audioBytes += w.index[i].dwChunkLength;
         }
     }
+    // A chunk that failed leaves the file as it was before it: the close still writes the index and
+    // headers of what is there. When the close itself fails the file would claim what it lacks.
+    const int chunkError = w.error;
+    w.error = 0;
     uint8_t head[8];
     Put4(head, 0, "idx1");
     Put32(head, 4, static_cast<uint32_t>(16 * w.count));
-    WriteCounted(head, 8);
-    if (w.count > 0) WriteCounted(w.index, 16 * w.count);
+    bool closed = WriteCounted(head, 8) && (w.count == 0 || WriteCounted(w.index, 16 * w.count));
     Add32(w.header, 4, 16 * static_cast<int64_t>(w.count) + 8);
     ReleaseIndex();
 
     Put32(w.header, 48, static_cast<uint32_t>(frames));
     Put32(w.header, 140, static_cast<uint32_t>(frames));
     MySeek(w.handle, 0);
-    WriteCounted(w.header, w.headerBytes);
-    if (w.hasAudio) {
+    if (w.hasAudio)
         Put32(w.audioList, 52, w.blockAlign ? static_cast<uint32_t>(audioBytes / w.blockAlign) : 0);
-        WriteCounted(w.audioList, kAudioListBytes);
+    closed = closed && WriteCounted(w.header, w.headerBytes) &&
+             (!w.hasAudio || WriteCounted(w.audioList, kAudioListBytes)) &&
+             WriteCounted(w.movi, kMoviHeaderBytes);
+    if (closed && !MySync(w.handle)) {
+        w.error = errno ? errno : EIO;
+        closed = false;
     }
-    WriteCounted(w.movi, kMoviHeaderBytes);
+    if (!closed) {
+        DebugLog("MyCloseAVI: %s could not be finished and is removed", w.name.c_str());
+        const int error = w.error;
+        Abandon();
+        w.error = chunkError ? chunkError : error;
+        return 0;
+    }
     MyClose(w.handle);
     w.handle = 0;
     w.hasAudio = false;
+    w.error = chunkError;
+    return 1;
+}
+
+int32_t AVIWriteError() {
+    return gWriter.error;
 }

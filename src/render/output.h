@@ -29,8 +29,10 @@ class RenderOutput {
     virtual Result Repeat(std::span<const uint8_t> sound) = 0;
     // Frames written so far.
     virtual int32_t written() const = 0;
-    // Ends the file so that it plays up to the last frame written.
-    virtual void Finish() = 0;
+    // Ends the file so that it plays up to the last frame written; false when it could not be.
+    virtual bool Finish() = 0;
+    // The errno of a write that failed (nothing more was written after it), or 0.
+    virtual int WriteError() const = 0;
     // Reads the finished file back: true, with its length in bytes, when it holds every frame written.
     virtual bool ReadBack(int64_t* length) = 0;
 };
@@ -47,7 +49,8 @@ struct RenderOutputRequest {
 
 // Lets the user choose the compression (for an AVI file the "Choose Compressor" list, for an MP4
 // file its quality alone) and creates the file. Null when the choice was cancelled or failed (*quiet
-// set: nothing to report) or the file could not be created (the caller reports it).
+// set: nothing to report) or the file could not be created (the caller reports it; errno says why
+// when that is known, else it is 0).
 std::unique_ptr<RenderOutput> OpenRenderOutput(const RenderOutputRequest& request, bool* quiet);
 
 // Whether the render writes an MP4 file to this name: it ends in ".mp4", in any case.

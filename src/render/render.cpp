@@ -1,6 +1,8 @@
 #include "render/render.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -132,7 +134,10 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     std::unique_ptr<RenderOutput> out = OpenRenderOutput(wanted, &quiet);
     if (!out) {
         if (quiet) return 0;
-        NotifyBox("failed to open file for output: %s", name);
+        if (const int error = errno)  // what stopped the file, when the output knows
+            NotifyBox("failed to open file for output: %s\n%s", name, std::strerror(error));
+        else
+            NotifyBox("failed to open file for output: %s", name);
         Caption(kMainCaption);
         return 0;
     }
@@ -172,18 +177,31 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
         const RenderOutput::Result result =
             composed ? out->Frame(n, composer.pixels(), composer.bytes(), sound) : out->Repeat(sound);
         if (result == RenderOutput::kFull) {
-            NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(i));
+            if (!out->WriteError())
+                NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(i));
             break;
         }
     }
 
     Caption(kMainCaption);
-    out->Finish();
+    const bool finished = out->Finish();
     audio.Release();
     composer.Close();
     Busy(false);
 
     int64_t length = 0;
+    // A disk that failed: the file keeps the frames written before the failure, or is removed when
+    // even those could not be finished. Either way the user hears which file and why.
+    if (const int error = out->WriteError()) {
+        if (finished && out->written() > 0 && out->ReadBack(&length)) {
+            NotifyBox("Couldn't write %s\n%s\nThe file holds the %ld frames written before that", name,
+                      std::strerror(error), static_cast<long>(out->written()));
+        } else {
+            std::remove(name);
+            NotifyBox("Couldn't write %s\n%s\nThe unfinished file was removed", name, std::strerror(error));
+        }
+        return 0;
+    }
     if (out->ReadBack(&length)) {
         if (NotifyYesNo("Record to AVI file complete - size = %ld bytes\nWould you like to view the file?",
                         static_cast<long>(length)) == 1 &&
