@@ -74,6 +74,22 @@ bool IndexRoom() {
     return true;
 }
 
+// How the video format is written, by the first case that applies: a grey palette for 8 bits; a
+// supplied 68-byte format copied whole with the JPEG extension filled in; "MJPG" with a zero
+// extension; the plain header with the handler as compression.
+enum class Form { kGrey, kCopy68, kMjpg, kPlain };
+
+Form FormFor(int32_t bitCount, const BITMAPINFOHEADER* format, FOURCC handler) {
+    if (bitCount == 8) return Form::kGrey;
+    if (format && format->biSize == 68) return Form::kCopy68;
+    if (handler == kMJPG || (format && format->biCompression == kMJPG)) return Form::kMjpg;
+    return Form::kPlain;
+}
+
+int32_t StrfBytes(Form form) {
+    return form == Form::kGrey ? 1064 : form == Form::kPlain ? 40 : 68;
+}
+
 int32_t WriteCounted(const void* data, int32_t length) {
     int32_t n = MyWrite(gWriter.handle, data, length);
     if (n != length) DebugLog("AVI write short: %ld of %ld", static_cast<long>(n), static_cast<long>(length));
@@ -118,19 +134,8 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
 
     uint8_t* b = w.header;
     std::memset(b, 0, sizeof(w.header));
-    // The video format, by the first case that applies: a grey palette for 8 bits; a supplied 68-byte
-    // format copied whole with the JPEG extension filled in; "MJPG" with a zero extension; the plain
-    // header with the handler as compression.
-    enum class Form { kGrey, kCopy68, kMjpg, kPlain };
-    Form form = Form::kPlain;
-    if (bitCount == 8) {
-        form = Form::kGrey;
-    } else if (format && format->biSize == 68) {
-        form = Form::kCopy68;
-    } else if (handler == kMJPG || (format && format->biCompression == kMJPG)) {
-        form = Form::kMjpg;
-    }
-    const int32_t strfBytes = form == Form::kGrey ? 1064 : form == Form::kPlain ? 40 : 68;
+    const Form form = FormFor(bitCount, format, handler);
+    const int32_t strfBytes = StrfBytes(form);
     w.headerBytes = kVideoHeaderBytes + (strfBytes - 40);
 
     Put4(b, 0, "RIFF");
@@ -261,6 +266,11 @@ int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id
     Add32(w.header, 4, step);
     Add32(w.movi, 4, step);
     return static_cast<int32_t>(step);
+}
+
+int64_t AVIOverheadBytes(int32_t bitCount, const BITMAPINFOHEADER* format, FOURCC handler, bool audio) {
+    const int32_t header = kVideoHeaderBytes + StrfBytes(FormFor(bitCount, format, handler)) - 40;
+    return header + (audio ? kAudioListBytes : 0) + kMoviHeaderBytes + 8;
 }
 
 void MyCloseAVI(int32_t handle, int32_t frames) {

@@ -14,3 +14,6 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
 // Bytes written (8 + the length rounded up to even).
 int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id, uint32_t flags);
 void MyCloseAVI(int32_t handle, int32_t frames);
+// Bytes of a finished file that are neither chunks nor index entries: the headers, the movi list's
+// header and the index's header.
+int64_t AVIOverheadBytes(int32_t bitCount, const BITMAPINFOHEADER* format, FOURCC handler, bool audio);

@@ -23,5 +23,8 @@ void SetRenderCallbacks(RenderCallbacks callbacks);
 // it. 1 when a file was written and reads back correctly, else 0. The name chosen is left in
 // gSettings.LastSaveAVIfileName.
 int32_t RenderProjectToAVI(HWND mainWindow);
+// The worker threads of the next renders: 0 (the default) for one per processor, 1 for none (all
+// on the calling thread). The file is the same either way.
+void SetRenderThreads(int32_t threads);
 // The whole output name of the last render (the settings keep at most 127 characters of it).
 std::string LastRenderOutputName();

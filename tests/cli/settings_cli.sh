@@ -14,7 +14,7 @@ grep -qx 'HelpFile=' first.txt
 grep -qx 'previewRate=250' first.txt
 [ "$(head -1 first.txt)" = "LogFileName=" ]
 [ "$(tail -1 first.txt)" = "Color=0" ]
-[ "$(wc -l <first.txt)" -eq 35 ]
+[ "$(wc -l <first.txt)" -eq 39 ]
 grep -q '"HelpFile"="\*"' cfg/registry.reg
 
 "$CLI" settings >second.txt 2>second.err
