@@ -14,6 +14,7 @@
 #include "platform/gdi/gdi.h"
 #include "platform/instance/instance.h"
 #include "platform/mapi/loader.h"
+#include "platform/qtui/fontchooser.h"
 #include "platform/qtui/qtui.h"
 #include "platform/winini/winini.h"
 #include "project/storyboard.h"
@@ -28,6 +29,7 @@ void InstallProviders() {
     InstallQtProviders();
     InstallGdiTextExtentProvider();
     InstallQtCompressorDialog();
+    InstallQtFontChooser();
     if (const char* m = std::getenv("QUILLORY_MESSAGES"); m && std::strcmp(m, "console") == 0)
         SetMessageBoxProvider(std::make_shared<ConsoleMessageBoxProvider>(true));
 }

@@ -37,7 +37,9 @@ int32_t CaptureYieldPump(int32_t) {
 }
 
 void AddDefaultExtension(char* path, size_t capacity, const char* ext) {
-    if (!path || !ext || std::strchr(path, '.')) return;
+    if (!path || !ext) return;
+    const char* slash = std::strrchr(path, '/');
+    if (std::strchr(slash ? slash + 1 : path, '.')) return;
     size_t len = std::strlen(path);
     size_t extLen = std::strlen(ext);
     if (len + 1 + extLen + 1 > capacity) return;
@@ -46,7 +48,8 @@ void AddDefaultExtension(char* path, size_t capacity, const char* ext) {
 }
 
 void AddDefaultExtension(std::string& path, const char* ext) {
-    if (path.find('.') != std::string::npos) return;
+    const size_t slash = path.rfind('/');
+    if (path.find('.', slash == std::string::npos ? 0 : slash + 1) != std::string::npos) return;
     path += '.';
     path += ext;
 }

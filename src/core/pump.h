@@ -29,7 +29,8 @@ int32_t CaptureYieldPump(int32_t unused);
 // Waits up to ms milliseconds while dispatching messages; true when Escape cut the wait short.
 bool PumpWaitMessages(int32_t ms);
 
-// Appends "." and ext when path holds no "." anywhere. The buffer form never writes past capacity
+// Appends "." and ext when the last component of path holds no "." (a dot in a folder's name does
+// not count). The buffer form never writes past capacity
 // (a name that would not fit is left as it is).
 void AddDefaultExtension(char* path, size_t capacity, const char* ext);
 void AddDefaultExtension(std::string& path, const char* ext);

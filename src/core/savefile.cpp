@@ -9,6 +9,18 @@
 #include <cstdlib>
 #include <filesystem>
 
+namespace {
+
+// Renaming over a file needs only the folder's permission, so the file's own is checked here: the
+// kernel's answer for the effective user, and a file without any write bit is protected even from
+// root, whom the kernel would let write it.
+bool MayReplace(const std::string& path, const struct stat& st) {
+    if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
+    return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+}  // namespace
+
 bool SaveFileReplacing(const std::string& path, std::string_view data, const SaveFileOptions& options) {
     if (path.empty()) return false;
     if (options.createFolders) {
@@ -26,7 +38,14 @@ bool SaveFileReplacing(const std::string& path, std::string_view data, const Sav
         std::free(real);
         exists = stat(target.c_str(), &st) == 0;
     }
-    if (exists && !S_ISREG(st.st_mode)) return false;
+    if (exists && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    if (exists && !MayReplace(target, st)) {
+        errno = EACCES;
+        return false;
+    }
 
     std::string tmp = target + ".XXXXXX";
     int fd = mkstemp(tmp.data());

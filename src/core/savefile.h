@@ -13,6 +13,8 @@ struct SaveFileOptions {
 };
 
 // A symbolic link stays a link (the file it names is replaced) and an existing file keeps its
-// permissions. False, with the old file untouched, when anything fails or the path names
-// something other than a regular file.
+// permissions. An existing file the user may not write is never replaced: one without any write
+// bit (chmod a-w) counts as protected even when running as root. False, with the old file
+// untouched and errno set, when anything fails or the path names something other than a regular
+// file.
 bool SaveFileReplacing(const std::string& path, std::string_view data, const SaveFileOptions& options = {});

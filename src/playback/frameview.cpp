@@ -92,6 +92,10 @@ void CloseFrameView() {
     gView.pixels = nullptr;
 }
 
+HWND FrameViewHandle() {
+    return gView.window ? HWNDFromWidget(gView.window) : nullptr;
+}
+
 void RefreshFrameView(HWND window, TitleRecord* title) {
     if (!gView.window || !gView.pixels || gView.pristine.empty()) return;
     std::memcpy(gView.pixels, gView.pristine.data(), gView.pristine.size());

@@ -159,7 +159,14 @@ void RunPlay(HWND parent, const PlayParams& params) {
     window->show();
     {
         VcrPanel panel(parentWidget, window);
+        // The panel runs modally, which blocks every window outside it: the play window hangs
+        // below the panel while it runs, so that picking colour keys with the mouse reaches it.
+        const QRect placed = window->geometry();
+        window->setParent(&panel, window->windowFlags());
+        window->setGeometry(placed);
+        window->show();
         panel.exec();
+        window->setParent(parentWidget, window->windowFlags());
     }
     delete window;  // CloseVCRpanel
     SetMessageOwner(owner);

@@ -39,6 +39,8 @@ void ShowFrame(HWND parent, const char* caption, const BITMAPINFOHEADER* header,
 // The modeless form keeps a pristine copy of the pixels; null when one is open already.
 HWND OpenFrameView(HWND parent, const char* caption, BITMAPINFOHEADER* header, uint8_t* pixels);
 void CloseFrameView();
+// The modeless view while it is open, else null.
+HWND FrameViewHandle();
 // Lays the title over the pristine copy, into the caller's pixels, and repaints at once (the title
 // dialog's live preview).
 void RefreshFrameView(HWND window, TitleRecord* title);

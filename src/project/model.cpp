@@ -1,4 +1,5 @@
 // The project's revision list and its records. Files are added and removed in project_files.cpp.
+#include <algorithm>
 #include <cstring>
 #include <unordered_set>
 
@@ -57,6 +58,29 @@ uint32_t FrameState(int32_t n) {
     return state;
 }
 
+const std::vector<uint8_t>& FrameStates() {
+    static std::vector<int64_t> seen;  // the frame count, then start, end and type of each revision
+    static std::vector<int64_t> now;
+    static std::vector<uint8_t> states;
+    now.assign(1, gProject.totalFrames);
+    for (const Revision* r = gProject.revisions; r; r = r->next)
+        now.insert(now.end(), {r->start, r->end, r->type});
+    if (now == seen && !seen.empty()) return states;
+    seen.swap(now);
+    const int32_t total = std::max(gProject.totalFrames, 0);
+    states.assign(static_cast<size_t>(total), 0);
+    // Applying each revision over its range, in list order, gives every frame what FrameState's
+    // walk of the list gives it.
+    for (const Revision* r = gProject.revisions; r; r = r->next) {
+        const int32_t first = std::max(r->start, 1), last = std::min(r->end, total);
+        for (int32_t n = first; n <= last; n++) {
+            uint8_t& state = states[static_cast<size_t>(n - 1)];
+            state = r->type == kRevActivate ? state & ~kStateInactive : state | static_cast<uint8_t>(r->type);
+        }
+    }
+    return states;
+}
+
 Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload) {
     auto* r = static_cast<Revision*>(MyCalloc(1, sizeof(Revision)));
     if (!r) return nullptr;
@@ -86,6 +110,18 @@ void UndoLastRevision() {
     FreePayload(last);
     MyFree(last);
     ReleaseUnusedColourRanges();
+}
+
+bool RemoveRevision(Revision* revision) {
+    for (Revision** link = &gProject.revisions; *link; link = &(*link)->next) {
+        if (*link != revision) continue;
+        *link = revision->next;
+        FreePayload(revision);
+        MyFree(revision);
+        ReleaseUnusedColourRanges();
+        return true;
+    }
+    return false;
 }
 
 void FreeRevisionList(Revision* first) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "media/avilist.h"
 
@@ -108,10 +109,17 @@ void SetProjectCallbacks(ProjectCallbacks callbacks);
 ProjectCallbacks& GetProjectCallbacks();
 
 uint32_t FrameState(int32_t n);
+// The state bits of every project frame (frame n at n - 1), as FrameState gives them but without
+// touching the applies flags; worked out again only when the frame count or a revision's range,
+// type or place in the list has changed since the last call, so painting can ask on every paint.
+const std::vector<uint8_t>& FrameStates();
 // payload is a TitleRecord for type 2, an UnderlayRecord for type 4, else null.
 Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload);
 uint32_t RevisionTypesUsed();
 void UndoLastRevision();
+// Unlinks the revision from the project's list and releases it with its payload (a title's text and
+// stencil, an underlay's image); false when it is not in the list.
+bool RemoveRevision(Revision* revision);
 void FreeRevisionList(Revision* first);
 void ClearRevisions();
 void CopyRevisionList();

@@ -261,22 +261,21 @@ void StoryboardWindow::InitDialog() {
     QTimer::singleShot(kSplashTimerMs, this, [] { CloseSplash(); });
     gSettings.cellW = NormalisedCellSize(gSettings.cellW, gSettings.cellH).width;
     gSettings.cellH = NormalisedCellSize(gSettings.cellW, gSettings.cellH).height;
-    // A project named on the command line is read instead of the remembered one; AVI files named
-    // there make a new project of their own.
-    std::vector<std::string> clips;
-    for (const std::string& arg : gCommandLine) {
-        QFileInfo info(QString::fromStdString(arg));
-        if (info.suffix().toLower() == "avi") {
-            clips.push_back(info.absoluteFilePath().toStdString());
-        } else if (!KeepProjectFileName(info.absoluteFilePath().toStdString())) {
-            NotifyBox("Couldn't open specified project file <%s>", arg.c_str());
-            gSettings.ProjectFileName[0] = '\0';
-        }
-    }
-    if (clips.empty()) {
-        ReadProject(HWNDFromWidget(this));
+    // Files named on the command line take the remembered project's place: projects first, then
+    // every other file as a clip. Nothing named there is saved over unless it was read as a project;
+    // the remembered name stays for the next start.
+    if (gCommandLine.empty()) {
+        projectNamed_ = ReadProject(HWNDFromWidget(this)) == 1;
     } else {
-        gSettings.ProjectFileName[0] = '\0';
+        projectNamed_ = false;
+        std::vector<std::string> clips;
+        for (const std::string& arg : gCommandLine) {
+            const std::string path = QFileInfo(QString::fromStdString(arg)).absoluteFilePath().toStdString();
+            if (IsProjectFileName(path))
+                OpenProjectFile(path);
+            else
+                clips.push_back(path);
+        }
         for (const std::string& clip : clips) InsertAVIFile(clip);
     }
     FreeThumbnails();
@@ -362,17 +361,17 @@ int RunStoryboardDialog() {
 }
 
 int32_t DrawSelection(int32_t from, int32_t to, bool force) {
-    if (gProject.totalFrames <= 0 || from < 0 || to < 0) {
-        gProject.selStart = gProject.selEnd = -1;
-        if (StoryboardWindow* w = Storyboard()) w->canvas()->update();
-        return -1;
+    const int32_t oldStart = gProject.selStart, oldEnd = gProject.selEnd;
+    int32_t a = -1, b = -1;
+    if (gProject.totalFrames > 0 && from >= 0 && to >= 0) {
+        a = std::min(std::min(from, to), gProject.totalFrames - 1);
+        b = std::min(std::max(from, to), gProject.totalFrames - 1);
+        if (!force && a == oldStart && b == oldEnd) return a;
     }
-    int32_t a = std::min(std::min(from, to), gProject.totalFrames - 1);
-    int32_t b = std::min(std::max(from, to), gProject.totalFrames - 1);
-    if (!force && a == gProject.selStart && b == gProject.selEnd) return a;
     gProject.selStart = a;
     gProject.selEnd = b;
-    if (StoryboardWindow* w = Storyboard()) w->canvas()->update();
+    if (StoryboardWindow* w = Storyboard())
+        w->canvas()->update(w->canvas()->SelectionRegion(oldStart, oldEnd, force));
     return a;
 }
 
@@ -380,9 +379,6 @@ void DrawRenderProgress(HWND window, int32_t frame) {
     StoryboardWindow* w = Storyboard();
     if (!w || HWNDFromWidget(w) != window) return;
     w->canvas()->SetProgress(frame);
-    w->canvas()->repaint(QRect(gView.stripRect.left, gView.stripRect.top,
-                               gView.stripRect.right - gView.stripRect.left,
-                               gView.stripRect.bottom - gView.stripRect.top));
 }
 
 void SetPopupChooser(PopupChooser chooser) {

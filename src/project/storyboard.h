@@ -27,7 +27,7 @@ class StoryboardWindow : public QDialog {
     ~StoryboardWindow() override;
 
     // The window's initialisation: owner of boxes, centred, splash timer, the project named in the
-    // settings read (unless the command line said otherwise), buttons updated.
+    // settings read, or the files named on the command line opened instead, buttons updated.
     void InitDialog();
     // One command, as the toolbar, the menus, the popups and the keyboard send it.
     void Command(int32_t id, bool shift = false);
@@ -78,10 +78,15 @@ class StoryboardWindow : public QDialog {
     ButtonRecord* buttonList_ = nullptr;
     int busy_ = 0;
     int32_t selectedDriver_ = 0;
+    // Whether the project belongs to the file named by the project file name (read from it or
+    // saved there); leaving with an unnamed project asks where to remember it.
+    bool projectNamed_ = false;
 };
 
 // Makes name the project file name; false (name unchanged) when it is too long to keep.
 bool KeepProjectFileName(const std::string& name);
+// Whether a file name is a project's (".cgp" in any letter case).
+bool IsProjectFileName(const std::string& name);
 
 // The storyboard window, or null.
 StoryboardWindow* Storyboard();

@@ -2,6 +2,7 @@
 // turns the mouse into selection drags, scroll drags and popups.
 #pragma once
 
+#include <QRegion>
 #include <QWidget>
 #include <cstdint>
 
@@ -32,12 +33,17 @@ class StoryboardCanvas : public QWidget {
     void LayoutPanels();
     // The cell record under a point of the client area, or null.
     CellRecord* CellAt(QPoint p) const;
-    // The render's progress (frame from 0), or -1 for none.
+    // The render's progress (frame from 0), or -1 for none; a growing bar is drawn at once, alone.
     void SetProgress(int32_t frame);
     int32_t progress() const { return progress_; }
     bool dragging() const { return drag_ != Drag::None; }
+    // What a change of the selection from (oldStart, oldEnd) to the project's present one redraws:
+    // the band and the outlines of the cells that entered or left it (of every cell with all).
+    QRegion SelectionRegion(int32_t oldStart, int32_t oldEnd, bool all = false) const;
     // Draws the storyboard onto any painter the size of this widget (the screen, or a picture).
     void Paint(QPainter& p);
+    // Draws the parts that meet dirty: cells, panels and strip outside it are left as they are.
+    void Paint(QPainter& p, const QRegion& dirty);
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -49,7 +55,11 @@ class StoryboardCanvas : public QWidget {
   private:
     enum class Drag { None, Selecting, Scrolling };
     void EndDrag();
-    void DrawCells(QPainter& p);
+    // The render's bar when frame (from 0) is being written; empty for -1.
+    QRect ProgressRect(int32_t frame) const;
+    // What a scroll drag changes: the strip and the first cell with its time.
+    QRegion DragRegion() const;
+    void DrawCells(QPainter& p, const QRegion& dirty);
     void DrawInfoPanel(QPainter& p);
     void DrawTimeline(QPainter& p);
     void DrawBand(QPainter& p);

@@ -6,7 +6,6 @@
 
 #include "core/diag.h"
 #include "core/dialogs.h"
-#include "core/pump.h"
 #include "core/settings.h"
 #include "diag/gifdump.h"
 #include "mail/mail.h"
@@ -14,9 +13,11 @@
 #include "platform/help/help.h"
 #include "platform/qtui/qtui.h"
 #include "project/projectfile.h"
+#include "project/revision_editor.h"
 #include "project/storyboard.h"
 #include "project/storyboard_canvas.h"
 #include "project/storyboard_ids.h"
+#include "project/storyboard_overlays.h"
 #include "project/storyboard_previews.h"
 #include "project/thumbnails.h"
 #include "render/render.h"
@@ -49,6 +50,7 @@ FileDialogRequest ProjectRequest(HWND owner, bool save) {
     r.initialName = gSettings.ProjectFileName;
     r.flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | (save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST);
     r.maxLength = sizeof gSettings.ProjectFileName;
+    r.defaultExtension = "CGP";
     return r;
 }
 
@@ -57,7 +59,6 @@ FileDialogRequest ProjectRequest(HWND owner, bool save) {
 bool ChooseProjectName(HWND owner, bool save, std::string& name) {
     FileDialogRequest request = ProjectRequest(owner, save);
     if (!(save ? GetSaveFileNameA(request, name) : GetOpenFileNameA(request, name))) return false;
-    AddDefaultExtension(name, "CGP");
     if (name.size() >= sizeof gSettings.ProjectFileName) {
         NotifyBox("Couldn't open save project file <%s>", name.c_str());
         return false;
@@ -65,11 +66,11 @@ bool ChooseProjectName(HWND owner, bool save, std::string& name) {
     return true;
 }
 
+}  // namespace
+
 bool IsProjectFileName(const std::string& name) {
     return QFileInfo(QString::fromStdString(name)).suffix().toLower() == "cgp";
 }
-
-}  // namespace
 
 bool KeepProjectFileName(const std::string& name) {
     if (name.size() >= sizeof gSettings.ProjectFileName) return false;
@@ -104,7 +105,10 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         }
         case kCmdSaveProject: {
             std::string name;
-            if (ChooseProjectName(self, true, name) && KeepProjectFileName(name)) WriteProject();
+            if (ChooseProjectName(self, true, name) && KeepProjectFileName(name)) {
+                projectNamed_ = true;
+                WriteProject();
+            }
             break;
         }
         case kCmdOpenAVI: {
@@ -136,8 +140,15 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
             break;
         case kCmdAddTitle:
         case kPopAddTitle:
-            // The title dialog takes the selection from here once it exists.
-            if (gProject.selStart < 0 || gProject.selEnd < 0) NotifyBox("%s", kNeedSelection);
+            AddTitleToSelection(self);
+            break;
+        case kCmdAddUnderlay:
+        case kPopAddUnderlay:
+            AddUnderlayToSelection(self);
+            break;
+        case kCmdEditRevisions:
+        case kPopEditRevisions:
+            EditRevisionList(self);
             break;
         case kCmdUndo:
             UndoLastRevision();
@@ -221,9 +232,10 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
             } else if (id >= kCmdFirstDriver && id <= kCmdLastDriver) {
                 NotifyBox("selected driver %d", static_cast<int>(id - kCmdFirstDriver));
                 selectedDriver_ = id - kCmdFirstDriver;
+            } else if (id >= kPopEditTitle && id < kPopEditTitle + kMaxTitleEditItems) {
+                EditTitleOnSelection(self, id - kPopEditTitle);
             }
-            // Capture, the revision editor, title editing and underlays come with their windows;
-            // until then they change nothing.
+            // Capture comes with its windows; until then it changes nothing.
             break;
     }
     --busy_;
@@ -261,7 +273,10 @@ void StoryboardWindow::OpenProjectFile(const std::string& name) {
     gView.step = 1;
     gView.position = 0;
     FreeThumbnails();
-    if (!ReadProject(HWNDFromWidget(this))) std::memcpy(gSettings.ProjectFileName, previous, sizeof previous);
+    if (ReadProject(HWNDFromWidget(this)))
+        projectNamed_ = true;
+    else
+        std::memcpy(gSettings.ProjectFileName, previous, sizeof previous);
     FreeThumbnails();
 }
 
@@ -325,9 +340,10 @@ void StoryboardWindow::Render() {
 }
 
 bool StoryboardWindow::RememberProject() {
-    if (!gSettings.ProjectFileName[0]) {
+    if (!gSettings.ProjectFileName[0] || !projectNamed_) {
         std::string name;
         if (!ChooseProjectName(HWNDFromWidget(this), true, name) || !KeepProjectFileName(name)) return false;
+        projectNamed_ = true;
     }
     return WriteProject() == 1;
 }

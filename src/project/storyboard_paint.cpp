@@ -61,9 +61,16 @@ QRect TitleBox(const QRect& cell, const TitleRecord* t) {
     return QRect(x, y, bw, bh);
 }
 
+// The state bits of frame (0-based) from the per-frame states.
+uint32_t StateOf(int32_t frame) {
+    const std::vector<uint8_t>& states = FrameStates();
+    return frame >= 0 && static_cast<size_t>(frame) < states.size() ? states[static_cast<size_t>(frame)] : 0;
+}
+
 // Title boxes, the underlay line and the inactive mark of frame (0-based) over its cell.
 void DrawCellMarks(QPainter& p, const QRect& cell, int32_t frame, bool withUnderlay) {
-    const uint32_t state = FrameState(frame + 1);  // also marks the revisions that apply
+    // Only a titled frame needs FrameState, for the applies flags of its title revisions.
+    const uint32_t state = (StateOf(frame) & kStateTitled) ? FrameState(frame + 1) : StateOf(frame);
     const int w = cell.width(), h = cell.height(), x = cell.left(), y = cell.top();
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -158,30 +165,67 @@ void StoryboardCanvas::resizeEvent(QResizeEvent*) {
     LayoutPanels();
 }
 
-void StoryboardCanvas::SetProgress(int32_t frame) {
-    progress_ = frame;
-    update(ToQRect(gView.stripRect));
+QRect StoryboardCanvas::ProgressRect(int32_t frame) const {
+    const RECT& s = gView.stripRect;
+    const int wide = frame < 0 ? 0 : ProgressWidth(s.right - s.left, frame, gProject.totalFrames);
+    return QRect(s.left, s.bottom - 13, wide, 4);
 }
 
-void StoryboardCanvas::paintEvent(QPaintEvent*) {
+void StoryboardCanvas::SetProgress(int32_t frame) {
+    const QRect before = ProgressRect(progress_), after = ProgressRect(frame);
+    progress_ = frame;
+    // A growing bar needs only its new pixels drawn; anything else redraws the strip under it.
+    if (frame >= 0 && after.contains(before)) {
+        if (after.width() > before.width())
+            repaint(QRect(before.right() + 1, after.top(), after.width() - before.width(), after.height()));
+    } else {
+        update(ToQRect(gView.stripRect));
+    }
+}
+
+QRegion StoryboardCanvas::SelectionRegion(int32_t oldStart, int32_t oldEnd, bool all) const {
+    const RECT& s = gView.stripRect;
+    QRegion dirty(QRect(s.left, s.bottom - 13, s.right - s.left, 2));
+    auto in = [](int32_t frame, int32_t a, int32_t b) {
+        return a >= 0 && b >= 0 && frame >= a && frame <= b;
+    };
+    for (const CellRecord* rec = ThumbnailCache(); rec; rec = rec->next) {
+        if (rec->left == kOutOfSight) continue;
+        if (!all && in(rec->frame, oldStart, oldEnd) == in(rec->frame, gProject.selStart, gProject.selEnd))
+            continue;
+        const QRect cell(rec->left, rec->top, rec->right - rec->left, rec->bottom - rec->top);
+        dirty += QRegion(cell.adjusted(-2, -2, 2, 2)) - QRegion(cell);  // the two outlines
+    }
+    return dirty;
+}
+
+void StoryboardCanvas::paintEvent(QPaintEvent* event) {
     QPainter p(this);
-    Paint(p);
+    Paint(p, event->region());
 }
 
 void StoryboardCanvas::Paint(QPainter& p) {
+    Paint(p, QRegion(rect()));
+}
+
+void StoryboardCanvas::Paint(QPainter& p, const QRegion& dirty) {
     LayoutPanels();
+    if (progress_ >= 0 && ProgressRect(progress_).contains(dirty.boundingRect())) {
+        // The render's bar grew: nothing under it changed.
+        p.fillRect(ProgressRect(progress_), Colour(kSelectionColour));
+        return;
+    }
     p.fillRect(rect(), Colour(kBackground));
-    DrawCells(p);
-    DrawInfoPanel(p);
-    DrawTimeline(p);
+    DrawCells(p, dirty);
+    if (QWidget* info = FindControl(this, kInfoPanelId); info && dirty.intersects(info->geometry()))
+        DrawInfoPanel(p);
+    if (QWidget* timeline = FindControl(this, kTimelinePanelId);
+        timeline && dirty.intersects(timeline->geometry()))
+        DrawTimeline(p);
     for (int i = 0; i < kShadowLines; i++)
         p.fillRect(QRect(0, gView.storyRect.top - 1 - i, width(), 1), Colour(kShadow[i]));
     DrawBand(p);
-    if (progress_ >= 0) {
-        const RECT& s = gView.stripRect;
-        int wide = ProgressWidth(s.right - s.left, progress_, gProject.totalFrames);
-        p.fillRect(QRect(s.left, s.bottom - 13, wide, 4), Colour(kSelectionColour));
-    }
+    if (progress_ >= 0) p.fillRect(ProgressRect(progress_), Colour(kSelectionColour));
     if (drag_ == Drag::Scrolling) {
         const RECT& t = gView.thumbRect;
         p.save();
@@ -193,7 +237,7 @@ void StoryboardCanvas::Paint(QPainter& p) {
     }
 }
 
-void StoryboardCanvas::DrawCells(QPainter& p) {
+void StoryboardCanvas::DrawCells(QPainter& p, const QRegion& dirty) {
     const CellSize cell = NormalisedCellSize(gSettings.cellW, gSettings.cellH);
     const RECT& story = gView.storyRect;
     GridLayout grid =
@@ -205,6 +249,7 @@ void StoryboardCanvas::DrawCells(QPainter& p) {
           head->frame == first && head->image))
         FreeThumbnails();
     int32_t used = 0;
+    bool stale = false;  // a cell outside the dirty region changed: the whole grid is drawn next
     for (int32_t r = 0; r < grid.rows; r++) {
         for (int32_t c = 0; c < grid.columns; c++) {
             const int32_t index = r * grid.columns + c;
@@ -221,11 +266,20 @@ void StoryboardCanvas::DrawCells(QPainter& p) {
                 continue;
             }
             used = index + 1;
-            if (!(rec->image && rec->frame == frame && rec->imageWidth == cell.width &&
-                  rec->imageHeight == cell.height)) {
+            const bool cached = rec->image && rec->frame == frame && rec->imageWidth == cell.width &&
+                                rec->imageHeight == cell.height;
+            // A cell with its time and outlines below and around it.
+            const bool visible = dirty.intersects(q.adjusted(-2, -2, 2, kCellGapY));
+            if (cached && !visible && rec->left == rc.left && rec->top == rc.top) continue;
+            if (!cached) {
                 QImage picture;
-                bool decoded = DecodeProjectFrame(frame, picture);
-                StoreThumbnail(rec, decoded ? picture : QImage(), cell.width, cell.height);
+                if (!DecodeProjectFrame(frame, picture)) {
+                    // Kept as a white picture, so the cell is not decoded again on every paint.
+                    picture = QImage(cell.width, cell.height, QImage::Format_BGR888);
+                    picture.fill(Qt::white);
+                }
+                StoreThumbnail(rec, picture, cell.width, cell.height);
+                stale = stale || !visible;
             }
             rec->left = rc.left;
             rec->top = rc.top;
@@ -233,7 +287,7 @@ void StoryboardCanvas::DrawCells(QPainter& p) {
             rec->bottom = rc.bottom;
             rec->frame = frame;
             QImage picture = ThumbnailPicture(*rec);
-            const uint32_t state = FrameState(frame + 1);
+            const uint32_t state = StateOf(frame);
             if (picture.isNull()) {
                 p.fillRect(q, (state & kStateDropped) ? Qt::black : Qt::white);
             } else {
@@ -247,6 +301,7 @@ void StoryboardCanvas::DrawCells(QPainter& p) {
     int32_t i = 0;
     for (CellRecord* rec = ThumbnailCache(); rec; rec = rec->next, i++)
         if (i >= used) rec->left = rec->right = kOutOfSight;
+    if (stale) update(ToQRect(story));
 }
 
 void StoryboardCanvas::DrawFrameCell(QPainter& p, int32_t frame) {
@@ -306,11 +361,12 @@ void StoryboardCanvas::DrawTimeline(QPainter& p) {
     p.fillRect(ToQRect(gView.thumbRect), Colour(kThumbColour));
     p.fillRect(QRect(s.left, s.top, strip.width(), 4), Qt::black);
     p.fillRect(QRect(s.left, s.bottom - 4, strip.width(), 4), Qt::black);
-    for (int32_t f = 0; f < gProject.totalFrames; f++) {
+    const std::vector<uint8_t>& states = FrameStates();
+    for (int32_t f = 0; f < gProject.totalFrames && static_cast<size_t>(f) < states.size(); f++) {
         int32_t a = 0, b = 0;
         FrameShare(s, f, gProject.totalFrames, a, b);
         if (b <= a) continue;  // a frame narrower than a pixel leaves no tick of its own
-        const uint32_t state = FrameState(f + 1);
+        const uint32_t state = states[static_cast<size_t>(f)];
         const uint32_t tick = (state & kStateInactive)  ? kSelectionColour
                               : (state & kStateDropped) ? kDroppedTick
                                                         : kTitleColour;
@@ -340,6 +396,14 @@ void StoryboardCanvas::DrawBand(QPainter& p) {
         p.drawRect(q.adjusted(-2, -2, 1, 1));
     }
     p.restore();
+}
+
+QRegion StoryboardCanvas::DragRegion() const {
+    QRegion dirty(ToQRect(gView.stripRect));
+    if (const CellRecord* first = ThumbnailCache(); first && first->left != kOutOfSight)
+        dirty += QRect(first->left, first->top, first->right - first->left,
+                       first->bottom - first->top + kCellGapY);
+    return dirty;
 }
 
 CellRecord* StoryboardCanvas::CellAt(QPoint pt) const {
@@ -384,7 +448,7 @@ void StoryboardCanvas::mousePressEvent(QMouseEvent* event) {
         previewFrame_ = -1;
         CloseTooltip();
         SetTooltipsAllowed(false);
-        update();
+        update(DragRegion());
         return;
     }
     if (CellRecord* rec = CellAt(pt)) {
@@ -415,7 +479,7 @@ void StoryboardCanvas::mouseMoveEvent(QMouseEvent* event) {
         int32_t f = FrameAtStripOffset(left - s.left, s.right - s.left, gProject.totalFrames);
         previewFrame_ = FirstShownFrame(gProject.frameRate, PositionOfFrame(f, gProject.frameRate));
         if (gProject.frameRate == 0) previewFrame_ = f;
-        update();
+        update(DragRegion());
     }
 }
 

@@ -150,10 +150,9 @@ std::string CellTimeText(int32_t frame, int32_t frameRate) {
 }
 
 int32_t ActiveFrameCount() {
-    int32_t active = 0;
-    for (int32_t n = 1; n <= gProject.totalFrames; n++)
-        if (!(FrameState(n) & kStateInactive)) active++;
-    return active;
+    const std::vector<uint8_t>& states = FrameStates();
+    return static_cast<int32_t>(
+        std::count_if(states.begin(), states.end(), [](uint8_t s) { return !(s & kStateInactive); }));
 }
 
 std::vector<std::string> InfoPanelLines() {

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "core/diag.h"
 #include "core/memory.h"
+#include "media/riff.h"
 #include "platform/codec/drawdib.h"
 #include "project/project.h"
 
@@ -13,12 +16,45 @@ namespace {
 // A stored format is a header and up to 28 bytes after it; the decoder may read a colour table of
 // 256 entries behind whatever the header claims, so the copy has room for both.
 constexpr uint32_t kStoredFormatBytes = sizeof(AVIlist{}.format);
-constexpr uint32_t kColourTableBytes = 256 * 4;
+constexpr int32_t kPaletteEntries = 256;
+constexpr uint32_t kColourTableBytes = kPaletteEntries * sizeof(RGBQUAD);
 
 CellRecord* gCache = nullptr;
 HDRAWDIB gDib = nullptr;  // the storyboard's decoder, kept between cells
 int32_t gLastFed = 0;     // 1-based frame the decoder saw last; 0 none
 int64_t gFramesFed = 0;
+
+// The whole colour table of a clip of 8 bits or fewer. The list keeps only the stored format's
+// first bytes (a few entries), so the table is read from the file's headers once per clip; a file
+// without one gets the grey ramp the render uses.
+struct ClipPalette {
+    const AVIlist* clip;
+    std::string name;
+    RGBQUAD entries[kPaletteEntries];
+};
+std::vector<ClipPalette> gPalettes;
+
+const RGBQUAD* PaletteOf(const AVIlist& clip) {
+    for (const ClipPalette& p : gPalettes)
+        if (p.clip == &clip && p.name == clip.name) return p.entries;
+    // Tables of clips that have left the project go first.
+    std::erase_if(gPalettes, [](const ClipPalette& p) {
+        for (const AVIlist* rec = gProject.head; rec; rec = rec->next)
+            if (rec == p.clip) return false;
+        return true;
+    });
+    ClipPalette p{&clip, clip.name, {}};
+    if (ReadAVIInfo(clip.name) && AVIinfo.bitCount == clip.bits)
+        std::memcpy(p.entries, AVIinfo.palette, sizeof p.entries);
+    if (std::all_of(p.entries, p.entries + kPaletteEntries,
+                    [](const RGBQUAD& q) { return !q.rgbBlue && !q.rgbGreen && !q.rgbRed; }))
+        for (int32_t i = 0; i < kPaletteEntries; i++) {
+            const auto v = static_cast<uint8_t>(i);
+            p.entries[i] = RGBQUAD{v, v, v, 0};
+        }
+    gPalettes.push_back(p);
+    return gPalettes.back().entries;
+}
 
 // Feeds one stored frame to the decoder without showing it; false when it was refused.
 bool FeedStoredFrame(BITMAPINFOHEADER* format, const void* data) {
@@ -48,6 +84,11 @@ void PrepareFormat(const AVIlist& clip, uint32_t chunkBytes, FrameFormat& f) {
     std::memset(f.bytes, 0, sizeof f.bytes);
     std::memcpy(f.bytes, clip.format, kStoredFormatBytes);
     BITMAPINFOHEADER* h = f.header();
+    if (clip.bits > 0 && clip.bits <= 8) {
+        h->biSize = sizeof(BITMAPINFOHEADER);
+        h->biClrUsed = kPaletteEntries;
+        std::memcpy(f.bytes + sizeof(BITMAPINFOHEADER), PaletteOf(clip), kColourTableBytes);
+    }
     if (h->biCompression == BI_RGB) {
         // The bytes after the header are the start of the colour table.
         h->biSize = sizeof(BITMAPINFOHEADER);
@@ -156,6 +197,7 @@ void CloseThumbnailDecoder() {
     if (gDib) DrawDibClose(gDib);
     gDib = nullptr;
     gLastFed = 0;
+    gPalettes.clear();
 }
 
 int64_t ThumbnailFramesFed() {

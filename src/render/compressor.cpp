@@ -212,7 +212,10 @@ void ChooseCompressorModel::SetScroll(int position) {
 void ChooseCompressorModel::SelectionChanged() {
     if (selection_ < 0 || selection_ >= static_cast<int>(entries_.size())) return;
     HIC hic = entries_[static_cast<size_t>(selection_)].hic;
-    if (!hic) return;  // the uncompressed entry changes nothing
+    if (!hic) {  // uncompressed frames have no quality, settings or maker to show
+        configureEnabled_ = aboutEnabled_ = qualityEnabled_ = false;
+        return;
+    }
     ICINFO info{};
     ICGetInfo(hic, &info, sizeof info);
     configureEnabled_ = ICQueryConfigure(hic);

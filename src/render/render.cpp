@@ -159,6 +159,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
     request.initialName = last;
     request.flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_LONGNAMES;
     request.maxLength = kOutputNameBytes;
+    request.defaultExtension = "AVI";  // the overwrite question is then about the final name
     std::string chosen;
     if (!GetSaveFileNameA(request, chosen)) return 0;
     PumpPendingMessages();

@@ -39,7 +39,7 @@ rc=$?
 "$CLI" playmap missing.cgp >/dev/null 2>missing.err
 rc2=$?
 set -e
-[ $rc -eq 1 ] && [ $rc2 -eq 1 ]
+[ "$rc $rc2" = "1 1" ]
 grep -q '^Notify: Illegal Project File <garbage.cgp> <' garbage.err
 grep -qx 'Notify: Couldn'"'"'t open specified project file <missing.cgp>' missing.err
 echo ok

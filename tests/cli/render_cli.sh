@@ -50,12 +50,24 @@ rc_range=$?
 "$CLI" render nodecoder.cgp x.avi --codec none >nodecoder.out 2>nodecoder.err
 rc_nodecoder=$?
 set -e
-[ $rc_missing -eq 1 ] && [ $rc_codec -eq 1 ] && [ $rc_quality -eq 2 ] && [ $rc_range -eq 1 ] && [ $rc_nodecoder -eq 1 ]
+# (one test a line: set -e does not stop at a failed test that an && follows)
+[ "$rc_missing $rc_codec $rc_quality $rc_range $rc_nodecoder" = "1 1 2 1 1" ]
 grep -qx "Notify: Couldn't open specified project file <missing.cgp>" missing.err
 grep -q '^No compressor QQQQ for these frames; available: none MJPG' codec.err
 grep -q 'quality is a number from 0 to 100' quality.err
 grep -q '^frame: no frame 31 in a project of 30 frames' range.err
 grep -qx 'Notify: ICLocate failed' nodecoder.err
 [ ! -s nodecoder.out ]
-[ ! -e x.avi ] && [ ! -e x.bmp ]
+[ ! -e x.avi ]
+[ ! -e x.bmp ]
+
+# A picture the user protected is not replaced, even by root.
+cp f18.bmp kept.bmp && chmod a-w kept.bmp && sum=$(md5sum <kept.bmp)
+set +e
+"$CLI" frame demo.cgp 3 kept.bmp >/dev/null 2>kept.err
+rc_kept=$?
+set -e
+[ $rc_kept -eq 1 ]
+grep -q '^frame: could not write kept.bmp: Permission denied' kept.err
+[ "$(md5sum <kept.bmp)" = "$sum" ]
 echo ok

@@ -79,9 +79,3 @@ TEST(DebugLogFile, IsSilentWithoutSinkAndFormatsLines) {
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_EQ(log.lines()[0], "3: audio read error got:10, want:20");
 }
-
-TEST(TextExtent, PacksHeightAndWidth) {
-    uint32_t e = MyGetTextExtent(nullptr, "abcd", 4);
-    EXPECT_EQ(e & 0xFFFF, 32u);
-    EXPECT_EQ(e >> 16, 16u);
-}

@@ -1,39 +1,19 @@
 #include <gtest/gtest.h>
 
 #include "core/pump.h"
-#include "support/scripted.h"
 
-TEST(MessagePumps, EscapeDropsWhatFollows) {
-    auto pump = std::make_shared<ScriptedPump>();
-    auto previous = SetPumpProvider(pump);
-    EXPECT_FALSE(PumpPendingMessages());  // empty queue
-
-    int clicks = 0;
-    pump->click([&] { clicks++; });
-    pump->escape();
-    pump->click([&] { clicks += 10; });
-    EXPECT_TRUE(PumpPendingMessages());
-    EXPECT_EQ(clicks, 1);
-    EXPECT_TRUE(pump->queue.empty());
-
-    pump->click([&] { clicks++; });
-    EXPECT_EQ(CaptureYieldPump(0), 1);
-    EXPECT_EQ(clicks, 2);
-    SetPumpProvider(previous);
-    EXPECT_FALSE(PumpPendingMessages());
-}
-
-TEST(AddDefaultExtension, OnlyNamesWithoutAnyDot) {
-    std::string a = "/work/demo";
-    AddDefaultExtension(a, "CGP");
-    EXPECT_EQ(a, "/work/demo.CGP");
-    std::string b = "/my.dir/demo";
-    AddDefaultExtension(b, "CGP");
-    EXPECT_EQ(b, "/my.dir/demo");
-    std::string c = "take.avi";
-    AddDefaultExtension(c, "AVI");
-    EXPECT_EQ(c, "take.avi");
-
+TEST(AddDefaultExtension, OnlyNamesWhoseLastComponentHasNoDot) {
+    for (auto [name, expected] : {std::pair<std::string, std::string>{"/work/demo", "/work/demo.CGP"},
+                                  {"/home/jane.doe/demo", "/home/jane.doe/demo.CGP"},
+                                  {"/home/jane/.local/demo", "/home/jane/.local/demo.CGP"},
+                                  {"take.avi", "take.avi"},
+                                  {"/my.dir/take.avi", "/my.dir/take.avi"}}) {
+        AddDefaultExtension(name, "CGP");
+        EXPECT_EQ(name, expected);
+    }
+    char folder[32] = "/a.b/clip";
+    AddDefaultExtension(folder, sizeof folder, "gif");
+    EXPECT_STREQ(folder, "/a.b/clip.gif");
     char buf[12] = "clip";
     AddDefaultExtension(buf, sizeof buf, "gif");
     EXPECT_STREQ(buf, "clip.gif");

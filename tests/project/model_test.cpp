@@ -43,6 +43,28 @@ TEST_F(ProjectModel, FrameStateFollowsTheRevisionList) {
     EXPECT_EQ(FrameState(3), 14u);  // an Activate clears only the inactive bit
     EXPECT_EQ(act->applies, 0);
     EXPECT_EQ(RevisionTypesUsed(), 15u);
+
+    SCOPED_TRACE("the per-frame states agree with FrameState after every kind of change");
+    auto agree = [] {
+        const std::vector<uint8_t>& all = FrameStates();
+        std::vector<uint32_t> wide(all.begin(), all.end());
+        return wide == States(1, gProject.totalFrames);
+    };
+    gProject.totalFrames = 8;
+    EXPECT_TRUE(agree());
+    act->start = 1;  // edited in place, as the revision editor does
+    EXPECT_TRUE(agree());
+    title->type = kRevInactivate;
+    EXPECT_TRUE(agree());
+    UndoLastRevision();
+    EXPECT_TRUE(agree());
+    AddRevision(kRevInactivate, 7, 40, nullptr);
+    EXPECT_TRUE(agree());
+    gProject.totalFrames = 12;
+    EXPECT_TRUE(agree());
+    ClearRevisions();
+    EXPECT_TRUE(agree());
+    gProject.totalFrames = 0;
 }
 
 TEST_F(ProjectModel, UndoClearAndCopiesReleaseEveryBlock) {

@@ -101,6 +101,20 @@ TEST_F(ProjectFileSave, SavingNeverCostsThePreviousFile) {
         EXPECT_NE(after.st_ino, before.st_ino);
     }
     {
+        SCOPED_TRACE("a project the user protected stays as it was; it still loads");
+        ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+        const std::string kept = ReadWholeFile(file);
+        EXPECT_EQ(WriteProject(), 0);
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Couldn't open save project file <" + file + ">"});
+        EXPECT_EQ(ReadWholeFile(file), kept);
+        EXPECT_EQ(Entries(), 1u);
+        boxes->shown.clear();
+        ResetProjectForTests();
+        EXPECT_EQ(ReadProject(nullptr), 1);
+        EXPECT_EQ(gProject.fileCount, 2);
+        ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    }
+    {
         SCOPED_TRACE("through a symbolic link the linked file is replaced and the link stays");
         ASSERT_EQ(symlink(file.c_str(), dir.file("link.cgp").c_str()), 0);
         WriteWholeFile(file, "previous\n");

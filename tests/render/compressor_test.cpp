@@ -63,14 +63,14 @@ TEST_F(CompressorTest, SelectionMemoryAndControlStates) {
     EXPECT_EQ(CompressorSetup(nullptr, &input), kCompressorUncompressed);
     EXPECT_TRUE(seen == 0 && CompressorMemory().lastPosition == 0 && CompressorBufferBytes() == 0);
     // About, Configure and quality follow the entry (about, configure and quality flags of MJPG, the
-    // uncompressed entry, CONF and no entry); the uncompressed entry and no entry change none of them.
+    // uncompressed entry, CONF and no entry): the uncompressed entry has none; no entry changes none.
     Dialog([&](ChooseCompressorModel& m) {
         std::string states;
         for (int entry : {m.FindHandler(FourCC("MJPG")), 0, m.FindHandler(FourCC("CONF")), 99})
             m.Select(entry), states += std::to_string(m.aboutEnabled()) +
                                        std::to_string(m.configureEnabled()) +
                                        std::to_string(m.qualityEnabled()) + " ";
-        EXPECT_EQ(states, "101 101 010 010 ");
+        EXPECT_EQ(states, "101 000 010 010 ");
         m.Select(m.FindHandler(FourCC("MJPG")));
         m.About(nullptr), m.Configure(nullptr);  // Configure is disabled for MJPG
         EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Motion JPEG"});

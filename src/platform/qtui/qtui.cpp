@@ -217,6 +217,9 @@ bool QtFileDialogProvider::Choose(const FileDialogRequest& request, std::string&
         dialog.setFileMode((request.flags & OFN_FILEMUSTEXIST) ? QFileDialog::ExistingFile
                                                                : QFileDialog::AnyFile);
     dialog.setOption(QFileDialog::DontConfirmOverwrite, !(request.flags & OFN_OVERWRITEPROMPT));
+    // The dialog adds the extension itself, so its overwrite question names the final file.
+    if (!request.defaultExtension.empty()) dialog.setDefaultSuffix(FromLocal(request.defaultExtension));
+    dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);  // "*.avi" also shows CLIP.AVI
     QString filters = QtFilterText(request);
     if (!filters.isEmpty()) {
         QStringList list = filters.split(";;");

