@@ -203,6 +203,11 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         case kPopTooltips:
             gSettings.useToolTips = gSettings.useToolTips ? 0 : 1;
             break;
+        case kCmdShowEdits:
+            gSettings.ShowEdits = gSettings.ShowEdits ? 0 : 1;
+            FreeThumbnails();
+            ForgetThumbnailPictures();
+            break;
         case kCmdSend:
             SendAVIByMail(self, [this] {
                 canvas_->SetProgress(-1);

@@ -250,11 +250,13 @@ bool FrameComposer::Read(int32_t n, int32_t lastFed, FramePacket& packet) {
         packet.pieces.push_back({m, source, at, static_cast<uint32_t>(size)});
     };
     if (s && s->hic) {
-        // A delta frame needs the frames since its key frame; a decoder that has just seen the frame
-        // before this one holds them already.
+        // A delta frame needs the frames since its key frame; a decoder that has seen a frame of the
+        // same run before this one holds the frames up to that one already.
         const int32_t k = FramesSinceKeyFrame(n, head_);
-        if (k != 0 && lastFed != n - 1)
-            for (int32_t m = std::max(i - k, 0) + 1; m <= i; m++) {
+        int32_t first = std::max(i - k, 0) + 1;
+        if (lastFed >= first && lastFed < n) first = lastFed + 1;
+        if (k != 0)
+            for (int32_t m = first; m <= i; m++) {
                 const int32_t source = SourceOf(m);
                 if (source < 0 || !sources_[static_cast<size_t>(source)].hic) continue;
                 const uint8_t* bytes = getFrameData(m, head_);

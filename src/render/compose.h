@@ -70,8 +70,9 @@ class FrameComposer {
     // The length of the chunk getFrameData gives for frame n (0 for none).
     uint32_t StoredBytes(int32_t n) const;
 
-    // Copies what decoding frame n takes into packet; the chunks since the key frame come first
-    // unless lastFed, the frame the decoder of n's file saw last, is n - 1. False, after "failed to
+    // Copies what decoding frame n takes into packet; the chunks since the key frame come first,
+    // or those after lastFed (the frame the decoder of n's file saw last) when that is a frame of
+    // n's run before n. False, after "failed to
     // get data for frame %ld (%08lx %ld)" with n - 1, when the frame has no stored picture at or
     // before it. Only on the thread that owns the AVI list.
     bool Read(int32_t n, int32_t lastFed, FramePacket& packet);

@@ -32,6 +32,12 @@ constexpr FOURCC kAudioId = FourCC("01wb");
 RenderCallbacks gCallbacks;
 std::string gLastOutputName;
 int32_t gThreads = 0;
+bool gRendering = false;
+
+struct Rendering {
+    Rendering() { gRendering = true; }
+    ~Rendering() { gRendering = false; }
+};
 
 void Caption(const char* text) {
     if (gCallbacks.setCaption) gCallbacks.setCaption(text);
@@ -138,6 +144,10 @@ void SetRenderCallbacks(RenderCallbacks callbacks) {
     gCallbacks = std::move(callbacks);
 }
 
+bool RenderInProgress() {
+    return gRendering;
+}
+
 void SetRenderThreads(int32_t threads) {
     gThreads = threads;
 }
@@ -176,6 +186,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
     std::memcpy(gSettings.LastSaveAVIfileName, name,
                 std::min(std::strlen(name), sizeof gSettings.LastSaveAVIfileName - 1));
 
+    const Rendering rendering;
     const int32_t width = head->width;
     const int32_t height = head->height;
     FrameComposer composer;

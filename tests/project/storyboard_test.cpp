@@ -358,6 +358,7 @@ TEST_F(Storyboard, ThumbnailsDecodeARunOfDeltaFramesOnce) {
     Open();
     Insert("studio_gop10.avi");  // a key frame every 10 frames
     FreeThumbnails();
+    ForgetThumbnailPictures();
     int64_t fed = ThumbnailFramesFed();
     Paint();
     const int32_t cells = VisibleRecords();
@@ -365,6 +366,7 @@ TEST_F(Storyboard, ThumbnailsDecodeARunOfDeltaFramesOnce) {
     EXPECT_EQ(ThumbnailFramesFed() - fed, cells);  // every frame fed once, in order
     // Starting in the middle of a run feeds its key frame and the frames up to the first cell once.
     gView.position = 5 * 1000 / 15 + 1;  // frame 5
+    ForgetThumbnailPictures();
     fed = ThumbnailFramesFed();
     Paint();
     ASSERT_EQ(ThumbnailCache()->frame, 5);
