@@ -142,6 +142,10 @@ class ChooseCompressorModel {
     static constexpr int kNumberId = 1050;
     static constexpr int kQualityLabelId = 1051;
     static constexpr int kScrollId = 1052;
+    static constexpr int kCopyId = 1053;
+    static constexpr int kFitId = 1054;
+    static constexpr int kFitSizeId = 1055;
+    static constexpr int kPredictedId = 1056;
     // Scroll codes (SB_*).
     static constexpr int kLineLeft = 0;
     static constexpr int kLineRight = 1;
