@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 
+#include "capture/capture_gui.h"
 #include "core/appstate.h"
 #include "core/diag.h"
 #include "core/memory.h"
@@ -30,6 +31,8 @@ void InstallProviders() {
     InstallGdiTextExtentProvider();
     InstallQtCompressorDialog();
     InstallQtFontChooser();
+    // Cameras and microphones are capture drivers 1-9 beside the built-in test pattern.
+    InstallCameraDrivers();
     if (const char* m = std::getenv("QUILLORY_MESSAGES"); m && std::strcmp(m, "console") == 0)
         SetMessageBoxProvider(std::make_shared<ConsoleMessageBoxProvider>(true));
 }

@@ -24,7 +24,7 @@ char* PutTwo(char* p, int32_t v) {
 }  // namespace
 
 const char* FormatThousands(int32_t n) {
-    static char buffer[32];
+    thread_local char buffer[32];
     int64_t a = n;
     const char* sign = "";
     if (a < 0) {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 // n with thousands separators ("2,147,483,647"); a negative count gets one leading "-".
-// The text lives in a shared buffer, valid until the next call.
+// The text lives in a buffer of the calling thread, valid until that thread calls again.
 const char* FormatThousands(int32_t n);
 // "HHhMMmSSsFF" into buffer (at least 16 characters). Hours above 9999 give "*", below -9 "-*";
 // -9..-1 stand for negative times and print "-" and -h - 1. Fields outside 0..99 are clamped.

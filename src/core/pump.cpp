@@ -7,12 +7,15 @@
 namespace {
 
 std::shared_ptr<PumpProvider> gPump;
+// The thread whose messages the pump dispatches: the one that installed it.
+std::thread::id gPumpThread;
 
 }  // namespace
 
 std::shared_ptr<PumpProvider> SetPumpProvider(std::shared_ptr<PumpProvider> provider) {
     auto old = gPump;
     gPump = std::move(provider);
+    gPumpThread = std::this_thread::get_id();
     return old;
 }
 
@@ -32,6 +35,8 @@ bool PumpWaitMessages(int32_t ms) {
 }
 
 int32_t CaptureYieldPump(int32_t) {
+    // Called on the capture thread while a capture runs: that thread has no messages of its own.
+    if (std::this_thread::get_id() != gPumpThread) return 1;
     if (gPump) gPump->PumpAll();
     return 1;
 }

@@ -25,6 +25,7 @@ class PumpProvider {
 std::shared_ptr<PumpProvider> SetPumpProvider(std::shared_ptr<PumpProvider> provider);
 
 bool PumpPendingMessages();
+// Dispatches every pending message of the calling thread (none on a thread without a pump); 1.
 int32_t CaptureYieldPump(int32_t unused);
 // Waits up to ms milliseconds while dispatching messages; true when Escape cut the wait short.
 bool PumpWaitMessages(int32_t ms);

@@ -11,6 +11,7 @@
 #include "core/diag.h"
 #include "core/memory.h"
 #include "media/fileio.h"
+#include "media/moviscan.h"
 
 int32_t gSkippedFrames = 0;
 int32_t gLastFrameRead = -1;
@@ -212,7 +213,7 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
     const uint32_t moviPosition = AVIinfo.moviPosition;
 
     // A negative last frame is the file's last; the stated frame count may be anything.
-    const int64_t lastFrame = last < 0 ? static_cast<int64_t>(rec->frames) - 1 : last;
+    int64_t lastFrame = last < 0 ? static_cast<int64_t>(rec->frames) - 1 : last;
 
     rec->fd = MyOpenRead(name);
     if (!rec->fd) {
@@ -225,6 +226,15 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
     rec->nidx = AVIinfo.indexCount;
     AVIinfo.index = nullptr;  // the record owns it now
     AVIinfo.indexCount = 0;
+    // A missing or cut idx1 is rebuilt from the movi list; the frame count then follows it.
+    if (RebuildIndexFromMovi(rec->fd, moviPosition, &rec->idx, &rec->nidx)) {
+        rec->frames = 0;
+        for (int32_t i = 0; i < rec->nidx; i++) {
+            const uint32_t type = ChunkType(rec->idx[i].ckid);
+            if (type == kTypeDB || type == kTypeDC || type == kTypeIV || type == kType41) rec->frames++;
+        }
+        if (last < 0) lastFrame = static_cast<int64_t>(rec->frames) - 1;
+    }
     const int64_t fileLength = std::max(MyFileLength(rec->fd), 0);
 
     if (rec->idx) {

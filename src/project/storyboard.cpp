@@ -15,6 +15,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "capture/capture_gui.h"
+#include "capture/session.h"
 #include "core/appstate.h"
 #include "core/diag.h"
 #include "core/settings.h"
@@ -211,7 +213,14 @@ void StoryboardWindow::BuildToolbar() {
 void StoryboardWindow::BuildMenus() {
     for (const MenuDefinition& definition : MenuBarDefinition()) {
         QMenu* menu = menuBar_->addMenu(QString::fromUtf8(definition.title));
-        if (std::string(definition.title) == "&Drivers") driversMenu_ = menu;
+        if (std::string(definition.title) == "&Drivers") {
+            // Its items are the capture drivers, added at start-up with their command ids as data.
+            driversMenu_ = menu;
+            connect(menu, &QMenu::triggered, this, [this](QAction* a) {
+                const int32_t id = a->data().toInt();
+                if (id >= kCmdFirstDriver && id <= kCmdLastDriver) Command(id, false);
+            });
+        }
         connect(menu, &QMenu::aboutToShow, this, [this] { InitMenus(); });
         for (const MenuItemDefinition& item : definition.items) {
             if (item.id == 0) {
@@ -232,20 +241,6 @@ void StoryboardWindow::BuildMenus() {
     undoKey_->setShortcut(QKeySequence::Undo);
     addAction(undoKey_);
     connect(undoKey_, &QAction::triggered, this, [this] { Command(kCmdUndo, false); });
-}
-
-void StoryboardWindow::FillDriversMenu(const std::vector<std::string>& names) {
-    if (!driversMenu_) return;
-    driversMenu_->clear();
-    for (int32_t i = 0; i < static_cast<int32_t>(names.size()) && kCmdFirstDriver + i <= kCmdLastDriver;
-         i++) {
-        const int32_t id = kCmdFirstDriver + i;
-        QAction* a = driversMenu_->addAction(PlainMenuText(names[static_cast<size_t>(i)]));
-        a->setData(id);
-        a->setCheckable(true);
-        connect(a, &QAction::triggered, this, [this, id] { Command(id, false); });
-        actions_[id] = a;
-    }
 }
 
 QAction* StoryboardWindow::menuAction(int32_t id) const {
@@ -283,7 +278,7 @@ void StoryboardWindow::InitDialog() {
     }
     FreeThumbnails();
     UpdateToolbar();
-    FillDriversMenu({});
+    EnumCaptureGuys(HWNDFromWidget(this));
     canvas_->setFocus();  // no button starts out drawn with the focus
 }
 
@@ -297,11 +292,11 @@ void StoryboardWindow::UpdateToolbar() {
 
 void StoryboardWindow::InitMenus() {
     const CommandStates s = CurrentCommandStates();
+    if (driversMenu_) {
+        const int32_t selected = kCmdFirstDriver + (gwIndex == kNoDriver ? kNoDriver : gwIndex);
+        for (QAction* a : driversMenu_->actions()) a->setChecked(a->data().toInt() == selected);
+    }
     for (auto& [id, a] : actions_) {
-        if (id >= kCmdFirstDriver && id <= kCmdLastDriver) {
-            a->setChecked(id - kCmdFirstDriver == std::max(selectedDriver_, 0));
-            continue;
-        }
         a->setEnabled(MenuItemEnabled(id, s));
         const bool checkable = id == kCmdSmallImages || id == kCmdMediumImages || id == kCmdLargeImages ||
                                (id >= kCmdEveryFrame && id <= kCmdEvery60th) || id == kCmdTooltipsHelp ||

@@ -40,8 +40,6 @@ class StoryboardWindow : public QDialog {
     void RangePopup(QPoint at);
     // Files dropped on the window: projects (".cgp") are opened, anything else is inserted as a clip.
     void DropFiles(const std::vector<std::string>& files);
-    // Puts capture driver names into the Drivers menu (ids 8000 + index).
-    void FillDriversMenu(const std::vector<std::string>& names);
 
     StoryboardCanvas* canvas() const { return canvas_; }
     QMenuBar* menuBar() const { return menuBar_; }
@@ -68,6 +66,7 @@ class StoryboardWindow : public QDialog {
     void SetCellSize(int32_t index);
     void Help(int32_t id, bool shift);
     void Render();
+    void CaptureIntoProject();
 
     StoryboardCanvas* canvas_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
@@ -77,7 +76,6 @@ class StoryboardWindow : public QDialog {
     std::map<int32_t, OwnerDrawButton*> buttons_;
     ButtonRecord* buttonList_ = nullptr;
     int busy_ = 0;
-    int32_t selectedDriver_ = 0;
     // Whether the project belongs to the file named by the project file name (read from it or
     // saved there); leaving with an unnamed project asks where to remember it.
     bool projectNamed_ = false;

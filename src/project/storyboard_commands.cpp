@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "capture/capture_gui.h"
+#include "capture/panel.h"
+#include "capture/session.h"
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/settings.h"
@@ -208,6 +211,9 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
             FreeThumbnails();
             ForgetThumbnailPictures();
             break;
+        case kCmdCapture:
+            CaptureIntoProject();
+            break;
         case kCmdSend:
             SendAVIByMail(self, [this] {
                 canvas_->SetProgress(-1);
@@ -236,11 +242,10 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
                 SetStep(kMenuSteps[id - kPopEveryFrame]);
             } else if (id >= kCmdFirstDriver && id <= kCmdLastDriver) {
                 NotifyBox("selected driver %d", static_cast<int>(id - kCmdFirstDriver));
-                selectedDriver_ = id - kCmdFirstDriver;
+                gwIndex = static_cast<uint16_t>(id - kCmdFirstDriver);
             } else if (id >= kPopEditTitle && id < kPopEditTitle + kMaxTitleEditItems) {
                 EditTitleOnSelection(self, id - kPopEditTitle);
             }
-            // Capture comes with its windows; until then it changes nothing.
             break;
     }
     --busy_;
@@ -333,6 +338,26 @@ void StoryboardWindow::Help(int32_t id, bool shift) {
             break;
         default:
             break;
+    }
+}
+
+void StoryboardWindow::CaptureIntoProject() {
+    const HWND self = HWNDFromWidget(this);
+    if (gProject.head) {
+        if (!NotifyOkCancel("This Will First Clear The Current Project")) return;
+        ClearProject();
+        gView.step = 1;
+        gView.position = 0;
+        FreeThumbnails();
+        canvas_->repaint();
+        PumpPendingMessages();
+    }
+    gLastCapturedFile[0] = '\0';
+    DoCapture5x(self);
+    if (gLastCapturedFile[0] && NotifyYesNo("Open Captured File <%s>??", gLastCapturedFile)) {
+        FreeThumbnails();
+        if (AppendAVIToProjectOutcome(self, gLastCapturedFile) == kAppendNotOpened)
+            NotifyBox("Failed to open file");
     }
 }
 

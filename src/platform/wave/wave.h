@@ -30,7 +30,6 @@ constexpr uint32_t WAVE_MAPPER = 0xFFFFFFFF;
 constexpr uint32_t WAVE_FORMAT_QUERY = 0x0001;
 constexpr uint32_t CALLBACK_NULL = 0x00000000;
 constexpr uint32_t CALLBACK_WINDOW = 0x00010000;
-constexpr uint16_t WAVE_FORMAT_PCM = 1;
 
 constexpr uint32_t WOM_OPEN = 0x3BB;
 constexpr uint32_t WOM_CLOSE = 0x3BC;
@@ -39,29 +38,6 @@ constexpr uint32_t WOM_DONE = 0x3BD;
 constexpr uint32_t WHDR_DONE = 0x01;
 constexpr uint32_t WHDR_PREPARED = 0x02;
 constexpr uint32_t WHDR_INQUEUE = 0x10;
-
-#pragma pack(push, 1)
-struct WAVEFORMATEX {
-    uint16_t wFormatTag;
-    uint16_t nChannels;
-    uint32_t nSamplesPerSec;
-    uint32_t nAvgBytesPerSec;
-    uint16_t nBlockAlign;
-    uint16_t wBitsPerSample;
-    uint16_t cbSize;
-};
-#pragma pack(pop)
-
-struct WAVEHDR {
-    char* lpData;
-    uint32_t dwBufferLength;
-    uint32_t dwBytesRecorded;
-    uintptr_t dwUser;
-    uint32_t dwFlags;
-    uint32_t dwLoops;
-    WAVEHDR* lpNext;
-    uintptr_t reserved;
-};
 
 struct HWAVEOUT__;
 using HWAVEOUT = HWAVEOUT__*;

@@ -87,6 +87,33 @@ struct PCMWAVEFORMAT {
 };
 #pragma pack(pop)
 
+// The wave format with its extension size, as wave output and capture take it, and the header of
+// one block of sound handed to or from a wave device.
+constexpr uint16_t WAVE_FORMAT_PCM = 1;
+#pragma pack(push, 1)
+struct WAVEFORMATEX {
+    uint16_t wFormatTag;
+    uint16_t nChannels;
+    uint32_t nSamplesPerSec;
+    uint32_t nAvgBytesPerSec;
+    uint16_t nBlockAlign;
+    uint16_t wBitsPerSample;
+    uint16_t cbSize;
+};
+#pragma pack(pop)
+static_assert(sizeof(WAVEFORMATEX) == 18);
+
+struct WAVEHDR {
+    char* lpData;
+    uint32_t dwBufferLength;
+    uint32_t dwBytesRecorded;
+    uintptr_t dwUser;
+    uint32_t dwFlags;
+    uint32_t dwLoops;
+    WAVEHDR* lpNext;
+    uintptr_t reserved;
+};
+
 static_assert(sizeof(BITMAPFILEHEADER) == 14);
 static_assert(sizeof(BITMAPINFOHEADER) == 40);
 static_assert(sizeof(BITMAPCOREHEADER) == 12);

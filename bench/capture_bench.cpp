@@ -1,0 +1,161 @@
+// Streaming capture of the test pattern at 640 x 480, 30 frames a second, with 44100 Hz 16-bit
+// stereo sound, beside ffmpeg recording the same kind of source (lavfi testsrc and a sine, read at
+// their own pace with -re) into the same kind of file (24-bit frames, PCM sound). Each runs for
+// QUILLORY_BENCH_SECONDS (60 by default). Reported: dropped frames, the processor time the capture
+// took, and how far the file's pictures and sound are from the clock at the end, in milliseconds.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "platform/capwin/capdriver.h"
+#include "platform/capwin/capwin.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr uint32_t kMicroSecPerFrame = 33333;
+constexpr uint32_t kRate = 44100;
+
+std::string gDir;
+int gSeconds = 60;
+Clock::time_point gStart;
+std::atomic<int64_t> gFirstFrameUs{-1};
+std::atomic<int64_t> gLastFrameLateUs{0};
+std::atomic<int64_t> gWorstLateUs{0};
+
+double CpuSeconds(int who) {
+    rusage u{};
+    getrusage(who, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// How late each frame was taken against its place on the clock, counted from the first.
+LRESULT OnFrame(HWND, VIDEOHDR* h) {
+    const int64_t at = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - gStart).count();
+    if (gFirstFrameUs < 0) gFirstFrameUs = at;
+    const int64_t late = at - gFirstFrameUs - static_cast<int64_t>(h->dwTimeCaptured) * 1000;
+    gLastFrameLateUs = late;
+    if (late > gWorstLateUs) gWorstLateUs = late;
+    return 1;
+}
+
+template <typename T>
+LRESULT Send(HWND w, uint32_t message, T* data) {
+    return capSendMessage(w, message, sizeof(T), reinterpret_cast<LPARAM>(data));
+}
+
+std::string Probe(const std::string& args) {
+    std::string out;
+    if (FILE* p = popen(("ffprobe -v error " + args + " 2>/dev/null").c_str(), "r")) {
+        char buf[256];
+        while (fgets(buf, sizeof buf, p)) out += buf;
+        pclose(p);
+    }
+    return out;
+}
+
+// Frames and seconds of sound in a file, as ffprobe reads them.
+void FileTiming(const std::string& file, double* frames, double* soundSeconds) {
+    *frames = std::atof(Probe("-count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of "
+                              "default=nw=1:nk=1 '" +
+                              file + "'")
+                            .c_str());
+    *soundSeconds =
+        std::atof(
+            Probe("-select_streams a:0 -show_entries stream=nb_frames -of default=nw=1:nk=1 '" + file + "'")
+                .c_str()) /
+        kRate;
+}
+
+// clock: the seconds the recording ran by its own account (ours: the capture's elapsed time; ffmpeg:
+// the whole run, start-up included).
+void Report(benchmark::State& state, double dropped, double cpu, double clock, const std::string& file) {
+    double frames = 0, sound = 0;
+    FileTiming(file, &frames, &sound);
+    state.counters["frames"] = frames;
+    state.counters["dropped"] = dropped;
+    state.counters["cpu_s"] = cpu;
+    state.counters["cpu_pct"] = 100 * cpu / clock;
+    state.counters["video_drift_ms"] = 1000 * (frames * kMicroSecPerFrame / 1e6 - clock);
+    state.counters["sound_drift_ms"] = 1000 * (sound - clock);
+    std::remove(file.c_str());
+}
+
+void BM_QuilloryCapture(benchmark::State& state) {
+    const std::string file = gDir + "/ours.avi";
+    for (auto _ : state) {
+        HWND w = capCreateCaptureWindowA("Capture Window", WS_CHILD, 0, 0, 640, 480, nullptr, 0);
+        const BITMAPINFOHEADER format = CaptureFormat(640, 480);
+        WAVEFORMATEX pcm{WAVE_FORMAT_PCM, 2, kRate, kRate * 4, 4, 16, 0};
+        CAPTUREPARMS p{};
+        if (!capSendMessage(w, WM_CAP_DRIVER_CONNECT, 0, 0) || !Send(w, WM_CAP_SET_VIDEOFORMAT, &format) ||
+            !Send(w, WM_CAP_SET_AUDIOFORMAT, &pcm) ||
+            !capSendMessage(w, WM_CAP_FILE_SET_CAPTURE_FILEA, 0, reinterpret_cast<LPARAM>(file.c_str())) ||
+            !capSendMessage(w, WM_CAP_FILE_ALLOCATE, 0, 2000000000)) {
+            state.SkipWithError("the capture window could not be set up");
+            break;
+        }
+        Send(w, WM_CAP_GET_SEQUENCE_SETUP, &p);
+        p.dwRequestMicroSecPerFrame = kMicroSecPerFrame;
+        p.fCaptureAudio = 1;
+        p.fYield = 1;
+        Send(w, WM_CAP_SET_SEQUENCE_SETUP, &p);
+        capSendMessage(w, WM_CAP_SET_CALLBACK_VIDEOSTREAM, 0, reinterpret_cast<LPARAM>(&OnFrame));
+        const double cpu = CpuSeconds(RUSAGE_SELF);
+        gStart = Clock::now();
+        capSendMessage(w, WM_CAP_SEQUENCE, 0, 0);
+        std::this_thread::sleep_until(gStart + std::chrono::seconds(gSeconds));
+        capSendMessage(w, WM_CAP_STOP, 0, 0);
+        CAPSTATUS s{};
+        Send(w, WM_CAP_GET_STATUS, &s);
+        const double used = CpuSeconds(RUSAGE_SELF) - cpu;
+        capDestroyWindow(w);
+        state.counters["last_frame_late_ms"] = gLastFrameLateUs / 1000.0;
+        state.counters["worst_frame_late_ms"] = gWorstLateUs / 1000.0;
+        Report(state, s.dwCurrentVideoFramesDropped, used, s.dwCurrentTimeElapsedMS / 1000.0, file);
+    }
+}
+BENCHMARK(BM_QuilloryCapture)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_FfmpegCapture(benchmark::State& state) {
+    const std::string file = gDir + "/ffmpeg.avi";
+    const std::string seconds = std::to_string(gSeconds);
+    const std::string cmd =
+        "ffmpeg -nostdin -v error -y -re -f lavfi -i testsrc=size=640x480:rate=30 -re -f lavfi -i "
+        "sine=frequency=1000:sample_rate=44100 -t " +
+        seconds + " -ac 2 -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le '" + file + "'";
+    for (auto _ : state) {
+        const double cpu = CpuSeconds(RUSAGE_CHILDREN);
+        const Clock::time_point start = Clock::now();
+        if (std::system(cmd.c_str()) != 0) {
+            state.SkipWithError("ffmpeg failed");
+            break;
+        }
+        const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+        Report(state, 0, CpuSeconds(RUSAGE_CHILDREN) - cpu, wall, file);
+    }
+}
+BENCHMARK(BM_FfmpegCapture)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (const char* s = std::getenv("QUILLORY_BENCH_SECONDS")) gSeconds = std::max(1, std::atoi(s));
+    char dir[] = "/tmp/quillory-capture-bench-XXXXXX";
+    if (!mkdtemp(dir)) return 1;
+    gDir = dir;
+    benchmark::RunSpecifiedBenchmarks();
+    std::system(("rm -rf '" + gDir + "'").c_str());
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,97 @@
+// What stands behind a capture window: the drivers (a source of pictures and sound), the table
+// that lists them by index, and the seams through which the desktop program shows the live
+// picture and the drivers' own dialogs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/capwin/capwin.h"
+
+// The largest frame a driver delivers, and the frame periods a capture accepts.
+constexpr int32_t kMaxCaptureWidth = 1920;
+constexpr int32_t kMaxCaptureHeight = 1080;
+constexpr uint32_t kMinMicroSecPerFrame = 1000;
+constexpr uint32_t kMaxMicroSecPerFrame = 10000000;
+
+// A 24-bit bottom-up frame format of that size (biSizeImage filled in).
+BITMAPINFOHEADER CaptureFormat(int32_t width, int32_t height);
+// True for a format a capture can take: 24-bit uncompressed within the limits above.
+bool IsCaptureFormat(const BITMAPINFOHEADER& format);
+
+// A source of pictures and sound. While a capture runs (from Begin to End) only Grab and ReadAudio
+// are called, on the grabbing thread; everything else comes from the window's thread.
+class CaptureDriver {
+  public:
+    virtual ~CaptureDriver() = default;
+    virtual std::string Name() const = 0;
+    virtual std::string Version() const = 0;
+    // The format frames are delivered in (always 24-bit bottom-up rows).
+    virtual BITMAPINFOHEADER Format() const = 0;
+    // False leaves the format as it was.
+    virtual bool SetFormat(const BITMAPINFOHEADER& format) = 0;
+    virtual bool HasFormatDialog() const { return false; }
+    virtual bool HasSourceDialog() const { return false; }
+    virtual bool FormatDialog(HWND) { return false; }
+    virtual bool SourceDialog(HWND) { return false; }
+    // Whether the driver records sound.
+    virtual bool HasAudio() const = 0;
+    // Readies the sources for a capture (audio null: pictures only); false when they cannot start.
+    virtual bool Begin(uint32_t microSecPerFrame, const WAVEFORMATEX* audio) = 0;
+    virtual void End() = 0;
+    // Frame n, due dueUs microseconds after the start, into Format().biSizeImage bytes of rows;
+    // false when no new picture came in time.
+    virtual bool Grab(int64_t n, int64_t dueUs, uint8_t* rows) = 0;
+    // Appends the sound recorded up to untilUs microseconds after the start, at most maxBytes.
+    virtual void ReadAudio(int64_t untilUs, std::vector<uint8_t>& out, size_t maxBytes) = 0;
+    // The live picture while no capture runs; false when there is none.
+    virtual bool Preview(uint8_t* rows) = 0;
+};
+
+// The installed drivers by index (0-9).
+class CaptureDriverTable {
+  public:
+    virtual ~CaptureDriverTable() = default;
+    // True with a name and version for an installed driver.
+    virtual bool Describe(int32_t index, std::string& name, std::string& version) = 0;
+    // The connected driver, or null when it does not connect.
+    virtual std::unique_ptr<CaptureDriver> Connect(int32_t index) = 0;
+};
+
+// Index 0 the test pattern, 1-9 the first nine drivers of `cameras` (may be null).
+std::shared_ptr<CaptureDriverTable> StandardCaptureDriverTable(std::shared_ptr<CaptureDriverTable> cameras);
+// Installs the table new capture windows use; returns the previous one. Null restores the standard
+// table without cameras.
+std::shared_ptr<CaptureDriverTable> SetCaptureDriverTable(std::shared_ptr<CaptureDriverTable> table);
+
+// The built-in driver: colour bars with a moving box, a frame counter and a clock, and a 1 kHz tone.
+std::unique_ptr<CaptureDriver> MakeTestPatternDriver();
+constexpr const char* kTestPatternName = "Quillory Test Pattern";
+constexpr const char* kTestPatternVersion = "1.0";
+
+// The live picture of a capture window inside its parent (a widget in the desktop program).
+class CaptureView {
+  public:
+    virtual ~CaptureView() = default;
+    // The view's rectangle in its parent.
+    virtual void Place(const RECT& rect) = 0;
+    // live: show the picture, refreshed every intervalMs; otherwise blank.
+    virtual void Show(bool live, int32_t intervalMs) = 0;
+};
+// Makes the view of a new visible capture window; none installed: no view (headless).
+using CaptureViewFactory =
+    std::function<std::unique_ptr<CaptureView>(HWND window, HWND parent, const RECT& rect)>;
+void SetCaptureViewFactory(CaptureViewFactory factory);
+// For a view: the latest picture (the last frame taken while capturing, the live picture otherwise).
+bool CaptureWindowPicture(HWND window, std::vector<uint8_t>& rows, BITMAPINFOHEADER& format);
+
+// A driver's choice dialog: the chosen position, or -1 when cancelled or when no dialog can be shown.
+using CaptureChoiceDialog =
+    std::function<int32_t(HWND parent, const std::string& title, const std::string& label,
+                          const std::vector<std::string>& choices, int32_t current)>;
+void SetCaptureChoiceDialog(CaptureChoiceDialog dialog);
+int32_t ShowCaptureChoice(HWND parent, const std::string& title, const std::string& label,
+                          const std::vector<std::string>& choices, int32_t current);

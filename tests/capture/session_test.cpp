@@ -1,0 +1,230 @@
+// The capture session over scripted driver tables and the test-pattern driver: which driver is
+// connected, a streaming capture with its running and final lines, and the figures of the
+// statistics, the level meter, the estimate and the capture file.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "capture/capfile.h"
+#include "capture/capsettings.h"
+#include "capture/panel.h"
+#include "capture/session.h"
+#include "capture_support.h"
+#include "core/format.h"
+#include "core/memory.h"
+#include "core/settings.h"
+#include "media/avilist.h"
+#include "support/scripted.h"
+
+namespace {
+
+struct SessionFixture : testing::Test {
+    void SetUp() override {
+        ResetSettings();
+        ResetCaptureSession();
+        ui = std::make_shared<RecordingUi>();
+        SetCaptureUi(ui);
+    }
+    void TearDown() override {
+        ResetCaptureSession();
+        SetCaptureUi(nullptr);
+        SetCaptureDriverTable(nullptr);
+    }
+    std::shared_ptr<RecordingUi> ui;
+    ScopedBoxes boxes;
+};
+
+using CaptureSession = SessionFixture;
+
+void SetFileSize(const std::string& name, uint32_t bytes, const std::string& head = "") {
+    std::string content = head;
+    content.resize(bytes, '\0');
+    WriteWholeFile(name, content);
+}
+
+std::string RiffHead(uint32_t size) {
+    std::string h = "RIFF    AVI ";
+    WriteLE32(&h[4], size);
+    return h;
+}
+
+}  // namespace
+
+TEST_F(CaptureSession, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetry) {
+    auto table = std::make_shared<ScriptedDriverTable>();
+    SetCaptureDriverTable(table);
+    std::vector<std::pair<int32_t, std::string>> items;
+    // Nothing installed: no items, no choice, nothing opens.
+    ASSERT_EQ(EnumCaptureDrivers(nullptr, items), 1);
+    EXPECT_TRUE(items.empty());
+    EXPECT_EQ(gwIndex, kNoDriver);
+    EXPECT_EQ(OpenCaptureStuff(nullptr, 0, 0, 0, 0), 0);
+    EXPECT_EQ(ghWndCap, nullptr);
+
+    // Drivers 1 and 3: the first becomes the choice; when it fails, 3 is not tried.
+    table->installed = {1, 3};
+    table->failures[1] = -1;
+    ASSERT_EQ(EnumCaptureDrivers(nullptr, items), 1);
+    EXPECT_EQ(items,
+              (std::vector<std::pair<int32_t, std::string>>{{1, "&1 Scripted 1"}, {3, "&3 Scripted 3"}}));
+    EXPECT_EQ(gwIndex, 1);
+    gwIndex = kNoDriver;
+    EXPECT_EQ(OpenCaptureStuff(nullptr, 0, 0, 0, 0), 0);
+    EXPECT_EQ(table->tried, std::vector<int32_t>{1});
+    EXPECT_TRUE(boxes->shown.empty());
+
+    // A chosen driver that fails once connects half a second later; without a capture file the
+    // question is asked and No leaves the window open without one.
+    table->tried.clear();
+    table->failures[3] = 1;
+    gwIndex = 3;
+    boxes->answers = {IDNO};
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(OpenCaptureStuff(nullptr, 0, 0, 0, 0), 1);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_EQ(table->tried, (std::vector<int32_t>{3, 3}));
+    EXPECT_EQ(gConnectedIndex, 3);
+    EXPECT_TRUE(gCapDriverCaps.fHasDlgVideoFormat && gCapDriverCaps.fHasDlgVideoSource);
+    EXPECT_EQ(boxes->texts(),
+              std::vector<std::string>{"No Cap File Found\nWould You Like To Choose A Capture File Now?"});
+    EXPECT_FALSE(CaptureFileNamed());
+    EXPECT_EQ(boxes->texts().back(), "No capture file specified\nOne must be specified before capturing");
+    gSettings.CapFile[0] = ' ';
+    EXPECT_FALSE(CaptureFileNamed());
+}
+
+TEST_F(CaptureSession, StreamingCaptureFillsTheFileAndShowsItsLines) {
+    TempDir dir;
+    const std::string file = dir.file("cap.avi");
+    SetFileSize(file, 100, RiffHead(101));
+    CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, file);
+    EXPECT_EQ(ReadCapFileContent(), 109u);
+    SetFileSize(file, 100, RiffHead(100));
+    EXPECT_EQ(ReadCapFileContent(), 0u);
+    ASSERT_EQ(OpenCaptureStuff(nullptr, 0, 0, 320, 240), 1);
+    EXPECT_EQ(gCapFileCapacity, 100u);
+
+    // Ten megabytes of 1,048,575 bytes are set aside, and the file holds no capture.
+    SetFileSize(file, 300, RiffHead(5000));
+    CapFileDialogState state = OpenCapFileDialog(file.c_str());
+    EXPECT_EQ(CapFileDialogOk(state, "10"), CapFileOutcome::kAllocated);
+    EXPECT_EQ(MyGetFileSize(file.c_str()), 10485750u);
+    EXPECT_EQ(ReadCapFileContent(), 0u);
+    EXPECT_EQ(CapFileDialogOk(state, "99999"), CapFileOutcome::kTooLarge);
+    EXPECT_EQ(boxes->texts().back(), "Sorry, Not enough disk space for requested size");
+    EXPECT_EQ(MyGetFileSize(file.c_str()), 10485750u);
+
+    gSettings.msPerFrame = 66667;
+    gSettings.Arate = 11025;
+    gSettings.Abits = 8;
+    gSettings.Amode = 1;
+    static int token;
+    HWND panel = &token;  // the display the lines go to
+    PanelSetUp(panel);
+    EXPECT_EQ(ui->last(0), "CAPTURE 320x240x24 RGB  15.00fps - Audio: 11025 8-bit Mono");
+    PanelStartCapture(panel, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    PanelStopCapture(panel, nullptr);
+
+    RefreshCaptureStatus();
+    const uint32_t frames = gCapStatus.dwCurrentVideoFrame;
+    EXPECT_GE(frames, 9u);
+    EXPECT_EQ(gFrameTally, frames);
+    EXPECT_EQ(gByteTally, frames * 230400u);
+    std::string running;
+    for (const RecordingUi::Shown& shown : ui->lines())
+        if (shown.line == 1 && shown.text != " " && running.empty()) running = shown.text;
+    EXPECT_TRUE(std::regex_match(running, std::regex(R"(\d+ FRAMES, 0 DROPS, [\d,]+ BYTES  \(\d+%\))")))
+        << running;
+    EXPECT_TRUE(
+        std::regex_match(ui->last(2), std::regex(R"(FINAL: [\d,]+ BYTES, \d+ FRAMES, 0 DROPS - 0\.\d SECS)")))
+        << ui->last(2);
+    EXPECT_EQ(ui->last(1), " ");
+    EXPECT_EQ(ui->levels().back(), std::make_pair(0, 0));
+    EXPECT_GT(ui->levels().front().first, 20);  // the tone, at half of full scale
+    EXPECT_EQ(std::string(gLastCapturedFile), file);
+    EXPECT_GT(ReadCapFileContent(), frames * 230400u);
+    AVIlist* rec = OpenAVIforList(file.c_str(), 0, -1);
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(static_cast<uint32_t>(rec->frames), frames);
+    EXPECT_EQ(rec->samplesPerSec, 11025);
+    CloseAVIlist(rec);
+
+    // The panel's file lines: 100,000,000 bytes at 15 fps with 11025 Hz 8-bit stereo sound.
+    gSettings.Amode = 2;
+    SetFileSize(file, 100000000);
+    ShowPanelCapFileLines(nullptr);
+    EXPECT_EQ(ui->last(6), "MAX STREAMING CAPTURE 28secs");
+    EXPECT_EQ(ui->last(7), "(203,630 KB/MINUTE)");
+    gSettings.Amode = 1;
+    EXPECT_EQ(EstimateCaptureRate(nullptr, 0), 207855828u);
+    EXPECT_EQ(ui->item(kSetRateLine), "202,984 KB/min");
+}
+
+TEST(CaptureFigures, StatisticsMeterEstimateAndFileSizes) {
+    // The final line's seconds and tenths; a frame of 1001 bytes adds 1002; the share of a file of
+    // 1000 bytes or less is 0.
+    EXPECT_EQ(FinalCaptureLine(1234567, 680, 3, 45300),
+              "FINAL: 1,234,567 BYTES, 680 FRAMES, 3 DROPS - 45.3 SECS");
+    gByteTally = 10;
+    gCapturing = 0;
+    VIDEOHDR h{};
+    h.dwBytesUsed = 1001;
+    CapVideoStreamCallback(nullptr, &h);
+    EXPECT_EQ(gByteTally, 1012u);
+    EXPECT_EQ(CaptureFilePercent(999999, 1000), 0);
+    EXPECT_EQ(CaptureFilePercent(500000, 1000000), 50);
+    EXPECT_EQ(RunningCaptureLine(12, 1, 1234567, 2000000), "12 FRAMES, 1 DROPS, 1,234,567 BYTES  (62%)");
+
+    // Levels: 8-bit mono from the first 256 bytes; 16-bit stereo split left and right.
+    std::vector<uint8_t> quiet(1000, 128);
+    quiet[0] = 0;
+    int32_t left = -1, right = -1;
+    WaveLevels(quiet.data(), 1000, 1, 8, &left, &right);
+    EXPECT_EQ(std::make_pair(left, right), std::make_pair(0, 0));  // 128 / 256 rounds away
+    std::vector<uint8_t> stereo;
+    for (int i = 0; i < 256; i++) {
+        const int16_t v = i % 2 ? -16384 : 32767;
+        stereo.push_back(static_cast<uint8_t>(v & 0xFF));
+        stereo.push_back(static_cast<uint8_t>(v >> 8));
+    }
+    WaveLevels(stereo.data(), static_cast<uint32_t>(stereo.size()), 2, 16, &left, &right);
+    EXPECT_EQ(std::make_pair(left, right), std::make_pair(99, 50));
+    WaveLevels(stereo.data(), 0, 2, 16, &left, &right);
+    EXPECT_EQ(std::make_pair(left, right), std::make_pair(0, 0));
+    // Segments: 0 lights none, 1-9 one, 10 two, 90 and above all ten, the last two red.
+    EXPECT_EQ(LitSegments(0), 0);
+    EXPECT_EQ(LitSegments(9), 1);
+    EXPECT_EQ(LitSegments(10), 2);
+    EXPECT_EQ(LitSegments(90), 10);
+    EXPECT_EQ(LitSegments(250), 10);
+    EXPECT_EQ(SegmentColour(7, true), 0x00FF00u);
+    EXPECT_EQ(SegmentColour(8, true), 0x0000FFu);
+    EXPECT_EQ(SegmentColour(9, false), 0x000088u);
+    EXPECT_EQ(SegmentX(true, 3), 134);
+    EXPECT_EQ(SegmentX(false, 3), 226);
+
+    // The estimate, the frame rates of the settings line, and a period outside the list.
+    const BITMAPINFOHEADER rgb{40, 320, 240, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+    EXPECT_EQ(CaptureBytesPerMinute(66667, rgb, 11025, 8, 1), 207855828u);
+    EXPECT_EQ(CaptureBytesPerMinute(66667, rgb, 11025, 8, 2), 208517328u);
+    BITMAPINFOHEADER other = rgb;
+    other.biCompression = FourCC("MJPG");
+    EXPECT_EQ(CaptureBytesPerMinute(66667, other, 0, 8, 1), 0u);
+    for (const CaptureChoice& c : kFrameRateChoices)
+        EXPECT_NE(PanelSettingsText(true, rgb, c.value, 0, 8, 1)
+                      .find(" " + std::to_string(std::stoi(c.text)) + ".00fps"),
+                  std::string::npos)
+            << c.text;
+    EXPECT_EQ(PanelSettingsText(true, rgb, 70000, 0, 8, 1), "CAPTURE 320x240x24 RGB  14.29fps - Audio: None");
+    EXPECT_EQ(PanelSettingsText(false, rgb, 70000, 0, 8, 1), "CAPTURE DEVICE NOT OPEN");
+    gSettings.msPerFrame = 50000;
+    NormaliseCaptureSettings();
+    EXPECT_EQ(gSettings.msPerFrame, 66667);
+
+    // Megabytes of 1,048,575 bytes.
+    EXPECT_EQ(CapFileMegabytes(1048575), "1");
+    EXPECT_EQ(CapFileMegabytes(1048574), "0");
+}

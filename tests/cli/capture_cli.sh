@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# quillory-cli capture with the test-pattern driver: the file read back by ffprobe, by `info` and
+# as a project clip; a capture killed mid-way and a file whose idx1 was cut off still read; a
+# driver that is not there.
+set -euo pipefail
+CLI=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+probe() { ffprobe -v error -select_streams "$2" -show_entries "stream=$3" -of default=nw=1:nk=1 "$1"; }
+packets() { ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of default=nw=1:nk=1 "$1"; }
+# The frames of a file as the program's own reader (the AVI list) counts them.
+clip_frames() {
+  printf 'Corvane Project 00\nF0: %s\n' "$work/$1" >"$1.cgp"
+  "$CLI" project "$1.cgp" | sed -n 's/^frames //p'
+}
+
+"$CLI" capture --seconds 2 --fps 15 --size 320x240 --audio 11025,8,1 --file take.avi --size-mb 10 >out.txt 2>err.txt
+[ "$(stat -c %s take.avi)" = 10485750 ]
+[[ "$(tail -n1 out.txt)" =~ ^FINAL:\ [0-9,]+\ BYTES,\ ([0-9]+)\ FRAMES,\ 0\ DROPS\ -\ 2\.[0-9]\ SECS$ ]]
+n=${BASH_REMATCH[1]}
+((n >= 29 && n <= 31))
+grep -Eq '^[0-9]+ FRAMES, 0 DROPS, [0-9,]+ BYTES  \([0-9]+%\)$' err.txt
+[ "$(packets take.avi)" = "$n" ]
+[ "$(probe take.avi v:0 width)x$(probe take.avi v:0 height)" = 320x240 ]
+[ "$(probe take.avi a:0 sample_rate) $(probe take.avi a:0 channels)" = "11025 1" ]
+# Two seconds of sound, give or take a frame (735 samples).
+samples=$(ffmpeg -nostdin -v error -i take.avi -map 0:a -f u8 - | wc -c)
+((samples >= 22050 - 735 && samples <= 22050 + 735))
+"$CLI" info take.avi >info.txt
+grep -q "Video: 320x240x24 Uncompressed $n frames (0 drops)" info.txt
+grep -q 'Audio: 11025 Samples/Sec 8-Bit Mono' info.txt
+[ "$(clip_frames take.avi)" = "$n" ]
+
+# Killed three seconds into a capture: at least two seconds of it read back.
+"$CLI" capture --seconds 30 --fps 15 --size 160x120 --audio 11025,8,1 --file crash.avi --size-mb 20 >/dev/null 2>crash.err &
+pid=$!
+for _ in $(seq 100); do grep -q FRAMES crash.err && break; sleep 0.05; done
+sleep 3
+kill -9 $pid
+wait $pid || true
+(($(packets crash.avi) >= 30))
+(($(clip_frames crash.avi) >= 30))
+
+# An idx1 cut off after ten entries: the reader finds every frame in movi.
+at=$(grep -obUa idx1 take.avi | tail -n1 | cut -d: -f1)
+head -c $((at + 8 + 160)) take.avi >cut.avi
+[ "$(clip_frames cut.avi)" = "$n" ]
+
+# No driver at that index, and arguments that make no capture.
+set +e
+"$CLI" capture --seconds 1 --driver 9 --file none.avi >none.out 2>none.err
+rc_none=$?
+"$CLI" capture --fps 15 >/dev/null 2>usage.err
+rc_usage=$?
+"$CLI" capture --seconds 1 --audio 11025,12,1 >/dev/null 2>audio.err
+rc_audio=$?
+set -e
+[ $rc_none -eq 1 ] && [ $rc_usage -eq 2 ] && [ $rc_audio -eq 2 ]
+grep -qx "Notify: Capture couldn't open" none.err
+[ ! -s none.out ]
+grep -q '^usage: quillory-cli capture --seconds S' usage.err
+echo ok
