@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "core/diag.h"
 #include "core/memory.h"
@@ -19,6 +20,9 @@ constexpr int32_t kMoviHeaderBytes = 12;
 constexpr int32_t kEntriesPerFrame = 3;
 // The file layer's positions are 32-bit: a chunk that would take the file past this is refused.
 constexpr int64_t kMaxFileBytes = INT32_MAX;
+// Chunks are gathered up to this many bytes before they go to the file, in a few large writes
+// rather than three small ones a chunk.
+constexpr size_t kWriteBehindBytes = 1 << 20;
 
 constexpr FOURCC kMJPG = FourCC("MJPG");
 constexpr FOURCC kAudioId = FourCC("01wb");
@@ -36,7 +40,7 @@ struct WriterState {
     int32_t count = 0;
     int32_t capacity = 0;
     uint32_t blockAlign = 0;
-    uint8_t chunk[8];
+    std::vector<uint8_t> pending;  // chunks not yet written
 };
 
 WriterState gWriter;
@@ -96,6 +100,12 @@ int32_t WriteCounted(const void* data, int32_t length) {
     return n;
 }
 
+void WritePending() {
+    if (!gWriter.pending.empty())
+        WriteCounted(gWriter.pending.data(), static_cast<int32_t>(gWriter.pending.size()));
+    gWriter.pending.clear();
+}
+
 }  // namespace
 
 int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitCount, int32_t frames,
@@ -105,6 +115,7 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     if (w.handle) {
         // One file at a time: a writer left open is closed as it stands.
         DebugLog("MyOpenWAVI: closing the file left open");
+        WritePending();
         MyClose(w.handle);
         w.handle = 0;
         ReleaseIndex();
@@ -252,14 +263,16 @@ int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id
     e.dwChunkOffset = static_cast<uint32_t>(w.position);
     e.dwChunkLength = static_cast<uint32_t>(length);
     // The header gives the exact length, as RIFF readers expect; the pad byte follows the data.
-    WriteLE32(w.chunk, id);
-    WriteLE32(w.chunk + 4, static_cast<uint32_t>(length));
-    WriteCounted(w.chunk, 8);
-    if (length > 0) WriteCounted(data, length);
-    if (length & 1) {
-        const uint8_t pad = 0;
-        WriteCounted(&pad, 1);
+    uint8_t header[8];
+    WriteLE32(header, id);
+    WriteLE32(header + 4, static_cast<uint32_t>(length));
+    w.pending.insert(w.pending.end(), header, header + 8);
+    if (length > 0) {
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        w.pending.insert(w.pending.end(), bytes, bytes + length);
     }
+    if (length & 1) w.pending.push_back(0);
+    if (w.pending.size() >= kWriteBehindBytes) WritePending();
     // The counters assume every byte landed (a short write is only logged).
     const int64_t step = 8 + padded;
     w.position += step;
@@ -285,6 +298,7 @@ void MyCloseAVI(int32_t handle, int32_t frames) {
             if (w.index[i].ckid == kAudioId) audioBytes += w.index[i].dwChunkLength;
         }
     }
+    WritePending();
     uint8_t head[8];
     Put4(head, 0, "idx1");
     Put32(head, 4, static_cast<uint32_t>(16 * w.count));
@@ -305,4 +319,5 @@ void MyCloseAVI(int32_t handle, int32_t frames) {
     MyClose(w.handle);
     w.handle = 0;
     w.hasAudio = false;
+    std::vector<uint8_t>().swap(w.pending);
 }

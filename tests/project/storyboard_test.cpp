@@ -388,6 +388,31 @@ TEST_F(Storyboard, ThumbnailsDecodeARunOfDeltaFramesOnce) {
     EXPECT_EQ(thumb, rendered.mirrored());
 }
 
+TEST_F(Storyboard, CellsShowTheEditsUntilTheViewMenuHidesThem) {
+    Open();
+    Insert("studio_scene.avi");
+    TitleRecord* t = NewTitleRecord();
+    t->text = static_cast<char*>(MyCalloc(8, 1));
+    std::strcpy(t->text, "EDITED");
+    t->height = -24, t->weight = FW_BOLD, t->colour = RGB(255, 0, 0);
+    std::strcpy(t->faceName, "Arial");
+    AddRevision(kRevTitle, 1, 3, t);
+    auto picture = [] { return ThumbnailPicture(*ThumbnailCache()); };
+    Paint();
+    const QImage titled = picture();
+    t->text[0] = 'X';  // an edited title is drawn again
+    Paint();
+    const QImage retitled = picture();
+    window->Command(kCmdShowEdits);
+    EXPECT_EQ(gSettings.ShowEdits, 0);
+    Paint();
+    const QImage plain = picture();
+    EXPECT_TRUE(titled != plain && retitled != plain && retitled != titled);
+    window->Command(kCmdShowEdits);
+    Paint();
+    EXPECT_EQ(picture(), retitled);
+}
+
 TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
     TempDir dir;
     Open();
