@@ -159,8 +159,25 @@ bool Pipeline::Start() {
     for (int32_t s = 0; setup_.reader->SourceRecord(s); s++)
         copyable_.push_back(setup_.copy && setup_.output &&
                             CopyAllowed(*setup_.reader, s, setup_.fourcc, *setup_.output));
-    if (threaded_)
-        for (auto& w : workers_) w->thread = std::thread(&Pipeline::WorkerLoop, this, w.get());
+    if (threaded_) {
+        try {
+            for (auto& w : workers_) w->thread = std::thread(&Pipeline::WorkerLoop, this, w.get());
+        } catch (const std::exception& e) {
+            // No more threads to be had: the render goes on without workers.
+            DebugLog("render: no worker threads (%s)", e.what());
+            Stop();
+            stopping_ = false;
+            workers_.clear();
+            threaded_ = false;
+            workers_.push_back(std::make_unique<Worker>());
+            workers_.front()->composer = setup_.reader;
+            workers_.front()->takesJ420 = compressing && CompressorTakes(&planar);
+            if (workers_.front()->takesJ420) {
+                workers_.front()->j420.assign(planar.biSizeImage + kJ420Slack, 0);
+                workers_.front()->j420Format = planar;
+            }
+        }
+    }
     return true;
 }
 
@@ -182,7 +199,12 @@ void Pipeline::WorkerLoop(Worker* w) {
         RenderFrame* f = w->queue.front();
         w->queue.pop_front();
         guard.unlock();
-        Work(*f, *w, setup_.fourcc, false);
+        try {
+            Work(*f, *w, setup_.fourcc, false);
+        } catch (const std::exception& e) {
+            DebugLog("render: frame %ld not made (%s)", static_cast<long>(f->n), e.what());
+            f->ok = false;
+        }
         guard.lock();
         w->load--;
         finished_[f] = true;
@@ -345,7 +367,11 @@ void ParallelFor(int32_t count, int32_t threads, const std::function<void(int32_
         for (int32_t i = next++; i < count; i = next++) work(i, thread);
     };
     std::vector<std::thread> helpers;
-    for (int32_t t = 1; t < std::min(threads, count); t++) helpers.emplace_back(run, t);
+    try {
+        for (int32_t t = 1; t < std::min(threads, count); t++) helpers.emplace_back(run, t);
+    } catch (const std::exception& e) {
+        DebugLog("render: fewer threads (%s)", e.what());  // the ones there are share the work
+    }
     run(0);
     for (auto& h : helpers) h.join();
 }
@@ -367,6 +393,12 @@ bool CopyAllowed(const FrameComposer& reader, int32_t source, int64_t fourcc,
 int32_t RunFramePipeline(const PipelineSetup& setup, int32_t total, FrameSink& sink,
                          const std::function<bool(int32_t)>& step) {
     Pipeline pipeline(setup, sink);
-    if (!pipeline.Start()) return 0;
-    return pipeline.Run(total, step);
+    try {
+        if (!pipeline.Start()) return 0;
+        return pipeline.Run(total, step);
+    } catch (const std::exception& e) {
+        // Out of memory: the file keeps the frames written so far and is finished as after Escape.
+        DebugLog("render: stopped (%s)", e.what());
+        return 0;
+    }
 }

@@ -223,7 +223,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
     if (gSettings.FitToSize && fourcc != kCompressorUncompressed) {
         fitBytes = int64_t{std::clamp(gSettings.FitMB, 1, kMaxFitMB)} * kBytesPerMB;
         const SizePrediction fit = estimate(static_cast<FOURCC>(fourcc), -1, fitBytes, copy);
-        if (fit.quality >= 0) {
+        if (fit.quality >= 0 && fit.bytes >= 0) {
             CompressorMemory().quality = fit.quality * 100;
             if (fit.bytes > fitBytes)
                 NotifyBox("The project does not fit in %s: at the lowest quality it takes about %s",
