@@ -11,7 +11,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # the desktop program and its platform stand-ins
   qt6-base-dev qt6-multimedia-dev libgl-dev
-  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev
+  libavcodec-dev libavformat-dev libswscale-dev libswresample-dev libavutil-dev
   libcurl4-openssl-dev qtkeychain-qt6-dev
   # test peers: an independent AVI reader and writer, metric-compatible fonts, an SMTP server and
   # the certificates for its STARTTLS, GIF files from another writer

@@ -8,12 +8,12 @@
 #include "mail/mail.h"
 #include "platform/mapi/loader.h"
 
-// mail FILE.avi --to ADDRESS ... --smtp URL: sends the file through the mail provider without
+// mail FILE.avi|FILE.mp4 --to ADDRESS ... --smtp URL: sends the file through the mail provider without
 // dialogs, the account given on the command line and the password in QUILLORY_SMTP_PASSWORD.
 namespace {
 
 constexpr const char* kUsage =
-    "FILE.avi --to ADDRESS [--cc ADDRESS] [--subject TEXT] [--note TEXT] --smtp URL [--user NAME] "
+    "FILE.avi|FILE.mp4 --to ADDRESS [--cc ADDRESS] [--subject TEXT] [--note TEXT] --smtp URL [--user NAME] "
     "[--from ADDRESS] [--cacert FILE]";
 
 int Usage(const char* problem) {

@@ -5,7 +5,8 @@
 #include "core/memory.h"
 #include "media/fileinfo.h"
 
-// File reports: "info" prints what the Information box would show, "describe" the mailing summary.
+// File reports: "info" prints what the Information box would show, "describe" the mailing summary
+// (of an AVI or MP4 file).
 namespace {
 
 int CmdInfo(const Args& args) {
@@ -23,6 +24,7 @@ int CmdDescribe(const Args& args) {
         return 2;
     }
     char* text = DescribeAVI(args[0].c_str());
+    if (!text) text = DescribeMP4(args[0].c_str(), nullptr);
     if (!text) {
         NotifyBox("%s is not a valid AVI file", args[0].c_str());
         return 1;

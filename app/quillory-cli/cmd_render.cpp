@@ -19,13 +19,14 @@
 #include "project/projectfile.h"
 #include "render/compose.h"
 #include "render/compressor.h"
+#include "render/output.h"
 #include "render/pipeline.h"
 #include "render/render.h"
 #include "render/titles.h"
 
-// render PROJECT.cgp OUT.avi [--codec FOURCC|none] [--quality 0-100] [--threads N] [--copy|--no-copy]
-// [--fit-mb N]: the whole render without questions. frame PROJECT.cgp N OUT.bmp: one project frame as the
-// render composes it.
+// render PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100] [--threads N]
+// [--copy|--no-copy] [--fit-mb N]: the whole render without questions (an MP4 takes no codec and
+// copies nothing). frame PROJECT.cgp N OUT.bmp: one project frame as the render composes it.
 namespace {
 
 constexpr const char* kCompleteText = "Record to AVI file complete - size = ";
@@ -91,9 +92,8 @@ bool ParseNumber(const std::string& text, long low, long high, long* value) {
 
 int CmdRender(const Args& args) {
     const char* usage =
-        "usage: quillory-cli render PROJECT.cgp OUT.avi [--codec FOURCC|none] [--quality 0-100] [--threads "
-        "N]\n"
-        "       [--copy|--no-copy] [--fit-mb N]\n";
+        "usage: quillory-cli render PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100]\n"
+        "       [--threads N] [--copy|--no-copy] [--fit-mb N]\n";
     std::string codec;
     long quality = -1;
     long threads = 0;
@@ -135,6 +135,10 @@ int CmdRender(const Args& args) {
     }
     if (names.size() != 2) {
         std::fputs(usage, stderr);
+        return 2;
+    }
+    if (!codec.empty() && IsMp4Name(names[1])) {
+        std::fprintf(stderr, "render: an MP4 file takes only a quality, not --codec\n");
         return 2;
     }
     if (names[1].size() > kMaxOutputName) {
@@ -217,8 +221,8 @@ int CmdFrame(const Args& args) {
 }
 
 CommandRegistrar renderCommand("render", CmdRender,
-                               "PROJECT.cgp OUT.avi [--codec FOURCC|none] [--quality 0-100] [--threads N] "
-                               "[--copy|--no-copy] [--fit-mb N]");
+                               "PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100] "
+                               "[--threads N] [--copy|--no-copy] [--fit-mb N]");
 CommandRegistrar frameCommand("frame", CmdFrame, "PROJECT.cgp N OUT.bmp");
 
 }  // namespace

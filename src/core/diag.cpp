@@ -26,12 +26,17 @@ std::string VFormat(const char* format, va_list args) {
 // Shows a question and maps its two answers; a box that cannot be shown is retried once without
 // owner, then replaced by a last "???" box. A question nobody could answer counts as No / Cancel,
 // never as consent.
-int AskTwoWay(const std::string& text, unsigned style, int yes, int no) {
+int AskTwoWay(const std::string& text, unsigned style, int yes, int no, const BoxChoice* choice = nullptr,
+              int* selected = nullptr) {
     MessageBoxProvider& boxes = CurrentMessageBoxProvider();
-    int r = boxes.Show(gMessageOwner, text, "Notify", style);
+    auto show = [&](HWND owner) {
+        return choice ? boxes.ShowWithChoice(owner, text, "Notify", style, *choice, selected)
+                      : boxes.Show(owner, text, "Notify", style);
+    };
+    int r = show(gMessageOwner);
     if (r == yes) return 1;
     if (r == no) return 0;
-    r = boxes.Show(nullptr, text, "Notify", style);
+    r = show(nullptr);
     if (r == yes) return 1;
     if (r == no) return 0;
     boxes.Show(nullptr, "???", "Notify", MB_OK | MB_ICONEXCLAMATION);
@@ -120,6 +125,14 @@ int NotifyYesNo(const char* format, ...) {
     std::string text = VFormat(format, args);
     va_end(args);
     return AskTwoWay(text, MB_YESNO | MB_ICONQUESTION, IDYES, IDNO);
+}
+
+int NotifyYesNoWithChoice(const BoxChoice& choice, int* selected, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = VFormat(format, args);
+    va_end(args);
+    return AskTwoWay(text, MB_YESNO | MB_ICONQUESTION, IDYES, IDNO, &choice, selected);
 }
 
 int NotifyOkCancel(const char* format, ...) {

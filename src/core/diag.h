@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/win/wintypes.h"
 
@@ -26,12 +27,25 @@ std::string FormatMessageText(const char* format, ...) QUILLORY_PRINTF(1, 2);
 // Length of s up to 1000 characters; null gives 0 (and a log line).
 int32_t Mystrlen(const char* s);
 
+// A choice shown under a box's text ("Send as:" and its options).
+struct BoxChoice {
+    std::string label;
+    std::vector<std::string> options;
+    std::vector<bool> enabled;  // per option; missing entries are enabled
+};
+
 // Shows message boxes. Show returns IDOK, IDCANCEL, IDYES or IDNO, or 0 when the box could not
 // be shown.
 class MessageBoxProvider {
   public:
     virtual ~MessageBoxProvider() = default;
     virtual int Show(HWND owner, const std::string& text, const std::string& caption, unsigned style) = 0;
+    // A box with a choice: *selected is the option shown first and, after the box, the one chosen.
+    // Providers that cannot show a choice ask without it and leave *selected as it was.
+    virtual int ShowWithChoice(HWND owner, const std::string& text, const std::string& caption,
+                               unsigned style, const BoxChoice& /*choice*/, int* /*selected*/) {
+        return Show(owner, text, caption, style);
+    }
 };
 
 // Installs the provider used by every box; returns the previous one. Null restores the console.
@@ -48,6 +62,9 @@ HWND SetMessageOwner(HWND owner);  // returns the previous owner
 int NotifyBox(const char* format, ...) QUILLORY_PRINTF(1, 2);
 int NotifyYesNo(const char* format, ...) QUILLORY_PRINTF(1, 2);
 int NotifyOkCancel(const char* format, ...) QUILLORY_PRINTF(1, 2);
+// NotifyYesNo with a choice under the question; *selected as for ShowWithChoice.
+int NotifyYesNoWithChoice(const BoxChoice& choice, int* selected, const char* format, ...)
+    QUILLORY_PRINTF(3, 4);
 
 // Console boxes: "Notify: TEXT" (the caption, when not "Notify", replaces the word) on standard
 // error; questions take the settable default answer.

@@ -86,12 +86,14 @@ const Field kFields[] = {
     NUM("Titles", Quality, 1),
     NUM("Titles", Points, 200),
     NUM("Titles", Color, 65535),
+    STR("Mail", SendAs, "MP4"),
 };
 
 #undef NUM
 #undef STR
 
-const char* const kSections[] = {"Paths", "Settings", "Edit", "ToolTips", "Capture", "Render", "Titles"};
+const char* const kSections[] = {"Paths",   "Settings", "Edit",   "ToolTips",
+                                 "Capture", "Render",   "Titles", "Mail"};
 
 int32_t& NumberOf(SettingsRecord& s, const Field& f) {
     return *reinterpret_cast<int32_t*>(reinterpret_cast<char*>(&s) + f.offset);
@@ -188,6 +190,7 @@ SettingsRecord InitialSettings() {
     s.ShowEdits = 1;
     s.CopyFrames = 1;
     s.FitMB = 10;
+    std::strcpy(s.SendAs, "MP4");
     return s;
 }
 
@@ -261,7 +264,7 @@ LONG RegSaveSettings(const char* user) {
         DebugLog("RegSaveSettings - ERROR 02");
     }
 
-    for (const char* section : {"Settings", "Edit", "ToolTips", "Capture", "Render", "Titles"}) {
+    for (const char* section : {"Settings", "Edit", "ToolTips", "Capture", "Render", "Titles", "Mail"}) {
         if (RegCreateKeyExA(userKey, section, &key, nullptr) != ERROR_SUCCESS) {
             DebugLog("RegSaveSettings - ERROR 03");
             continue;

@@ -54,6 +54,8 @@ struct SettingsRecord {
     int32_t Quality;
     int32_t Points;
     int32_t Color;
+    // Mail
+    char SendAs[8];  // the format a project is recorded in before it is mailed: "MP4" or "AVI"
 };
 
 extern SettingsRecord gSettings;

@@ -1,6 +1,7 @@
 #include "mail/mail.h"
 
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "core/diag.h"
@@ -11,7 +12,9 @@
 #include "media/riff.h"
 #include "platform/mapi/loader.h"
 #include "platform/mapi/mapi.h"
+#include "platform/mp4/mp4.h"
 #include "project/project.h"
+#include "render/output.h"
 #include "render/render.h"
 
 namespace {
@@ -24,13 +27,42 @@ std::string FolderOf(const std::string& name) {
     return slash == std::string::npos ? std::string() : name.substr(0, slash);
 }
 
-// The note text from DescribeAVI, released with the memory monitor.
+// The options of "Send as:" in the record-first question.
+constexpr int kSendAsMp4 = 0;
+constexpr int kSendAsAvi = 1;
+
+// The file's summary for the note (DescribeAVI, or its MP4 form), released with the memory monitor.
 struct Summary {
     char* text = nullptr;
+    int64_t fileLength = 0;
+    bool mp4 = false;
     ~Summary() {
         if (text) MyMallocFree(text);
     }
+    // False when the file is neither an AVI nor an MP4 file.
+    bool Describe(const std::string& file) {
+        if ((text = DescribeAVI(file.c_str()))) {
+            fileLength = AVIinfo.fileLength;
+            return true;
+        }
+        mp4 = (text = DescribeMP4(file.c_str(), &fileLength)) != nullptr;
+        return mp4;
+    }
+    // The name the recipient sees.
+    const char* shownName() const { return mp4 ? kMailAttachmentNameMp4 : kMailAttachmentName; }
 };
+
+// Asks whether to record the project first, offering the format (remembered in the settings);
+// the kind of file to render, or nullopt for No.
+std::optional<RenderKind> AskRecordFirst() {
+    const bool mp4Possible = Mp4Available();
+    const BoxChoice choice{"Send as:", {"MP4, plays everywhere (recommended)", "AVI"}, {mp4Possible, true}};
+    int selected = mp4Possible && std::strcmp(gSettings.SendAs, "AVI") != 0 ? kSendAsMp4 : kSendAsAvi;
+    if (!NotifyYesNoWithChoice(choice, &selected, "Record Project To AVI File First?")) return std::nullopt;
+    const bool mp4 = selected == kSendAsMp4 && mp4Possible;
+    std::strcpy(gSettings.SendAs, mp4 ? "MP4" : "AVI");
+    return mp4 ? RenderKind::kMp4 : RenderKind::kAvi;
+}
 
 // Loads the provider, logs on, sends and logs off, with a message at each failing step; the
 // library is unloaded in every case. 1 when the mail went.
@@ -68,17 +100,20 @@ int32_t SendThroughProvider(HWND window, MapiMessage& message, char* profile, ch
 
 // The file to send: a fresh render of the project, or one the user picks. Empty when none.
 std::string ChooseFile(HWND window, const std::function<void()>& repaint) {
-    if (gProject.head && NotifyYesNo("Record Project To AVI File First?")) {
-        const int32_t written = RenderProjectToAVI(window);
-        if (repaint) repaint();
-        return written ? LastRenderOutputName() : std::string();
+    if (gProject.head) {
+        if (const std::optional<RenderKind> kind = AskRecordFirst()) {
+            const int32_t written = RenderProjectToAVI(window, *kind);
+            if (repaint) repaint();
+            return written ? LastRenderOutputName() : std::string();
+        }
     }
     const std::string last(gSettings.LastSaveAVIfileName,
                            strnlen(gSettings.LastSaveAVIfileName, sizeof gSettings.LastSaveAVIfileName));
     FileDialogRequest request;
     request.owner = window;
     request.title = "Select AVI File To Mail";
-    request.filters = {{"AVI Files", "*.avi"}, {"All Files", "*.*"}};
+    request.filters = {{"AVI Files", "*.avi"}, {"MP4 Files", "*.mp4"}, {"All Files", "*.*"}};
+    request.filterIndex = IsMp4Name(last) ? 2 : 1;
     request.initialDir = FolderOf(last);
     request.initialName = last;
     request.flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
@@ -92,16 +127,15 @@ void SendAVIByMail(HWND window, const std::function<void()>& repaint) {
     std::string file = ChooseFile(window, repaint);
     if (file.empty()) return;
     Summary summary;
-    summary.text = DescribeAVI(file.c_str());
-    if (!summary.text) {
+    if (!summary.Describe(file)) {
         NotifyBox("%s is not a valid AVI file", file.c_str());
         return;
     }
     if (!NotifyOkCancel("The file %s is %ld bytes in length\nDo you wish to continue?", file.c_str(),
-                        static_cast<long>(AVIinfo.fileLength)))
+                        static_cast<long>(summary.fileLength)))
         return;
 
-    std::string subject = kMailSubject, shownName = kMailAttachmentName;
+    std::string subject = kMailSubject, shownName = summary.shownName();
     MapiFileDesc attachment{};
     attachment.nPosition = kNotInNote;
     attachment.lpszPathName = file.data();
@@ -116,14 +150,13 @@ void SendAVIByMail(HWND window, const std::function<void()>& repaint) {
 
 int32_t SendAVIWithoutDialogs(const DirectMail& mail) {
     Summary summary;
-    summary.text = DescribeAVI(mail.file.c_str());
-    if (!summary.text) {
+    if (!summary.Describe(mail.file)) {
         NotifyBox("%s is not a valid AVI file", mail.file.c_str());
         return 0;
     }
     std::string path = mail.file, subject = mail.subject, note = mail.note.empty() ? summary.text : mail.note;
     std::string from = mail.from, profile = mail.profile, password = mail.password.value_or("");
-    std::string shownName = kMailAttachmentName;
+    std::string shownName = summary.shownName();
     std::vector<std::string> addresses = mail.to;
     addresses.insert(addresses.end(), mail.cc.begin(), mail.cc.end());
     std::vector<MapiRecipDesc> recipients(addresses.size());

@@ -1,6 +1,7 @@
 #include "media/fileinfo.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "core/memory.h"
 #include "media/fileio.h"
 #include "media/riff.h"
+#include "platform/mp4/mp4.h"
 
 int32_t gImageSize = 0;
 char gImageTimeStamp[31] = {};
@@ -79,6 +81,32 @@ void ImageLine(std::string& text, int32_t width, int32_t height, int32_t bits, F
         Append(text, "\n  Image: %ldx%ldx%ld  Uncompressed", static_cast<long>(width),
                static_cast<long>(height), static_cast<long>(bits));
     }
+}
+
+// An MP4 file's sound: "Audio: None", or its rate, its kind (AAC, or the bits of PCM) and channels.
+void Mp4AudioLine(std::string& text, const char* lead, const Mp4Info& info) {
+    if (info.samplesPerSec == 0) {
+        Append(text, "%sAudio: None", lead);
+        return;
+    }
+    std::string kind = info.sampleBits > 0 ? std::to_string(info.sampleBits) + "-Bit" : info.soundCodec;
+    if (info.sampleBits == 0) std::transform(kind.begin(), kind.end(), kind.begin(), ::toupper);
+    const std::string channels = info.channels == 1   ? "Mono"
+                                 : info.channels == 2 ? "Stereo"
+                                                      : std::to_string(info.channels) + " Channels";
+    Append(text, "%sAudio: %ld Samples/Sec %s %s", lead, static_cast<long>(info.samplesPerSec), kind.c_str(),
+           channels.c_str());
+}
+
+// "Video: WxHxD  (tag) N frames", or "Video: None".
+void Mp4VideoLine(std::string& text, const char* lead, const Mp4Info& info) {
+    if (info.width == 0) {
+        Append(text, "%sVideo: None", lead);
+        return;
+    }
+    Append(text, "%sVideo: %ldx%ldx%ld  (%s) %lld frames", lead, static_cast<long>(info.width),
+           static_cast<long>(info.height), static_cast<long>(info.depth), Four(info.codecTag).c_str(),
+           static_cast<long long>(info.frames));
 }
 
 void AudioLine(std::string& text, const char* lead) {
@@ -212,6 +240,21 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
         }
         if (AVIinfo.sourceName[0]) Append(text, "\nSource: %s <%s>", AVIinfo.sourceTag, AVIinfo.sourceName);
         if (AVIinfo.sourceComment[0]) Append(text, "\n  %s", AVIinfo.sourceComment);
+    } else if (Mp4Info mp4; lookups && ReadMp4Info(file, &mp4)) {
+        Append(text, "MP4 file - %s", shown.c_str());
+        Mp4VideoLine(text, "\n  ", mp4);
+        const int64_t fps = Fps100(static_cast<uint32_t>(mp4.rateNum), static_cast<uint32_t>(mp4.rateDen));
+        if (mp4.width)
+            Append(text, "\n  Video Rate: %ld.%02ldfps (%ld/%ld)", static_cast<long>(fps / 100),
+                   static_cast<long>(fps % 100), static_cast<long>(mp4.rateNum),
+                   static_cast<long>(mp4.rateDen));
+        Append(text, "\n  Duration: %lld.%02lld seconds", static_cast<long long>(mp4.durationMs / 1000),
+               static_cast<long long>(mp4.durationMs % 1000 / 10));
+        // Megabytes a second in tenths, as for AVI files.
+        const int64_t rate = mp4.durationMs > 0 ? mp4.fileLength * 10000 / mp4.durationMs / 1000000 : 0;
+        Append(text, "\n  %lld.%lld MB/Sec", static_cast<long long>(rate / 10),
+               static_cast<long long>(rate % 10));
+        Mp4AudioLine(text, "\n  ", mp4);
     } else if (lookups && IsWAVEFile(file)) {
         Append(text, "WAVE file - %s", shown.c_str());
         Append(text, "\n  Audio: %ld %ld %ld", static_cast<long>(AVIinfo.samplesPerSec),
@@ -286,5 +329,25 @@ char* DescribeAVI(const char* name) {
     }
     AudioLine(text, "\n");
     std::snprintf(block, kReportBlock, "%s", text.c_str());
+    return block;
+}
+
+char* DescribeMP4(const char* name, int64_t* fileLength) {
+    Mp4Info info;
+    if (!ReadMp4Info(name, &info)) return nullptr;
+    auto* block = static_cast<char*>(MyMalloc(kReportBlock));
+    if (!block) return nullptr;
+    std::string text;
+    Append(text, "File Size: %lld bytes", static_cast<long long>(info.fileLength));
+    Append(text, "\nDuration: %lld.%02lld seconds", static_cast<long long>(info.durationMs / 1000),
+           static_cast<long long>(info.durationMs % 1000 / 10));
+    Mp4VideoLine(text, "\n", info);
+    if (info.width) {
+        const int64_t fps = Fps100(static_cast<uint32_t>(info.rateNum), static_cast<uint32_t>(info.rateDen));
+        Append(text, " %ld.%02ldfps", static_cast<long>(fps / 100), static_cast<long>(fps % 100));
+    }
+    Mp4AudioLine(text, "\n", info);
+    std::snprintf(block, kReportBlock, "%s", text.c_str());
+    if (fileLength) *fileLength = info.fileLength;
     return block;
 }

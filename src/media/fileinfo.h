@@ -1,4 +1,5 @@
-// Reports about media files: the "Information" box and the shorter text used when mailing.
+// Reports about media files (AVI, WAVE, BMP and MP4): the "Information" box and the shorter text
+// used when mailing.
 #pragma once
 
 #include <cstdint>
@@ -17,3 +18,6 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
 void ShowFileInfo(HWND owner, const char* name, BITMAPINFOHEADER* display, const char* stamp);
 // A MyMalloc block of 4000 bytes holding the text, or null when name is not an AVI file.
 char* DescribeAVI(const char* name);
+// The same summary of an MP4 file (read through libavformat), with its duration; null when name is
+// not one. fileLength (may be null) receives the file's length.
+char* DescribeMP4(const char* name, int64_t* fileLength);

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -13,6 +14,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "capture/capture_gui.h"
@@ -28,6 +30,7 @@
 #include "project/storyboard_ids.h"
 #include "project/thumbnails.h"
 #include "render/compressor.h"
+#include "render/output.h"
 #include "render/render.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
@@ -163,7 +166,13 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
         else
             RestoreCursor();
     };
-    render.viewFile = [this](const char* name) { DoPlayWindowX(HWNDFromWidget(this), name); };
+    render.viewFile = [this](const char* name) {
+        // The play window reads AVI files; an MP4 opens in the desktop's own player.
+        if (IsMp4Name(name))
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromUtf8(name)));
+        else
+            DoPlayWindowX(HWNDFromWidget(this), name);
+    };
     SetRenderCallbacks(render);
 }
 

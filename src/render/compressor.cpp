@@ -7,6 +7,7 @@
 #include "core/diag.h"
 #include "core/memory.h"
 #include "core/settings.h"
+#include "platform/mp4/mp4.h"
 
 namespace {
 
@@ -153,6 +154,7 @@ void ChooseCompressorModel::CloseAll() {
 bool ChooseCompressorModel::Open() {
     CloseAll();
     entries_.clear();
+    if (forMp4_) return OpenForMp4();
     entries_.push_back({kUncompressedEntry, nullptr, 0});
     ICINFO info;
     for (DWORD i = 0; ICInfo(ICTYPE_VIDEO, i, &info); ++i) {
@@ -178,9 +180,7 @@ bool ChooseCompressorModel::Open() {
         if (position < 0) position = 0;
     }
     selection_ = position;
-    copyFrames_ = gSettings.CopyFrames != 0;
-    fitEnabled_ = gSettings.FitToSize != 0;
-    fitMB_ = std::clamp(gSettings.FitMB, 1, kMaxFitMB);
+    ReadRenderSettings();
     // The scroll bar starts at the kept quality, so OK on a compressor without quality keeps it.
     SetScroll(gMemory.quality < 0 ? 0 : gMemory.quality / 100);
     Remember();
@@ -194,6 +194,33 @@ bool ChooseCompressorModel::Open() {
     return true;
 }
 
+bool ChooseCompressorModel::OpenForMp4() {
+    if (!Mp4Available()) {
+        NotifyBox("Couldn't locate any compression drivers.");
+        return false;
+    }
+    entries_.push_back({"MP4: " + Mp4VideoDescription() + " video, AAC sound", nullptr, 0});
+    selection_ = 0;
+    qualityEnabled_ = true;
+    configureEnabled_ = aboutEnabled_ = false;
+    ReadRenderSettings();
+    int quality = gMemory.quality;
+    if (quality < 0) {  // the H.264 compressor's default, which maps onto the same rate factor
+        HIC h264 = ICOpen(ICTYPE_VIDEO, FourCC("H264"), ICMODE_QUERY);
+        const DWORD fallback = h264 ? ICGetDefaultQuality(h264) : ICQUALITY_DEFAULT;
+        if (h264) ICClose(h264);
+        quality = static_cast<int>(fallback == ICQUALITY_DEFAULT ? ICQUALITY_HIGH : fallback);
+    }
+    SetScroll(quality / 100);
+    return true;
+}
+
+void ChooseCompressorModel::ReadRenderSettings() {
+    copyFrames_ = gSettings.CopyFrames != 0;
+    fitEnabled_ = gSettings.FitToSize != 0;
+    fitMB_ = std::clamp(gSettings.FitMB, 1, kMaxFitMB);
+}
+
 int ChooseCompressorModel::FindHandler(FOURCC code) const {
     for (size_t i = 1; i < entries_.size(); ++i)
         if (SameCode(entries_[i].handler, code)) return static_cast<int>(i);
@@ -201,7 +228,7 @@ int ChooseCompressorModel::FindHandler(FOURCC code) const {
 }
 
 void ChooseCompressorModel::Remember() {
-    gMemory.lastPosition = selection_;
+    if (!forMp4_) gMemory.lastPosition = selection_;  // a position in the AVI list
 }
 
 void ChooseCompressorModel::SetScroll(int position) {
@@ -299,7 +326,7 @@ void ChooseCompressorModel::SetFit(bool on, int32_t mb) {
 }
 
 bool ChooseCompressorModel::fitAvailable() const {
-    return selection_ > 0 && qualityEnabled_;
+    return forMp4_ || (selection_ > 0 && qualityEnabled_);
 }
 
 bool ChooseCompressorModel::canPredict() const {
@@ -324,8 +351,11 @@ void SetSizePredictor(SizePredictor predictor) {
 
 bool ScriptedCompressorChoice::Run(HWND /*owner*/, ChooseCompressorModel& model) {
     offered.clear();
-    for (const auto& e : model.entries()) offered.push_back(e.hic ? FourCCText(e.handler) : "none");
-    if (choice_ == "none") {
+    for (const auto& e : model.entries())
+        offered.push_back(e.hic ? FourCCText(e.handler) : model.forMp4() ? "mp4" : "none");
+    if (model.forMp4()) {
+        // Only the quality applies.
+    } else if (choice_ == "none") {
         model.Select(0);
     } else if (!choice_.empty()) {
         char code[4] = {' ', ' ', ' ', ' '};
@@ -366,6 +396,20 @@ HIC ChooseCompressor(HWND owner, const BITMAPINFOHEADER* input) {
         return ChooseCancelled();
     }
     return model.Accept();
+}
+
+int32_t Mp4CompressorSetup(HWND owner, const BITMAPINFOHEADER* input) {
+    CompressorEnd();
+    ChooseCompressorModel model(input, true);
+    if (!model.Open()) return kCompressorCancelled;
+    std::shared_ptr<CompressorDialogProvider> provider = gProvider;
+    if (!provider) provider = std::make_shared<ScriptedCompressorChoice>();
+    if (!provider->Run(owner, model)) {
+        model.Cancel();
+        return kCompressorCancelled;
+    }
+    model.Accept();
+    return model.scrollPosition();
 }
 
 int64_t CompressorSetup(HWND owner, BITMAPINFOHEADER* input) {

@@ -60,6 +60,9 @@ bool CompressorTakes(const BITMAPINFOHEADER* input);
 FOURCC CompressorHandler();
 // The quality CompOneFrame hands over, 0-100, or -1 for the compressor's default.
 int CompressorQuality();
+// The choice for an MP4 render: the dialog offers the MP4 encoder with its quality only (an open
+// compressor is ended first). The quality chosen (0-100), or kCompressorCancelled.
+int32_t Mp4CompressorSetup(HWND owner, const BITMAPINFOHEADER* input);
 // Runs the dialog; the chosen open compressor, null for the uncompressed entry, or ChooseCancelled().
 HIC ChooseCompressor(HWND owner, const BITMAPINFOHEADER* input);
 
@@ -154,7 +157,9 @@ class ChooseCompressorModel {
     static constexpr int kThumbPosition = 4;
     static constexpr int kThumbTrack = 5;
 
-    explicit ChooseCompressorModel(const BITMAPINFOHEADER* input) : input_(input) {}
+    // forMp4: the one entry is the MP4 encoder, which has a quality and nothing to configure.
+    explicit ChooseCompressorModel(const BITMAPINFOHEADER* input, bool forMp4 = false)
+        : input_(input), forMp4_(forMp4) {}
     ~ChooseCompressorModel();
     ChooseCompressorModel(const ChooseCompressorModel&) = delete;
     ChooseCompressorModel& operator=(const ChooseCompressorModel&) = delete;
@@ -178,6 +183,7 @@ class ChooseCompressorModel {
     int selection() const { return selection_; }
     // The entry whose handler is code (case-insensitive), or -1.
     int FindHandler(FOURCC code) const;
+    bool forMp4() const { return forMp4_; }
     bool qualityEnabled() const { return qualityEnabled_; }
     bool configureEnabled() const { return configureEnabled_; }
     bool aboutEnabled() const { return aboutEnabled_; }
@@ -193,18 +199,23 @@ class ChooseCompressorModel {
     // A size (1..kMaxFitMB megabytes) to fit; fitting needs a compressor with a quality scale.
     void SetFit(bool on, int32_t mb);
     bool fitAvailable() const;
+    // Copying stored frames applies to AVI files only.
+    bool copyAvailable() const { return !forMp4_; }
     // Whether a predictor is installed.
     bool canPredict() const;
     // The file as chosen now; when fitting, the quality moves to the one that fits.
     SizePrediction Predict();
 
   private:
+    bool OpenForMp4();
+    void ReadRenderSettings();
     void Remember();
     void SelectionChanged();
     void SetScroll(int position);
     void CloseAll();
 
     const BITMAPINFOHEADER* input_;
+    bool forMp4_;
     std::vector<CompressorEntry> entries_;
     int selection_ = -1;
     bool qualityEnabled_ = false;
@@ -230,8 +241,9 @@ std::shared_ptr<CompressorDialogProvider> SetCompressorDialogProvider(
     std::shared_ptr<CompressorDialogProvider> provider);
 
 // Picks the entry with a handler code ("MJPG", any case) or "none" for uncompressed; an empty choice
-// keeps the preselected entry. A quality of 0-100 is set when the compressor supports quality (-1
-// keeps the dialog's). A code not in the list cancels, with a line on diagnostics when given.
+// keeps the preselected entry, and so does every choice for an MP4 render (its list is "mp4"). A quality of
+// 0-100 is set when the compressor supports quality (-1 keeps the dialog's). A code not in the list cancels,
+// with a line on diagnostics when given.
 class ScriptedCompressorChoice : public CompressorDialogProvider {
   public:
     explicit ScriptedCompressorChoice(std::string choice = "", int quality = -1,

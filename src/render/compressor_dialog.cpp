@@ -100,6 +100,16 @@ CompressorDialog::CompressorDialog(QWidget* owner, ChooseCompressorModel& model)
     auto* grid = new QGridLayout;
     grid->addWidget(methodLabel, 0, 0, 1, 2);
     grid->addWidget(list_, 1, 0, 1, 2);
+    if (model_.forMp4()) {
+        // An MP4 file has one encoder: it is named, and only its quality is offered.
+        auto* method = new QLabel(QString::fromStdString(model_.entries().front().description), this);
+        method->setObjectName("mp4Method");
+        grid->addWidget(method, 1, 0, 1, 2);
+        methodLabel->setText("Compress Method:");
+        list_->hide();
+        configure_->hide();
+        about_->hide();
+    }
     grid->addWidget(qualityLabel_, 2, 0);
     grid->addWidget(number_, 2, 1);
     grid->addWidget(scroll_, 3, 0, 1, 2);
@@ -193,6 +203,7 @@ void CompressorDialog::Refresh() {
     qualityLabel_->setEnabled(model_.qualityEnabled() && !fitting);
     number_->setEnabled(model_.qualityEnabled() && !fitting);
     scroll_->setEnabled(model_.qualityEnabled() && !fitting);
+    copy_->setEnabled(model_.copyAvailable());
     fit_->setEnabled(model_.fitAvailable());
     fitSize_->setEnabled(model_.fitAvailable() && model_.fitEnabled());
     {

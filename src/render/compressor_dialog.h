@@ -1,4 +1,5 @@
-// The "Choose Compressor" dialog on Qt widgets (resource 110), over ChooseCompressorModel.
+// The "Choose Compressor" dialog on Qt widgets (resource 110), over ChooseCompressorModel. For an MP4
+// render it names the MP4 encoder and offers its quality alone.
 #pragma once
 
 #include <QDialog>

@@ -47,7 +47,8 @@ struct Worker {
 // Decodes, lays the overlays on and compresses: with the worker's own compressor, with the one
 // compressor when working in order on the calling thread, or later (the picture is kept for the
 // in-order compressor).
-void Work(RenderFrame& f, Worker& w, int64_t fourcc, bool inOrder) {
+void Work(RenderFrame& f, Worker& w, const PipelineSetup& setup, bool inOrder) {
+    const int64_t fourcc = setup.fourcc;
     const bool planar = w.takesJ420 && f.overlays.empty();
     const FrameComposer::Picture picture = w.composer->Decode(f.packet, planar ? w.j420.data() : nullptr);
     f.ok = false;
@@ -62,7 +63,12 @@ void Work(RenderFrame& f, Worker& w, int64_t fourcc, bool inOrder) {
     } else if (!f.overlays.empty()) {
         ApplyOverlays(w.composer->pixels(), &input, f.overlays);
     }
-    if (fourcc == kCompressorUncompressed) {
+    if (setup.sinkCompresses) {
+        f.picture.assign(pixels, pixels + bytes);
+        f.pictureBytes = bytes;
+        f.pictureFormat = input;
+        f.ok = true;
+    } else if (fourcc == kCompressorUncompressed) {
         f.chunk.assign(pixels, pixels + bytes);
         f.id = kUncompressedId;
         f.flags = AVIIF_KEYFRAME;
@@ -82,6 +88,7 @@ void Work(RenderFrame& f, Worker& w, int64_t fourcc, bool inOrder) {
         // The picture waits for the in-order compressor; planar pictures keep their slack.
         f.picture.assign(pixels,
                          pixels + bytes + (picture == FrameComposer::Picture::kJ420 ? kJ420Slack : 0));
+        f.pictureBytes = bytes;
         f.pictureFormat = input;
         f.ok = true;
     }
@@ -128,7 +135,8 @@ bool Pipeline::Start() {
     const int32_t threads = RenderThreadCount(setup_.threads);
     BITMAPINFOHEADER input = *setup_.reader->format();
     const BITMAPINFOHEADER planar = J420Format(setup_.width, setup_.height);
-    const bool compressing = setup_.fourcc != kCompressorUncompressed;
+    // Compressing here, on the workers or in order (not when the sink compresses).
+    const bool compressing = !setup_.sinkCompresses && setup_.fourcc != kCompressorUncompressed;
     const bool independent = compressing && CompressorIsIndependent();
     for (int32_t i = 0; threads > 1 && i < threads; i++) {
         auto w = std::make_unique<Worker>();
@@ -157,7 +165,7 @@ bool Pipeline::Start() {
         }
     }
     for (int32_t s = 0; setup_.reader->SourceRecord(s); s++)
-        copyable_.push_back(setup_.copy && setup_.output &&
+        copyable_.push_back(setup_.copy && setup_.output && !setup_.sinkCompresses &&
                             CopyAllowed(*setup_.reader, s, setup_.fourcc, *setup_.output));
     if (threaded_) {
         try {
@@ -200,7 +208,7 @@ void Pipeline::WorkerLoop(Worker* w) {
         w->queue.pop_front();
         guard.unlock();
         try {
-            Work(*f, *w, setup_.fourcc, false);
+            Work(*f, *w, setup_, false);
         } catch (const std::exception& e) {
             DebugLog("render: frame %ld not made (%s)", static_cast<long>(f->n), e.what());
             f->ok = false;
@@ -224,6 +232,7 @@ RenderFrame* Pipeline::NewFrame() {
     f->ok = false;
     f->chunk.clear();
     f->picture.clear();
+    f->pictureBytes = 0;
     f->flags = 0;
     f->id = 0;
     return f;
@@ -288,7 +297,7 @@ void Pipeline::Dispatch(RenderFrame* f) {
     }
     w->lastFed[source] = f->n;
     if (!threaded_) {
-        Work(*f, *w, setup_.fourcc, true);
+        Work(*f, *w, setup_, true);
         std::lock_guard<std::mutex> guard(lock_);
         finished_[f] = true;
         return;

@@ -6,8 +6,8 @@
 //   those after it) go to the worker that decoded the run's first frame, whose decoder then holds
 //   the frames before each one; a frame that starts a worker on a run is read with the frames since
 //   its key frame.
-// - Compressors that keep state between frames compress on the calling thread, in order, while the
-//   workers decode and compose the frames after.
+// - Compressors that keep state between frames (and the sink's own, as for MP4 files) compress on
+//   the calling thread, in order, while the workers decode and compose the frames after.
 // - Frames with no title or underlay whose file is stored in the output's own format, every frame a
 //   key frame, are copied as stored when copying is asked for: no decoding, no compressing.
 // - At most kFramesInFlightPerWorker frames per worker are read and not yet written.
@@ -45,6 +45,7 @@ struct RenderFrame {
     uint32_t flags = 0;
     FOURCC id = 0;
     std::vector<uint8_t> picture;
+    uint32_t pictureBytes = 0;  // of picture, without the slack planar pictures keep
     BITMAPINFOHEADER pictureFormat{};
 };
 
@@ -67,6 +68,8 @@ struct PipelineSetup {
     const BITMAPINFOHEADER* output = nullptr;  // the output format (copying compares with it)
     bool copy = false;
     int32_t threads = 1;
+    // The sink compresses (an MP4 file): every frame reaches it as 24-bit pixels, none is copied.
+    bool sinkCompresses = false;
 };
 
 // The threads a render uses when asked for n (0: one per processor), within 1..kMaxRenderThreads.

@@ -10,12 +10,11 @@
 #include "core/dialogs.h"
 #include "core/pump.h"
 #include "core/settings.h"
-#include "media/aviwriter.h"
-#include "media/riff.h"
 #include "project/project.h"
 #include "render/audioplan.h"
 #include "render/compose.h"
 #include "render/compressor.h"
+#include "render/output.h"
 #include "render/pipeline.h"
 #include "render/sizefit.h"
 #include "render/titles.h"
@@ -25,9 +24,6 @@ namespace {
 // The output name's buffer, terminator included.
 constexpr size_t kOutputNameBytes = 200;
 constexpr const char* kMainCaption = "Quillory";
-constexpr FOURCC kUncompressedId = FourCC("00db");
-constexpr FOURCC kCompressedId = FourCC("00dc");
-constexpr FOURCC kAudioId = FourCC("01wb");
 
 RenderCallbacks gCallbacks;
 std::string gLastOutputName;
@@ -47,79 +43,61 @@ void Busy(bool busy) {
     if (gCallbacks.waitCursor) gCallbacks.waitCursor(busy);
 }
 
-// Writes the frames into the AVI file as the pipeline hands them over, each with its sound; a
-// compressor that keeps state between frames compresses them here, in order.
-class AviSink : public FrameSink {
+// The sound that plays during project frame n, from the audio plan; a piece that cannot be read
+// is logged and becomes silence, so the sound after it keeps its time.
+void GatherSound(const AudioList* audio, uint8_t silence, int32_t n, std::vector<uint8_t>& sound) {
+    sound.clear();
+    if (!audio) return;
+    int32_t slot = 0;
+    for (const AudioPiece& p : audio->Pieces(n)) {
+        slot++;
+        const uint8_t* data = p.source ? GetAudioData(p.source, p.offset, p.count) : nullptr;
+        if (p.source && !data) DebugLog("GetAudioData failed %ld", static_cast<long>(slot));
+        const size_t count = std::min<size_t>(static_cast<size_t>(p.count),
+                                              static_cast<size_t>(kMaxFrameSound) - sound.size());
+        if (data)
+            sound.insert(sound.end(), data, data + count);
+        else
+            sound.insert(sound.end(), count, silence);
+    }
+}
+
+// Hands the frames the pipeline finishes to the output, in order, each with its sound.
+class OutputSink : public FrameSink {
   public:
-    int32_t handle = 0;
-    int32_t written = 0;  // video chunks
-    const AudioList* audio = nullptr;
-    uint8_t silence = 0;  // the value of a silent sample byte
-    int32_t total = 0;
-    const char* name = "";
+    OutputSink(RenderOutput& out, const AudioList* plan, uint8_t silence, int32_t total, const char* name)
+        : out_(out), plan_(plan), silence_(silence), total_(total), name_(name) {}
 
     bool Write(RenderFrame& f) override {
-        const void* data = nullptr;
-        uint32_t size = 0;
-        uint32_t flags = AVIIF_KEYFRAME;
-        FOURCC id = kUncompressedId;
         if (f.kind != RenderFrame::Kind::kRepeat) {
             const std::string caption =
                 FormatMessageText("Saving frame %ld/%ld to %s %ld", static_cast<long>(f.n - 1),
-                                  static_cast<long>(total), name, static_cast<long>(written + 1));
+                                  static_cast<long>(total_), name_, static_cast<long>(out_.written() + 1));
             Caption(caption.c_str());
-            if (f.ok && !f.picture.empty()) {
-                uint32_t chunkId = 0;
-                data = CompOneFrame(f.n, &f.pictureFormat, f.picture.data(), &size, AVIIF_KEYFRAME, nullptr,
-                                    nullptr, &flags, &chunkId);
-                id = kCompressedId;
-            } else if (f.ok) {
-                data = f.chunk.data();
-                size = static_cast<uint32_t>(f.chunk.size());
-                flags = f.flags;
-                id = f.id;
-            }
         }
-        // A dropped frame, and one that could not be read or compressed, is an empty chunk that
-        // repeats the frame before it; with no frame before it, it is left out with its audio.
-        if (!data) {
-            if (written == 0) return true;
-            size = 0;
-            flags = 0;
-            id = kUncompressedId;
-        }
-        WriteAudio(f.n);
-        if (MyWriteChunk(handle, data, static_cast<int32_t>(std::min<uint32_t>(size, INT32_MAX)), id,
-                         flags) == 0) {
+        // A dropped frame, and one that could not be read or compressed, repeats the frame before
+        // it; with no frame before it, it is left out with its audio.
+        GatherSound(plan_, silence_, f.n, sound_);
+        RenderOutput::Result result;
+        if (f.kind == RenderFrame::Kind::kRepeat || !f.ok)
+            result = out_.Repeat(sound_);
+        else if (!f.picture.empty())
+            result = out_.Frame(f.n, &f.pictureFormat, f.picture.data(), f.pictureBytes, sound_);
+        else
+            result = out_.Chunk(f.chunk.data(), static_cast<uint32_t>(f.chunk.size()), f.id, f.flags, sound_);
+        if (result == RenderOutput::kFull) {
             NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(f.n - 1));
             return false;
         }
-        written++;
         return true;
     }
 
   private:
-    // The frame's sound; a piece that cannot be read is logged and becomes silence, so the sound
-    // after it keeps its time.
-    void WriteAudio(int32_t n) {
-        if (!audio) return;
-        sound_.clear();
-        int32_t slot = 0;
-        for (const AudioPiece& p : audio->Pieces(n)) {
-            slot++;
-            const uint8_t* data = p.source ? GetAudioData(p.source, p.offset, p.count) : nullptr;
-            if (p.source && !data) DebugLog("GetAudioData failed %ld", static_cast<long>(slot));
-            const size_t count = std::min<size_t>(static_cast<size_t>(p.count),
-                                                  static_cast<size_t>(kMaxFrameSound) - sound_.size());
-            if (data)
-                sound_.insert(sound_.end(), data, data + count);
-            else
-                sound_.insert(sound_.end(), count, silence);
-        }
-        if (!sound_.empty())
-            MyWriteChunk(handle, sound_.data(), static_cast<int32_t>(sound_.size()), kAudioId, 0);
-    }
-
+    RenderOutput& out_;
+    const AudioList* plan_;
+    uint8_t silence_;
+    int32_t total_;
+    const char* name_;
     std::vector<uint8_t> sound_;
 };
 
@@ -132,6 +110,13 @@ std::string FolderOf(const std::string& name) {
 // "12.3 MB" for a byte count.
 std::string Megabytes(int64_t bytes) {
     return FormatMessageText("%.1f MB", static_cast<double>(bytes) / static_cast<double>(kBytesPerMB));
+}
+
+// name with its extension (after the last '/') replaced by ".mp4" or ".avi".
+std::string WithExtension(const std::string& name, bool mp4) {
+    const size_t slash = name.rfind('/'), dot = name.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    return (hasExtension ? name.substr(0, dot) : name) + (mp4 ? ".mp4" : ".avi");
 }
 
 }  // namespace
@@ -152,24 +137,28 @@ void SetRenderThreads(int32_t threads) {
     gThreads = threads;
 }
 
-int32_t RenderProjectToAVI(HWND mainWindow) {
+int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     AVIlist* head = gProject.head;
     const int32_t total = gProject.totalFrames;
     if (!head || total <= 0) return 0;
 
-    // The output name.
-    const std::string last(gSettings.LastSaveAVIfileName,
-                           strnlen(gSettings.LastSaveAVIfileName, sizeof gSettings.LastSaveAVIfileName));
+    // The output name; its extension decides the kind of file.
+    std::string last(gSettings.LastSaveAVIfileName,
+                     strnlen(gSettings.LastSaveAVIfileName, sizeof gSettings.LastSaveAVIfileName));
+    if (offer != RenderKind::kAsBefore && !last.empty())
+        last = WithExtension(last, offer == RenderKind::kMp4);
+    const bool mp4First = offer == RenderKind::kMp4 || (offer == RenderKind::kAsBefore && IsMp4Name(last));
     FileDialogRequest request;
     request.owner = mainWindow;
     request.title = "Select Filename for AVI Save";
-    request.filters = {{"AVI Files", "*.avi"}, {"All Files", "*.*"}};
-    request.filterIndex = 1;
+    request.filters = {{"AVI Files", "*.avi"}, {"MP4 Files", "*.mp4"}, {"All Files", "*.*"}};
+    request.filterIndex = mp4First ? 2 : 1;
     request.initialDir = FolderOf(last);
     request.initialName = last;
     request.flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_LONGNAMES;
     request.maxLength = kOutputNameBytes;
-    request.defaultExtension = "AVI";  // the overwrite question is then about the final name
+    request.defaultExtension =
+        mp4First ? "mp4" : "AVI";  // the overwrite question is then about the final name
     std::string chosen;
     if (!GetSaveFileNameA(request, chosen)) return 0;
     PumpPendingMessages();
@@ -180,7 +169,7 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
 
     char name[kOutputNameBytes] = {};
     std::memcpy(name, chosen.data(), std::min(chosen.size(), sizeof name - 1));
-    AddDefaultExtension(name, sizeof name, "AVI");
+    AddDefaultExtension(name, sizeof name, mp4First ? "mp4" : "AVI");
     gLastOutputName = name;
     std::memset(gSettings.LastSaveAVIfileName, 0, sizeof gSettings.LastSaveAVIfileName);
     std::memcpy(gSettings.LastSaveAVIfileName, name,
@@ -191,6 +180,18 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
     const int32_t height = head->height;
     FrameComposer composer;
     if (!composer.Open(head, width, height)) return 0;
+
+    // A head without a usable audio format renders without audio.
+    RenderOutputRequest wanted;
+    wanted.owner = mainWindow;
+    wanted.name = name;
+    wanted.input = composer.format();
+    wanted.head = head;
+    wanted.usPerFrame =
+        head->scale ? static_cast<int32_t>(std::min<uint32_t>(head->scale, INT32_MAX)) : gProject.framePeriod;
+    wanted.activeFrames = active;
+    wanted.withAudio = AudioSampleBytes(head->samplesPerSec, head->channels, head->sampleBits) > 0;
+    const bool mp4 = IsMp4Name(wanted.name);
 
     // The compressor dialog shows the predicted size; the overlays are prepared once, for the first
     // prediction or for the frames.
@@ -205,26 +206,30 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
             prepareOverlays();
             estimator = std::make_unique<SizeEstimator>(composer, head, gThreads);
         }
+        if (mp4) {
+            const Mp4Format format = Mp4FormatFor(wanted, std::max(quality, 0));
+            return fitBytes > 0 ? estimator->FitMp4(format, fitBytes) : estimator->PredictMp4(format);
+        }
         return fitBytes > 0 ? estimator->Fit(handler, fitBytes, copy)
                             : estimator->Predict(handler, quality, copy);
     };
     SetSizePredictor(estimate);
-    BITMAPINFOHEADER* input = composer.format();
-    const int64_t fourcc = CompressorSetup(mainWindow, input);
+    RenderChoice choice;
+    const bool picked = ChooseRenderOutput(wanted, &choice);
     SetSizePredictor(nullptr);
-    if (fourcc < 0) return 0;
-    BITMAPINFOHEADER output = *input;
-    if (fourcc != kCompressorUncompressed) GetCompressorFormat(&output);
+    if (!picked) return 0;
 
     // Fitting a size: the quality whose file is predicted to fit (the dialog found it already when it
     // showed the prediction).
-    const bool copy = gSettings.CopyFrames != 0;
-    int64_t fitBytes = 0;
-    if (gSettings.FitToSize && fourcc != kCompressorUncompressed) {
-        fitBytes = int64_t{std::clamp(gSettings.FitMB, 1, kMaxFitMB)} * kBytesPerMB;
-        const SizePrediction fit = estimate(static_cast<FOURCC>(fourcc), -1, fitBytes, copy);
+    const bool copy = gSettings.CopyFrames != 0 && !mp4;
+    if (gSettings.FitToSize && (mp4 || choice.fourcc != kCompressorUncompressed)) {
+        const int64_t fitBytes = int64_t{std::clamp(gSettings.FitMB, 1, kMaxFitMB)} * kBytesPerMB;
+        const SizePrediction fit = estimate(static_cast<FOURCC>(choice.fourcc), -1, fitBytes, copy);
         if (fit.quality >= 0 && fit.bytes >= 0) {
-            CompressorMemory().quality = fit.quality * 100;
+            if (mp4)
+                choice.quality = fit.quality;
+            else
+                CompressorMemory().quality = fit.quality * 100;
             if (fit.bytes > fitBytes)
                 NotifyBox("The project does not fit in %s: at the lowest quality it takes about %s",
                           Megabytes(fitBytes).c_str(), Megabytes(fit.bytes).c_str());
@@ -232,18 +237,9 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
     }
     estimator.reset();
 
-    // A head without a usable audio format renders without audio.
-    const bool withAudio = AudioSampleBytes(head->samplesPerSec, head->channels, head->sampleBits) > 0;
-    const int32_t usPerFrame =
-        head->scale ? static_cast<int32_t>(std::min<uint32_t>(head->scale, INT32_MAX)) : gProject.framePeriod;
-    AviSink out;
-    // The frame count is never 0: that would write over an old file without truncating it.
-    out.handle = MyOpenWAVI(name, width, height, output.biBitCount, -std::max(active, 1), &output,
-                            static_cast<FOURCC>(fourcc), usPerFrame, withAudio ? head->samplesPerSec : 0,
-                            head->channels, head->sampleBits, 0);
-    if (!out.handle) {
+    std::unique_ptr<RenderOutput> out = CreateRenderOutput(wanted, choice);
+    if (!out) {
         NotifyBox("failed to open file for output: %s", name);
-        if (fourcc != kCompressorUncompressed) CompressorEnd();
         Caption(kMainCaption);
         return 0;
     }
@@ -252,38 +248,40 @@ int32_t RenderProjectToAVI(HWND mainWindow) {
     prepareOverlays();
 
     AudioList audio;
-    if (withAudio) {
+    const AudioList* plan = nullptr;
+    const uint8_t silence = head->sampleBits == 8 ? 0x80 : 0;  // a silent sample byte
+    if (wanted.withAudio) {
         Caption("Preparing Audio");
-        if (audio.Plan(head)) out.audio = &audio;
-        out.silence = head->sampleBits == 8 ? 0x80 : 0;
+        if (audio.Plan(head)) plan = &audio;
     }
 
     Caption("Saving frame...");
-    out.total = total;
-    out.name = name;
+    OutputSink sink(*out, plan, silence, total, name);
     PipelineSetup setup;
     setup.reader = &composer;
     setup.head = head;
     setup.width = width;
     setup.height = height;
-    setup.fourcc = fourcc;
-    setup.output = &output;
+    setup.fourcc = choice.fourcc;
+    setup.output = &choice.output;
     setup.copy = copy;
     setup.threads = gThreads;
-    RunFramePipeline(setup, total, out, [](int32_t i) {
-        if (gCallbacks.progress) gCallbacks.progress(i, gProject.totalFrames);
+    setup.sinkCompresses = mp4;
+    RunFramePipeline(setup, total, sink, [total](int32_t i) {
+        if (gCallbacks.progress) gCallbacks.progress(i, total);
         return PumpPendingMessages() != 0;
     });
 
     Caption(kMainCaption);
-    MyCloseAVI(out.handle, out.written);
+    out->Finish();
     audio.Release();
     composer.Close();
     Busy(false);
 
-    if (ReadAVIInfo(name) && AVIinfo.totalFrames == out.written) {
+    int64_t length = 0;
+    if (out->ReadBack(&length)) {
         if (NotifyYesNo("Record to AVI file complete - size = %ld bytes\nWould you like to view the file?",
-                        static_cast<long>(AVIinfo.fileLength)) == 1 &&
+                        static_cast<long>(length)) == 1 &&
             gCallbacks.viewFile)
             gCallbacks.viewFile(name);
         return 1;

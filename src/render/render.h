@@ -1,5 +1,6 @@
-// Rendering the project to a new AVI file: every frame that is not inactive is decoded, has its
-// titles and underlays laid on, is compressed (or kept as 24-bit pixels) and written with its audio.
+// Rendering the project to a new AVI or MP4 file: every frame that is not inactive is decoded, has
+// its titles and underlays laid on, is compressed (or kept as 24-bit pixels) and written with its
+// audio.
 #pragma once
 
 #include <cstdint>
@@ -19,10 +20,14 @@ struct RenderCallbacks {
 };
 void SetRenderCallbacks(RenderCallbacks callbacks);
 
+// The kind of file the name box offers first; the name the user chooses decides (".mp4" writes an
+// MP4 file, anything else an AVI file).
+enum class RenderKind { kAsBefore, kAvi, kMp4 };
+
 // Asks for the output name and the compressor, renders, reads the file back and offers to view
 // it. 1 when a file was written and reads back correctly, else 0. The name chosen is left in
 // gSettings.LastSaveAVIfileName.
-int32_t RenderProjectToAVI(HWND mainWindow);
+int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer = RenderKind::kAsBefore);
 // The worker threads of the next renders: 0 (the default) for one per processor, 1 for none (all
 // on the calling thread). The file is the same either way.
 void SetRenderThreads(int32_t threads);

@@ -9,11 +9,14 @@
 #include <memory>
 #include <vector>
 
+#include "platform/mp4/mp4.h"
 #include "render/compose.h"
 #include "render/compressor.h"
 
 // One composed frame in this many is compressed for a prediction.
 constexpr int32_t kSampleEvery = 30;
+// An MP4 file's frames depend on those before them: its sample is runs of this many frames.
+constexpr int32_t kMp4RunFrames = 30;
 // The composed sample frames kept in memory at most.
 constexpr int64_t kMaxSampleBytes = 192ll << 20;
 // A fitted file is predicted at most this share of the size asked for, for what the sample misses.
@@ -35,12 +38,17 @@ class SizeEstimator {
     // none is; a compressor without a quality scale is predicted at its default.
     SizePrediction Fit(FOURCC handler, int64_t fitBytes, bool copy);
 
+    // The same for an MP4 file in this format (its quality for Predict).
+    SizePrediction PredictMp4(const Mp4Format& format);
+    SizePrediction FitMp4(Mp4Format format, int64_t fitBytes);
+
   private:
     struct Plan;
     struct Trial;
     bool Prepare(FOURCC handler, bool copy, Trial& trial);
     int64_t Measure(Trial& trial, int quality);
-    const std::vector<uint8_t>* Sample(int32_t n);
+    int64_t MeasureMp4(Mp4Format format);
+    bool ComposeSamples(const std::vector<size_t>& frames);  // indices into the plan
 
     FrameComposer& reader_;
     AVIlist* head_;

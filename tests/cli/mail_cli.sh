@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # quillory-cli mail to a real SMTP server on loopback (python3 -m aiosmtpd): plain, then STARTTLS
-# with a self-signed certificate made here; a refused recipient, an unknown certificate, a refused
-# login, a file that is not an AVI file, a bad server address; no password in any configuration file.
+# with a self-signed certificate made here; an MP4 file, a refused recipient, an unknown certificate,
+# a refused login, a file that is not an AVI file, a bad server address; no password in any
+# configuration file.
 set -euo pipefail
 CLI=$1
 data=${QUILLORY_TEST_DATA:?}
@@ -35,6 +36,17 @@ start_server "$work/plain"
   echo 'Attachment: Cgram.avi video/x-msvideo base64 same'
 } | diff - <(summary "$work/plain/1.eml")
 
+# An MP4 made by ffmpeg goes as Cgram.mp4, video/mp4, with its own summary as the note.
+mp4=$work/clip.mp4
+ffmpeg -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=15:duration=1 -f lavfi -i sine=duration=1 \
+  -c:v libx264 -pix_fmt yuv420p -c:a aac "$mp4"
+"$CLI" mail "$mp4" --to jane@example.org --from me@example.org --smtp "smtp://127.0.0.1:$port" >"$work/out"
+{
+  printf 'Subject: You Have Clipgram\nFrom: me@example.org\nTo: jane@example.org\n'
+  "$CLI" describe "$mp4" | sed 's/^/Note: /'
+  echo 'Attachment: Cgram.mp4 video/mp4 base64 same'
+} | diff - <("${QUILLORY_TEST_PYTHON:-/usr/bin/python3}" "$mail_tests/mail_summary.py" "$work/plain/2.eml" --file "$mp4")
+
 # A refused recipient: the provider's text and the failure code, exit 1, the file untouched.
 set +e
 "$CLI" mail "$clip" --to nobody@refused.invalid --from me@example.org --smtp "smtp://127.0.0.1:$port" \
@@ -45,7 +57,7 @@ set -e
 [ ! -s "$work/out" ]
 grep -q '^Mail: The mail was not sent: .*550' "$work/err"
 grep -qx 'Notify: MAPISendMail failed 00000002' "$work/err"
-[ ! -e "$work/plain/2.eml" ]
+[ ! -e "$work/plain/3.eml" ]
 [ "$(sha256sum <"$clip")" = "$checksum" ]
 stop_server
 

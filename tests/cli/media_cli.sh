@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # quillory-cli info and describe on the sample media: the acceptance clip (MJPEG, 150 frames at
-# 15 fps, 22050 Hz 16-bit stereo), a WAVE and a BMP file, and a file that is not an AVI file.
+# 15 fps, 22050 Hz 16-bit stereo), a WAVE and a BMP file, an MP4 file, and a file that is not an AVI
+# file.
 set -euo pipefail
 CLI=$1
 data=${QUILLORY_TEST_DATA:?}
@@ -30,6 +31,19 @@ printf 'File Size: %s bytes\nVideo: 320x240x24  (MJPG) 150 frames 15.00fps\nAudi
 "$CLI" info "$data/media_pal8.bmp" >"$work/bmp.txt"
 grep -qx '  Image: 30x20x8  Uncompressed' "$work/bmp.txt"
 "$CLI" info "$data/media_bgr24.bmp" | grep -qx '  Image: 30x20x24  Uncompressed'
+
+# An MP4 made by ffmpeg is reported through libavformat; cut short, it is no longer one.
+mp4=$work/phone.mp4
+ffmpeg -nostdin -v error -f lavfi -i testsrc=size=320x240:rate=25:duration=2 -f lavfi \
+  -i sine=sample_rate=48000:duration=2 -c:v libx264 -pix_fmt yuv420p -c:a aac -ac 2 "$mp4"
+"$CLI" info "$mp4" >"$work/mp4.txt"
+grep -qx "MP4 file - $mp4" "$work/mp4.txt"
+grep -qx '  Video: 320x240x24  (avc1) 50 frames' "$work/mp4.txt"
+grep -qx '  Video Rate: 25.00fps (25/1)' "$work/mp4.txt"
+grep -qx '  Audio: 48000 Samples/Sec AAC Stereo' "$work/mp4.txt"
+"$CLI" describe "$mp4" | sed -n '2,4p' | diff <(printf 'Duration: 2.00 seconds\nVideo: 320x240x24  (avc1) 50 frames 25.00fps\nAudio: 48000 Samples/Sec AAC Stereo\n') -
+head -c 3000 "$mp4" >"$work/cut.mp4"
+[ "$("$CLI" info "$work/cut.mp4")" = "Image - $work/cut.mp4" ]
 
 # Not an AVI file: the message with the path, exit status 1.
 set +e

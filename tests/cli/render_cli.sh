@@ -30,6 +30,16 @@ cmp out.avi one.avi
 "$CLI" render demo.cgp fit.avi --codec MJPG --fit-mb 1 --no-copy >/dev/null 2>&1
 [ "$(stat -c %s fit.avi)" -le 1000000 ]
 [ "$(stat -c %s fit.avi)" -ne "$(stat -c %s out.avi)" ]
+# An MP4 of the same frames: H.264 and AAC, the index first, a clean decode; --codec does not apply.
+"$CLI" render demo.cgp out.mp4 --quality 90 >mp4.out 2>/dev/null
+[ "$(cat mp4.out)" = "Record to AVI file complete - size = $(stat -c %s out.mp4) bytes" ]
+[ "$(probe out.mp4 v:0 codec_name) $(probe out.mp4 v:0 nb_frames) $(probe out.mp4 a:0 codec_name)" = "h264 26 aac" ]
+ffprobe -v trace out.mp4 2>&1 | grep -o "type:'\(moov\|mdat\)'" | head -2 | tr '\n' ' ' | grep -qx "type:'moov' type:'mdat' "
+[ -z "$(ffmpeg -nostdin -v error -i out.mp4 -f null - 2>&1)" ]
+set +e
+"$CLI" render demo.cgp x.mp4 --codec MJPG >/dev/null 2>codec_mp4.err
+[ $? -eq 2 ] && grep -q 'an MP4 file takes only a quality' codec_mp4.err || exit 1
+set -e
 
 # `frame` composes what the render writes: frame 18 (titled and underlaid) is the 11th picture of
 # the uncompressed render (frames 1-4, 9-11 and 15-18 carry pictures up to it).
@@ -73,6 +83,7 @@ grep -qx 'Notify: ICLocate failed' nodecoder.err
 [ ! -s nodecoder.out ]
 [ ! -e x.avi ]
 [ ! -e x.bmp ]
+[ ! -e x.mp4 ]
 
 # A picture the user protected is not replaced, even by root.
 cp f18.bmp kept.bmp && chmod a-w kept.bmp && sum=$(md5sum <kept.bmp)

@@ -13,8 +13,8 @@ grep -qx 'cellW=80' first.txt
 grep -qx 'HelpFile=' first.txt
 grep -qx 'previewRate=250' first.txt
 [ "$(head -1 first.txt)" = "LogFileName=" ]
-[ "$(tail -1 first.txt)" = "Color=0" ]
-[ "$(wc -l <first.txt)" -eq 39 ]
+[ "$(tail -1 first.txt)" = "SendAs=MP4" ]
+[ "$(wc -l <first.txt)" -eq 40 ]
 grep -q '"HelpFile"="\*"' cfg/registry.reg
 
 "$CLI" settings >second.txt 2>second.err

@@ -176,20 +176,30 @@ TEST_F(SendCommand, StepsAndMessagesWithStandInProviders) {
     EXPECT_EQ(calls.back(), "unload");
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "logoff"), 0);
 
-    // With a project the render comes first, and its new file is the one sent.
+    // With a project the render comes first, as MP4 or AVI, and its new file is the one sent under
+    // the name of its kind. The name box offers the chosen kind; the choice is remembered.
     ASSERT_TRUE(AppendAVIToProject(nullptr, clip.c_str()));
     auto previous = SetCompressorDialogProvider(std::make_shared<ScriptedCompressorChoice>("MJPG", 50));
-    const std::string out = home.file("for mail.avi");
-    boxes->shown.clear();
-    boxes->answers = {IDYES, IDNO, IDOK};  // record first; do not view it; go on at its size
-    Send(FAKE_CANCEL_PROVIDER, out);
+    for (const std::string kind : {"mp4", "avi"}) {
+        const std::string out = home.file("for mail." + kind);
+        boxes->shown.clear();
+        boxes->choices = {kind == "mp4" ? 0 : 1};
+        boxes->answers = {IDYES, IDNO, IDOK};  // record first; do not view it; go on at its size
+        Send(FAKE_CANCEL_PROVIDER, out);
+        EXPECT_EQ(boxes->texts().front(), "Record Project To AVI File First?");
+        EXPECT_EQ(boxes->choicesShown.back().label + " " + boxes->choicesShown.back().options[0],
+                  "Send as: MP4, plays everywhere (recommended)");
+        EXPECT_EQ(dialogs->requests.back().initialName, "/clips/last." + kind);
+        EXPECT_EQ(std::string(gSettings.LastSaveAVIfileName), out);
+        EXPECT_STRCASEEQ(gSettings.SendAs, kind.c_str());
+        calls = Calls();
+        ASSERT_GE(calls.size(), 3u);
+        EXPECT_NE(calls[2].find("name=Cgram." + kind + " position=ffffffff path=" + out), std::string::npos)
+            << calls[2];
+        EXPECT_TRUE(std::filesystem::exists(out));  // the render stays whatever the mail did
+        std::strcpy(gSettings.LastSaveAVIfileName, "/clips/last.avi");
+    }
     SetCompressorDialogProvider(previous);
-    EXPECT_EQ(boxes->texts().front(), "Record Project To AVI File First?");
-    EXPECT_EQ(std::string(gSettings.LastSaveAVIfileName), out);
-    calls = Calls();
-    ASSERT_GE(calls.size(), 3u);
-    EXPECT_NE(calls[2].find("path=" + out), std::string::npos);
-    EXPECT_TRUE(std::filesystem::exists(out));  // the render stays whatever the mail did
 }
 
 TEST_F(SendCommand, OwnProviderAsksForTheAccountAndDeliversOverSmtp) {

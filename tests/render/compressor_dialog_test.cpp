@@ -78,6 +78,23 @@ TEST(CompressorDialog, ControlsFollowTheSelectedCompressorAndOkOrCancelEndIt) {
     ClickInNextDialog(IDOK);
     EXPECT_EQ(ChooseCompressor(nullptr, &small), nullptr);
     EXPECT_EQ(CompressorMemory().lastPosition, 0);
+
+    // For an MP4 file the dialog names the encoder and offers its quality alone; OK gives the
+    // quality and leaves the AVI list's remembered position alone.
+    CompressorMemory().quality = 7300;
+    QTimer::singleShot(0, [] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_TRUE(dialog);
+        auto* method = dialog->findChild<QLabel*>("mp4Method");
+        ASSERT_TRUE(method);
+        EXPECT_TRUE(method->text().startsWith("MP4: H.264"));
+        for (int id : {M::kListId, M::kConfigureId, M::kAboutId})
+            EXPECT_FALSE(FindControl(dialog, id)->isVisible());
+        EXPECT_TRUE(FindControl(dialog, M::kScrollId)->isEnabled());
+        qobject_cast<QPushButton*>(FindControl(dialog, IDOK))->click();
+    });
+    EXPECT_EQ(Mp4CompressorSetup(nullptr, &small), 73);
+    EXPECT_EQ(CompressorMemory().lastPosition, 0);
     SetCompressorDialogProvider(nullptr);
 }
 

@@ -19,6 +19,16 @@ int ScriptedMessageBoxes::Show(HWND owner, const std::string& text, const std::s
     return (style & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
 }
 
+int ScriptedMessageBoxes::ShowWithChoice(HWND owner, const std::string& text, const std::string& caption,
+                                         unsigned style, const BoxChoice& choice, int* selected) {
+    choicesShown.push_back(choice);
+    if (!choices.empty()) {
+        *selected = choices.front();
+        choices.pop_front();
+    }
+    return Show(owner, text, caption, style);
+}
+
 std::vector<std::string> ScriptedMessageBoxes::texts() const {
     std::vector<std::string> t;
     for (const auto& b : shown) t.push_back(b.text);

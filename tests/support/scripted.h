@@ -25,7 +25,14 @@ class ScriptedMessageBoxes : public MessageBoxProvider {
     std::deque<int> answers;
     std::vector<ShownBox> shown;
 
+    // Boxes with a choice pick from this queue (the shown option when it is empty) and are recorded
+    // like the others, their choices in `choicesShown`.
+    std::deque<int> choices;
+    std::vector<BoxChoice> choicesShown;
+
     int Show(HWND owner, const std::string& text, const std::string& caption, unsigned style) override;
+    int ShowWithChoice(HWND owner, const std::string& text, const std::string& caption, unsigned style,
+                       const BoxChoice& choice, int* selected) override;
     std::vector<std::string> texts() const;
     bool saw(const std::string& text) const;
 };

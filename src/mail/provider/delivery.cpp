@@ -25,7 +25,7 @@ struct TypeByExtension {
     const char* extension;
     const char* type;
 };
-constexpr TypeByExtension kAttachmentTypes[] = {{".avi", "video/x-msvideo"}};
+constexpr TypeByExtension kAttachmentTypes[] = {{".avi", "video/x-msvideo"}, {".mp4", "video/mp4"}};
 
 // An open attachment that libcurl reads through the callbacks below.
 struct OpenFile {

@@ -361,3 +361,8 @@ BITMAPINFOHEADER J420Format(int32_t width, int32_t height);
 
 // The largest width or height any codec here accepts.
 constexpr int32_t kMaxCodecDimension = 16384;
+
+// What the quality slider (0..100) means to each encoder, for every writer of these codecs (the
+// MP4 writer included): the MJPG and FMP4 quantiser, and the H264 constant rate factor.
+int QualityToQuantiser(int quality100);
+int QualityToRateFactor(int quality100);

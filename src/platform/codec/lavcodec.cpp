@@ -485,17 +485,6 @@ int QualityPercent(DWORD quality, const CompressorDef& def) {
     return static_cast<int>(std::min<DWORD>(quality, ICQUALITY_HIGH) / 100);
 }
 
-// Quality 100 is each encoder's visually transparent setting, 0 its smallest stream.
-int Quantiser(int q) {
-    return 2 + static_cast<int>(std::lround((100 - q) * 29 / 100.0));
-}
-
-// x264's constant rate factor: 17 at 100 (no visible loss; 0 would be lossless and many times the
-// size), 51 at 0.
-int RateFactor(int q) {
-    return 17 + static_cast<int>(std::lround((100 - q) * 34 / 100.0));
-}
-
 bool LavCodec::OpenEncoder(int quality100) {
     avcodec_free_context(&enc_);
     const AVCodec* codec = avcodec_find_encoder_by_name(def_->encoder);
@@ -516,12 +505,12 @@ bool LavCodec::OpenEncoder(int quality100) {
     switch (def_->scale) {
         case QualityScale::Quantiser:
             enc_->flags |= AV_CODEC_FLAG_QSCALE;
-            enc_->global_quality = FF_QP2LAMBDA * Quantiser(quality100);
+            enc_->global_quality = FF_QP2LAMBDA * QualityToQuantiser(quality100);
             break;
         case QualityScale::Crf:
             av_dict_set(&opts, "preset", "veryfast", 0);
             av_dict_set(&opts, "tune", "zerolatency", 0);
-            av_dict_set_int(&opts, "crf", RateFactor(quality100), 0);
+            av_dict_set_int(&opts, "crf", QualityToRateFactor(quality100), 0);
             break;
         default:
             break;
@@ -539,7 +528,7 @@ bool LavCodec::OpenEncoder(int quality100) {
 void LavCodec::ApplyQuality(AVFrame* frame, int quality100) const {
     switch (def_->scale) {
         case QualityScale::Quantiser:
-            frame->quality = FF_QP2LAMBDA * Quantiser(quality100);
+            frame->quality = FF_QP2LAMBDA * QualityToQuantiser(quality100);
             break;
         case QualityScale::Lambda:
             frame->quality = 1 + (100 - quality100) * 512 / 100;
@@ -925,3 +914,14 @@ std::unique_ptr<CodecInstance> OpenBuiltin(FOURCC handler, UINT mode) {
 }
 
 }  // namespace codec_internal
+
+// Quality 100 is each encoder's visually transparent setting, 0 its smallest stream.
+int QualityToQuantiser(int quality100) {
+    return 2 + static_cast<int>(std::lround((100 - quality100) * 29 / 100.0));
+}
+
+// x264's constant rate factor: 17 at 100 (no visible loss; 0 would be lossless and many times the
+// size), 51 at 0.
+int QualityToRateFactor(int quality100) {
+    return 17 + static_cast<int>(std::lround((100 - quality100) * 34 / 100.0));
+}

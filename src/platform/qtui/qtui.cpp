@@ -1,15 +1,22 @@
 #include "platform/qtui/qtui.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QStandardItemModel>
+#include <QStyle>
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
@@ -133,6 +140,47 @@ int QtMessageBoxProvider::Show(HWND owner, const std::string& text, const std::s
     return choices.front().result;
 }
 
+int QtMessageBoxProvider::ShowWithChoice(HWND owner, const std::string& text, const std::string& caption,
+                                         unsigned style, const BoxChoice& choice, int* selected) {
+    if ((style & MB_TYPEMASK) != MB_YESNO || !selected || choice.options.empty())
+        return Show(owner, text, caption, style);
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 0;
+    QDialog box(LiveWidget(owner));
+    box.setWindowTitle(FromLocal(caption));
+    auto* icon = new QLabel(&box);
+    const int side = box.style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, &box);
+    icon->setPixmap(
+        box.style()->standardIcon(QStyle::SP_MessageBoxQuestion, nullptr, &box).pixmap(side, side));
+    auto* message = new QLabel(FromLocal(text), &box);
+    message->setTextFormat(Qt::PlainText);
+    auto* list = new QComboBox(&box);
+    list->setObjectName("choice");
+    auto* items = qobject_cast<QStandardItemModel*>(list->model());
+    for (size_t i = 0; i < choice.options.size(); ++i) {
+        list->addItem(FromLocal(choice.options[i]));
+        if (i < choice.enabled.size() && !choice.enabled[i] && items)
+            items->item(static_cast<int>(i))->setEnabled(false);  // greyed: cannot be chosen here
+    }
+    list->setCurrentIndex(std::clamp(*selected, 0, static_cast<int>(choice.options.size()) - 1));
+    auto* label = new QLabel(FromLocal(choice.label), &box);
+    label->setBuddy(list);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Yes | QDialogButtonBox::No, &box);
+    buttons->button(QDialogButtonBox::Yes)->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &box, &QDialog::reject);
+    auto* grid = new QGridLayout(&box);
+    grid->addWidget(icon, 0, 0, 2, 1, Qt::AlignTop);
+    grid->addWidget(message, 0, 1, 1, 2);
+    grid->addWidget(label, 1, 1);
+    grid->addWidget(list, 1, 2);
+    grid->addWidget(buttons, 2, 0, 1, 3);
+    grid->setColumnStretch(2, 1);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+    const bool yes = box.exec() == QDialog::Accepted;
+    *selected = list->currentIndex();
+    return yes ? IDYES : IDNO;  // closed without a button: No, which changes nothing
+}
+
 QtPumpProvider::QtPumpProvider() {
     if (QCoreApplication::instance()) QCoreApplication::instance()->installEventFilter(this);
 }
@@ -226,6 +274,17 @@ bool QtFileDialogProvider::Choose(const FileDialogRequest& request, std::string&
         dialog.setNameFilters(list);
         int index = std::clamp(request.filterIndex, 1, static_cast<int>(list.size()));
         dialog.selectNameFilter(list.at(index - 1));
+        // A name typed without an extension takes the one of the filter picked ("MP4 Files" -> .mp4).
+        if (!request.defaultExtension.empty())
+            QObject::connect(
+                &dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &request](const QString& f) {
+                    const qsizetype open = f.indexOf("(*."), close = f.indexOf(')', open);
+                    const QString ext =
+                        open >= 0 && close > open ? f.mid(open + 3, close - open - 3) : QString();
+                    dialog.setDefaultSuffix(ext.isEmpty() || ext.contains(' ') || ext.contains('*')
+                                                ? FromLocal(request.defaultExtension)
+                                                : ext);
+                });
     }
     // The initial name may carry its folder, as the last file names kept in the settings do.
     QString dir = FromLocal(request.initialDir);

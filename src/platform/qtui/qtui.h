@@ -29,6 +29,9 @@ inline QPainter* PainterFromHDC(HDC dc) {
 class QtMessageBoxProvider : public MessageBoxProvider {
   public:
     int Show(HWND owner, const std::string& text, const std::string& caption, unsigned style) override;
+    // A Yes / No question with a drop-down list (object name "choice") between the text and the buttons.
+    int ShowWithChoice(HWND owner, const std::string& text, const std::string& caption, unsigned style,
+                       const BoxChoice& choice, int* selected) override;
 };
 
 // processEvents with an application event filter: the first Escape key press of a pass is taken

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QComboBox>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QKeyEvent>
@@ -9,6 +11,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTimer>
 #include <QWidget>
 #include <functional>
@@ -185,6 +188,23 @@ TEST(QtMessageBoxes, CaptionIconButtonsOwnerAndAnswers) {
         box->button(QMessageBox::Ok)->click();
     });
     EXPECT_EQ(boxes.Show(stale, "x", "Notify", MB_OK), IDOK);
+
+    // A question with a choice: the list under the text starts at the given option; a greyed one
+    // cannot be picked; the option chosen comes back with the answer.
+    int selected = 2;
+    WhenModal<QDialog>([](QDialog* box) {
+        auto* list = box->findChild<QComboBox*>("choice");
+        ASSERT_TRUE(list);
+        EXPECT_EQ(box->windowTitle() + " " + list->currentText(), "Notify GIF");
+        EXPECT_FALSE(qobject_cast<QStandardItemModel*>(list->model())->item(0)->isEnabled());
+        list->setCurrentIndex(1);
+        box->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Yes)->click();
+    });
+    EXPECT_EQ(
+        boxes.ShowWithChoice(HWNDFromWidget(&owner), "Record first?", "Notify", MB_YESNO | MB_ICONQUESTION,
+                             {"Send as:", {"MP4", "AVI", "GIF"}, {false}}, &selected),
+        IDYES);
+    EXPECT_EQ(selected, 1);
 }
 
 TEST(QtFileDialogs, FiltersInAnyCaseAndTheOverwriteQuestionForTheFinalName) {

@@ -1,0 +1,171 @@
+#include "render/output.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "core/diag.h"
+#include "media/aviwriter.h"
+#include "media/riff.h"
+#include "platform/mp4/mp4.h"
+#include "render/compressor.h"
+
+namespace {
+
+constexpr FOURCC kCompressedId = FourCC("00dc");
+constexpr FOURCC kUncompressedId = FourCC("00db");
+constexpr FOURCC kAudioId = FourCC("01wb");
+
+// An AVI file: frames compressed by the compressor begun for the render (or kept as 24-bit pixels),
+// each written after its sound chunk; a dropped frame is an empty chunk.
+class AviOutput : public RenderOutput {
+  public:
+    AviOutput(std::string name, int32_t handle, bool compressed)
+        : name_(std::move(name)), handle_(handle), compressed_(compressed) {}
+    ~AviOutput() override { Finish(); }
+
+    Result Frame(int32_t n, const BITMAPINFOHEADER* format, const uint8_t* pixels, uint32_t bytes,
+                 std::span<const uint8_t> sound) override {
+        if (!compressed_) return Write(pixels, bytes, kUncompressedId, AVIIF_KEYFRAME, sound);
+        uint32_t size = 0, flags = AVIIF_KEYFRAME, chunkId = 0;
+        BITMAPINFOHEADER input = *format;
+        const void* data =
+            CompOneFrame(n, &input, pixels, &size, AVIIF_KEYFRAME, nullptr, nullptr, &flags, &chunkId);
+        if (!data) return Repeat(sound);
+        return Write(data, size, kCompressedId, flags, sound);
+    }
+    Result Chunk(const uint8_t* data, uint32_t size, FOURCC id, uint32_t flags,
+                 std::span<const uint8_t> sound) override {
+        return Write(data, size, id, flags, sound);
+    }
+    Result Repeat(std::span<const uint8_t> sound) override {
+        if (written_ == 0) return kLeftOut;
+        return Write(nullptr, 0, kUncompressedId, 0, sound);
+    }
+    int32_t written() const override { return written_; }
+    void Finish() override {
+        if (handle_) MyCloseAVI(handle_, written_);
+        handle_ = 0;
+    }
+    bool ReadBack(int64_t* length) override {
+        if (!ReadAVIInfo(name_.c_str()) || AVIinfo.totalFrames != written_) return false;
+        *length = AVIinfo.fileLength;
+        return true;
+    }
+
+  private:
+    Result Write(const void* data, uint32_t size, FOURCC id, uint32_t flags, std::span<const uint8_t> sound) {
+        if (!sound.empty())
+            MyWriteChunk(handle_, sound.data(), static_cast<int32_t>(sound.size()), kAudioId, 0);
+        if (MyWriteChunk(handle_, data, static_cast<int32_t>(std::min<uint32_t>(size, INT32_MAX)), id,
+                         flags) == 0)
+            return kFull;
+        written_++;
+        return kWritten;
+    }
+
+    std::string name_;
+    int32_t handle_;
+    bool compressed_;
+    int32_t written_ = 0;
+};
+
+// An MP4 file: every frame a picture (a dropped frame shows the one before again), the sound one
+// AAC track; the writer stops while the disk still has room to finish the file.
+class Mp4Output : public RenderOutput {
+  public:
+    Mp4Output(std::string name, std::unique_ptr<Mp4Writer> writer)
+        : name_(std::move(name)), writer_(std::move(writer)) {}
+
+    Result Frame(int32_t, const BITMAPINFOHEADER* format, const uint8_t* pixels, uint32_t,
+                 std::span<const uint8_t> sound) override {
+        if (format->biCompression != BI_RGB || format->biBitCount != 24) return Repeat(sound);
+        if (!writer_->HasRoom() || !writer_->WriteSound(sound.data(), sound.size()) ||
+            !writer_->WriteFrame(pixels))
+            return kFull;
+        return kWritten;
+    }
+    Result Chunk(const uint8_t*, uint32_t, FOURCC, uint32_t, std::span<const uint8_t>) override {
+        return kFull;
+    }
+    Result Repeat(std::span<const uint8_t> sound) override {
+        if (writer_->frames() == 0) return kLeftOut;
+        if (!writer_->HasRoom() || !writer_->WriteSound(sound.data(), sound.size()) ||
+            !writer_->RepeatFrame())
+            return kFull;
+        return kWritten;
+    }
+    int32_t written() const override { return writer_->frames(); }
+    void Finish() override { finished_ = writer_->Finish(); }
+    bool ReadBack(int64_t* length) override {
+        Mp4Info info;
+        if (!finished_ || !ReadMp4Info(name_.c_str(), &info) || info.frames != writer_->frames())
+            return false;
+        *length = info.fileLength;
+        return true;
+    }
+
+  private:
+    std::string name_;
+    std::unique_ptr<Mp4Writer> writer_;
+    bool finished_ = false;
+};
+
+}  // namespace
+
+bool IsMp4Name(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string tail = name.substr(name.size() - 4);
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    return tail == ".mp4";
+}
+
+Mp4Format Mp4FormatFor(const RenderOutputRequest& r, int32_t quality) {
+    Mp4Format format;
+    format.width = r.input->biWidth;
+    format.height = r.input->biHeight;
+    format.rate = 1000000;
+    format.scale = static_cast<uint32_t>(r.usPerFrame);
+    if (r.withAudio)
+        format.samplesPerSec = r.head->samplesPerSec, format.channels = r.head->channels,
+        format.sampleBits = r.head->sampleBits;
+    format.quality = quality;
+    return format;
+}
+
+bool ChooseRenderOutput(const RenderOutputRequest& r, RenderChoice* choice) {
+    *choice = RenderChoice{};
+    if (IsMp4Name(r.name)) {
+        const int32_t quality = Mp4CompressorSetup(r.owner, r.input);
+        if (quality < 0) return false;
+        choice->mp4 = true;
+        choice->quality = quality;
+        return true;
+    }
+    const int64_t fourcc = CompressorSetup(r.owner, r.input);
+    if (fourcc < 0) return false;
+    choice->fourcc = fourcc;
+    choice->output = *r.input;
+    if (fourcc != kCompressorUncompressed) GetCompressorFormat(&choice->output);
+    return true;
+}
+
+std::unique_ptr<RenderOutput> CreateRenderOutput(const RenderOutputRequest& r, const RenderChoice& choice) {
+    const AVIlist* head = r.head;
+    if (choice.mp4) {
+        auto writer = Mp4Writer::Create(r.name, Mp4FormatFor(r, choice.quality), nullptr);
+        if (!writer) return nullptr;
+        return std::make_unique<Mp4Output>(r.name, std::move(writer));
+    }
+    const int64_t fourcc = choice.fourcc;
+    BITMAPINFOHEADER output = choice.output;
+    // The frame count is never 0: that would write over an old file without truncating it.
+    const int32_t handle =
+        MyOpenWAVI(r.name.c_str(), r.input->biWidth, r.input->biHeight, output.biBitCount,
+                   -std::max(r.activeFrames, 1), &output, static_cast<FOURCC>(fourcc), r.usPerFrame,
+                   r.withAudio ? head->samplesPerSec : 0, head->channels, head->sampleBits, 0);
+    if (!handle) {
+        if (fourcc != kCompressorUncompressed) CompressorEnd();
+        return nullptr;
+    }
+    return std::make_unique<AviOutput>(r.name, handle, fourcc != kCompressorUncompressed);
+}
