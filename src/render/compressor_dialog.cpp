@@ -208,7 +208,7 @@ void CompressorDialog::Refresh() {
     fitSize_->setEnabled(model_.fitAvailable() && model_.fitEnabled());
     {
         const QSignalBlocker blockCopy(copy_), blockFit(fit_), blockSize(fitSize_);
-        copy_->setChecked(model_.copyFrames());
+        copy_->setChecked(model_.copyFrames() && model_.copyAvailable());
         fit_->setChecked(model_.fitEnabled());
         fitSize_->setValue(model_.fitMB());
     }
