@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Shared set-up of run.sh and test.sh: installs the Debian packages the project needs when any is
-# missing (quiet when nothing is), then configures and builds into build/.
+# missing (quiet when nothing is), then configures and builds into build/ (QUILLORY_BUILD_DIR names
+# another folder; further arguments go to the first configure). --packages-only stops after the
+# packages (tools/fuzz.sh and .ci/run use it before builds of their own).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 PACKAGES=(
-  # toolchain
-  cmake ninja-build g++ pkg-config
+  # toolchain; clang and its runtime with libFuzzer for the fuzz build (tools/fuzz.sh)
+  cmake ninja-build g++ pkg-config clang libclang-rt-14-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   # the desktop program and its platform stand-ins
@@ -36,6 +38,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
+
+if [ "${1:-}" = "--packages-only" ]; then exit 0; fi
 
 BUILD_DIR=${QUILLORY_BUILD_DIR:-build}
 if [ ! -f "$BUILD_DIR/build.ninja" ]; then

@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "commands.h"
 #include "core/memory.h"
@@ -21,7 +23,8 @@ int CmdSettings(const Args& args) {
     std::fputs(DescribeSettings(gSettings).c_str(), stdout);
     int rc = 0;
     if (save && RegSaveSettings(nullptr) != ERROR_SUCCESS) {
-        std::fprintf(stderr, "settings: could not write %s\n", RegistryFilePath().c_str());
+        std::fprintf(stderr, "settings: could not write %s: %s\n", RegistryFilePath().c_str(),
+                     std::strerror(RegistryWriteError() ? RegistryWriteError() : EIO));
         rc = 1;
     }
     WrapupMemoryMonitor();

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -56,8 +57,9 @@ int Run(int argc, char** argv, const StartupHooks& hooks) {
 
     // The mail provider's installation step: a provider beside the program offers mail unless the
     // user's win.ini already says otherwise.
-    if (!ProfileEntryExists("Mail", "MAPI") && MailProviderPresent())
-        WriteProfileStringA("Mail", "MAPI", "1");
+    if (!ProfileEntryExists("Mail", "MAPI") && MailProviderPresent() &&
+        !WriteProfileStringA("Mail", "MAPI", "1"))
+        NotifyBox("Couldn't save settings file <%s>\n%s", WinIniPath().c_str(), std::strerror(errno));
     char mail[kMailEntryBytes];
     GetProfileStringA("Mail", "MAPI", "0", mail, kMailEntryBytes);
     gMailAvailable = ParseMailAvailable(mail);
@@ -74,7 +76,10 @@ int Run(int argc, char** argv, const StartupHooks& hooks) {
     if (!made) NotifyBox("cannot make main dialog");
 
     CloseSplash();
-    RegSaveSettings(nullptr);
+    // The settings of this run are lost when they cannot be written: the user is told why.
+    if (RegSaveSettings(nullptr) != ERROR_SUCCESS)
+        NotifyBox("Couldn't save settings file <%s>\n%s", RegistryFilePath().c_str(),
+                  std::strerror(RegistryWriteError() ? RegistryWriteError() : EIO));
     WrapupMemoryMonitor();
     ReleaseInstanceLock(lock);
     return 0;

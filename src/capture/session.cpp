@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <string>
 
 #include "capture/capfile.h"
 #include "capture/panel.h"
@@ -22,6 +24,10 @@ std::atomic<uint32_t> gCapFileCapacity{0};
 std::atomic<uint32_t> gFrameTally{0};
 std::atomic<uint32_t> gByteTally{0};
 std::atomic<uint32_t> gErrorTally{0};
+// The text of the last capture-file error of the capture running (the error callback runs on the
+// capture thread); shown when the capture ends.
+std::mutex gFileErrorMutex;
+std::string gFileError;
 std::atomic<uint32_t> gStatusTally{0};
 std::atomic<uint32_t> gAudioBlockTally{0};
 std::atomic<HWND> gDisplayTarget{nullptr};
@@ -247,6 +253,10 @@ void MyCapVideo(HWND display, HWND video) {
     gCallbacksActive = 1;
     PositionCaptureWindow(video);
     gErrorTally = 0;
+    {
+        std::lock_guard<std::mutex> lock(gFileErrorMutex);
+        gFileError.clear();
+    }
     gStatusTally = 0;
     gFrameTally = 0;
     gAudioBlockTally = 0;
@@ -294,6 +304,13 @@ void EndCap(HWND, HWND video) {
     gDisplayTarget = nullptr;
     gSecondDisplayTarget = nullptr;
     gCallbacksActive = 0;
+    // A capture file that could not be written ended the capture: the user hears which and why.
+    std::string failure;
+    {
+        std::lock_guard<std::mutex> lock(gFileErrorMutex);
+        failure.swap(gFileError);
+    }
+    if (!failure.empty()) NotifyBox("%s", failure.c_str());
 }
 
 LRESULT CapYieldCallback(HWND) {
@@ -304,9 +321,15 @@ LRESULT CapControlCallback(HWND, int) {
     return 1;
 }
 
-LRESULT CapErrorCallback(HWND, int id, const char*) {
+LRESULT CapErrorCallback(HWND, int id, const char* text) {
     if (!gCallbacksActive) return 0;
-    if (id != 0) gErrorTally++;
+    if (id != 0) {
+        gErrorTally++;
+        if (text && (id == IDS_CAP_FILE_WRITE_ERROR || id == IDS_CAP_FILE_OPEN_ERROR)) {
+            std::lock_guard<std::mutex> lock(gFileErrorMutex);
+            gFileError = text;
+        }
+    }
     return 1;
 }
 

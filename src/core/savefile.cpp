@@ -1,5 +1,7 @@
 #include "core/savefile.h"
 
+#include "core/diskio.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,17 +11,13 @@
 #include <cstdlib>
 #include <filesystem>
 
-namespace {
-
 // Renaming over a file needs only the folder's permission, so the file's own is checked here: the
 // kernel's answer for the effective user, and a file without any write bit is protected even from
 // root, whom the kernel would let write it.
-bool MayReplace(const std::string& path, const struct stat& st) {
+bool MayReplaceFile(const std::string& path, const struct stat& st) {
     if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return false;
     return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
 }
-
-}  // namespace
 
 bool SaveFileReplacing(const std::string& path, std::string_view data, const SaveFileOptions& options) {
     if (path.empty()) return false;
@@ -42,7 +40,7 @@ bool SaveFileReplacing(const std::string& path, std::string_view data, const Sav
         errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return false;
     }
-    if (exists && !MayReplace(target, st)) {
+    if (exists && !MayReplaceFile(target, st)) {
         errno = EACCES;
         return false;
     }
@@ -58,21 +56,29 @@ bool SaveFileReplacing(const std::string& path, std::string_view data, const Sav
         umask(mask);
         mode = 0666 & ~mask;
     }
-    bool ok = fchmod(fd, mode) == 0;
+    // The first failure's errno is what the caller reports; cleaning up must not replace it.
+    int error = 0;
+    auto fail = [&error] {
+        if (!error) error = errno ? errno : EIO;
+    };
+    if (fchmod(fd, mode) != 0) fail();
     size_t done = 0;
-    while (ok && done < data.size()) {
-        ssize_t n = write(fd, data.data() + done, data.size() - done);
+    while (!error && done < data.size()) {
+        errno = 0;
+        ssize_t n = DiskWrite(fd, data.data() + done, data.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0)
-            ok = false;
+            fail();
         else
             done += static_cast<size_t>(n);
     }
-    ok = ok && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (ok && options.beforeReplace) options.beforeReplace();
-    if (!ok || std::rename(tmp.c_str(), target.c_str()) != 0) {
+    if (!error && DiskSync(fd) != 0) fail();
+    if (close(fd) != 0) fail();
+    if (!error && options.beforeReplace) options.beforeReplace();
+    if (!error && DiskRename(tmp.c_str(), target.c_str()) != 0) fail();
+    if (error) {
         unlink(tmp.c_str());
+        errno = error;
         return false;
     }
     return true;

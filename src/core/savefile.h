@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+struct stat;
+
 struct SaveFileOptions {
     bool createFolders = false;  // make the missing folders of the path first
     // Runs after the new data is safely on disk, just before it replaces the old file.
@@ -18,3 +20,7 @@ struct SaveFileOptions {
 // untouched and errno set, when anything fails or the path names something other than a regular
 // file.
 bool SaveFileReplacing(const std::string& path, std::string_view data, const SaveFileOptions& options = {});
+
+// True when the user may replace or write over the existing file PATH (its stat in ST): the
+// effective user may write it and it has at least one write bit.
+bool MayReplaceFile(const std::string& path, const struct stat& st);

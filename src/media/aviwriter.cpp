@@ -1,9 +1,13 @@
 #include "media/aviwriter.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "core/diag.h"
@@ -40,7 +44,14 @@ struct WriterState {
     int32_t count = 0;
     int32_t capacity = 0;
     uint32_t blockAlign = 0;
-    std::vector<uint8_t> pending;  // chunks not yet written
+    std::string name;
+    bool created = false;  // made (or emptied) by this writer, so removing it loses nothing
+    int error = 0;         // errno of the first write that failed; nothing more is written then
+    // Chunks not yet written: they start at pendingStart, where the index held pendingCount entries.
+    std::vector<uint8_t> pending;
+    int64_t pendingStart = 0;
+    int32_t pendingCount = 0;
+    int32_t framesClosed = 0;  // frames the last finished file's headers count
 };
 
 WriterState gWriter;
@@ -94,16 +105,56 @@ int32_t StrfBytes(Form form) {
     return form == Form::kGrey ? 1064 : form == Form::kPlain ? 40 : 68;
 }
 
-int32_t WriteCounted(const void* data, int32_t length) {
+// Writes the bytes; a short write is remembered as the writer's error.
+bool WriteCounted(const void* data, int32_t length) {
     int32_t n = MyWrite(gWriter.handle, data, length);
-    if (n != length) DebugLog("AVI write short: %ld of %ld", static_cast<long>(n), static_cast<long>(length));
-    return n;
+    if (n == length) return true;
+    DebugLog("AVI write short: %ld of %ld", static_cast<long>(n), static_cast<long>(length));
+    if (!gWriter.error) gWriter.error = errno ? errno : EIO;
+    return false;
 }
 
-void WritePending() {
-    if (!gWriter.pending.empty())
-        WriteCounted(gWriter.pending.data(), static_cast<int32_t>(gWriter.pending.size()));
-    gWriter.pending.clear();
+// Ends the file being written; one that could not be finished is removed when this writer made it.
+void Abandon() {
+    WriterState& w = gWriter;
+    MyClose(w.handle);
+    w.handle = 0;
+    w.hasAudio = false;
+    ReleaseIndex();
+    std::vector<uint8_t>().swap(w.pending);
+    if (w.created && unlink(w.name.c_str()) != 0) DebugLog("could not remove %s", w.name.c_str());
+}
+
+// Writes the gathered chunks. When the disk fails part way, the chunks that landed whole stay and
+// the rest is cut off again, with their index entries and header counts: the file then holds whole
+// chunks only, and the index and headers written at close describe exactly those. Every later
+// chunk is refused.
+bool FlushPending() {
+    WriterState& w = gWriter;
+    if (w.pending.empty()) return !w.error;
+    const int32_t size = static_cast<int32_t>(w.pending.size());
+    const int32_t landed = MyWrite(w.handle, w.pending.data(), size);
+    w.pending.clear();
+    if (landed == size) return true;
+    DebugLog("AVI write short: %ld of %ld", static_cast<long>(landed), static_cast<long>(size));
+    if (!w.error) w.error = errno ? errno : EIO;
+    const int64_t end = w.pendingStart + std::max(landed, 0);
+    int32_t kept = w.pendingCount;
+    int64_t keptEnd = w.pendingStart;
+    while (kept < w.count) {
+        const AVIINDEXENTRY& e = w.index[kept];
+        const int64_t next = e.dwChunkOffset + 8 + static_cast<int64_t>(e.dwChunkLength) + (e.dwChunkLength & 1);
+        if (next > end) break;
+        keptEnd = next;
+        kept++;
+    }
+    if (ftruncate(w.handle, static_cast<off_t>(keptEnd)) != 0) DebugLog("AVI writer: could not cut the failed chunk off");
+    MySeek(w.handle, static_cast<int32_t>(keptEnd));
+    Add32(w.header, 4, keptEnd - w.position);
+    Add32(w.movi, 4, keptEnd - w.position);
+    w.position = keptEnd;
+    w.count = kept;
+    return false;
 }
 
 }  // namespace
@@ -115,13 +166,15 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     if (w.handle) {
         // One file at a time: a writer left open is closed as it stands.
         DebugLog("MyOpenWAVI: closing the file left open");
-        WritePending();
+        FlushPending();
         MyClose(w.handle);
         w.handle = 0;
         ReleaseIndex();
     }
+    w.error = 0;
     int32_t h = frames < 0 ? MyCreateTrunc(name) : MyOpenWrite(name);
     if (!h) {
+        w.error = errno ? errno : EIO;
         NotifyBox("MyOpenWAVI failed: <%s> %ldx%ldx%ld %08lx %ld %ld %ld %ld", name ? name : "",
                   static_cast<long>(width), static_cast<long>(height), static_cast<long>(bitCount),
                   static_cast<unsigned long>(handler), static_cast<long>(usPerFrame),
@@ -132,6 +185,9 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     w.position = 0;
     w.count = 0;
     w.hasAudio = false;
+    w.name = name;
+    w.created = frames < 0;
+    w.error = 0;
     int64_t entries =
         std::min<int64_t>(std::llabs(static_cast<int64_t>(frames)) * kEntriesPerFrame, kMaxFileBytes / 16);
     w.index = static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(entries), sizeof(AVIINDEXENTRY)));
@@ -237,15 +293,22 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     Put32(w.movi, 4, 4);
     Put4(w.movi, 8, "movi");
 
-    w.position += WriteCounted(b, w.headerBytes);
-    if (w.hasAudio) w.position += WriteCounted(w.audioList, kAudioListBytes);
-    w.position += WriteCounted(w.movi, kMoviHeaderBytes);
+    const bool written = WriteCounted(b, w.headerBytes) &&
+                         (!w.hasAudio || WriteCounted(w.audioList, kAudioListBytes)) &&
+                         WriteCounted(w.movi, kMoviHeaderBytes);
+    if (!written) {
+        const int error = w.error;
+        Abandon();
+        w.error = error;
+        return 0;
+    }
+    w.position = w.headerBytes + (w.hasAudio ? kAudioListBytes : 0) + kMoviHeaderBytes;
     return h;
 }
 
 int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id, uint32_t flags) {
     WriterState& w = gWriter;
-    if (!w.handle || handle != w.handle || length < 0 || (length > 0 && !data)) {
+    if (!w.handle || handle != w.handle || length < 0 || (length > 0 && !data) || w.error) {
         DebugLog("MyWriteChunk refused: handle %ld length %ld", static_cast<long>(handle),
                  static_cast<long>(length));
         return 0;
@@ -257,12 +320,12 @@ int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id
         DebugLog("MyWriteChunk refused: no room for %ld bytes", static_cast<long>(length));
         return 0;
     }
-    AVIINDEXENTRY& e = w.index[w.count++];
-    e.ckid = id;
-    e.dwFlags = flags;
-    e.dwChunkOffset = static_cast<uint32_t>(w.position);
-    e.dwChunkLength = static_cast<uint32_t>(length);
     // The header gives the exact length, as RIFF readers expect; the pad byte follows the data.
+    // Chunks gather in memory and go to the file in large writes.
+    if (w.pending.empty()) {
+        w.pendingStart = w.position;
+        w.pendingCount = w.count;
+    }
     uint8_t header[8];
     WriteLE32(header, id);
     WriteLE32(header + 4, static_cast<uint32_t>(length));
@@ -272,12 +335,16 @@ int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id
         w.pending.insert(w.pending.end(), bytes, bytes + length);
     }
     if (length & 1) w.pending.push_back(0);
-    if (w.pending.size() >= kWriteBehindBytes) WritePending();
-    // The counters assume every byte landed (a short write is only logged).
+    AVIINDEXENTRY& e = w.index[w.count++];
+    e.ckid = id;
+    e.dwFlags = flags;
+    e.dwChunkOffset = static_cast<uint32_t>(w.position);
+    e.dwChunkLength = static_cast<uint32_t>(length);
     const int64_t step = 8 + padded;
     w.position += step;
     Add32(w.header, 4, step);
     Add32(w.movi, 4, step);
+    if (w.pending.size() >= kWriteBehindBytes && !FlushPending()) return 0;
     return static_cast<int32_t>(step);
 }
 
@@ -286,11 +353,18 @@ int64_t AVIOverheadBytes(int32_t bitCount, const BITMAPINFOHEADER* format, FOURC
     return header + (audio ? kAudioListBytes : 0) + kMoviHeaderBytes + 8;
 }
 
-void MyCloseAVI(int32_t handle, int32_t frames) {
+int32_t MyCloseAVI(int32_t handle, int32_t frames) {
     WriterState& w = gWriter;
     if (!w.handle || handle != w.handle) {
         DebugLog("MyCloseAVI: no such file open (%ld)", static_cast<long>(handle));
-        return;
+        return 0;
+    }
+    if (!FlushPending()) {
+        // The headers count only the frames whose chunks are in the file.
+        int32_t video = 0;
+        for (int32_t i = 0; i < w.count; i++)
+            if (w.index[i].ckid != kAudioId) video++;
+        frames = std::min(frames, video);
     }
     int64_t audioBytes = 0;
     if (w.hasAudio) {
@@ -298,26 +372,49 @@ void MyCloseAVI(int32_t handle, int32_t frames) {
             if (w.index[i].ckid == kAudioId) audioBytes += w.index[i].dwChunkLength;
         }
     }
-    WritePending();
+    // A chunk that failed leaves the file as it was before it: the close still writes the index and
+    // headers of what is there. When the close itself fails the file would claim what it lacks.
+    const int chunkError = w.error;
+    w.error = 0;
     uint8_t head[8];
     Put4(head, 0, "idx1");
     Put32(head, 4, static_cast<uint32_t>(16 * w.count));
-    WriteCounted(head, 8);
-    if (w.count > 0) WriteCounted(w.index, 16 * w.count);
+    bool closed = WriteCounted(head, 8) && (w.count == 0 || WriteCounted(w.index, 16 * w.count));
     Add32(w.header, 4, 16 * static_cast<int64_t>(w.count) + 8);
     ReleaseIndex();
 
     Put32(w.header, 48, static_cast<uint32_t>(frames));
     Put32(w.header, 140, static_cast<uint32_t>(frames));
     MySeek(w.handle, 0);
-    WriteCounted(w.header, w.headerBytes);
-    if (w.hasAudio) {
+    if (w.hasAudio)
         Put32(w.audioList, 52, w.blockAlign ? static_cast<uint32_t>(audioBytes / w.blockAlign) : 0);
-        WriteCounted(w.audioList, kAudioListBytes);
+    closed = closed && WriteCounted(w.header, w.headerBytes) &&
+             (!w.hasAudio || WriteCounted(w.audioList, kAudioListBytes)) &&
+             WriteCounted(w.movi, kMoviHeaderBytes);
+    if (closed && !MySync(w.handle)) {
+        w.error = errno ? errno : EIO;
+        closed = false;
     }
-    WriteCounted(w.movi, kMoviHeaderBytes);
+    if (!closed) {
+        DebugLog("MyCloseAVI: %s could not be finished and is removed", w.name.c_str());
+        const int error = w.error;
+        Abandon();
+        w.error = chunkError ? chunkError : error;
+        return 0;
+    }
     MyClose(w.handle);
     w.handle = 0;
     w.hasAudio = false;
     std::vector<uint8_t>().swap(w.pending);
+    w.framesClosed = frames;
+    w.error = chunkError;
+    return 1;
+}
+
+int32_t AVIWriteError() {
+    return gWriter.error;
+}
+
+int32_t AVIFramesClosed() {
+    return gWriter.framesClosed;
 }

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "core/diag.h"
+#include "core/diskio.h"
+#include "core/savefile.h"
 
 namespace {
 
@@ -30,6 +33,33 @@ int32_t Open(const char* name, int flags) {
         fd = open(name, flags | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
     return Handle(fd);
+}
+
+// Media output goes to regular files only: a pipe or a device would block the writer, and its
+// header rewrites need to seek. A file the user protected is never truncated or written over, not
+// even by root. The truncation comes after these checks, so a refused file keeps its bytes.
+int32_t OpenForWriting(const char* name, bool truncate) {
+    int32_t h = Open(name, O_WRONLY | O_CREAT | O_NONBLOCK);
+    if (!h) return 0;
+    struct stat st;
+    int error = 0;
+    if (fstat(h, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    else if (!MayReplaceFile(name, st))
+        error = EACCES;
+    else if (truncate && st.st_size > 0 && ftruncate(h, 0) != 0)
+        error = errno;
+    if (error) {
+        DebugLog("not written: %s (%s)", name, std::strerror(error));
+        close(h);
+        errno = error;
+        return 0;
+    }
+    int flags = fcntl(h, F_GETFL);
+    if (flags >= 0) fcntl(h, F_SETFL, flags & ~O_NONBLOCK);
+    return h;
 }
 
 }  // namespace
@@ -56,10 +86,10 @@ int32_t MyOpenRead(const char* name) {
     return h;
 }
 int32_t MyCreateTrunc(const char* name) {
-    return Open(name, O_WRONLY | O_CREAT | O_TRUNC);
+    return OpenForWriting(name, true);
 }
 int32_t MyOpenWrite(const char* name) {
-    return Open(name, O_WRONLY | O_CREAT);
+    return OpenForWriting(name, false);
 }
 
 int32_t MyRead(int32_t handle, void* buffer, int32_t count) {
@@ -84,12 +114,20 @@ int32_t MyWrite(int32_t handle, const void* buffer, int32_t count) {
     int32_t done = 0;
     while (done < count) {
         int32_t piece = std::min(count - done, kMaxTransfer);
-        ssize_t n = write(handle, p + done, static_cast<size_t>(piece));
+        errno = 0;
+        ssize_t n = DiskWrite(handle, p + done, static_cast<size_t>(piece));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) {
+            if (errno == 0) errno = EIO;
+            break;
+        }
         done += static_cast<int32_t>(n);
     }
     return done;
+}
+
+int32_t MySync(int32_t handle) {
+    return handle > 0 && DiskSync(handle) == 0 ? 1 : 0;
 }
 
 int32_t MyClose(int32_t handle) {

@@ -8,12 +8,15 @@ constexpr int32_t kMaxTransfer = 30000;
 
 int32_t FileExists(const char* name);     // 1 when the file exists
 int32_t MyOpenRead(const char* name);     // read only, regular files only; the handle, or 0
+// Writing opens take regular files only and refuse a file the user may not write (errno set).
 int32_t MyCreateTrunc(const char* name);  // write, create or truncate; the handle, or 0
 int32_t MyOpenWrite(const char* name);    // write over in place, created when missing; the handle, or 0
 // Bytes delivered (fewer at the end of the file), or -1 when a piece fails.
 int32_t MyRead(int32_t handle, void* buffer, int32_t count);
-// The sum of what each piece wrote; 0 for a count of 0.
+// The sum of what each piece wrote; 0 for a count of 0. Short when a piece failed, errno saying why.
 int32_t MyWrite(int32_t handle, const void* buffer, int32_t count);
+// Flushes what was written to the disk: 1, or 0 with errno set.
+int32_t MySync(int32_t handle);
 int32_t MyClose(int32_t handle);
 int32_t MyTell(int32_t handle);
 int32_t MySeek(int32_t handle, int32_t position);  // absolute; returns 0

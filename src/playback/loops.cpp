@@ -49,6 +49,18 @@ void SitOutDrag() {
     gLoop.replayRequest = true;
 }
 
+// Between frames of the simple loops: a drag ends the loop (it starts again after the drag),
+// as do a stop request, Escape, and a second press of a play button.
+bool LoopInterrupted(bool drags) {
+    if (drags && Dragging()) {
+        SitOutDrag();
+        return true;
+    }
+    if (gLoop.stopRequest) return true;
+    if (HostPumpForEscape()) return true;
+    return !gLoop.playing;
+}
+
 // Starts a loop; false when one runs (it is asked to stop instead).
 bool Begin(int32_t command, int32_t state) {
     if (gLoop.playing) {
@@ -340,13 +352,7 @@ void IDC_PlayRev() {
     uint32_t due = Now() + static_cast<uint32_t>(frameTime);
     if (!Begin(kCmdPlayReverse, kStateReversePlay)) return;
     while (gLoop.playing) {
-        if (Dragging()) {
-            SitOutDrag();
-            break;
-        }
-        if (gLoop.stopRequest) break;
-        if (HostPumpForEscape()) break;
-        if (!gLoop.playing) break;
+        if (LoopInterrupted(true)) break;
         uint32_t d = due + static_cast<uint32_t>(frameTime);
         while (static_cast<int32_t>(Now() - d) > 0) {
             due = d;
@@ -369,9 +375,7 @@ void PlayRange() {
     if (!Begin(kCmdPlayRange, kStatePingPong)) return;
     gPlayer.position = gPlayer.rangeStart + 1;
     while (gLoop.playing) {
-        if (gLoop.stopRequest) break;
-        if (HostPumpForEscape()) break;
-        if (!gLoop.playing) break;
+        if (LoopInterrupted(false)) break;
         if (gPlayer.position >= gPlayer.rangeEnd + 1)
             gPlayer.position = gPlayer.rangeStart + 1;
         else
@@ -396,13 +400,7 @@ void IDC_PingPong(bool shift, bool ctrl) {
     if (!Begin(kCmdPingPong, kStatePingPong)) return;
     bool forward = true;
     while (gLoop.playing) {
-        if (Dragging()) {
-            SitOutDrag();
-            break;
-        }
-        if (gLoop.stopRequest) break;
-        if (HostPumpForEscape()) break;
-        if (!gLoop.playing) break;
+        if (LoopInterrupted(true)) break;
         uint32_t d = due + static_cast<uint32_t>(frameTime);
         const int32_t dir = forward ? 1 : -1;
         while (static_cast<int32_t>(Now() - d) > 0) {

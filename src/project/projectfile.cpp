@@ -139,8 +139,13 @@ void ReadNumbers(const std::string& line, int32_t* fields, int count) {
     }
 }
 
+// The text from the fifth character. When the fourth began a UTF-8 character (no blank after the
+// colon), the rest of that character is dropped too, so the text never starts inside one: it would
+// be written back as a line the reader cuts.
 std::string TextField(const std::string& line) {
-    return line.size() > 4 ? line.substr(4) : std::string();
+    size_t start = 4;
+    while (start < line.size() && (static_cast<unsigned char>(line[start]) & 0xC0) == 0x80) start++;
+    return start < line.size() ? line.substr(start) : std::string();
 }
 
 // The line's kind: its first three characters are a letter, a digit and a colon.
@@ -291,7 +296,8 @@ int32_t WriteProject() {
     }
     if (!gProject.head) return 0;
     if (!SaveFileReplacing(name, ProjectText())) {
-        NotifyBox("Couldn't open save project file <%s>", name);
+        // The old file is kept as it was; the reason goes under the message.
+        NotifyBox("Couldn't open save project file <%s>\n%s", name, std::strerror(errno));
         return 0;
     }
     return 1;

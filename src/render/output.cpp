@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 
 #include "core/diag.h"
 #include "media/aviwriter.h"
@@ -42,10 +43,16 @@ class AviOutput : public RenderOutput {
         return Write(nullptr, 0, kUncompressedId, 0, sound);
     }
     int32_t written() const override { return written_; }
-    void Finish() override {
-        if (handle_) MyCloseAVI(handle_, written_);
+    bool Finish() override {
+        if (handle_) {
+            finished_ = MyCloseAVI(handle_, written_) != 0;
+            // Chunks are written in large pieces: a failure may cut off frames already counted.
+            if (finished_) written_ = AVIFramesClosed();
+        }
         handle_ = 0;
+        return finished_;
     }
+    int WriteError() const override { return AVIWriteError(); }
     bool ReadBack(int64_t* length) override {
         if (!ReadAVIInfo(name_.c_str()) || AVIinfo.totalFrames != written_) return false;
         *length = AVIinfo.fileLength;
@@ -67,6 +74,7 @@ class AviOutput : public RenderOutput {
     int32_t handle_;
     bool compressed_;
     int32_t written_ = 0;
+    bool finished_ = false;
 };
 
 // An MP4 file: every frame a picture (a dropped frame shows the one before again), the sound one
@@ -95,7 +103,8 @@ class Mp4Output : public RenderOutput {
         return kWritten;
     }
     int32_t written() const override { return writer_->frames(); }
-    void Finish() override { finished_ = writer_->Finish(); }
+    bool Finish() override { return finished_ = writer_->Finish(); }
+    int WriteError() const override { return writer_->WriteError(); }
     bool ReadBack(int64_t* length) override {
         Mp4Info info;
         if (!finished_ || !ReadMp4Info(name_.c_str(), &info) || info.frames != writer_->frames())
@@ -153,7 +162,10 @@ std::unique_ptr<RenderOutput> CreateRenderOutput(const RenderOutputRequest& r, c
     const AVIlist* head = r.head;
     if (choice.mp4) {
         auto writer = Mp4Writer::Create(r.name, Mp4FormatFor(r, choice.quality), nullptr);
-        if (!writer) return nullptr;
+        if (!writer) {
+            errno = 0;  // the writer logs its own reason
+            return nullptr;
+        }
         return std::make_unique<Mp4Output>(r.name, std::move(writer));
     }
     const int64_t fourcc = choice.fourcc;
@@ -164,7 +176,9 @@ std::unique_ptr<RenderOutput> CreateRenderOutput(const RenderOutputRequest& r, c
                    -std::max(r.activeFrames, 1), &output, static_cast<FOURCC>(fourcc), r.usPerFrame,
                    r.withAudio ? head->samplesPerSec : 0, head->channels, head->sampleBits, 0);
     if (!handle) {
+        const int error = AVIWriteError();
         if (fourcc != kCompressorUncompressed) CompressorEnd();
+        errno = error;
         return nullptr;
     }
     return std::make_unique<AviOutput>(r.name, handle, fourcc != kCompressorUncompressed);

@@ -35,8 +35,10 @@ class RenderOutput {
     virtual Result Repeat(std::span<const uint8_t> sound) = 0;
     // Frames written so far.
     virtual int32_t written() const = 0;
-    // Ends the file so that it plays up to the last frame written.
-    virtual void Finish() = 0;
+    // Ends the file so that it plays up to the last frame written; false when it could not be.
+    virtual bool Finish() = 0;
+    // The errno of a write that failed (nothing more was written after it), or 0.
+    virtual int WriteError() const = 0;
     // Reads the finished file back: true, with its length in bytes, when it holds every frame written.
     virtual bool ReadBack(int64_t* length) = 0;
 };
@@ -63,8 +65,8 @@ struct RenderChoice {
 // the compressor, for an MP4 file its quality alone). False when the choice was cancelled or failed
 // (nothing to report).
 bool ChooseRenderOutput(const RenderOutputRequest& request, RenderChoice* choice);
-// Creates the file as chosen. Null when it could not be created (the caller reports it; an AVI
-// compressor is ended).
+// Creates the file as chosen. Null when it could not be created (the caller reports it, with errno
+// when that is known, else it is 0; an AVI compressor is ended).
 std::unique_ptr<RenderOutput> CreateRenderOutput(const RenderOutputRequest& request,
                                                  const RenderChoice& choice);
 // The MP4 writer's format for the request's frames and sound at a quality.

@@ -1,6 +1,8 @@
 #include "render/render.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -86,7 +88,8 @@ class OutputSink : public FrameSink {
         else
             result = out_.Chunk(f.chunk.data(), static_cast<uint32_t>(f.chunk.size()), f.id, f.flags, sound_);
         if (result == RenderOutput::kFull) {
-            NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(f.n - 1));
+            if (!out_.WriteError())  // a failing disk is reported once the file is finished
+                NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(f.n - 1));
             return false;
         }
         return true;
@@ -239,7 +242,10 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
 
     std::unique_ptr<RenderOutput> out = CreateRenderOutput(wanted, choice);
     if (!out) {
-        NotifyBox("failed to open file for output: %s", name);
+        if (const int error = errno)  // what stopped the file, when the output knows
+            NotifyBox("failed to open file for output: %s\n%s", name, std::strerror(error));
+        else
+            NotifyBox("failed to open file for output: %s", name);
         Caption(kMainCaption);
         return 0;
     }
@@ -273,12 +279,24 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     });
 
     Caption(kMainCaption);
-    out->Finish();
+    const bool finished = out->Finish();
     audio.Release();
     composer.Close();
     Busy(false);
 
     int64_t length = 0;
+    // A disk that failed: the file keeps the frames written before the failure, or is removed when
+    // even those could not be finished. Either way the user hears which file and why.
+    if (const int error = out->WriteError()) {
+        if (finished && out->written() > 0 && out->ReadBack(&length)) {
+            NotifyBox("Couldn't write %s\n%s\nThe file holds the %ld frames written before that", name,
+                      std::strerror(error), static_cast<long>(out->written()));
+        } else {
+            std::remove(name);
+            NotifyBox("Couldn't write %s\n%s\nThe unfinished file was removed", name, std::strerror(error));
+        }
+        return 0;
+    }
     if (out->ReadBack(&length)) {
         if (NotifyYesNo("Record to AVI file complete - size = %ld bytes\nWould you like to view the file?",
                         static_cast<long>(length)) == 1 &&

@@ -5,10 +5,12 @@
 
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <cerrno>
 #include <cstdlib>
 #include <string>
 
 #include "core/appstate.h"
+#include "core/diskio.h"
 #include "core/settings.h"
 #include "platform/instance/instance.h"
 #include "quillory/startup.h"
@@ -134,6 +136,46 @@ TEST(StartUp, StepsRunInOrderAndShutdownSavesAndReleases) {
     unsetenv("QUILLORY_MAPI");
     EXPECT_EQ(installed.mail, 1);
     EXPECT_EQ(ReadWholeFile(winIni), "[Fonts]\nx=1\n\n[Mail]\nMAPI=1\n");
+}
+
+TEST(StartUp, AFailingDiskCostsNoSettingsAndIsReported) {
+    TestApp();
+    Home home;
+    home.Enter();
+    ResetSettings();
+    Observed once;
+    RunInProcess({"quillory", "x"}, once);
+    // Settings to keep, which a save of the run (cellW 40) would change.
+    std::string registry = ReadWholeFile(home.registry);
+    const size_t cell = registry.find("\"cellW\"=\"40\"");
+    ASSERT_NE(cell, std::string::npos);
+    registry.replace(cell, 12, "\"cellW\"=\"41\"");
+    WriteWholeFile(home.registry, registry);
+    const std::string winIni = home.config + "/Brellmont/win.ini";
+    WriteWholeFile(winIni, "[Fonts]\nx=1\n");
+    setenv("QUILLORY_MAPI", home.registry.c_str(), 1);  // a provider to install
+    for (const auto& [fault, why] :
+         {std::pair<DiskFault, std::string>{{ENOSPC, 10}, "No space left on device"},
+          {{.renameError = EIO}, "Input/output error"}}) {
+        SetDiskFault(fault);
+        testing::internal::CaptureStderr();
+        Observed seen;
+        EXPECT_EQ(RunInProcess({"quillory", "x"}, seen), 0);
+        const std::string err = testing::internal::GetCapturedStderr();
+        ClearDiskFault();
+        for (const std::string& file : {winIni, home.registry})
+            EXPECT_NE(err.find("Notify: Couldn't save settings file <" + file + ">\n" + why),
+                      std::string::npos)
+                << err;
+        EXPECT_EQ(ReadWholeFile(home.registry), registry);
+        EXPECT_EQ(ReadWholeFile(winIni), "[Fonts]\nx=1\n");
+        EXPECT_TRUE(LockFree());  // shutdown ran to its end
+    }
+    Observed after;
+    RunInProcess({"quillory", "x"}, after);
+    unsetenv("QUILLORY_MAPI");
+    EXPECT_EQ(after.mail, 1);
+    EXPECT_NE(ReadWholeFile(home.registry).find("\"cellW\"=\"40\""), std::string::npos);
 }
 
 TEST(StartUp, SecondCopyIsRefusedWhileTheFirstRuns) {

@@ -3,6 +3,7 @@
 // statistics, the level meter, the estimate and the capture file.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <regex>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "capture/panel.h"
 #include "capture/session.h"
 #include "capture_support.h"
+#include "core/diskio.h"
 #include "core/format.h"
 #include "core/memory.h"
 #include "core/settings.h"
@@ -151,6 +153,28 @@ TEST_F(CaptureSession, StreamingCaptureFillsTheFileAndShowsItsLines) {
     EXPECT_EQ(static_cast<uint32_t>(rec->frames), frames);
     EXPECT_EQ(rec->samplesPerSec, 11025);
     CloseAVIlist(rec);
+
+    {
+        SCOPED_TRACE("a disk that fails stops the capture: the file holds the frames before the failure");
+        boxes->shown.clear();
+        SetDiskFault({.writeError = ENOSPC, .failAfterBytes = 1000000, .once = true});
+        PanelStartCapture(panel, nullptr);
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        PanelStopCapture(panel, nullptr);
+        ClearDiskFault();
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Error writing the capture file <" + file +
+                                                           ">\nNo space left on device"});
+        EXPECT_EQ(MyGetFileSize(file.c_str()), 10485750u);
+        AVIlist* cut = OpenAVIforList(file.c_str(), 0, -1);
+        ASSERT_TRUE(cut);
+        EXPECT_GT(cut->frames, 0);
+        EXPECT_LT(cut->frames, 5);  // a million bytes hold four frames and their sound
+        for (int32_t n = 1; n <= cut->frames; n++) {
+            getFrameData(n, cut);
+            EXPECT_EQ(lastFrameSize, 230400);
+        }
+        CloseAVIlist(cut);
+    }
 
     // The panel's file lines: 100,000,000 bytes at 15 fps with 11025 Hz 8-bit stereo sound.
     gSettings.Amode = 2;

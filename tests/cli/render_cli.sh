@@ -94,4 +94,32 @@ set -e
 [ $rc_kept -eq 1 ]
 grep -q '^frame: could not write kept.bmp: Permission denied' kept.err
 [ "$(md5sum <kept.bmp)" = "$sum" ]
+
+# A failing disk (played by QUILLORY_DISK_FAULT): the picture there is kept byte for byte and no
+# temporary file is left; a render keeps the frames before the failure as a file ffmpeg reads
+# whole, or leaves none.
+sum=$(md5sum <f18.bmp)
+set +e
+QUILLORY_DISK_FAULT=write:ENOSPC:4096 "$CLI" frame demo.cgp 3 f18.bmp 2>full.err
+rc_full=$?
+QUILLORY_DISK_FAULT=rename:EIO "$CLI" frame demo.cgp 3 f18.bmp 2>rename.err
+rc_rename=$?
+QUILLORY_DISK_FAULT=write:ENOSPC:30000:once "$CLI" render demo.cgp short.avi --codec MJPG >/dev/null 2>short.err
+rc_short=$?
+QUILLORY_DISK_FAULT=sync:EIO "$CLI" render demo.cgp gone.avi --codec MJPG >/dev/null 2>gone.err
+rc_gone=$?
+set -e
+[ "$rc_full $rc_rename $rc_short $rc_gone" = "1 1 1 1" ]
+grep -qx 'frame: could not write f18.bmp: No space left on device' full.err
+grep -qx 'frame: could not write f18.bmp: Input/output error' rename.err
+[ "$(md5sum <f18.bmp)" = "$sum" ]
+[ -z "$(ls f18.bmp.* 2>/dev/null)" ]
+grep -qx "Notify: Couldn't write short.avi" short.err
+grep -qx 'No space left on device' short.err
+kept=$(sed -n 's/^The file holds the \([0-9]*\) frames written before that$/\1/p' short.err)
+[ "$kept" -gt 0 ] && [ "$kept" -lt 26 ]
+[ "$(probe short.avi v:0 nb_frames)" = "$kept" ]
+[ -z "$(ffmpeg -nostdin -v error -i short.avi -f null - 2>&1)" ]
+grep -qx 'The unfinished file was removed' gone.err
+[ ! -e gone.avi ]
 echo ok

@@ -29,6 +29,18 @@ sed -i 's/"angJogPlay"="0"/"angJogPlay"="725"/' cfg/registry.reg
 "$CLI" settings --save >/dev/null 2>&1
 grep -q '"angJogPlay"="5"' cfg/registry.reg
 
+# A disk that fails to rename the new file into place: the old one stays as it was (the save would
+# have changed it), and the reason is given.
+sed -i 's/"angJogPlay"="5"/"angJogPlay"="725"/' cfg/registry.reg
+sum=$(md5sum <cfg/registry.reg)
+set +e
+QUILLORY_DISK_FAULT=rename:EIO "$CLI" settings --save >/dev/null 2>failed.err
+rc_failed=$?
+set -e
+[ $rc_failed -eq 1 ]
+grep -qx "settings: could not write $work/cfg/registry.reg: Input/output error" failed.err
+[ "$(md5sum <cfg/registry.reg)" = "$sum" ]
+
 # Garbage in the file: no crash, defaults, and the damaged file is kept aside on the next save.
 head -c 3000 /dev/urandom >cfg/registry.reg
 "$CLI" settings --save >third.txt 2>/dev/null

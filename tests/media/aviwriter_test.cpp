@@ -2,6 +2,7 @@
 // list, padded chunks, the index and its growth, the sizes patched at close, and refused calls.
 // ffmpeg's view of the files it writes is in ffmpeg_test.cpp.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "core/memory.h"
 #include "media/avilist.h"
@@ -135,4 +136,16 @@ TEST(AviWriter, IndexGrowsOverwritesInPlaceAndRefusesBadCalls) {
     EXPECT_EQ(MyOpenWAVI(bad.c_str(), 320, 240, 24, -1, nullptr, 0, 66666, 22050, 2, 16, 0), 0);
     EXPECT_EQ(boxes->texts(), std::vector<std::string>{"MyOpenWAVI failed: <" + bad +
                                                        "> 320x240x24 00000000 66666 22050 2 16"});
+
+    // A named pipe with no reader is refused at once instead of blocking the writer, and a file
+    // without write bits keeps its bytes, whoever runs the program.
+    const std::string fifo = dir.file("pipe.avi");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    EXPECT_EQ(MyOpenWAVI(fifo.c_str(), 8, 8, 24, -1, nullptr, 0, 40000, 0, 0, 0, 0), 0);
+    const std::string kept = dir.file("kept.avi");
+    WriteWholeFile(kept, "precious");
+    ASSERT_EQ(chmod(kept.c_str(), 0444), 0);
+    EXPECT_EQ(MyOpenWAVI(kept.c_str(), 8, 8, 24, -1, nullptr, 0, 40000, 0, 0, 0, 0), 0);
+    EXPECT_EQ(ReadWholeFile(kept), "precious");
+    EXPECT_EQ(boxes->texts().size(), 3u);
 }

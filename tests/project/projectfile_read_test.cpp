@@ -60,6 +60,10 @@ TEST_F(ProjectFileRead, LinesBuildRevisionsAndPayloads) {
          "R 7 8 1\nR 1 2 2 T 0 0 [caf\xc3\xa9 \xe2\x82\xac] [Ar] 0 0 0 0 0 0 65535\nR 3 3 4 U "
          "[/v/\xc3\xa9t\xc3\xa9]\n"
          "R 3 3 3\n"},
+        {"a character where the blank after the colon belongs is dropped whole, so the text reads back",
+         "R0: 1,1,2\nT0: 0,0\nT1:\xe0\xb7\x9alo\\World\nT2:\xc3\xa9"
+         "Arial\nR0: 2,2,4\nU0:\xf0\x9f\x8e\xac\n",
+         "R 1 1 2 T 0 0 [lo\nWorld] [Arial] 0 0 0 0 0 0 65535\nR 2 2 4 U []\n"},
         {"face names keep 31 characters, underlay files 199",
          "R0: 1,1,2\nT0: 0,0\nT2: " + std::string(40, 'F') + "\nR0: 2,2,4\nU0: " + std::string(250, 'u') +
              "\n",

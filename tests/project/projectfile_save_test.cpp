@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
+#include "core/diskio.h"
 #include "project/project_support.h"
 #include "project/projectfile.h"
 
@@ -81,9 +83,10 @@ TEST_F(ProjectFileSave, SavingNeverCostsThePreviousFile) {
     for (std::string bad : {std::string(), dir.file("none/p.cgp"), dir.path()}) {
         SetProjectFileName(bad);
         EXPECT_EQ(WriteProject(), 0);
-        EXPECT_EQ(boxes->texts(),
-                  std::vector<std::string>{bad.empty() ? "Need a project file name"
-                                                       : "Couldn't open save project file <" + bad + ">"});
+        const std::string why = bad == dir.path() ? "Is a directory" : "No such file or directory";
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{bad.empty() ? "Need a project file name"
+                                                                       : "Couldn't open save project file <" +
+                                                                             bad + ">\n" + why});
         boxes->shown.clear();
     }
     EXPECT_EQ(ReadWholeFile(file), "previous\n");
@@ -105,7 +108,8 @@ TEST_F(ProjectFileSave, SavingNeverCostsThePreviousFile) {
         ASSERT_EQ(chmod(file.c_str(), 0444), 0);
         const std::string kept = ReadWholeFile(file);
         EXPECT_EQ(WriteProject(), 0);
-        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Couldn't open save project file <" + file + ">"});
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Couldn't open save project file <" + file +
+                                                           ">\nPermission denied"});
         EXPECT_EQ(ReadWholeFile(file), kept);
         EXPECT_EQ(Entries(), 1u);
         boxes->shown.clear();
@@ -113,6 +117,27 @@ TEST_F(ProjectFileSave, SavingNeverCostsThePreviousFile) {
         EXPECT_EQ(ReadProject(nullptr), 1);
         EXPECT_EQ(gProject.fileCount, 2);
         ASSERT_EQ(chmod(file.c_str(), 0640), 0);
+    }
+    {
+        SCOPED_TRACE("a disk that fails while writing, flushing or renaming");
+        WriteWholeFile(file, "previous\n");
+        SetProjectFileName(file);
+        for (const auto& [fault, why] :
+             {std::pair<DiskFault, std::string>{{ENOSPC, 30}, "No space left on device"},
+              {{EIO, 0}, "Input/output error"},
+              {{.syncError = EIO}, "Input/output error"},
+              {{.renameError = EROFS}, "Read-only file system"}}) {
+            SetDiskFault(fault);
+            EXPECT_EQ(WriteProject(), 0);
+            ClearDiskFault();
+            EXPECT_EQ(boxes->texts(),
+                      std::vector<std::string>{"Couldn't open save project file <" + file + ">\n" + why});
+            EXPECT_EQ(ReadWholeFile(file), "previous\n");
+            EXPECT_EQ(Entries(), 1u);  // no temporary file left behind
+            boxes->shown.clear();
+        }
+        ASSERT_EQ(WriteProject(), 1);  // the next save works
+        EXPECT_EQ(ReadWholeFile(file).rfind("Corvane Project 00\nF0: ", 0), 0u);
     }
     {
         SCOPED_TRACE("through a symbolic link the linked file is replaced and the link stays");

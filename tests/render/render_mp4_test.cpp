@@ -3,8 +3,11 @@
 // full disk still plays; the MPEG-4 part 2 fallback; odd picture sides.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <filesystem>
 
+#include "core/diskio.h"
 #include "media/fileinfo.h"
 #include "platform/mp4/mp4.h"
 #include "render_support.h"
@@ -144,6 +147,19 @@ TEST_F(RenderToMp4, StoppedRendersAreFinishedAndOtherPicturesAndEncodersWork) {
         EXPECT_TRUE(info.frames > 0 && info.frames < 24) << info.frames;
         EXPECT_EQ(Field(out, "v:0", "nb_frames"), std::to_string(info.frames));
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i " + Quote(out) + " -f null - 2>&1"), "");
+    }
+    {
+        SCOPED_TRACE("a write that fails: the unfinished file is removed and the user hears why");
+        EditedProject();
+        const std::string out = dir.file("failed.mp4");
+        boxes->shown.clear();
+        SetDiskFault({.writeError = EIO, .failAfterBytes = 3000});
+        EXPECT_EQ(Render(out), 0);
+        ClearDiskFault();
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_EQ(boxes->texts(),
+                  std::vector<std::string>{"Couldn't write " + out +
+                                           "\nInput/output error\nThe unfinished file was removed"});
     }
     {
         SCOPED_TRACE("MPEG-4 part 2 without libx264; odd sides and a file without sound");

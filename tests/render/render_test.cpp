@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
+#include <numeric>
 
+#include "core/diskio.h"
 #include "media/riff.h"
 #include "render_support.h"
 
@@ -163,7 +166,8 @@ TEST_F(RenderTest, RefusalsBeforeTheFileLeaveNothingBehind) {
     const std::string nowhere = dir.file("no/such/folder.avi");
     EXPECT_EQ(Render(nowhere), 0);
     ASSERT_EQ(boxes->shown.size(), 2u);
-    EXPECT_EQ(boxes->texts()[1], "failed to open file for output: " + nowhere);
+    EXPECT_EQ(boxes->texts()[1],
+              "failed to open file for output: " + nowhere + "\nNo such file or directory");
     EXPECT_EQ(captions, std::vector<std::string>{"Quillory"});
     EXPECT_EQ(CurrentCompressor(), nullptr);
     // Frames no decoder can read: stopped before any file exists.
@@ -180,6 +184,57 @@ TEST_F(RenderTest, RefusalsBeforeTheFileLeaveNothingBehind) {
     EXPECT_EQ(gSettings.LastSaveAVIfileName, dir.file("plain.AVI"));
     EXPECT_TRUE(std::filesystem::exists(dir.file("plain.AVI")) &&
                 !std::filesystem::exists(dir.file("plain")));
+}
+
+TEST_F(RenderTest, AFailingDiskLeavesAWholeShorterFileOrNone) {
+    ClipLayout s;
+    s.frames = 14, s.audio = true;
+    Project({s});
+    const std::string out = dir.file("disk.avi");
+    const std::string reason = "Couldn't write " + out + "\n";
+    // The headers and five frames with their sound fit before the write fails.
+    const int64_t fiveFrames = static_cast<int64_t>(ReadWholeFile(dir.file("clip0.avi")).size()) / 3;
+    {
+        SCOPED_TRACE("a write that fails once: the frames before it stay, as a whole file");
+        SetDiskFault({.writeError = ENOSPC, .failAfterBytes = fiveFrames, .once = true});
+        EXPECT_EQ(Render(out), 0);
+        ClearDiskFault();
+        ASSERT_EQ(ReadAVIInfo(out.c_str()), 1);
+        const int32_t kept = AVIinfo.totalFrames;
+        EXPECT_GT(kept, 0);
+        EXPECT_LT(kept, 14);
+        std::vector<int32_t> frames(static_cast<size_t>(kept));
+        std::iota(frames.begin(), frames.end(), 1);
+        ExpectFrames(ReadChunks(out, "00db"), s, frames);
+        EXPECT_EQ(boxes->texts(),
+                  std::vector<std::string>{reason + "No space left on device\nThe file holds the " +
+                                           std::to_string(kept) + " frames written before that"});
+        boxes->shown.clear();
+    }
+    for (const auto& [fault, why] :
+         {std::pair<DiskFault, std::string>{{EIO, fiveFrames}, "Input/output error"},
+          {{.syncError = EIO}, "Input/output error"}}) {
+        SCOPED_TRACE("a disk that keeps failing, or a flush that fails: the file is removed");
+        SetDiskFault(fault);
+        EXPECT_EQ(Render(out), 0);
+        ClearDiskFault();
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_EQ(boxes->texts(),
+                  std::vector<std::string>{reason + why + "\nThe unfinished file was removed"});
+        boxes->shown.clear();
+    }
+    {
+        SCOPED_TRACE("not even the headers: nothing is left");
+        SetDiskFault({.writeError = ENOSPC, .failAfterBytes = 100});
+        EXPECT_EQ(Render(out), 0);
+        ClearDiskFault();
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"failed to open file for output: " + out +
+                                                           "\nNo space left on device"});
+        boxes->shown.clear();
+    }
+    ASSERT_EQ(Render(out), 1);  // the next render works
+    ExpectHeaders(out, s, 14);
 }
 
 TEST_F(RenderTest, AFrameThatCannotBeCompressedRepeatsTheFrameBefore) {

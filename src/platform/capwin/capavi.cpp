@@ -10,6 +10,8 @@
 #include <cstring>
 #include <new>
 
+#include "core/diskio.h"
+
 namespace {
 
 constexpr uint32_t kAvihBytes = 56;
@@ -25,9 +27,13 @@ constexpr int64_t kMoviTypeAt = kCaptureMoviListAt + 8;
 bool WriteAllAt(int fd, const void* data, size_t bytes, int64_t at) {
     const auto* p = static_cast<const uint8_t*>(data);
     while (bytes > 0) {
-        ssize_t n = pwrite(fd, p, bytes, at);
+        errno = 0;
+        ssize_t n = DiskWriteAt(fd, p, bytes, at);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) {
+            if (errno == 0) errno = EIO;
+            return false;
+        }
         p += n;
         bytes -= static_cast<size_t>(n);
         at += n;
@@ -38,7 +44,7 @@ bool WriteAllAt(int fd, const void* data, size_t bytes, int64_t at) {
 bool WriteVectorAt(int fd, const iovec* parts, int count, int64_t at) {
     ssize_t n;
     do {
-        n = pwritev(fd, parts, count, at);
+        n = DiskWriteVectorAt(fd, parts, count, at);
     } while (n < 0 && errno == EINTR);
     if (n < 0) return false;
     // A short write: the rest piece by piece.
@@ -109,8 +115,9 @@ CaptureAviWriter::~CaptureAviWriter() {
 
 bool CaptureAviWriter::Open(const std::string& name, const BITMAPINFOHEADER& video, uint32_t microSecPerFrame,
                             const WAVEFORMATEX* audio) {
+    error_ = 0;
     fd_ = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) return false;
+    if (fd_ < 0) return Failed();
     video_ = video;
     microSecPerFrame_ = microSecPerFrame;
     hasAudio_ = audio != nullptr;
@@ -120,7 +127,12 @@ bool CaptureAviWriter::Open(const std::string& name, const BITMAPINFOHEADER& vid
     audioBytes_ = 0;
     index_.clear();
     std::vector<uint8_t> h = Headers();
-    return WriteAllAt(fd_, h.data(), h.size(), 0);
+    return WriteAllAt(fd_, h.data(), h.size(), 0) || Failed();
+}
+
+bool CaptureAviWriter::Failed() {
+    if (!error_) error_ = errno ? errno : EIO;
+    return false;
 }
 
 std::vector<uint8_t> CaptureAviWriter::Headers() const {
@@ -235,7 +247,7 @@ bool CaptureAviWriter::WriteChunk(uint32_t ckid, uint32_t flags, const uint8_t* 
     uint8_t pad = 0;
     iovec parts[3] = {{head, 8}, {const_cast<uint8_t*>(data), bytes}, {&pad, static_cast<size_t>(bytes & 1)}};
     const int count = (bytes & 1) ? 3 : (bytes ? 2 : 1);
-    if (!WriteVectorAt(fd_, parts, count, pos_)) return false;
+    if (!WriteVectorAt(fd_, parts, count, pos_)) return Failed();
     uint8_t entry[16];
     try {
         if (index_.size() + 16 > index_.capacity())
@@ -282,21 +294,19 @@ bool CaptureAviWriter::WriteIndexAndHeaders() {
     iovec parts[3] = {{head, 8}, {index_.data(), index_.size()}, {junk, filler ? 8u : 0u}};
     // The index first, then the headers that point at it: a stop between the two leaves the
     // previous headers, which describe a shorter file correctly.
-    if (!WriteVectorAt(fd_, parts, 3, pos_)) return false;
+    if (!WriteVectorAt(fd_, parts, 3, pos_)) return Failed();
     std::vector<uint8_t> h = Headers();
-    return WriteAllAt(fd_, h.data(), h.size(), 0);
+    return WriteAllAt(fd_, h.data(), h.size(), 0) || Failed();
 }
 
 bool CaptureAviWriter::Checkpoint() {
-    if (!WriteIndexAndHeaders()) return false;
-    fdatasync(fd_);
-    return true;
+    return WriteIndexAndHeaders() && (DiskSync(fd_, true) == 0 || Failed());
 }
 
 bool CaptureAviWriter::Close() {
     if (fd_ < 0) return false;
     bool ok = WriteIndexAndHeaders();
-    if (fdatasync(fd_) != 0) ok = false;
+    if (DiskSync(fd_, true) != 0) ok = Failed();
     if (close(fd_) != 0) ok = false;
     fd_ = -1;
     return ok;

@@ -36,8 +36,12 @@ class CaptureAviWriter {
     uint32_t audioBytes() const { return audioBytes_; }
     // Bytes of AVI data: the end of movi.
     int64_t moviEnd() const { return pos_; }
+    // The errno of the first write or flush that failed since Open, or 0. A chunk whose write
+    // failed is not indexed: the file's next index and headers end before it.
+    int error() const { return error_; }
 
   private:
+    bool Failed();  // records errno as the error; false
     bool WriteChunk(uint32_t ckid, uint32_t flags, const uint8_t* data, uint32_t bytes);
     bool WriteIndexAndHeaders();
     std::vector<uint8_t> Headers() const;
@@ -52,4 +56,5 @@ class CaptureAviWriter {
     uint32_t audioBytes_ = 0;
     uint32_t largestChunk_ = 0;
     std::vector<uint8_t> index_;  // idx1 entries as stored
+    int error_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -36,8 +37,9 @@ bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, co
     frameLimit_ = limitUs > 0 ? std::max<int64_t>((limitUs + period_ / 2) / period_, 1) : 0;
     hasAudio_ = audio != nullptr && driver_->HasAudio();
     if (hasAudio_) audio_ = *audio;
+    file_ = file;
     if (!avi_.Open(file, format_, period_, hasAudio_ ? &audio_ : nullptr)) {
-        Fail(IDS_CAP_FILE_OPEN_ERROR, "Cannot open the capture file");
+        FailFile(IDS_CAP_FILE_OPEN_ERROR, "Cannot open the capture file");
         return false;
     }
     if (!driver_->Begin(period_, hasAudio_ ? &audio_ : nullptr)) {
@@ -118,6 +120,11 @@ bool CaptureEngine::LatestFrame(std::vector<uint8_t>& rows) {
 void CaptureEngine::Fail(int id, const char* text) {
     failed_ = true;
     if (auto error = callbacks_->error.load()) error(window_, id, text);
+}
+
+void CaptureEngine::FailFile(int id, const char* what) {
+    const int error = avi_.error() ? avi_.error() : EIO;
+    Fail(id, (std::string(what) + " <" + file_ + ">\n" + std::strerror(error)).c_str());
 }
 
 void CaptureEngine::Push(Item item) {
@@ -256,13 +263,13 @@ void CaptureEngine::Write() {
                 std::lock_guard<std::mutex> lock(mutex_);
                 free_.push_back(item.buffer);
             }
-            if (!ok) Fail(IDS_CAP_FILE_WRITE_ERROR, "Error writing the capture file");
+            if (!ok) FailFile(IDS_CAP_FILE_WRITE_ERROR, "Error writing the capture file");
         }
         if (Clock::now() >= checkpoint) {
             if (!failed_ && !avi_.Checkpoint())
-                Fail(IDS_CAP_FILE_WRITE_ERROR, "Error writing the capture file");
+                FailFile(IDS_CAP_FILE_WRITE_ERROR, "Error writing the capture file");
             checkpoint = Clock::now() + std::chrono::milliseconds(kCheckpointMs);
         }
     }
-    if (!avi_.Close() && !failed_) Fail(IDS_CAP_FILE_WRITE_ERROR, "Error writing the capture file");
+    if (!avi_.Close() && !failed_) FailFile(IDS_CAP_FILE_WRITE_ERROR, "Error writing the capture file");
 }

@@ -67,6 +67,8 @@ class CaptureEngine {
     void Push(Item item);
     void SendAudio(std::vector<uint8_t>& pending);
     void Fail(int id, const char* text);
+    // The capture file could not be opened or written: the text names the file and the reason.
+    void FailFile(int id, const char* what);
 
     HWND window_;
     CaptureDriver* driver_;

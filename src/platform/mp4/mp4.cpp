@@ -22,6 +22,7 @@ extern "C" {
 #include <vector>
 
 #include "core/diag.h"
+#include "core/diskio.h"
 #include "platform/codec/codec.h"
 #include "platform/mp4/mp4.h"
 
@@ -88,6 +89,7 @@ struct Sink {
     int fd = -1;
     int64_t position = 0;
     int64_t size = 0;
+    int error = 0;  // errno of the first write that failed
 };
 
 #if LIBAVFORMAT_VERSION_MAJOR >= 61
@@ -97,9 +99,13 @@ int WriteToSink(void* opaque, uint8_t* data, int length) {
 #endif
     auto* sink = static_cast<Sink*>(opaque);
     for (int done = 0; sink->fd >= 0 && done < length;) {
-        ssize_t n = write(sink->fd, data + done, static_cast<size_t>(length - done));
+        errno = 0;
+        ssize_t n = DiskWrite(sink->fd, data + done, static_cast<size_t>(length - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return AVERROR(n < 0 ? errno : EIO);
+        if (n <= 0) {
+            if (!sink->error) sink->error = errno ? errno : EIO;
+            return AVERROR(sink->error);
+        }
         done += static_cast<int>(n);
     }
     sink->position += length;
@@ -427,6 +433,10 @@ bool Mp4Writer::State::Finish() {
     if (r < 0) DebugLog("MP4 trailer: %s", ErrorText(r).c_str());
     avio_flush(io);
     ok = ok && r >= 0 && io->error == 0;
+    if (ok && sink.fd >= 0 && DiskSync(sink.fd) != 0) {
+        if (!sink.error) sink.error = errno;
+        ok = false;
+    }
     if (sink.fd >= 0 && close(sink.fd) != 0) ok = false;
     sink.fd = -1;
     return ok;
@@ -575,6 +585,10 @@ bool Mp4Writer::WriteSound(const uint8_t* pcm, size_t bytes) {
 
 bool Mp4Writer::Finish() {
     return s_->Finish();
+}
+
+int Mp4Writer::WriteError() const {
+    return s_->sink.error;
 }
 
 int32_t Mp4Writer::frames() const {

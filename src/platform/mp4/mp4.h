@@ -48,6 +48,8 @@ class Mp4Writer {
     bool Finish();
 
     int32_t frames() const;
+    // The errno of the first write (or flush at Finish) that failed, or 0.
+    int WriteError() const;
     // Bytes written so far; after Finish, the file's length.
     int64_t bytes() const;
     // The video encoder in use: "libx264" or "mpeg4".

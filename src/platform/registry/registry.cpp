@@ -57,6 +57,7 @@ struct Store {
     bool loaded = false;
     bool dirty = false;
     bool damaged = false;
+    int writeError = 0;  // errno of the last write that failed, 0 after one that worked
     int openHandles = 0;
     std::map<std::string, Key> keys;  // by lower-case path
 };
@@ -127,9 +128,11 @@ void Load() {
         if (stat(gStore.filePath.c_str(), &st) == 0) gStore.damaged = true;  // there but unreadable
         return;
     }
-    std::string content(kMaxFileBytes + 1, '\0');
-    in.read(content.data(), static_cast<std::streamsize>(content.size()));
-    content.resize(static_cast<size_t>(in.gcount()));
+    // Read in pieces, so the memory taken follows the file, not the cap.
+    std::string content;
+    char piece[16384];
+    while (content.size() <= kMaxFileBytes && in.read(piece, sizeof piece).gcount() > 0)
+        content.append(piece, static_cast<size_t>(in.gcount()));
     if (content.size() > kMaxFileBytes) {
         gStore.damaged = true;
         return;
@@ -236,7 +239,8 @@ std::string Serialise() {
     return out;
 }
 
-// Moves a damaged file out of the way under a name of its own before it is replaced.
+// Keeps a damaged file under a name of its own before it is replaced. It stays in place too (a
+// second link), so a save that then fails still leaves it where it was.
 void SetAsideDamaged() {
     char stamp[32];
     std::time_t now = std::time(nullptr);
@@ -244,7 +248,8 @@ void SetAsideDamaged() {
     std::string aside = gStore.filePath + ".damaged-" + stamp;
     for (int n = 1; access(aside.c_str(), F_OK) == 0 && n < 100; ++n)
         aside = gStore.filePath + ".damaged-" + stamp + "-" + std::to_string(n);
-    std::rename(gStore.filePath.c_str(), aside.c_str());
+    if (link(gStore.filePath.c_str(), aside.c_str()) != 0)
+        std::rename(gStore.filePath.c_str(), aside.c_str());
 }
 
 LONG Flush() {
@@ -254,7 +259,11 @@ LONG Flush() {
     options.beforeReplace = [] {
         if (gStore.damaged && access(gStore.filePath.c_str(), F_OK) == 0) SetAsideDamaged();
     };
-    if (!SaveFileReplacing(gStore.filePath, Serialise(), options)) return ERROR_WRITE_FAULT;
+    if (!SaveFileReplacing(gStore.filePath, Serialise(), options)) {
+        gStore.writeError = errno;
+        return ERROR_WRITE_FAULT;
+    }
+    gStore.writeError = 0;
     gStore.dirty = false;
     gStore.damaged = false;
     return ERROR_SUCCESS;
@@ -379,4 +388,13 @@ void RegistryUseFile(const std::string& path) {
 bool RegistryFileWasDamaged() {
     Load();
     return gStore.damaged;
+}
+
+int RegistryWriteError() {
+    return gStore.writeError;
+}
+
+std::string RegistryText() {
+    Load();
+    return Serialise();
 }

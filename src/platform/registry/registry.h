@@ -41,3 +41,7 @@ std::string RegistryFilePath();
 void RegistryUseFile(const std::string& path);
 // True when the file read last could not be read whole; it is set aside at the next write.
 bool RegistryFileWasDamaged();
+// The errno of the last write of the file that failed; 0 when the last one worked.
+int RegistryWriteError();
+// The text the next write puts in the file: every key and value as they stand.
+std::string RegistryText();

@@ -84,7 +84,10 @@ std::vector<IniLine> ParseIni(const std::string& text) {
         if (end == std::string::npos) end = text.size();
         IniLine line;
         line.text = text.substr(pos, end - pos);
-        if (!line.text.empty() && line.text.back() == '\r') line.text.pop_back();
+        if (!line.text.empty() && line.text.back() == '\r') {
+            line.text.pop_back();
+            line.ending = "\r";
+        }
         pos = end + 1;
         std::string t = Trim(line.text);
         if (!t.empty() && t[0] == '[') {
@@ -141,6 +144,8 @@ std::string SetIniValue(const std::string& text, const std::string& section, con
         std::replace(v.begin(), v.end(), '\r', ' ');
         newLine = entry + "=" + v;
     }
+    // Lines of the file keep their own ending, so nothing else in it changes by a byte; lines added
+    // take the file's usual one.
     std::vector<std::string> out;
     bool inSection = false, sectionSeen = false, done = false;
     size_t insertAt = 0;  // after the section's last non-blank line
@@ -153,26 +158,27 @@ std::string SetIniValue(const std::string& text, const std::string& section, con
             }
         } else if (inSection && l.isEntry && SameName(l.key, entry)) {
             if (value && !done) {
-                out.push_back(l.key + "=" + newLine.substr(entry.size() + 1));
+                out.push_back(l.key + "=" + newLine.substr(entry.size() + 1) + l.ending + "\n");
                 done = true;
                 insertAt = out.size();
             }
             continue;  // a removal drops every copy
         }
-        out.push_back(l.text);
+        out.push_back(l.text + l.ending + "\n");
         if (inSection && !l.isSection && !Trim(l.text).empty()) insertAt = out.size();
     }
     if (value && !done) {
         if (sectionSeen) {
-            out.insert(out.begin() + static_cast<std::ptrdiff_t>(insertAt), newLine);
+            out.insert(out.begin() + static_cast<std::ptrdiff_t>(insertAt), newLine + eol);
         } else {
-            if (!out.empty() && !Trim(out.back()).empty()) out.push_back("");
-            out.push_back("[" + section + "]");
-            out.push_back(newLine);
+            if (!out.empty() && !Trim(out.back().substr(0, out.back().find_last_not_of("\r\n") + 1)).empty())
+                out.push_back(eol);
+            out.push_back("[" + section + "]" + eol);
+            out.push_back(newLine + eol);
         }
     }
     std::string result;
-    for (const std::string& s : out) result += s + eol;
+    for (const std::string& s : out) result += s;
     return result;
 }
 
@@ -222,7 +228,10 @@ bool ProfileEntryExists(const char* section, const char* entry) {
 }
 
 bool WriteProfileStringA(const char* section, const char* entry, const char* value) {
-    if (!ValidName(section, true) || !ValidName(entry, false)) return false;
+    if (!ValidName(section, true) || !ValidName(entry, false)) {
+        errno = EINVAL;
+        return false;
+    }
     std::string path = WinIniPath();
     std::string text;
     bool tooBig = false;
@@ -230,7 +239,10 @@ bool WriteProfileStringA(const char* section, const char* entry, const char* val
         if (errno != ENOENT) return false;
         text.clear();
     }
-    if (tooBig) return false;
+    if (tooBig) {
+        errno = EFBIG;
+        return false;
+    }
     SaveFileOptions options;
     options.createFolders = true;
     return SaveFileReplacing(path, SetIniValue(text, Trim(section), Trim(entry), value), options);

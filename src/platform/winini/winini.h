@@ -21,12 +21,14 @@ int32_t GetProfileIntA(const char* section, const char* entry, int32_t defaultVa
 // True when the section holds the entry (whatever its value).
 bool ProfileEntryExists(const char* section, const char* entry);
 // Sets the entry (a null value removes it), creating the file, section or entry as needed. The
-// file is replaced atomically; false when it could not be written (or is too big to rewrite).
+// file is replaced atomically; false, with errno saying why, when it could not be written (or is too
+// big to rewrite: EFBIG).
 bool WriteProfileStringA(const char* section, const char* entry, const char* value);
 
 // The parsed form of an INI text, for the functions above and for tests.
 struct IniLine {
     std::string text;     // the line as read, without its end-of-line
+    std::string ending;   // "\r" when a carriage return came before the line feed: kept on rewrite
     std::string section;  // section header name when this line is one, else empty
     std::string key;      // entry name when this line is an entry, else empty
     std::string value;    // entry value, blanks trimmed and one pair of enclosing quotes removed

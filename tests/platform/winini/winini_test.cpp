@@ -95,6 +95,14 @@ TEST_F(WinIni, WritingKeepsEverythingElse) {
     EXPECT_EQ(Get("Mail", "New", "gone"), "gone");
     EXPECT_EQ(Get("Fonts", "A"), "1");
 
+    // Lines keep their own endings, a carriage return of their own included.
+    WriteWholeFile(path_, "[A]\r\nk=v\r\r\n[B]\nx=1\r\r");
+    ASSERT_TRUE(WriteProfileStringA("Mail", "MAPI", "1"));
+    EXPECT_EQ(ReadWholeFile(path_), "[A]\r\nk=v\r\r\n[B]\nx=1\r\r\n\r\n[Mail]\r\nMAPI=1\r\n");
+    WriteWholeFile(path_, "[B]\nx=1\r\r");
+    ASSERT_TRUE(WriteProfileStringA("Mail", "MAPI", "1"));
+    EXPECT_EQ(Get("B", "x"), "1\r");
+
     // A value cannot smuggle in another line; bad names are refused and change nothing.
     ASSERT_TRUE(WriteProfileStringA("Mail", "Note", "a\n[Mail]\nMAPI=9"));
     EXPECT_EQ(Get("Mail", "MAPI"), "1");

@@ -1,0 +1,56 @@
+// The RIFF walker over one file: the headers into AVIinfo, the idx1 loader, the movi scan that
+// rebuilds a missing or short index, and the WAVE header reader that shares the file layer.
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "media/fileio.h"
+#include "media/moviscan.h"
+#include "media/riff.h"
+#include "support.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzSetUp();
+    const std::string path = FuzzWrite("input.avi", data, size);
+    MonitorBalance balance;
+
+    AVIinfo.fileLength = 0;  // set only by a RIFF header
+    if (ReadAVIInfo(path.c_str())) {
+        FUZZ_CHECK(AVIinfo.height >= 0);
+        FUZZ_CHECK(AVIinfo.width != 0);
+    }
+    // A stated RIFF size never makes the file longer than it is.
+    FUZZ_CHECK(AVIinfo.fileLength >= 0 && static_cast<size_t>(AVIinfo.fileLength) <= size);
+
+    const uint32_t moviPosition = AVIinfo.moviPosition;
+    const int32_t handle = MyOpenRead(path.c_str());
+    FUZZ_CHECK(handle > 0);
+    LoadAVIIndex(handle, 0, 0, 0);
+    // Entries come from bytes really in the file.
+    FUZZ_CHECK(AVIinfo.indexCount >= 0 && static_cast<size_t>(AVIinfo.indexCount) * 16 <= size);
+    FUZZ_CHECK(AVIinfo.indexCount == 0 || AVIinfo.index);
+    AVIINDEXENTRY* index = AVIinfo.index;
+    int32_t count = AVIinfo.indexCount;
+    AVIinfo.index = nullptr;
+    AVIinfo.indexCount = 0;
+
+    // The movi scan that stands in for a missing or short index: the scan through the file layer
+    // and the one over the bytes in memory find the same chunks, each wholly inside the file.
+    const std::vector<AVIINDEXENTRY> scanned = ScanMoviBuffer(data, size, moviPosition);
+    if (RebuildIndexFromMovi(handle, moviPosition, &index, &count)) {
+        FUZZ_CHECK(count == static_cast<int32_t>(scanned.size()));
+        for (int32_t i = 0; i < count; i++) {
+            const AVIINDEXENTRY& e = index[i];
+            FUZZ_CHECK(std::memcmp(&e, &scanned[static_cast<size_t>(i)], sizeof e) == 0);
+            FUZZ_CHECK(static_cast<uint64_t>(moviPosition) + e.dwChunkOffset + 8 + e.dwChunkLength <= size);
+        }
+    }
+    MyFree(index);
+    MyClose(handle);
+
+    if (ReadWaveInfo(path.c_str())) {
+        FUZZ_CHECK(AVIinfo.audioLength >= 0 && static_cast<size_t>(AVIinfo.audioLength) <= size);
+    }
+    FuzzTakeMessageCount();
+    return 0;
+}
