@@ -20,12 +20,13 @@
 #include "render/compose.h"
 #include "render/compressor.h"
 #include "render/output.h"
+#include "render/pipeline.h"
 #include "render/render.h"
 #include "render/titles.h"
 
-// render PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100]: the whole render
-// without questions (an MP4 takes only a quality). frame PROJECT.cgp N OUT.bmp: one project frame as
-// the render composes it.
+// render PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100] [--threads N]
+// [--copy|--no-copy] [--fit-mb N]: the whole render without questions (an MP4 takes no codec and
+// copies nothing). frame PROJECT.cgp N OUT.bmp: one project frame as the render composes it.
 namespace {
 
 constexpr const char* kCompleteText = "Record to AVI file complete - size = ";
@@ -91,9 +92,13 @@ bool ParseNumber(const std::string& text, long low, long high, long* value) {
 
 int CmdRender(const Args& args) {
     const char* usage =
-        "usage: quillory-cli render PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100]\n";
+        "usage: quillory-cli render PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100]\n"
+        "       [--threads N] [--copy|--no-copy] [--fit-mb N]\n";
     std::string codec;
     long quality = -1;
+    long threads = 0;
+    long fitMB = 0;
+    bool copy = true;
     std::vector<std::string> names;
     for (size_t i = 0; i < args.size(); i++) {
         if (args[i] == "--codec" && i + 1 < args.size()) {
@@ -107,6 +112,20 @@ int CmdRender(const Args& args) {
                 std::fprintf(stderr, "render: the quality is a number from 0 to 100: %s\n", args[i].c_str());
                 return 2;
             }
+        } else if (args[i] == "--threads" && i + 1 < args.size()) {
+            if (!ParseNumber(args[++i], 1, kMaxRenderThreads, &threads)) {
+                std::fprintf(stderr, "render: the threads are a number from 1 to %d: %s\n", kMaxRenderThreads,
+                             args[i].c_str());
+                return 2;
+            }
+        } else if (args[i] == "--fit-mb" && i + 1 < args.size()) {
+            if (!ParseNumber(args[++i], 1, kMaxFitMB, &fitMB)) {
+                std::fprintf(stderr, "render: the size is a number of megabytes from 1 to %d: %s\n",
+                             kMaxFitMB, args[i].c_str());
+                return 2;
+            }
+        } else if (args[i] == "--copy" || args[i] == "--no-copy") {
+            copy = args[i] == "--copy";
         } else if (args[i].rfind("--", 0) == 0) {
             std::fputs(usage, stderr);
             return 2;
@@ -135,6 +154,10 @@ int CmdRender(const Args& args) {
     SetFileDialogProvider(dialogs);
     SetCompressorDialogProvider(
         std::make_shared<ScriptedCompressorChoice>(codec, static_cast<int>(quality), stderr));
+    gSettings.CopyFrames = copy ? 1 : 0;
+    gSettings.FitToSize = fitMB > 0 ? 1 : 0;
+    if (fitMB > 0) gSettings.FitMB = static_cast<int32_t>(fitMB);
+    SetRenderThreads(static_cast<int32_t>(threads));
     int shownTenth = -1;
     SetRenderCallbacks(RenderCallbacks{nullptr,
                                        [&shownTenth](int32_t frame, int32_t total) {
@@ -198,7 +221,8 @@ int CmdFrame(const Args& args) {
 }
 
 CommandRegistrar renderCommand("render", CmdRender,
-                               "PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100]");
+                               "PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100] "
+                               "[--threads N] [--copy|--no-copy] [--fit-mb N]");
 CommandRegistrar frameCommand("frame", CmdFrame, "PROJECT.cgp N OUT.bmp");
 
 }  // namespace

@@ -3,12 +3,14 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace {
 
 std::function<void(const std::string&)> gLogSink;
 FILE* gLogFile = nullptr;
 bool gLogOpened = false;
+std::mutex gLogLock;  // worker threads (the render's, libav's) log too
 
 std::shared_ptr<MessageBoxProvider> gBoxes;
 std::shared_ptr<TextExtentProvider> gExtent;
@@ -44,6 +46,7 @@ int AskTwoWay(const std::string& text, unsigned style, int yes, int no, const Bo
 }  // namespace
 
 void DebugLog(const char* format, ...) {
+    std::lock_guard<std::mutex> guard(gLogLock);
     if (!gLogOpened) {
         gLogOpened = true;
         if (const char* path = std::getenv("QUILLORY_LOG"); path && *path) gLogFile = std::fopen(path, "a");
@@ -61,6 +64,7 @@ void DebugLog(const char* format, ...) {
 }
 
 void SetDebugLogSink(std::function<void(const std::string&)> sink) {
+    std::lock_guard<std::mutex> guard(gLogLock);
     gLogSink = std::move(sink);
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "core/diag.h"
 
@@ -23,8 +24,11 @@ struct MonitorState {
 };
 
 MonitorState gMonitor;
+// Blocks are taken and released on worker threads too (the render's).
+std::mutex gMonitorLock;
 
 void Track(void* block, uint32_t size, int32_t kind) {
+    std::lock_guard<std::mutex> guard(gMonitorLock);
     auto* rec = static_cast<AllocationRecord*>(std::malloc(sizeof(AllocationRecord)));
     if (!rec) return;  // the block stays untracked
     rec->serial = gMonitor.allocationCount;
@@ -38,6 +42,7 @@ void Track(void* block, uint32_t size, int32_t kind) {
 
 void Release(void* block) {
     if (!block) return;
+    std::unique_lock<std::mutex> guard(gMonitorLock);
     AllocationRecord* prev = nullptr;
     for (AllocationRecord* r = gMonitor.head; r; prev = r, r = r->next) {
         if (r->block != block) continue;
@@ -48,6 +53,7 @@ void Release(void* block) {
         return;
     }
     gMonitor.errorCount++;
+    guard.unlock();
     DebugLog("$$$ No entry for free(%08lx)", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(block)));
 }
 

@@ -63,6 +63,7 @@ const Field kFields[] = {
     NUM("Settings", cellH, 60),
     NUM("Settings", smooth, 2),
     NUM("Settings", SSdisable, 1),
+    NUM("Settings", ShowEdits, 1),
     NUM("Edit", previewRate, 3),
     NUM("Edit", previewRateThreshold, 20),
     NUM("ToolTips", useToolTips, 1),
@@ -74,6 +75,9 @@ const Field kFields[] = {
     NUM("Capture", Abits, 8),
     NUM("Capture", Amode, 2),
     NUM("Capture", overlaymode, 1),
+    NUM("Render", CopyFrames, 1),
+    NUM("Render", FitToSize, 0),
+    NUM("Render", FitMB, 10),
     STR("Titles", FontName, "Times New Roman"),
     NUM("Titles", Italic, 0),
     NUM("Titles", Size, -108),
@@ -88,7 +92,8 @@ const Field kFields[] = {
 #undef NUM
 #undef STR
 
-const char* const kSections[] = {"Paths", "Settings", "Edit", "ToolTips", "Capture", "Titles", "Mail"};
+const char* const kSections[] = {"Paths",   "Settings", "Edit",   "ToolTips",
+                                 "Capture", "Render",   "Titles", "Mail"};
 
 int32_t& NumberOf(SettingsRecord& s, const Field& f) {
     return *reinterpret_cast<int32_t*>(reinterpret_cast<char*>(&s) + f.offset);
@@ -182,6 +187,9 @@ SettingsRecord InitialSettings() {
     s.Abits = 8;
     s.Amode = 2;
     s.overlaymode = 1;
+    s.ShowEdits = 1;
+    s.CopyFrames = 1;
+    s.FitMB = 10;
     std::strcpy(s.SendAs, "MP4");
     return s;
 }
@@ -256,7 +264,7 @@ LONG RegSaveSettings(const char* user) {
         DebugLog("RegSaveSettings - ERROR 02");
     }
 
-    for (const char* section : {"Settings", "Edit", "ToolTips", "Capture", "Titles", "Mail"}) {
+    for (const char* section : {"Settings", "Edit", "ToolTips", "Capture", "Render", "Titles", "Mail"}) {
         if (RegCreateKeyExA(userKey, section, &key, nullptr) != ERROR_SUCCESS) {
             DebugLog("RegSaveSettings - ERROR 03");
             continue;
@@ -265,7 +273,7 @@ LONG RegSaveSettings(const char* user) {
             s.angJogPlay = NormaliseAngle(s.angJogPlay);
             s.angJogVCR = NormaliseAngle(s.angJogVCR);
             for (const char* name : {"gDesktopWidth", "gDesktopHeight", "gDesktopDepth", "cellW", "cellH",
-                                     "smooth", "angJogPlay", "angJogVCR"})
+                                     "smooth", "angJogPlay", "angJogVCR", "ShowEdits"})
                 for (const Field& f : kFields)
                     if (std::strcmp(f.name, name) == 0) WriteNumber(key, name, NumberOf(s, f));
         } else {

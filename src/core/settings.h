@@ -26,6 +26,7 @@ struct SettingsRecord {
     int32_t cellH;
     int32_t smooth;
     int32_t SSdisable;
+    int32_t ShowEdits;  // storyboard cells show titles and underlays laid on
     // Edit
     int32_t previewRate;
     int32_t previewRateThreshold;
@@ -40,6 +41,10 @@ struct SettingsRecord {
     int32_t Abits;
     int32_t Amode;
     int32_t overlaymode;
+    // Render
+    int32_t CopyFrames;  // frames without titles or underlays are copied when the format allows
+    int32_t FitToSize;   // the quality is chosen so that the file fits FitMB megabytes
+    int32_t FitMB;
     // Titles
     char FontName[32];
     int32_t Italic;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/diag.h"
 #include "core/memory.h"
@@ -23,6 +24,9 @@ constexpr int32_t kMoviHeaderBytes = 12;
 constexpr int32_t kEntriesPerFrame = 3;
 // The file layer's positions are 32-bit: a chunk that would take the file past this is refused.
 constexpr int64_t kMaxFileBytes = INT32_MAX;
+// Chunks are gathered up to this many bytes before they go to the file, in a few large writes
+// rather than three small ones a chunk.
+constexpr size_t kWriteBehindBytes = 1 << 20;
 
 constexpr FOURCC kMJPG = FourCC("MJPG");
 constexpr FOURCC kAudioId = FourCC("01wb");
@@ -40,10 +44,14 @@ struct WriterState {
     int32_t count = 0;
     int32_t capacity = 0;
     uint32_t blockAlign = 0;
-    uint8_t chunk[8];
     std::string name;
     bool created = false;  // made (or emptied) by this writer, so removing it loses nothing
     int error = 0;         // errno of the first write that failed; nothing more is written then
+    // Chunks not yet written: they start at pendingStart, where the index held pendingCount entries.
+    std::vector<uint8_t> pending;
+    int64_t pendingStart = 0;
+    int32_t pendingCount = 0;
+    int32_t framesClosed = 0;  // frames the last finished file's headers count
 };
 
 WriterState gWriter;
@@ -81,6 +89,22 @@ bool IndexRoom() {
     return true;
 }
 
+// How the video format is written, by the first case that applies: a grey palette for 8 bits; a
+// supplied 68-byte format copied whole with the JPEG extension filled in; "MJPG" with a zero
+// extension; the plain header with the handler as compression.
+enum class Form { kGrey, kCopy68, kMjpg, kPlain };
+
+Form FormFor(int32_t bitCount, const BITMAPINFOHEADER* format, FOURCC handler) {
+    if (bitCount == 8) return Form::kGrey;
+    if (format && format->biSize == 68) return Form::kCopy68;
+    if (handler == kMJPG || (format && format->biCompression == kMJPG)) return Form::kMjpg;
+    return Form::kPlain;
+}
+
+int32_t StrfBytes(Form form) {
+    return form == Form::kGrey ? 1064 : form == Form::kPlain ? 40 : 68;
+}
+
 // Writes the bytes; a short write is remembered as the writer's error.
 bool WriteCounted(const void* data, int32_t length) {
     int32_t n = MyWrite(gWriter.handle, data, length);
@@ -97,7 +121,40 @@ void Abandon() {
     w.handle = 0;
     w.hasAudio = false;
     ReleaseIndex();
+    std::vector<uint8_t>().swap(w.pending);
     if (w.created && unlink(w.name.c_str()) != 0) DebugLog("could not remove %s", w.name.c_str());
+}
+
+// Writes the gathered chunks. When the disk fails part way, the chunks that landed whole stay and
+// the rest is cut off again, with their index entries and header counts: the file then holds whole
+// chunks only, and the index and headers written at close describe exactly those. Every later
+// chunk is refused.
+bool FlushPending() {
+    WriterState& w = gWriter;
+    if (w.pending.empty()) return !w.error;
+    const int32_t size = static_cast<int32_t>(w.pending.size());
+    const int32_t landed = MyWrite(w.handle, w.pending.data(), size);
+    w.pending.clear();
+    if (landed == size) return true;
+    DebugLog("AVI write short: %ld of %ld", static_cast<long>(landed), static_cast<long>(size));
+    if (!w.error) w.error = errno ? errno : EIO;
+    const int64_t end = w.pendingStart + std::max(landed, 0);
+    int32_t kept = w.pendingCount;
+    int64_t keptEnd = w.pendingStart;
+    while (kept < w.count) {
+        const AVIINDEXENTRY& e = w.index[kept];
+        const int64_t next = e.dwChunkOffset + 8 + static_cast<int64_t>(e.dwChunkLength) + (e.dwChunkLength & 1);
+        if (next > end) break;
+        keptEnd = next;
+        kept++;
+    }
+    if (ftruncate(w.handle, static_cast<off_t>(keptEnd)) != 0) DebugLog("AVI writer: could not cut the failed chunk off");
+    MySeek(w.handle, static_cast<int32_t>(keptEnd));
+    Add32(w.header, 4, keptEnd - w.position);
+    Add32(w.movi, 4, keptEnd - w.position);
+    w.position = keptEnd;
+    w.count = kept;
+    return false;
 }
 
 }  // namespace
@@ -109,6 +166,7 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     if (w.handle) {
         // One file at a time: a writer left open is closed as it stands.
         DebugLog("MyOpenWAVI: closing the file left open");
+        FlushPending();
         MyClose(w.handle);
         w.handle = 0;
         ReleaseIndex();
@@ -143,19 +201,8 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
 
     uint8_t* b = w.header;
     std::memset(b, 0, sizeof(w.header));
-    // The video format, by the first case that applies: a grey palette for 8 bits; a supplied 68-byte
-    // format copied whole with the JPEG extension filled in; "MJPG" with a zero extension; the plain
-    // header with the handler as compression.
-    enum class Form { kGrey, kCopy68, kMjpg, kPlain };
-    Form form = Form::kPlain;
-    if (bitCount == 8) {
-        form = Form::kGrey;
-    } else if (format && format->biSize == 68) {
-        form = Form::kCopy68;
-    } else if (handler == kMJPG || (format && format->biCompression == kMJPG)) {
-        form = Form::kMjpg;
-    }
-    const int32_t strfBytes = form == Form::kGrey ? 1064 : form == Form::kPlain ? 40 : 68;
+    const Form form = FormFor(bitCount, format, handler);
+    const int32_t strfBytes = StrfBytes(form);
     w.headerBytes = kVideoHeaderBytes + (strfBytes - 40);
 
     Put4(b, 0, "RIFF");
@@ -274,18 +321,20 @@ int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id
         return 0;
     }
     // The header gives the exact length, as RIFF readers expect; the pad byte follows the data.
-    WriteLE32(w.chunk, id);
-    WriteLE32(w.chunk + 4, static_cast<uint32_t>(length));
-    const uint8_t pad = 0;
-    if (!WriteCounted(w.chunk, 8) || (length > 0 && !WriteCounted(data, length)) ||
-        ((length & 1) && !WriteCounted(&pad, 1))) {
-        // What landed of the chunk is cut off again: the file keeps the chunks before it, and the
-        // index and headers written at close describe exactly those.
-        if (ftruncate(w.handle, static_cast<off_t>(w.position)) != 0)
-            DebugLog("MyWriteChunk: could not cut the failed chunk off");
-        MySeek(w.handle, static_cast<int32_t>(w.position));
-        return 0;
+    // Chunks gather in memory and go to the file in large writes.
+    if (w.pending.empty()) {
+        w.pendingStart = w.position;
+        w.pendingCount = w.count;
     }
+    uint8_t header[8];
+    WriteLE32(header, id);
+    WriteLE32(header + 4, static_cast<uint32_t>(length));
+    w.pending.insert(w.pending.end(), header, header + 8);
+    if (length > 0) {
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        w.pending.insert(w.pending.end(), bytes, bytes + length);
+    }
+    if (length & 1) w.pending.push_back(0);
     AVIINDEXENTRY& e = w.index[w.count++];
     e.ckid = id;
     e.dwFlags = flags;
@@ -295,7 +344,13 @@ int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id
     w.position += step;
     Add32(w.header, 4, step);
     Add32(w.movi, 4, step);
+    if (w.pending.size() >= kWriteBehindBytes && !FlushPending()) return 0;
     return static_cast<int32_t>(step);
+}
+
+int64_t AVIOverheadBytes(int32_t bitCount, const BITMAPINFOHEADER* format, FOURCC handler, bool audio) {
+    const int32_t header = kVideoHeaderBytes + StrfBytes(FormFor(bitCount, format, handler)) - 40;
+    return header + (audio ? kAudioListBytes : 0) + kMoviHeaderBytes + 8;
 }
 
 int32_t MyCloseAVI(int32_t handle, int32_t frames) {
@@ -303,6 +358,13 @@ int32_t MyCloseAVI(int32_t handle, int32_t frames) {
     if (!w.handle || handle != w.handle) {
         DebugLog("MyCloseAVI: no such file open (%ld)", static_cast<long>(handle));
         return 0;
+    }
+    if (!FlushPending()) {
+        // The headers count only the frames whose chunks are in the file.
+        int32_t video = 0;
+        for (int32_t i = 0; i < w.count; i++)
+            if (w.index[i].ckid != kAudioId) video++;
+        frames = std::min(frames, video);
     }
     int64_t audioBytes = 0;
     if (w.hasAudio) {
@@ -343,10 +405,16 @@ int32_t MyCloseAVI(int32_t handle, int32_t frames) {
     MyClose(w.handle);
     w.handle = 0;
     w.hasAudio = false;
+    std::vector<uint8_t>().swap(w.pending);
+    w.framesClosed = frames;
     w.error = chunkError;
     return 1;
 }
 
 int32_t AVIWriteError() {
     return gWriter.error;
+}
+
+int32_t AVIFramesClosed() {
+    return gWriter.framesClosed;
 }

@@ -13,9 +13,10 @@
 int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitCount, int32_t frames,
                    const BITMAPINFOHEADER* format, FOURCC handler, int32_t usPerFrame, int32_t samplesPerSec,
                    int32_t channels, int32_t bitsPerSample, int32_t initialFrames);
-// Bytes written (8 + the length rounded up to even); 0 when the chunk was refused or its write
-// failed. A failed write is cut off the file again and every later chunk is refused, so the file
-// holds whole chunks only; AVIWriteError says why.
+// Bytes taken (8 + the length rounded up to even); 0 when the chunk was refused or a write
+// failed. Chunks are gathered and written in large pieces, so a failure may show at a later chunk
+// or at close: what did not land whole is cut off the file again and every later chunk is
+// refused, so the file holds whole chunks only; AVIWriteError says why.
 int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id, uint32_t flags);
 // Writes the index and the final headers and flushes the file to disk: 1 when the file is a whole
 // AVI of the chunks written. 0 when that failed: a file the writer made is then removed (one it
@@ -24,3 +25,9 @@ int32_t MyCloseAVI(int32_t handle, int32_t frames);
 // The errno of the first write that failed since MyOpenWAVI (the open's own header writes
 // included), or 0.
 int32_t AVIWriteError();
+// The frames the headers of the last file finished by MyCloseAVI count: fewer than it was given
+// when chunks had to be cut off after a failed write.
+int32_t AVIFramesClosed();
+// Bytes of a finished file that are neither chunks nor index entries: the headers, the movi list's
+// header and the index's header.
+int64_t AVIOverheadBytes(int32_t bitCount, const BITMAPINFOHEADER* format, FOURCC handler, bool audio);

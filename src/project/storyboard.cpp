@@ -141,7 +141,10 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
 
     ProjectCallbacks callbacks;
     callbacks.repaint = [this] { canvas_->update(); };
-    callbacks.releaseThumbnails = [] { FreeThumbnails(); };
+    callbacks.releaseThumbnails = [] {
+        FreeThumbnails();
+        ForgetThumbnailPictures();
+    };
     callbacks.enableUndo = [this](bool on) {
         if (OwnerDrawButton* b = button(kCmdUndo)) b->setEnabled(on);
     };
@@ -305,7 +308,8 @@ void StoryboardWindow::InitMenus() {
     for (auto& [id, a] : actions_) {
         a->setEnabled(MenuItemEnabled(id, s));
         const bool checkable = id == kCmdSmallImages || id == kCmdMediumImages || id == kCmdLargeImages ||
-                               (id >= kCmdEveryFrame && id <= kCmdEvery60th) || id == kCmdTooltipsHelp;
+                               (id >= kCmdEveryFrame && id <= kCmdEvery60th) || id == kCmdTooltipsHelp ||
+                               id == kCmdShowEdits;
         a->setCheckable(checkable);
         if (checkable) a->setChecked(MenuItemChecked(id, gSettings.cellW, gView.step, gSettings.useToolTips));
     }

@@ -206,6 +206,11 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         case kPopTooltips:
             gSettings.useToolTips = gSettings.useToolTips ? 0 : 1;
             break;
+        case kCmdShowEdits:
+            gSettings.ShowEdits = gSettings.ShowEdits ? 0 : 1;
+            FreeThumbnails();
+            ForgetThumbnailPictures();
+            break;
         case kCmdCapture:
             CaptureIntoProject();
             break;

@@ -42,6 +42,7 @@ constexpr int32_t kCmdLargeImages = 146;
 constexpr int32_t kCmdEveryFrame = 147;  // 147..152: every 1, 2, 5, 15, 30, 60-th frame
 constexpr int32_t kCmdEvery60th = 152;
 constexpr int32_t kCmdFitAll = 155;
+constexpr int32_t kCmdShowEdits = 159;
 constexpr int32_t kCmdHelpTopics = 153;
 constexpr int32_t kCmdOverview = 157;
 constexpr int32_t kCmdTutorial = 156;

@@ -74,11 +74,13 @@ void DrawCellMarks(QPainter& p, const QRect& cell, int32_t frame, bool withUnder
     const int w = cell.width(), h = cell.height(), x = cell.left(), y = cell.top();
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);
-    if (withUnderlay && (state & kStateUnderlaid)) {
+    // Pictures that show the edits need no marks standing for them.
+    const bool marks = !gSettings.ShowEdits;
+    if (marks && withUnderlay && (state & kStateUnderlaid)) {
         p.setPen(QPen(Colour(kUnderlayColour), 2));
         p.drawLine(x + 2, y + h - 2, x + w - 2, y + 2);
     }
-    if (state & kStateTitled)
+    if (marks && (state & kStateTitled))
         for (const Revision* r = gProject.revisions; r; r = r->next)
             if (r->type == kRevTitle && r->applies)
                 p.fillRect(TitleBox(cell, TitleOf(r)), Colour(kTitleColour));
@@ -250,6 +252,19 @@ void StoryboardCanvas::DrawCells(QPainter& p, const QRegion& dirty) {
         FreeThumbnails();
     int32_t used = 0;
     bool stale = false;  // a cell outside the dirty region changed: the whole grid is drawn next
+    // The cells whose picture is missing or out of date are made together.
+    std::vector<ThumbnailRequest> missing;
+    for (int32_t index = 0; index < grid.rows * grid.columns; index++) {
+        const int32_t frame = CellFrame(first, index, gView.step);
+        if (frame < 0 || frame >= gProject.totalFrames) continue;
+        CellRecord* rec = CacheRecordAt(index);
+        if (!rec || ThumbnailCurrent(*rec, frame, cell.width, cell.height)) continue;
+        missing.push_back({rec, frame});
+        const RECT rc =
+            GridCellRect(story, grid, index / grid.columns, index % grid.columns, cell.width, cell.height);
+        stale = stale || !dirty.intersects(ToQRect(rc).adjusted(-2, -2, 2, kCellGapY));
+    }
+    FillThumbnails(missing, cell.width, cell.height);
     for (int32_t r = 0; r < grid.rows; r++) {
         for (int32_t c = 0; c < grid.columns; c++) {
             const int32_t index = r * grid.columns + c;
@@ -266,21 +281,9 @@ void StoryboardCanvas::DrawCells(QPainter& p, const QRegion& dirty) {
                 continue;
             }
             used = index + 1;
-            const bool cached = rec->image && rec->frame == frame && rec->imageWidth == cell.width &&
-                                rec->imageHeight == cell.height;
             // A cell with its time and outlines below and around it.
             const bool visible = dirty.intersects(q.adjusted(-2, -2, 2, kCellGapY));
-            if (cached && !visible && rec->left == rc.left && rec->top == rc.top) continue;
-            if (!cached) {
-                QImage picture;
-                if (!DecodeProjectFrame(frame, picture)) {
-                    // Kept as a white picture, so the cell is not decoded again on every paint.
-                    picture = QImage(cell.width, cell.height, QImage::Format_BGR888);
-                    picture.fill(Qt::white);
-                }
-                StoreThumbnail(rec, picture, cell.width, cell.height);
-                stale = stale || !visible;
-            }
+            if (!visible && rec->left == rc.left && rec->top == rc.top) continue;
             rec->left = rc.left;
             rec->top = rc.top;
             rec->right = rc.right;
@@ -308,8 +311,8 @@ void StoryboardCanvas::DrawFrameCell(QPainter& p, int32_t frame) {
     const CellRecord* first = ThumbnailCache();
     if (!first || first->left == kOutOfSight) return;
     QRect q(first->left, first->top, first->right - first->left, first->bottom - first->top);
-    QImage picture;
-    if (DecodeProjectFrame(frame, picture))
+    const QImage picture = ThumbnailOfFrame(frame, q.width(), q.height());
+    if (!picture.isNull())
         p.drawImage(q, picture);
     else
         p.fillRect(q, Qt::white);

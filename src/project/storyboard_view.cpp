@@ -259,6 +259,7 @@ bool MenuItemChecked(int32_t id, int32_t cellW, int32_t step, int32_t useToolTip
     if (id >= kCmdEveryFrame && id <= kCmdEvery60th) return step == kMenuSteps[id - kCmdEveryFrame];
     if (id >= kPopEveryFrame && id <= kPopEvery60th) return step == kMenuSteps[id - kPopEveryFrame];
     if (id == kCmdTooltipsHelp || id == kPopTooltips) return useToolTips != 0;
+    if (id == kCmdShowEdits) return gSettings.ShowEdits != 0;
     return false;
 }
 
@@ -295,7 +296,9 @@ const std::vector<MenuDefinition>& MenuBarDefinition() {
           {151, "Show Every 30-th Frame", ""},
           {152, "Show Every 60-th Frame", ""},
           {0, "", ""},
-          {kCmdFitAll, "&Fit All", ""}}},
+          {kCmdFitAll, "&Fit All", ""},
+          {0, "", ""},
+          {kCmdShowEdits, "Show Edits In Thumbnails", ""}}},
         {"&Drivers", {}},
         {"&Help",
          {{kCmdHelpTopics, "Quillory &Help Topics...", "F1"},

@@ -8,6 +8,9 @@
 
 #include "media/avilist.h"
 
+// The most sound one frame's chunk carries; a longer frame (a nonsense rate) is cut there.
+constexpr int64_t kMaxFrameSound = 16 * 1024 * 1024;
+
 // One stretch of audio bytes: read from source at offset, or `count` bytes of silence when source
 // is null.
 struct AudioPiece {

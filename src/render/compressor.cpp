@@ -6,6 +6,7 @@
 
 #include "core/diag.h"
 #include "core/memory.h"
+#include "core/settings.h"
 #include "platform/mp4/mp4.h"
 
 namespace {
@@ -18,6 +19,8 @@ constexpr int kQualityMax = 100;
 // The one compressor of the process.
 struct CompressorState {
     HIC hic = nullptr;
+    FOURCC handler = 0;
+    DWORD flags = 0;  // ICINFO dwFlags of the open compressor
     alignas(BITMAPINFOHEADER) uint8_t format[kCompressorFormatBytes] = {};
     uint8_t* buffer = nullptr;  // MyCalloc
     uint32_t bufferBytes = 0;
@@ -26,6 +29,7 @@ struct CompressorState {
 CompressorState gState;
 CompressorDialogMemory gMemory;
 std::shared_ptr<CompressorDialogProvider> gProvider;
+SizePredictor gPredictor;
 
 BITMAPINFOHEADER* OutputFormat() {
     return reinterpret_cast<BITMAPINFOHEADER*>(gState.format);
@@ -48,6 +52,66 @@ bool SameCode(FOURCC a, FOURCC b) {
 
 DWORD CompressionQuality() {
     return gMemory.quality < 0 ? ICQUALITY_DEFAULT : static_cast<DWORD>(std::min(gMemory.quality, 10000));
+}
+
+// The output format a compressor gives for input, or the 48-byte default when it gives a header
+// shorter than 40 bytes; its image size is the padded 24-bit frame size. False when the size or the
+// format cannot be used.
+bool MakeOutputFormat(HIC hic, const BITMAPINFOHEADER* input, FOURCC fourcc,
+                      uint8_t (&format)[kCompressorFormatBytes]) {
+    int32_t width = input ? input->biWidth : 0;
+    int32_t height = input ? input->biHeight : 0;
+    uint32_t image = PaddedFrameBytes(width, height);
+    LRESULT needed = ICCompressGetFormatSize(hic, input);
+    if (image == 0 || needed > static_cast<LRESULT>(kCompressorFormatBytes)) {
+        DebugLog("CompressorSetup - unusable frame size or format of %ld bytes", static_cast<long>(needed));
+        return false;
+    }
+    std::memset(format, 0, sizeof format);
+    auto* out = reinterpret_cast<BITMAPINFOHEADER*>(format);
+    ICCompressGetFormat(hic, input, out);
+    if (out->biSize < sizeof(BITMAPINFOHEADER)) {
+        std::memset(format, 0, sizeof format);
+        out->biSize = 48;
+        out->biWidth = width;
+        out->biHeight = height;
+        out->biPlanes = 1;
+        out->biBitCount = 24;
+        out->biCompression = fourcc;
+        out->biXPelsPerMeter = 4000;
+        out->biYPelsPerMeter = 4000;
+    }
+    out->biSizeImage = image;
+    return true;
+}
+
+// One frame through a compressor, with one retry; the compressed bytes land in buffer.
+void* CompressWith(HIC hic, BITMAPINFOHEADER* out, uint8_t* buffer, uint32_t bufferBytes, int32_t frameNum,
+                   BITMAPINFOHEADER* input, const void* pixels, uint32_t* size, uint32_t flags,
+                   uint32_t* indexFlags, uint32_t* chunkId, DWORD quality) {
+    if (!input || !buffer) return nullptr;
+    uint32_t image = PaddedFrameBytes(input->biWidth, input->biHeight);
+    if (input->biCompression == BI_RGB) input->biSizeImage = image;
+    DWORD localFlags = 0, localId = 0;
+    DWORD* pFlags = indexFlags ? indexFlags : &localFlags;
+    DWORD* pId = chunkId ? chunkId : &localId;
+    DWORD r = 0;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt == 1 && !hic) break;
+        // The most the compressor may write, and never more than the buffer holds.
+        out->biSizeImage = std::min(image, bufferBytes);
+        *pFlags = 0;
+        *pId = 0;
+        r = ICCompress(hic, flags, out, buffer, input, pixels, pId, pFlags, frameNum, 0, quality, nullptr,
+                       nullptr);
+        if (r == static_cast<DWORD>(ICERR_OK)) {
+            if (size) *size = out->biSizeImage;
+            return buffer;
+        }
+    }
+    if (hic)
+        DebugLog("CompOneFrame - frame failed again - error=%ld", static_cast<long>(static_cast<int32_t>(r)));
+    return nullptr;
 }
 
 }  // namespace
@@ -116,6 +180,7 @@ bool ChooseCompressorModel::Open() {
         if (position < 0) position = 0;
     }
     selection_ = position;
+    ReadRenderSettings();
     // The scroll bar starts at the kept quality, so OK on a compressor without quality keeps it.
     SetScroll(gMemory.quality < 0 ? 0 : gMemory.quality / 100);
     Remember();
@@ -138,6 +203,7 @@ bool ChooseCompressorModel::OpenForMp4() {
     selection_ = 0;
     qualityEnabled_ = true;
     configureEnabled_ = aboutEnabled_ = false;
+    ReadRenderSettings();
     int quality = gMemory.quality;
     if (quality < 0) {  // the H.264 compressor's default, which maps onto the same rate factor
         HIC h264 = ICOpen(ICTYPE_VIDEO, FourCC("H264"), ICMODE_QUERY);
@@ -147,6 +213,12 @@ bool ChooseCompressorModel::OpenForMp4() {
     }
     SetScroll(quality / 100);
     return true;
+}
+
+void ChooseCompressorModel::ReadRenderSettings() {
+    copyFrames_ = gSettings.CopyFrames != 0;
+    fitEnabled_ = gSettings.FitToSize != 0;
+    fitMB_ = std::clamp(gSettings.FitMB, 1, kMaxFitMB);
 }
 
 int ChooseCompressorModel::FindHandler(FOURCC code) const {
@@ -236,6 +308,9 @@ HIC ChooseCompressorModel::Accept() {
         entries_[static_cast<size_t>(selection_)].hic = nullptr;
     }
     gMemory.quality = scrollPosition_ * 100;
+    gSettings.CopyFrames = copyFrames_ ? 1 : 0;
+    gSettings.FitToSize = fitEnabled_ ? 1 : 0;
+    gSettings.FitMB = fitMB_;
     CloseAll();
     return chosen;
 }
@@ -243,6 +318,33 @@ HIC ChooseCompressorModel::Accept() {
 void ChooseCompressorModel::Cancel() {
     Remember();
     CloseAll();
+}
+
+void ChooseCompressorModel::SetFit(bool on, int32_t mb) {
+    fitEnabled_ = on;
+    fitMB_ = std::clamp(mb, 1, kMaxFitMB);
+}
+
+bool ChooseCompressorModel::fitAvailable() const {
+    return forMp4_ || (selection_ > 0 && qualityEnabled_);
+}
+
+bool ChooseCompressorModel::canPredict() const {
+    return static_cast<bool>(gPredictor);
+}
+
+SizePrediction ChooseCompressorModel::Predict() {
+    if (!gPredictor || selection_ < 0 || selection_ >= static_cast<int>(entries_.size())) return {};
+    const FOURCC handler = entries_[static_cast<size_t>(selection_)].handler;
+    const bool fit = fitEnabled_ && fitAvailable();
+    const SizePrediction p = gPredictor(handler, qualityEnabled_ ? scrollPosition_ : -1,
+                                        fit ? int64_t{fitMB_} * kBytesPerMB : 0, copyFrames_);
+    if (fit && p.quality >= 0) SetScroll(p.quality);
+    return p;
+}
+
+void SetSizePredictor(SizePredictor predictor) {
+    gPredictor = std::move(predictor);
 }
 
 // ---- providers ----
@@ -319,31 +421,12 @@ int64_t CompressorSetup(HWND owner, BITMAPINFOHEADER* input) {
     ICINFO info{};
     ICGetInfo(hic, &info, sizeof info);
     FOURCC fourcc = info.fccHandler ? info.fccHandler : gMemory.fourcc;
-    int32_t width = input ? input->biWidth : 0;
-    int32_t height = input ? input->biHeight : 0;
-    uint32_t image = PaddedFrameBytes(width, height);
-    LRESULT needed = ICCompressGetFormatSize(hic, input);
-    if (image == 0 || needed > static_cast<LRESULT>(kCompressorFormatBytes)) {
-        DebugLog("CompressorSetup - unusable frame size or format of %ld bytes", static_cast<long>(needed));
+    if (!MakeOutputFormat(hic, input, fourcc, gState.format)) {
         ICClose(hic);
         return kCompressorFailed;
     }
-
-    std::memset(gState.format, 0, sizeof gState.format);
     BITMAPINFOHEADER* out = OutputFormat();
-    ICCompressGetFormat(hic, input, out);
-    if (out->biSize < sizeof(BITMAPINFOHEADER)) {
-        std::memset(gState.format, 0, sizeof gState.format);
-        out->biSize = 48;
-        out->biWidth = width;
-        out->biHeight = height;
-        out->biPlanes = 1;
-        out->biBitCount = 24;
-        out->biCompression = fourcc;
-        out->biXPelsPerMeter = 4000;
-        out->biYPelsPerMeter = 4000;
-    }
-    out->biSizeImage = image;
+    const uint32_t image = out->biSizeImage;
 
     if (gState.buffer && gState.bufferBytes < image + kOutputBufferSlack) ReleaseBuffer();
     if (!gState.buffer) {
@@ -360,6 +443,8 @@ int64_t CompressorSetup(HWND owner, BITMAPINFOHEADER* input) {
         return kCompressorFailed;
     }
     gState.hic = hic;
+    gState.handler = fourcc;
+    gState.flags = info.dwFlags;
     return static_cast<int64_t>(fourcc);
 }
 
@@ -370,30 +455,84 @@ void GetCompressorFormat(BITMAPINFOHEADER* dest) {
 void* CompOneFrame(int32_t frameNum, BITMAPINFOHEADER* input, const void* pixels, uint32_t* size,
                    uint32_t flags, const BITMAPINFOHEADER* /*prevFormat*/, const void* /*prevPixels*/,
                    uint32_t* indexFlags, uint32_t* chunkId) {
-    if (!input || !gState.buffer) return nullptr;
-    uint32_t image = PaddedFrameBytes(input->biWidth, input->biHeight);
-    input->biSizeImage = image;
-    BITMAPINFOHEADER* out = OutputFormat();
-    DWORD localFlags = 0, localId = 0;
-    DWORD* pFlags = indexFlags ? indexFlags : &localFlags;
-    DWORD* pId = chunkId ? chunkId : &localId;
-    DWORD r = 0;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (attempt == 1 && !gState.hic) break;
-        // The most the compressor may write, and never more than the buffer holds.
-        out->biSizeImage = std::min(image, gState.bufferBytes);
-        *pFlags = 0;
-        *pId = 0;
-        r = ICCompress(gState.hic, flags, out, gState.buffer, input, pixels, pId, pFlags, frameNum, 0,
-                       CompressionQuality(), nullptr, nullptr);
-        if (r == static_cast<DWORD>(ICERR_OK)) {
-            if (size) *size = out->biSizeImage;
-            return gState.buffer;
-        }
+    return CompressWith(gState.hic, OutputFormat(), gState.buffer, gState.bufferBytes, frameNum, input,
+                        pixels, size, flags, indexFlags, chunkId, CompressionQuality());
+}
+
+bool CompressorIsIndependent() {
+    return gState.hic && (gState.flags & VIDCF_INDEPENDENT);
+}
+
+bool CompressorTakes(const BITMAPINFOHEADER* input) {
+    return gState.hic && ICCompressQuery(gState.hic, input, nullptr) == ICERR_OK;
+}
+
+FOURCC CompressorHandler() {
+    return gState.hic ? gState.handler : 0;
+}
+
+int CompressorQuality() {
+    return gMemory.quality < 0 ? -1 : std::min(gMemory.quality, 10000) / 100;
+}
+
+// ---- a compressor of one's own ----
+
+CompressorClone::~CompressorClone() {
+    Close();
+}
+
+void CompressorClone::Close() {
+    if (hic_) {
+        ICCompressEnd(hic_);
+        ICClose(hic_);
     }
-    if (gState.hic)
-        DebugLog("CompOneFrame - frame failed again - error=%ld", static_cast<long>(static_cast<int32_t>(r)));
-    return nullptr;
+    hic_ = nullptr;
+    handler_ = 0;
+    flags_ = 0;
+}
+
+bool CompressorClone::Open(FOURCC handler, BITMAPINFOHEADER* input, int quality) {
+    Close();
+    HIC hic = ICOpen(ICTYPE_VIDEO, handler, ICMODE_COMPRESS);
+    if (!hic) return false;
+    ICINFO info{};
+    ICGetInfo(hic, &info, sizeof info);
+    const FOURCC fourcc = info.fccHandler ? info.fccHandler : handler;
+    if (!MakeOutputFormat(hic, input, fourcc, format_)) {
+        ICClose(hic);
+        return false;
+    }
+    const uint32_t image = reinterpret_cast<BITMAPINFOHEADER*>(format_)->biSizeImage;
+    buffer_.assign(static_cast<size_t>(image) + kOutputBufferSlack, 0);
+    if (ICCompressBegin(hic, input, reinterpret_cast<BITMAPINFOHEADER*>(format_)) != ICERR_OK) {
+        ICClose(hic);
+        return false;
+    }
+    hic_ = hic;
+    handler_ = fourcc;
+    flags_ = info.dwFlags;
+    SetQuality(quality);
+    return true;
+}
+
+void CompressorClone::SetQuality(int quality) {
+    quality_ = quality < 0 ? ICQUALITY_DEFAULT : static_cast<DWORD>(std::min(quality, 100) * 100);
+}
+
+const BITMAPINFOHEADER* CompressorClone::format() const {
+    return reinterpret_cast<const BITMAPINFOHEADER*>(format_);
+}
+
+bool CompressorClone::Takes(const BITMAPINFOHEADER* input) const {
+    return hic_ && ICCompressQuery(hic_, input, nullptr) == ICERR_OK;
+}
+
+void* CompressorClone::Compress(int32_t frameNum, BITMAPINFOHEADER* input, const void* pixels, uint32_t* size,
+                                uint32_t* indexFlags) {
+    uint32_t chunkId = 0;
+    return CompressWith(hic_, reinterpret_cast<BITMAPINFOHEADER*>(format_), buffer_.data(),
+                        static_cast<uint32_t>(buffer_.size()), frameNum, input, pixels, size, AVIIF_KEYFRAME,
+                        indexFlags, &chunkId, quality_);
 }
 
 void CompressorEnd() {
@@ -403,4 +542,6 @@ void CompressorEnd() {
         ICClose(gState.hic);
         gState.hic = nullptr;
     }
+    gState.handler = 0;
+    gState.flags = 0;
 }

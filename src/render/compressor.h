@@ -51,11 +51,69 @@ void* CompOneFrame(int32_t frameNum, BITMAPINFOHEADER* input, const void* pixels
                    uint32_t* indexFlags, uint32_t* chunkId);
 // Releases the output buffer and ends and closes the open compressor.
 void CompressorEnd();
+// Whether the open compressor's frames stand alone (VIDCF_INDEPENDENT): CompressorClones then
+// write the same bytes as CompOneFrame, in any order.
+bool CompressorIsIndependent();
+// Whether the open compressor takes frames of this format (J420 besides the 24-bit one it began with).
+bool CompressorTakes(const BITMAPINFOHEADER* input);
+// The open compressor's handler code, 0 when none is open.
+FOURCC CompressorHandler();
+// The quality CompOneFrame hands over, 0-100, or -1 for the compressor's default.
+int CompressorQuality();
 // The choice for an MP4 render: the dialog offers the MP4 encoder with its quality only (an open
 // compressor is ended first). The quality chosen (0-100), or kCompressorCancelled.
 int32_t Mp4CompressorSetup(HWND owner, const BITMAPINFOHEADER* input);
 // Runs the dialog; the chosen open compressor, null for the uncompressed entry, or ChooseCancelled().
 HIC ChooseCompressor(HWND owner, const BITMAPINFOHEADER* input);
+
+// A compressor of one's own (a worker thread's, or trial compressions'): a compressor opened by its
+// handler code and begun for the input with the output format CompressorSetup would give it.
+class CompressorClone {
+  public:
+    CompressorClone() = default;
+    ~CompressorClone();
+    CompressorClone(const CompressorClone&) = delete;
+    CompressorClone& operator=(const CompressorClone&) = delete;
+
+    // Opens and begins the compressor; quality 0-100, or -1 for its default. False when it cannot.
+    bool Open(FOURCC handler, BITMAPINFOHEADER* input, int quality);
+    void Close();
+    void SetQuality(int quality);
+    // As CompOneFrame, with the key-frame request: the buffer holding *size bytes, or null.
+    void* Compress(int32_t frameNum, BITMAPINFOHEADER* input, const void* pixels, uint32_t* size,
+                   uint32_t* indexFlags);
+    bool Takes(const BITMAPINFOHEADER* input) const;
+    bool open() const { return hic_ != nullptr; }
+    bool independent() const { return (flags_ & VIDCF_INDEPENDENT) != 0; }
+    bool hasQuality() const { return (flags_ & VIDCF_QUALITY) != 0; }
+    FOURCC handler() const { return handler_; }
+    // The output format (a BITMAPINFOHEADER and what follows it).
+    const BITMAPINFOHEADER* format() const;
+
+  private:
+    HIC hic_ = nullptr;
+    FOURCC handler_ = 0;
+    DWORD flags_ = 0;
+    DWORD quality_ = ICQUALITY_DEFAULT;
+    alignas(BITMAPINFOHEADER) uint8_t format_[kCompressorFormatBytes] = {};
+    std::vector<uint8_t> buffer_;
+};
+
+// The sizes "Fit to ... MB" speaks of: megabytes of a million bytes, as file managers count them.
+constexpr int64_t kBytesPerMB = 1000000;
+constexpr int32_t kMaxFitMB = 2000;  // the AVI writer stops at 2 GB
+
+// A render's file size, predicted from a sample of its frames.
+struct SizePrediction {
+    int64_t bytes = -1;  // the predicted file size; -1 when it cannot be predicted
+    int quality = -1;    // the quality (0-100) it is predicted at; -1 for a compressor without one
+};
+// Predicts the file with compressor handler (0: uncompressed) at quality (0-100, -1: its default),
+// or, with fitBytes above 0, at the highest quality whose file fits that size; copy: frames without
+// titles or underlays are copied where the format allows. The render installs one while the
+// compressor dialog runs, and removes it after.
+using SizePredictor = std::function<SizePrediction(FOURCC handler, int quality, int64_t fitBytes, bool copy)>;
+void SetSizePredictor(SizePredictor predictor);
 
 // Process-wide dialog memory, kept for the run and never saved.
 struct CompressorDialogMemory {
@@ -87,6 +145,10 @@ class ChooseCompressorModel {
     static constexpr int kNumberId = 1050;
     static constexpr int kQualityLabelId = 1051;
     static constexpr int kScrollId = 1052;
+    static constexpr int kCopyId = 1053;
+    static constexpr int kFitId = 1054;
+    static constexpr int kFitSizeId = 1055;
+    static constexpr int kPredictedId = 1056;
     // Scroll codes (SB_*).
     static constexpr int kLineLeft = 0;
     static constexpr int kLineRight = 1;
@@ -128,8 +190,25 @@ class ChooseCompressorModel {
     int scrollPosition() const { return scrollPosition_; }
     const std::string& numberText() const { return numberText_; }
 
+    // Copying untouched frames and fitting a size, kept in the settings store (CopyFrames,
+    // FitToSize, FitMB) when the dialog ends with OK.
+    bool copyFrames() const { return copyFrames_; }
+    void SetCopyFrames(bool on) { copyFrames_ = on; }
+    bool fitEnabled() const { return fitEnabled_; }
+    int32_t fitMB() const { return fitMB_; }
+    // A size (1..kMaxFitMB megabytes) to fit; fitting needs a compressor with a quality scale.
+    void SetFit(bool on, int32_t mb);
+    bool fitAvailable() const;
+    // Copying stored frames applies to AVI files only.
+    bool copyAvailable() const { return !forMp4_; }
+    // Whether a predictor is installed.
+    bool canPredict() const;
+    // The file as chosen now; when fitting, the quality moves to the one that fits.
+    SizePrediction Predict();
+
   private:
     bool OpenForMp4();
+    void ReadRenderSettings();
     void Remember();
     void SelectionChanged();
     void SetScroll(int position);
@@ -144,6 +223,9 @@ class ChooseCompressorModel {
     bool aboutEnabled_ = false;
     int scrollPosition_ = 0;
     std::string numberText_ = "0";
+    bool copyFrames_ = true;
+    bool fitEnabled_ = false;
+    int32_t fitMB_ = 10;
 };
 
 // Shows the compressor dialog. Run gets an opened model and returns true for OK, false for Cancel.

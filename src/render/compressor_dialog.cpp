@@ -1,12 +1,15 @@
 #include "render/compressor_dialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "platform/qtui/qtui.h"
@@ -17,6 +20,8 @@ namespace {
 
 constexpr int32_t kCompressorDialogId = 110;
 constexpr int kQualityMax = 100;
+// A prediction waits this long after the last change, so dragging the slider does not compress.
+constexpr int kPredictDelayMs = 300;
 
 // QAbstractSlider actions as the scroll codes the model takes.
 int ScrollCode(int action) {
@@ -67,6 +72,21 @@ CompressorDialog::CompressorDialog(QWidget* owner, ChooseCompressorModel& model)
     scroll_->setSingleStep(1);
     scroll_->setPageStep(10);
 
+    copy_ = new QCheckBox("Copy frames without titles or underlays when the format allows", this);
+    SetControlId(copy_, ChooseCompressorModel::kCopyId);
+    fit_ = new QCheckBox("Fit to", this);
+    SetControlId(fit_, ChooseCompressorModel::kFitId);
+    fitSize_ = new QSpinBox(this);
+    SetControlId(fitSize_, ChooseCompressorModel::kFitSizeId);
+    fitSize_->setRange(1, kMaxFitMB);
+    auto* megabytes = new QLabel("MB", this);
+    predicted_ = new QLabel(this);
+    SetControlId(predicted_, ChooseCompressorModel::kPredictedId);
+    predicted_->setVisible(model_.canPredict());
+    predictTimer_ = new QTimer(this);
+    predictTimer_->setSingleShot(true);
+    predictTimer_->setInterval(kPredictDelayMs);
+
     auto* ok = new QPushButton("OK", this);
     SetControlId(ok, IDOK);
     ok->setDefault(true);
@@ -93,6 +113,14 @@ CompressorDialog::CompressorDialog(QWidget* owner, ChooseCompressorModel& model)
     grid->addWidget(qualityLabel_, 2, 0);
     grid->addWidget(number_, 2, 1);
     grid->addWidget(scroll_, 3, 0, 1, 2);
+    grid->addWidget(copy_, 4, 0, 1, 2);
+    auto* fitRow = new QHBoxLayout;
+    fitRow->addWidget(fit_);
+    fitRow->addWidget(fitSize_);
+    fitRow->addWidget(megabytes);
+    fitRow->addStretch(1);
+    grid->addLayout(fitRow, 5, 0, 1, 2);
+    grid->addWidget(predicted_, 6, 0, 1, 2);
     auto* buttons = new QVBoxLayout;
     buttons->addWidget(ok);
     buttons->addWidget(cancel);
@@ -108,12 +136,28 @@ CompressorDialog::CompressorDialog(QWidget* owner, ChooseCompressorModel& model)
     connect(list_, &QComboBox::activated, this, [this](int index) {
         model_.Select(index);
         Refresh();
+        predictTimer_->start();
     });
+    connect(copy_, &QCheckBox::toggled, this, [this](bool on) {
+        model_.SetCopyFrames(on);
+        predictTimer_->start();
+    });
+    connect(fit_, &QCheckBox::toggled, this, [this](bool on) {
+        model_.SetFit(on, fitSize_->value());
+        Refresh();
+        predictTimer_->start();
+    });
+    connect(fitSize_, &QSpinBox::valueChanged, this, [this](int mb) {
+        model_.SetFit(model_.fitEnabled(), mb);
+        predictTimer_->start();
+    });
+    connect(predictTimer_, &QTimer::timeout, this, [this] { Predict(); });
     connect(scroll_, &QAbstractSlider::actionTriggered, this, [this](int action) {
         // The slider has already moved for this action; the model decides where it ends.
         model_.Scroll(ScrollCode(action), scroll_->sliderPosition());
         QMetaObject::invokeMethod(
             this, [this] { Refresh(); }, Qt::QueuedConnection);
+        predictTimer_->start();
     });
     connect(configure_, &QPushButton::clicked, this, [this] {
         model_.Configure(HWNDFromWidget(this));
@@ -126,14 +170,48 @@ CompressorDialog::CompressorDialog(QWidget* owner, ChooseCompressorModel& model)
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     Refresh();
+    if (model_.canPredict()) predictTimer_->start();
+}
+
+void CompressorDialog::Predict() {
+    if (!model_.canPredict()) return;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const SizePrediction p = model_.Predict();
+    QApplication::restoreOverrideCursor();
+    Refresh();
+    if (p.bytes < 0) {
+        predicted_->setText("Predicted size: unknown");
+        return;
+    }
+    const QString size = QString::number(static_cast<double>(p.bytes) / kBytesPerMB, 'f', 1);
+    if (model_.fitEnabled() && model_.fitAvailable())
+        predicted_->setText(p.bytes > int64_t{model_.fitMB()} * kBytesPerMB
+                                ? QString("Predicted size: %1 MB at quality %2, more than %3 MB")
+                                      .arg(size)
+                                      .arg(p.quality)
+                                      .arg(model_.fitMB())
+                                : QString("Predicted size: %1 MB at quality %2").arg(size).arg(p.quality));
+    else
+        predicted_->setText(QString("Predicted size: %1 MB").arg(size));
 }
 
 void CompressorDialog::Refresh() {
     if (model_.selection() >= 0 && model_.selection() < list_->count())
         list_->setCurrentIndex(model_.selection());
-    qualityLabel_->setEnabled(model_.qualityEnabled());
-    number_->setEnabled(model_.qualityEnabled());
-    scroll_->setEnabled(model_.qualityEnabled());
+    // While the size is fitted, the fit chooses the quality.
+    const bool fitting = model_.fitEnabled() && model_.fitAvailable();
+    qualityLabel_->setEnabled(model_.qualityEnabled() && !fitting);
+    number_->setEnabled(model_.qualityEnabled() && !fitting);
+    scroll_->setEnabled(model_.qualityEnabled() && !fitting);
+    copy_->setEnabled(model_.copyAvailable());
+    fit_->setEnabled(model_.fitAvailable());
+    fitSize_->setEnabled(model_.fitAvailable() && model_.fitEnabled());
+    {
+        const QSignalBlocker blockCopy(copy_), blockFit(fit_), blockSize(fitSize_);
+        copy_->setChecked(model_.copyFrames() && model_.copyAvailable());
+        fit_->setChecked(model_.fitEnabled());
+        fitSize_->setValue(model_.fitMB());
+    }
     configure_->setEnabled(model_.configureEnabled());
     about_->setEnabled(model_.aboutEnabled());
     const QSignalBlocker block(scroll_);

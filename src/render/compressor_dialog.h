@@ -5,10 +5,13 @@
 #include <QDialog>
 
 class ChooseCompressorModel;
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
 class QScrollBar;
+class QSpinBox;
+class QTimer;
 
 class CompressorDialog : public QDialog {
     Q_OBJECT
@@ -16,6 +19,8 @@ class CompressorDialog : public QDialog {
     CompressorDialog(QWidget* owner, ChooseCompressorModel& model);
     // Shows the model's state: the selected entry, the enabled controls, the quality.
     void Refresh();
+    // Predicts the file's size for the choice as it stands (shortly after each change).
+    void Predict();
 
   private:
     ChooseCompressorModel& model_;
@@ -25,6 +30,11 @@ class CompressorDialog : public QDialog {
     QScrollBar* scroll_;
     QPushButton* configure_;
     QPushButton* about_;
+    QCheckBox* copy_;
+    QCheckBox* fit_;
+    QSpinBox* fitSize_;
+    QLabel* predicted_;
+    QTimer* predictTimer_;
 };
 
 // Makes the compressor choice show this dialog.

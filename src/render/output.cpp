@@ -20,17 +20,23 @@ constexpr FOURCC kAudioId = FourCC("01wb");
 // each written after its sound chunk; a dropped frame is an empty chunk.
 class AviOutput : public RenderOutput {
   public:
-    AviOutput(std::string name, int32_t handle, BITMAPINFOHEADER* input, bool compressed)
-        : name_(std::move(name)), handle_(handle), input_(input), compressed_(compressed) {}
+    AviOutput(std::string name, int32_t handle, bool compressed)
+        : name_(std::move(name)), handle_(handle), compressed_(compressed) {}
     ~AviOutput() override { Finish(); }
 
-    Result Frame(int32_t n, const uint8_t* pixels, uint32_t bytes, std::span<const uint8_t> sound) override {
+    Result Frame(int32_t n, const BITMAPINFOHEADER* format, const uint8_t* pixels, uint32_t bytes,
+                 std::span<const uint8_t> sound) override {
         if (!compressed_) return Write(pixels, bytes, kUncompressedId, AVIIF_KEYFRAME, sound);
         uint32_t size = 0, flags = AVIIF_KEYFRAME, chunkId = 0;
+        BITMAPINFOHEADER input = *format;
         const void* data =
-            CompOneFrame(n, input_, pixels, &size, AVIIF_KEYFRAME, nullptr, nullptr, &flags, &chunkId);
+            CompOneFrame(n, &input, pixels, &size, AVIIF_KEYFRAME, nullptr, nullptr, &flags, &chunkId);
         if (!data) return Repeat(sound);
         return Write(data, size, kCompressedId, flags, sound);
+    }
+    Result Chunk(const uint8_t* data, uint32_t size, FOURCC id, uint32_t flags,
+                 std::span<const uint8_t> sound) override {
+        return Write(data, size, id, flags, sound);
     }
     Result Repeat(std::span<const uint8_t> sound) override {
         if (written_ == 0) return kLeftOut;
@@ -38,7 +44,11 @@ class AviOutput : public RenderOutput {
     }
     int32_t written() const override { return written_; }
     bool Finish() override {
-        if (handle_) finished_ = MyCloseAVI(handle_, written_) != 0;
+        if (handle_) {
+            finished_ = MyCloseAVI(handle_, written_) != 0;
+            // Chunks are written in large pieces: a failure may cut off frames already counted.
+            if (finished_) written_ = AVIFramesClosed();
+        }
         handle_ = 0;
         return finished_;
     }
@@ -62,7 +72,6 @@ class AviOutput : public RenderOutput {
 
     std::string name_;
     int32_t handle_;
-    BITMAPINFOHEADER* input_;
     bool compressed_;
     int32_t written_ = 0;
     bool finished_ = false;
@@ -75,11 +84,16 @@ class Mp4Output : public RenderOutput {
     Mp4Output(std::string name, std::unique_ptr<Mp4Writer> writer)
         : name_(std::move(name)), writer_(std::move(writer)) {}
 
-    Result Frame(int32_t, const uint8_t* pixels, uint32_t, std::span<const uint8_t> sound) override {
+    Result Frame(int32_t, const BITMAPINFOHEADER* format, const uint8_t* pixels, uint32_t,
+                 std::span<const uint8_t> sound) override {
+        if (format->biCompression != BI_RGB || format->biBitCount != 24) return Repeat(sound);
         if (!writer_->HasRoom() || !writer_->WriteSound(sound.data(), sound.size()) ||
             !writer_->WriteFrame(pixels))
             return kFull;
         return kWritten;
+    }
+    Result Chunk(const uint8_t*, uint32_t, FOURCC, uint32_t, std::span<const uint8_t>) override {
+        return kFull;
     }
     Result Repeat(std::span<const uint8_t> sound) override {
         if (writer_->frames() == 0) return kLeftOut;
@@ -114,39 +128,48 @@ bool IsMp4Name(const std::string& name) {
     return tail == ".mp4";
 }
 
-std::unique_ptr<RenderOutput> OpenRenderOutput(const RenderOutputRequest& r, bool* quiet) {
-    *quiet = false;
-    const AVIlist* head = r.head;
+Mp4Format Mp4FormatFor(const RenderOutputRequest& r, int32_t quality) {
+    Mp4Format format;
+    format.width = r.input->biWidth;
+    format.height = r.input->biHeight;
+    format.rate = 1000000;
+    format.scale = static_cast<uint32_t>(r.usPerFrame);
+    if (r.withAudio)
+        format.samplesPerSec = r.head->samplesPerSec, format.channels = r.head->channels,
+        format.sampleBits = r.head->sampleBits;
+    format.quality = quality;
+    return format;
+}
+
+bool ChooseRenderOutput(const RenderOutputRequest& r, RenderChoice* choice) {
+    *choice = RenderChoice{};
     if (IsMp4Name(r.name)) {
         const int32_t quality = Mp4CompressorSetup(r.owner, r.input);
-        if (quality < 0) {
-            *quiet = true;
-            return nullptr;
-        }
-        Mp4Format format;
-        format.width = r.input->biWidth;
-        format.height = r.input->biHeight;
-        format.rate = 1000000;
-        format.scale = static_cast<uint32_t>(r.usPerFrame);
-        if (r.withAudio)
-            format.samplesPerSec = head->samplesPerSec, format.channels = head->channels,
-            format.sampleBits = head->sampleBits;
-        format.quality = quality;
-        auto writer = Mp4Writer::Create(r.name, format, nullptr);
+        if (quality < 0) return false;
+        choice->mp4 = true;
+        choice->quality = quality;
+        return true;
+    }
+    const int64_t fourcc = CompressorSetup(r.owner, r.input);
+    if (fourcc < 0) return false;
+    choice->fourcc = fourcc;
+    choice->output = *r.input;
+    if (fourcc != kCompressorUncompressed) GetCompressorFormat(&choice->output);
+    return true;
+}
+
+std::unique_ptr<RenderOutput> CreateRenderOutput(const RenderOutputRequest& r, const RenderChoice& choice) {
+    const AVIlist* head = r.head;
+    if (choice.mp4) {
+        auto writer = Mp4Writer::Create(r.name, Mp4FormatFor(r, choice.quality), nullptr);
         if (!writer) {
             errno = 0;  // the writer logs its own reason
             return nullptr;
         }
         return std::make_unique<Mp4Output>(r.name, std::move(writer));
     }
-
-    const int64_t fourcc = CompressorSetup(r.owner, r.input);
-    if (fourcc < 0) {
-        *quiet = true;
-        return nullptr;
-    }
-    BITMAPINFOHEADER output = *r.input;
-    if (fourcc != kCompressorUncompressed) GetCompressorFormat(&output);
+    const int64_t fourcc = choice.fourcc;
+    BITMAPINFOHEADER output = choice.output;
     // The frame count is never 0: that would write over an old file without truncating it.
     const int32_t handle =
         MyOpenWAVI(r.name.c_str(), r.input->biWidth, r.input->biHeight, output.biBitCount,
@@ -158,5 +181,5 @@ std::unique_ptr<RenderOutput> OpenRenderOutput(const RenderOutputRequest& r, boo
         errno = error;
         return nullptr;
     }
-    return std::make_unique<AviOutput>(r.name, handle, r.input, fourcc != kCompressorUncompressed);
+    return std::make_unique<AviOutput>(r.name, handle, fourcc != kCompressorUncompressed);
 }

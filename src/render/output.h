@@ -1,8 +1,9 @@
-// Where a render's frames go. The frame loop hands the output every project frame that is not
-// inactive, in order: a composed picture, or a repeat of the picture before (a dropped frame, or one
-// that could not be read), each with the sound that plays during it. The output compresses and
-// writes them: AVI files through the chosen compressor and MyWriteChunk, MP4 files through the MP4
-// writer.
+// Where a render's frames go. The frame pipeline hands the output every project frame that is not
+// inactive, in order: a composed picture, a chunk made already (compressed on a worker thread, or
+// copied as stored; AVI files only), or a repeat of the picture before (a dropped frame, or one that
+// could not be read), each with the sound that plays during it. The output compresses the pictures
+// and writes them: AVI files through the chosen compressor and MyWriteChunk, MP4 files through the
+// MP4 writer.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "media/avilist.h"
+#include "platform/mp4/mp4.h"
 #include "platform/win/wintypes.h"
 
 class RenderOutput {
@@ -21,9 +23,13 @@ class RenderOutput {
         kFull,     // nothing more can be written; the file is still finished
     };
     virtual ~RenderOutput() = default;
-    // Project frame n's picture: bottom-up BGR rows of the composer's format, `bytes` long. A
-    // picture the compressor fails on twice repeats the one before instead.
-    virtual Result Frame(int32_t n, const uint8_t* pixels, uint32_t bytes,
+    // Project frame n's picture in `format`, `bytes` long: bottom-up BGR rows of the composer's
+    // format (an MP4 file takes no other), or planar J420 where the AVI compressor takes it. A
+    // picture the compressor fails on repeats the one before instead.
+    virtual Result Frame(int32_t n, const BITMAPINFOHEADER* format, const uint8_t* pixels, uint32_t bytes,
+                         std::span<const uint8_t> sound) = 0;
+    // A frame's chunk as it goes into an AVI file (an MP4 file takes none: kFull).
+    virtual Result Chunk(const uint8_t* data, uint32_t size, FOURCC id, uint32_t flags,
                          std::span<const uint8_t> sound) = 0;
     // The picture before, shown once more.
     virtual Result Repeat(std::span<const uint8_t> sound) = 0;
@@ -47,11 +53,24 @@ struct RenderOutputRequest {
     bool withAudio = false;
 };
 
-// Lets the user choose the compression (for an AVI file the "Choose Compressor" list, for an MP4
-// file its quality alone) and creates the file. Null when the choice was cancelled or failed (*quiet
-// set: nothing to report) or the file could not be created (the caller reports it; errno says why
-// when that is known, else it is 0).
-std::unique_ptr<RenderOutput> OpenRenderOutput(const RenderOutputRequest& request, bool* quiet);
+// What the user chose for the file.
+struct RenderChoice {
+    bool mp4 = false;
+    int64_t fourcc = 0;         // AVI: the compressor begun, or kCompressorUncompressed
+    BITMAPINFOHEADER output{};  // AVI: the format the file stores
+    int32_t quality = 0;        // MP4: 0-100
+};
+
+// Lets the user choose the compression (for an AVI file the "Choose Compressor" list, which begins
+// the compressor, for an MP4 file its quality alone). False when the choice was cancelled or failed
+// (nothing to report).
+bool ChooseRenderOutput(const RenderOutputRequest& request, RenderChoice* choice);
+// Creates the file as chosen. Null when it could not be created (the caller reports it, with errno
+// when that is known, else it is 0; an AVI compressor is ended).
+std::unique_ptr<RenderOutput> CreateRenderOutput(const RenderOutputRequest& request,
+                                                 const RenderChoice& choice);
+// The MP4 writer's format for the request's frames and sound at a quality.
+Mp4Format Mp4FormatFor(const RenderOutputRequest& request, int32_t quality);
 
 // Whether the render writes an MP4 file to this name: it ends in ".mp4", in any case.
 bool IsMp4Name(const std::string& name);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,10 @@
 #include "project/project.h"
 #include "render/audioplan.h"
 #include "render/compose.h"
+#include "render/compressor.h"
 #include "render/output.h"
+#include "render/pipeline.h"
+#include "render/sizefit.h"
 #include "render/titles.h"
 
 namespace {
@@ -22,11 +26,16 @@ namespace {
 // The output name's buffer, terminator included.
 constexpr size_t kOutputNameBytes = 200;
 constexpr const char* kMainCaption = "Quillory";
-// The most sound one frame's chunk carries; a longer frame (a nonsense rate) is cut there.
-constexpr size_t kMaxFrameSound = 16 * 1024 * 1024;
 
 RenderCallbacks gCallbacks;
 std::string gLastOutputName;
+int32_t gThreads = 0;
+bool gRendering = false;
+
+struct Rendering {
+    Rendering() { gRendering = true; }
+    ~Rendering() { gRendering = false; }
+};
 
 void Caption(const char* text) {
     if (gCallbacks.setCaption) gCallbacks.setCaption(text);
@@ -46,7 +55,8 @@ void GatherSound(const AudioList* audio, uint8_t silence, int32_t n, std::vector
         slot++;
         const uint8_t* data = p.source ? GetAudioData(p.source, p.offset, p.count) : nullptr;
         if (p.source && !data) DebugLog("GetAudioData failed %ld", static_cast<long>(slot));
-        const size_t count = std::min<size_t>(static_cast<size_t>(p.count), kMaxFrameSound - sound.size());
+        const size_t count = std::min<size_t>(static_cast<size_t>(p.count),
+                                              static_cast<size_t>(kMaxFrameSound) - sound.size());
         if (data)
             sound.insert(sound.end(), data, data + count);
         else
@@ -54,10 +64,55 @@ void GatherSound(const AudioList* audio, uint8_t silence, int32_t n, std::vector
     }
 }
 
+// Hands the frames the pipeline finishes to the output, in order, each with its sound.
+class OutputSink : public FrameSink {
+  public:
+    OutputSink(RenderOutput& out, const AudioList* plan, uint8_t silence, int32_t total, const char* name)
+        : out_(out), plan_(plan), silence_(silence), total_(total), name_(name) {}
+
+    bool Write(RenderFrame& f) override {
+        if (f.kind != RenderFrame::Kind::kRepeat) {
+            const std::string caption =
+                FormatMessageText("Saving frame %ld/%ld to %s %ld", static_cast<long>(f.n - 1),
+                                  static_cast<long>(total_), name_, static_cast<long>(out_.written() + 1));
+            Caption(caption.c_str());
+        }
+        // A dropped frame, and one that could not be read or compressed, repeats the frame before
+        // it; with no frame before it, it is left out with its audio.
+        GatherSound(plan_, silence_, f.n, sound_);
+        RenderOutput::Result result;
+        if (f.kind == RenderFrame::Kind::kRepeat || !f.ok)
+            result = out_.Repeat(sound_);
+        else if (!f.picture.empty())
+            result = out_.Frame(f.n, &f.pictureFormat, f.picture.data(), f.pictureBytes, sound_);
+        else
+            result = out_.Chunk(f.chunk.data(), static_cast<uint32_t>(f.chunk.size()), f.id, f.flags, sound_);
+        if (result == RenderOutput::kFull) {
+            if (!out_.WriteError())  // a failing disk is reported once the file is finished
+                NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(f.n - 1));
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    RenderOutput& out_;
+    const AudioList* plan_;
+    uint8_t silence_;
+    int32_t total_;
+    const char* name_;
+    std::vector<uint8_t> sound_;
+};
+
 // The folder part of a name: everything before its last '/'.
 std::string FolderOf(const std::string& name) {
     size_t slash = name.rfind('/');
     return slash == std::string::npos ? std::string() : name.substr(0, slash);
+}
+
+// "12.3 MB" for a byte count.
+std::string Megabytes(int64_t bytes) {
+    return FormatMessageText("%.1f MB", static_cast<double>(bytes) / static_cast<double>(kBytesPerMB));
 }
 
 // name with its extension (after the last '/') replaced by ".mp4" or ".avi".
@@ -75,6 +130,14 @@ std::string LastRenderOutputName() {
 
 void SetRenderCallbacks(RenderCallbacks callbacks) {
     gCallbacks = std::move(callbacks);
+}
+
+bool RenderInProgress() {
+    return gRendering;
+}
+
+void SetRenderThreads(int32_t threads) {
+    gThreads = threads;
 }
 
 int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
@@ -115,6 +178,7 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     std::memcpy(gSettings.LastSaveAVIfileName, name,
                 std::min(std::strlen(name), sizeof gSettings.LastSaveAVIfileName - 1));
 
+    const Rendering rendering;
     const int32_t width = head->width;
     const int32_t height = head->height;
     FrameComposer composer;
@@ -130,10 +194,54 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
         head->scale ? static_cast<int32_t>(std::min<uint32_t>(head->scale, INT32_MAX)) : gProject.framePeriod;
     wanted.activeFrames = active;
     wanted.withAudio = AudioSampleBytes(head->samplesPerSec, head->channels, head->sampleBits) > 0;
-    bool quiet = false;
-    std::unique_ptr<RenderOutput> out = OpenRenderOutput(wanted, &quiet);
+    const bool mp4 = IsMp4Name(wanted.name);
+
+    // The compressor dialog shows the predicted size; the overlays are prepared once, for the first
+    // prediction or for the frames.
+    bool overlaysReady = false;
+    auto prepareOverlays = [&] {
+        if (!overlaysReady) PrepareOverlays(mainWindow, width, height);
+        overlaysReady = true;
+    };
+    std::unique_ptr<SizeEstimator> estimator;
+    auto estimate = [&](FOURCC handler, int quality, int64_t fitBytes, bool copy) {
+        if (!estimator) {
+            prepareOverlays();
+            estimator = std::make_unique<SizeEstimator>(composer, head, gThreads);
+        }
+        if (mp4) {
+            const Mp4Format format = Mp4FormatFor(wanted, std::max(quality, 0));
+            return fitBytes > 0 ? estimator->FitMp4(format, fitBytes) : estimator->PredictMp4(format);
+        }
+        return fitBytes > 0 ? estimator->Fit(handler, fitBytes, copy)
+                            : estimator->Predict(handler, quality, copy);
+    };
+    SetSizePredictor(estimate);
+    RenderChoice choice;
+    const bool picked = ChooseRenderOutput(wanted, &choice);
+    SetSizePredictor(nullptr);
+    if (!picked) return 0;
+
+    // Fitting a size: the quality whose file is predicted to fit (the dialog found it already when it
+    // showed the prediction).
+    const bool copy = gSettings.CopyFrames != 0 && !mp4;
+    if (gSettings.FitToSize && (mp4 || choice.fourcc != kCompressorUncompressed)) {
+        const int64_t fitBytes = int64_t{std::clamp(gSettings.FitMB, 1, kMaxFitMB)} * kBytesPerMB;
+        const SizePrediction fit = estimate(static_cast<FOURCC>(choice.fourcc), -1, fitBytes, copy);
+        if (fit.quality >= 0 && fit.bytes >= 0) {
+            if (mp4)
+                choice.quality = fit.quality;
+            else
+                CompressorMemory().quality = fit.quality * 100;
+            if (fit.bytes > fitBytes)
+                NotifyBox("The project does not fit in %s: at the lowest quality it takes about %s",
+                          Megabytes(fitBytes).c_str(), Megabytes(fit.bytes).c_str());
+        }
+    }
+    estimator.reset();
+
+    std::unique_ptr<RenderOutput> out = CreateRenderOutput(wanted, choice);
     if (!out) {
-        if (quiet) return 0;
         if (const int error = errno)  // what stopped the file, when the output knows
             NotifyBox("failed to open file for output: %s\n%s", name, std::strerror(error));
         else
@@ -143,7 +251,7 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     }
 
     Busy(true);
-    PrepareOverlays(mainWindow, width, height);
+    prepareOverlays();
 
     AudioList audio;
     const AudioList* plan = nullptr;
@@ -154,34 +262,21 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     }
 
     Caption("Saving frame...");
-    std::vector<uint8_t> sound;
-    for (int32_t i = 0; i < total; i++) {
-        const int32_t n = i + 1;
+    OutputSink sink(*out, plan, silence, total, name);
+    PipelineSetup setup;
+    setup.reader = &composer;
+    setup.head = head;
+    setup.width = width;
+    setup.height = height;
+    setup.fourcc = choice.fourcc;
+    setup.output = &choice.output;
+    setup.copy = copy;
+    setup.threads = gThreads;
+    setup.sinkCompresses = mp4;
+    RunFramePipeline(setup, total, sink, [total](int32_t i) {
         if (gCallbacks.progress) gCallbacks.progress(i, total);
-        if (PumpPendingMessages()) break;
-
-        const uint32_t state = FrameState(n);
-        if (state & kStateInactive) continue;
-
-        bool composed = false;
-        if (!(state & kStateDropped)) {
-            const std::string caption =
-                FormatMessageText("Saving frame %ld/%ld to %s %ld", static_cast<long>(i),
-                                  static_cast<long>(total), name, static_cast<long>(out->written() + 1));
-            Caption(caption.c_str());
-            composed = composer.Compose(mainWindow, n, state);
-        }
-        // A dropped frame, and one that could not be read, repeats the frame before it; with no
-        // frame before it, it is left out with its audio.
-        GatherSound(plan, silence, n, sound);
-        const RenderOutput::Result result =
-            composed ? out->Frame(n, composer.pixels(), composer.bytes(), sound) : out->Repeat(sound);
-        if (result == RenderOutput::kFull) {
-            if (!out->WriteError())
-                NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(i));
-            break;
-        }
-    }
+        return PumpPendingMessages() != 0;
+    });
 
     Caption(kMainCaption);
     const bool finished = out->Finish();

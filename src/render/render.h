@@ -28,5 +28,11 @@ enum class RenderKind { kAsBefore, kAvi, kMp4 };
 // it. 1 when a file was written and reads back correctly, else 0. The name chosen is left in
 // gSettings.LastSaveAVIfileName.
 int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer = RenderKind::kAsBefore);
+// The worker threads of the next renders: 0 (the default) for one per processor, 1 for none (all
+// on the calling thread). The file is the same either way.
+void SetRenderThreads(int32_t threads);
+// Whether a render is running (its threads read the title stencils and underlay pictures, which
+// must then stay as they are).
+bool RenderInProgress();
 // The whole output name of the last render (the settings keep at most 127 characters of it).
 std::string LastRenderOutputName();

@@ -299,10 +299,20 @@ void PrepareOverlays(HWND window, int32_t width, int32_t height) {
 }
 
 void ApplyTitle(HWND, void* pixels, const BITMAPINFOHEADER* format, int32_t) {
+    ApplyOverlays(pixels, format, AppliedOverlays());
+}
+
+OverlayList AppliedOverlays() {
+    OverlayList list;
+    for (const Revision* r = gProject.revisions; r; r = r->next)
+        if (r->applies) list.push_back(r);
+    return list;
+}
+
+void ApplyOverlays(void* pixels, const BITMAPINFOHEADER* format, const OverlayList& overlays) {
     if (!format) return;
     FrameView frame = DibFrame(pixels, format);
-    for (Revision* r = gProject.revisions; r; r = r->next) {
-        if (!r->applies) continue;
+    for (const Revision* r : overlays) {
         if (r->type & kRevTitle) {
             if (const TitleRecord* t = TitleOf(r))
                 ApplyOneTitle("ApplyTitle", frame, t, CopyRule::NoByteIsMarker);

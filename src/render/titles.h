@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "platform/gdi/gdi.h"
 #include "platform/win/wintypes.h"
@@ -55,6 +56,13 @@ void PrepareOverlays(HWND window, int32_t width, int32_t height);
 
 // Render path: every revision whose applies flag FrameState set, in list order.
 void ApplyTitle(HWND window, void* pixels, const BITMAPINFOHEADER* format, int32_t index);
+// The revisions whose applies flag FrameState set, in list order: what ApplyTitle lays on, kept so
+// that a frame can be finished on another thread after FrameState has moved on.
+using OverlayList = std::vector<const Revision*>;
+OverlayList AppliedOverlays();
+// Lays the listed revisions on a frame as ApplyTitle does. Reads the revisions and their prepared
+// stencils and images only, so several threads may lay overlays at once.
+void ApplyOverlays(void* pixels, const BITMAPINFOHEADER* format, const OverlayList& overlays);
 // One title onto a frame.
 void ApplyTitle1(HWND window, void* pixels, const BITMAPINFOHEADER* format, const TitleRecord* title);
 // Playback path: every revision covering project frame n, in list order, onto a frame of the

@@ -24,6 +24,12 @@ grep -qx 'render: frame 30 of 30' render.err
 [ "$(probe out.avi a:0 sample_rate)" = 11025 ]
 [ -z "$(ffmpeg -nostdin -v error -i out.avi -f null - 2>&1)" ]
 
+# --threads 1 writes the same file; --fit-mb fits the size; --no-copy re-encodes the untouched frames.
+"$CLI" render demo.cgp one.avi --codec MJPG --quality 90 --threads 1 >/dev/null 2>&1
+cmp out.avi one.avi
+"$CLI" render demo.cgp fit.avi --codec MJPG --fit-mb 1 --no-copy >/dev/null 2>&1
+[ "$(stat -c %s fit.avi)" -le 1000000 ]
+[ "$(stat -c %s fit.avi)" -ne "$(stat -c %s out.avi)" ]
 # An MP4 of the same frames: H.264 and AAC, the index first, a clean decode; --codec does not apply.
 "$CLI" render demo.cgp out.mp4 --quality 90 >mp4.out 2>/dev/null
 [ "$(cat mp4.out)" = "Record to AVI file complete - size = $(stat -c %s out.mp4) bytes" ]
@@ -56,13 +62,19 @@ rc_missing=$?
 rc_codec=$?
 "$CLI" render demo.cgp x.avi --quality 101 >/dev/null 2>quality.err
 rc_quality=$?
+"$CLI" render demo.cgp x.avi --threads 0 >/dev/null 2>threads.err
+rc_threads=$?
+"$CLI" render demo.cgp x.avi --fit-mb 2001 >/dev/null 2>fit.err
+rc_fit=$?
 "$CLI" frame demo.cgp 31 x.bmp >/dev/null 2>range.err
 rc_range=$?
 "$CLI" render nodecoder.cgp x.avi --codec none >nodecoder.out 2>nodecoder.err
 rc_nodecoder=$?
 set -e
 # (one test a line: set -e does not stop at a failed test that an && follows)
-[ "$rc_missing $rc_codec $rc_quality $rc_range $rc_nodecoder" = "1 1 2 1 1" ]
+[ "$rc_missing $rc_codec $rc_quality $rc_threads $rc_fit $rc_range $rc_nodecoder" = "1 1 2 2 2 1 1" ]
+grep -q 'threads are a number from 1 to 64' threads.err
+grep -q 'size is a number of megabytes from 1 to 2000' fit.err
 grep -qx "Notify: Couldn't open specified project file <missing.cgp>" missing.err
 grep -q '^No compressor QQQQ for these frames; available: none MJPG' codec.err
 grep -q 'quality is a number from 0 to 100' quality.err

@@ -358,6 +358,7 @@ TEST_F(Storyboard, ThumbnailsDecodeARunOfDeltaFramesOnce) {
     Open();
     Insert("studio_gop10.avi");  // a key frame every 10 frames
     FreeThumbnails();
+    ForgetThumbnailPictures();
     int64_t fed = ThumbnailFramesFed();
     Paint();
     const int32_t cells = VisibleRecords();
@@ -365,6 +366,7 @@ TEST_F(Storyboard, ThumbnailsDecodeARunOfDeltaFramesOnce) {
     EXPECT_EQ(ThumbnailFramesFed() - fed, cells);  // every frame fed once, in order
     // Starting in the middle of a run feeds its key frame and the frames up to the first cell once.
     gView.position = 5 * 1000 / 15 + 1;  // frame 5
+    ForgetThumbnailPictures();
     fed = ThumbnailFramesFed();
     Paint();
     ASSERT_EQ(ThumbnailCache()->frame, 5);
@@ -384,6 +386,31 @@ TEST_F(Storyboard, ThumbnailsDecodeARunOfDeltaFramesOnce) {
     ASSERT_TRUE(render.Open(gProject.head, 64, 48) && render.Decode(4));
     QImage rendered(render.pixels(), 64, 48, static_cast<int>(render.bytes() / 48), QImage::Format_BGR888);
     EXPECT_EQ(thumb, rendered.mirrored());
+}
+
+TEST_F(Storyboard, CellsShowTheEditsUntilTheViewMenuHidesThem) {
+    Open();
+    Insert("studio_scene.avi");
+    TitleRecord* t = NewTitleRecord();
+    t->text = static_cast<char*>(MyCalloc(8, 1));
+    std::strcpy(t->text, "EDITED");
+    t->height = -24, t->weight = FW_BOLD, t->colour = RGB(255, 0, 0);
+    std::strcpy(t->faceName, "Arial");
+    AddRevision(kRevTitle, 1, 3, t);
+    auto picture = [] { return ThumbnailPicture(*ThumbnailCache()); };
+    Paint();
+    const QImage titled = picture();
+    t->text[0] = 'X';  // an edited title is drawn again
+    Paint();
+    const QImage retitled = picture();
+    window->Command(kCmdShowEdits);
+    EXPECT_EQ(gSettings.ShowEdits, 0);
+    Paint();
+    const QImage plain = picture();
+    EXPECT_TRUE(titled != plain && retitled != plain && retitled != titled);
+    window->Command(kCmdShowEdits);
+    Paint();
+    EXPECT_EQ(picture(), retitled);
 }
 
 TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {

@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QTimer>
 
+#include "core/settings.h"
 #include "render/compressor.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
@@ -93,4 +96,59 @@ TEST(CompressorDialog, ControlsFollowTheSelectedCompressorAndOkOrCancelEndIt) {
     EXPECT_EQ(Mp4CompressorSetup(nullptr, &small), 73);
     EXPECT_EQ(CompressorMemory().lastPosition, 0);
     SetCompressorDialogProvider(nullptr);
+}
+
+TEST(CompressorDialog, CopyingAndFittingAreKeptAndTheFitChoosesTheQuality) {
+    TestApp();
+    ResetCompressorState();
+    ResetSettings();
+    ScopedBoxes boxes;
+    BITMAPINFOHEADER input = Frames(320, 240);
+    using M = ChooseCompressorModel;
+    // A predictor that fits 5 MB at quality 40 and predicts 7.5 MB otherwise.
+    std::vector<std::string> asked;
+    SetSizePredictor([&asked](FOURCC handler, int quality, int64_t fit, bool copy) {
+        asked.push_back(FourCCText(handler) + " " + std::to_string(quality) + " " + std::to_string(fit) + " " +
+                        std::to_string(copy));
+        return fit ? SizePrediction{4900000, 40} : SizePrediction{7500000, quality};
+    });
+    ChooseCompressorModel model(&input);
+    ASSERT_TRUE(model.Open());
+    CompressorDialog dialog(nullptr, model);
+    auto* list = qobject_cast<QComboBox*>(FindControl(&dialog, M::kListId));
+    auto* copy = qobject_cast<QCheckBox*>(FindControl(&dialog, M::kCopyId));
+    auto* fit = qobject_cast<QCheckBox*>(FindControl(&dialog, M::kFitId));
+    auto* size = qobject_cast<QSpinBox*>(FindControl(&dialog, M::kFitSizeId));
+    auto* scroll = qobject_cast<QScrollBar*>(FindControl(&dialog, M::kScrollId));
+    auto* predicted = qobject_cast<QLabel*>(FindControl(&dialog, M::kPredictedId));
+    ASSERT_TRUE(list && copy && fit && size && scroll && predicted);
+    EXPECT_TRUE(copy->isChecked() && !fit->isChecked() && size->value() == 10);
+
+    // Fitting needs a quality scale: greyed for FFV1, offered for Motion JPEG, where it takes the
+    // quality over.
+    emit list->activated(model.FindHandler(FourCC("FFV1")));
+    EXPECT_FALSE(fit->isEnabled());
+    emit list->activated(model.FindHandler(FourCC("MJPG")));
+    ASSERT_TRUE(fit->isEnabled());
+    copy->setChecked(false);
+    fit->setChecked(true);
+    size->setValue(5);
+    EXPECT_FALSE(scroll->isEnabled());
+    dialog.Predict();
+    EXPECT_EQ(asked.back(), "MJPG 100 5000000 0");
+    EXPECT_EQ(predicted->text(), "Predicted size: 4.9 MB at quality 40");
+    EXPECT_EQ(scroll->value(), 40);
+    fit->setChecked(false);
+    dialog.Predict();
+    EXPECT_EQ(predicted->text(), "Predicted size: 7.5 MB");
+
+    // OK keeps the choices in the settings.
+    fit->setChecked(true);
+    HIC chosen = model.Accept();
+    ICClose(chosen);
+    EXPECT_EQ(std::to_string(gSettings.CopyFrames) + std::to_string(gSettings.FitToSize) + " " +
+                  std::to_string(gSettings.FitMB) + " " + std::to_string(CompressorMemory().quality),
+              "01 5 4000");
+    SetSizePredictor(nullptr);
+    ResetSettings();
 }

@@ -18,3 +18,8 @@ make render_msvideo1.avi -f lavfi -i "$(boxed 160x120 15 2 100 20 40 30)" \
 make render_msvideo1.bgr -i render_msvideo1.avi -f rawvideo -pix_fmt bgr24
 # The underlay picture: a solid brown found nowhere in the test pattern.
 make render_under.bmp -f lavfi -i "color=c=0x804020:size=32x24:rate=1" -frames:v 1 -pix_fmt bgr24
+# A minute of Motion JPEG at 320 x 240, 15 frames a second, with 11025 Hz 8-bit sound: the clip the
+# render fits to sizes.
+make render_minute.avi -f lavfi -i "testsrc=size=320x240:rate=15:duration=60" \
+  -f lavfi -i "sine=frequency=440:sample_rate=11025:duration=60" \
+  -c:v mjpeg -q:v 3 -pix_fmt yuvj420p -c:a pcm_u8 -ac 1 -shortest

@@ -139,6 +139,12 @@ constexpr DWORD VIDCF_DRAW = 0x0010;
 constexpr DWORD VIDCF_FASTTEMPORALC = 0x0020;
 constexpr DWORD VIDCF_QUALITYTIME = 0x0040;
 constexpr DWORD VIDCF_FASTTEMPORALD = 0x0080;
+// Not in the Video for Windows headers: each frame's output depends on that frame and the
+// compressor's settings alone, so several handles begun with the same formats compress frames in
+// any order, on any threads, to the same bytes. A compressor without it keeps state from frame to
+// frame (rate control, a random generator, a time base in each frame's header) and is fed the
+// frames in order through one handle.
+constexpr DWORD VIDCF_INDEPENDENT = 0x00010000;
 
 constexpr DWORD ICCOMPRESS_KEYFRAME = 0x00000001;
 
@@ -338,6 +344,20 @@ inline LRESULT ICDrawWindow(HIC h, const void* rect) {
 
 // An ICINFO text as the system shows it: the low byte of each wide character, at most maxChars.
 std::string ICInfoText(const WCHAR* text, int capacity, int maxChars);
+
+// J420: planar Y, Cb, Cr at 4:2:0 in full range (BT.601, as JPEG stores it), top row first, the
+// planes one after another without padding: width x height luma bytes, then ceil(width / 2) x
+// ceil(height / 2) bytes of Cb and as many of Cr. A header describes it with biCompression
+// kFormatJ420, biBitCount 12 and a positive height. Every decoder writes it on request; compressors
+// whose own picture format is 4:2:0 (Motion JPEG, MPEG-4, H.264) accept it as input, and
+// ICCompressQuery tells which. Buffers handed over in this form keep kJ420Slack bytes after the
+// planes, which conversions may read.
+constexpr FOURCC kFormatJ420 = FourCC("J420");
+constexpr uint32_t kJ420Slack = 64;
+// The bytes of a J420 frame (without the slack); 0 for sizes outside 1..kMaxCodecDimension.
+uint32_t J420Bytes(int32_t width, int32_t height);
+// A J420 header for a width x height frame.
+BITMAPINFOHEADER J420Format(int32_t width, int32_t height);
 
 // The largest width or height any codec here accepts.
 constexpr int32_t kMaxCodecDimension = 16384;

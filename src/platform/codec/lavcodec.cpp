@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -43,19 +44,25 @@ struct CompressorDef {
     AVPixelFormat pixFmt;
     uint16_t bitCount;  // in the output header; decoders of MSVC read the depth from it
     bool multipleOf4;
+    // Frames come out the same whatever came before them (VIDCF_INDEPENDENT). Not so for MPEG-4
+    // (each header counts seconds since the frame before), H.264 (rate control), Microsoft Video 1
+    // and Cinepak (their vector quantisers draw from a random generator that runs on).
+    bool independent;
 };
 
 const CompressorDef kCompressors[] = {
     {FourCC("MJPG"), "mjpeg", "MJPEG", "Motion JPEG", QualityScale::Quantiser, 9000, AV_PIX_FMT_YUVJ420P, 24,
-     false},
-    {FourCC("FFV1"), "ffv1", "FFV1", "FFV1 lossless", QualityScale::None, 0, AV_PIX_FMT_BGR0, 24, false},
-    {FourCC("FMP4"), "mpeg4", "MPEG-4", "MPEG-4 Visual (intra)", QualityScale::Quantiser, 9000,
-     AV_PIX_FMT_YUV420P, 24, false},
-    {FourCC("H264"), "libx264", "H.264", "H.264 (x264, intra)", QualityScale::Crf, 8200, AV_PIX_FMT_YUV420P,
-     24, false},
-    {FourCC("MSVC"), "msvideo1", "MSVC", "Microsoft Video 1", QualityScale::None, 0, AV_PIX_FMT_RGB555LE, 16,
+     false, true},
+    {FourCC("FFV1"), "ffv1", "FFV1", "FFV1 lossless", QualityScale::None, 0, AV_PIX_FMT_BGR0, 24, false,
      true},
-    {FourCC("cvid"), "cinepak", "Cinepak", "Cinepak", QualityScale::Lambda, 5000, AV_PIX_FMT_RGB24, 24, true},
+    {FourCC("FMP4"), "mpeg4", "MPEG-4", "MPEG-4 Visual (intra)", QualityScale::Quantiser, 9000,
+     AV_PIX_FMT_YUV420P, 24, false, false},
+    {FourCC("H264"), "libx264", "H.264", "H.264 (x264, intra)", QualityScale::Crf, 8200, AV_PIX_FMT_YUV420P,
+     24, false, false},
+    {FourCC("MSVC"), "msvideo1", "MSVC", "Microsoft Video 1", QualityScale::None, 0, AV_PIX_FMT_RGB555LE, 16,
+     true, false},
+    {FourCC("cvid"), "cinepak", "Cinepak", "Cinepak", QualityScale::Lambda, 5000, AV_PIX_FMT_RGB24, 24, true,
+     false},
 };
 
 void LogFromLibav(void* avcl, int level, const char* fmt, va_list vl) {
@@ -117,8 +124,31 @@ void FillInfo(ICINFO* info, FOURCC handler, DWORD flags, const char* name, const
 }
 
 void FillDefInfo(ICINFO* info, const CompressorDef& def) {
-    FillInfo(info, def.handler, def.scale != QualityScale::None ? VIDCF_QUALITY : 0, def.name,
-             def.description);
+    const DWORD flags =
+        (def.scale != QualityScale::None ? VIDCF_QUALITY : 0) | (def.independent ? VIDCF_INDEPENDENT : 0);
+    FillInfo(info, def.handler, flags, def.name, def.description);
+}
+
+// Compressors whose own picture format is 4:2:0 take J420 frames.
+bool TakesJ420(const CompressorDef& def) {
+    return def.pixFmt == AV_PIX_FMT_YUVJ420P || def.pixFmt == AV_PIX_FMT_YUV420P;
+}
+
+bool IsJ420(const BITMAPINFOHEADER& bi) {
+    return bi.biCompression == kFormatJ420 && bi.biBitCount == 12 && bi.biHeight > 0;
+}
+
+// The three planes of a J420 frame at bits.
+void J420Planes(const void* bits, int32_t w, int32_t h, uint8_t* planes[4], int strides[4]) {
+    auto* p = static_cast<uint8_t*>(const_cast<void*>(bits));
+    const int32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+    planes[0] = p;
+    planes[1] = p + static_cast<size_t>(w) * h;
+    planes[2] = planes[1] + static_cast<size_t>(cw) * ch;
+    planes[3] = nullptr;
+    strides[0] = w;
+    strides[1] = strides[2] = cw;
+    strides[3] = 0;
 }
 
 int32_t AbsHeight(const BITMAPINFOHEADER& bi) {
@@ -303,7 +333,7 @@ class LavCodec : public CodecInstance {
     LRESULT DecompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEADER* out) const;
     LRESULT DecompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out);
     LRESULT Decompress(ICDECOMPRESS* d);
-    bool WritePicture(const BITMAPINFOHEADER& out, void* bits);
+    LRESULT WritePicture(const BITMAPINFOHEADER& out, void* bits);
     void EndDecompress() { decBegun_ = false; }
 
     FOURCC handler_;
@@ -332,6 +362,7 @@ class LavCodec : public CodecInstance {
     DibSide decSide_;
     BITMAPINFOHEADER decIn_{};
     uint32_t decExtraHash_ = 0;
+    int decLowres_ = 0;
     uint8_t palette_[kMaxPaletteEntries * 4] = {};
     bool hasPalette_ = false;
     bool paletteSent_ = false;
@@ -423,9 +454,10 @@ LRESULT LavCodec::Message(UINT msg, DWORD_PTR dw1, DWORD_PTR dw2) {
 LRESULT LavCodec::CompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) const {
     if (!def_ || mode_ == ICMODE_DECOMPRESS || mode_ == ICMODE_FASTDECOMPRESS || mode_ == ICMODE_DRAW)
         return ICERR_UNSUPPORTED;
-    if (!in || in->biSize < sizeof(BITMAPINFOHEADER) || in->biCompression != BI_RGB || in->biBitCount != 24 ||
-        in->biPlanes > 1 || !DimensionsOk(*in))
+    if (!in || in->biSize < sizeof(BITMAPINFOHEADER) || in->biPlanes > 1 || !DimensionsOk(*in))
         return ICERR_BADFORMAT;
+    const bool bgr = in->biCompression == BI_RGB && in->biBitCount == 24;
+    if (!bgr && !(IsJ420(*in) && TakesJ420(*def_))) return ICERR_BADFORMAT;
     if (def_->multipleOf4 && ((in->biWidth & 3) || (AbsHeight(*in) & 3))) return ICERR_BADFORMAT;
     if (out && (LowerFourCC(out->biCompression) != LowerFourCC(def_->handler) ||
                 out->biWidth != in->biWidth || AbsHeight(*out) != AbsHeight(*in)))
@@ -545,7 +577,8 @@ LRESULT LavCodec::Compress(ICCOMPRESS* c) {
     const BITMAPINFOHEADER* in = c->lpbiInput;
     BITMAPINFOHEADER* out = c->lpbiOutput;
     if (!in || !out || !c->lpInput || !c->lpOutput) return ICERR_BADPARAM;
-    if (in->biBitCount != 24 || in->biCompression != BI_RGB || in->biWidth != encIn_.biWidth ||
+    const bool j420 = IsJ420(*in) && TakesJ420(*def_);
+    if (!(j420 || (in->biBitCount == 24 && in->biCompression == BI_RGB)) || in->biWidth != encIn_.biWidth ||
         AbsHeight(*in) != AbsHeight(encIn_))
         return ICERR_BADFORMAT;
     uint32_t capacity = out->biSizeImage ? out->biSizeImage : DibRowBytes(in->biWidth, 24) * AbsHeight(*in);
@@ -555,7 +588,19 @@ LRESULT LavCodec::Compress(ICCOMPRESS* c) {
         return ICERR_INTERNAL;
     if (av_frame_make_writable(encFrame_) < 0) return ICERR_MEMORY;
 
-    if (def_->pixFmt == AV_PIX_FMT_YUVJ420P) {
+    if (j420) {
+        uint8_t* planes[4];
+        int strides[4];
+        J420Planes(c->lpInput, in->biWidth, in->biHeight, planes, strides);
+        if (def_->pixFmt == AV_PIX_FMT_YUVJ420P) {
+            av_image_copy(encFrame_->data, encFrame_->linesize, const_cast<const uint8_t**>(planes), strides,
+                          AV_PIX_FMT_YUVJ420P, in->biWidth, in->biHeight);
+        } else if (!encConvert_.Run(planes, strides, in->biWidth, in->biHeight, AV_PIX_FMT_YUVJ420P, true,
+                                    SWS_CS_DEFAULT, encFrame_->data, encFrame_->linesize, enc_->width,
+                                    enc_->height, def_->pixFmt, false)) {
+            return ICERR_INTERNAL;
+        }
+    } else if (def_->pixFmt == AV_PIX_FMT_YUVJ420P) {
         int32_t h = AbsHeight(*in);
         auto stride = static_cast<ptrdiff_t>(DibRowBytes(in->biWidth, 24));
         const auto* top = static_cast<const uint8_t*>(c->lpInput);
@@ -594,10 +639,34 @@ LRESULT LavCodec::Compress(ICCOMPRESS* c) {
 
 // ---- decompression ----
 
-// An output the decoder writes: uncompressed 16, 24 or 32 bits, the input's size.
+// An output the decoder writes: uncompressed 16, 24 or 32 bits, or J420; the input's size or
+// smaller (the picture is scaled down).
 bool OutputOk(const BITMAPINFOHEADER& in, const BITMAPINFOHEADER& out) {
-    return out.biCompression == BI_RGB && DibPixelFormat(out.biBitCount) != AV_PIX_FMT_NONE &&
-           out.biWidth == in.biWidth && AbsHeight(out) == AbsHeight(in);
+    const bool form =
+        IsJ420(out) || (out.biCompression == BI_RGB && DibPixelFormat(out.biBitCount) != AV_PIX_FMT_NONE);
+    return form && out.biWidth > 0 && out.biWidth <= in.biWidth && AbsHeight(out) > 0 &&
+           AbsHeight(out) <= AbsHeight(in);
+}
+
+// The reduced-size decoding (1 / 2^k) that still covers out, as far as the decoder offers it.
+int LowresFor(const AVCodec* codec, const BITMAPINFOHEADER& in, const BITMAPINFOHEADER* out) {
+    int k = 0;
+    if (!out || !codec) return 0;
+    while (k < codec->max_lowres && (in.biWidth >> (k + 1)) >= out->biWidth &&
+           (AbsHeight(in) >> (k + 1)) >= AbsHeight(*out))
+        k++;
+    return k;
+}
+
+// Pictures J420 carries as they are: 8-bit planar YUV in the BT.601 matrix (or none stated).
+// Others (RGB pictures, other matrices) go through 24-bit pixels, which convert them properly.
+bool J420Carries(const AVFrame* f) {
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(f->format));
+    if (!d || (d->flags & AV_PIX_FMT_FLAG_RGB) || !(d->flags & AV_PIX_FMT_FLAG_PLANAR) ||
+        d->nb_components != 3 || d->comp[0].depth != 8)
+        return false;
+    return f->colorspace == AVCOL_SPC_UNSPECIFIED || f->colorspace == AVCOL_SPC_BT470BG ||
+           f->colorspace == AVCOL_SPC_SMPTE170M;
 }
 
 LRESULT LavCodec::DecompressQuery(const BITMAPINFOHEADER* in, const BITMAPINFOHEADER* out) const {
@@ -650,14 +719,15 @@ LRESULT LavCodec::DecompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHE
         hasPalette_ = true;
     }
 
+    const AVCodec* codec = avcodec_find_decoder(decodeId_);
+    const int lowres = LowresFor(codec, *in, out);
     bool same = dec_ && decIn_.biCompression == in->biCompression && decIn_.biWidth == in->biWidth &&
                 decIn_.biHeight == in->biHeight && decIn_.biBitCount == in->biBitCount &&
-                decExtraHash_ == extraHash;
+                decExtraHash_ == extraHash && decLowres_ == lowres;
     if (same) {
         avcodec_flush_buffers(dec_);
     } else {
         avcodec_free_context(&dec_);
-        const AVCodec* codec = avcodec_find_decoder(decodeId_);
         dec_ = codec ? avcodec_alloc_context3(codec) : nullptr;
         if (!dec_) return ICERR_MEMORY;
         dec_->codec_tag = in->biCompression;
@@ -665,6 +735,7 @@ LRESULT LavCodec::DecompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHE
         dec_->height = AbsHeight(*in);
         dec_->bits_per_coded_sample = in->biBitCount;
         dec_->thread_count = 1;  // no frame delay: each chunk gives its picture at once
+        dec_->lowres = lowres;
         if (extra > 0) {
             dec_->extradata = static_cast<uint8_t*>(av_mallocz(extra + AV_INPUT_BUFFER_PADDING_SIZE));
             if (!dec_->extradata) return ICERR_MEMORY;
@@ -677,6 +748,7 @@ LRESULT LavCodec::DecompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHE
         }
         decIn_ = *in;
         decExtraHash_ = extraHash;
+        decLowres_ = lowres;
     }
     if (!decFrame_) decFrame_ = av_frame_alloc();
     if (!recvFrame_) recvFrame_ = av_frame_alloc();
@@ -689,17 +761,35 @@ LRESULT LavCodec::DecompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHE
     return ICERR_OK;
 }
 
-bool LavCodec::WritePicture(const BITMAPINFOHEADER& out, void* bits) {
-    if (!decSide_.Map(bits, out, false)) return false;
+LRESULT LavCodec::WritePicture(const BITMAPINFOHEADER& out, void* bits) {
     const AVFrame* f = decFrame_;
     int cs = f->colorspace == AVCOL_SPC_UNSPECIFIED || f->colorspace > AVCOL_SPC_BT2020_NCL ? SWS_CS_DEFAULT
                                                                                             : f->colorspace;
+    if (IsJ420(out)) {
+        if (!J420Carries(f)) return ICERR_BADFORMAT;  // the picture stays for an ICDECOMPRESS_UPDATE
+        uint8_t* planes[4];
+        int strides[4];
+        J420Planes(bits, out.biWidth, out.biHeight, planes, strides);
+        const auto format = static_cast<AVPixelFormat>(f->format);
+        const bool full = f->color_range == AVCOL_RANGE_JPEG;
+        if ((format == AV_PIX_FMT_YUVJ420P || (format == AV_PIX_FMT_YUV420P && full)) &&
+            f->width == out.biWidth && f->height == out.biHeight) {
+            av_image_copy(planes, strides, const_cast<const uint8_t**>(f->data), f->linesize,
+                          AV_PIX_FMT_YUV420P, f->width, f->height);
+            return ICERR_OK;
+        }
+        return decConvert_.Run(f->data, f->linesize, f->width, f->height, format, full, cs, planes, strides,
+                               out.biWidth, out.biHeight, AV_PIX_FMT_YUVJ420P, true)
+                   ? ICERR_OK
+                   : ICERR_INTERNAL;
+    }
+    if (!decSide_.Map(bits, out, false)) return ICERR_MEMORY;
     if (!decConvert_.Run(f->data, f->linesize, f->width, f->height, static_cast<AVPixelFormat>(f->format),
                          f->color_range == AVCOL_RANGE_JPEG, cs, decSide_.planes, decSide_.strides,
                          out.biWidth, AbsHeight(out), DibPixelFormat(out.biBitCount), true))
-        return false;
+        return ICERR_INTERNAL;
     decSide_.CopyOut();
-    return true;
+    return ICERR_OK;
 }
 
 LRESULT LavCodec::Decompress(ICDECOMPRESS* d) {
@@ -715,7 +805,7 @@ LRESULT LavCodec::Decompress(ICDECOMPRESS* d) {
 
     if (d->dwFlags & ICDECOMPRESS_UPDATE) {  // show the last picture again
         if (!havePicture_) return ICERR_CANTUPDATE;
-        return WritePicture(*out, d->lpOutput) ? ICERR_OK : ICERR_INTERNAL;
+        return WritePicture(*out, d->lpOutput);
     }
 
     uint32_t size = in->biSizeImage;
@@ -755,7 +845,7 @@ LRESULT LavCodec::Decompress(ICDECOMPRESS* d) {
     if (!got) return ICERR_OK;  // nothing new to show (a frame the decoder holds back)
     havePicture_ = true;
     if (!writeOutput) return ICERR_OK;
-    return WritePicture(*out, d->lpOutput) ? ICERR_OK : ICERR_INTERNAL;
+    return WritePicture(*out, d->lpOutput);
 }
 
 }  // namespace
@@ -791,6 +881,28 @@ bool BuiltinInfo(FOURCC handler, ICINFO* info) {
              d && d->long_name ? d->long_name : "libavcodec decoder");
     return true;
 }
+
+}  // namespace codec_internal
+
+uint32_t J420Bytes(int32_t width, int32_t height) {
+    if (width <= 0 || height <= 0 || width > kMaxCodecDimension || height > kMaxCodecDimension) return 0;
+    const auto w = static_cast<uint32_t>(width), h = static_cast<uint32_t>(height);
+    return w * h + 2 * ((w + 1) / 2) * ((h + 1) / 2);
+}
+
+BITMAPINFOHEADER J420Format(int32_t width, int32_t height) {
+    BITMAPINFOHEADER bi{};
+    bi.biSize = sizeof bi;
+    bi.biWidth = width;
+    bi.biHeight = height;
+    bi.biPlanes = 1;
+    bi.biBitCount = 12;
+    bi.biCompression = kFormatJ420;
+    bi.biSizeImage = J420Bytes(width, height);
+    return bi;
+}
+
+namespace codec_internal {
 
 std::unique_ptr<CodecInstance> OpenBuiltin(FOURCC handler, UINT mode) {
     const CompressorDef* def = FindDef(handler);

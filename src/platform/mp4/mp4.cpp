@@ -240,6 +240,13 @@ static AVSampleFormat InputSampleFormat(const Mp4Format& format) {
     }
 }
 
+int64_t Mp4SoundBitRate(const Mp4Format& format) {
+    if (format.samplesPerSec <= 0 || InputSampleFormat(format) == AV_SAMPLE_FMT_NONE) return 0;
+    for (const SoundBitRate& b : kSoundBitRates)
+        if (format.samplesPerSec <= b.upToRate) return b.bitsPerChannel * std::min(format.channels, 2);
+    return 0;
+}
+
 bool Mp4Writer::State::OpenSound(std::string& problem) {
     const AVSampleFormat in = InputSampleFormat(format);
     inputSampleBytes = format.sampleBits / 8 * format.channels;
@@ -253,11 +260,7 @@ bool Mp4Writer::State::OpenSound(std::string& problem) {
     sound->sample_fmt = AV_SAMPLE_FMT_FLTP;
     const int channels = std::min(format.channels, 2);
     av_channel_layout_default(&sound->ch_layout, channels);
-    for (const SoundBitRate& b : kSoundBitRates)
-        if (format.samplesPerSec <= b.upToRate) {
-            sound->bit_rate = b.bitsPerChannel * channels;
-            break;
-        }
+    sound->bit_rate = Mp4SoundBitRate(format);
     sound->cutoff = std::min(format.samplesPerSec / 2, sound->sample_rate / 2);  // nothing above the source
     sound->profile = FF_PROFILE_AAC_LOW;
     sound->time_base = AVRational{1, sound->sample_rate};

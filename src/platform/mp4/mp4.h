@@ -64,6 +64,8 @@ class Mp4Writer {
     std::unique_ptr<State> s_;
 };
 
+// The AAC track's bits a second for the format's sound (0 for a file without sound).
+int64_t Mp4SoundBitRate(const Mp4Format& format);
 // Whether MP4 files can be written here (libavformat's muxer and the encoders are present).
 bool Mp4Available();
 // The description of the video the writer makes ("H.264 (x264)" or "MPEG-4 part 2").
