@@ -24,23 +24,17 @@
 #include "project/project.h"
 #include "render/compressor.h"
 #include "render/render.h"
+#include "bench_support.h"
 
 namespace {
+
+using namespace bench;
 
 constexpr int kRateFactor = 23;
 
 std::string gDir;
 std::string gSource;
 std::vector<double> gOurs, gTheirs;
-
-class SilentBoxes : public MessageBoxProvider {
-  public:
-    int Show(HWND, const std::string& text, const std::string&, unsigned style) override {
-        if ((style & MB_TYPEMASK) == MB_YESNO) return IDNO;
-        std::fprintf(stderr, "mp4_bench: %s\n", text.c_str());
-        return IDOK;
-    }
-};
 
 // The slider position the compressors map onto the rate factor, or -1.
 int QualityFor(int rateFactor) {
@@ -51,12 +45,7 @@ int QualityFor(int rateFactor) {
 
 bool MakeSource() {
     gSource = gDir + "/source.avi";
-    const std::string cmd =
-        "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=640x480:rate=30:duration=60 -f lavfi -i "
-        "sine=frequency=440:sample_rate=11025:duration=60 -c:v mjpeg -q:v 3 -pix_fmt yuvj420p -c:a pcm_u8 "
-        "-ac 1 '" +
-        gSource + "'";
-    return std::system(cmd.c_str()) == 0;
+    return MakeMjpegClip(gSource);
 }
 
 bool SetUpProject() {
@@ -71,10 +60,6 @@ bool SetUpProject() {
     t->colour = RGB(255, 255, 0);
     std::strcpy(t->faceName, "Arial");
     return AddRevision(kRevTitle, 101, 200, t) != nullptr;
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
 void BM_QuilloryMp4(benchmark::State& state) {
@@ -103,12 +88,6 @@ void BM_FfmpegMp4(benchmark::State& state) {
 }
 BENCHMARK(BM_FfmpegMp4)->Iterations(1)->Repetitions(3)->Unit(benchmark::kSecond)->UseRealTime();
 
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 long long SizeOf(const std::string& path) {
     std::error_code e;
     const auto size = std::filesystem::file_size(path, e);
@@ -122,7 +101,7 @@ int main(int argc, char** argv) {
     char dir[] = "/tmp/quillory-mp4-bench-XXXXXX";
     if (!mkdtemp(dir)) return 1;
     gDir = dir;
-    SetMessageBoxProvider(std::make_shared<SilentBoxes>());
+    SetMessageBoxProvider(std::make_shared<SilentBoxes>("mp4_bench"));
     EnsureGuiApplication();
     InstallGdiTextExtentProvider();
     int rc = 1;

@@ -36,18 +36,17 @@
 #include "project/projectfile.h"
 #include "project/thumbnails.h"
 #include "render/titles.h"
+#include "bench_support.h"
 
 namespace {
+
+using namespace bench;
 
 constexpr int kCells = 40;
 constexpr int kCellWidth = 80, kCellHeight = 60;
 
 std::string gDir, gSource, gProjectFile;
 std::map<std::string, std::vector<double>> gTimes;  // seconds, by contender
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
 
 bool Run(const std::string& cmd) {
     return std::system((cmd + " >/dev/null 2>&1").c_str()) == 0;
@@ -56,11 +55,7 @@ bool Run(const std::string& cmd) {
 bool MakeSource() {
     gSource = gDir + "/source.avi";
     gProjectFile = gDir + "/bench.cgp";
-    if (!Run("ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=640x480:rate=30:duration=60 -f lavfi -i "
-             "sine=frequency=440:sample_rate=11025:duration=60 -c:v mjpeg -q:v 3 -pix_fmt yuvj420p -c:a pcm_u8 "
-             "-ac 1 '" +
-             gSource + "'"))
-        return false;
+    if (!MakeMjpegClip(gSource)) return false;
     FILE* f = std::fopen(gProjectFile.c_str(), "w");
     if (!f) return false;
     std::fprintf(f,
@@ -118,10 +113,6 @@ void BM_Round(benchmark::State& state) {
 }
 BENCHMARK(BM_Round)->Iterations(1)->Repetitions(5)->Unit(benchmark::kSecond)->UseRealTime();
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
 double Best(const std::vector<double>& v) {
     return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
 }

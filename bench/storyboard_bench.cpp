@@ -26,24 +26,17 @@
 #include "project/storyboard.h"
 #include "project/storyboard_ids.h"
 #include "render/compressor.h"
+#include "bench_support.h"
 
 namespace {
+
+using namespace bench;
 
 constexpr int kFrames = 18000;
 constexpr int kQuality = 90;
 
 std::string gDir, gSource, gProjectFile;
 std::vector<double> gOurs, gTheirs, gOursCpu, gTheirsCpu;
-
-// Answers every question No (the offer to view the file) without showing anything.
-class SilentBoxes : public MessageBoxProvider {
-  public:
-    int Show(HWND, const std::string& text, const std::string&, unsigned style) override {
-        if ((style & MB_TYPEMASK) == MB_YESNO) return IDNO;
-        std::fprintf(stderr, "storyboard_bench: %s\n", text.c_str());
-        return IDOK;
-    }
-};
 
 bool MakeProject() {
     gSource = gDir + "/source.avi";
@@ -58,10 +51,6 @@ bool MakeProject() {
     if (!f) return false;
     const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     return std::fclose(f) == 0 && ok;
-}
-
-double Seconds(std::chrono::steady_clock::time_point since) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
 // Processor seconds (user and system) of this process, or of its finished children: on a shared
@@ -112,12 +101,6 @@ void BM_CommandLineRender(benchmark::State& state) {
 }
 BENCHMARK(BM_CommandLineRender)->Iterations(1)->Repetitions(3)->Unit(benchmark::kSecond)->UseRealTime();
 
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -131,7 +114,7 @@ int main(int argc, char** argv) {
     char name[] = "storyboard_bench";
     char* qtArgv[] = {name, nullptr};
     QApplication app(qtArgc, qtArgv);
-    SetMessageBoxProvider(std::make_shared<SilentBoxes>());
+    SetMessageBoxProvider(std::make_shared<SilentBoxes>("storyboard_bench"));
     InstallGdiTextExtentProvider();
     int rc = 1;
     if (MakeProject()) {

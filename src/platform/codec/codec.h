@@ -366,3 +366,7 @@ constexpr int32_t kMaxCodecDimension = 16384;
 // MP4 writer included): the MJPG and FMP4 quantiser, and the H264 constant rate factor.
 int QualityToQuantiser(int quality100);
 int QualityToRateFactor(int quality100);
+
+// Routes libav's warnings and errors into the debug log (once per process; every user of libav
+// calls it before its first use).
+void InitLibav();

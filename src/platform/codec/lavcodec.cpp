@@ -65,20 +65,6 @@ const CompressorDef kCompressors[] = {
      false},
 };
 
-void LogFromLibav(void* avcl, int level, const char* fmt, va_list vl) {
-    if (level > AV_LOG_WARNING) return;
-    char line[512];
-    int prefix = 1;
-    av_log_format_line2(avcl, level, fmt, vl, line, sizeof line, &prefix);
-    line[strcspn(line, "\n")] = '\0';
-    DebugLog("libav: %s", line);
-}
-
-void InitLibav() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_callback(LogFromLibav); });
-}
-
 const AVCodecTag* const* RiffTags() {
     static const AVCodecTag* const tags[] = {avformat_get_riff_video_tags(), nullptr};
     return tags;
@@ -924,4 +910,22 @@ int QualityToQuantiser(int quality100) {
 // size), 51 at 0.
 int QualityToRateFactor(int quality100) {
     return 17 + static_cast<int>(std::lround((100 - quality100) * 34 / 100.0));
+}
+
+namespace {
+
+void LogFromLibav(void* avcl, int level, const char* fmt, va_list vl) {
+    if (level > AV_LOG_WARNING) return;
+    char line[512];
+    int prefix = 1;
+    av_log_format_line2(avcl, level, fmt, vl, line, sizeof line, &prefix);
+    line[strcspn(line, "\n")] = '\0';
+    DebugLog("libav: %s", line);
+}
+
+}  // namespace
+
+void InitLibav() {
+    static std::once_flag once;
+    std::call_once(once, [] { av_log_set_callback(LogFromLibav); });
 }

@@ -58,20 +58,6 @@ constexpr const char* kLeadingBoxes[] = {"ftyp", "moov", "mdat", "free", "skip",
 std::atomic<bool> gH264Allowed{true};
 std::atomic<int64_t> gTestFreeSpace{-1};
 
-void LogFromLibav(void* avcl, int level, const char* fmt, va_list vl) {
-    if (level > AV_LOG_WARNING) return;
-    char line[512];
-    int prefix = 1;
-    av_log_format_line2(avcl, level, fmt, vl, line, sizeof line, &prefix);
-    line[strcspn(line, "\n")] = '\0';
-    DebugLog("libav: %s", line);
-}
-
-void InitLibav() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_callback(LogFromLibav); });
-}
-
 const AVCodec* VideoEncoder() {
     InitLibav();
     const AVCodec* codec = gH264Allowed ? avcodec_find_encoder_by_name("libx264") : nullptr;
