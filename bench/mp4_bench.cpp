@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/memory.h"
@@ -24,7 +25,6 @@
 #include "project/project.h"
 #include "render/compressor.h"
 #include "render/render.h"
-#include "bench_support.h"
 
 namespace {
 

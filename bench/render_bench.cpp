@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "core/diag.h"
 #include "core/memory.h"
 #include "core/settings.h"
@@ -36,7 +37,6 @@
 #include "project/projectfile.h"
 #include "project/thumbnails.h"
 #include "render/titles.h"
-#include "bench_support.h"
 
 namespace {
 
@@ -58,10 +58,11 @@ bool MakeSource() {
     if (!MakeMjpegClip(gSource)) return false;
     FILE* f = std::fopen(gProjectFile.c_str(), "w");
     if (!f) return false;
-    std::fprintf(f,
-                 "Corvane Project 00\nF0: %s\nR0: 101,280,2\nT0: 2,0\nT1: Quillory render benchmark\nT2: Arial\n"
-                 "T3: 0,-36,700,0,0,180,65535\n",
-                 gSource.c_str());
+    std::fprintf(
+        f,
+        "Corvane Project 00\nF0: %s\nR0: 101,280,2\nT0: 2,0\nT1: Quillory render benchmark\nT2: Arial\n"
+        "T3: 0,-36,700,0,0,180,65535\n",
+        gSource.c_str());
     std::fclose(f);
     return true;
 }
@@ -100,12 +101,12 @@ void BM_Round(benchmark::State& state) {
     static int round = 0;
     for (auto _ : state) {
         Time("quillory full transcode", cli + "/full.avi' --codec MJPG --quality 97 --no-copy", state);
-        Time("ffmpeg default threads", ffmpeg + "-i '" + gSource + "' -c:v mjpeg -q:v 3 -c:a copy '" + gDir +
-                                           "/ffmpeg.avi'",
-             state);
+        Time("ffmpeg default threads",
+             ffmpeg + "-i '" + gSource + "' -c:v mjpeg -q:v 3 -c:a copy '" + gDir + "/ffmpeg.avi'", state);
         Time("quillory copying", cli + "/copy.avi' --codec MJPG --quality 97 --copy", state);
-        Time("ffmpeg -threads 1", ffmpeg + "-threads 1 -i '" + gSource +
-                                      "' -threads 1 -c:v mjpeg -q:v 3 -c:a copy '" + gDir + "/ffmpeg1.avi'",
+        Time("ffmpeg -threads 1",
+             ffmpeg + "-threads 1 -i '" + gSource + "' -threads 1 -c:v mjpeg -q:v 3 -c:a copy '" + gDir +
+                 "/ffmpeg1.avi'",
              state);
         Time("quillory one thread", cli + "/one.avi' --codec MJPG --quality 97 --no-copy --threads 1", state);
         gTimes["thumbnails, 40 cells"].push_back(FillCells(1 + 120 * (round++ % 10)));
@@ -119,11 +120,11 @@ double Best(const std::vector<double>& v) {
 
 void Report() {
     std::printf("\n%-26s %10s %10s\n", "", "median", "best");
-    for (auto& [name, v] : gTimes)
-        std::printf("%-26s %9.3f s %9.3f s\n", name.c_str(), Median(v), Best(v));
+    for (auto& [name, v] : gTimes) std::printf("%-26s %9.3f s %9.3f s\n", name.c_str(), Median(v), Best(v));
     auto m = [](const char* n) { return Median(gTimes[n]); };
     const double full = m("quillory full transcode"), ffmpeg = m("ffmpeg default threads");
-    const double copying = m("quillory copying"), one = m("quillory one thread"), ffmpeg1 = m("ffmpeg -threads 1");
+    const double copying = m("quillory copying"), one = m("quillory one thread"),
+                 ffmpeg1 = m("ffmpeg -threads 1");
     std::printf("full transcode / ffmpeg default threads: %.2f (target 1.00 or less)\n", full / ffmpeg);
     std::printf("one thread / ffmpeg -threads 1: %.2f\n", one / ffmpeg1);
     std::printf("ffmpeg transcode / copying render: %.1f x (target 10 x or more)\n", ffmpeg / copying);

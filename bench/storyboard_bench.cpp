@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "core/appstate.h"
 #include "core/diag.h"
 #include "core/dialogs.h"
@@ -26,7 +27,6 @@
 #include "project/storyboard.h"
 #include "project/storyboard_ids.h"
 #include "render/compressor.h"
-#include "bench_support.h"
 
 namespace {
 

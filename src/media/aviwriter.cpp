@@ -143,12 +143,14 @@ bool FlushPending() {
     int64_t keptEnd = w.pendingStart;
     while (kept < w.count) {
         const AVIINDEXENTRY& e = w.index[kept];
-        const int64_t next = e.dwChunkOffset + 8 + static_cast<int64_t>(e.dwChunkLength) + (e.dwChunkLength & 1);
+        const int64_t next =
+            e.dwChunkOffset + 8 + static_cast<int64_t>(e.dwChunkLength) + (e.dwChunkLength & 1);
         if (next > end) break;
         keptEnd = next;
         kept++;
     }
-    if (ftruncate(w.handle, static_cast<off_t>(keptEnd)) != 0) DebugLog("AVI writer: could not cut the failed chunk off");
+    if (ftruncate(w.handle, static_cast<off_t>(keptEnd)) != 0)
+        DebugLog("AVI writer: could not cut the failed chunk off");
     MySeek(w.handle, static_cast<int32_t>(keptEnd));
     Add32(w.header, 4, keptEnd - w.position);
     Add32(w.movi, 4, keptEnd - w.position);
