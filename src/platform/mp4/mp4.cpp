@@ -23,6 +23,7 @@ extern "C" {
 
 #include "core/diag.h"
 #include "core/diskio.h"
+#include "core/savefile.h"
 #include "platform/codec/codec.h"
 #include "platform/mp4/mp4.h"
 
@@ -293,17 +294,26 @@ bool Mp4Writer::State::OpenMuxer(bool toFile, std::string& problem) {
     }
     if (toFile) {
         const std::string path = url.substr(5);
-        // Without waiting: a named pipe with no reader is refused at once instead of blocking.
-        sink.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+        // Without waiting: a named pipe with no reader is refused at once instead of blocking. A
+        // file the user protected is never emptied, not even by root; the truncation comes after
+        // the checks.
+        sink.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
         if (sink.fd < 0) {
             problem = path + ": " + std::strerror(errno);
             return false;
         }
         struct stat st;
-        if (fstat(sink.fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const char* refused = nullptr;
+        if (fstat(sink.fd, &st) != 0 || !S_ISREG(st.st_mode))
+            refused = "not a regular file";
+        else if (!MayReplaceFile(path, st))
+            refused = std::strerror(EACCES);
+        else if (ftruncate(sink.fd, 0) != 0)
+            refused = std::strerror(errno);
+        if (refused) {
             close(sink.fd);
             sink.fd = -1;
-            problem = path + ": not a regular file";
+            problem = path + ": " + refused;
             return false;
         }
         fcntl(sink.fd, F_SETFL, fcntl(sink.fd, F_GETFL) & ~O_NONBLOCK);

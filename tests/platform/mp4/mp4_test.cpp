@@ -51,6 +51,11 @@ TEST(Mp4Writer, SizeTrialsCountTheFileAndRefusedFormatsMakeNone) {
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_EQ(Mp4Writer::Create(fifo, f, &problem), nullptr);
     EXPECT_FALSE(std::filesystem::exists(dir.file("b.mp4")));
+    const std::string kept = dir.file("kept.mp4");  // protected: never emptied, whoever runs it
+    WriteWholeFile(kept, "precious");
+    ASSERT_EQ(chmod(kept.c_str(), 0444), 0);
+    EXPECT_EQ(Mp4Writer::Create(kept, f, &problem), nullptr);
+    EXPECT_EQ(ReadWholeFile(kept), "precious");
 }
 
 TEST(Mp4Reader, RefusesWhatIsNotAnMp4File) {
