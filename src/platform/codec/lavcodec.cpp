@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -31,6 +32,11 @@ constexpr uint32_t kMaxExtraDataBytes = 4096;
 
 constexpr FOURCC kChunkId00dc = FourCC("00dc");
 constexpr int kSwsFlags = SWS_BICUBIC;
+// How many times the format's picture area a decoder may ask for (codecs pad their coded size, and
+// MPEG-4 part 2 keeps scratch pictures twice as wide and high), and the least allowed whatever the
+// format says.
+constexpr int64_t kMaxPixelsOverFormat = 16;
+constexpr int64_t kMinMaxPixels = 256 * 256;
 
 enum class QualityScale { None, Quantiser, Crf, Lambda };
 
@@ -722,6 +728,11 @@ LRESULT LavCodec::DecompressBegin(const BITMAPINFOHEADER* in, const BITMAPINFOHE
         dec_->bits_per_coded_sample = in->biBitCount;
         dec_->thread_count = 1;  // no frame delay: each chunk gives its picture at once
         dec_->lowres = lowres;
+        // The stored frames describe their own size, and some decoders size their buffers by it
+        // (a progressive JPEG's coefficients, for one): a frame claiming far more than the format
+        // says is refused before anything is allocated for it.
+        dec_->max_pixels =
+            std::clamp<int64_t>(kMaxPixelsOverFormat * dec_->width * dec_->height, kMinMaxPixels, INT_MAX);
         if (extra > 0) {
             dec_->extradata = static_cast<uint8_t*>(av_mallocz(extra + AV_INPUT_BUFFER_PADDING_SIZE));
             if (!dec_->extradata) return ICERR_MEMORY;

@@ -397,6 +397,23 @@ TEST(Codecs, HostileInputIsRefusedOrSurvived) {
         EXPECT_EQ(std::memcmp(topDown.px(0, y), out.px(0, y), static_cast<size_t>(format.biWidth) * 3), 0);
     ICClose(hic);
     EXPECT_EQ(ICDecompressEnd(hic), ICERR_BADHANDLE);
+
+    // A frame far larger than its format says (a progressive JPEG claiming 19744 x 11074 under a
+    // 2272 x 232 header made its decoder take 1.7 GB) is refused before the decoder sizes anything.
+    std::vector<Dib> picture{Synthetic(640, 480, 0)};
+    const Encoded big = Encode(FourCC("MJPG"), picture, 9000);
+    ASSERT_EQ(big.frames.size(), 1u);
+    BITMAPINFOHEADER small = big.format;
+    small.biWidth = 40, small.biHeight = 30;
+    small.biSizeImage = static_cast<DWORD>(big.frames[0].size());
+    Dib smallOut(small.biWidth, small.biHeight);
+    hic = ICLocate(ICTYPE_VIDEO, 0, &small, nullptr, ICMODE_DECOMPRESS);
+    ASSERT_NE(hic, nullptr);
+    ASSERT_EQ(ICDecompressBegin(hic, &small, &smallOut.h), ICERR_OK);
+    EXPECT_NE(static_cast<int32_t>(
+                  ICDecompress(hic, 0, &small, big.frames[0].data(), &smallOut.h, smallOut.bits.data())),
+              ICERR_OK);
+    ICClose(hic);
 }
 
 TEST(Codecs, NoCodecDrawsSoDrawDibDecodes) {
