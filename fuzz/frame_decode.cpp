@@ -29,14 +29,7 @@ struct StoredFrame {
 };
 
 BITMAPINFOHEADER PictureFormat() {
-    BITMAPINFOHEADER h{};
-    h.biSize = sizeof h;
-    h.biWidth = kPictureWidth;
-    h.biHeight = kPictureHeight;
-    h.biPlanes = 1;
-    h.biBitCount = 24;
-    h.biSizeImage = DibRowBytes(kPictureWidth, 24) * kPictureHeight;
-    return h;
+    return Dib24Format(kPictureWidth, kPictureHeight);
 }
 
 // A frame of a colour ramp from each compressor present.

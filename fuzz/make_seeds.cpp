@@ -1,5 +1,5 @@
 // Writes the seed inputs of every fuzz target: files from the test builders, files the program's
-// own writers make, and the ffmpeg-made clips of seed_clips.sh (copied, and taken apart into a
+// own writers make, and the ffmpeg-made clips of seed_media.sh (copied, and taken apart into a
 // format header and a stored frame for frame_decode).
 // Usage: make_seeds SEEDS-FOLDER CLIPS-FOLDER
 #include <cstdio>

@@ -337,15 +337,7 @@ LRESULT CaptureWindow::Message(HWND self, uint32_t message, WPARAM wParam, LPARA
 }  // namespace
 
 BITMAPINFOHEADER CaptureFormat(int32_t width, int32_t height) {
-    BITMAPINFOHEADER f{};
-    f.biSize = sizeof f;
-    f.biWidth = width;
-    f.biHeight = height;
-    f.biPlanes = 1;
-    f.biBitCount = 24;
-    f.biCompression = BI_RGB;
-    f.biSizeImage = DibRowBytes(width, 24) * static_cast<uint32_t>(std::max(height, 0));
-    return f;
+    return Dib24Format(width, height);
 }
 
 bool IsCaptureFormat(const BITMAPINFOHEADER& f) {

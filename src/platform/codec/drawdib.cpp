@@ -48,14 +48,7 @@ bool PrepareFrame(HDRAWDIB hdd, int32_t width, int32_t height) {
     if (width <= 0 || width > kMaxCodecDimension || height <= 0 || height > kMaxCodecDimension) return false;
     BITMAPINFOHEADER& f = hdd->frameFormat;
     if (f.biWidth != width || f.biHeight != height) {
-        std::memset(&f, 0, sizeof f);
-        f.biSize = sizeof f;
-        f.biWidth = width;
-        f.biHeight = height;
-        f.biPlanes = 1;
-        f.biBitCount = 24;
-        f.biCompression = BI_RGB;
-        f.biSizeImage = DibRowBytes(width, 24) * static_cast<uint32_t>(height);
+        f = Dib24Format(width, height);
         hdd->frame.assign(f.biSizeImage, 0);
         hdd->haveFrame = false;
     }

@@ -673,14 +673,7 @@ LRESULT LavCodec::DecompressGetFormat(const BITMAPINFOHEADER* in, BITMAPINFOHEAD
     if (!out)
         return DecompressQuery(in, nullptr) == ICERR_OK ? static_cast<LRESULT>(sizeof(BITMAPINFOHEADER)) : 0;
     if (LRESULT r = DecompressQuery(in, nullptr); r != ICERR_OK) return r;
-    std::memset(out, 0, sizeof *out);
-    out->biSize = sizeof(BITMAPINFOHEADER);
-    out->biWidth = in->biWidth;
-    out->biHeight = AbsHeight(*in);
-    out->biPlanes = 1;
-    out->biBitCount = 24;
-    out->biCompression = BI_RGB;
-    out->biSizeImage = DibRowBytes(out->biWidth, 24) * static_cast<uint32_t>(out->biHeight);
+    *out = Dib24Format(in->biWidth, AbsHeight(*in));
     return ICERR_OK;
 }
 

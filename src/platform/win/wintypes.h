@@ -182,6 +182,20 @@ constexpr uint32_t DibRowBytes(int32_t width, int32_t bitCount) {
                      ((static_cast<uint64_t>(width) * static_cast<uint32_t>(bitCount) + 31) / 32) * 4);
 }
 
+// The header of a 24-bit uncompressed bottom-up DIB of width x height (a height below 0 counts as 0
+// in the image size).
+inline BITMAPINFOHEADER Dib24Format(int32_t width, int32_t height) {
+    BITMAPINFOHEADER f{};
+    f.biSize = sizeof f;
+    f.biWidth = width;
+    f.biHeight = height;
+    f.biPlanes = 1;
+    f.biBitCount = 24;
+    f.biCompression = BI_RGB;
+    f.biSizeImage = DibRowBytes(width, 24) * static_cast<uint32_t>(height > 0 ? height : 0);
+    return f;
+}
+
 // A FOURCC as text, as "%4.4s" prints it: up to the first zero byte, anything unprintable as '?'.
 inline std::string FourCCText(FOURCC code) {
     std::string s;

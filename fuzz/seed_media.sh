@@ -1,18 +1,6 @@
-#!/usr/bin/env bash
-# Small clips, sounds, pictures and a GIF made by ffmpeg for the fuzz seeds, into the folder given.
-# Tiny on purpose (a few frames of 32x24): libFuzzer mutates whole inputs, so small seeds run fast.
-set -euo pipefail
-out=$1
-mkdir -p "$out"
-cd "$out"
-
-make() {
-  local name=$1
-  shift
-  [ -s "$name" ] && return 0
-  ffmpeg -nostdin -v error -y "$@" "tmp.$name"
-  mv "tmp.$name" "$name"
-}
+# Small clips, sounds, pictures and a GIF made by ffmpeg for the fuzz seeds; sourced by
+# tools/make_test_media.sh. Tiny on purpose (a few frames of 32x24): libFuzzer mutates whole
+# inputs, so small seeds run fast.
 pic="testsrc=size=32x24:rate=5:duration=0.4"
 tone() { echo "sine=frequency=440:sample_rate=$1:duration=0.4"; }
 
