@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QUuid>
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -19,6 +20,8 @@ constexpr long kConnectTimeoutSeconds = 30;
 // A transfer slower than this many bytes a second for this long is given up.
 constexpr long kLowSpeedBytes = 16;
 constexpr long kLowSpeedSeconds = 60;
+// A server's reply is shown up to this many bytes.
+constexpr size_t kMaxReplyBytes = 512;
 constexpr size_t kMaxAttachmentNameBytes = 200;
 
 struct TypeByExtension {
@@ -82,17 +85,84 @@ bool IsAscii(const std::string& s) {
     return true;
 }
 
-// Text for a header: line breaks and other control characters become blanks, and the text is
-// cut at kMaxHeaderTextBytes without splitting a UTF-8 sequence.
-std::string HeaderText(const std::string& s) {
+// Line breaks and other control characters become blanks, and the text is cut at limit bytes
+// without splitting a UTF-8 sequence.
+std::string Printable(const std::string& s, size_t limit) {
     std::string out;
     for (unsigned char c : s) out += c < ' ' || c == 127 ? ' ' : static_cast<char>(c);
-    if (out.size() > kMaxHeaderTextBytes) {
-        size_t cut = kMaxHeaderTextBytes;
+    if (out.size() > limit) {
+        size_t cut = limit;
         while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
         out.resize(cut);
     }
     return out;
+}
+
+// Text for a header.
+std::string HeaderText(const std::string& s) {
+    return Printable(s, kMaxHeaderTextBytes);
+}
+
+// The server's replies, fed the bytes libcurl's debug callback sees coming in, in pieces of any
+// size. Keeps the last refusal (a code of 400 and up) as one line: the code, then the text of every
+// line of the reply, an enhanced status code that each line repeats given once.
+class ServerReplies {
+  public:
+    void Take(const char* data, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            if (data[i] == '\n')
+                EndLine();
+            else if (line_.size() < kMaxReplyBytes)
+                line_ += data[i];
+        }
+    }
+    int refusalCode() const { return refusalCode_; }
+    const std::string& refusal() const { return refusal_; }
+
+  private:
+    void EndLine() {
+        std::string line;
+        line.swap(line_);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const bool isReply = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                             std::isdigit(static_cast<unsigned char>(line[1])) &&
+                             std::isdigit(static_cast<unsigned char>(line[2])) &&
+                             (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+        if (!isReply) return;
+        const int code = std::stoi(line.substr(0, 3));
+        std::string text = line.size() > 4 ? line.substr(4) : std::string();
+        text.erase(0, text.find_first_not_of(' '));
+        if (open_ && code == code_) {
+            if (!enhanced_.empty() && text.compare(0, enhanced_.size() + 1, enhanced_ + " ") == 0)
+                text.erase(0, text.find_first_not_of(' ', enhanced_.size()));
+            if (!text.empty() && reply_.size() < kMaxReplyBytes) reply_ += " " + text;
+        } else {
+            code_ = code;
+            reply_ = line.substr(0, 3) + (text.empty() ? "" : " " + text);
+            const size_t blank = text.find(' ');
+            enhanced_ = text.substr(0, blank);
+            if (blank == std::string::npos || enhanced_.find_first_not_of("0123456789.") != std::string::npos)
+                enhanced_.clear();
+        }
+        open_ = line.size() > 3 && line[3] == '-';
+        if (!open_ && code_ >= 400) {
+            refusalCode_ = code_;
+            refusal_ = Printable(reply_, kMaxReplyBytes);
+        }
+    }
+
+    std::string line_;      // the line being read
+    std::string reply_;     // the reply being read, its lines so far joined
+    std::string enhanced_;  // its first line's enhanced status code ("5.7.1"), if any
+    int code_ = 0;
+    bool open_ = false;  // more lines of reply_ are to come
+    int refusalCode_ = 0;
+    std::string refusal_;
+};
+
+int KeepServerReplies(CURL*, curl_infotype type, char* data, size_t size, void* arg) {
+    if (type == CURLINFO_HEADER_IN) static_cast<ServerReplies*>(arg)->Take(data, size);
+    return 0;
 }
 
 // RFC 2047 encoded words for text that is not plain ASCII; each word carries whole characters.
@@ -225,12 +295,17 @@ DeliveryResult DeliverMail(const MailAccount& account, const std::string& passwo
     if (mail.attachments.size() > kMaxAttachments)
         return fail(MAPI_E_TOO_MANY_FILES, "Too many attachments.");
 
+    // Declared before the handles: libcurl may still write to them while the connection closes.
+    char errorText[CURL_ERROR_SIZE] = "";
+    ServerReplies replies;
     CurlHandles h;
     h.curl = curl_easy_init();
     if (!h.curl) return fail(MAPI_E_INSUFFICIENT_MEMORY, "libcurl could not start.");
     CURL* curl = h.curl;
-    char errorText[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, KeepServerReplies);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &replies);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     curl_easy_setopt(curl, CURLOPT_URL, AccountURL(account).c_str());
@@ -296,5 +371,10 @@ DeliveryResult DeliverMail(const MailAccount& account, const std::string& passwo
 
     const CURLcode code = curl_easy_perform(curl);
     if (code == CURLE_OK) return result;
+    // The server's own words when its last answer refused the mail; libcurl's when it never did.
+    long answered = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answered);
+    if (code != CURLE_ABORTED_BY_CALLBACK && replies.refusalCode() != 0 && replies.refusalCode() == answered)
+        return fail(ResultOf(code), replies.refusal());
     return fail(ResultOf(code), errorText[0] ? errorText : curl_easy_strerror(code));
 }

@@ -34,7 +34,8 @@ struct DeliveryProgress {
 
 struct DeliveryResult {
     ULONG code = SUCCESS_SUCCESS;  // a Simple MAPI result
-    std::string error;             // what went wrong, in words (libcurl's own text for network errors)
+    // What went wrong, in words: the server's reply when it refused the mail, else libcurl's text.
+    std::string error;
 };
 
 // Caps on what one message may hold.
