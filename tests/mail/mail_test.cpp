@@ -316,6 +316,15 @@ TEST_F(SendCommand, FailuresShowTheServersOwnReply) {
     EXPECT_EQ(f.code, "MAPISendMail failed 00000017");
 }
 
+TEST_F(SendCommand, SilentServersAreGivenUp) {
+    // The wait for a silent server made short; the server itself would hang up after 20 s.
+    setenv("QUILLORY_SMTP_STALL_SECONDS", "1", 1);
+    const Failure f = SendTo(ScriptedSmtpServer("end", "stall", 20), Media("proj_a.avi"), boxes);
+    unsetenv("QUILLORY_SMTP_STALL_SECONDS");
+    EXPECT_EQ(f.shown, "The mail was not sent: server response timeout");
+    EXPECT_EQ(f.code, "MAPISendMail failed 00000017");
+}
+
 TEST(MailProvider, SessionsLeftOpenNeverBlockNewOnes) {
     HMODULE provider = LoadLibraryA(PROVIDER);
     ASSERT_NE(provider, nullptr);

@@ -11,15 +11,28 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
+// A server that has not greeted and finished the handshake (EHLO, TLS, login) by then is given up.
 constexpr long kConnectTimeoutSeconds = 30;
-// A transfer slower than this many bytes a second for this long is given up.
+// The longest wait for one reply (the one after the message included) or for the server to take data.
+constexpr long kStallSeconds = 60;
+// Less than this many bytes a second, for kStallSeconds, counts as a server that takes no data.
 constexpr long kLowSpeedBytes = 16;
-constexpr long kLowSpeedSeconds = 60;
+// The whole send is given up after kStallSeconds plus the time the message needs at this speed
+// (128 kbit/s).
+constexpr int64_t kSlowLinkBytesPerSecond = 16000;
+// The longest wait for the answer to QUIT: the mail has gone, or failed, by then.
+constexpr std::chrono::seconds kQuitWait{2};
+// QUILLORY_SMTP_STALL_SECONDS=N (1 to kStallSeconds) waits less for a silent server (tests).
+constexpr const char* kStallSecondsVariable = "QUILLORY_SMTP_STALL_SECONDS";
 // A server's reply is shown up to this many bytes.
 constexpr size_t kMaxReplyBytes = 512;
 constexpr size_t kMaxAttachmentNameBytes = 200;
@@ -71,12 +84,6 @@ OpenFile* OpenAttachment(const std::string& path, std::string& problem) {
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return new OpenFile{fd, static_cast<int64_t>(st.st_size)};
-}
-
-int ReportProgress(void* arg, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
-    auto* progress = static_cast<DeliveryProgress*>(arg);
-    progress->sent = static_cast<int64_t>(uploaded);
-    return progress->cancel ? 1 : 0;
 }
 
 bool IsAscii(const std::string& s) {
@@ -160,9 +167,37 @@ class ServerReplies {
     std::string refusal_;
 };
 
-int KeepServerReplies(CURL*, curl_infotype type, char* data, size_t size, void* arg) {
-    if (type == CURLINFO_HEADER_IN) static_cast<ServerReplies*>(arg)->Take(data, size);
+// What libcurl's debug and progress callbacks share while one message is sent.
+struct Conversation {
+    ServerReplies replies;
+    DeliveryProgress* progress = nullptr;  // may be null
+    std::optional<std::chrono::steady_clock::time_point> quitSent;
+};
+
+int Overhear(CURL*, curl_infotype type, char* data, size_t size, void* arg) {
+    auto* talk = static_cast<Conversation*>(arg);
+    if (type == CURLINFO_HEADER_IN) talk->replies.Take(data, size);
+    if (type == CURLINFO_HEADER_OUT && !talk->quitSent && size >= 4 && strncasecmp(data, "QUIT", 4) == 0)
+        talk->quitSent = std::chrono::steady_clock::now();
     return 0;
+}
+
+// Also ends the wait for the answer to QUIT after kQuitWait.
+int ReportProgress(void* arg, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+    auto* talk = static_cast<Conversation*>(arg);
+    if (talk->quitSent && std::chrono::steady_clock::now() - *talk->quitSent >= kQuitWait) return 1;
+    if (!talk->progress) return 0;
+    talk->progress->sent = static_cast<int64_t>(uploaded);
+    return talk->progress->cancel ? 1 : 0;
+}
+
+// kStallSeconds, or less when the environment asks for it.
+long StallSeconds() {
+    const char* text = std::getenv(kStallSecondsVariable);
+    if (!text) return kStallSeconds;
+    char* end = nullptr;
+    const long seconds = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && seconds >= 1 && seconds <= kStallSeconds ? seconds : kStallSeconds;
 }
 
 // RFC 2047 encoded words for text that is not plain ASCII; each word carries whole characters.
@@ -297,21 +332,25 @@ DeliveryResult DeliverMail(const MailAccount& account, const std::string& passwo
 
     // Declared before the handles: libcurl may still write to them while the connection closes.
     char errorText[CURL_ERROR_SIZE] = "";
-    ServerReplies replies;
+    Conversation talk;
     CurlHandles h;
     h.curl = curl_easy_init();
     if (!h.curl) return fail(MAPI_E_INSUFFICIENT_MEMORY, "libcurl could not start.");
     CURL* curl = h.curl;
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, KeepServerReplies);
-    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &replies);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, Overhear);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &talk);
     curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    // The connection closes within the send, under its own callbacks and time limits.
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     curl_easy_setopt(curl, CURLOPT_URL, AccountURL(account).c_str());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    const long stallSeconds = StallSeconds();
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, stallSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!account.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, account.caFile.c_str());
@@ -361,19 +400,23 @@ DeliveryResult DeliverMail(const MailAccount& account, const std::string& passwo
         curl_mime_encoder(part, "base64");
     }
     curl_easy_setopt(curl, CURLOPT_MIMEPOST, h.mime);
+    const int64_t deadlineSeconds = stallSeconds + total / kSlowLinkBytesPerSecond;
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(std::min<int64_t>(deadlineSeconds, LONG_MAX)));
     if (progress) {
         progress->total = total;
         progress->sent = 0;
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, progress);
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     }
+    talk.progress = progress;
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &talk);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 
     const CURLcode code = curl_easy_perform(curl);
     if (code == CURLE_OK) return result;
     // The server's own words when its last answer refused the mail; libcurl's when it never did.
     long answered = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answered);
+    const ServerReplies& replies = talk.replies;
     if (code != CURLE_ABORTED_BY_CALLBACK && replies.refusalCode() != 0 && replies.refusalCode() == answered)
         return fail(ResultOf(code), replies.refusal());
     return fail(ResultOf(code), errorText[0] ? errorText : curl_easy_strerror(code));
