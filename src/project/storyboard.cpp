@@ -272,7 +272,8 @@ void StoryboardWindow::InitDialog() {
     // every other file as a clip. Nothing named there is saved over unless it was read as a project;
     // the remembered name stays for the next start.
     if (gCommandLine.empty()) {
-        projectNamed_ = ReadProject(HWNDFromWidget(this)) == 1;
+        // Nothing remembered (a first start): nothing was asked for, so nothing is reported.
+        projectNamed_ = gSettings.ProjectFileName[0] && ReadProject(HWNDFromWidget(this)) == 1;
     } else {
         projectNamed_ = false;
         std::vector<std::string> clips;
