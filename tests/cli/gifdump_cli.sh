@@ -70,5 +70,6 @@ cmp kept.txt kept.before
 cp still.gif ab
 "$CLI" gifdump ab 2>/dev/null
 ends_at_trailer ab
-[ ! -e txt ] && [ -s ab.txt ]
+[ ! -e txt ]
+[ -s ab.txt ]
 echo ok
