@@ -45,6 +45,17 @@ grep -qx '  Audio: 48000 Samples/Sec AAC Stereo' "$work/mp4.txt"
 head -c 3000 "$mp4" >"$work/cut.mp4"
 [ "$("$CLI" info "$work/cut.mp4")" = "Image - $work/cut.mp4" ]
 
+# A fragmented MP4 (the index in its fragments): its frames and duration as ffprobe finds them.
+frag=$work/frag.mp4
+ffmpeg -nostdin -v error -f lavfi -i testsrc=size=320x240:rate=25:duration=2 -f lavfi \
+  -i sine=sample_rate=48000:duration=2 -c:v libx264 -pix_fmt yuv420p -c:a aac -ac 2 \
+  -movflags frag_keyframe+empty_moov "$frag"
+frames=$(ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames -of csv=p=0 "$frag")
+duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$frag")
+"$CLI" describe "$frag" | sed -n '2,3p' |
+  diff <(printf 'Duration: %s seconds\nVideo: 320x240x24  (avc1) %s frames 25.00fps\n' "${duration%????}" "$frames") -
+"$CLI" info "$frag" | grep -qx "  Video: 320x240x24  (avc1) $frames frames"
+
 # Not an AVI file: the message with the path, exit status 1.
 set +e
 "$CLI" describe "$data/media_pal8.bmp" >"$work/bad.txt" 2>"$work/bad.err"
