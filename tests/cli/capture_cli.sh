@@ -49,7 +49,7 @@ head -c $((at + 8 + 160)) take.avi >cut.avi
 [ "$(clip_frames cut.avi)" = "$n" ]
 
 # A full disk: the final line counts the frames the file holds, as ffprobe and the clip reader do.
-QUILLORY_DISK_FAULT=write:ENOSPC:800000:once "$CLI" capture --seconds 3 --fps 15 --size 160x120 --audio none \
+QUILLORY_DISK_FAULT=write:ENOSPC:800000 "$CLI" capture --seconds 3 --fps 15 --size 160x120 --audio none \
   --file full.avi --size-mb 5 >full.out 2>full.err
 [[ "$(tail -n1 full.out)" =~ ^FINAL:\ ([0-9,]+)\ BYTES,\ ([0-9]+)\ FRAMES,\ 0\ DROPS ]]
 n=${BASH_REMATCH[2]}

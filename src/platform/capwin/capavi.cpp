@@ -149,7 +149,9 @@ bool CaptureAviWriter::Open(const std::string& name, const BITMAPINFOHEADER& vid
     dropped_ = 0;
     audioBytes_ = 0;
     index_.clear();
+    indexAtEnd_ = false;
     std::vector<uint8_t> h = Headers();
+    h.resize(h.size() + 8, 0);  // the empty header where the first chunk will go
     return WriteAllAt(fd_, h.data(), h.size(), 0) || Failed();
 }
 
@@ -264,20 +266,25 @@ bool CaptureAviWriter::WriteChunk(uint32_t ckid, uint32_t flags, const uint8_t* 
     const int64_t padded = static_cast<int64_t>(bytes) + (bytes & 1);
     // Room for this chunk and the index that will follow it.
     if (pos_ + 8 + padded + 8 + static_cast<int64_t>(index_.size()) + 16 > kMaxCaptureFileBytes) return false;
-    uint8_t head[8];
-    WriteLE32(head, ckid);
-    WriteLE32(head + 4, bytes);
-    uint8_t pad = 0;
-    iovec parts[3] = {{head, 8}, {const_cast<uint8_t*>(data), bytes}, {&pad, static_cast<size_t>(bytes & 1)}};
-    const int count = (bytes & 1) ? 3 : (bytes ? 2 : 1);
-    if (!WriteVectorAt(fd_, parts, count, pos_)) return Failed();
-    uint8_t entry[16];
     try {
         if (index_.size() + 16 > index_.capacity())
             index_.reserve(std::max<size_t>(index_.capacity() * 2, 1 << 16));
     } catch (const std::bad_alloc&) {
-        return false;  // the chunk is written but not indexed: the file ends before it
+        return false;  // a chunk that could not be indexed is not written
     }
+    // The chunk's place holds an empty header, so that a reader walking the list stops there; the
+    // data and the next empty header go first, this chunk's header last. A write that fails part
+    // way (a full disk, a kill) leaves the file reading as the chunks before.
+    static const uint8_t kEmpty[9] = {};
+    if (indexAtEnd_ && !WriteAllAt(fd_, kEmpty, 8, pos_)) return Failed();
+    indexAtEnd_ = false;
+    iovec parts[2] = {{const_cast<uint8_t*>(data), bytes},
+                      {const_cast<uint8_t*>(kEmpty), 8 + static_cast<size_t>(bytes & 1)}};
+    uint8_t head[8];
+    WriteLE32(head, ckid);
+    WriteLE32(head + 4, bytes);
+    if (!WriteVectorAt(fd_, parts, 2, pos_ + 8) || !WriteAllAt(fd_, head, 8, pos_)) return Failed();
+    uint8_t entry[16];
     WriteLE32(entry, ckid);
     WriteLE32(entry + 4, flags);
     WriteLE32(entry + 8, static_cast<uint32_t>(pos_ - kMoviTypeAt));
@@ -319,6 +326,7 @@ bool CaptureAviWriter::WriteIndexAndHeaders() {
     // The index first, then the headers that point at it: a stop between the two leaves the
     // previous headers, which describe a shorter file correctly.
     if (!WriteVectorAt(fd_, parts, 3, pos_)) return Failed();
+    indexAtEnd_ = true;
     std::vector<uint8_t> h = Headers();
     return WriteAllAt(fd_, h.data(), h.size(), 0) || Failed();
 }

@@ -1,7 +1,9 @@
 // The capture file as the capture window writes it: RIFF, hdrl, movi and idx1 from the start of
 // the (preallocated) file, the rest of the file left untouched; the RIFF size covers only that.
 // While a capture runs, Checkpoint writes a provisional idx1 after the last chunk and patches the
-// headers, so a capture that dies leaves a file readable up to the last checkpoint.
+// headers, so a capture that dies leaves a file readable up to the last checkpoint, and a reader
+// that walks the movi list beyond it finds every chunk written whole (an empty chunk header
+// always follows the last one).
 #pragma once
 
 #include <cstdint>
@@ -61,5 +63,6 @@ class CaptureAviWriter {
     uint32_t audioBytes_ = 0;
     uint32_t largestChunk_ = 0;
     std::vector<uint8_t> index_;  // idx1 entries as stored
+    bool indexAtEnd_ = false;     // the provisional idx1 begins where the next chunk goes
     int error_ = 0;
 };
