@@ -79,6 +79,13 @@ else
   echo "no user namespaces: the size check on a small file system is not run" >&2
 fi
 
+# Cut in the middle of its frames: info and describe report the frames the clip reader finds.
+head -c 500000 take.avi >half.avi
+m=$(clip_frames half.avi)
+((m >= 1 && m < n))
+"$CLI" info half.avi | grep -qx "  Video: 320x240x24 Uncompressed $m frames (0 drops)"
+"$CLI" describe half.avi | grep -qx "Video: 320x240x24 Uncompressed $m frames 15.00fps"
+
 # No driver at that index, and arguments that make no capture.
 set +e
 "$CLI" capture --seconds 1 --driver 9 --file none.avi >none.out 2>none.err
