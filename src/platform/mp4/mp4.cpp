@@ -709,7 +709,8 @@ bool ReadMp4Info(const char* path, Mp4Info* info) {
             found.codecTag = p->codec_tag;
             found.videoCodec = avcodec_get_name(p->codec_id);
             const SamplesThere there = SamplesInFile(st, found.fileLength);
-            found.frames = there.all && st->nb_frames > 0 ? st->nb_frames : there.count;
+            found.frames =
+                there.all && st->nb_frames > 0 ? std::min(st->nb_frames, there.count) : there.count;
             found.videoBitRate = p->bit_rate;
             AVRational fps = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
                                                                                       : st->r_frame_rate;
