@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "crafted.h"
 #include "media/avilist.h"
 #include "platform/registry/registry.h"

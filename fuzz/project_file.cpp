@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "crafted.h"
 #include "project/playmap.h"
 #include "project/project.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/registry/registry.h"
 #include "support.h"
 

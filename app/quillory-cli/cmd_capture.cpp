@@ -23,7 +23,7 @@
 #include "core/format.h"
 #include "core/memory.h"
 #include "core/savefile.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/capwin/camera.h"
 #include "platform/capwin/capdriver.h"
 #include "platform/gdi/gdi.h"

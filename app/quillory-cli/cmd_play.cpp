@@ -8,7 +8,7 @@
 
 #include "commands.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/gdi/gdi.h"
 #include "platform/wave/wave.h"
 #include "playback/host.h"

@@ -4,7 +4,7 @@
 
 #include "commands.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "project/playmap.h"
 #include "project/project.h"
 #include "project/projectfile.h"

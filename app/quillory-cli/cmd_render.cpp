@@ -13,7 +13,7 @@
 #include "core/dialogs.h"
 #include "core/memory.h"
 #include "core/savefile.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/gdi/gdi.h"
 #include "project/project.h"
 #include "project/projectfile.h"

@@ -11,7 +11,7 @@
 #include "core/appstate.h"
 #include "core/diag.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/display/display.h"
 #include "platform/gdi/gdi.h"
 #include "platform/instance/instance.h"
@@ -19,7 +19,7 @@
 #include "platform/qtui/fontchooser.h"
 #include "platform/qtui/qtui.h"
 #include "platform/winini/winini.h"
-#include "project/storyboard.h"
+#include "studio/storyboard.h"
 #include "render/compressor_dialog.h"
 #include "ui/splash.h"
 

@@ -12,7 +12,7 @@
 #include "core/dialogs.h"
 #include "core/format.h"
 #include "core/pump.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "media/fileio.h"
 
 namespace {

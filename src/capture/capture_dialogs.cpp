@@ -18,7 +18,7 @@
 #include "capture/panel.h"
 #include "capture/session.h"
 #include "core/diag.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/help/help.h"
 #include "platform/qtui/qtui.h"
 #include "ui/controls.h"

@@ -8,7 +8,7 @@
 
 #include "capture/capture_gui.h"
 #include "capture/panel.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/qtui/qtui.h"
 #include "ui/controls.h"
 #include "ui/windows.h"

@@ -7,7 +7,7 @@
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "media/fileinfo.h"
 #include "media/riff.h"
 #include "platform/mapi/loader.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // frames < 0 creates or truncates the file, > 0 writes over an existing one; |frames| sizes the
 // index (it grows when a render needs more). Returns the file handle, or 0 (a message is shown

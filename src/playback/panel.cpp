@@ -9,7 +9,7 @@
 #include <cmath>
 
 #include "core/diag.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "media/fileinfo.h"
 #include "media/riff.h"
 #include "platform/help/help.h"
@@ -125,7 +125,7 @@ VcrPanel::VcrPanel(QWidget* parent, PlayWindow* playWindow) : QDialog(parent), p
         controls_[id] = b;
     }
     InstallTooltipTable(this, kPanelTips);
-    HoldOffScreenSaverWhileActive(this);
+    HoldOffScreenSaverWhileActive(this, ScreenSaverHoldWanted);
     timer_ = startTimer(kVcrPanelTimerMs);
     if (playWindow_) {
         const QRect g = playWindow_->frameGeometry();

@@ -8,7 +8,7 @@
 #include "core/diag.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "media/riff.h"
 #include "platform/wave/wave.h"
 #include "playback/host.h"

@@ -7,7 +7,7 @@
 #include "core/diag.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "project/project.h"
 
 namespace {

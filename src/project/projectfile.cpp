@@ -16,7 +16,7 @@
 #include "core/format.h"
 #include "core/memory.h"
 #include "core/savefile.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "project/project.h"
 
 namespace {

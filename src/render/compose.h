@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/codec/codec.h"
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "project/project.h"
 #include "render/titles.h"
 

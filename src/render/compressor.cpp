@@ -6,7 +6,7 @@
 
 #include "core/diag.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/mp4/mp4.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "media/avilist.h"
 #include "platform/mp4/mp4.h"
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 class RenderOutput {
   public:

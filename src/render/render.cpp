@@ -11,7 +11,7 @@
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/pump.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "project/project.h"
 #include "render/audioplan.h"
 #include "render/compose.h"

@@ -5,7 +5,7 @@
 
 #include "core/diag.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "render/underlay.h"
 
 namespace {

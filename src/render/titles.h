@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/gdi/gdi.h"
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "project/project.h"
 
 // The byte value of every channel of a stencil pixel that is left alone.

@@ -11,7 +11,7 @@
 #include <QWidget>
 #include <algorithm>
 
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/qtui/qtui.h"
 #include "ui/controls.h"
 #include "ui/placement.h"

@@ -11,7 +11,7 @@
 
 #include "core/appstate.h"
 #include "core/diskio.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/instance/instance.h"
 #include "quillory/startup.h"
 #include "support/qtapp.h"

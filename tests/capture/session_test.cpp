@@ -17,7 +17,7 @@
 #include "core/diskio.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "media/avilist.h"
 #include "support/scripted.h"
 

@@ -21,7 +21,7 @@
 
 #include "core/dialogs.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "mail/mail.h"
 #include "mail/smtp_server.h"
 #include "media/fileinfo.h"

@@ -12,7 +12,7 @@
 #include <QSpinBox>
 #include <QTimer>
 
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "render/compressor.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"

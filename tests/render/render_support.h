@@ -18,7 +18,7 @@
 
 #include "core/dialogs.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/gdi/gdi.h"
 #include "render/compressor.h"
 #include "render/render.h"

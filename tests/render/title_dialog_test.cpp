@@ -18,7 +18,7 @@
 
 #include "core/dialogs.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/qtui/fontchooser.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"

@@ -12,7 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "platform/qtui/qtui.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"

@@ -1,4 +1,4 @@
-#include "project/storyboard_previews.h"
+#include "studio/storyboard_previews.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,11 +8,12 @@
 #include "core/dialogs.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "playback/playwindows.h"
+#include "render/frameview.h"
 #include "project/playmap.h"
 #include "project/project.h"
-#include "project/storyboard.h"
+#include "studio/storyboard.h"
 #include "render/compose.h"
 #include "render/titles.h"
 

@@ -1,4 +1,4 @@
-#include "project/storyboard_overlays.h"
+#include "studio/storyboard_overlays.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,10 +8,11 @@
 #include "core/dialogs.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "playback/playwindows.h"
+#include "render/frameview.h"
 #include "project/playmap.h"
-#include "project/storyboard_view.h"
+#include "studio/storyboard_view.h"
 #include "render/compose.h"
 #include "render/title_dialog.h"
 #include "render/titles.h"

@@ -1,4 +1,4 @@
-#include "project/thumbnails.h"
+#include "studio/thumbnails.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,7 +10,7 @@
 
 #include "core/diag.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "media/riff.h"
 #include "platform/codec/drawdib.h"
 #include "project/project.h"
