@@ -29,7 +29,9 @@
 // copies nothing). frame PROJECT.cgp N OUT.bmp: one project frame as the render composes it.
 namespace {
 
-constexpr const char* kCompleteText = "Record to AVI file complete - size = ";
+// The closing lines of a whole render, of an AVI and of an MP4 file.
+constexpr const char* kCompleteTexts[] = {"Record to AVI file complete - size = ",
+                                          "Record to MP4 file complete - size = "};
 // The longest output name the render takes.
 constexpr size_t kMaxOutputName = 199;
 
@@ -38,7 +40,8 @@ constexpr size_t kMaxOutputName = 199;
 class RenderBoxes : public MessageBoxProvider {
   public:
     int Show(HWND owner, const std::string& text, const std::string& caption, unsigned style) override {
-        if (text.rfind(kCompleteText, 0) == 0) {
+        for (const char* complete : kCompleteTexts) {
+            if (text.rfind(complete, 0) != 0) continue;
             std::printf("%s\n", text.substr(0, text.find('\n')).c_str());
             std::fflush(stdout);
             return IDNO;

@@ -1,5 +1,7 @@
 #include "render/render.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -67,6 +69,9 @@ void GatherSound(const AudioList* audio, uint8_t silence, int32_t n, std::vector
 // Hands the frames the pipeline finishes to the output, in order, each with its sound.
 class OutputSink : public FrameSink {
   public:
+    int32_t lastWritten() const { return lastWritten_; }  // project frame (from 1), 0 before any
+    int32_t leftOutFrom() const { return leftOutFrom_; }  // the first frame the output refused, or 0
+
     OutputSink(RenderOutput& out, const AudioList* plan, uint8_t silence, int32_t total, const char* name)
         : out_(out), plan_(plan), silence_(silence), total_(total), name_(name) {}
 
@@ -88,10 +93,10 @@ class OutputSink : public FrameSink {
         else
             result = out_.Chunk(f.chunk.data(), static_cast<uint32_t>(f.chunk.size()), f.id, f.flags, sound_);
         if (result == RenderOutput::kFull) {
-            if (!out_.WriteError())  // a failing disk is reported once the file is finished
-                NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(f.n - 1));
+            leftOutFrom_ = f.n;  // reported once the file is finished
             return false;
         }
+        if (result == RenderOutput::kWritten) lastWritten_ = f.n;
         return true;
     }
 
@@ -102,6 +107,7 @@ class OutputSink : public FrameSink {
     int32_t total_;
     const char* name_;
     std::vector<uint8_t> sound_;
+    int32_t lastWritten_ = 0, leftOutFrom_ = 0;
 };
 
 // The folder part of a name: everything before its last '/'.
@@ -120,6 +126,13 @@ std::string WithExtension(const std::string& name, bool mp4) {
     const size_t slash = name.rfind('/'), dot = name.rfind('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     return (hasExtension ? name.substr(0, dot) : name) + (mp4 ? ".mp4" : ".avi");
+}
+
+// What became of an output name a render did not write: the file there is as it was, or none was
+// made.
+std::string Untouched(const char* name) {
+    struct stat st;
+    return stat(name, &st) == 0 ? FormatMessageText("%s was left as it was", name) : "No file was made";
 }
 
 }  // namespace
@@ -144,6 +157,16 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     AVIlist* head = gProject.head;
     const int32_t total = gProject.totalFrames;
     if (!head || total <= 0) return 0;
+    int32_t active = 0, shown = 0;
+    for (int32_t n = 1; n <= total; n++) {
+        const uint32_t state = FrameState(n);
+        if (!(state & kStateInactive)) active++;
+        if (!(state & (kStateInactive | kStateDropped))) shown++;
+    }
+    if (shown == 0) {
+        NotifyBox("There is nothing to render: every frame of the project is dropped or inactive");
+        return 0;
+    }
 
     // The output name; its extension decides the kind of file.
     std::string last(gSettings.LastSaveAVIfileName,
@@ -165,10 +188,6 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     std::string chosen;
     if (!GetSaveFileNameA(request, chosen)) return 0;
     PumpPendingMessages();
-
-    int32_t active = 0;
-    for (int32_t n = 1; n <= total; n++)
-        if (!(FrameState(n) & kStateInactive)) active++;
 
     char name[kOutputNameBytes] = {};
     std::memcpy(name, chosen.data(), std::min(chosen.size(), sizeof name - 1));
@@ -240,10 +259,11 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     }
     estimator.reset();
 
-    std::unique_ptr<RenderOutput> out = CreateRenderOutput(wanted, choice);
+    std::string reason;
+    std::unique_ptr<RenderOutput> out = CreateRenderOutput(wanted, choice, &reason);
     if (!out) {
-        if (const int error = errno)  // what stopped the file, when the output knows
-            NotifyBox("failed to open file for output: %s\n%s", name, std::strerror(error));
+        if (!reason.empty())
+            NotifyBox("failed to open file for output: %s\n%s", name, reason.c_str());
         else
             NotifyBox("failed to open file for output: %s", name);
         Caption(kMainCaption);
@@ -273,9 +293,11 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     setup.copy = copy;
     setup.threads = gThreads;
     setup.sinkCompresses = mp4;
-    RunFramePipeline(setup, total, sink, [total](int32_t i) {
+    bool cancelled = false;
+    RunFramePipeline(setup, total, sink, [total, &cancelled](int32_t i) {
         if (gCallbacks.progress) gCallbacks.progress(i, total);
-        return PumpPendingMessages() != 0;
+        cancelled = PumpPendingMessages() != 0;
+        return cancelled;
     });
 
     Caption(kMainCaption);
@@ -284,26 +306,50 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     composer.Close();
     Busy(false);
 
+    // A whole render replaces the file of that name. One that stopped early (a failing or full disk,
+    // Escape) keeps what plays only where no file had the name; an existing file stays as it was.
+    const int error = out->WriteError();
     int64_t length = 0;
-    // A disk that failed: the file keeps the frames written before the failure, or is removed when
-    // even those could not be finished. Either way the user hears which file and why.
-    if (const int error = out->WriteError()) {
-        if (finished && out->written() > 0 && out->ReadBack(&length)) {
-            NotifyBox("Couldn't write %s\n%s\nThe file holds the %ld frames written before that", name,
-                      std::strerror(error), static_cast<long>(out->written()));
-        } else {
-            std::remove(name);
-            NotifyBox("Couldn't write %s\n%s\nThe unfinished file was removed", name, std::strerror(error));
-        }
+    const bool playable = finished && out->written() > 0 && out->ReadBack(&length);
+    const bool whole = error == 0 && sink.leftOutFrom() == 0 && !cancelled;
+    if (whole && !playable) {
+        if (out->written() == 0)
+            NotifyBox("No frame of the project could be rendered\n%s", Untouched(name).c_str());
+        else
+            NotifyBox("Something Wrong With Final File - Abort");
         return 0;
     }
-    if (out->ReadBack(&length)) {
-        if (NotifyYesNo("Record to AVI file complete - size = %ld bytes\nWould you like to view the file?",
-                        static_cast<long>(length)) == 1 &&
+    if (whole) {
+        if (const int failed = out->Commit(true)) {
+            NotifyBox("Couldn't write %s\n%s\n%s", name, std::strerror(failed), Untouched(name).c_str());
+            return 0;
+        }
+        if (NotifyYesNo("Record to %s file complete - size = %ld bytes\nWould you like to view the file?",
+                        mp4 ? "MP4" : "AVI", static_cast<long>(length)) == 1 &&
             gCallbacks.viewFile)
             gCallbacks.viewFile(name);
         return 1;
     }
-    NotifyBox("Something Wrong With Final File - Abort");
+    const std::string cause = error ? FormatMessageText("Couldn't write %s\n%s", name, std::strerror(error))
+                              : sink.leftOutFrom() ? out->FullText(sink.leftOutFrom())
+                                                   : std::string("The render was cancelled");
+    if (playable) {
+        const int failed = out->Commit(false);
+        if (!failed) {
+            NotifyBox("%s\nThe file holds the %ld frames written before that", cause.c_str(),
+                      static_cast<long>(out->written()));
+            return 0;
+        }
+        if (failed != EEXIST) {
+            NotifyBox("%s\nCouldn't write %s\n%s\n%s", cause.c_str(), name, std::strerror(failed),
+                      Untouched(name).c_str());
+            return 0;
+        }
+    }
+    if (sink.lastWritten() > 0)
+        NotifyBox("%s\nThe render stopped after frame %ld\n%s", cause.c_str(),
+                  static_cast<long>(sink.lastWritten()), Untouched(name).c_str());
+    else
+        NotifyBox("%s\n%s", cause.c_str(), Untouched(name).c_str());
     return 0;
 }

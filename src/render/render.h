@@ -25,8 +25,9 @@ void SetRenderCallbacks(RenderCallbacks callbacks);
 enum class RenderKind { kAsBefore, kAvi, kMp4 };
 
 // Asks for the output name and the compressor, renders, reads the file back and offers to view
-// it. 1 when a file was written and reads back correctly, else 0. The name chosen is left in
-// gSettings.LastSaveAVIfileName.
+// it. 1 when every frame was written and the file reads back correctly and has taken the name,
+// else 0 after a message. A render that stopped early never replaces an existing file; where the
+// name was free it leaves what plays. The name chosen is left in gSettings.LastSaveAVIfileName.
 int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer = RenderKind::kAsBefore);
 // The worker threads of the next renders: 0 (the default) for one per processor, 1 for none (all
 // on the calling thread). The file is the same either way.
