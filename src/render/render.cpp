@@ -13,6 +13,7 @@
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/pump.h"
+#include "core/savefile.h"
 #include "core/settings.h"
 #include "project/project.h"
 #include "render/audioplan.h"
@@ -135,6 +136,25 @@ std::string Untouched(const char* name) {
     return stat(name, &st) == 0 ? FormatMessageText("%s was left as it was", name) : "No file was made";
 }
 
+// Whether `output` is the same file (through links too) as one the project reads: a clip, an
+// underlay picture or the project file. Empty when not, else what it is.
+std::string ProjectInputNamed(const std::string& output) {
+    struct stat out;
+    if (stat(output.c_str(), &out) != 0) return {};
+    auto same = [&out](const char* input) {
+        struct stat st;
+        return input && *input && stat(input, &st) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino;
+    };
+    for (const AVIlist* r = gProject.head; r; r = r->next)
+        if (same(r->name)) return FormatMessageText("it is %s, a clip of this project", r->name);
+    for (const Revision* v = gProject.revisions; v; v = v->next)
+        if (const UnderlayRecord* u = UnderlayOf(v); u && same(u->fileName))
+            return FormatMessageText("it is %s, an underlay picture of this project", u->fileName);
+    if (same(gSettings.ProjectFileName))
+        return FormatMessageText("it is %s, the project file", gSettings.ProjectFileName);
+    return {};
+}
+
 }  // namespace
 
 std::string LastRenderOutputName() {
@@ -192,6 +212,10 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     char name[kOutputNameBytes] = {};
     std::memcpy(name, chosen.data(), std::min(chosen.size(), sizeof name - 1));
     AddDefaultExtension(name, sizeof name, mp4First ? "mp4" : "AVI");
+    if (const std::string input = ProjectInputNamed(name); !input.empty()) {
+        NotifyBox("Can't render to %s: %s", name, input.c_str());
+        return 0;
+    }
     gLastOutputName = name;
     std::memset(gSettings.LastSaveAVIfileName, 0, sizeof gSettings.LastSaveAVIfileName);
     std::memcpy(gSettings.LastSaveAVIfileName, name,
@@ -352,4 +376,31 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     else
         NotifyBox("%s\n%s", cause.c_str(), Untouched(name).c_str());
     return 0;
+}
+
+bool WriteProjectFrame(int32_t n, const std::string& path, std::string* reason) {
+    if (const std::string input = ProjectInputNamed(path); !input.empty()) {
+        *reason = input;
+        return false;
+    }
+    const int32_t width = gProject.head->width;
+    const int32_t height = gProject.head->height;
+    PrepareOverlays(nullptr, width, height);
+    FrameComposer composer;
+    if (!composer.Open(gProject.head, width, height) || !composer.Compose(nullptr, n, FrameState(n))) {
+        *reason = FormatMessageText("frame %ld could not be read", static_cast<long>(n));
+        return false;
+    }
+    // A 24-bit bottom-up BMP: file header, the composer's info header, the rows.
+    uint8_t file[14] = {'B', 'M'};
+    BITMAPINFOHEADER info = *composer.format();
+    info.biSizeImage = composer.bytes();
+    WriteLE32(file + 2, static_cast<uint32_t>(14 + sizeof info + info.biSizeImage));
+    WriteLE32(file + 10, static_cast<uint32_t>(14 + sizeof info));
+    std::string data(reinterpret_cast<const char*>(file), sizeof file);
+    data.append(reinterpret_cast<const char*>(&info), sizeof info);
+    data.append(reinterpret_cast<const char*>(composer.pixels()), info.biSizeImage);
+    if (SaveFileReplacing(path, data)) return true;
+    *reason = std::strerror(errno);
+    return false;
 }

@@ -146,6 +146,31 @@ for out in nothing.avi nothing.mp4; do
   grep -qx 'Notify: There is nothing to render: every frame of the project is dropped or inactive' nothing.err
 done
 
+# An output that is one of the project's own files (by name, through a link, or the project file)
+# is refused before anything is written, by render and by frame alike.
+mkdir own
+cp "$DATA/render_mjpeg_u8.avi" own/clip.avi
+ln -s clip.avi own/link.avi
+printf 'Corvane Project 00\nF0: %s\n' "$work/own/clip.avi" >own/p.cgp
+sums=$(md5sum own/clip.avi own/p.cgp)
+for out in own/clip.avi own/link.avi own/p.cgp; do
+  set +e
+  "$CLI" render own/p.cgp $out --codec MJPG >own.out 2>own.err
+  rc_render=$?
+  "$CLI" frame own/p.cgp 1 $out 2>frame.err
+  rc_frame=$?
+  set -e
+  [ "$rc_render $rc_frame" = "1 1" ] && [ ! -s own.out ]
+  case $out in
+    *p.cgp) why="it is own/p.cgp, the project file" ;;
+    *) why="it is $work/own/clip.avi, a clip of this project" ;;
+  esac
+  grep -qxF "Notify: Can't render to $out: $why" own.err
+  grep -qxF "frame: could not write $out: $why" frame.err
+done
+[ "$(md5sum own/clip.avi own/p.cgp)" = "$sums" ]
+[ "$(ls -A own | tr '\n' ' ')" = "clip.avi link.avi p.cgp " ]
+
 # A render killed part way (kill -9) leaves the old file byte for byte and nothing beside it.
 { echo 'Corvane Project 00'; for _ in 1 2 3 4 5 6 7 8; do echo "F0: $DATA/render_minute.avi"; done; } >long.cgp
 mkdir killed

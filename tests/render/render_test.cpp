@@ -306,6 +306,45 @@ TEST_F(RenderTest, AFailingDiskNeverCostsTheOldFileAndLeavesWhatPlaysWhereNoneWa
     ExpectHeaders(old, s, 14);
 }
 
+TEST_F(RenderTest, AnOutputThatIsOneOfTheProjectsOwnFilesIsRefusedBeforeAnythingIsTouched) {
+    ClipLayout s;
+    Project({s, s});
+    const std::string clip = dir.file("clip1.avi"), picture = dir.file("under.bmp"),
+                      project = dir.file("p.cgp");
+    WriteWholeFile(picture, crafted::Bmp({.width = 5, .height = 3}));
+    WriteWholeFile(project, "Corvane Project 00\n");
+    std::strncpy(gSettings.ProjectFileName, project.c_str(), sizeof gSettings.ProjectFileName - 1);
+    UnderlayRecord* u = NewUnderlayRecord();
+    std::strncpy(u->fileName, picture.c_str(), sizeof u->fileName - 1);
+    AddRevision(kRevUnderlay, 2, 3, u);
+    ASSERT_EQ(symlink(clip.c_str(), dir.file("link.avi").c_str()), 0);
+    ASSERT_EQ(link(picture.c_str(), dir.file("hard.avi").c_str()), 0);
+    const std::string clipBytes = ReadWholeFile(clip), pictureBytes = ReadWholeFile(picture);
+    auto scripted = Choose("none");
+    for (const auto& [output, why] : std::vector<std::pair<std::string, std::string>>{
+             {clip, "it is " + clip + ", a clip of this project"},
+             {dir.file("link.avi"), "it is " + clip + ", a clip of this project"},
+             {dir.file("hard.avi"), "it is " + picture + ", an underlay picture of this project"},
+             {project, "it is " + project + ", the project file"}}) {
+        SCOPED_TRACE(output);
+        boxes->shown.clear();
+        EXPECT_EQ(Render(output), 0);
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Can't render to " + output + ": " + why});
+        std::string reason;
+        EXPECT_FALSE(WriteProjectFrame(1, output, &reason));
+        EXPECT_EQ(reason, why);
+    }
+    EXPECT_TRUE(scripted->offered.empty()) << "the compressor was asked for";
+    EXPECT_EQ(ReadWholeFile(clip), clipBytes);
+    EXPECT_EQ(ReadWholeFile(picture), pictureBytes);
+    EXPECT_EQ(ReadWholeFile(project), "Corvane Project 00\n");
+    // Any other name is written.
+    std::string reason;
+    EXPECT_TRUE(WriteProjectFrame(1, dir.file("frame.bmp"), &reason)) << reason;
+    EXPECT_EQ(ReadWholeFile(dir.file("frame.bmp")).size(), 54u + 16 * 3);
+    ASSERT_EQ(Render(dir.file("other.avi")), 1);
+}
+
 TEST_F(RenderTest, AFrameThatCannotBeCompressedRepeatsTheFrameBefore) {
     FakeDriver& fail = InstallFake(0, "FAIL");
     fail.failFrames = {1, 3};
