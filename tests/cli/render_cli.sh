@@ -188,20 +188,20 @@ wait $pid || true
 [ "$(md5sum <killed/victim.avi)" = "$sum" ]
 [ "$(ls -A killed)" = victim.avi ]
 
-# Two renders to one name at once: each reports its own whole file, and one of them is there whole.
+# Two renders to one name at once (the larger file finishing first): each reports its own whole file,
+# and the one there is whole, one of the two.
 printf 'Corvane Project 00\nF0: %s\n' "$DATA/render_minute.avi" >minute.cgp
+printf 'Corvane Project 00\nF0: %s\nF0: %s\n' "$DATA/render_minute.avi" "$DATA/render_minute.avi" >two.cgp
 mkdir both
-"$CLI" render minute.cgp both/same.avi --codec MJPG --quality 30 --no-copy --threads 1 >low.out 2>/dev/null &
-low=$!
-"$CLI" render minute.cgp both/same.avi --codec MJPG --quality 95 --no-copy --threads 1 >high.out 2>/dev/null &
-high=$!
-wait $low
-wait $high
-size=$(stat -c %s both/same.avi)
-sizes=$(sed -n 's/^Record to AVI file complete - size = \([0-9]*\) bytes$/\1/p' low.out high.out | sort -u)
-[ "$(echo "$sizes" | wc -l)" -eq 2 ]
-echo "$sizes" | grep -qx "$size"
-[ "$(probe both/same.avi v:0 nb_frames)" = 900 ]
+"$CLI" render minute.cgp both/same.avi --codec MJPG --quality 95 --no-copy --threads 1 >900.out 2>/dev/null &
+big=$!
+"$CLI" render two.cgp both/same.avi --codec MJPG --quality 0 --no-copy --threads 1 >1800.out 2>/dev/null &
+small=$!
+wait $big
+wait $small
+frames=$(probe both/same.avi v:0 nb_frames)
+[ "$(cat $frames.out)" = "Record to AVI file complete - size = $(stat -c %s both/same.avi) bytes" ]
+[ "$(cat 900.out 1800.out | sort -u | wc -l)" -eq 2 ]
 [ -z "$(ffmpeg -nostdin -v error -i both/same.avi -f null - 2>&1)" ]
 [ "$(ls -A both)" = same.avi ]
 echo ok
