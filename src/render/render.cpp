@@ -145,13 +145,17 @@ std::string ProjectInputNamed(const std::string& output) {
         struct stat st;
         return input && *input && stat(input, &st) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino;
     };
+    // The input is named when the output reached it by another name.
+    auto is = [&output](const char* input, const char* what) {
+        return output == input ? FormatMessageText("it is %s", what)
+                               : FormatMessageText("it is %s, %s", input, what);
+    };
     for (const AVIlist* r = gProject.head; r; r = r->next)
-        if (same(r->name)) return FormatMessageText("it is %s, a clip of this project", r->name);
+        if (same(r->name)) return is(r->name, "a clip of this project");
     for (const Revision* v = gProject.revisions; v; v = v->next)
         if (const UnderlayRecord* u = UnderlayOf(v); u && same(u->fileName))
-            return FormatMessageText("it is %s, an underlay picture of this project", u->fileName);
-    if (same(gSettings.ProjectFileName))
-        return FormatMessageText("it is %s, the project file", gSettings.ProjectFileName);
+            return is(u->fileName, "an underlay picture of this project");
+    if (same(gSettings.ProjectFileName)) return is(gSettings.ProjectFileName, "the project file");
     return {};
 }
 

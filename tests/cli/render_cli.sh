@@ -162,7 +162,7 @@ for out in own/clip.avi own/link.avi own/p.cgp; do
   set -e
   [ "$rc_render $rc_frame" = "1 1" ] && [ ! -s own.out ]
   case $out in
-    *p.cgp) why="it is own/p.cgp, the project file" ;;
+    *p.cgp) why="it is the project file" ;;
     *) why="it is $work/own/clip.avi, a clip of this project" ;;
   esac
   grep -qxF "Notify: Can't render to $out: $why" own.err
