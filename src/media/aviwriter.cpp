@@ -431,14 +431,15 @@ int32_t MyFinishAVI(int32_t handle, int32_t frames) {
         DebugLog("MyFinishAVI: no such file open (%ld)", static_cast<long>(handle));
         return 0;
     }
+    const int32_t entries = w.count;
     FlushPending();
     // A chunk that failed leaves the file as it was before it: the index and headers are still
     // written for what is there. When the close itself fails the file would claim what it lacks.
     const int chunkError = w.error;
     w.error = 0;
     bool closed = WriteIndex();
-    // The headers count only the frames whose chunks are in the file.
-    frames = std::min(frames, VideoChunks());
+    // Chunks cut off: the headers count only the frames whose chunks are in the file.
+    if (w.count < entries) frames = std::min(frames, VideoChunks());
     int64_t audioBytes = 0;
     for (int32_t i = 0; w.hasAudio && i < w.count; i++)
         if (w.index[i].ckid == kAudioId) audioBytes += w.index[i].dwChunkLength;
