@@ -7,6 +7,7 @@
 #include <string>
 
 #include "commands.h"
+#include "core/diag.h"
 #include "core/memory.h"
 #include "core/settings.h"
 #include "platform/gdi/gdi.h"
@@ -148,6 +149,11 @@ int CmdPlay(const Args& args) {
     ResetProjectForTests();
     std::printf("frames %ld skipped %ld cpu %.2f wall %.2f\n", static_cast<long>(gLoop.framesShown),
                 static_cast<long>(gLoop.skipped), cpu, wall);
+    // The sound file is written whole or not at all: one that could not be is a failure.
+    if (const std::string problem = wave.empty() ? std::string() : WaveOutFileProblem(); !problem.empty()) {
+        NotifyBox("%s", problem.c_str());
+        return 1;
+    }
     return 0;
 }
 

@@ -11,7 +11,7 @@
 
 #include "core/diag.h"
 #include "core/diskio.h"
-#include "core/savefile.h"
+#include "core/outputfile.h"
 
 namespace {
 
@@ -35,10 +35,10 @@ int32_t Open(const char* name, int flags) {
     return Handle(fd);
 }
 
-// Media output goes to regular files only: a pipe or a device would block the writer, and its
-// header rewrites need to seek. A file the user protected is never truncated or written over, not
-// even by root. The truncation comes after these checks, so a refused file keeps its bytes.
-int32_t OpenForWriting(const char* name, bool truncate) {
+// Media written in place goes to regular files only: a pipe or a device would block the writer, and
+// its header rewrites need to seek. A file the user protected is never written over, not even by
+// root.
+int32_t OpenForWriting(const char* name) {
     int32_t h = Open(name, O_WRONLY | O_CREAT | O_NONBLOCK);
     if (!h) return 0;
     struct stat st;
@@ -49,8 +49,6 @@ int32_t OpenForWriting(const char* name, bool truncate) {
         error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     else if (!MayReplaceFile(name, st))
         error = EACCES;
-    else if (truncate && st.st_size > 0 && ftruncate(h, 0) != 0)
-        error = errno;
     if (error) {
         DebugLog("not written: %s (%s)", name, std::strerror(error));
         close(h);
@@ -85,11 +83,8 @@ int32_t MyOpenRead(const char* name) {
     if (flags >= 0) fcntl(h, F_SETFL, flags & ~O_NONBLOCK);
     return h;
 }
-int32_t MyCreateTrunc(const char* name) {
-    return OpenForWriting(name, true);
-}
 int32_t MyOpenWrite(const char* name) {
-    return OpenForWriting(name, false);
+    return OpenForWriting(name);
 }
 
 int32_t MyRead(int32_t handle, void* buffer, int32_t count) {

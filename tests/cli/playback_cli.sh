@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # quillory-cli play: the loops' last line, the sound the forward loop queues (compared with ffmpeg's
-# decode of the clip, and with the render of a project), and a file that cannot be played.
+# decode of the clip, and with the render of a project), a sound file that cannot be written, and a
+# file that cannot be played.
 set -euo pipefail
 CLI=$1
 work=$(mktemp -d)
@@ -19,6 +20,23 @@ ffmpeg -nostdin -v error -i out.wav -f u8 out.raw
 size=$(stat -c %s out.raw)
 [ "$size" -ge 11025 ]
 cmp -n "$size" out.raw <(tail -c +11026 clip.raw)
+
+# The sound file is written whole or not at all: into a full disk, or over a file the user
+# protected, the message names it, the exit status is 1 and the file there keeps its bytes.
+sum=$(md5sum <out.wav)
+set +e
+QUILLORY_DISK_FAULT=write:ENOSPC:5000 "$CLI" play clip.avi --seconds 1.5 --wave out.wav >/dev/null 2>full.err
+rc_full=$?
+chmod a-w out.wav
+"$CLI" play clip.avi --seconds 0.5 --wave out.wav >/dev/null 2>kept.err
+rc_kept=$?
+set -e
+chmod u+w out.wav
+[ "$rc_full $rc_kept" = "1 1" ]
+grep -qx "Notify: Couldn't write out.wav" full.err && grep -qx 'No space left on device' full.err
+grep -qx "Notify: Couldn't write out.wav" kept.err && grep -qx 'Permission denied' kept.err
+[ "$(md5sum <out.wav)" = "$sum" ]
+[ -z "$(ls -A | grep -v '\.\(avi\|raw\|wav\|out\|err\)$')" ]
 
 # A project with an inactive range sounds as its render does.
 printf 'Corvane Project 00\nF0: %s\nR0: 10,24,1\n' "$work/clip.avi" >p.cgp
