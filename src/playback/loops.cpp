@@ -78,6 +78,8 @@ bool Begin(int32_t command, int32_t state) {
 void End(int32_t command) {
     gLoop.playing = false;
     gLoop.running = 0;
+    // Positions stepped past but not drawn are given up: the position is the picture on screen.
+    if (gPlayer.shown >= 1) gPlayer.position = gPlayer.shown;
     if (gLoop.stopRequest) HostPostCommand(kCmdPowerOff);
     gLoop.stopRequest = false;
     if (gLoop.replayRequest) {
@@ -361,7 +363,7 @@ void IDC_PlayRev() {
             d = due + static_cast<uint32_t>(frameTime);
         }
         gPlayer.position = Wrap(gPlayer.position - 1);
-        DrawFrameAt(gPlayer.position, due);
+        if (!DrawFrameAt(gPlayer.position, due)) break;
         gLoop.framesShown++;
         due += static_cast<uint32_t>(frameTime);
     }
@@ -380,7 +382,7 @@ void PlayRange() {
             gPlayer.position = gPlayer.rangeStart + 1;
         else
             gPlayer.position++;
-        DrawFrameAt(gPlayer.position, due);
+        if (!DrawFrameAt(gPlayer.position, due)) break;
         gLoop.framesShown++;
         due += static_cast<uint32_t>(frameTime);
     }
@@ -424,7 +426,7 @@ void IDC_PingPong(bool shift, bool ctrl) {
                 gPlayer.position--;
             }
         }
-        DrawFrameAt(gPlayer.position, due);
+        if (!DrawFrameAt(gPlayer.position, due)) break;
         gLoop.framesShown++;
         due += static_cast<uint32_t>(frameTime);
     }

@@ -136,11 +136,11 @@ void DecodeSource(int32_t f, bool show) {
 }
 
 // Shows source frame f, decoding from its last key frame, or after the last frame shown when that
-// lies in between, so stepping forward decodes one frame.
-void ShowSource(int32_t f, uint32_t due, bool wait) {
+// lies in between, so stepping forward decodes one frame. False when Escape ended the wait.
+bool ShowSource(int32_t f, uint32_t due, bool wait) {
     if (f == gPlayer.lastDrawn) {
         // The same picture again (a dropped frame): draw what was decoded, never decode it twice.
-        if (wait) HostWaitUntil(due, nullptr);
+        if (wait && HostWaitUntil(due, nullptr)) return false;
         if (gPlayer.decompressor && gPlayer.outBuffer) {
             if (gPlayer.drawDib && gPlayer.dc)
                 DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, &gPlayer.outFormat, gPlayer.outBuffer,
@@ -149,15 +149,16 @@ void ShowSource(int32_t f, uint32_t due, bool wait) {
             DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, nullptr, nullptr, -1, -1, -1, -1,
                         DDF_UPDATE);
         }
-        return;
+        return true;
     }
     int32_t s = f;
     while (s > 0 && !IsKeyFrame(s)) s--;
     if (gPlayer.lastDrawn >= s && gPlayer.lastDrawn < f) s = gPlayer.lastDrawn + 1;
     for (int32_t j = s; j < f; j++) DecodeSource(j, false);
-    if (wait) HostWaitUntil(due, nullptr);
+    if (wait && HostWaitUntil(due, nullptr)) return false;
     DecodeSource(f, true);
     gPlayer.lastDrawn = f;
+    return true;
 }
 
 void SetUpDecompression() {
@@ -334,9 +335,12 @@ uint8_t* getFrame(int32_t q, AVIlist* rec) {
 void DrawFrame(int32_t p) {
     if (!gPlayer.open || gPlayer.sourceFrames <= 0) return;
     ShowSource(SourceFrameOf(p), 0, false);
+    gPlayer.shown = std::clamp(p, 1, std::max(gPlayer.N, 1));
 }
 
-void DrawFrameAt(int32_t p, uint32_t due) {
-    if (!gPlayer.open || gPlayer.sourceFrames <= 0) return;
-    ShowSource(SourceFrameOf(p), due, true);
+bool DrawFrameAt(int32_t p, uint32_t due) {
+    if (!gPlayer.open || gPlayer.sourceFrames <= 0) return true;
+    if (!ShowSource(SourceFrameOf(p), due, true)) return false;
+    gPlayer.shown = std::clamp(p, 1, std::max(gPlayer.N, 1));
+    return true;
 }

@@ -82,6 +82,7 @@ struct PlayerState {
     uint32_t savedBytes;
     BITMAPINFOHEADER savedFormat;
     int32_t lastDrawn;  // source frame last decoded for display; -1000 for none
+    int32_t shown;      // the position last drawn; 0 for none
     int32_t lastChunkSize;
     PlayTiming timing;
     uint32_t waveDevices;
@@ -107,8 +108,9 @@ void ClosePlayer();
 uint8_t* getFrame(int32_t q, AVIlist* rec);
 // Fetches and draws position p (from 1, clamped to 1..N) now.
 void DrawFrame(int32_t p);
-// Like DrawFrame, but waits in the event loop until timeGetTime() reaches due before drawing.
-void DrawFrameAt(int32_t p, uint32_t due);
+// Like DrawFrame, but waits in the event loop until timeGetTime() reaches due before drawing. False
+// when Escape cut the wait short: nothing is drawn then.
+bool DrawFrameAt(int32_t p, uint32_t due);
 // ICLocate, refusing uncompressed input and the handler or compression "AURA".
 HIC MyICLocateX(FOURCC type, FOURCC handler, BITMAPINFOHEADER* in, BITMAPINFOHEADER* out, UINT mode);
 // Project mode sound: plans the kept frames' audio as the render writes it, and releases it.
