@@ -58,6 +58,7 @@ struct PlayerState {
     const uint32_t* playMap;   // project mode: one word per project frame
     int32_t playMapWords;      // project frames the map covers
     int32_t playPositions;     // kept positions of the map
+    bool everyFrame;           // the map is BuildMarkingMap's: position p is project frame p
 
     // Open while a panel is.
     bool open;

@@ -33,11 +33,9 @@ struct OwnedMap {
 
 bool FineTuneRange(HWND window, int32_t startFrame) {
     if (!gProject.head || PlayWindowBusy()) return false;
-    char name[sizeof gSettings.LastAVIfileName];
-    CopyCut(name, sizeof name,
-            gSettings.LastAVIfileName[0] ? gSettings.LastAVIfileName : gProject.head->name);
     int32_t start = std::max(gProject.selStart, 0), end = std::max(gProject.selEnd, 0);
-    DoPlayFileRange(window, name, sizeof name, &start, &end, startFrame);
+    PrepareOverlays(window, gProject.head->width, gProject.head->height);
+    DoPlayProjectRange(window, &start, &end, startFrame);
     if (start > end) std::swap(start, end);
     DrawSelection(start, end, true);
     return true;
