@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "core/diag.h"
 #include "core/memory.h"
@@ -92,17 +93,17 @@ void Callback(HWAVEOUT, uint32_t message, WAVEHDR* header) {
     if (message == WOM_DONE) WaveBlockDone(header);
 }
 
-// Opens the device for the head's sound, paused; null when there is to be no sound.
+// Opens the device for the played file's sound, paused; null when there is to be no sound.
 HWAVEOUT OpenSound() {
-    AVIlist* h = gPlayer.head;
-    const int64_t perSecond = static_cast<int64_t>(h->samplesPerSec) * h->channels * h->sampleBits / 8;
-    if (perSecond <= 0 || h->nwb == 0 || gPlayer.waveDevices == 0) return nullptr;
+    const PlayedSound h = PlayerSound();
+    const int64_t perSecond = static_cast<int64_t>(h.samplesPerSec) * h.channels * h.sampleBits / 8;
+    if (perSecond <= 0 || gPlayer.waveDevices == 0) return nullptr;
     WAVEFORMATEX f{};
     f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = static_cast<uint16_t>(h->channels);
-    f.nSamplesPerSec = static_cast<uint32_t>(h->samplesPerSec);
-    f.wBitsPerSample = static_cast<uint16_t>(h->sampleBits);
-    f.nBlockAlign = static_cast<uint16_t>(h->channels * h->sampleBits / 8);
+    f.nChannels = static_cast<uint16_t>(h.channels);
+    f.nSamplesPerSec = static_cast<uint32_t>(h.samplesPerSec);
+    f.wBitsPerSample = static_cast<uint16_t>(h.sampleBits);
+    f.nBlockAlign = static_cast<uint16_t>(h.channels * h.sampleBits / 8);
     f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
     if (waveOutOpen(nullptr, WAVE_MAPPER, &f, nullptr, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR) {
         NotifyBox("The waveform device cannot play this format");
@@ -171,8 +172,7 @@ bool WriteWaveBlock(HWAVEOUT device, const uint8_t* data, int32_t count) {
     if (data)
         std::memcpy(block->data, data, static_cast<size_t>(count));
     else
-        std::memset(block->data, gPlayer.head && gPlayer.head->sampleBits == 8 ? 0x80 : 0,
-                    static_cast<size_t>(count));
+        std::memset(block->data, PlayerSound().sampleBits == 8 ? 0x80 : 0, static_cast<size_t>(count));
     block->header.lpData = reinterpret_cast<char*>(block->data);
     block->header.dwBufferLength = static_cast<uint32_t>(count);
     block->header.dwUser = reinterpret_cast<uintptr_t>(block);
@@ -212,11 +212,16 @@ void PlayForward() {
     gLoop.wave = OpenSound();
     bool audio = gLoop.wave != nullptr;
     const PlayTiming& timing = gPlayer.timing;
-    const int32_t blockAlign = head->channels * head->sampleBits / 8;
+    const PlayedSound sound = PlayerSound();
+    const int32_t blockAlign = sound.channels * sound.sampleBits / 8;
     const int32_t startPosition = gPlayer.position;
-    int32_t startOffset = static_cast<int32_t>(std::clamp<int64_t>(
-        RoundHalf((startPosition - 1) * timing.period * 1e-6 * head->samplesPerSec) * blockAlign, 0,
-        INT32_MAX));
+    const int64_t startSample = RoundHalf((startPosition - 1) * timing.period * 1e-6 * sound.samplesPerSec);
+    int32_t startOffset = static_cast<int32_t>(std::clamp<int64_t>(startSample * blockAlign, 0, INT32_MAX));
+    // An MP4 file's sound is decoded from the start sample on, and from its beginning once it ends.
+    Mp4Decoder* movie = gPlayer.movie.get();
+    if (movie && audio) movie->SeekSound(startSample);
+    bool soundFromBeginning = startSample == 0, soundRead = false;
+    std::vector<uint8_t> block;
     DrawFrame(startPosition);
 
     gSkippedFrames = -1;
@@ -266,9 +271,24 @@ void PlayForward() {
                 QueueProjectSound(startPosition, lastQueued, advanced + kProjectLookAhead);
             } else {
                 const int64_t target =
-                    RoundHalf((framesAhead + advanced) * period * 1e-6 * head->samplesPerSec) * blockAlign;
+                    RoundHalf((framesAhead + advanced) * period * 1e-6 * sound.samplesPerSec) * blockAlign;
                 bool escaped = false;
                 while (target > queuedBytes && gLoop.playing && !escaped) {
+                    if (movie) {
+                        block.clear();
+                        if (movie->ReadSound(block)) {
+                            queuedBytes += static_cast<int64_t>(block.size());
+                            soundRead = true;
+                            WriteWaveBlock(gLoop.wave, block.data(), static_cast<int32_t>(block.size()));
+                        } else if (soundFromBeginning && !soundRead) {
+                            gLoop.playing = false;  // the file has no sound to play at all
+                        } else {
+                            movie->SeekSound(0);
+                            soundFromBeginning = true, soundRead = false;
+                        }
+                        escaped = HostPumpForEscape();
+                        continue;
+                    }
                     AudioSpan* span = FindAudioData(ordinal, head, startOffset);
                     startOffset = 0;
                     if (span) {

@@ -244,7 +244,8 @@ void VcrPanel::PaintDisplay(QPainter& p) {
     MyShowText(dc, 10, 9, stateWord().toUtf8().constData(), "Arial", 14, 44);
     const int32_t pos = std::max(gPlayer.position, 1);
     // The time code is never cut: where the 16-pixel face would not fit the box, a smaller one is used.
-    const std::string timeCode = TimeCodeText(pos - 1, AVIinfo.videoRate, AVIinfo.videoScale);
+    const PlayedFormat& f = gPlayer.played;
+    const std::string timeCode = TimeCodeText(pos - 1, f.rate, f.scale);
     int32_t timeCodeHeight = 16;
     while (timeCodeHeight > 10 && QFontMetrics(CellHeightFont("Arial", timeCodeHeight))
                                           .horizontalAdvance(QString::fromStdString(timeCode)) > 86)
@@ -253,8 +254,7 @@ void VcrPanel::PaintDisplay(QPainter& p) {
     MyShowText(dc, 57, 7 + (16 - timeCodeHeight) / 2, timeCode.c_str(), "Arial", timeCodeHeight, 86);
     std::string info;
     if (state_ != kStatePlay)
-        info = InfoLine(AVIinfo.compression, AVIinfo.width, AVIinfo.height, AVIinfo.bitCount,
-                        AVIinfo.videoRate, AVIinfo.videoScale);
+        info = InfoLine(f.compression, f.width, f.height, f.bits, f.rate, f.scale);
     else if (!gLoop.shuttleHeld)
         info = CountersLine(gLoop.framesShown, std::max(gSkippedFrames, 0));
     MyShowText(dc, 10, 28, info.c_str(), "Small Fonts", 10, 133);

@@ -12,6 +12,7 @@
 #include "core/format.h"
 #include "core/memory.h"
 #include "media/riff.h"
+#include "platform/mp4/mp4.h"
 #include "platform/qtui/qtui.h"
 #include "playback/loops.h"
 #include "playback/panel.h"
@@ -150,8 +151,11 @@ void RunPlay(HWND parent, const PlayParams& params) {
     gPlayer.playPositions = params.map.positions;
     gPlayer.everyFrame = params.map.everyFrame;
     int32_t w = gProject.frameWidth, h = gProject.frameHeight;
-    if (!params.project) {
-        ReadAVIInfo(gPlayer.fileName);
+    if (Mp4Info mp4;
+        !params.project && !ReadAVIInfo(gPlayer.fileName) && ReadMp4Info(gPlayer.fileName, &mp4)) {
+        w = mp4.width;
+        h = mp4.height;
+    } else if (!params.project) {
         w = AVIinfo.width;
         h = AVIinfo.height;
     }

@@ -88,7 +88,7 @@ void PlayAVIFile(HWND window) {
     FileDialogRequest r;
     r.owner = window;
     r.title = "Select AVI File For Playback";
-    r.filters = {{"AVI Files", "*.avi"}, {"All Files", "*.*"}};
+    r.filters = {{"AVI Files", "*.avi"}, {"MP4 Files", "*.mp4"}, {"All Files", "*.*"}};
     r.initialDir = FolderOf(gSettings.LastSaveAVIfileName);
     r.initialName = gSettings.LastSaveAVIfileName;
     r.flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;

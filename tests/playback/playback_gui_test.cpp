@@ -106,8 +106,24 @@ TEST_F(PlayWindows, StoryboardLaunches) {
         boxes->answers = {IDYES};
         storyboard.Command(kCmdRender);
     }
-    SetFileDialogProvider(previous);
     EXPECT_EQ(played, "Play: " + out.file("new.avi"));
+
+    SCOPED_TRACE("and an MP4 file the same way: its pictures in the play window");
+    dialogs->answers.push_back(out.file("new.mp4"));
+    int32_t pictures = 0;
+    WhilePlaying([&](VcrPanel*, PlayWindow* window) {
+        played = window->windowTitle().toStdString();
+        pictures = gPlayer.N;
+        EXPECT_EQ(window->pictureControl()->picture().serial, 1u);
+    });
+    {
+        StoryboardWindow storyboard;
+        boxes->answers = {IDYES};
+        storyboard.Command(kCmdRender);
+    }
+    SetFileDialogProvider(previous);
+    EXPECT_EQ(played, "Play: " + out.file("new.mp4"));
+    EXPECT_EQ(pictures, 4);
 }
 
 TEST_F(PlayWindows, RangeMarkingPlaysTheProjectsFrames) {

@@ -381,6 +381,37 @@ TEST(PlaybackPlayer, DrawingPathsAndTitles) {
     ResetProjectForTests();
 }
 
+TEST(PlaybackPlayer, Mp4FilesPlayTheirPicturesInOrderWithTheirSound) {
+    TempDir dir;
+    ScopedBoxes boxes;
+    // H.264 with B-frames (pictures stored out of showing order) and AAC sound.
+    const std::string file = dir.file("m.mp4"), wave = dir.file("m.wav");
+    Shell(
+        "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=15 -f lavfi -i "
+        "sine=frequency=300:sample_rate=22050 -t 2 -c:v libx264 -bf 2 -g 12 -pix_fmt yuv420p -c:a aac " +
+        Quote(file));
+    const std::string pcm = Shell("ffmpeg -nostdin -v error -i " + Quote(file) + " -f s16le -");
+    ClockedPlay play;
+    SetWaveOutTarget("file:" + wave);
+    ASSERT_TRUE(play.Open(file));
+    ASSERT_EQ(std::to_string(gPlayer.N), media_test::ProbeStream(file, "v:0")["nb_frames"]);
+    EXPECT_EQ(play.picture.format.biWidth, 64);
+    EXPECT_EQ(play.picture.format.biBitCount, 24);
+    play.draws = static_cast<size_t>(gPlayer.N - 1);
+    PlayForward();
+    EXPECT_EQ(gPlayer.movie->picturesDecoded(), 30);  // each once, in showing order
+    ClosePlayer();
+    std::vector<int32_t> expected;
+    for (int32_t p = 1; p <= 30; p++) expected.push_back(p);
+    EXPECT_EQ(play.shown, expected);
+    // The sound queued from the first picture on is the file's, for at least the pictures shown.
+    const std::string queued = Shell("ffmpeg -nostdin -v error -i " + Quote(wave) + " -f s16le -");
+    EXPECT_GE(queued.size(), static_cast<size_t>(29 * 22050 / 15 * 2));
+    const size_t common = std::min(queued.size(), pcm.size());
+    EXPECT_EQ(queued.substr(0, common), pcm.substr(0, common));
+    EXPECT_TRUE(boxes->shown.empty());
+}
+
 TEST(PlaybackPicker, ScanOfTheBand) {
     SCOPED_TRACE("a drag from (50, 40) to (10, 20) over a picture at (3, 3)");
     const RECT area = BandToFrame(RECT{50, 40, 10, 20}, RECT{3, 3, 323, 243}, RECT{0, 0, 320, 240}, 320, 240);
