@@ -23,8 +23,8 @@ namespace {
 
 // A picture whose 24-bit rows would take more than this is not played.
 constexpr int64_t kMaxPictureBytes = int64_t{256} << 20;
-// Pictures beyond this many (days of video) are left out.
-constexpr size_t kMaxPictures = size_t{1} << 24;
+// Pictures beyond this many (a day and a half at 30 a second) are left out.
+constexpr size_t kMaxPictures = size_t{1} << 22;
 constexpr int kMaxSoundRate = 384000;
 // Rates outside these (pictures a second) are damage: the file plays at the default.
 constexpr double kMinPictureRate = 0.1;
@@ -109,7 +109,7 @@ struct Mp4Decoder::State {
     AVFrame* frame = nullptr;
     AVFrame* last = nullptr;   // the picture the decoder gave last
     std::vector<int64_t> pts;  // each picture's time stamp, in showing order
-    std::vector<Key> keys;     // the key packets, in file order
+    std::vector<Key> keys;     // the key packets, in showing order
     std::vector<uint8_t> picture;
     int32_t width = 0, height = 0;
     uint32_t rate = 0, scale = 0, tag = 0;
@@ -159,6 +159,7 @@ bool Mp4Decoder::State::OpenPictures(const char* path) {
     av_packet_unref(packet);
     if (pts.empty()) return false;
     std::sort(pts.begin(), pts.end());
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) { return a.pts < b.pts; });
 
     AVRational fps =
         st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate : st->r_frame_rate;
@@ -188,12 +189,12 @@ int32_t Mp4Decoder::State::IndexOf(int64_t ts) const {
     return it == pts.begin() ? 0 : static_cast<int32_t>(it - pts.begin() - 1);
 }
 
-// The last key packet shown at or before picture index.
+// The last key packet shown at or before picture index (the first when none is).
 size_t Mp4Decoder::State::KeyFor(int32_t index) const {
-    size_t k = 0;
-    for (size_t i = 0; i < keys.size(); i++)
-        if (keys[i].pts <= pts[static_cast<size_t>(index)]) k = i;
-    return k;
+    const int64_t t = pts[static_cast<size_t>(index)];
+    const auto it =
+        std::upper_bound(keys.begin(), keys.end(), t, [](int64_t v, const Key& k) { return v < k.pts; });
+    return it == keys.begin() ? 0 : static_cast<size_t>(it - keys.begin() - 1);
 }
 
 void Mp4Decoder::State::SeekBefore(int32_t index, int keysEarlier) {
