@@ -22,7 +22,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "FILE.avi|FILE.mp4|PROJECT.cgp [--seconds S] [--mode forward|reverse|range|pingpong] [--range A B] [--start P] "
+    "FILE.avi|FILE.mp4|PROJECT.cgp [--seconds S] [--mode forward|reverse|range|pingpong] [--range A B] "
+    "[--start P] "
     "[--shuttle INDEX] [--wave OUT.wav]";
 // The longest play the command runs.
 constexpr double kMaxSeconds = 24 * 3600;
