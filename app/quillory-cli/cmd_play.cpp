@@ -1,4 +1,5 @@
-// play: the player and its loops on the offscreen platform, timed, with the sound into a WAVE file.
+// play: the player and its loops on the offscreen platform, timed, with the sound into a WAVE file;
+// AVI and MP4 files and projects.
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -22,7 +23,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "FILE.avi|PROJECT.cgp [--seconds S] [--mode forward|reverse|range|pingpong] [--range A B] [--start P] "
+    "FILE.avi|FILE.mp4|PROJECT.cgp [--seconds S] [--mode forward|reverse|range|pingpong] [--range A B] "
+    "[--start P] "
     "[--shuttle INDEX] [--wave OUT.wav]";
 // The longest play the command runs.
 constexpr double kMaxSeconds = 24 * 3600;

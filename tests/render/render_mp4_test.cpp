@@ -217,3 +217,26 @@ TEST_F(RenderToMp4, StoppedRendersAreFinishedAndOtherPicturesAndEncodersWork) {
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i " + Quote(out) + " -f null - 2>&1"), "");
     }
 }
+
+TEST_F(RenderToMp4, ThePredictedSizeIsWithinAQuarterOfTheFile) {
+    // Scenes that cost very differently: a short project (what a Clipgram is) and a long one.
+    const std::vector<std::vector<std::string>> projects = {
+        {"render_bars.avi", "render_zoom.avi", "render_bars.avi"},
+        {"render_bars.avi", "render_minute.avi", "render_zoom.avi"}};
+    for (const auto& clips : projects) {
+        SCOPED_TRACE(clips[1]);
+        ResetProjectForTests();
+        for (const std::string& clip : clips)
+            ASSERT_TRUE(AppendAVIToProject(nullptr, TestData(clip).c_str()));
+        int64_t predicted = -1;
+        Dialog([&predicted](ChooseCompressorModel& m) {
+            predicted = m.Predict().bytes;
+            return true;
+        });
+        const std::string out = dir.file("predicted.mp4");
+        boxes->answers = {IDNO};
+        ASSERT_EQ(Render(out), 1);
+        const auto real = static_cast<int64_t>(ReadWholeFile(out).size());
+        EXPECT_NEAR(predicted, real, real / 4) << "predicted " << predicted << ", the file has " << real;
+    }
+}

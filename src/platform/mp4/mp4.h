@@ -8,16 +8,18 @@
 #include <memory>
 #include <string>
 
+#include "platform/codec/codec.h"  // kH264DefaultQuality
+
 // What a writer is given.
 struct Mp4Format {
     int32_t width = 0;  // the picture; an odd side is encoded one pixel larger, the edge repeated
     int32_t height = 0;
     uint32_t rate = 0;  // rate / scale frames a second; scale / rate seconds is the video time base
     uint32_t scale = 0;
-    int32_t samplesPerSec = 0;  // the PCM handed to WriteSound; 0 for a file without sound
-    int32_t channels = 0;       // 1 to 8; more than 2 are mixed down to stereo
-    int32_t sampleBits = 0;     // 8 (unsigned), 16, 24 or 32 (signed); other sound is left out
-    int quality = 100;          // the compressor dialog's 0..100, mapped as for the AVI compressors
+    int32_t samplesPerSec = 0;          // the PCM handed to WriteSound; 0 for a file without sound
+    int32_t channels = 0;               // 1 to 8; more than 2 are mixed down to stereo
+    int32_t sampleBits = 0;             // 8 (unsigned), 16, 24 or 32 (signed); other sound is left out
+    int quality = kH264DefaultQuality;  // the compressor dialog's 0..100, mapped as for the AVI compressors
 };
 
 class Mp4Writer {
