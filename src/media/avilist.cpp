@@ -334,6 +334,35 @@ void getMaxChunkSizes(AVIlist* rec) {
     if (!rec->aptr) rec->asize = 0;
 }
 
+void AppendAVIrecord(AVIlist* head, AVIlist* rec) {
+    if (!head || !rec || rec == head) return;
+    AVIlist* last = head->last ? head->last : head;
+    while (last->next) last = last->next;
+    last->next = rec;
+    rec->next = nullptr;
+    head->last = rec;
+    uint32_t asize = 0, vsize = 0;
+    for (int32_t i = 0; i < rec->nidx && rec->idx; i++) {
+        const AVIINDEXENTRY& e = rec->idx[i];
+        uint32_t& size = IsAudio(e) ? asize : vsize;
+        size = std::max(size, e.dwChunkLength);
+    }
+    // A buffer that does not exist yet is sized for the whole chain (the earlier records may have
+    // chunks of that kind that found no buffer).
+    auto grow = [head](uint8_t*& buffer, uint32_t& capacity, uint32_t wanted, bool audio) {
+        if (wanted == 0 || (buffer && wanted <= capacity)) return;
+        if (!buffer)
+            for (const AVIlist* r = head; r != nullptr; r = r->next)
+                for (int32_t i = 0; i < r->nidx && r->idx; i++)
+                    if (IsAudio(r->idx[i]) == audio) wanted = std::max(wanted, r->idx[i].dwChunkLength);
+        MyFree(buffer);
+        buffer = static_cast<uint8_t*>(MyCalloc(wanted, 1));
+        capacity = buffer ? wanted : 0;
+    };
+    grow(head->vptr, head->vsize, vsize, false);
+    grow(head->aptr, head->asize, asize, true);
+}
+
 void CloseAVIlist(AVIlist* head) {
     while (head) {
         AVIlist* next = head->next;

@@ -9,6 +9,7 @@
 
 struct AVIlist {
     AVIlist* next;
+    AVIlist* last;  // on a head: a record of its chain at or before the last one (where appends look)
     char name[128];
     AVIINDEXENTRY* idx;  // the reduced index: absolute data offsets, type characters only
     int32_t nidx;
@@ -59,6 +60,10 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last);
 // Sizes the read buffers of rec for the largest chunks of the chain from rec on. Call it on the
 // head after linking a record, so the head's buffers hold every chunk of the list.
 void getMaxChunkSizes(AVIlist* rec);
+// Links rec (a record of its own) after the last record of head's chain and grows head's read
+// buffers for rec's chunks, as getMaxChunkSizes(head) would size them, without walking the records
+// before it.
+void AppendAVIrecord(AVIlist* head, AVIlist* rec);
 void CloseAVIlist(AVIlist* head);
 void FreeAVIrecord(AVIlist* rec);
 // Frames are found through a table kept per head, rebuilt on the next call whenever the chain's

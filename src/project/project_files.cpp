@@ -127,15 +127,11 @@ int32_t AppendAVIToProjectOutcome(HWND, const char* name) {
         gProject.frameWidth = rec->width;
         gProject.frameHeight = rec->height;
     } else {
-        AVIlist* last = gProject.head;
-        while (last->next) last = last->next;
-        last->next = rec;
+        AppendAVIrecord(gProject.head, rec);
     }
-    rec->next = nullptr;
     gProject.fileCount += 1;
     gProject.totalFrames += frames;
     gProject.duration = Duration(gProject.totalFrames, gProject.frameRate);
-    getMaxChunkSizes(gProject.head);
     Repaint();
     return kAppendAdded;
 }
