@@ -114,7 +114,9 @@ uint32_t FrameState(int32_t n);
 // type or place in the list has changed since the last call, so painting can ask on every paint.
 const std::vector<uint8_t>& FrameStates();
 // payload is a TitleRecord for type 2, an UnderlayRecord for type 4, else null.
-Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload);
+// `after` (optional) is a revision of the list at or before its last one: the search for the end
+// starts there, so a reader appending many revisions does not walk the list for each.
+Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload, Revision* after = nullptr);
 uint32_t RevisionTypesUsed();
 void UndoLastRevision();
 // Unlinks the revision from the project's list and releases it with its payload (a title's text and

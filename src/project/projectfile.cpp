@@ -181,7 +181,8 @@ class ProjectReader {
             }
             int32_t n[3] = {0, 0, 0};
             ReadNumbers(line, n, 3);
-            current_ = AddRevision(static_cast<uint32_t>(n[2]), n[0], n[1], nullptr);
+            current_ = AddRevision(static_cast<uint32_t>(n[2]), n[0], n[1], nullptr, lastAdded_);
+            if (current_) lastAdded_ = current_;
             revisions_++;
         } else if (IsKind(line, "T0:")) {
             if (!current_ || current_->payload) return;
@@ -241,9 +242,11 @@ class ProjectReader {
             c->blueDiffHigh = n[3];
             c->redDiffLow = n[4];
             c->redDiffHigh = n[5];
-            ColourRange** tail = &u->ranges;
+            ColourRange** tail = rangesOf_ == u && rangesTail_ ? rangesTail_ : &u->ranges;
             while (*tail) tail = &(*tail)->next;
             *tail = c;
+            rangesOf_ = u;
+            rangesTail_ = &c->next;
             ranges_++;
         }
     }
@@ -253,6 +256,10 @@ class ProjectReader {
     std::FILE* file_;
     HWND window_;
     Revision* current_ = nullptr;
+    Revision* lastAdded_ = nullptr;  // the list's end as this reader left it
+    // The underlay whose ranges were appended to last, and the link after its last range.
+    const UnderlayRecord* rangesOf_ = nullptr;
+    ColourRange** rangesTail_ = nullptr;
     int32_t revisions_ = 0;
     int32_t ranges_ = 0;
 };
