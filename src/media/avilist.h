@@ -1,11 +1,26 @@
 // The AVI list: each opened clip is one AVIlist record with a reduced index over a chosen frame
 // range; the records, linked in playing order, give frame and audio access to the whole list as
 // one sequence. Nothing here decompresses.
+//
+// A record does not keep its file open: reads open it on demand through one process-wide cache of
+// at most kMaxOpenClips descriptors (the least recently used is closed first), so a list of any
+// length holds a few dozen. The cache is guarded: lists may be read on different threads. One list
+// (its buffers, its frame table, lastFrameSize, gAudioSpan) belongs to one thread at a time; the
+// render reads its list on its calling thread only and hands the bytes to its workers.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "media/riff.h"
+
+// What tells one state of a file from another.
+struct ClipStamp {
+    uint64_t device;
+    uint64_t inode;
+    int64_t size;
+    int64_t modified;  // nanoseconds
+};
 
 struct AVIlist {
     AVIlist* next;
@@ -13,7 +28,10 @@ struct AVIlist {
     char name[128];
     AVIINDEXENTRY* idx;  // the reduced index: absolute data offsets, type characters only
     int32_t nidx;
-    int32_t fd;
+    // Why the file could not be opened for the latest read that needed it (an errno, or
+    // kClipChanged); 0 once an open worked. Written by the reads.
+    int32_t openError;
+    ClipStamp stamp;  // the file the index was read from, so that a changed file is noticed
     int32_t ndb;
     int32_t ndc;
     int32_t nwb;
@@ -42,6 +60,11 @@ struct AVIlist {
     bool topDown;  // stored rows run top to bottom
 };
 
+// Descriptors the list's files keep open at most, together.
+constexpr int32_t kMaxOpenClips = 32;
+// openError of a record whose path names another file, or the file changed, since it was read.
+constexpr int32_t kClipChanged = -1;
+
 // What FindAudioData found.
 struct AudioSpan {
     uint8_t* data;
@@ -56,7 +79,12 @@ extern int32_t gLastFrameRead;
 extern int32_t lastFrameSize;
 extern AudioSpan gAudioSpan;
 
-AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last);
+// Null when the file cannot be read as an AVI file; why (optional) then says why, in words.
+AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last, std::string* why = nullptr);
+// In words, why the record's file could not be opened for its latest read (empty when it could).
+std::string ClipOpenFailure(const AVIlist* rec);
+// Descriptors the list's files hold open now (at most kMaxOpenClips).
+int32_t OpenClipCount();
 // Sizes the read buffers of rec for the largest chunks of the chain from rec on. Call it on the
 // head after linking a record, so the head's buffers hold every chunk of the list.
 void getMaxChunkSizes(AVIlist* rec);

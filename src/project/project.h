@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "media/avilist.h"
@@ -131,7 +132,10 @@ bool AppendAVIToProject(HWND window, const char* name);
 constexpr int32_t kAppendAdded = 1;
 constexpr int32_t kAppendRefused = 0;
 constexpr int32_t kAppendNotOpened = -1;
-int32_t AppendAVIToProjectOutcome(HWND window, const char* name);
+// why (optional) says, for kAppendNotOpened, why the file was not taken.
+int32_t AppendAVIToProjectOutcome(HWND window, const char* name, std::string* why = nullptr);
+// "Failed to open file <NAME>" with the reason under it.
+void NotifyFileNotOpened(const char* name, const std::string& why);
 void ClearProject();
 
 // Allocation helpers for the records (zero-filled, through the memory monitor).

@@ -75,17 +75,22 @@ void Release(AVIlist* rec) {
 
 }  // namespace
 
-int32_t AppendAVIToProjectOutcome(HWND, const char* name) {
+int32_t AppendAVIToProjectOutcome(HWND, const char* name, std::string* why) {
+    std::string ignored;
+    if (!why) why = &ignored;
     if (!name || !*name || std::strlen(name) > kMaxAVIName) {
         DebugLog("AppendAVIToProject: unusable file name");
+        *why = !name || !*name ? "no file name"
+                               : "the name is longer than " + std::to_string(kMaxAVIName) + " characters";
         return kAppendNotOpened;
     }
-    AVIlist* rec = OpenAVIforList(name, 0, -1);
+    AVIlist* rec = OpenAVIforList(name, 0, -1, why);
     if (!rec) return kAppendNotOpened;
     RepairFormat(rec);
     if (!NormaliseTiming(rec)) {
         DebugLog("AppendAVIToProject: <%s> has no usable frame timing (rate %lu scale %lu)", name,
                  static_cast<unsigned long>(rec->rate), static_cast<unsigned long>(rec->scale));
+        *why = "no usable frame timing";
         Release(rec);
         return kAppendNotOpened;
     }
@@ -100,6 +105,7 @@ int32_t AppendAVIToProjectOutcome(HWND, const char* name) {
     rec->frames = frames;
     if (static_cast<int64_t>(gProject.totalFrames) + frames > INT32_MAX) {
         DebugLog("AppendAVIToProject: too many frames in the project");
+        *why = "too many frames in the project";
         Release(rec);
         return kAppendNotOpened;
     }
@@ -134,6 +140,13 @@ int32_t AppendAVIToProjectOutcome(HWND, const char* name) {
     gProject.duration = Duration(gProject.totalFrames, gProject.frameRate);
     Repaint();
     return kAppendAdded;
+}
+
+void NotifyFileNotOpened(const char* name, const std::string& why) {
+    if (why.empty())
+        NotifyBox("Failed to open file <%s>", name ? name : "");
+    else
+        NotifyBox("Failed to open file <%s>\n%s", name ? name : "", why.c_str());
 }
 
 bool AppendAVIToProject(HWND window, const char* name) {

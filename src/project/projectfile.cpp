@@ -161,17 +161,21 @@ class ProjectReader {
         std::string line;
         while (ReadLine(file_, line)) Apply(line);
     }
+    int32_t notOpened() const { return notOpened_; }
 
   private:
     void Apply(const std::string& line) {
         if (!line.empty() && line[0] == ';') return;
         if (IsKind(line, "F0:")) {
             std::string name = TextField(line);
-            int32_t outcome = AppendAVIToProjectOutcome(window_, name.c_str());
-            if (outcome == kAppendNotOpened)
-                NotifyBox("Failed to open file");
-            else
+            std::string why;
+            int32_t outcome = AppendAVIToProjectOutcome(window_, name.c_str(), &why);
+            if (outcome == kAppendNotOpened) {
+                NotifyFileNotOpened(name.c_str(), why);
+                notOpened_++;
+            } else {
                 current_ = nullptr;
+            }
         } else if (IsKind(line, "R0:")) {
             current_ = nullptr;
             if (revisions_ >= kMaxRevisionsRead) {
@@ -262,6 +266,7 @@ class ProjectReader {
     ColourRange** rangesTail_ = nullptr;
     int32_t revisions_ = 0;
     int32_t ranges_ = 0;
+    int32_t notOpened_ = 0;
 };
 
 // Only regular files are read: a folder, a device or a pipe is refused rather than waited on.
@@ -310,7 +315,8 @@ int32_t WriteProject() {
     return 1;
 }
 
-int32_t ReadProject(HWND window) {
+int32_t ReadProject(HWND window, int32_t* notOpened) {
+    if (notOpened) *notOpened = 0;
     const char* name = gSettings.ProjectFileName;
     if (!*name) {
         NotifyBox("Need a project file name");
@@ -341,5 +347,6 @@ int32_t ReadProject(HWND window) {
     ProjectReader reader(f, window);
     reader.ReadAll();
     std::fclose(f);
+    if (notOpened) *notOpened = reader.notOpened();
     return 1;
 }
