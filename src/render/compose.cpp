@@ -66,6 +66,8 @@ void FrameComposer::Close() {
     format_ = BITMAPINFOHEADER{};
     decodeWidth_ = decodeHeight_ = 0;
     own_.Clear();
+    unopened_ = nullptr;
+    unopenedReads_ = 0;
 }
 
 int32_t FrameComposer::Open(AVIlist* head, int32_t width, int32_t height, int32_t decodeWidth,
@@ -265,6 +267,12 @@ bool FrameComposer::Read(int32_t n, int32_t lastFed, FramePacket& packet) {
     }
     const uint8_t* data = s ? getFrameData(n, head_) : nullptr;
     const int32_t size = data ? lastFrameSize : 0;
+    if (s && size <= 0 && s->rec->openError != 0) {
+        unopened_ = s->rec;
+        unopenedReads_++;
+        packet.Clear();
+        return false;
+    }
     if (!data || size <= 0) {
         NotifyBox("failed to get data for frame %ld (%08lx %ld)", static_cast<long>(i),
                   static_cast<unsigned long>(reinterpret_cast<uintptr_t>(data)), static_cast<long>(size));
@@ -324,7 +332,11 @@ bool FrameComposer::Decode(int32_t n) {
     if (!frame_) return false;
     const int32_t from = SourceOf(n);
     const int32_t lastFed = from >= 0 ? sources_[static_cast<size_t>(from)].lastFed : 0;
-    if (!Read(n, lastFed, own_)) return false;
+    const int32_t unopened = unopenedReads_;
+    if (!Read(n, lastFed, own_)) {
+        if (unopenedReads_ != unopened) NotifyFileNotOpened(unopened_->name, ClipOpenFailure(unopened_));
+        return false;
+    }
     Decode(own_);
     return true;
 }

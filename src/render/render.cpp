@@ -273,6 +273,7 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     setup.copy = copy;
     setup.threads = gThreads;
     setup.sinkCompresses = mp4;
+    const int32_t unopened = composer.UnopenedReads();
     RunFramePipeline(setup, total, sink, [total](int32_t i) {
         if (gCallbacks.progress) gCallbacks.progress(i, total);
         return PumpPendingMessages() != 0;
@@ -281,6 +282,12 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     Caption(kMainCaption);
     const bool finished = out->Finish();
     audio.Release();
+    // A clip that could not be opened stopped the render: named with the reason.
+    const AVIlist* unopenedClip = composer.UnopenedReads() != unopened ? composer.Unopened() : nullptr;
+    const std::string unopenedText =
+        unopenedClip ? FormatMessageText("Failed to open file <%s>\n%s", unopenedClip->name,
+                                         ClipOpenFailure(unopenedClip).c_str())
+                     : std::string();
     composer.Close();
     Busy(false);
 
@@ -294,6 +301,16 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
         } else {
             std::remove(name);
             NotifyBox("Couldn't write %s\n%s\nThe unfinished file was removed", name, std::strerror(error));
+        }
+        return 0;
+    }
+    if (unopenedClip) {
+        if (finished && out->written() > 0 && out->ReadBack(&length)) {
+            NotifyBox("%s\nThe render stopped there: %s holds the %ld frames written before that",
+                      unopenedText.c_str(), name, static_cast<long>(out->written()));
+        } else {
+            std::remove(name);
+            NotifyBox("%s\nThe render stopped there; the unfinished file was removed", unopenedText.c_str());
         }
         return 0;
     }
