@@ -47,6 +47,11 @@ struct TitleRecord {
     int32_t stencilHeight;
     uint32_t colour;   // COLORREF 0x00BBGGRR
     uint8_t* stencil;  // stencilWidth x stencilHeight x 3; owned
+    // Where the stencil's first pixel lands: column, and row counted from the bottom, of the frame.
+    int32_t stencilX;
+    int32_t stencilY;
+    int32_t drawnWidth;  // the frame size the stencil was drawn for
+    int32_t drawnHeight;
 };
 
 struct UnderlayRecord {
