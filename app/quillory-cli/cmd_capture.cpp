@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
@@ -7,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -19,6 +22,7 @@
 #include "core/diag.h"
 #include "core/format.h"
 #include "core/memory.h"
+#include "core/savefile.h"
 #include "core/settings.h"
 #include "platform/capwin/camera.h"
 #include "platform/capwin/capdriver.h"
@@ -38,6 +42,8 @@ constexpr int kWaitSliceMs = 50;
 constexpr double kLimitSlackSeconds = 5;
 
 std::atomic<bool> gInterrupted{false};
+// The capture file this run created empty, removed again when the run fails before using it.
+std::string gCreatedFile;
 
 // Lines of the display: the running line to standard error once a second, the final line kept.
 class ConsoleDisplay : public CaptureUi {
@@ -168,9 +174,20 @@ bool UseFile(const std::string& name) {
             return false;
         }
         std::fclose(f);
+        gCreatedFile = path;
     }
     CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, path);
     return true;
+}
+
+// False after a message naming the capture file when it is one the user protected: a capture is
+// written in place, so it would be written over.
+bool CaptureFileWritable() {
+    struct stat st {};
+    if (!gSettings.CapFile[0] || stat(gSettings.CapFile, &st) != 0 || MayReplaceFile(gSettings.CapFile, st))
+        return true;
+    NotifyBox("Cannot open the capture file <%s>\n%s", gSettings.CapFile, std::strerror(EACCES));
+    return false;
 }
 
 // Blocks in the event loop until the capture has ended by itself (or the time is up), or until
@@ -192,6 +209,9 @@ int Finish(int rc) {
     CloseCaptureStuff();
     SetCaptureUi(nullptr);
     WrapupMemoryMonitor();
+    struct stat st {};
+    if (rc != 0 && !gCreatedFile.empty() && stat(gCreatedFile.c_str(), &st) == 0 && st.st_size == 0)
+        std::remove(gCreatedFile.c_str());
     return rc;
 }
 
@@ -207,6 +227,7 @@ int CmdCapture(const Args& args) {
     if (o.fps > 0) gSettings.msPerFrame = static_cast<int32_t>(std::lround(1000000.0 / o.fps));
     if (o.driver >= 0) gwIndex = static_cast<uint16_t>(o.driver);
     if (!o.file.empty() && !UseFile(o.file)) return 1;
+    if (!CaptureFileWritable()) return 1;
     // Questions about the capture file are answered No: nothing here can choose another one.
     SetMessageBoxProvider(std::make_shared<ConsoleMessageBoxProvider>(false));
     // Cameras need a Qt application whose event loop runs while capturing.

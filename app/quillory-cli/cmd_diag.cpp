@@ -5,8 +5,8 @@
 #include "core/diag.h"
 #include "diag/gifdump.h"
 
-// gifdump FILE.gif [OUT.txt]: the GIF structure dump, by default beside the file (its name with
-// the last three characters replaced by "txt"); the command's message goes to standard error.
+// gifdump FILE.gif [OUT.txt]: the GIF structure dump, by default beside the file (GifDumpOutputName);
+// the command's message goes to standard error.
 namespace {
 
 int CmdGifDump(const Args& args) {
@@ -16,10 +16,9 @@ int CmdGifDump(const Args& args) {
     }
     const std::string& gif = args[0];
     const std::string out = args.size() == 2 ? args[1] : GifDumpOutputName(gif);
-    if (GifDump(gif.c_str(), out.c_str()) < 0) {
-        NotifyBox("Couldn't write the dump of <%s> to <%s>", gif.c_str(), out.c_str());
-        return 1;
-    }
+    const int32_t result = GifDump(gif.c_str(), out.c_str());
+    if (result == -1) NotifyBox("Couldn't write the dump of <%s> to <%s>", gif.c_str(), out.c_str());
+    if (result < 0) return 1;
     NotifyBox("<%s>\ndumped to:\n<%s>", gif.c_str(), out.c_str());
     return 0;
 }

@@ -100,6 +100,19 @@ std::string PanelSettingsText(bool open, const BITMAPINFOHEADER& f, int32_t msPe
     return text;
 }
 
+std::string MaxCaptureText(uint32_t capacity, uint32_t bytesPerMinute) {
+    if (bytesPerMinute < 1) return "***";
+    char buffer[64];
+    const uint32_t minutes = capacity / bytesPerMinute;
+    const uint32_t perSecond = bytesPerMinute / 60;
+    // Less than a minute is said in seconds: "0minutes" would say the file holds nothing.
+    if (minutes == 0 && perSecond >= 1)
+        return FormatMessageText("Max: %s",
+                                 FormatSeconds(buffer, static_cast<int32_t>(capacity / perSecond)));
+    return FormatMessageText(
+        "Max: %s", FormatMinutes(buffer, static_cast<int32_t>(std::min<uint32_t>(minutes, INT32_MAX))));
+}
+
 void ShowCapFileLines(HWND dialog) {
     CaptureUi& ui = CurrentCaptureUi();
     ui.SetItemText(dialog, kSetFileLine, FormatMessageText("CapFile: %s", gSettings.CapFile));
@@ -108,11 +121,7 @@ void ShowCapFileLines(HWND dialog) {
     gCapFileCapacity = capacity;
     ui.SetItemText(dialog, kSetSizeLine,
                    FormatMessageText("   Size: %s bytes", FormatThousands(static_cast<int32_t>(capacity))));
-    char buffer[64];
-    ui.SetItemText(dialog, kSetMaxLine,
-                   rate < 1 ? std::string("***")
-                            : FormatMessageText(
-                                  "Max: %s", FormatMinutes(buffer, static_cast<int32_t>(capacity / rate))));
+    ui.SetItemText(dialog, kSetMaxLine, MaxCaptureText(capacity, rate));
 }
 
 void MySetCapSettings(HWND window, bool panel) {

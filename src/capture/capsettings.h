@@ -43,6 +43,9 @@ uint32_t CaptureBytesPerMinute(int32_t msPerFrame, const BITMAPINFOHEADER& forma
 // of the dialog (target 0) or "(%s KB/MINUTE)" on display line 7 of the panel (target 1), "***"
 // when there is none, nothing for an unknown compression.
 uint32_t EstimateCaptureRate(HWND window, int32_t target);
+// The dialog's maximum line for a capture file of that capacity: "Max: " and the whole minutes it
+// holds, or its seconds when that is less than a minute; "***" without an estimate.
+std::string MaxCaptureText(uint32_t capacity, uint32_t bytesPerMinute);
 // "CAPTURE 320x240x24 RGB  15.00fps - Audio: 11025 8-bit Mono" and its other forms.
 std::string PanelSettingsText(bool open, const BITMAPINFOHEADER& format, int32_t msPerFrame, int32_t arate,
                               int32_t abits, int32_t amode);

@@ -63,6 +63,7 @@ constexpr ButtonPlace kButtonPlaces[] = {{kPanelStart, 15, 105, 40, 12},    {kPa
 
 QPointer<QWidget> gVideoWindow;
 QPointer<QWidget> gPanelWindow;
+PanelDisplay* gPanelDisplay = nullptr;
 
 void Fill(QPainter& p, uint32_t colour, int32_t x, int32_t y, int32_t w, int32_t h) {
     p.fillRect(x, y, w, h, ColorRefColour(colour));
@@ -212,8 +213,7 @@ class CapturePanel : public QDialog {
         MyShowText(dc, 366, 7, "POWER", "Small Fonts", 8, 0);
         p.setPen(ColorRefColour(0x444444));
         MyShowText(dc, 365, 6, "POWER", "Small Fonts", 8, 0);
-        p.setPen(Qt::black);
-        MyShowText(dc, 4, 136, "VOZIVEVI'D OZIRI - CAPTURE CONTROL", "Small Fonts", 8, 0);
+        PaintPanelCaption(p, w, h);
         display_->PaintLines(p);
     }
     // The panel has no caption: it is dragged by its face.
@@ -313,6 +313,10 @@ QWidget* CapturePanelWindow() {
     return gPanelWindow.data();
 }
 
+PanelDisplay* OpenPanelDisplay() {
+    return gPanelWindow ? gPanelDisplay : nullptr;
+}
+
 QWidget* VideoCaptureWindowWidget() {
     return gVideoWindow.data();
 }
@@ -343,12 +347,14 @@ void DoCapture5x(HWND storyboard) {
         video->update();
         CapturePanel panel(owner, video, &display);
         gPanelWindow = &panel;
+        gPanelDisplay = &display;
         SetMessageOwner(HWNDFromWidget(&panel));
         panel.setWindowModality(Qt::ApplicationModal);
         panel.show();
         panel.SetUp();
         panel.exec();
         gPanelWindow = nullptr;
+        gPanelDisplay = nullptr;
         CloseCaptureStuff();
     }
     delete video;

@@ -293,13 +293,17 @@ void EndCap(HWND, HWND video) {
     PositionCaptureWindow(video);
     RefreshCaptureStatus();
     const uint32_t elapsed = gCapStatus.dwCurrentTimeElapsedMS;
+    // The status counts the frames in the file; the bytes of frames taken but never written (a
+    // full disk) are left out too. Every frame of a capture has the same size.
+    const uint32_t frames = gCapStatus.dwCurrentVideoFrame;
+    const uint32_t drops = std::min(gCapStatus.dwCurrentVideoFramesDropped, frames);
+    const uint32_t stored = frames - drops;
+    uint32_t bytes = gByteTally;
+    if (gFrameTally > stored) bytes = static_cast<uint32_t>(uint64_t{bytes} * stored / gFrameTally);
     CaptureUi& ui = CurrentCaptureUi();
     HWND target = gDisplayTarget;
     ui.ShowLine(target, 1, " ", kLcdYellow);
-    ui.ShowLine(target, 2,
-                FinalCaptureLine(gByteTally, gCapStatus.dwCurrentVideoFrame,
-                                 gCapStatus.dwCurrentVideoFramesDropped, elapsed),
-                kLcdGreen);
+    ui.ShowLine(target, 2, FinalCaptureLine(bytes, frames, drops, elapsed), kLcdGreen);
     ui.ShowLevels(0, 0);
     gDisplayTarget = nullptr;
     gSecondDisplayTarget = nullptr;

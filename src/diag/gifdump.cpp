@@ -5,12 +5,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/pump.h"
+#include "core/savefile.h"
 
 char gLastGifPath[200] = "";
 
@@ -23,6 +26,8 @@ constexpr uint8_t kGraphicControlLabel = 0xF9;
 constexpr uint8_t kCommentLabel = 0xFE;
 constexpr uint8_t kPlainTextLabel = 0x01;
 constexpr uint8_t kApplicationLabel = 0xFF;
+// A file name shorter than this keeps its characters: the output name adds ".txt" instead.
+constexpr size_t kMinReplacedName = 4;
 
 int16_t Le16(const uint8_t* p) {
     return static_cast<int16_t>(p[0] | (p[1] << 8));
@@ -216,52 +221,86 @@ bool SameFile(const char* a, const char* b) {
     return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-// A stream on path when it is a regular file; opened without blocking, so that a named pipe or a
-// device is refused instead of waited on.
-FILE* OpenRegular(const char* path, bool forWriting) {
-    const int flags = forWriting ? O_WRONLY | O_CREAT | O_TRUNC : O_RDONLY;
-    const int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+// The GIF as a stream when it is a regular file; opened without blocking, so that a named pipe or
+// a device is refused instead of waited on. Null with errno set otherwise.
+FILE* OpenGif(const char* path) {
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return nullptr;
-    struct stat st;
+    struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         close(fd);
+        errno = error;
         return nullptr;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    FILE* file = fdopen(fd, forWriting ? "w" : "rb");
+    FILE* file = fdopen(fd, "rb");
     if (!file) close(fd);
     return file;
 }
+
+// The dump's text, gathered in memory so that the output is written whole or not at all.
+class TextBuffer {
+  public:
+    TextBuffer() : stream_(open_memstream(&data_, &size_)) {}
+    ~TextBuffer() {
+        if (stream_) std::fclose(stream_);
+        std::free(data_);
+    }
+    FILE* stream() const { return stream_; }
+    // The text so far; empty when the memory ran out.
+    std::string_view text() {
+        if (!stream_ || std::fflush(stream_) != 0 || std::ferror(stream_)) return {};
+        return {data_, size_};
+    }
+
+  private:
+    char* data_ = nullptr;
+    size_t size_ = 0;
+    FILE* stream_;
+};
 
 }  // namespace
 
 int32_t GifDump(const char* gif, const char* out) {
     if (!gif || !out || SameFile(gif, out)) return -1;
-    FILE* text = OpenRegular(out, true);
-    if (!text) return -1;
-    std::fprintf(text, "dump gif <%s>\n", gif);
-    FILE* file = OpenRegular(gif, false);
+    FILE* file = OpenGif(gif);
     if (!file) {
-        std::fclose(text);
-        return 0;
+        NotifyBox("Couldn't open <%s>\n%s", gif, std::strerror(errno));
+        return -2;
     }
     GifReader in(file);
     uint8_t signature[7] = {};
     in.Read(signature, 6);
     if (std::memcmp(signature, "GIF89a", 6) != 0 && std::memcmp(signature, "GIF87a", 6) != 0) {
+        std::fclose(file);
         NotifyBox("Illegal file");
-    } else {
-        std::fprintf(text, "<%s>\n", reinterpret_cast<const char*>(signature));
-        DumpBody(in, text);
-        // A file that ends early ends the dump as an unknown block would; a read past the end gives 0.
-        if (in.ended()) std::fprintf(text, "Unrecognized Data Block %02x - Abort\n", 0);
+        return -2;
     }
+    TextBuffer text;
+    if (!text.stream()) {
+        std::fclose(file);
+        return -1;
+    }
+    std::fprintf(text.stream(), "dump gif <%s>\n", gif);
+    std::fprintf(text.stream(), "<%s>\n", reinterpret_cast<const char*>(signature));
+    DumpBody(in, text.stream());
+    // A file that ends early ends the dump as an unknown block would; a read past the end gives 0.
+    if (in.ended()) std::fprintf(text.stream(), "Unrecognized Data Block %02x - Abort\n", 0);
     std::fclose(file);
-    return std::fclose(text) == 0 ? 0 : -1;
+    const std::string_view dump = text.text();
+    if (dump.empty()) {
+        errno = ENOMEM;
+        return -1;
+    }
+    return SaveFileReplacing(out, dump) ? 0 : -1;
 }
 
 std::string GifDumpOutputName(const std::string& gif) {
-    return gif.substr(0, gif.size() < 3 ? 0 : gif.size() - 3) + "txt";
+    const size_t slash = gif.rfind('/');
+    const size_t nameLength = slash == std::string::npos ? gif.size() : gif.size() - slash - 1;
+    if (nameLength < kMinReplacedName) return gif + ".txt";
+    return gif.substr(0, gif.size() - 3) + "txt";
 }
 
 void GifDumpCommand(HWND owner) {
@@ -282,9 +321,8 @@ void GifDumpCommand(HWND owner) {
     std::memset(gLastGifPath, 0, sizeof gLastGifPath);
     std::memcpy(gLastGifPath, gif.data(), std::min(gif.size(), sizeof gLastGifPath - 1));
     const std::string out = GifDumpOutputName(gif);
-    if (GifDump(gif.c_str(), out.c_str()) < 0) {
-        NotifyBox("Couldn't write the dump of <%s> to <%s>", gif.c_str(), out.c_str());
-        return;
-    }
+    const int32_t result = GifDump(gif.c_str(), out.c_str());
+    if (result == -1) NotifyBox("Couldn't write the dump of <%s> to <%s>", gif.c_str(), out.c_str());
+    if (result < 0) return;
     NotifyBox("<%s>\ndumped to:\n<%s>", gif.c_str(), out.c_str());
 }

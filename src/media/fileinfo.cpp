@@ -1,7 +1,12 @@
 #include "media/fileinfo.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -10,6 +15,7 @@
 #include "core/diag.h"
 #include "core/memory.h"
 #include "media/fileio.h"
+#include "media/moviscan.h"
 #include "media/riff.h"
 #include "platform/mp4/mp4.h"
 
@@ -25,6 +31,7 @@ constexpr int32_t kStampBytes = 30;
 constexpr FOURCC kRIFF = FourCC("RIFF");
 constexpr FOURCC kAVI = FourCC("AVI ");
 constexpr FOURCC kWAVE = FourCC("WAVE");
+constexpr uint32_t kType41 = TwoCC('4', '1');
 
 void Append(std::string& text, const char* format, ...) QUILLORY_PRINTF(2, 3);
 void Append(std::string& text, const char* format, ...) {
@@ -49,22 +56,68 @@ int64_t Fps100(uint32_t rate, uint32_t scale) {
     return (static_cast<int64_t>(rate) * 1000 / scale + 5) / 10;
 }
 
-// The 12 bytes at the start of a file: RIFF, a size and the form type. False when they cannot be read.
+// The form type of a file beginning with RIFF, a size and the form type; 0 for any other (or a
+// shorter) file. False when it cannot be read, with the reason in a box when notify is set.
 bool RiffForm(const char* name, FOURCC* form, bool notify) {
-    int32_t h = MyOpenRead(name);
-    if (!h) {
-        if (notify) NotifyBox("couldn't open file");
+    const std::string problem = FileProblem(name);
+    if (!problem.empty()) {
+        if (notify) NotifyBox("%s", problem.c_str());
         return false;
     }
+    const int32_t h = MyOpenRead(name);
     uint8_t b[12];
-    int32_t got = MyRead(h, b, 12);
+    const int32_t got = h ? MyRead(h, b, 12) : -1;
     MyClose(h);
-    if (got != 12) {
-        if (notify) NotifyBox("error 1");
+    if (got < 0) {
+        if (notify) NotifyBox("couldn't read file <%s>", name);
         return false;
     }
-    *form = ReadLE32(b) == kRIFF ? ReadLE32(b + 8) : 0;
+    *form = got == 12 && ReadLE32(b) == kRIFF ? ReadLE32(b + 8) : 0;
     return true;
+}
+
+// The frames a reader finds in an AVI file (whose headers are in AVIinfo), counted as the clip
+// reader counts them for a project: the video entries of idx1 up to the number the header states,
+// or every video chunk of the movi list when the index had to be rebuilt from it. An empty entry,
+// or one whose chunk is not wholly in the file, is a dropped frame.
+struct FramesFound {
+    int32_t frames = 0;
+    int32_t drops = 0;
+    int64_t storedBytes = 0;  // of the frames that are not dropped
+    int64_t dataEnd = 0;      // where the last chunk of the index ends
+};
+
+FramesFound FindFrames(const char* name) {
+    FramesFound found;
+    const int32_t h = MyOpenRead(name);
+    if (!h) return found;
+    const uint32_t moviPosition = AVIinfo.moviPosition;
+    LoadAVIIndex(h, 0, 0, 0);
+    AVIINDEXENTRY* index = AVIinfo.index;
+    int32_t count = AVIinfo.indexCount;
+    AVIinfo.index = nullptr;
+    AVIinfo.indexCount = 0;
+    const bool rebuilt = RebuildIndexFromMovi(h, moviPosition, &index, &count) != 0;
+    const int64_t fileLength = std::max(MyFileLength(h), 0);
+    const int64_t limit = rebuilt ? INT32_MAX : std::max(AVIinfo.totalFrames, 0);
+    const bool relative = count > 0 && index[0].dwChunkOffset < moviPosition;
+    for (int32_t i = 0; i < count; i++) {
+        const AVIINDEXENTRY& e = index[i];
+        const int64_t data = static_cast<int64_t>(e.dwChunkOffset) + (relative ? moviPosition : 0) + 8;
+        const bool inside = data + e.dwChunkLength <= fileLength;
+        if (inside) found.dataEnd = std::max(found.dataEnd, data + e.dwChunkLength + (e.dwChunkLength & 1));
+        const uint32_t type = ChunkType(e.ckid);
+        if (type != kTypeDB && type != kTypeDC && type != kTypeIV && type != kType41) continue;
+        if (found.frames >= limit) continue;
+        found.frames++;
+        if (e.dwChunkLength == 0 || !inside)
+            found.drops++;
+        else
+            found.storedBytes += e.dwChunkLength;
+    }
+    MyFree(index);
+    MyClose(h);
+    return found;
 }
 
 // BITMAPINFOHEADER and the V4 and V5 headers that common tools write; the later two begin with the
@@ -141,10 +194,32 @@ bool StampOf(const char* stamp, std::string* out) {
 
 }  // namespace
 
+std::string FileProblem(const char* name) {
+    const std::string shown = name ? name : "";
+    const int fd = open(shown.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "couldn't open file <" + shown + ">: " + std::strerror(errno);
+    struct stat st {};
+    const int error = fstat(fd, &st) != 0 ? errno : 0;
+    close(fd);
+    if (error) return "couldn't open file <" + shown + ">: " + std::strerror(error);
+    if (!S_ISREG(st.st_mode)) return "couldn't open file <" + shown + ">: it is not a regular file";
+    if (st.st_size == 0) return "file <" + shown + "> is empty";
+    return "";
+}
+
 int32_t IsAVIFile(const char* name) {
     FOURCC form = 0;
-    if (!RiffForm(name, &form, true)) return 0;
-    return form == kAVI && ReadAVIInfo(name) ? 1 : 0;
+    if (!RiffForm(name, &form, true) || form != kAVI || !ReadAVIInfo(name)) return 0;
+    // The frames and figures are those really there, whatever the headers claim.
+    const FramesFound found = FindFrames(name);
+    AVIinfo.totalFrames = found.frames;
+    AVIinfo.droppedFrames = found.drops;
+    const int32_t stored = found.frames - found.drops;
+    SetFrameFigures(stored > 0 ? found.storedBytes / stored : 0);
+    // Chunks past a RIFF size that was never brought up to date are in the file all the same.
+    AVIinfo.fileLength =
+        static_cast<int32_t>(std::clamp<int64_t>(found.dataEnd, AVIinfo.fileLength, INT32_MAX));
+    return 1;
 }
 
 int32_t IsWAVEFile(const char* name) {

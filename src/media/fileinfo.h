@@ -10,6 +10,11 @@
 extern int32_t gImageSize;        // pixel bytes of the BMP read last, or of the display format
 extern char gImageTimeStamp[31];  // from a 24-bit BMP, when it begins with "TS"
 
+// Why name cannot be reported on, as a message naming it: it cannot be opened (with the reason),
+// is no regular file, or is empty; "" when it can be read.
+std::string FileProblem(const char* name);
+// 1 for an AVI file: AVIinfo then holds its headers, with the frames, drops and figures of what the
+// file really holds. A file that cannot be read gets FileProblem's message in a box.
 int32_t IsAVIFile(const char* name);
 int32_t IsWAVEFile(const char* name);
 int32_t ReadBMPInfo(const char* name);

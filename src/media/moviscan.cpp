@@ -33,6 +33,12 @@ bool IsSkippable(FOURCC id) {
     return id == kJunk || (b(0) == 'i' && b(1) == 'x' && IsDigit(b(2)) && IsDigit(b(3)));
 }
 
+// Whether a stream chunk's header starts at pos.
+bool StreamChunkAt(const ScanRead& read, int64_t pos) {
+    uint8_t head[4];
+    return read(pos, head, 4) == 4 && IsStreamChunk(ReadLE32(head));
+}
+
 }  // namespace
 
 std::vector<AVIINDEXENTRY> ScanMoviChunks(const ScanRead& read, int64_t moviPosition, int64_t fileLength) {
@@ -41,9 +47,17 @@ std::vector<AVIINDEXENTRY> ScanMoviChunks(const ScanRead& read, int64_t moviPosi
     uint8_t head[12];
     if (read(moviPosition - 8, head, 12) != 12 || ReadLE32(head) != kLIST || ReadLE32(head + 8) != kMovi)
         return entries;
-    const int64_t end = std::min<int64_t>(moviPosition + ReadLE32(head + 4), fileLength);
+    int64_t end = std::min<int64_t>(moviPosition + ReadLE32(head + 4), fileLength);
+    bool extended = false;
     int64_t pos = moviPosition + 4;
-    while (pos + 8 <= end && static_cast<int32_t>(entries.size()) < kMaxScannedChunks) {
+    while (static_cast<int32_t>(entries.size()) < kMaxScannedChunks) {
+        if (pos + 8 > end) {
+            // Stream chunks right after the list's stated end: its size was never brought up to date
+            // (a writer that died), and its chunks go on as far as the file holds them.
+            if (extended || pos != end || pos + 8 > fileLength || !StreamChunkAt(read, pos)) break;
+            end = fileLength;
+            extended = true;
+        }
         if (read(pos, head, 8) != 8) break;
         const FOURCC id = ReadLE32(head);
         const uint32_t size = ReadLE32(head + 4);
@@ -97,7 +111,9 @@ int32_t RebuildIndexFromMovi(int32_t handle, uint32_t moviPosition, AVIINDEXENTR
             covered = std::max(covered, at + 8 + e.dwChunkLength + (e.dwChunkLength & 1));
         }
     }
-    if (covered + 8 > moviEnd) return 0;  // no room left for a chunk it does not name
+    // No room left in the list for a chunk the index does not name, and no chunk after it (a list
+    // whose size was never brought up to date).
+    if (covered + 8 > moviEnd && (covered != moviEnd || !StreamChunkAt(read, covered))) return 0;
     std::vector<AVIINDEXENTRY> found = ScanMoviChunks(read, moviPosition, fileLength);
     if (static_cast<int32_t>(found.size()) <= *count) return 0;
     auto* rebuilt =

@@ -20,7 +20,8 @@ using ScanRead = std::function<int32_t(int64_t position, void* buffer, int32_t c
 // The stream chunks ("##db", "##dc", "##wb", ...) of the movi list whose type field is at
 // moviPosition, as idx1 entries (offsets counted from the type field, every chunk flagged as a key
 // frame), up to the first chunk header that is not one or that runs past the list. "rec " lists are
-// entered; JUNK, index chunks and other lists are stepped over.
+// entered; JUNK, index chunks and other lists are stepped over. A stream chunk right at the list's
+// stated end means its size was never brought up to date: the walk goes on to the end of the file.
 std::vector<AVIINDEXENTRY> ScanMoviChunks(const ScanRead& read, int64_t moviPosition, int64_t fileLength);
 // The same over a whole file held in memory.
 std::vector<AVIINDEXENTRY> ScanMoviBuffer(const uint8_t* data, size_t size, int64_t moviPosition);

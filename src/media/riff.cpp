@@ -306,13 +306,8 @@ class ChunkWalk {
             }
             done += n;
         }
-        int64_t average = counted ? sum / counted : 0;
         AVIinfo.droppedFrames = dropped;
-        AVIinfo.frameTimeOrRate = Clamp32((average * 30 + 50000) / 100000);
-        // Stated sizes near 2^31 make a product beyond 64 bits: it stops at the limit.
-        int64_t pixels = static_cast<int64_t>(AVIinfo.width) * AVIinfo.height;
-        AVIinfo.compressionFigure =
-            average ? Clamp32(SaturatedAdd(SaturatedMul(pixels, 20), average / 2) / average) : 0;
+        SetFrameFigures(counted ? sum / counted : 0);
         return true;
     }
 
@@ -390,6 +385,14 @@ void ResetInfo(bool wave) {
 }
 
 }  // namespace
+
+void SetFrameFigures(int64_t averageBytes) {
+    AVIinfo.frameTimeOrRate = Clamp32((averageBytes * 30 + 50000) / 100000);
+    // Stated sizes near 2^31 make a product beyond 64 bits: it stops at the limit.
+    const int64_t pixels = static_cast<int64_t>(AVIinfo.width) * AVIinfo.height;
+    AVIinfo.compressionFigure =
+        averageBytes ? Clamp32(SaturatedAdd(SaturatedMul(pixels, 20), averageBytes / 2) / averageBytes) : 0;
+}
 
 int32_t ParseAVIChunks(int32_t handle, int32_t offset, int32_t limit, int32_t depth) {
     return RunWalk(handle, offset, limit, depth, false);

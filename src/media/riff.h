@@ -69,5 +69,7 @@ extern AVIinfoRecord AVIinfo;
 int32_t ReadAVIInfo(const char* name);   // 1 when a video format was read
 int32_t ReadWaveInfo(const char* name);  // 1 on a canonical PCM WAVE file
 int32_t ParseAVIChunks(int32_t handle, int32_t offset, int32_t limit, int32_t depth);
+// The data-rate and compression figures of AVIinfo for stored frames of averageBytes (0: none).
+void SetFrameFigures(int64_t averageBytes);
 int32_t LoadAVIIndex(int32_t handle, int32_t offset, int32_t limit, int32_t depth);
 int32_t ReadWaveHeader(int32_t handle);

@@ -122,6 +122,12 @@ void CloseSound() {
     gLoop.wave = nullptr;
 }
 
+// Whole frame periods since the clock base (0 before it).
+int64_t ElapsedFrames(uint32_t clockBase, double period) {
+    const uint32_t now = Now();
+    return now > clockBase ? static_cast<int64_t>((now - clockBase) * 1000.0 / period) : 0;
+}
+
 // Queues the sound of play positions up to `until` (project mode): each kept frame's pieces as the
 // render writes them.
 void QueueProjectSound(int32_t startPosition, int32_t& lastQueued, int32_t until) {
@@ -221,6 +227,7 @@ void PlayForward() {
     gLoop.framesShown = 0;
     int32_t advanced = 0;
     int64_t queuedBytes = 0;
+    int64_t soundPass = 0;  // the pass over the positions whose sound is being queued
     int32_t ordinal = 0;
     int32_t lastQueued = 0;
     bool restartPending = true;
@@ -260,23 +267,45 @@ void PlayForward() {
         if (gPlayer.position >= n && audio) gPlayer.position = 0;
 
         if (audio) {
+            // Sound goes ahead of the picture only within the pass over the positions that the
+            // picture is in by the clock: the next pass's sound (the opening again) is queued once
+            // the picture has begun that pass, so a play stopped at the end holds none of it.
+            const int64_t picturePass = (startPosition - 1 + ElapsedFrames(clockBase, period)) / n;
             if (gPlayer.projectMode) {
-                QueueProjectSound(startPosition, lastQueued, advanced + kProjectLookAhead);
+                const int64_t nextPassStart = (picturePass + 1) * n - startPosition + 2;  // as counted from 1
+                QueueProjectSound(
+                    startPosition, lastQueued,
+                    static_cast<int32_t>(std::min<int64_t>(advanced + kProjectLookAhead, nextPassStart)));
             } else {
-                const int64_t target =
-                    RoundHalf((framesAhead + advanced) * period * 1e-6 * head->samplesPerSec) * blockAlign;
+                // Bytes of sound from the start position to the end of pass p.
+                const auto passEnd = [&](int64_t p) {
+                    return RoundHalf(static_cast<double>((p + 1) * n - (startPosition - 1)) * period * 1e-6 *
+                                     head->samplesPerSec) *
+                           blockAlign;
+                };
+                const int64_t target = std::min(
+                    RoundHalf((framesAhead + advanced) * period * 1e-6 * head->samplesPerSec) * blockAlign,
+                    passEnd(picturePass));
                 bool escaped = false;
                 while (target > queuedBytes && gLoop.playing && !escaped) {
+                    if (queuedBytes >= passEnd(soundPass)) {
+                        soundPass++;  // the sound starts again from its beginning
+                        ordinal = 0;
+                        startOffset = 0;
+                    }
                     AudioSpan* span = FindAudioData(ordinal, head, startOffset);
                     startOffset = 0;
                     if (span) {
-                        queuedBytes += span->bytes;
+                        const auto bytes = static_cast<int32_t>(
+                            std::min<int64_t>(span->bytes, passEnd(soundPass) - queuedBytes));
+                        queuedBytes += bytes;
                         ordinal = span->ordinal + 1;
-                        WriteWaveBlock(gLoop.wave, span->data, span->bytes);
+                        WriteWaveBlock(gLoop.wave, span->data, bytes);
                     } else if (ordinal == 0) {
                         gLoop.playing = false;  // the file has no sound to play at all
                     } else {
-                        ordinal = 0;  // the sound starts again from its beginning
+                        queuedBytes =
+                            passEnd(soundPass);  // sound shorter than the pictures: silence to the end
                     }
                     escaped = HostPumpForEscape();
                 }
@@ -287,8 +316,7 @@ void PlayForward() {
                 nextTime = Now() * 1000.0 + period;
                 waveOutRestart(gLoop.wave);
             }
-            const uint32_t now = Now();
-            int64_t e = now > clockBase ? static_cast<int64_t>((now - clockBase) * 1000.0 / period) : 0;
+            int64_t e = ElapsedFrames(clockBase, period);
             int64_t t = e + startPosition;
             while (t > n) t -= n;
             while (gPlayer.position >= n) gPlayer.position -= n;

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cstring>
 
 #include "capture/capture_gui.h"
 #include "capture/session.h"
@@ -45,6 +46,8 @@ namespace {
 QPointer<StoryboardWindow> gStoryboard;
 PopupChooser gChooser;
 
+// The program's caption, which the render also gives back when it ends.
+constexpr const char* kMainCaption = "Quillory";
 constexpr int32_t kDefaultWidth = 620;
 constexpr int32_t kDefaultHeight = 460;
 constexpr int32_t kMinimumWidth = 612;
@@ -122,7 +125,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
     gStoryboard = this;
     setObjectName("storyboard");
     SetControlId(this, kStoryboardDialogId);
-    setWindowTitle("Quillory");
+    setWindowTitle(kMainCaption);
     setAcceptDrops(true);
     setSizeGripEnabled(true);
     auto* layout = new QVBoxLayout(this);
@@ -147,6 +150,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
     };
     callbacks.enableUndo = [this](bool on) {
         if (OwnerDrawButton* b = button(kCmdUndo)) b->setEnabled(on);
+        if (QAction* a = menuAction(kCmdUndo)) a->setEnabled(on);
     };
     callbacks.resetView = [] {
         gView.step = 1;
@@ -156,8 +160,12 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
     SetProjectCallbacks(callbacks);
 
     RenderCallbacks render;
+    // The render's progress shows in the caption; its own main caption gives the project's back.
     render.setCaption = [this](const char* caption) {
-        setWindowTitle(QString::fromUtf8(caption ? caption : ""));
+        if (caption && std::strcmp(caption, kMainCaption) == 0)
+            ShowCaption();
+        else
+            setWindowTitle(QString::fromUtf8(caption ? caption : ""));
     };
     render.progress = [this](int32_t frame, int32_t) { DrawRenderProgress(HWNDFromWidget(this), frame); };
     render.waitCursor = [](bool busy) {
@@ -245,11 +253,6 @@ void StoryboardWindow::BuildMenus() {
             actions_[id] = a;
         }
     }
-    // Undo has no menu item; its key works like its button.
-    undoKey_ = new QAction(this);
-    undoKey_->setShortcut(QKeySequence::Undo);
-    addAction(undoKey_);
-    connect(undoKey_, &QAction::triggered, this, [this] { Command(kCmdUndo, false); });
 }
 
 QAction* StoryboardWindow::menuAction(int32_t id) const {
@@ -272,7 +275,8 @@ void StoryboardWindow::InitDialog() {
     // every other file as a clip. Nothing named there is saved over unless it was read as a project;
     // the remembered name stays for the next start.
     if (gCommandLine.empty()) {
-        projectNamed_ = ReadProject(HWNDFromWidget(this)) == 1;
+        // Nothing remembered (a first start): nothing was asked for, so nothing is reported.
+        projectNamed_ = gSettings.ProjectFileName[0] && ReadProject(HWNDFromWidget(this)) == 1;
     } else {
         projectNamed_ = false;
         std::vector<std::string> clips;
@@ -287,6 +291,7 @@ void StoryboardWindow::InitDialog() {
     }
     FreeThumbnails();
     UpdateToolbar();
+    ShowCaption();
     EnumCaptureGuys(HWNDFromWidget(this));
     canvas_->setFocus();  // no button starts out drawn with the focus
 }
@@ -295,8 +300,15 @@ void StoryboardWindow::UpdateToolbar() {
     const CommandStates s = CurrentCommandStates();
     for (auto& [id, b] : buttons_) b->setEnabled(ToolbarButtonEnabled(id, s));
     if (OwnerDrawButton* set = button(kCmdPreferences)) set->hide();
-    if (undoKey_) undoKey_->setEnabled(ToolbarButtonEnabled(kCmdUndo, s));
     InitMenus();
+}
+
+void StoryboardWindow::ShowCaption() {
+    const char* name = gSettings.ProjectFileName;
+    if (projectNamed_ && *name)
+        setWindowTitle(QFileInfo(QString::fromUtf8(name)).fileName() + " - " + kMainCaption);
+    else
+        setWindowTitle(kMainCaption);
 }
 
 void StoryboardWindow::InitMenus() {

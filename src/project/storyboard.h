@@ -35,6 +35,9 @@ class StoryboardWindow : public QDialog {
     void UpdateToolbar();
     // Sets the menu bar's grayed states and check marks, as when a menu opens.
     void InitMenus();
+    // The caption names the project's file ("NAME - Quillory"), or is "Quillory" for a project
+    // that belongs to no file.
+    void ShowCaption();
     // The popups, at a screen position: the background popup's choices and the range popup's.
     void BackgroundPopup(QPoint at);
     void RangePopup(QPoint at);
@@ -71,7 +74,6 @@ class StoryboardWindow : public QDialog {
     StoryboardCanvas* canvas_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
     QMenu* driversMenu_ = nullptr;
-    QAction* undoKey_ = nullptr;
     std::map<int32_t, QAction*> actions_;
     std::map<int32_t, OwnerDrawButton*> buttons_;
     ButtonRecord* buttonList_ = nullptr;

@@ -51,6 +51,8 @@ class StoryboardCanvas : public QWidget {
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    // The wheel scrolls the grid a row of cells per notch.
+    void wheelEvent(QWheelEvent* event) override;
 
   private:
     enum class Drag { None, Selecting, Scrolling };
@@ -73,6 +75,7 @@ class StoryboardCanvas : public QWidget {
     bool moved_ = false;
     int32_t previewFrame_ = -1;
     int32_t progress_ = -1;
+    int32_t wheelAngle_ = 0;  // eighths of a degree not yet scrolled (fine-grained wheels)
 };
 
 // MyShowTextPoints: text at (x, y) in the face at that point size, cut to the box (0: no box) whose

@@ -84,6 +84,7 @@ bool KeepProjectFileName(const std::string& name) {
 void StoryboardWindow::AfterCommand() {
     canvas_->update();
     UpdateToolbar();
+    ShowCaption();
 }
 
 void StoryboardWindow::Command(int32_t id, bool shift) {
@@ -217,7 +218,7 @@ void StoryboardWindow::Command(int32_t id, bool shift) {
         case kCmdSend:
             SendAVIByMail(self, [this] {
                 canvas_->SetProgress(-1);
-                setWindowTitle("Quillory");
+                ShowCaption();
                 canvas_->update();
             });
             break;
@@ -367,7 +368,7 @@ void StoryboardWindow::Render() {
     ++busy_;
     RenderProjectToAVI(HWNDFromWidget(this));
     canvas_->SetProgress(-1);
-    setWindowTitle("Quillory");
+    ShowCaption();
     --busy_;
 }
 

@@ -2,6 +2,7 @@
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <algorithm>
 #include <vector>
 
@@ -504,4 +505,25 @@ void StoryboardCanvas::mouseReleaseEvent(QMouseEvent* event) {
         update();
         window_->UpdateToolbar();
     }
+}
+
+void StoryboardCanvas::wheelEvent(QWheelEvent* event) {
+    event->accept();
+    if (drag_ != Drag::None || window_->busy() || gProject.totalFrames <= 0) return;
+    constexpr int32_t kNotch = 120;
+    wheelAngle_ += event->angleDelta().y();
+    const int32_t notches = wheelAngle_ / kNotch;
+    if (notches == 0) return;
+    wheelAngle_ -= notches * kNotch;
+    CloseTooltip();
+    const CellSize cell = NormalisedCellSize(gSettings.cellW, gSettings.cellH);
+    const RECT& story = gView.storyRect;
+    const GridLayout grid =
+        ComputeGridLayout(story.right - story.left, story.bottom - story.top, cell.width, cell.height);
+    const int32_t span = ShownSpanMs(gView.visibleCells, gView.step, gProject.frameRate);
+    // Turning the wheel towards the user moves on through the project, as in any scrolled list.
+    gView.position = ClampedPosition(ScrolledPosition(gView.position, -notches, grid.columns, gView.step,
+                                                      gProject.frameRate, gProject.totalFrames),
+                                     span, gProject.duration);
+    update();
 }

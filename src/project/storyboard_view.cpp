@@ -137,6 +137,15 @@ int32_t PositionOfFrame(int32_t frame, int32_t frameRate) {
     return Clamp32(static_cast<int64_t>(frame) * 1000 / frameRate);
 }
 
+int32_t ScrolledPosition(int32_t position, int32_t rows, int32_t columns, int32_t step, int32_t frameRate,
+                         int32_t totalFrames) {
+    if (frameRate <= 0 || totalFrames <= 0) return 0;
+    const int64_t first = static_cast<int64_t>(FirstShownFrame(frameRate, position)) +
+                          static_cast<int64_t>(rows) * std::max(columns, 1) * std::max(step, 1);
+    const int64_t frame = std::clamp<int64_t>(first, 0, totalFrames - 1);
+    return Clamp32((frame * 1000 + frameRate - 1) / frameRate);
+}
+
 int32_t ProgressWidth(int32_t stripWidth, int32_t frame, int32_t totalFrames) {
     if (totalFrames <= 0 || stripWidth <= 0) return 0;
     int64_t w = static_cast<int64_t>(stripWidth) * (static_cast<int64_t>(frame) + 1) / totalFrames;
@@ -244,6 +253,7 @@ bool MenuItemEnabled(int32_t id, const CommandStates& s) {
         case kCmdAddUnderlay:
             return s.selection;
         case kCmdEditRevisions:
+        case kCmdUndo:
             return s.revisions;
         default:
             return true;
@@ -276,7 +286,9 @@ const std::vector<MenuDefinition>& MenuBarDefinition() {
           {kCmdRender, "&Save AVI...", ""},
           {kCmdPlayAVI, "&Play AVI...", ""}}},
         {"&Edit",
-         {{kCmdActivate, "&Activate Range", ""},
+         {{kCmdUndo, "&Undo", "Ctrl+Z"},
+          {0, "", ""},
+          {kCmdActivate, "&Activate Range", ""},
           {kCmdInactivate, "&Inactivate Range", ""},
           {kCmdAddTitle, "Add &Title Overlay...", ""},
           {kCmdAddUnderlay, "Add Underlay To Range...", ""},

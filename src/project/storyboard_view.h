@@ -75,6 +75,11 @@ void BandExtent(const RECT& strip, int32_t start, int32_t end, int32_t totalFram
 int32_t FrameAtStripOffset(int32_t offset, int32_t stripWidth, int32_t totalFrames);
 // frame x 1000 / frame rate in whole milliseconds; 0 at rate 0.
 int32_t PositionOfFrame(int32_t frame, int32_t frameRate);
+// The position after the grid moves by rows of cells (negative: back): the first shown frame moves
+// by rows x columns x step frames within the project, and the position is the first millisecond
+// that shows it.
+int32_t ScrolledPosition(int32_t position, int32_t rows, int32_t columns, int32_t step, int32_t frameRate,
+                         int32_t totalFrames);
 // Pixels of the render's progress bar: strip width x (frame + 1) / total frames.
 int32_t ProgressWidth(int32_t stripWidth, int32_t frame, int32_t totalFrames);
 

@@ -182,15 +182,15 @@ TEST(StartUp, SecondCopyIsRefusedWhileTheFirstRuns) {
     Home home;
     QProcess first;
     first.setProcessEnvironment(home.Environment());
-    first.start(QUILLORY_BINARY, {});
+    first.start(QUILLORY_BINARY, {"missing.avi"});
     ASSERT_TRUE(first.waitForStarted(10000));
-    // The first copy is up once its storyboard has asked for the missing project name.
+    // The first copy is up once its storyboard has reported the clip it could not open.
     std::string firstErr;
-    for (int i = 0; i < 100 && firstErr.find("Need a project file name") == std::string::npos; i++) {
+    for (int i = 0; i < 100 && firstErr.find("Failed to open file") == std::string::npos; i++) {
         first.waitForReadyRead(200);
         firstErr += first.readAllStandardError().toStdString();
     }
-    ASSERT_NE(firstErr.find("Notify: Need a project file name"), std::string::npos) << firstErr;
+    ASSERT_NE(firstErr.find("Notify: Failed to open file"), std::string::npos) << firstErr;
     const std::string registryBefore = ReadWholeFile(home.registry);
 
     QProcess second;

@@ -1,5 +1,5 @@
 // The capture windows on the offscreen platform: the Drivers menu, and Capture from the storyboard
-// through the panel's buttons into the project.
+// through the panel's buttons into the project, with the panel's texts whole and apart.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "capture/capture_gui.h"
+#include "capture/capture_ui.h"
 #include "capture/panel.h"
 #include "capture/session.h"
 #include "core/format.h"
@@ -36,6 +37,29 @@ void Script(std::vector<std::function<bool()>> steps) {
         if (remaining->front()()) remaining->erase(remaining->begin());
     });
     timer->start(20);
+}
+
+// What is wrong with the open panel's texts as they are painted: a line outside the display, cut,
+// or clearing another line's place (the final line takes the running line's place by design); the
+// caption off its strip or cut. Empty when nothing is.
+std::string TextFaults() {
+    PanelDisplay* display = OpenPanelDisplay();
+    if (!display) return "no panel";
+    std::string faults;
+    const auto lines = display->Layout();
+    for (const auto& [line, l] : lines) {
+        const std::string name = "line " + std::to_string(line);
+        if (!PanelDisplayInside().contains(l.box) || !l.box.contains(l.text)) faults += name + " outside; ";
+        if (l.shown != display->Line(line)) faults += name + " cut to \"" + l.shown + "\"; ";
+        for (const auto& [other, o] : lines)
+            if (other > line && !(line == 1 && other == 2) && l.box.intersects(o.box))
+                faults += name + " meets line " + std::to_string(other) + "; ";
+    }
+    const PanelTextLayout caption = LayoutPanelCaption(kCapturePanelWidth, kCapturePanelHeight);
+    if (!PanelCaptionStrip(kCapturePanelWidth, kCapturePanelHeight).contains(caption.text) ||
+        caption.shown != kPanelCaption)
+        faults += "caption \"" + caption.shown + "\"; ";
+    return faults;
 }
 
 QAbstractButton* PanelButton(int32_t id) {
@@ -79,23 +103,31 @@ TEST(CapturePanel, DriversMenuAndCaptureIntoTheProject) {
             if (PanelButton(id)->isEnabled() != on) return false;
         return PanelButton(kPanelStart)->isEnabled();
     };
+    // Idle, recording and after Stop, every text the display shows is whole and in its own place.
     bool startedOk = false, stoppedOk = false;
+    std::string idleFaults, runningFaults, finalFaults;
     Script({[] { return PanelButton(kPanelStart) && PanelButton(kPanelStart)->isVisible(); },
             [&] {
+                idleFaults = TextFaults();
                 PanelButton(kPanelInfo)->click();
                 PanelButton(kPanelStart)->click();
                 startedOk = enabled(false) && gCapturing;
                 return true;
             },
-            [] { return gFrameTally >= 8; },
+            [] { return gFrameTally >= 8 && !OpenPanelDisplay()->Line(1).empty(); },
             [&] {
+                runningFaults = TextFaults();
                 PanelButton(kPanelStart)->click();
                 stoppedOk = enabled(true) && !gCapturing;
+                finalFaults = TextFaults();
                 PanelButton(kPanelPower)->click();
                 return true;
             }});
     window.Command(kCmdCapture);
     EXPECT_TRUE(startedOk && stoppedOk);
+    EXPECT_EQ(idleFaults, "");
+    EXPECT_EQ(runningFaults, "");
+    EXPECT_EQ(finalFaults, "");
     EXPECT_TRUE(boxes->saw("Capture File Empty"));
     EXPECT_EQ(boxes->texts().back(), "Open Captured File <" + file + ">??");
     EXPECT_EQ(ghWndCap, nullptr);

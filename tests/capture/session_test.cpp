@@ -2,6 +2,7 @@
 // connected, a streaming capture with its running and final lines, and the figures of the
 // statistics, the level meter, the estimate and the capture file.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -182,6 +183,12 @@ TEST_F(CaptureSession, StreamingCaptureFillsTheFileAndShowsItsLines) {
     ShowPanelCapFileLines(nullptr);
     EXPECT_EQ(ui->last(6), "MAX STREAMING CAPTURE 28secs");
     EXPECT_EQ(ui->last(7), "(203,630 KB/MINUTE)");
+    // The dialog's maximum: a file that holds less than a minute says its seconds.
+    ShowCapFileLines(nullptr);
+    EXPECT_EQ(ui->item(kSetMaxLine), "Max: 28secs");
+    ASSERT_EQ(truncate(file.c_str(), 1000000000), 0);
+    ShowCapFileLines(nullptr);
+    EXPECT_EQ(ui->item(kSetMaxLine), "Max: 4minutes");
     gSettings.Amode = 1;
     EXPECT_EQ(EstimateCaptureRate(nullptr, 0), 207855828u);
     EXPECT_EQ(ui->item(kSetRateLine), "202,984 KB/min");

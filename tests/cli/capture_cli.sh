@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # quillory-cli capture with the test-pattern driver: the file read back by ffprobe, by `info` and
-# as a project clip; a capture killed mid-way and a file whose idx1 was cut off still read; a
-# driver that is not there.
+# as a project clip; a capture killed mid-way and a file whose idx1 was cut off still read; a full
+# disk, a protected file and a size that does not fit; a driver that is not there.
 set -euo pipefail
 CLI=$1
 work=$(mktemp -d)
@@ -48,6 +48,44 @@ at=$(grep -obUa idx1 take.avi | tail -n1 | cut -d: -f1)
 head -c $((at + 8 + 160)) take.avi >cut.avi
 [ "$(clip_frames cut.avi)" = "$n" ]
 
+# A full disk: the final line counts the frames the file holds, as ffprobe and the clip reader do.
+QUILLORY_DISK_FAULT=write:ENOSPC:800000 "$CLI" capture --seconds 3 --fps 15 --size 160x120 --audio none \
+  --file full.avi --size-mb 5 >full.out 2>full.err
+[[ "$(tail -n1 full.out)" =~ ^FINAL:\ ([0-9,]+)\ BYTES,\ ([0-9]+)\ FRAMES,\ 0\ DROPS ]]
+n=${BASH_REMATCH[2]}
+[ "$(packets full.avi)" = "$n" ]
+[ "$(clip_frames full.avi)" = "$n" ]
+[ "${BASH_REMATCH[1]//,/}" = $((n * 57600)) ]
+grep -qx "Notify: Error writing the capture file <$work/full.avi>" full.err
+
+# A file the user protected is never written, not even by root; nor is it allocated.
+printf 'mine' >mine.avi
+chmod a-w mine.avi
+for size in "" "--size-mb 2"; do
+  if "$CLI" capture --seconds 1 --file mine.avi $size >mine.out 2>mine.err; then exit 1; fi
+  grep -qx "Notify: Cannot open the capture file <$work/mine.avi>" mine.err
+  [ "$(cat mine.avi)" = mine ]
+  [ ! -s mine.out ]
+done
+
+# A size the disk has no room for (a 1 MB file system) leaves no file behind and one there before as
+# it was.
+if unshare -rm true 2>/dev/null; then
+  mkdir small
+  unshare -rm bash -c 'mount -t tmpfs -o size=1M none small && printf old >small/old.avi &&
+    ! "$1" capture --seconds 1 --file small/new.avi --size-mb 5 && ! "$1" capture --seconds 1 --file small/old.avi --size-mb 5 &&
+    [ ! -e small/new.avi ] && [ "$(cat small/old.avi)" = old ]' - "$CLI" 2>/dev/null
+else
+  echo "no user namespaces: the size check on a small file system is not run" >&2
+fi
+
+# Cut in the middle of its frames: info and describe report the frames the clip reader finds.
+head -c 500000 take.avi >half.avi
+m=$(clip_frames half.avi)
+((m >= 1 && m < n))
+"$CLI" info half.avi | grep -qx "  Video: 320x240x24 Uncompressed $m frames (0 drops)"
+"$CLI" describe half.avi | grep -qx "Video: 320x240x24 Uncompressed $m frames 15.00fps"
+
 # No driver at that index, and arguments that make no capture.
 set +e
 "$CLI" capture --seconds 1 --driver 9 --file none.avi >none.out 2>none.err
@@ -57,8 +95,11 @@ rc_usage=$?
 "$CLI" capture --seconds 1 --audio 11025,12,1 >/dev/null 2>audio.err
 rc_audio=$?
 set -e
-[ $rc_none -eq 1 ] && [ $rc_usage -eq 2 ] && [ $rc_audio -eq 2 ]
+[ $rc_none -eq 1 ]
+[ $rc_usage -eq 2 ]
+[ $rc_audio -eq 2 ]
 grep -qx "Notify: Capture couldn't open" none.err
 [ ! -s none.out ]
+[ ! -e none.avi ]
 grep -q '^usage: quillory-cli capture --seconds S' usage.err
 echo ok

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # quillory-cli gifdump on GIF files that ImageMagick writes: a still GIF89a with a global table, a
 # looping animation whose second frame has a local table, a comment, an interlaced image, GIF87a,
-# and a cut file.
+# a cut file, and bad inputs and outputs.
 set -euo pipefail
 CLI=$1
 work=$(mktemp -d)
@@ -54,4 +54,22 @@ has interlaced.txt '    Interlaced'
 head -c $(($(stat -c %s anim.gif) - 20)) anim.gif >cut.gif
 "$CLI" gifdump cut.gif cut-dump.txt 2>/dev/null
 [ "$(tail -1 cut-dump.txt)" = 'Unrecognized Data Block 00 - Abort' ]
+
+# Bad input leaves an existing output as it was and exits 1; so does an output the user protected.
+echo kept >kept.txt
+cp kept.txt kept.before
+for bad in missing.gif kept.before; do
+  if "$CLI" gifdump $bad kept.txt 2>bad.err; then exit 1; fi
+  ! grep -q 'dumped to' bad.err
+done
+grep -qx 'Notify: Illegal file' bad.err
+chmod a-w kept.txt
+if "$CLI" gifdump still.gif kept.txt 2>/dev/null; then exit 1; fi
+cmp kept.txt kept.before
+# A name too short to lose three characters gets ".txt" added.
+cp still.gif ab
+"$CLI" gifdump ab 2>/dev/null
+ends_at_trailer ab
+[ ! -e txt ]
+[ -s ab.txt ]
 echo ok

@@ -30,6 +30,15 @@ size=$(stat -c %s p.raw)
 [ "$size" -ge 11025 ]
 cmp -n "$size" p.raw r.raw
 
+# One pass (the default) sounds once, as long as the pictures: the sound queued ahead never takes in
+# the opening again before the picture starts over.
+"$CLI" play clip.avi --wave pass.wav >/dev/null
+ffmpeg -nostdin -v error -i pass.wav -f u8 pass.raw
+cmp pass.raw clip.raw
+"$CLI" play p.cgp --wave ppass.wav >/dev/null
+ffmpeg -nostdin -v error -i ppass.wav -f u8 ppass.raw
+cmp ppass.raw r.raw
+
 # Every mode ends with the line; a range pass draws the range's positions.
 for m in reverse range pingpong; do
   "$CLI" play clip.avi --mode $m --range 11 20 --seconds 0.5 | grep -Eq '^frames [0-9]+ skipped'

@@ -1,6 +1,7 @@
 // The GIF structure dump: a crafted file with every kind of block dumped line for line, every cut
 // of it ending in the abort line after what came before, the refusals, and the command around it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <sstream>
 
@@ -116,17 +117,19 @@ TEST(GifDump, EveryBlockAndEveryCut) {
     const std::vector<std::string> whole = Lines(ReadWholeFile(out));
 
     // A file cut anywhere keeps the lines of what it holds and ends with the abort line; one cut
-    // inside the signature is no GIF file.
+    // inside the signature is no GIF file, and the dump before stays as it was.
     for (size_t n = 0; n<crafted.size(); n += n> 120 && n < 870 ? 50 : 1) {  // a few cuts in the big table
         WriteWholeFile(gif, crafted.substr(0, n));
         boxes->shown.clear();
-        ASSERT_EQ(GifDump(gif.c_str(), out.c_str()), 0);
-        std::vector<std::string> lines = Lines(ReadWholeFile(out));
+        const std::string before = ReadWholeFile(out);
         if (n < 6) {
-            EXPECT_EQ(lines.size(), 1u);
+            EXPECT_EQ(GifDump(gif.c_str(), out.c_str()), -2);
+            EXPECT_EQ(ReadWholeFile(out), before);
             EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Illegal file"});
             continue;
         }
+        ASSERT_EQ(GifDump(gif.c_str(), out.c_str()), 0);
+        std::vector<std::string> lines = Lines(ReadWholeFile(out));
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), "Unrecognized Data Block 00 - Abort") << "cut at " << n;
         lines.pop_back();
@@ -138,17 +141,25 @@ TEST(GifDump, EveryBlockAndEveryCut) {
     WriteWholeFile(gif, crafted.substr(0, 25) + "x");
     GifDump(gif.c_str(), out.c_str());
     EXPECT_EQ(Lines(ReadWholeFile(out)).back(), "Unrecognized Data Block 78 - Abort");
+    const std::string kept = ReadWholeFile(out);
     WriteWholeFile(gif, "gif89a" + crafted.substr(6));
     boxes->shown.clear();
-    GifDump(gif.c_str(), out.c_str());
-    EXPECT_EQ(ReadWholeFile(out), "dump gif <" + gif + ">\n");
+    EXPECT_EQ(GifDump(gif.c_str(), out.c_str()), -2);
     EXPECT_TRUE(boxes->saw("Illegal file"));
+    // A GIF that cannot be opened is named with the reason; the output stays as it was.
+    EXPECT_EQ(GifDump(dir.file("gone.gif").c_str(), out.c_str()), -2);
+    EXPECT_TRUE(boxes->saw("Couldn't open <" + dir.file("gone.gif") + ">\nNo such file or directory"));
+    EXPECT_EQ(ReadWholeFile(out), kept);
 
-    // The dump never replaces the file it reads.
+    // The dump never replaces the file it reads, nor an output the user protected (even as root).
     const std::string txt = dir.file("notes.txt");
     WriteWholeFile(txt, crafted);
     EXPECT_EQ(GifDump(txt.c_str(), GifDumpOutputName(txt).c_str()), -1);
     EXPECT_EQ(ReadWholeFile(txt), crafted);
+    WriteWholeFile(gif, crafted);
+    ASSERT_EQ(chmod(out.c_str(), 0444), 0);
+    EXPECT_EQ(GifDump(gif.c_str(), out.c_str()), -1);
+    EXPECT_EQ(ReadWholeFile(out), kept);
 }
 
 TEST(GifDump, CommandAsksNamesAndReports) {
@@ -181,4 +192,8 @@ TEST(GifDump, CommandAsksNamesAndReports) {
                   "<" + dir.file("Loop.gif") + ">\ndumped to:\n<" + dir.file("Loop.txt") + ">",
                   "<" + dir.file("Shout.GIF") + ">\ndumped to:\n<" + dir.file("Shout.txt") + ">"}));
     EXPECT_EQ(Lines(ReadWholeFile(dir.file("Shout.txt"))).size(), Lines(kCraftedDump).size() + 2);
+    // A file name too short to lose three characters keeps them all.
+    EXPECT_EQ(GifDumpOutputName("/d.gif/ab"), "/d.gif/ab.txt");
+    EXPECT_EQ(GifDumpOutputName("a.g"), "a.g.txt");
+    EXPECT_EQ(GifDumpOutputName("ab.g"), "atxt");
 }

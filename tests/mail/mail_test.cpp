@@ -264,6 +264,67 @@ TEST_F(SendCommand, OwnProviderAsksForTheAccountAndDeliversOverSmtp) {
     }
 }
 
+// A send without dialogs through the program's provider to the scripted server; the provider's
+// failure box and the command's message as the user sees them.
+struct Failure {
+    std::string shown, code;
+};
+Failure SendTo(const ServerProcess& server, const std::string& file, ScopedBoxes& boxes) {
+    setenv("QUILLORY_MAPI", PROVIDER, 1);
+    DirectMail mail;
+    mail.file = file;
+    mail.to = {"jane@example.org", "joe@example.org"};
+    mail.from = "me@example.org";
+    mail.profile = SmtpProfileName("smtp://127.0.0.1:" + std::to_string(server.port()), "", "");
+    WindowUser user;
+    boxes->shown.clear();
+    EXPECT_EQ(SendAVIWithoutDialogs(mail), 0);
+    Failure f;
+    if (!user.unexpected.empty()) f.shown = user.unexpected.back();
+    if (!boxes->texts().empty()) f.code = boxes->texts().back();
+    return f;
+}
+
+TEST_F(SendCommand, FailuresShowTheServersOwnReply) {
+    const std::string clip = Media("proj_a.avi");
+
+    // A recipient refused in a reply of several lines, each repeating its status code.
+    Failure f =
+        SendTo(ScriptedSmtpServer("rcpt",
+                                  "550-5.1.1 The account does not exist. Please try\\r\\n"
+                                  "550-5.1.1 double-checking it.\\r\\n550 5.1.1  https://example.org/x"),
+               clip, boxes);
+    EXPECT_EQ(f.shown,
+              "The mail was not sent: 550 5.1.1 The account does not exist. Please try double-checking it. "
+              "https://example.org/x");
+    EXPECT_EQ(f.code, "MAPISendMail failed 00000002");
+
+    // The message refused once the server has read it.
+    f = SendTo(ScriptedSmtpServer("end", "554 5.7.1 Message rejected"), clip, boxes);
+    EXPECT_EQ(f.shown, "The mail was not sent: 554 5.7.1 Message rejected");
+
+    // A hostile reply: its control characters are blanked, its length bounded.
+    f = SendTo(ScriptedSmtpServer("mail", "451 4.3.0 \\x1b[2JTry\\tlater" + std::string(5000, 'x')), clip,
+               boxes);
+    EXPECT_EQ(f.shown.rfind("The mail was not sent: 451 4.3.0  [2JTry later", 0), 0u) << f.shown;
+    EXPECT_LT(f.shown.size(), 600u);
+
+    // No reply at all: libcurl's words.
+    f = SendTo(ServerProcess("echo 1 0"), clip, boxes);  // port 1, where nobody listens
+    EXPECT_EQ(f.shown.rfind("The mail was not sent: Failed to connect to 127.0.0.1 port 1", 0), 0u)
+        << f.shown;
+    EXPECT_EQ(f.code, "MAPISendMail failed 00000017");
+}
+
+TEST_F(SendCommand, SilentServersAreGivenUp) {
+    // The wait for a silent server made short; the server itself would hang up after 20 s.
+    setenv("QUILLORY_SMTP_STALL_SECONDS", "1", 1);
+    const Failure f = SendTo(ScriptedSmtpServer("end", "stall", 20), Media("proj_a.avi"), boxes);
+    unsetenv("QUILLORY_SMTP_STALL_SECONDS");
+    EXPECT_EQ(f.shown, "The mail was not sent: server response timeout");
+    EXPECT_EQ(f.code, "MAPISendMail failed 00000017");
+}
+
 TEST(MailProvider, SessionsLeftOpenNeverBlockNewOnes) {
     HMODULE provider = LoadLibraryA(PROVIDER);
     ASSERT_NE(provider, nullptr);

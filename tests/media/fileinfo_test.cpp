@@ -2,6 +2,8 @@
 // time stamp additions, BMP headers that are refused, and the box it is shown in.
 #include <gtest/gtest.h>
 
+#include "core/memory.h"
+#include "media/avilist.h"
 #include "media/fileinfo.h"
 #include "media/riff.h"
 #include "support/crafted.h"
@@ -11,8 +13,9 @@ using namespace crafted;
 
 namespace {
 
-// 150 frames of 320x240x24 "MJPG" at rate / scale, frame 8 dropped, 22050 Hz 16-bit audio.
-std::string Clip(const TempDir& dir, uint32_t rate, uint32_t scale) {
+// 150 frames of 320x240x24 "MJPG" at rate / scale, frame 8 dropped, 22050 Hz 16-bit audio after
+// each frame.
+CraftedAvi ClipLayout(uint32_t rate, uint32_t scale) {
     CraftedAvi a;
     a.compression = a.handler = FourCC("MJPG");
     a.rate = rate, a.scale = scale, a.channels = 2, a.samplesPerSec = 22050, a.sampleBits = 16;
@@ -20,8 +23,12 @@ std::string Clip(const TempDir& dir, uint32_t rate, uint32_t scale) {
         a.chunks.push_back({"00dc", 0x10, Payload(i == 7 ? 0 : 1000, i)});
         a.chunks.push_back({"01wb", 0, Payload(588, i)});
     }
+    return a;
+}
+
+std::string Clip(const TempDir& dir, uint32_t rate, uint32_t scale) {
     std::string path = dir.file(std::to_string(rate) + "_" + std::to_string(scale) + ".avi");
-    WriteWholeFile(path, a.Build());
+    WriteWholeFile(path, ClipLayout(rate, scale).Build());
     return path;
 }
 
@@ -80,7 +87,51 @@ TEST(FileInfoText, AviWaveBmpAndOtherFiles) {
     EXPECT_TRUE(boxes->shown.empty());
     EXPECT_EQ(FileInfoText(dir.file("gone").c_str(), nullptr, nullptr), "Image - " + dir.file("gone"));
     EXPECT_EQ(IsAVIFile(Save(dir, "tiny", "RIFF").c_str()), 0);
-    EXPECT_EQ(boxes->texts(), (std::vector<std::string>{"couldn't open file", "error 1"}));
+    EXPECT_EQ(IsAVIFile(Save(dir, "empty", "").c_str()), 0);
+    EXPECT_EQ(boxes->texts(), (std::vector<std::string>{
+                                  "couldn't open file <" + dir.file("gone") + ">: No such file or directory",
+                                  "file <" + dir.file("empty") + "> is empty"}));
+    EXPECT_EQ(FileProblem(dir.path().c_str()),
+              "couldn't open file <" + dir.path() + ">: it is not a regular file");
+    EXPECT_EQ(FileProblem(path.c_str()), "");
+}
+
+TEST(FileInfoText, FramesAreThoseTheFileHolds) {
+    TempDir dir;
+    ScopedBoxes boxes;
+    // The report, the mailing summary and the clip reader agree on the frames there, whatever the
+    // headers claim.
+    auto check = [&](const std::string& name, const std::string& bytes, const std::string& video) {
+        const std::string path = Save(dir, name, bytes);
+        EXPECT_NE(FileInfoText(path.c_str(), nullptr, nullptr)
+                      .find("\n  Video: 320x240x24  (MJPG) " + video + "\n"),
+                  std::string::npos)
+            << name;
+        char* summary = DescribeAVI(path.c_str());
+        ASSERT_TRUE(summary);
+        EXPECT_TRUE(std::string(summary).starts_with("File Size: " + std::to_string(bytes.size()) +
+                                                     " bytes\nVideo: 320x240x24  (MJPG) " +
+                                                     video.substr(0, video.find(" (")) + " "))
+            << summary;
+        MyMallocFree(summary);
+        AVIlist* rec = OpenAVIforList(path.c_str(), 0, -1);
+        ASSERT_TRUE(rec);
+        EXPECT_EQ(std::to_string(rec->frames) + " frames", video.substr(0, video.find(" (")));
+        CloseAVIlist(rec);
+    };
+    CraftedAvi a = ClipLayout(15, 1);
+    const std::string whole = a.Build();
+    // Cut inside frame 41, the idx1 gone with it: the header still claims 150.
+    check("cut.avi", whole.substr(0, a.headerAt[80] + 500), "40 frames (1 drops)");
+    // A writer that died before it brought its sizes up to date: the RIFF and movi sizes as at the
+    // start (an empty list), no idx1, no frame count.
+    a.withIndex = false;
+    std::string unpatched = a.Build();
+    WriteLE32(&unpatched[4], a.moviPosition + 4 - 8);
+    WriteLE32(&unpatched[a.moviPosition - 4], 4);
+    WriteLE32(&unpatched[48], 0);
+    check("unpatched.avi", unpatched, "150 frames (1 drops)");
+    EXPECT_TRUE(boxes->shown.empty());
 }
 
 TEST(FileInfoText, DisplayFormatAndTimeStamp) {

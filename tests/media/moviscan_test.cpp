@@ -59,6 +59,10 @@ TEST(MoviScan, TakesStreamChunksUpToTheFirstThatIsNone) {
     EXPECT_EQ(scan(withRec).front(), "00db:2");
     EXPECT_TRUE(scan(file.substr(0, a.moviPosition + 2)).empty());
     EXPECT_TRUE(scan("").empty());
+    // A list whose size was never brought up to date (it still says empty) goes on to the file's end.
+    std::string unpatched = file;
+    WriteLE32(&unpatched[a.moviPosition - 4], 4);
+    EXPECT_EQ(scan(unpatched), scan(file));
 }
 
 TEST(MoviScan, ReaderRebuildsAMissingOrCutIndexOnly) {

@@ -15,12 +15,17 @@ cd "$work"
 env -u WAYLAND_DISPLAY -u QUILLORY_REGISTRY -u QUILLORY_WININI QT_QPA_PLATFORM=xcb XDG_CONFIG_HOME="$work/config" \
   XDG_RUNTIME_DIR="$work/run" QUILLORY_MESSAGES=console QUILLORY_LOG="$work/log" "$PREFIX/bin/quillory" 2>err &
 app=$!
-# The storyboard is up once it has asked for the missing project name.
-for _ in $(seq 200); do grep -q 'Need a project file name' err && break; sleep 0.1; done
-for w in $(timeout 20 xdotool search --sync --onlyvisible --name '^Quillory$'); do
-  eval "$(xdotool getwindowgeometry --shell "$w")"
-  if [ "$WIDTH" -ge 500 ]; then storyboard=$w; fi  # not the splash window
+# The storyboard is up once a window of that name wider than the splash shows.
+storyboard=
+for _ in $(seq 200); do
+  for w in $(xdotool search --onlyvisible --name '^Quillory$' 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$w")"
+    if [ "$WIDTH" -ge 500 ]; then storyboard=$w; fi
+  done
+  [ -n "$storyboard" ] && break
+  sleep 0.1
 done
+[ -n "$storyboard" ] || { cat err; exit 1; }
 # The help button sits at the right end of the toolbar, 594, 35 from the window's corner.
 xdotool mousemove --window "$storyboard" 594 35 click 1
 timeout 10 xdotool search --sync --onlyvisible --name '^Quillory Help$' >/dev/null || { cat err; exit 1; }

@@ -1,6 +1,7 @@
 // The storyboard window on the offscreen platform: toolbar and menus in each project state, the
-// mouse's selection drags and popups, the commands that edit, open and save, the steps and the
-// thumbnail cache, leaving the window, and a picture of it for a person to look at.
+// mouse's selection drags and popups, the commands that edit, open and save (and the caption that
+// names the project), the steps, the wheel and the thumbnail cache, leaving the window, and a
+// picture of it for a person to look at.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -9,6 +10,7 @@
 #include <QPaintEvent>
 #include <QScreen>
 #include <QTest>
+#include <QWheelEvent>
 #include <deque>
 #include <fstream>
 
@@ -115,7 +117,7 @@ class Storyboard : public ::testing::Test {
 
 TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
     Open();
-    EXPECT_TRUE(boxes->saw("Need a project file name"));
+    EXPECT_EQ(boxes->texts(), std::vector<std::string>{});  // a first start remembers no project: no message
     // The buttons stand in one row, in groups 10 pixels apart and 30 before the last two groups.
     auto x = [&](int32_t id) { return window->button(id)->geometry().x(); };
     EXPECT_EQ(x(kCmdOpenAVI) - x(kCmdSaveProject), 38);
@@ -245,8 +247,8 @@ TEST_F(Storyboard, SelectionDragsPopupsRevisionsAndUndo) {
     EXPECT_EQ(popups.back().front().id, kPopSmallImages);
     EXPECT_EQ(gSettings.cellW, 60);
 
-    // The keyboard: Ctrl+A selects every frame; Ctrl+Z undoes, then Undo takes the revisions back
-    // one by one and disables itself.
+    // The keyboard: Ctrl+A selects every frame; Ctrl+Z undoes, then the Edit menu's Undo (the
+    // button's command) takes the revisions back one by one and disables itself and the button.
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
@@ -254,10 +256,13 @@ TEST_F(Storyboard, SelectionDragsPopupsRevisionsAndUndo) {
     EXPECT_EQ(gProject.selEnd, gProject.totalFrames - 1);
     QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(gProject.revisions->next, nullptr);
-    EXPECT_TRUE(Enabled(kCmdUndo));
-    window->Command(kCmdUndo);
+    QAction* undo = window->menuBar()->actions().at(2)->menu()->actions().front();
+    ASSERT_EQ(undo, window->menuAction(kCmdUndo));
+    EXPECT_EQ(undo->text() + " " + undo->shortcut().toString(), "&Undo Ctrl+Z");
+    EXPECT_TRUE(Enabled(kCmdUndo) && undo->isEnabled());
+    undo->trigger();
     EXPECT_EQ(gProject.revisions, nullptr);
-    EXPECT_FALSE(Enabled(kCmdUndo));
+    EXPECT_FALSE(Enabled(kCmdUndo) || undo->isEnabled());
     EXPECT_FALSE(FrameState(2) & kStateInactive);
 }
 
@@ -307,6 +312,26 @@ TEST_F(Storyboard, StepsCellSizesAndTheThumbnailCache) {
     QTest::mouseClick(window->canvas(), Qt::LeftButton, Qt::NoModifier, inside);
     EXPECT_EQ(gProject.selStart, -1);
     EXPECT_TRUE(popups.empty());
+
+    // The wheel scrolls the grid a row (8 cells) a notch, and stops at either end of the project.
+    window->Command(kCmdEveryFrame);
+    Paint();
+    auto wheel = [&](int notches) {
+        QWheelEvent e(QPointF(inside), window->canvas()->mapToGlobal(QPointF(inside)), QPoint(),
+                      QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(window->canvas(), &e);
+        Paint();
+        return FirstShownFrame(gProject.frameRate, gView.position);
+    };
+    EXPECT_EQ(wheel(-1), 8);
+    EXPECT_EQ(wheel(-2), 24);
+    EXPECT_EQ(ThumbnailCache()->frame, 24);
+    EXPECT_EQ(wheel(3), 0);
+    EXPECT_EQ(wheel(1), 0);
+    const int32_t end = wheel(-20);
+    EXPECT_GE(end + gView.visibleCells, 100);  // the last frame in sight
+    EXPECT_EQ(wheel(-1), end);
+    EXPECT_EQ(wheel(1), end - 8);
 }
 
 // Records the region of every paint the widget receives.
@@ -416,6 +441,7 @@ TEST_F(Storyboard, CellsShowTheEditsUntilTheViewMenuHidesThem) {
 TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
     TempDir dir;
     Open();
+    EXPECT_EQ(window->windowTitle(), "Quillory");
     Insert("studio_scene.avi");
     Insert("studio_bars.avi");
     DrawSelection(2, 7, true);
@@ -429,6 +455,7 @@ TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
     EXPECT_EQ(dialogs->requests.back().title, "Select Project File For Save");
     EXPECT_EQ(std::string(gSettings.ProjectFileName), dir.file("trip.CGP"));
     EXPECT_EQ(ReadWholeFile(dir.file("trip.CGP")).rfind("Corvane Project 00\n", 0), 0u);
+    EXPECT_EQ(window->windowTitle(), "trip.CGP - Quillory");
 
     boxes->answers = {IDOK};
     window->Command(kCmdNewProject);
@@ -495,6 +522,7 @@ TEST_F(Storyboard, CommandLineFilesAreReadButNeverSavedOver) {
     Open();
     EXPECT_TRUE(boxes->saw("Failed to open file <" + video + ">\nnot a valid AVI file"));
     EXPECT_EQ(std::string(gSettings.ProjectFileName), remembered);
+    EXPECT_EQ(window->windowTitle(), "Quillory");  // the remembered file is not this project's
     Insert("studio_scene.avi");
     boxes->answers = {IDYES};
     window->Command(kCmdExit);  // Yes asks where to remember it; cancelled, the window and work stay

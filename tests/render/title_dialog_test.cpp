@@ -1,6 +1,6 @@
 // The title dialog driven as a user drives it, on the offscreen platform: lines committed, replaced
-// and removed, the position buttons, the font chooser's answer, OK and Cancel of new and edited
-// titles. Its live preview is checked with the storyboard's launches (tests/project).
+// and removed, the position buttons, the font chooser's answer and Escape in it, OK and Cancel of
+// new and edited titles. Its live preview is checked with the storyboard's launches (tests/project).
 #include "render/title_dialog.h"
 
 #include <gtest/gtest.h>
@@ -183,4 +183,35 @@ TEST_F(TitleDialogTest, EditedTitlesChangeOnlyOnOk) {
                   std::to_string(mapped.weight) + " " + std::to_string(mapped.points),
               "Liberation Sans -24 700 180");
     EXPECT_EQ(QFontFromFontChoice(mapped).pointSize(), 18);
+}
+
+TEST_F(TitleDialogTest, EscapeInTheFontChooserCancelsIt) {
+    SetFontDialogProvider(std::make_shared<QtFontDialogProvider>());
+    bool chooserClosed = false;
+    InDialog([&](QDialog* d) {
+        Type(d, "kept");
+        const QString font = Control<QLabel>(d, kTitleFontLabel)->text();
+        QTimer::singleShot(0, [&] {
+            auto* chooser = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QWidget* field = chooser ? chooser->findChild<QLineEdit*>() : nullptr;  // the family's field
+            if (!field || chooser->objectName() != "chooseFont") {
+                ADD_FAILURE() << "no font chooser";
+                if (chooser) chooser->reject();
+                return;
+            }
+            field->setFocus();
+            QTest::keyClick(field, Qt::Key_Escape);
+            chooserClosed = !chooser->isVisible();
+            if (!chooserClosed) chooser->reject();
+        });
+        Click(d, kTitleFont);
+        EXPECT_TRUE(d->isVisible());
+        EXPECT_EQ(Control<QLabel>(d, kTitleFontLabel)->text(), font);
+        Click(d, IDOK);
+    });
+    TitleRecord* t = NewTitleDialog(nullptr);
+    EXPECT_TRUE(chooserClosed);
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(std::string(t->text) + " " + t->faceName + std::to_string(t->height), "kept Arial-30");
+    Release(t);
 }

@@ -8,17 +8,33 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QUuid>
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 namespace {
 
+// A server that has not greeted and finished the handshake (EHLO, TLS, login) by then is given up.
 constexpr long kConnectTimeoutSeconds = 30;
-// A transfer slower than this many bytes a second for this long is given up.
+// The longest wait for one reply (the one after the message included) or for the server to take data.
+constexpr long kStallSeconds = 60;
+// Less than this many bytes a second, for kStallSeconds, counts as a server that takes no data.
 constexpr long kLowSpeedBytes = 16;
-constexpr long kLowSpeedSeconds = 60;
+// The whole send is given up after kStallSeconds plus the time the message needs at this speed
+// (128 kbit/s).
+constexpr int64_t kSlowLinkBytesPerSecond = 16000;
+// The longest wait for the answer to QUIT: the mail has gone, or failed, by then.
+constexpr std::chrono::seconds kQuitWait{2};
+// QUILLORY_SMTP_STALL_SECONDS=N (1 to kStallSeconds) waits less for a silent server (tests).
+constexpr const char* kStallSecondsVariable = "QUILLORY_SMTP_STALL_SECONDS";
+// A server's reply is shown up to this many bytes.
+constexpr size_t kMaxReplyBytes = 512;
 constexpr size_t kMaxAttachmentNameBytes = 200;
 
 struct TypeByExtension {
@@ -70,29 +86,118 @@ OpenFile* OpenAttachment(const std::string& path, std::string& problem) {
     return new OpenFile{fd, static_cast<int64_t>(st.st_size)};
 }
 
-int ReportProgress(void* arg, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
-    auto* progress = static_cast<DeliveryProgress*>(arg);
-    progress->sent = static_cast<int64_t>(uploaded);
-    return progress->cancel ? 1 : 0;
-}
-
 bool IsAscii(const std::string& s) {
     for (unsigned char c : s)
         if (c >= 128) return false;
     return true;
 }
 
-// Text for a header: line breaks and other control characters become blanks, and the text is
-// cut at kMaxHeaderTextBytes without splitting a UTF-8 sequence.
-std::string HeaderText(const std::string& s) {
+// Line breaks and other control characters become blanks, and the text is cut at limit bytes
+// without splitting a UTF-8 sequence.
+std::string Printable(const std::string& s, size_t limit) {
     std::string out;
     for (unsigned char c : s) out += c < ' ' || c == 127 ? ' ' : static_cast<char>(c);
-    if (out.size() > kMaxHeaderTextBytes) {
-        size_t cut = kMaxHeaderTextBytes;
+    if (out.size() > limit) {
+        size_t cut = limit;
         while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
         out.resize(cut);
     }
     return out;
+}
+
+// Text for a header.
+std::string HeaderText(const std::string& s) {
+    return Printable(s, kMaxHeaderTextBytes);
+}
+
+// The server's replies, fed the bytes libcurl's debug callback sees coming in, in pieces of any
+// size. Keeps the last refusal (a code of 400 and up) as one line: the code, then the text of every
+// line of the reply, an enhanced status code that each line repeats given once.
+class ServerReplies {
+  public:
+    void Take(const char* data, size_t size) {
+        for (size_t i = 0; i < size; ++i) {
+            if (data[i] == '\n')
+                EndLine();
+            else if (line_.size() < kMaxReplyBytes)
+                line_ += data[i];
+        }
+    }
+    int refusalCode() const { return refusalCode_; }
+    const std::string& refusal() const { return refusal_; }
+
+  private:
+    void EndLine() {
+        std::string line;
+        line.swap(line_);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const bool isReply = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                             std::isdigit(static_cast<unsigned char>(line[1])) &&
+                             std::isdigit(static_cast<unsigned char>(line[2])) &&
+                             (line.size() == 3 || line[3] == ' ' || line[3] == '-');
+        if (!isReply) return;
+        const int code = std::stoi(line.substr(0, 3));
+        std::string text = line.size() > 4 ? line.substr(4) : std::string();
+        text.erase(0, text.find_first_not_of(' '));
+        if (open_ && code == code_) {
+            if (!enhanced_.empty() && text.compare(0, enhanced_.size() + 1, enhanced_ + " ") == 0)
+                text.erase(0, text.find_first_not_of(' ', enhanced_.size()));
+            if (!text.empty() && reply_.size() < kMaxReplyBytes) reply_ += " " + text;
+        } else {
+            code_ = code;
+            reply_ = line.substr(0, 3) + (text.empty() ? "" : " " + text);
+            const size_t blank = text.find(' ');
+            enhanced_ = text.substr(0, blank);
+            if (blank == std::string::npos || enhanced_.find_first_not_of("0123456789.") != std::string::npos)
+                enhanced_.clear();
+        }
+        open_ = line.size() > 3 && line[3] == '-';
+        if (!open_ && code_ >= 400) {
+            refusalCode_ = code_;
+            refusal_ = Printable(reply_, kMaxReplyBytes);
+        }
+    }
+
+    std::string line_;      // the line being read
+    std::string reply_;     // the reply being read, its lines so far joined
+    std::string enhanced_;  // its first line's enhanced status code ("5.7.1"), if any
+    int code_ = 0;
+    bool open_ = false;  // more lines of reply_ are to come
+    int refusalCode_ = 0;
+    std::string refusal_;
+};
+
+// What libcurl's debug and progress callbacks share while one message is sent.
+struct Conversation {
+    ServerReplies replies;
+    DeliveryProgress* progress = nullptr;  // may be null
+    std::optional<std::chrono::steady_clock::time_point> quitSent;
+};
+
+int Overhear(CURL*, curl_infotype type, char* data, size_t size, void* arg) {
+    auto* talk = static_cast<Conversation*>(arg);
+    if (type == CURLINFO_HEADER_IN) talk->replies.Take(data, size);
+    if (type == CURLINFO_HEADER_OUT && !talk->quitSent && size >= 4 && strncasecmp(data, "QUIT", 4) == 0)
+        talk->quitSent = std::chrono::steady_clock::now();
+    return 0;
+}
+
+// Also ends the wait for the answer to QUIT after kQuitWait.
+int ReportProgress(void* arg, curl_off_t, curl_off_t, curl_off_t, curl_off_t uploaded) {
+    auto* talk = static_cast<Conversation*>(arg);
+    if (talk->quitSent && std::chrono::steady_clock::now() - *talk->quitSent >= kQuitWait) return 1;
+    if (!talk->progress) return 0;
+    talk->progress->sent = static_cast<int64_t>(uploaded);
+    return talk->progress->cancel ? 1 : 0;
+}
+
+// kStallSeconds, or less when the environment asks for it.
+long StallSeconds() {
+    const char* text = std::getenv(kStallSecondsVariable);
+    if (!text) return kStallSeconds;
+    char* end = nullptr;
+    const long seconds = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && seconds >= 1 && seconds <= kStallSeconds ? seconds : kStallSeconds;
 }
 
 // RFC 2047 encoded words for text that is not plain ASCII; each word carries whole characters.
@@ -225,18 +330,27 @@ DeliveryResult DeliverMail(const MailAccount& account, const std::string& passwo
     if (mail.attachments.size() > kMaxAttachments)
         return fail(MAPI_E_TOO_MANY_FILES, "Too many attachments.");
 
+    // Declared before the handles: libcurl may still write to them while the connection closes.
+    char errorText[CURL_ERROR_SIZE] = "";
+    Conversation talk;
     CurlHandles h;
     h.curl = curl_easy_init();
     if (!h.curl) return fail(MAPI_E_INSUFFICIENT_MEMORY, "libcurl could not start.");
     CURL* curl = h.curl;
-    char errorText[CURL_ERROR_SIZE] = "";
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, Overhear);
+    curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &talk);
+    curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+    // The connection closes within the send, under its own callbacks and time limits.
+    curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
     curl_easy_setopt(curl, CURLOPT_URL, AccountURL(account).c_str());
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+    const long stallSeconds = StallSeconds();
+    curl_easy_setopt(curl, CURLOPT_SERVER_RESPONSE_TIMEOUT, stallSeconds);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, kLowSpeedBytes);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kLowSpeedSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, stallSeconds);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
     if (!account.caFile.empty()) curl_easy_setopt(curl, CURLOPT_CAINFO, account.caFile.c_str());
@@ -286,15 +400,24 @@ DeliveryResult DeliverMail(const MailAccount& account, const std::string& passwo
         curl_mime_encoder(part, "base64");
     }
     curl_easy_setopt(curl, CURLOPT_MIMEPOST, h.mime);
+    const int64_t deadlineSeconds = stallSeconds + total / kSlowLinkBytesPerSecond;
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, static_cast<long>(std::min<int64_t>(deadlineSeconds, LONG_MAX)));
     if (progress) {
         progress->total = total;
         progress->sent = 0;
-        curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, progress);
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
     }
+    talk.progress = progress;
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, ReportProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &talk);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
 
     const CURLcode code = curl_easy_perform(curl);
     if (code == CURLE_OK) return result;
+    // The server's own words when its last answer refused the mail; libcurl's when it never did.
+    long answered = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &answered);
+    const ServerReplies& replies = talk.replies;
+    if (code != CURLE_ABORTED_BY_CALLBACK && replies.refusalCode() != 0 && replies.refusalCode() == answered)
+        return fail(ResultOf(code), replies.refusal());
     return fail(ResultOf(code), errorText[0] ? errorText : curl_easy_strerror(code));
 }

@@ -34,7 +34,8 @@ struct DeliveryProgress {
 
 struct DeliveryResult {
     ULONG code = SUCCESS_SUCCESS;  // a Simple MAPI result
-    std::string error;             // what went wrong, in words (libcurl's own text for network errors)
+    // What went wrong, in words: the server's reply when it refused the mail, else libcurl's text.
+    std::string error;
 };
 
 // Caps on what one message may hold.
@@ -48,6 +49,8 @@ std::string AttachmentType(const std::string& name);
 // The attachment's size when it is a regular file that can be read; -1 with a reason otherwise.
 int64_t AttachmentSize(const std::string& path, std::string& problem);
 
-// Sends the message; blocks until the server took it or it failed. progress may be null.
+// Sends the message; blocks until the server took it or it failed: a silent server is given up
+// within about a minute, the whole send after that plus the message's time at a slow link.
+// progress may be null.
 DeliveryResult DeliverMail(const MailAccount& account, const std::string& password, const OutgoingMail& mail,
                            DeliveryProgress* progress);

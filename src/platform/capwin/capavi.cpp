@@ -11,6 +11,7 @@
 #include <new>
 
 #include "core/diskio.h"
+#include "core/savefile.h"
 
 namespace {
 
@@ -61,6 +62,27 @@ bool WriteVectorAt(int fd, const iovec* parts, int count, int64_t at) {
     return true;
 }
 
+// The capture file opened for writing in place, created when missing. A file the user protected
+// is never opened (not even by root), nor is anything but a regular file: -1 with errno set.
+int OpenCaptureFile(const std::string& name, struct stat* st) {
+    const int fd = open(name.c_str(), O_RDWR | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    int error = 0;
+    if (fstat(fd, st) != 0)
+        error = errno;
+    else if (!S_ISREG(st->st_mode))
+        error = S_ISDIR(st->st_mode) ? EISDIR : EINVAL;
+    else if (!MayReplaceFile(name, *st))
+        error = EACCES;
+    if (error) {
+        close(fd);
+        errno = error;
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
 class Out {
   public:
     explicit Out(std::vector<uint8_t>& b) : b_(b) {}
@@ -90,18 +112,17 @@ class Out {
 
 bool AllocateCaptureFile(const std::string& name, int64_t bytes) {
     if (name.empty() || bytes < 0 || bytes > kMaxCaptureFileBytes) return false;
-    int fd = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
     struct stat st {};
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    const off_t before = ok ? st.st_size : 0;
-    if (ok && bytes > 0) ok = posix_fallocate(fd, 0, bytes) == 0;
+    const int fd = OpenCaptureFile(name, &st);
+    if (fd < 0) return false;
+    const off_t before = st.st_size;
+    bool ok = bytes == 0 || posix_fallocate(fd, 0, bytes) == 0;
     if (ok && before > bytes) ok = ftruncate(fd, bytes) == 0;
     if (ok) {
         // Whatever the file held before is no capture any more.
         const uint8_t blank[12] = {};
         ok = WriteAllAt(fd, blank, static_cast<size_t>(std::min<int64_t>(bytes, sizeof blank)), 0);
-    } else if (before >= 0) {
+    } else {
         struct stat now {};
         if (fstat(fd, &now) == 0 && now.st_size != before) (void)!ftruncate(fd, before);
     }
@@ -116,7 +137,8 @@ CaptureAviWriter::~CaptureAviWriter() {
 bool CaptureAviWriter::Open(const std::string& name, const BITMAPINFOHEADER& video, uint32_t microSecPerFrame,
                             const WAVEFORMATEX* audio) {
     error_ = 0;
-    fd_ = open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    struct stat st {};
+    fd_ = OpenCaptureFile(name, &st);
     if (fd_ < 0) return Failed();
     video_ = video;
     microSecPerFrame_ = microSecPerFrame;
@@ -124,9 +146,12 @@ bool CaptureAviWriter::Open(const std::string& name, const BITMAPINFOHEADER& vid
     if (audio) audio_ = *audio;
     pos_ = kCaptureFirstChunkAt;
     frames_ = 0;
+    dropped_ = 0;
     audioBytes_ = 0;
     index_.clear();
+    indexAtEnd_ = false;
     std::vector<uint8_t> h = Headers();
+    h.resize(h.size() + 8, 0);  // the empty header where the first chunk will go
     return WriteAllAt(fd_, h.data(), h.size(), 0) || Failed();
 }
 
@@ -241,20 +266,25 @@ bool CaptureAviWriter::WriteChunk(uint32_t ckid, uint32_t flags, const uint8_t* 
     const int64_t padded = static_cast<int64_t>(bytes) + (bytes & 1);
     // Room for this chunk and the index that will follow it.
     if (pos_ + 8 + padded + 8 + static_cast<int64_t>(index_.size()) + 16 > kMaxCaptureFileBytes) return false;
-    uint8_t head[8];
-    WriteLE32(head, ckid);
-    WriteLE32(head + 4, bytes);
-    uint8_t pad = 0;
-    iovec parts[3] = {{head, 8}, {const_cast<uint8_t*>(data), bytes}, {&pad, static_cast<size_t>(bytes & 1)}};
-    const int count = (bytes & 1) ? 3 : (bytes ? 2 : 1);
-    if (!WriteVectorAt(fd_, parts, count, pos_)) return Failed();
-    uint8_t entry[16];
     try {
         if (index_.size() + 16 > index_.capacity())
             index_.reserve(std::max<size_t>(index_.capacity() * 2, 1 << 16));
     } catch (const std::bad_alloc&) {
-        return false;  // the chunk is written but not indexed: the file ends before it
+        return false;  // a chunk that could not be indexed is not written
     }
+    // The chunk's place holds an empty header, so that a reader walking the list stops there; the
+    // data and the next empty header go first, this chunk's header last. A write that fails part
+    // way (a full disk, a kill) leaves the file reading as the chunks before.
+    static const uint8_t kEmpty[9] = {};
+    if (indexAtEnd_ && !WriteAllAt(fd_, kEmpty, 8, pos_)) return Failed();
+    indexAtEnd_ = false;
+    iovec parts[2] = {{const_cast<uint8_t*>(data), bytes},
+                      {const_cast<uint8_t*>(kEmpty), 8 + static_cast<size_t>(bytes & 1)}};
+    uint8_t head[8];
+    WriteLE32(head, ckid);
+    WriteLE32(head + 4, bytes);
+    if (!WriteVectorAt(fd_, parts, 2, pos_ + 8) || !WriteAllAt(fd_, head, 8, pos_)) return Failed();
+    uint8_t entry[16];
     WriteLE32(entry, ckid);
     WriteLE32(entry + 4, flags);
     WriteLE32(entry + 8, static_cast<uint32_t>(pos_ - kMoviTypeAt));
@@ -268,6 +298,7 @@ bool CaptureAviWriter::WriteChunk(uint32_t ckid, uint32_t flags, const uint8_t* 
 bool CaptureAviWriter::WriteVideo(const uint8_t* data, uint32_t bytes) {
     if (!WriteChunk(kVideoChunk, bytes ? kKeyFrame : 0, data, bytes)) return false;
     frames_++;
+    if (bytes == 0) dropped_++;
     return true;
 }
 
@@ -295,6 +326,7 @@ bool CaptureAviWriter::WriteIndexAndHeaders() {
     // The index first, then the headers that point at it: a stop between the two leaves the
     // previous headers, which describe a shorter file correctly.
     if (!WriteVectorAt(fd_, parts, 3, pos_)) return Failed();
+    indexAtEnd_ = true;
     std::vector<uint8_t> h = Headers();
     return WriteAllAt(fd_, h.data(), h.size(), 0) || Failed();
 }

@@ -1,7 +1,9 @@
 // The capture file as the capture window writes it: RIFF, hdrl, movi and idx1 from the start of
 // the (preallocated) file, the rest of the file left untouched; the RIFF size covers only that.
 // While a capture runs, Checkpoint writes a provisional idx1 after the last chunk and patches the
-// headers, so a capture that dies leaves a file readable up to the last checkpoint.
+// headers, so a capture that dies leaves a file readable up to the last checkpoint, and a reader
+// that walks the movi list beyond it finds every chunk written whole (an empty chunk header
+// always follows the last one).
 #pragma once
 
 #include <cstdint>
@@ -16,13 +18,15 @@ constexpr int64_t kCaptureMoviListAt = 2036;
 constexpr int64_t kCaptureFirstChunkAt = 2048;
 
 // Preallocates name to exactly bytes (created when missing) and marks it as holding no capture.
-// false when the space cannot be had; the file's size is then as it was.
+// false when the space cannot be had (the file's size is then as it was), or, with errno set, when
+// name is no regular file or one the user protected (it is then untouched).
 bool AllocateCaptureFile(const std::string& name, int64_t bytes);
 
 class CaptureAviWriter {
   public:
     ~CaptureAviWriter();
     // Opens (never truncates) the file and writes the headers of an empty capture. audio null: none.
+    // A file AllocateCaptureFile would refuse is refused (error() says why).
     bool Open(const std::string& name, const BITMAPINFOHEADER& video, uint32_t microSecPerFrame,
               const WAVEFORMATEX* audio);
     // A video frame; 0 bytes writes an empty chunk (a dropped frame).
@@ -32,7 +36,9 @@ class CaptureAviWriter {
     bool Checkpoint();
     // The final idx1 and headers; closes the file.
     bool Close();
+    // The video chunks written and indexed, and the empty ones (dropped frames) among them.
     uint32_t frames() const { return frames_; }
+    uint32_t droppedFrames() const { return dropped_; }
     uint32_t audioBytes() const { return audioBytes_; }
     // Bytes of AVI data: the end of movi.
     int64_t moviEnd() const { return pos_; }
@@ -53,8 +59,10 @@ class CaptureAviWriter {
     uint32_t microSecPerFrame_ = 0;
     int64_t pos_ = kCaptureFirstChunkAt;
     uint32_t frames_ = 0;
+    uint32_t dropped_ = 0;
     uint32_t audioBytes_ = 0;
     uint32_t largestChunk_ = 0;
     std::vector<uint8_t> index_;  // idx1 entries as stored
+    bool indexAtEnd_ = false;     // the provisional idx1 begins where the next chunk goes
     int error_ = 0;
 };

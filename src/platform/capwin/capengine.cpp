@@ -74,6 +74,9 @@ bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, co
             } catch (...) {
                 Fail(IDS_CAP_FILE_WRITE_ERROR, "Error writing the capture file");
             }
+            // The frames taken but never written (a full disk) are no part of the capture.
+            counts_->frames = avi_.frames();
+            counts_->dropped = avi_.droppedFrames();
             counts_->running = false;
         });
         grabber_ = std::thread([this] {

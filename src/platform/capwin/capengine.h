@@ -26,7 +26,8 @@ struct CaptureCallbacks {
     std::atomic<CAPWAVECALLBACK> wave{nullptr};
 };
 
-// The counts CAPSTATUS reports, kept by the grabbing thread.
+// The counts CAPSTATUS reports, kept by the grabbing thread while a capture runs; once it has
+// ended, frames and dropped count what the file holds.
 struct CaptureCounts {
     std::atomic<uint32_t> frames{0};
     std::atomic<uint32_t> dropped{0};

@@ -6,12 +6,15 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPointer>
+#include <QScreen>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -23,6 +26,8 @@ namespace {
 
 // The program's own help file, in the working folder or the installed data folder.
 constexpr const char* kProgramHelpFile = "Quillory.hlp";
+// The help window shrinks to this height, no further, to stay clear of a menu bar.
+constexpr int kMinimumHeight = 240;
 
 // Reads at most kMaxHelpFileBytes; false for a missing, unreadable or larger file.
 bool ReadCapped(const QString& path, QByteArray& bytes) {
@@ -139,7 +144,27 @@ class HelpWindow : public QWidget {
         status_->setText(found ? QString() : QString("Not found"));
     }
 
+    // Makes the help window the own window of the window it was asked from: a modal window (the
+    // storyboard runs as one) blocks the input of every window but its own. When that window
+    // closes, the help window passes to the window under it and stays open.
+    void Attach(QWidget* from) {
+        QWidget* to = from ? from->window() : nullptr;
+        if (to == this || to == parentWidget()) return;
+        const bool shown = isVisible();
+        const QPoint at = pos();
+        if (parentWidget()) parentWidget()->removeEventFilter(this);
+        setParent(to, Qt::Window);
+        if (to) to->installEventFilter(this);
+        if (shown) {
+            move(at);
+            show();
+        }
+    }
+
+    // A help window that is not open yet is placed beside the window it was asked from, on the side
+    // with room; without room on either side it keeps clear of that window's menu bar.
     void Present() {
+        if (!isVisible()) Place();
         show();
         raise();
         activateWindow();
@@ -155,7 +180,53 @@ class HelpWindow : public QWidget {
         return s;
     }
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == parentWidget() && event->type() == QEvent::Hide && !event->spontaneous()) {
+            QWidget* under = parentWidget()->parentWidget();
+            Attach(under);
+        }
+        return QWidget::eventFilter(watched, event);
+    }
+
   private:
+    void Place() {
+        QWidget* from = parentWidget();
+        if (!from || !from->isVisible() || !from->screen()) return;
+        const QRect room = from->screen()->availableGeometry();
+        const QRect owner = from->frameGeometry();
+        // The frame the window manager adds, taken to be the same as the owner's.
+        QSize outer = size() + (owner.size() - from->geometry().size());
+        const auto clamped = [&](QPoint at) {
+            return QPoint(
+                std::clamp(at.x(), room.left(), std::max(room.left(), room.right() + 1 - outer.width())),
+                std::clamp(at.y(), room.top(), std::max(room.top(), room.bottom() + 1 - outer.height())));
+        };
+        // Right of it, left of it, below it, above it: the first place where it is whole on the screen.
+        const QPoint beside[] = {{owner.right() + 1, owner.top()},
+                                 {owner.left() - outer.width(), owner.top()},
+                                 {owner.left(), owner.bottom() + 1},
+                                 {owner.left(), owner.top() - outer.height()}};
+        for (int i = 0; i < 4; i++) {
+            const QPoint at = i < 2 ? QPoint(beside[i].x(), clamped(beside[i]).y())
+                                    : QPoint(clamped(beside[i]).x(), beside[i].y());
+            if (room.contains(QRect(at, outer))) {
+                move(at);
+                return;
+            }
+        }
+        // No room: over its right side, below its menu bar.
+        int top = from->geometry().top();
+        if (const QMenuBar* bar = from->findChild<QMenuBar*>(); bar && bar->isVisible())
+            top = bar->mapToGlobal(QPoint(0, bar->height())).y();
+        const int spare = room.bottom() + 1 - top;
+        if (outer.height() > spare && spare >= kMinimumHeight) {
+            resize(width(), height() - (outer.height() - spare));
+            outer.setHeight(spare);
+        }
+        move(clamped(QPoint(room.right() + 1 - outer.width(), top)));
+    }
+
     HelpBrowser* browser_ = nullptr;
     QLineEdit* search_ = nullptr;
     QLabel* status_ = nullptr;
@@ -204,6 +275,8 @@ int WinHelpA(HWND owner, const char* helpFile, uint32_t command, uintptr_t data)
             path = QString::fromStdString(installed);
     QPointer<HelpWindow>& window = Windows()[windowName.toStdString()];
     if (!window) window = new HelpWindow(windowName);
+    QWidget* from = LiveWidget(owner);
+    window->Attach(from ? from : QApplication::activeModalWidget());
     if (!window->Load(path)) {
         DebugLog("WinHelpA: cannot read %s", path.toUtf8().constData());
         MessageBoxA(owner, FormatMessageText("Cannot open the help file\n%s", path.toUtf8().constData()),

@@ -638,6 +638,40 @@ bool LooksLikeMp4(const char* path, int64_t* length) {
     return false;
 }
 
+// The samples of a stream that the file really holds (the index of a fragmented file is gathered
+// from its fragments; a cut file's names samples past its end), and the milliseconds they cover:
+// up to the first sample that is missing, else the stream's own duration.
+struct SamplesThere {
+    int64_t count = 0;
+    bool all = true;
+    int64_t durationMs = 0;
+};
+
+SamplesThere SamplesInFile(const AVStream* st, int64_t fileLength) {
+    SamplesThere there;
+    const int entries = avformat_index_get_entries_count(st);
+    int64_t first = AV_NOPTS_VALUE;
+    int64_t missing = AV_NOPTS_VALUE;
+    for (int i = 0; i < entries; ++i) {
+        const AVIndexEntry* e = avformat_index_get_entry(const_cast<AVStream*>(st), i);
+        if (!e) break;
+        if (first == AV_NOPTS_VALUE) first = e->timestamp;
+        if (e->pos >= 0 && e->size >= 0 && e->pos + e->size <= fileLength) {
+            there.count++;
+        } else if (there.all) {
+            there.all = false;
+            missing = e->timestamp;
+        }
+    }
+    int64_t span = 0;
+    if (!there.all && first != AV_NOPTS_VALUE)
+        span = missing - first;
+    else if (st->duration != AV_NOPTS_VALUE)
+        span = st->duration;
+    if (span > 0) there.durationMs = av_rescale_q(span, st->time_base, AVRational{1, 1000});
+    return there;
+}
+
 }  // namespace
 
 bool ReadMp4Info(const char* path, Mp4Info* info) {
@@ -674,7 +708,9 @@ bool ReadMp4Info(const char* path, Mp4Info* info) {
             found.depth = p->bits_per_coded_sample;
             found.codecTag = p->codec_tag;
             found.videoCodec = avcodec_get_name(p->codec_id);
-            found.frames = st->nb_frames;
+            const SamplesThere there = SamplesInFile(st, found.fileLength);
+            found.frames =
+                there.all && st->nb_frames > 0 ? std::min(st->nb_frames, there.count) : there.count;
             found.videoBitRate = p->bit_rate;
             AVRational fps = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? st->avg_frame_rate
                                                                                       : st->r_frame_rate;
@@ -686,7 +722,19 @@ bool ReadMp4Info(const char* path, Mp4Info* info) {
             found.soundCodec = avcodec_get_name(p->codec_id);
         }
     }
-    if (ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0) found.durationMs = ctx->duration / 1000;
+    // The file's duration unless a stream is cut short or it states none (a fragmented file): then
+    // the longest that its streams really cover.
+    bool whole = true;
+    int64_t coveredMs = 0;
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const SamplesThere there = SamplesInFile(ctx->streams[i], found.fileLength);
+        whole = whole && there.all;
+        coveredMs = std::max(coveredMs, there.durationMs);
+    }
+    if (whole && ctx->duration != AV_NOPTS_VALUE && ctx->duration > 0)
+        found.durationMs = ctx->duration / 1000;
+    else
+        found.durationMs = coveredMs;
     avformat_close_input(&ctx);
     if (found.width == 0 && found.samplesPerSec == 0) return false;
     *info = found;

@@ -92,5 +92,6 @@ struct Mp4Info {
     std::string soundCodec;  // "aac"
 };
 
-// Reads the headers of an MP4 file; false when path is not a regular file in an MP4 container.
+// Reads the headers of an MP4 file (a fragmented one's fragments too); false when path is not a
+// regular file in an MP4 container. Frames and duration count only what the file really holds.
 bool ReadMp4Info(const char* path, Mp4Info* info);

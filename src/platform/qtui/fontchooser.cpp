@@ -32,6 +32,19 @@ uint32_t ToColorref(const QColor& c) {
            (static_cast<uint32_t>(c.blue()) << 16);
 }
 
+// Qt's font chooser laid into another dialog: Escape (or Enter) inside it would end the chooser
+// alone and leave its place empty, so it ends the dialog around it instead.
+class EmbeddedFontDialog : public QFontDialog {
+  public:
+    using QFontDialog::QFontDialog;
+    void done(int result) override {
+        if (auto* outer = qobject_cast<QDialog*>(parentWidget()))
+            outer->done(result);
+        else
+            QFontDialog::done(result);
+    }
+};
+
 // Qt's font chooser without its own buttons, a colour row, OK and Cancel.
 class FontColourDialog : public QDialog {
   public:
@@ -39,7 +52,7 @@ class FontColourDialog : public QDialog {
         : QDialog(owner), colour_(request.font.colour) {
         setObjectName("chooseFont");
         setWindowTitle("Font");
-        fonts_ = new QFontDialog(this);
+        fonts_ = new EmbeddedFontDialog(this);
         fonts_->setWindowFlags(Qt::Widget);
         QFontDialog::FontDialogOptions options = QFontDialog::NoButtons | QFontDialog::DontUseNativeDialog;
         if (request.flags & CF_SCALABLEONLY) options |= QFontDialog::ScalableFonts;

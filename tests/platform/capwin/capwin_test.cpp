@@ -3,6 +3,7 @@
 #include "platform/capwin/capwin.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <chrono>
@@ -96,8 +97,16 @@ TEST(CaptureWindow, DriversFormatsAndTheFilesSpace) {
     EXPECT_EQ(capSendMessage(w, WM_CAP_FILE_ALLOCATE, 0, static_cast<LPARAM>(0x90000000u)), 0);
     EXPECT_EQ(ReadWholeFile(file).size(), 10485750u);
 
-    // A file that cannot be opened: the capture does not start and the error callback hears why.
+    // A file that cannot be opened, or one the user protected (no write bit, even for root), is
+    // neither allocated nor written: the capture does not start and the error callback hears why.
     capSendMessage(w, WM_CAP_SET_CALLBACK_ERRORA, 0, reinterpret_cast<LPARAM>(&OnError));
+    WriteWholeFile(file, "mine");
+    ASSERT_EQ(chmod(file.c_str(), 0444), 0);
+    EXPECT_EQ(capSendMessage(w, WM_CAP_FILE_ALLOCATE, 0, 10485750), 0);
+    EXPECT_EQ(capSendMessage(w, WM_CAP_SEQUENCE, 0, 0), 0);
+    EXPECT_EQ(gLastError, IDS_CAP_FILE_OPEN_ERROR);
+    EXPECT_TRUE(ReadWholeFile(file) == "mine");
+    gLastError = 0;
     const std::string nowhere = dir.file("missing/c.avi");
     capSendMessage(w, WM_CAP_FILE_SET_CAPTURE_FILEA, 0, reinterpret_cast<LPARAM>(nowhere.c_str()));
     EXPECT_EQ(capSendMessage(w, WM_CAP_SEQUENCE, 0, 0), 0);

@@ -1,12 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
+#include <QMenuBar>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QScreen>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextBrowser>
+#include <QTimer>
 #include <algorithm>
 #include <set>
 #include <string>
 
 #include "platform/help/help.h"
+#include "platform/qtui/qtui.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 
@@ -14,6 +23,33 @@ namespace {
 
 const std::string kHelpFile = std::string(QUILLORY_SOURCE_DIR) + "/resources/Quillory.hlp";
 const uint32_t kContexts[] = {1, 2, 3, 4, 5, 21, 30, 39, 60};
+
+QWidget* HelpWindow() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == "help" && w->isVisible()) return w;
+    return nullptr;
+}
+
+// Clicks the first link the help window's page shows after the anchor it is at, through the window
+// system as a user's click comes; returns the link's target.
+std::string ClickFirstLink(QWidget* help) {
+    auto* browser = help->findChild<QTextBrowser*>();
+    const std::string at = HelpWindowStateOf("").anchor;
+    bool past = at.empty();
+    for (QTextBlock b = browser->document()->begin(); b.isValid(); b = b.next()) {
+        for (auto it = b.begin(); !it.atEnd(); ++it) {
+            const QTextFragment f = it.fragment();
+            past = past || f.charFormat().anchorNames().contains(QString::fromStdString(at));
+            if (!past || !f.charFormat().isAnchor() || !f.charFormat().anchorHref().startsWith('#')) continue;
+            QTextCursor c(browser->document());
+            c.setPosition(f.position() + f.length() / 2);
+            const QPoint spot = browser->viewport()->mapTo(help, browser->cursorRect(c).center());
+            QTest::mouseClick(help->windowHandle(), Qt::LeftButton, Qt::NoModifier, spot);
+            return f.charFormat().anchorHref().mid(1).toStdString();
+        }
+    }
+    return "";
+}
 
 }  // namespace
 
@@ -96,5 +132,48 @@ TEST(WinHelp, MissingOrOversizedFileIsReportedNotShown) {
     WriteWholeFile(dir.file("junk.hlp"), junk);
     EXPECT_EQ(WinHelpA(nullptr, dir.file("junk.hlp").c_str(), HELP_CONTEXT, 1), 0);
     WinHelpA(nullptr, nullptr, HELP_QUIT, 0);
+    QCoreApplication::processEvents();
+}
+
+TEST(WinHelp, TakesInputOverTheModalWindowItOpensBeside) {
+    TestApp();
+    ScopedBoxes boxes;
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    // A modal window with a menu bar, as the storyboard runs, with room on its right.
+    QDialog owner;
+    auto* bar = new QMenuBar(&owner);
+    bar->addMenu("&Project");
+    owner.setGeometry(screen.left() + 10, screen.top() + 10, 120, 100);
+    std::string target, shown;
+    QRect ownerFrame, helpFrame, barArea, crowdedFrame;
+    QTimer::singleShot(0, [&] {
+        const auto done = qScopeGuard([&] {
+            WinHelpA(nullptr, nullptr, HELP_QUIT, 0);
+            owner.reject();
+        });
+        EXPECT_EQ(WinHelpA(HWNDFromWidget(&owner), kHelpFile.c_str(), HELP_FINDER, 0), 1);
+        QWidget* help = HelpWindow();
+        ASSERT_TRUE(help && QTest::qWaitForWindowExposed(help));
+        target = ClickFirstLink(help);
+        shown = HelpWindowStateOf("").anchor;
+        ownerFrame = owner.frameGeometry();
+        helpFrame = help->frameGeometry();
+
+        // Without room on either side it keeps clear of the menu bar.
+        WinHelpA(nullptr, nullptr, HELP_QUIT, 0);
+        owner.setGeometry(screen.adjusted(20, 20, -20, -20));
+        QCoreApplication::processEvents();
+        WinHelpA(HWNDFromWidget(&owner), kHelpFile.c_str(), HELP_CONTEXT, 1);
+        if (QWidget* crowded = HelpWindow()) crowdedFrame = crowded->frameGeometry();
+        barArea = QRect(bar->mapToGlobal(QPoint(0, 0)), bar->size());
+    });
+    owner.exec();
+    EXPECT_FALSE(target.empty());
+    EXPECT_EQ(shown, target);  // the click followed the link
+    EXPECT_EQ(helpFrame.left(), ownerFrame.right() + 1);
+    EXPECT_EQ(helpFrame.top(), ownerFrame.top());
+    EXPECT_FALSE(crowdedFrame.isEmpty());
+    EXPECT_FALSE(crowdedFrame.intersects(barArea));
+    EXPECT_TRUE(boxes->shown.empty());
     QCoreApplication::processEvents();
 }
