@@ -72,10 +72,13 @@ struct FrameRef {
     int32_t sinceKey;
 };
 
+}  // namespace
+
 // The frames of one chain in order, so a frame is found without walking the list. The table
 // remembers the records, index arrays and entry counts it was built from; any change of the chain
-// seen there (a record linked or unlinked, an index replaced) rebuilds it on the next use.
-struct FrameTable {
+// seen there (a record linked or unlinked, an index replaced) rebuilds it at getFrameData's next
+// use (a ChainFrames keeps its table as it was built).
+struct ChainFrames::Table {
     const AVIlist* head = nullptr;
     std::vector<AVIlist*> recs;
     std::vector<const AVIINDEXENTRY*> idxs;
@@ -118,6 +121,10 @@ struct FrameTable {
         }
     }
 };
+
+namespace {
+
+using FrameTable = ChainFrames::Table;
 
 std::vector<std::unique_ptr<FrameTable>>& Tables() {
     static std::vector<std::unique_ptr<FrameTable>> tables;
@@ -537,13 +544,10 @@ void FreeAVIrecord(AVIlist* rec) {
     MyMallocFree(rec);
 }
 
-uint8_t* getFrameData(int32_t n, AVIlist* head) {
-    if (!head) return nullptr;
-    if (!head->vptr) {
-        NotifyBox("getFrameData: no video buffer available");
-        return nullptr;
-    }
-    const FrameTable& table = TableFor(head);
+namespace {
+
+// getFrameData through a table of head's chain.
+uint8_t* FrameThrough(const FrameTable& table, AVIlist* head, int32_t n) {
     if (n < 1 || static_cast<size_t>(n) > table.frames.size()) {
         lastFrameSize = 0;
         return nullptr;
@@ -566,11 +570,44 @@ uint8_t* getFrameData(int32_t n, AVIlist* head) {
     return head->vptr;
 }
 
-int32_t FramesSinceKeyFrame(int32_t n, AVIlist* head) {
-    if (!head) return 0;
-    const FrameTable& table = TableFor(head);
+int32_t SinceKeyThrough(const FrameTable& table, int32_t n) {
     if (n < 1 || static_cast<size_t>(n) > table.frames.size()) return 0;
     return table.frames[static_cast<size_t>(n) - 1].sinceKey;
+}
+
+}  // namespace
+
+uint8_t* getFrameData(int32_t n, AVIlist* head) {
+    if (!head) return nullptr;
+    if (!head->vptr) {
+        NotifyBox("getFrameData: no video buffer available");
+        return nullptr;
+    }
+    return FrameThrough(TableFor(head), head, n);
+}
+
+int32_t FramesSinceKeyFrame(int32_t n, AVIlist* head) {
+    if (!head) return 0;
+    return SinceKeyThrough(TableFor(head), n);
+}
+
+ChainFrames::ChainFrames(AVIlist* head) : head_(head), table_(std::make_unique<Table>()) {
+    if (head) table_->Build(head);
+}
+
+ChainFrames::~ChainFrames() = default;
+
+uint8_t* ChainFrames::FrameData(int32_t n) {
+    if (!head_) return nullptr;
+    if (!head_->vptr) {
+        NotifyBox("getFrameData: no video buffer available");
+        return nullptr;
+    }
+    return FrameThrough(*table_, head_, n);
+}
+
+int32_t ChainFrames::SinceKeyFrame(int32_t n) const {
+    return head_ ? SinceKeyThrough(*table_, n) : 0;
 }
 
 uint8_t* GetAudioData(AVIlist* rec, int32_t offset, int32_t count) {

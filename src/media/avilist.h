@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "media/riff.h"
@@ -101,6 +102,23 @@ void FreeAVIrecord(AVIlist* rec);
 // lastFrameSize 0).
 uint8_t* getFrameData(int32_t n, AVIlist* head);
 int32_t FramesSinceKeyFrame(int32_t n, AVIlist* head);
+// The frames of a chain as it is when this is made, for a reader of many frames of a chain that
+// stays as it is meanwhile: getFrameData and FramesSinceKeyFrame without looking at the chain again.
+class ChainFrames {
+  public:
+    explicit ChainFrames(AVIlist* head);
+    ~ChainFrames();
+    ChainFrames(const ChainFrames&) = delete;
+    ChainFrames& operator=(const ChainFrames&) = delete;
+    uint8_t* FrameData(int32_t n);
+    int32_t SinceKeyFrame(int32_t n) const;
+
+    struct Table;
+
+  private:
+    AVIlist* head_;
+    std::unique_ptr<Table> table_;
+};
 uint8_t* GetAudioData(AVIlist* rec, int32_t offset, int32_t count);
 AudioSpan* FindAudioData(int32_t k, AVIlist* rec, int32_t b);
 int32_t ReadChunkAt(int32_t frame, AVIlist* rec, int32_t offset, void* buffer, int32_t count);

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/codec/codec.h"
@@ -105,7 +106,11 @@ class FrameComposer {
     bool Feed(Source& s, int32_t m, const uint8_t* data, int32_t size, bool output);
     void Land(Source& s);
 
+    ChainFrames& Frames() const;
+
     AVIlist* head_ = nullptr;
+    // The list's frames as they were at Open (as sources_ is), made at the first read.
+    mutable std::unique_ptr<ChainFrames> frames_;
     std::vector<Source> sources_;
     std::vector<int32_t> sourceOf_;   // per project frame: the source getFrameData reads, -1 for none
     std::vector<uint32_t> storedOf_;  // per project frame: the length of the chunk it reads
