@@ -4,9 +4,13 @@
 //
 // A record does not keep its file open: reads open it on demand through one process-wide cache of
 // at most kMaxOpenClips descriptors (the least recently used is closed first), so a list of any
-// length holds a few dozen. The cache is guarded: lists may be read on different threads. One list
-// (its buffers, its frame table, lastFrameSize, gAudioSpan) belongs to one thread at a time; the
-// render reads its list on its calling thread only and hands the bytes to its workers.
+// length holds a few dozen.
+//
+// Threads: the descriptor cache is guarded, so opening, reading and closing records is safe from
+// any thread. Everything else here (a list's buffers, the frame tables getFrameData keeps,
+// lastFrameSize, gAudioSpan, the skip counters) is for one thread at a time: the thread that reads
+// the project's list (the GUI thread, or quillory-cli's main thread). The render reads on that
+// thread only and hands copies of the bytes to its worker threads, which never call in here.
 #pragma once
 
 #include <cstdint>
