@@ -139,7 +139,8 @@ constexpr int32_t kAppendRefused = 0;
 constexpr int32_t kAppendNotOpened = -1;
 // why (optional) says, for kAppendNotOpened, why the file was not taken.
 int32_t AppendAVIToProjectOutcome(HWND window, const char* name, std::string* why = nullptr);
-// "Failed to open file <NAME>" with the reason under it.
+// "Failed to open file <NAME>" with the reason under it, as text and as a box.
+std::string FileNotOpenedText(const char* name, const std::string& why);
 void NotifyFileNotOpened(const char* name, const std::string& why);
 void ClearProject();
 

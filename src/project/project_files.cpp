@@ -142,11 +142,12 @@ int32_t AppendAVIToProjectOutcome(HWND, const char* name, std::string* why) {
     return kAppendAdded;
 }
 
+std::string FileNotOpenedText(const char* name, const std::string& why) {
+    return "Failed to open file <" + std::string(name ? name : "") + ">" + (why.empty() ? "" : "\n" + why);
+}
+
 void NotifyFileNotOpened(const char* name, const std::string& why) {
-    if (why.empty())
-        NotifyBox("Failed to open file <%s>", name ? name : "");
-    else
-        NotifyBox("Failed to open file <%s>\n%s", name ? name : "", why.c_str());
+    NotifyBox("%s", FileNotOpenedText(name, why).c_str());
 }
 
 bool AppendAVIToProject(HWND window, const char* name) {

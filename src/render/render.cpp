@@ -285,9 +285,7 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     // A clip that could not be opened stopped the render: named with the reason.
     const AVIlist* unopenedClip = composer.UnopenedReads() != unopened ? composer.Unopened() : nullptr;
     const std::string unopenedText =
-        unopenedClip ? FormatMessageText("Failed to open file <%s>\n%s", unopenedClip->name,
-                                         ClipOpenFailure(unopenedClip).c_str())
-                     : std::string();
+        unopenedClip ? FileNotOpenedText(unopenedClip->name, ClipOpenFailure(unopenedClip)) : std::string();
     composer.Close();
     Busy(false);
 
