@@ -1,5 +1,6 @@
 #include "media/avilist.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -225,6 +226,13 @@ class ClipHandles {
         return fd;
     }
 
+    // A quarter of the open-file limit at most, so the rest of the program keeps descriptors too.
+    static size_t Capacity() {
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return kMaxOpenClips;
+        return std::clamp<size_t>(files.rlim_cur / 4, 1, kMaxOpenClips);
+    }
+
     void CloseAllLocked() {
         for (const Entry& e : lru_) MyClose(e.fd);
         lru_.clear();
@@ -234,7 +242,7 @@ class ClipHandles {
     void KeepLocked(const AVIlist* rec, int32_t fd) {
         lru_.push_front(Entry{rec, fd});
         index_[rec] = lru_.begin();
-        while (lru_.size() > static_cast<size_t>(kMaxOpenClips)) {
+        while (lru_.size() > Capacity()) {
             MyClose(lru_.back().fd);
             index_.erase(lru_.back().rec);
             lru_.pop_back();

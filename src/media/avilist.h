@@ -65,7 +65,8 @@ struct AVIlist {
     bool topDown;  // stored rows run top to bottom
 };
 
-// Descriptors the list's files keep open at most, together.
+// Descriptors the list's files keep open at most, together (fewer when a quarter of the process's
+// open-file limit is less).
 constexpr int32_t kMaxOpenClips = 32;
 // openError of a record whose path names another file, or the file changed, since it was read.
 constexpr int32_t kClipChanged = -1;

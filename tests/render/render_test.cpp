@@ -320,8 +320,8 @@ TEST_F(RenderTest, ClipsAreOpenedOnDemandAndOneThatCannotBeStopsTheRenderNamingI
         return frames;
     };
     {
-        SCOPED_TRACE("150 clips with room for 40 more descriptors: every clip loads, every frame renders");
-        FewDescriptors limit(40);
+        SCOPED_TRACE("150 clips with room for 20 more descriptors: every clip loads, every frame renders");
+        FewDescriptors limit(20);
         Project(std::vector<ClipLayout>(kClips, s));
         EXPECT_EQ(gProject.fileCount, kClips);
         EXPECT_LE(OpenClipCount(), kMaxOpenClips);
