@@ -56,7 +56,14 @@ bool LoadProject(const char* command, const std::string& file) {
         return false;
     }
     std::strcpy(gSettings.ProjectFileName, file.c_str());
-    if (!ReadProject(nullptr)) return false;
+    int32_t notOpened = 0;
+    if (!ReadProject(nullptr, &notOpened)) return false;
+    if (notOpened > 0) {
+        // The frames would not be the project's: its numbering would skip the missing files.
+        std::fprintf(stderr, "%s: %ld of the files of %s could not be opened\n", command,
+                     static_cast<long>(notOpened), file.c_str());
+        return false;
+    }
     if (!gProject.head || gProject.totalFrames <= 0) {
         std::fprintf(stderr, "%s: the project %s has no frames\n", command, file.c_str());
         return false;

@@ -1,6 +1,7 @@
 #include "media/fileio.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,14 +75,26 @@ int32_t MyOpenRead(const char* name) {
     int32_t h = Open(name, O_RDONLY | O_NONBLOCK);
     if (!h) return 0;
     struct stat st;
-    if (fstat(h, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = fstat(h, &st) != 0     ? errno
+                      : !S_ISREG(st.st_mode) ? (S_ISDIR(st.st_mode) ? EISDIR : EINVAL)
+                                             : 0;
+    if (error) {
         DebugLog("not a regular file: %s", name);
         close(h);
+        errno = error;
         return 0;
     }
     int flags = fcntl(h, F_GETFL);
     if (flags >= 0) fcntl(h, F_SETFL, flags & ~O_NONBLOCK);
     return h;
+}
+
+void RaiseOpenFileLimit() {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= files.rlim_max) return;
+    files.rlim_cur = files.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &files) != 0)
+        DebugLog("open-file limit not raised: %s", std::strerror(errno));
 }
 int32_t MyOpenWrite(const char* name) {
     return OpenForWriting(name);

@@ -321,6 +321,7 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     setup.copy = copy;
     setup.threads = gThreads;
     setup.sinkCompresses = mp4;
+    const int32_t unopened = composer.UnopenedReads();
     bool cancelled = false;
     RunFramePipeline(setup, total, sink, [total, &cancelled](int32_t i) {
         if (gCallbacks.progress) gCallbacks.progress(i, total);
@@ -331,15 +332,20 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     Caption(kMainCaption);
     const bool finished = out->Finish();
     audio.Release();
+    // A clip that could not be opened stopped the render: named with the reason.
+    const AVIlist* unopenedClip = composer.UnopenedReads() != unopened ? composer.Unopened() : nullptr;
+    const std::string unopenedText =
+        unopenedClip ? FileNotOpenedText(unopenedClip->name, ClipOpenFailure(unopenedClip)) : std::string();
     composer.Close();
     Busy(false);
 
     // A whole render replaces the file of that name. One that stopped early (a failing or full disk,
-    // Escape) keeps what plays only where no file had the name; an existing file stays as it was.
+    // a clip that could not be opened, Escape) keeps what plays only where no file had the name; an
+    // existing file stays as it was.
     const int error = out->WriteError();
     int64_t length = 0;
     const bool playable = finished && out->written() > 0 && out->ReadBack(&length);
-    const bool whole = error == 0 && sink.leftOutFrom() == 0 && !cancelled;
+    const bool whole = error == 0 && sink.leftOutFrom() == 0 && !cancelled && !unopenedClip;
     if (whole && !playable) {
         if (out->written() == 0)
             NotifyBox("No frame of the project could be rendered\n%s", Untouched(name).c_str());
@@ -358,7 +364,8 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
             gCallbacks.viewFile(name);
         return 1;
     }
-    const std::string cause = error ? FormatMessageText("Couldn't write %s\n%s", name, std::strerror(error))
+    const std::string cause = error          ? FormatMessageText("Couldn't write %s\n%s", name, std::strerror(error))
+                              : unopenedClip ? unopenedText + "\nThe render stopped there"
                               : sink.leftOutFrom() ? out->FullText(sink.leftOutFrom())
                                                    : std::string("The render was cancelled");
     if (playable) {

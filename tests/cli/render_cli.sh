@@ -204,4 +204,28 @@ frames=$(probe both/same.avi v:0 nb_frames)
 [ "$(cat 900.out 1800.out | sort -u | wc -l)" -eq 2 ]
 [ -z "$(ffmpeg -nostdin -v error -i both/same.avi -f null - 2>&1)" ]
 [ "$(ls -A both)" = same.avi ]
+
+# 150 clips under a limit of 64 open files: every clip loads and every frame is rendered. A clip
+# that cannot be opened is named with the reason, and the render refuses the project.
+mkdir many
+printf 'Corvane Project 00\n' >many.cgp
+for i in $(seq 1 150); do
+  ln -s "$DATA/render_mjpeg_u8.avi" "many/c$i.avi"
+  printf 'F0: %s\n' "$work/many/c$i.avi" >>many.cgp
+done
+prlimit --nofile=64:64 "$CLI" render many.cgp many.avi --codec MJPG >many.out 2>many.err
+if grep -q '^Notify:' many.err; then exit 1; fi
+[ "$(cat many.out)" = "Record to AVI file complete - size = $(stat -c %s many.avi) bytes" ]
+[ "$(probe many.avi v:0 nb_frames)" = 4500 ]
+[ -z "$(ffmpeg -nostdin -v error -i many.avi -f null - 2>&1)" ]
+sed "3s|c2.avi|gone.avi|" many.cgp >gap.cgp
+set +e
+prlimit --nofile=64:64 "$CLI" render gap.cgp gap.avi --codec MJPG >/dev/null 2>gap.err
+rc_gap=$?
+set -e
+[ "$rc_gap" = 1 ]
+[ "$(head -2 gap.err)" = "Notify: Failed to open file <$work/many/gone.avi>
+No such file or directory" ]
+grep -qx 'render: 1 of the files of gap.cgp could not be opened' gap.err
+[ ! -e gap.avi ]
 echo ok

@@ -3,6 +3,7 @@
 #include "render/render.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "core/diskio.h"
 #include "media/riff.h"
+#include "render/compose.h"
 #include "render_support.h"
 
 using namespace render_test;
@@ -45,6 +47,23 @@ void ExpectFrames(const std::vector<OutChunk>& chunks, const ClipLayout& s,
             << "chunk " << i << " holding frame " << frames[i];
     }
 }
+
+// The soft open-file limit lowered to this many descriptors beyond those open now, for a scope.
+class FewDescriptors {
+  public:
+    explicit FewDescriptors(rlim_t more) {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit low = saved_;
+        low.rlim_cur = static_cast<rlim_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                         std::filesystem::directory_iterator{})) +
+                       more;
+        setrlimit(RLIMIT_NOFILE, &low);
+    }
+    ~FewDescriptors() { setrlimit(RLIMIT_NOFILE, &saved_); }
+
+  private:
+    rlimit saved_{};
+};
 
 std::string Sound(const std::string& path) {
     std::string sound;
@@ -395,5 +414,55 @@ TEST_F(RenderTest, AnUnderlayWithColourRangesIsKeyedByThem) {
         for (size_t i : {1, 2}) EXPECT_EQ(video[i].data == picture.substr(54), ranges);
         video.erase(video.begin() + 1, video.begin() + (ranges ? 3 : 1));
         ExpectFrames(video, s, ranges ? std::vector{1, 4, 5, 6} : std::vector{1, 2, 3, 4, 5, 6});
+    }
+}
+
+TEST_F(RenderTest, ClipsAreOpenedOnDemandAndOneThatCannotBeStopsTheRenderNamingIt) {
+    ClipLayout s;
+    s.frames = 2;
+    constexpr int32_t kClips = 150;
+    const std::string out = dir.file("many.avi");
+    auto clipFrames = [](int32_t clips) {
+        std::vector<int32_t> frames;
+        for (int32_t c = 0; c < clips; c++) frames.insert(frames.end(), {1, 2});
+        return frames;
+    };
+    {
+        SCOPED_TRACE("150 clips with room for 20 more descriptors: every clip loads, every frame renders");
+        FewDescriptors limit(20);
+        Project(std::vector<ClipLayout>(kClips, s));
+        EXPECT_EQ(gProject.fileCount, kClips);
+        EXPECT_LE(OpenClipCount(), kMaxOpenClips);
+        ASSERT_EQ(Render(out), 1);
+        ExpectFrames(ReadChunks(out, "00db"), s, clipFrames(kClips));
+        EXPECT_LE(OpenClipCount(), kMaxOpenClips);
+    }
+    const std::string stopped = "\nThe render stopped there\nThe file holds the ";
+    {
+        SCOPED_TRACE("a clip removed since it was loaded: the frames before it, and its name and why");
+        boxes->shown.clear();
+        std::filesystem::remove(dir.file("clip10.avi"));
+        EXPECT_EQ(Render(out), 0);
+        ExpectFrames(ReadChunks(out, "00db"), s, clipFrames(10));
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Failed to open file <" + dir.file("clip10.avi") +
+                                                           ">\nNo such file or directory" + stopped +
+                                                           "20 frames written before that"});
+    }
+    {
+        SCOPED_TRACE("a clip written anew is another file: it is not read with the index of the one loaded");
+        boxes->shown.clear();
+        WriteClip(dir.file("clip10.avi"), s);
+        const std::string changed =
+            "Failed to open file <" + dir.file("clip10.avi") + ">\nthe file has changed since it was opened";
+        EXPECT_EQ(Render(out), 0);
+        ExpectFrames(ReadChunks(out, "00db"), s, clipFrames(10));
+        EXPECT_EQ(boxes->texts(),
+                  std::vector<std::string>{changed + stopped + "20 frames written before that"});
+        // A single frame says the same.
+        boxes->shown.clear();
+        FrameComposer composer;
+        ASSERT_EQ(composer.Open(gProject.head, s.width, s.height), 1);
+        EXPECT_FALSE(composer.Compose(nullptr, 21, 0));
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{changed});
     }
 }
