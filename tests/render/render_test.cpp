@@ -441,6 +441,7 @@ TEST_F(RenderTest, ClipsAreOpenedOnDemandAndOneThatCannotBeStopsTheRenderNamingI
     {
         SCOPED_TRACE("a clip removed since it was loaded: the frames before it, and its name and why");
         boxes->shown.clear();
+        std::filesystem::remove(out);  // a stopped render takes only a free name
         std::filesystem::remove(dir.file("clip10.avi"));
         EXPECT_EQ(Render(out), 0);
         ExpectFrames(ReadChunks(out, "00db"), s, clipFrames(10));
@@ -451,6 +452,7 @@ TEST_F(RenderTest, ClipsAreOpenedOnDemandAndOneThatCannotBeStopsTheRenderNamingI
     {
         SCOPED_TRACE("a clip written anew is another file: it is not read with the index of the one loaded");
         boxes->shown.clear();
+        std::filesystem::remove(out);
         WriteClip(dir.file("clip10.avi"), s);
         const std::string changed =
             "Failed to open file <" + dir.file("clip10.avi") + ">\nthe file has changed since it was opened";
