@@ -191,6 +191,8 @@ void ClipSeeds(const fs::path& clips) {
             Seed("file_info", name, bytes);
         } else if (ext == ".gif") {
             Seed("gif_dump", name, bytes);
+        } else if (ext == ".mp4") {
+            Seed("mp4_play", name, bytes);
         }
     }
 }

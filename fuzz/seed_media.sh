@@ -20,4 +20,7 @@ make u8.wav -f lavfi -i "$(tone 8000)" -c:a pcm_u8 -ac 1 -bitexact
 make bgr24.bmp -f lavfi -i "testsrc=size=13x7:rate=1:duration=1" -frames:v 1 -pix_fmt bgr24
 make pal8.bmp -f lavfi -i "testsrc=size=13x7:rate=1:duration=1" -frames:v 1 -pix_fmt pal8
 make rgb555.bmp -f lavfi -i "testsrc=size=13x7:rate=1:duration=1" -frames:v 1 -pix_fmt rgb555le
+make h264_aac.mp4 -f lavfi -i "$pic" -f lavfi -i "$(tone 8000)" -c:v libx264 -bf 2 -g 3 -pix_fmt yuv420p \
+  -c:a aac -ac 1 -movflags +faststart
+make mpeg4.mp4 -f lavfi -i "$pic" -c:v mpeg4 -g 2
 make two_frames.gif -f lavfi -i "testsrc=size=16x12:rate=2:duration=1" -loop 0

@@ -1,4 +1,5 @@
-// play: the player and its loops on the offscreen platform, timed, with the sound into a WAVE file.
+// play: the player and its loops on the offscreen platform, timed, with the sound into a WAVE file;
+// AVI and MP4 files and projects.
 #include <sys/resource.h>
 
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "commands.h"
+#include "core/diag.h"
 #include "core/memory.h"
 #include "settings/settings.h"
 #include "platform/gdi/gdi.h"
@@ -21,7 +23,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "FILE.avi|PROJECT.cgp [--seconds S] [--mode forward|reverse|range|pingpong] [--range A B] [--start P] "
+    "FILE.avi|FILE.mp4|PROJECT.cgp [--seconds S] [--mode forward|reverse|range|pingpong] [--range A B] "
+    "[--start P] "
     "[--shuttle INDEX] [--wave OUT.wav]";
 // The longest play the command runs.
 constexpr double kMaxSeconds = 24 * 3600;
@@ -148,6 +151,11 @@ int CmdPlay(const Args& args) {
     ResetProjectForTests();
     std::printf("frames %ld skipped %ld cpu %.2f wall %.2f\n", static_cast<long>(gLoop.framesShown),
                 static_cast<long>(gLoop.skipped), cpu, wall);
+    // The sound file is written whole or not at all: one that could not be is a failure.
+    if (const std::string problem = wave.empty() ? std::string() : WaveOutFileProblem(); !problem.empty()) {
+        NotifyBox("%s", problem.c_str());
+        return 1;
+    }
     return 0;
 }
 

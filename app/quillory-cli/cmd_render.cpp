@@ -1,5 +1,3 @@
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -12,24 +10,23 @@
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/memory.h"
-#include "core/savefile.h"
 #include "settings/settings.h"
 #include "platform/gdi/gdi.h"
 #include "project/project.h"
 #include "project/projectfile.h"
-#include "render/compose.h"
 #include "render/compressor.h"
 #include "render/output.h"
 #include "render/pipeline.h"
 #include "render/render.h"
-#include "render/titles.h"
 
 // render PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100] [--threads N]
 // [--copy|--no-copy] [--fit-mb N]: the whole render without questions (an MP4 takes no codec and
 // copies nothing). frame PROJECT.cgp N OUT.bmp: one project frame as the render composes it.
 namespace {
 
-constexpr const char* kCompleteText = "Record to AVI file complete - size = ";
+// The closing lines of a whole render, of an AVI and of an MP4 file.
+constexpr const char* kCompleteTexts[] = {"Record to AVI file complete - size = ",
+                                          "Record to MP4 file complete - size = "};
 // The longest output name the render takes.
 constexpr size_t kMaxOutputName = 199;
 
@@ -38,7 +35,8 @@ constexpr size_t kMaxOutputName = 199;
 class RenderBoxes : public MessageBoxProvider {
   public:
     int Show(HWND owner, const std::string& text, const std::string& caption, unsigned style) override {
-        if (text.rfind(kCompleteText, 0) == 0) {
+        for (const char* complete : kCompleteTexts) {
+            if (text.rfind(complete, 0) != 0) continue;
             std::printf("%s\n", text.substr(0, text.find('\n')).c_str());
             std::fflush(stdout);
             return IDNO;
@@ -58,7 +56,14 @@ bool LoadProject(const char* command, const std::string& file) {
         return false;
     }
     std::strcpy(gSettings.ProjectFileName, file.c_str());
-    if (!ReadProject(nullptr)) return false;
+    int32_t notOpened = 0;
+    if (!ReadProject(nullptr, &notOpened)) return false;
+    if (notOpened > 0) {
+        // The frames would not be the project's: its numbering would skip the missing files.
+        std::fprintf(stderr, "%s: %ld of the files of %s could not be opened\n", command,
+                     static_cast<long>(notOpened), file.c_str());
+        return false;
+    }
     if (!gProject.head || gProject.totalFrames <= 0) {
         std::fprintf(stderr, "%s: the project %s has no frames\n", command, file.c_str());
         return false;
@@ -174,36 +179,6 @@ int CmdRender(const Args& args) {
     return Finish(ok ? 0 : 1);
 }
 
-// Writes a 24-bit bottom-up BMP through a temporary file renamed over the old one.
-bool WriteBmp(const std::string& path, const BITMAPINFOHEADER& format, const uint8_t* pixels,
-              uint32_t bytes) {
-    uint8_t file[14] = {'B', 'M'};
-    WriteLE32(file + 2, static_cast<uint32_t>(14 + sizeof format + bytes));
-    WriteLE32(file + 10, static_cast<uint32_t>(14 + sizeof format));
-    BITMAPINFOHEADER info = format;
-    info.biSizeImage = bytes;
-    std::string data(reinterpret_cast<const char*>(file), sizeof file);
-    data.append(reinterpret_cast<const char*>(&info), sizeof info);
-    data.append(reinterpret_cast<const char*>(pixels), bytes);
-    return SaveFileReplacing(path, data);
-}
-
-// Composes project frame n into a BMP file; the exit code.
-int WriteFrame(int32_t n, const std::string& path) {
-    const int32_t width = gProject.head->width;
-    const int32_t height = gProject.head->height;
-    PrepareOverlays(nullptr, width, height);
-    FrameComposer composer;
-    if (!composer.Open(gProject.head, width, height)) return 1;
-    const uint32_t state = FrameState(n);
-    if (!composer.Compose(nullptr, n, state)) return 1;
-    if (!WriteBmp(path, *composer.format(), composer.pixels(), composer.bytes())) {
-        std::fprintf(stderr, "frame: could not write %s: %s\n", path.c_str(), std::strerror(errno));
-        return 1;
-    }
-    return 0;
-}
-
 int CmdFrame(const Args& args) {
     if (args.size() != 3) {
         std::fputs("usage: quillory-cli frame PROJECT.cgp N OUT.bmp\n", stderr);
@@ -217,7 +192,12 @@ int CmdFrame(const Args& args) {
                      static_cast<long>(gProject.totalFrames));
         return Finish(1);
     }
-    return Finish(WriteFrame(static_cast<int32_t>(n), args[2]));
+    std::string reason;
+    if (!WriteProjectFrame(static_cast<int32_t>(n), args[2], &reason)) {
+        std::fprintf(stderr, "frame: could not write %s: %s\n", args[2].c_str(), reason.c_str());
+        return Finish(1);
+    }
+    return Finish(0);
 }
 
 CommandRegistrar renderCommand("render", CmdRender,

@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "core/diag.h"
+#include "media/fileio.h"
 
 std::map<std::string, CommandInfo>& Commands() {
     static std::map<std::string, CommandInfo> commands;
@@ -23,6 +24,7 @@ void Usage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    RaiseOpenFileLimit();
     SetMessageBoxProvider(std::make_shared<ConsoleMessageBoxProvider>(true));
     if (argc < 2) {
         Usage();

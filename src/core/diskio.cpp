@@ -1,7 +1,10 @@
 #include "core/diskio.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -16,7 +19,8 @@ struct ErrorName {
     int value;
 };
 constexpr ErrorName kErrors[] = {
-    {"ENOSPC", ENOSPC}, {"EIO", EIO}, {"EDQUOT", EDQUOT}, {"EFBIG", EFBIG}, {"EROFS", EROFS},
+    {"ENOSPC", ENOSPC}, {"EIO", EIO},       {"EDQUOT", EDQUOT}, {"EFBIG", EFBIG},
+    {"EROFS", EROFS},   {"EINVAL", EINVAL}, {"EISDIR", EISDIR}, {"EOPNOTSUPP", EOPNOTSUPP},
 };
 
 // The fault in force; the capture thread writes too, so the counts are atomic.
@@ -61,7 +65,8 @@ void SetDiskFault(const DiskFault& fault) {
     s.fault = fault;
     s.written = 0;
     s.failed = false;
-    s.active = fault.writeError || fault.syncError || fault.renameError;
+    s.active =
+        fault.writeError || fault.syncError || fault.renameError || fault.linkError || fault.unnamedError;
 }
 
 void ClearDiskFault() {
@@ -93,6 +98,10 @@ bool ParseDiskFault(const std::string& text, DiskFault* fault) {
             parsed.syncError = value;
         } else if (kind == "rename") {
             parsed.renameError = value;
+        } else if (kind == "link") {
+            parsed.linkError = value;
+        } else if (kind == "unnamed") {
+            parsed.unnamedError = value;
         } else {
             return false;
         }
@@ -170,4 +179,45 @@ int DiskRename(const char* from, const char* to) {
         return -1;
     }
     return std::rename(from, to);
+}
+
+int DiskTruncate(int fd, int64_t length) {
+    State& s = Current();
+    struct stat st;
+    const int64_t before = fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : length;
+    if (ftruncate(fd, static_cast<off_t>(length)) != 0) return -1;
+    const int error = s.fault.writeError;
+    if (s.active && (error == ENOSPC || error == EDQUOT || error == EFBIG) && before > length)
+        s.written = std::max<int64_t>(0, s.written - (before - length));
+    return 0;
+}
+
+int DiskOpenUnnamed(const char* folder, mode_t mode) {
+    State& s = Current();
+    if (s.active && s.fault.unnamedError) {
+        errno = s.fault.unnamedError;
+        return -1;
+    }
+    int fd;
+    do {
+        fd = open(folder, O_TMPFILE | O_RDWR | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int DiskLink(int fd, const char* to) {
+    State& s = Current();
+    if (s.active && s.fault.linkError) {
+        errno = s.fault.linkError;
+        return -1;
+    }
+    char self[40];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (linkat(AT_FDCWD, self, AT_FDCWD, to, AT_SYMLINK_FOLLOW) == 0) return 0;
+    const int error = errno;
+    // Without /proc the descriptor itself is linked (a privilege the kernel may refuse).
+    if (error == ENOENT && access("/proc/self/fd", F_OK) != 0)
+        return linkat(fd, "", AT_FDCWD, to, AT_EMPTY_PATH);
+    errno = error;
+    return -1;
 }

@@ -1,17 +1,20 @@
 #include "core/memory.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "core/diag.h"
 
 namespace {
 
 struct AllocationRecord {
-    AllocationRecord* next;
     int32_t serial;
-    void* block;
     uint32_t size;
     int32_t kind;  // 0 MyCalloc, 1 MyMalloc
 };
@@ -20,7 +23,9 @@ struct MonitorState {
     int32_t allocationCount = 0;
     int32_t freeCount = 0;
     int32_t errorCount = 0;
-    AllocationRecord* head = nullptr;
+    int64_t liveBytes = 0;
+    // Found by address, so that a release costs the same however many blocks are alive.
+    std::unordered_map<void*, AllocationRecord> live;
 };
 
 MonitorState gMonitor;
@@ -29,25 +34,23 @@ std::mutex gMonitorLock;
 
 void Track(void* block, uint32_t size, int32_t kind) {
     std::lock_guard<std::mutex> guard(gMonitorLock);
-    auto* rec = static_cast<AllocationRecord*>(std::malloc(sizeof(AllocationRecord)));
-    if (!rec) return;  // the block stays untracked
-    rec->serial = gMonitor.allocationCount;
-    rec->block = block;
-    rec->size = size;
-    rec->kind = kind;
-    rec->next = gMonitor.head;
-    gMonitor.head = rec;
-    gMonitor.allocationCount++;
+    const int32_t serial = gMonitor.allocationCount++;
+    if (!block) return;
+    try {
+        gMonitor.live[block] = AllocationRecord{serial, size, kind};
+        gMonitor.liveBytes += size;
+    } catch (const std::bad_alloc&) {
+        // the block stays untracked
+    }
 }
 
 void Release(void* block) {
     if (!block) return;
     std::unique_lock<std::mutex> guard(gMonitorLock);
-    AllocationRecord* prev = nullptr;
-    for (AllocationRecord* r = gMonitor.head; r; prev = r, r = r->next) {
-        if (r->block != block) continue;
-        (prev ? prev->next : gMonitor.head) = r->next;
-        std::free(r);
+    auto it = gMonitor.live.find(block);
+    if (it != gMonitor.live.end()) {
+        gMonitor.liveBytes -= it->second.size;
+        gMonitor.live.erase(it);
         gMonitor.freeCount++;
         std::free(block);
         return;
@@ -84,43 +87,42 @@ void MyMallocFree(void* block) {
 }
 
 void WrapupMemoryMonitor() {
-    DebugLog("$$$ WrapupMemoryMonitor - count = %ld (%ld), errorcount = %ld",
-             static_cast<long>(gMonitor.allocationCount), static_cast<long>(gMonitor.freeCount),
-             static_cast<long>(gMonitor.errorCount));
-    if (!gMonitor.head) {
+    std::vector<std::pair<void*, AllocationRecord>> blocks;
+    int32_t allocations, frees, errors;
+    {
+        std::lock_guard<std::mutex> guard(gMonitorLock);
+        allocations = gMonitor.allocationCount, frees = gMonitor.freeCount, errors = gMonitor.errorCount;
+        blocks.assign(gMonitor.live.begin(), gMonitor.live.end());
+        gMonitor.live.clear();
+        gMonitor.liveBytes = 0;
+    }
+    DebugLog("$$$ WrapupMemoryMonitor - count = %ld (%ld), errorcount = %ld", static_cast<long>(allocations),
+             static_cast<long>(frees), static_cast<long>(errors));
+    if (blocks.empty()) {
         DebugLog("Empty List");
         return;
     }
-    long blocks = 0;
+    // Newest first.
+    std::sort(blocks.begin(), blocks.end(),
+              [](const auto& a, const auto& b) { return a.second.serial > b.second.serial; });
     long bytes = 0;
-    for (AllocationRecord* r = gMonitor.head; r;) {
-        DebugLog("%ld %08lx %ld %ld", static_cast<long>(r->serial),
-                 static_cast<unsigned long>(reinterpret_cast<uintptr_t>(r->block)),
-                 static_cast<long>(r->size), static_cast<long>(r->kind));
-        blocks++;
-        bytes += r->size;
-        AllocationRecord* next = r->next;
-        std::free(r);
-        r = next;
+    for (const auto& [block, r] : blocks) {
+        DebugLog("%ld %08lx %ld %ld", static_cast<long>(r.serial),
+                 static_cast<unsigned long>(reinterpret_cast<uintptr_t>(block)), static_cast<long>(r.size),
+                 static_cast<long>(r.kind));
+        bytes += r.size;
     }
-    gMonitor.head = nullptr;
-    DebugLog("$$$ WrapupMemoryMonitor - %ld unreleased blocks for total of %ld bytes", blocks, bytes);
+    DebugLog("$$$ WrapupMemoryMonitor - %ld unreleased blocks for total of %ld bytes",
+             static_cast<long>(blocks.size()), bytes);
 }
 
 MemoryMonitorCounts MemoryMonitorStatus() {
-    MemoryMonitorCounts c{gMonitor.allocationCount, gMonitor.freeCount, gMonitor.errorCount, 0, 0};
-    for (AllocationRecord* r = gMonitor.head; r; r = r->next) {
-        c.liveBlocks++;
-        c.liveBytes += r->size;
-    }
-    return c;
+    std::lock_guard<std::mutex> guard(gMonitorLock);
+    return MemoryMonitorCounts{gMonitor.allocationCount, gMonitor.freeCount, gMonitor.errorCount,
+                               static_cast<int32_t>(gMonitor.live.size()), gMonitor.liveBytes};
 }
 
 void ResetMemoryMonitor() {
-    for (AllocationRecord* r = gMonitor.head; r;) {
-        AllocationRecord* next = r->next;
-        std::free(r);
-        r = next;
-    }
+    std::lock_guard<std::mutex> guard(gMonitorLock);
     gMonitor = MonitorState{};
 }

@@ -1,4 +1,4 @@
-// The memory monitor: a tracking allocator that keeps a list of every live block and
+// The memory monitor: a tracking allocator that keeps a record of every live block and
 // reports leaks and bad releases when the program ends.
 #pragma once
 

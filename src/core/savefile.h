@@ -1,12 +1,12 @@
-// Saving a file without ever destroying the previous one: the data goes to a temporary file in
-// the same folder, is flushed to disk and renamed over the old file.
+// Saving a file without ever destroying the previous one: the data is written whole into an unnamed
+// file beside the old one (OutputFile), flushed to disk and only then given the old file's name.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <string_view>
 
-struct stat;
+#include "core/outputfile.h"
 
 struct SaveFileOptions {
     bool createFolders = false;  // make the missing folders of the path first
@@ -18,9 +18,5 @@ struct SaveFileOptions {
 // permissions. An existing file the user may not write is never replaced: one without any write
 // bit (chmod a-w) counts as protected even when running as root. False, with the old file
 // untouched and errno set, when anything fails or the path names something other than a regular
-// file.
+// file. A save cut short (the program killed) leaves nothing behind.
 bool SaveFileReplacing(const std::string& path, std::string_view data, const SaveFileOptions& options = {});
-
-// True when the user may replace or write over the existing file PATH (its stat in ST): the
-// effective user may write it and it has at least one write bit.
-bool MayReplaceFile(const std::string& path, const struct stat& st);

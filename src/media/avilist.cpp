@@ -1,11 +1,18 @@
 #include "media/avilist.h"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <list>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
 #include <vector>
 
 #include "core/diag.h"
@@ -66,10 +73,13 @@ struct FrameRef {
     int32_t sinceKey;
 };
 
+}  // namespace
+
 // The frames of one chain in order, so a frame is found without walking the list. The table
 // remembers the records, index arrays and entry counts it was built from; any change of the chain
-// seen there (a record linked or unlinked, an index replaced) rebuilds it on the next use.
-struct FrameTable {
+// seen there (a record linked or unlinked, an index replaced) rebuilds it at getFrameData's next
+// use (a ChainFrames keeps its table as it was built).
+struct ChainFrames::Table {
     const AVIlist* head = nullptr;
     std::vector<AVIlist*> recs;
     std::vector<const AVIINDEXENTRY*> idxs;
@@ -113,6 +123,10 @@ struct FrameTable {
     }
 };
 
+namespace {
+
+using FrameTable = ChainFrames::Table;
+
 std::vector<std::unique_ptr<FrameTable>>& Tables() {
     static std::vector<std::unique_ptr<FrameTable>> tables;
     return tables;
@@ -139,6 +153,143 @@ void ForgetTables(const AVIlist* rec) {
     });
 }
 
+ClipStamp StampOf(int32_t fd) {
+    struct stat st {};
+    if (fstat(fd, &st) != 0) return ClipStamp{};
+    return ClipStamp{st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+// The descriptors of the records' files, most recently used first. Every member takes the lock;
+// a read holds it from finding the descriptor to the end of the transfer, so no other thread moves
+// the file position or closes the descriptor in between.
+class ClipHandles {
+  public:
+    // Opens a file for reading; when the process is out of descriptors, the cached ones are closed
+    // and the open tried once more. The handle, or 0 with errno set.
+    int32_t Open(const char* name) {
+        std::lock_guard<std::mutex> guard(lock_);
+        return OpenLocked(name);
+    }
+
+    // Takes over rec's open descriptor.
+    void Keep(const AVIlist* rec, int32_t fd) {
+        std::lock_guard<std::mutex> guard(lock_);
+        KeepLocked(rec, fd);
+    }
+
+    void Forget(const AVIlist* rec) {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = index_.find(rec);
+        if (it == index_.end()) return;
+        MyClose(it->second->fd);
+        lru_.erase(it->second);
+        index_.erase(it);
+    }
+
+    // Reads count bytes at offset of rec's file: the bytes delivered, or -1 (rec->openError says
+    // why when the file could not be opened).
+    int32_t Read(AVIlist* rec, uint32_t offset, void* buffer, int32_t count) {
+        std::lock_guard<std::mutex> guard(lock_);
+        const int32_t fd = HandleLocked(rec);
+        if (!fd) return -1;
+        MySeek(fd, static_cast<int32_t>(std::min<uint32_t>(offset, INT32_MAX)));
+        return MyRead(fd, buffer, count);
+    }
+
+    // Closes every cached descriptor.
+    void CloseAll() {
+        std::lock_guard<std::mutex> guard(lock_);
+        CloseAllLocked();
+    }
+
+    int32_t Count() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return static_cast<int32_t>(lru_.size());
+    }
+
+  private:
+    struct Entry {
+        const AVIlist* rec;
+        int32_t fd;
+    };
+
+    int32_t OpenLocked(const char* name) {
+        errno = 0;
+        int32_t fd = MyOpenRead(name);
+        if (!fd && (errno == EMFILE || errno == ENFILE) && !lru_.empty()) {
+            DebugLog("out of file descriptors: closing %ld clips", static_cast<long>(lru_.size()));
+            CloseAllLocked();
+            errno = 0;
+            fd = MyOpenRead(name);
+        }
+        if (!fd && errno == 0) errno = EIO;
+        return fd;
+    }
+
+    // A quarter of the open-file limit at most, so the rest of the program keeps descriptors too.
+    static size_t Capacity() {
+        rlimit files{};
+        if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY) return kMaxOpenClips;
+        return std::clamp<size_t>(files.rlim_cur / 4, 1, kMaxOpenClips);
+    }
+
+    void CloseAllLocked() {
+        for (const Entry& e : lru_) MyClose(e.fd);
+        lru_.clear();
+        index_.clear();
+    }
+
+    void KeepLocked(const AVIlist* rec, int32_t fd) {
+        lru_.push_front(Entry{rec, fd});
+        index_[rec] = lru_.begin();
+        while (lru_.size() > Capacity()) {
+            MyClose(lru_.back().fd);
+            index_.erase(lru_.back().rec);
+            lru_.pop_back();
+        }
+    }
+
+    int32_t HandleLocked(AVIlist* rec) {
+        auto it = index_.find(rec);
+        if (it != index_.end()) {
+            lru_.splice(lru_.begin(), lru_, it->second);
+            return it->second->fd;
+        }
+        const int32_t fd = OpenLocked(rec->name);
+        if (!fd) {
+            rec->openError = errno;
+            DebugLog("couldn't open clip <%s>: %s", rec->name, std::strerror(rec->openError));
+            return 0;
+        }
+        const ClipStamp now = StampOf(fd);
+        if (std::memcmp(&now, &rec->stamp, sizeof now) != 0) {
+            DebugLog("clip <%s> has changed", rec->name);
+            MyClose(fd);
+            rec->openError = kClipChanged;
+            return 0;
+        }
+        rec->openError = 0;
+        KeepLocked(rec, fd);
+        return fd;
+    }
+
+    std::mutex lock_;
+    std::list<Entry> lru_;
+    std::unordered_map<const AVIlist*, std::list<Entry>::iterator> index_;
+};
+
+ClipHandles& Handles() {
+    static ClipHandles handles;
+    return handles;
+}
+
+// The words for an errno of a failed open.
+std::string OpenErrorText(const char* name, int error) {
+    struct stat st {};
+    if (error == EINVAL && name && stat(name, &st) == 0 && !S_ISREG(st.st_mode)) return "not a regular file";
+    return std::strerror(error);
+}
+
 void CopyText(char* dst, size_t capacity, const char* src) {
     size_t n = strnlen(src, capacity - 1);
     std::memcpy(dst, src, n);
@@ -146,11 +297,10 @@ void CopyText(char* dst, size_t capacity, const char* src) {
 }
 
 // Reads one chunk into a buffer of capacity bytes; never more than the buffer holds.
-int32_t ReadInto(const AVIlist* rec, uint32_t offset, uint32_t size, uint8_t* buffer, uint32_t capacity) {
+int32_t ReadInto(AVIlist* rec, uint32_t offset, uint32_t size, uint8_t* buffer, uint32_t capacity) {
     uint32_t count = std::min(size, buffer ? capacity : 0u);
     if (count == 0) return 0;
-    MySeek(rec->fd, static_cast<int32_t>(std::min<uint32_t>(offset, INT32_MAX)));
-    return MyRead(rec->fd, buffer, static_cast<int32_t>(count));
+    return Handles().Read(rec, offset, buffer, static_cast<int32_t>(count));
 }
 
 // A position in the chain: the next entry to look at.
@@ -177,14 +327,40 @@ struct Cursor {
 
 }  // namespace
 
-AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
+AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last, std::string* why) {
+    std::string ignored;
+    if (!why) why = &ignored;
+    if (!name || !*name) {
+        *why = "no file name";
+        return nullptr;
+    }
     auto* rec = static_cast<AVIlist*>(MyMalloc(sizeof(AVIlist)));
     if (!rec) {
-        NotifyBox("Failed to open avi structure for file <%s>", name ? name : "");
+        NotifyBox("Failed to open avi structure for file <%s>", name);
+        *why = std::strerror(ENOMEM);
         return nullptr;
     }
     std::memset(rec, 0, sizeof(AVIlist));
-    if (!ReadAVIInfo(name)) {
+    const int32_t fd = Handles().Open(name);
+    if (!fd) {
+        *why = OpenErrorText(name, errno);
+        DebugLog("   couldn't open file g <%s>", name);
+        MyMallocFree(rec);
+        return nullptr;
+    }
+    rec->stamp = StampOf(fd);
+    // The header walk opens the file once more: a process short of descriptors closes the cached
+    // ones and walks again.
+    errno = 0;
+    int32_t read = ReadAVIInfo(name);
+    if (!read && (errno == EMFILE || errno == ENFILE)) {
+        Handles().CloseAll();
+        errno = 0;
+        read = ReadAVIInfo(name);
+    }
+    if (!read) {
+        *why = errno == EMFILE || errno == ENFILE ? std::strerror(errno) : "not a valid AVI file";
+        MyClose(fd);
         MyMallocFree(rec);
         return nullptr;
     }
@@ -215,19 +391,13 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
     // A negative last frame is the file's last; the stated frame count may be anything.
     int64_t lastFrame = last < 0 ? static_cast<int64_t>(rec->frames) - 1 : last;
 
-    rec->fd = MyOpenRead(name);
-    if (!rec->fd) {
-        DebugLog("   couldn't open file g <%s>", name);
-        MyMallocFree(rec);
-        return nullptr;
-    }
-    LoadAVIIndex(rec->fd, 0, 0, 0);
+    LoadAVIIndex(fd, 0, 0, 0);
     rec->idx = AVIinfo.index;
     rec->nidx = AVIinfo.indexCount;
     AVIinfo.index = nullptr;  // the record owns it now
     AVIinfo.indexCount = 0;
     // A missing or cut idx1 is rebuilt from the movi list; the frame count then follows it.
-    if (RebuildIndexFromMovi(rec->fd, moviPosition, &rec->idx, &rec->nidx)) {
+    if (RebuildIndexFromMovi(fd, moviPosition, &rec->idx, &rec->nidx)) {
         rec->frames = 0;
         for (int32_t i = 0; i < rec->nidx; i++) {
             const uint32_t type = ChunkType(rec->idx[i].ckid);
@@ -235,7 +405,7 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
         }
         if (last < 0) lastFrame = static_cast<int64_t>(rec->frames) - 1;
     }
-    const int64_t fileLength = std::max(MyFileLength(rec->fd), 0);
+    const int64_t fileLength = std::max(MyFileLength(fd), 0);
 
     if (rec->idx) {
         int64_t audioStart = 0;
@@ -308,6 +478,7 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last) {
             rec->nidx = kept;
         }
     }
+    Handles().Keep(rec, fd);
     getMaxChunkSizes(rec);
     DebugLog("OpenAVIforList: aptr=%08lx vptr=%08lx",
              static_cast<unsigned long>(reinterpret_cast<uintptr_t>(rec->aptr)),
@@ -334,6 +505,35 @@ void getMaxChunkSizes(AVIlist* rec) {
     if (!rec->aptr) rec->asize = 0;
 }
 
+void AppendAVIrecord(AVIlist* head, AVIlist* rec) {
+    if (!head || !rec || rec == head) return;
+    AVIlist* last = head->last ? head->last : head;
+    while (last->next) last = last->next;
+    last->next = rec;
+    rec->next = nullptr;
+    head->last = rec;
+    uint32_t asize = 0, vsize = 0;
+    for (int32_t i = 0; i < rec->nidx && rec->idx; i++) {
+        const AVIINDEXENTRY& e = rec->idx[i];
+        uint32_t& size = IsAudio(e) ? asize : vsize;
+        size = std::max(size, e.dwChunkLength);
+    }
+    // A buffer that does not exist yet is sized for the whole chain (the earlier records may have
+    // chunks of that kind that found no buffer).
+    auto grow = [head](uint8_t*& buffer, uint32_t& capacity, uint32_t wanted, bool audio) {
+        if (wanted == 0 || (buffer && wanted <= capacity)) return;
+        if (!buffer)
+            for (const AVIlist* r = head; r != nullptr; r = r->next)
+                for (int32_t i = 0; i < r->nidx && r->idx; i++)
+                    if (IsAudio(r->idx[i]) == audio) wanted = std::max(wanted, r->idx[i].dwChunkLength);
+        MyFree(buffer);
+        buffer = static_cast<uint8_t*>(MyCalloc(wanted, 1));
+        capacity = buffer ? wanted : 0;
+    };
+    grow(head->vptr, head->vsize, vsize, false);
+    grow(head->aptr, head->asize, asize, true);
+}
+
 void CloseAVIlist(AVIlist* head) {
     while (head) {
         AVIlist* next = head->next;
@@ -348,17 +548,14 @@ void FreeAVIrecord(AVIlist* rec) {
     if (!rec) return;
     ForgetTables(rec);
     MyFree(rec->idx);
-    MyClose(rec->fd);
+    Handles().Forget(rec);
     MyMallocFree(rec);
 }
 
-uint8_t* getFrameData(int32_t n, AVIlist* head) {
-    if (!head) return nullptr;
-    if (!head->vptr) {
-        NotifyBox("getFrameData: no video buffer available");
-        return nullptr;
-    }
-    const FrameTable& table = TableFor(head);
+namespace {
+
+// getFrameData through a table of head's chain.
+uint8_t* FrameThrough(const FrameTable& table, AVIlist* head, int32_t n) {
     if (n < 1 || static_cast<size_t>(n) > table.frames.size()) {
         lastFrameSize = 0;
         return nullptr;
@@ -370,7 +567,7 @@ uint8_t* getFrameData(int32_t n, AVIlist* head) {
         lastFrameSize = 0;
         return nullptr;
     }
-    const AVIlist* src = table.recs[static_cast<size_t>(f.srcRec)];
+    AVIlist* src = table.recs[static_cast<size_t>(f.srcRec)];
     const AVIINDEXENTRY& e = src->idx[f.srcEntry];
     int32_t got = ReadInto(src, e.dwChunkOffset, e.dwChunkLength, head->vptr, head->vsize);
     if (got < 0 || static_cast<uint32_t>(got) != e.dwChunkLength) {
@@ -381,11 +578,44 @@ uint8_t* getFrameData(int32_t n, AVIlist* head) {
     return head->vptr;
 }
 
-int32_t FramesSinceKeyFrame(int32_t n, AVIlist* head) {
-    if (!head) return 0;
-    const FrameTable& table = TableFor(head);
+int32_t SinceKeyThrough(const FrameTable& table, int32_t n) {
     if (n < 1 || static_cast<size_t>(n) > table.frames.size()) return 0;
     return table.frames[static_cast<size_t>(n) - 1].sinceKey;
+}
+
+}  // namespace
+
+uint8_t* getFrameData(int32_t n, AVIlist* head) {
+    if (!head) return nullptr;
+    if (!head->vptr) {
+        NotifyBox("getFrameData: no video buffer available");
+        return nullptr;
+    }
+    return FrameThrough(TableFor(head), head, n);
+}
+
+int32_t FramesSinceKeyFrame(int32_t n, AVIlist* head) {
+    if (!head) return 0;
+    return SinceKeyThrough(TableFor(head), n);
+}
+
+ChainFrames::ChainFrames(AVIlist* head) : head_(head), table_(std::make_unique<Table>()) {
+    if (head) table_->Build(head);
+}
+
+ChainFrames::~ChainFrames() = default;
+
+uint8_t* ChainFrames::FrameData(int32_t n) {
+    if (!head_) return nullptr;
+    if (!head_->vptr) {
+        NotifyBox("getFrameData: no video buffer available");
+        return nullptr;
+    }
+    return FrameThrough(*table_, head_, n);
+}
+
+int32_t ChainFrames::SinceKeyFrame(int32_t n) const {
+    return head_ ? SinceKeyThrough(*table_, n) : 0;
 }
 
 uint8_t* GetAudioData(AVIlist* rec, int32_t offset, int32_t count) {
@@ -434,8 +664,17 @@ int32_t ReadChunkAt(int32_t frame, AVIlist* rec, int32_t offset, void* buffer, i
         gLastFrameRead = frame;
     }
     if (!rec) return -1;
-    MySeek(rec->fd, offset);
-    return MyRead(rec->fd, buffer, count);
+    return Handles().Read(rec, static_cast<uint32_t>(std::max(offset, 0)), buffer, count);
+}
+
+std::string ClipOpenFailure(const AVIlist* rec) {
+    if (!rec || rec->openError == 0) return std::string();
+    if (rec->openError == kClipChanged) return "the file has changed since it was opened";
+    return OpenErrorText(rec->name, rec->openError);
+}
+
+int32_t OpenClipCount() {
+    return Handles().Count();
 }
 
 void PlayAVIlist01(AVIlist* head) {

@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "core/diag.h"
+#include "core/diskio.h"
 #include "core/memory.h"
+#include "core/outputfile.h"
 #include "media/fileio.h"
 #include "media/riff.h"
 
@@ -45,8 +47,9 @@ struct WriterState {
     int32_t capacity = 0;
     uint32_t blockAlign = 0;
     std::string name;
-    bool created = false;  // made (or emptied) by this writer, so removing it loses nothing
-    int error = 0;         // errno of the first write that failed; nothing more is written then
+    // A new file: written unnamed, it takes its name when finished and committed.
+    OutputFile out;
+    int error = 0;  // errno of the first write that failed; nothing more is written then
     // Chunks not yet written: they start at pendingStart, where the index held pendingCount entries.
     std::vector<uint8_t> pending;
     int64_t pendingStart = 0;
@@ -114,15 +117,74 @@ bool WriteCounted(const void* data, int32_t length) {
     return false;
 }
 
-// Ends the file being written; one that could not be finished is removed when this writer made it.
+// Ends the file being written: a new one never takes its name, one written over in place is left
+// as it stands.
 void Abandon() {
     WriterState& w = gWriter;
-    MyClose(w.handle);
+    if (w.out.isOpen())
+        w.out.Abandon();
+    else
+        MyClose(w.handle);
     w.handle = 0;
     w.hasAudio = false;
     ReleaseIndex();
     std::vector<uint8_t>().swap(w.pending);
-    if (w.created && unlink(w.name.c_str()) != 0) DebugLog("could not remove %s", w.name.c_str());
+}
+
+bool SpaceShortage(int error) {
+    return error == ENOSPC || error == EDQUOT || error == EFBIG;
+}
+
+// Where the chunk of index entry i ends in the file.
+int64_t EntryEnd(int32_t i) {
+    const AVIINDEXENTRY& e = gWriter.index[i];
+    return e.dwChunkOffset + 8 + static_cast<int64_t>(e.dwChunkLength) + (e.dwChunkLength & 1);
+}
+
+// Cuts the file back to its first `kept` chunks (a sound chunk goes with the frame after it).
+void KeepChunks(int32_t kept) {
+    WriterState& w = gWriter;
+    while (kept > 0 && w.index[kept - 1].ckid == kAudioId) kept--;
+    const int64_t keptEnd =
+        kept > 0 ? EntryEnd(kept - 1) : w.headerBytes + (w.hasAudio ? kAudioListBytes : 0) + kMoviHeaderBytes;
+    if (DiskTruncate(w.handle, keptEnd) != 0) DebugLog("AVI writer: could not cut the file back");
+    MySeek(w.handle, static_cast<int32_t>(keptEnd));
+    Add32(w.header, 4, keptEnd - w.position);
+    Add32(w.movi, 4, keptEnd - w.position);
+    w.position = keptEnd;
+    w.count = kept;
+}
+
+int32_t VideoChunks() {
+    int32_t video = 0;
+    for (int32_t i = 0; i < gWriter.count; i++)
+        if (gWriter.index[i].ckid != kAudioId) video++;
+    return video;
+}
+
+// Writes the idx1 index after the chunks. When the disk has no room for it, chunks are taken off
+// the end until the index (and the headers, written again after it) fits in the space the chunks
+// held, and it is written once more. False when it could not be written.
+bool WriteIndex() {
+    WriterState& w = gWriter;
+    for (int attempt = 0;; attempt++) {
+        std::vector<uint8_t> block(8 + 16 * static_cast<size_t>(w.count));
+        std::memcpy(block.data(), "idx1", 4);
+        WriteLE32(block.data() + 4, static_cast<uint32_t>(16 * w.count));
+        if (w.count > 0) std::memcpy(block.data() + 8, w.index, 16 * static_cast<size_t>(w.count));
+        const int32_t size = static_cast<int32_t>(block.size());
+        const int32_t landed = MyWrite(w.handle, block.data(), size);
+        if (landed == size) return true;
+        const int error = errno ? errno : EIO;
+        if (!w.error) w.error = error;
+        if (attempt > 0 || !SpaceShortage(error)) return false;
+        const int64_t room = w.position + std::max(landed, 0) - w.headerBytes -
+                             (w.hasAudio ? kAudioListBytes : 0) - kMoviHeaderBytes;
+        int32_t kept = w.count;
+        while (kept > 0 && EntryEnd(kept - 1) + 8 + 16 * static_cast<int64_t>(kept) > room) kept--;
+        KeepChunks(kept);
+        DebugLog("AVI writer: no room for the index; %ld chunks kept", static_cast<long>(kept));
+    }
 }
 
 // Writes the gathered chunks. When the disk fails part way, the chunks that landed whole stay and
@@ -149,8 +211,7 @@ bool FlushPending() {
         keptEnd = next;
         kept++;
     }
-    if (ftruncate(w.handle, static_cast<off_t>(keptEnd)) != 0)
-        DebugLog("AVI writer: could not cut the failed chunk off");
+    if (DiskTruncate(w.handle, keptEnd) != 0) DebugLog("AVI writer: could not cut the failed chunk off");
     MySeek(w.handle, static_cast<int32_t>(keptEnd));
     Add32(w.header, 4, keptEnd - w.position);
     Add32(w.movi, 4, keptEnd - w.position);
@@ -166,15 +227,22 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
                    int32_t channels, int32_t bitsPerSample, int32_t initialFrames) {
     WriterState& w = gWriter;
     if (w.handle) {
-        // One file at a time: a writer left open is closed as it stands.
+        // One file at a time: a writer left open is closed as it stands (a new file is dropped).
         DebugLog("MyOpenWAVI: closing the file left open");
         FlushPending();
-        MyClose(w.handle);
+        if (!w.out.isOpen()) MyClose(w.handle);
         w.handle = 0;
         ReleaseIndex();
     }
+    w.out.Abandon();  // a finished file never committed
     w.error = 0;
-    int32_t h = frames < 0 ? MyCreateTrunc(name) : MyOpenWrite(name);
+    int32_t h = 0;
+    if (frames >= 0)
+        h = MyOpenWrite(name);
+    else if (name && w.out.Open(name))
+        h = w.out.fd();
+    else
+        errno = name ? w.out.error() : ENOENT;
     if (!h) {
         w.error = errno ? errno : EIO;
         NotifyBox("MyOpenWAVI failed: <%s> %ldx%ldx%ld %08lx %ld %ld %ld %ld", name ? name : "",
@@ -188,14 +256,16 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     w.count = 0;
     w.hasAudio = false;
     w.name = name;
-    w.created = frames < 0;
     w.error = 0;
     int64_t entries =
         std::min<int64_t>(std::llabs(static_cast<int64_t>(frames)) * kEntriesPerFrame, kMaxFileBytes / 16);
     w.index = static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(entries), sizeof(AVIINDEXENTRY)));
     if (!w.index) {
         NotifyBox("couldn't allocate index, no file saved");
-        MyClose(h);
+        if (w.out.isOpen())
+            w.out.Abandon();
+        else
+            MyClose(h);
         return 0;
     }
     w.capacity = static_cast<int32_t>(entries);
@@ -355,33 +425,24 @@ int64_t AVIOverheadBytes(int32_t bitCount, const BITMAPINFOHEADER* format, FOURC
     return header + (audio ? kAudioListBytes : 0) + kMoviHeaderBytes + 8;
 }
 
-int32_t MyCloseAVI(int32_t handle, int32_t frames) {
+int32_t MyFinishAVI(int32_t handle, int32_t frames) {
     WriterState& w = gWriter;
     if (!w.handle || handle != w.handle) {
-        DebugLog("MyCloseAVI: no such file open (%ld)", static_cast<long>(handle));
+        DebugLog("MyFinishAVI: no such file open (%ld)", static_cast<long>(handle));
         return 0;
     }
-    if (!FlushPending()) {
-        // The headers count only the frames whose chunks are in the file.
-        int32_t video = 0;
-        for (int32_t i = 0; i < w.count; i++)
-            if (w.index[i].ckid != kAudioId) video++;
-        frames = std::min(frames, video);
-    }
-    int64_t audioBytes = 0;
-    if (w.hasAudio) {
-        for (int32_t i = 0; i < w.count; i++) {
-            if (w.index[i].ckid == kAudioId) audioBytes += w.index[i].dwChunkLength;
-        }
-    }
-    // A chunk that failed leaves the file as it was before it: the close still writes the index and
-    // headers of what is there. When the close itself fails the file would claim what it lacks.
+    const int32_t entries = w.count;
+    FlushPending();
+    // A chunk that failed leaves the file as it was before it: the index and headers are still
+    // written for what is there. When the close itself fails the file would claim what it lacks.
     const int chunkError = w.error;
     w.error = 0;
-    uint8_t head[8];
-    Put4(head, 0, "idx1");
-    Put32(head, 4, static_cast<uint32_t>(16 * w.count));
-    bool closed = WriteCounted(head, 8) && (w.count == 0 || WriteCounted(w.index, 16 * w.count));
+    bool closed = WriteIndex();
+    // Chunks cut off: the headers count only the frames whose chunks are in the file.
+    if (w.count < entries) frames = std::min(frames, VideoChunks());
+    int64_t audioBytes = 0;
+    for (int32_t i = 0; w.hasAudio && i < w.count; i++)
+        if (w.index[i].ckid == kAudioId) audioBytes += w.index[i].dwChunkLength;
     Add32(w.header, 4, 16 * static_cast<int64_t>(w.count) + 8);
     ReleaseIndex();
 
@@ -393,24 +454,46 @@ int32_t MyCloseAVI(int32_t handle, int32_t frames) {
     closed = closed && WriteCounted(w.header, w.headerBytes) &&
              (!w.hasAudio || WriteCounted(w.audioList, kAudioListBytes)) &&
              WriteCounted(w.movi, kMoviHeaderBytes);
-    if (closed && !MySync(w.handle)) {
-        w.error = errno ? errno : EIO;
+    if (closed && !(w.out.isOpen() ? w.out.Sync() : MySync(w.handle) != 0)) {
+        w.error = w.out.isOpen() ? w.out.error() : errno ? errno : EIO;
         closed = false;
     }
+    const int error = chunkError ? chunkError : w.error;
     if (!closed) {
-        DebugLog("MyCloseAVI: %s could not be finished and is removed", w.name.c_str());
-        const int error = w.error;
+        DebugLog("MyFinishAVI: %s could not be finished", w.name.c_str());
         Abandon();
-        w.error = chunkError ? chunkError : error;
+        w.error = error;
         return 0;
     }
-    MyClose(w.handle);
+    if (!w.out.isOpen()) MyClose(w.handle);
     w.handle = 0;
     w.hasAudio = false;
     std::vector<uint8_t>().swap(w.pending);
     w.framesClosed = frames;
-    w.error = chunkError;
+    w.error = error;
     return 1;
+}
+
+std::string AVIFinishedFile() {
+    return gWriter.out.isOpen() && !gWriter.handle ? gWriter.out.readPath() : gWriter.name;
+}
+
+int32_t MyCommitAVI(bool replace) {
+    WriterState& w = gWriter;
+    if (w.handle || !w.out.isOpen()) return 0;
+    if (w.out.Commit(replace ? OutputFile::Naming::kReplace : OutputFile::Naming::kIfNameFree)) return 1;
+    w.error = w.out.error();
+    return 0;
+}
+
+void MyAbandonAVI() {
+    if (gWriter.handle || gWriter.out.isOpen()) Abandon();
+}
+
+int32_t MyCloseAVI(int32_t handle, int32_t frames) {
+    const bool created = gWriter.out.isOpen() && handle == gWriter.handle;
+    if (!MyFinishAVI(handle, frames)) return 0;
+    return created ? MyCommitAVI(true) : 1;
 }
 
 int32_t AVIWriteError() {

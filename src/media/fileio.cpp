@@ -1,6 +1,7 @@
 #include "media/fileio.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +12,7 @@
 
 #include "core/diag.h"
 #include "core/diskio.h"
-#include "core/savefile.h"
+#include "core/outputfile.h"
 
 namespace {
 
@@ -35,10 +36,10 @@ int32_t Open(const char* name, int flags) {
     return Handle(fd);
 }
 
-// Media output goes to regular files only: a pipe or a device would block the writer, and its
-// header rewrites need to seek. A file the user protected is never truncated or written over, not
-// even by root. The truncation comes after these checks, so a refused file keeps its bytes.
-int32_t OpenForWriting(const char* name, bool truncate) {
+// Media written in place goes to regular files only: a pipe or a device would block the writer, and
+// its header rewrites need to seek. A file the user protected is never written over, not even by
+// root.
+int32_t OpenForWriting(const char* name) {
     int32_t h = Open(name, O_WRONLY | O_CREAT | O_NONBLOCK);
     if (!h) return 0;
     struct stat st;
@@ -49,8 +50,6 @@ int32_t OpenForWriting(const char* name, bool truncate) {
         error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     else if (!MayReplaceFile(name, st))
         error = EACCES;
-    else if (truncate && st.st_size > 0 && ftruncate(h, 0) != 0)
-        error = errno;
     if (error) {
         DebugLog("not written: %s (%s)", name, std::strerror(error));
         close(h);
@@ -76,20 +75,29 @@ int32_t MyOpenRead(const char* name) {
     int32_t h = Open(name, O_RDONLY | O_NONBLOCK);
     if (!h) return 0;
     struct stat st;
-    if (fstat(h, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = fstat(h, &st) != 0     ? errno
+                      : !S_ISREG(st.st_mode) ? (S_ISDIR(st.st_mode) ? EISDIR : EINVAL)
+                                             : 0;
+    if (error) {
         DebugLog("not a regular file: %s", name);
         close(h);
+        errno = error;
         return 0;
     }
     int flags = fcntl(h, F_GETFL);
     if (flags >= 0) fcntl(h, F_SETFL, flags & ~O_NONBLOCK);
     return h;
 }
-int32_t MyCreateTrunc(const char* name) {
-    return OpenForWriting(name, true);
+
+void RaiseOpenFileLimit() {
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur >= files.rlim_max) return;
+    files.rlim_cur = files.rlim_max;
+    if (setrlimit(RLIMIT_NOFILE, &files) != 0)
+        DebugLog("open-file limit not raised: %s", std::strerror(errno));
 }
 int32_t MyOpenWrite(const char* name) {
-    return OpenForWriting(name, false);
+    return OpenForWriting(name);
 }
 
 int32_t MyRead(int32_t handle, void* buffer, int32_t count) {

@@ -6,11 +6,13 @@
 
 constexpr int32_t kMaxTransfer = 30000;
 
-int32_t FileExists(const char* name);     // 1 when the file exists
-int32_t MyOpenRead(const char* name);     // read only, regular files only; the handle, or 0
-// Writing opens take regular files only and refuse a file the user may not write (errno set).
-int32_t MyCreateTrunc(const char* name);  // write, create or truncate; the handle, or 0
-int32_t MyOpenWrite(const char* name);    // write over in place, created when missing; the handle, or 0
+int32_t FileExists(const char* name);  // 1 when the file exists
+// Read only, regular files only; the handle, or 0 with errno set (EISDIR or EINVAL for a folder or
+// another kind of file).
+int32_t MyOpenRead(const char* name);
+// Write over in place, created when missing: regular files only, never one the user may not write
+// (errno set). The handle, or 0. New files are written whole through OutputFile instead.
+int32_t MyOpenWrite(const char* name);
 // Bytes delivered (fewer at the end of the file), or -1 when a piece fails.
 int32_t MyRead(int32_t handle, void* buffer, int32_t count);
 // The sum of what each piece wrote; 0 for a count of 0. Short when a piece failed, errno saying why.
@@ -24,3 +26,5 @@ int32_t MySkip(int32_t handle, int32_t count);     // forward from the current p
 // Length of the open file in bytes; files of 2 GB and more count as INT32_MAX (the layer's positions
 // are 32-bit). -1 when it cannot be had.
 int32_t MyFileLength(int32_t handle);
+// Raises the soft limit of open descriptors to the hard one (the programs call it at start).
+void RaiseOpenFileLimit();

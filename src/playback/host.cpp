@@ -61,8 +61,8 @@ int32_t DefaultPumpForKey() {
 }
 
 bool HostPumpForEscape() {
-    if (!gHost.pumpForKey) return PumpPendingMessages();
-    int32_t key = gHost.pumpForKey();
+    // Every loop takes keys the same way, so a key pressed during reverse play reaches the panel.
+    const int32_t key = HostPumpForKey();
     if (key == VK_ESCAPE) return true;
     if (key) HostKeyDown(key);
     return false;

@@ -41,6 +41,7 @@ bool DefaultWaitUntil(uint32_t until, const std::function<bool()>& wake);
 
 // The calls the loops make, through the host or its defaults.
 int32_t HostPumpForKey();
+// The pump the loops call between frames: a key other than Escape goes to keyDown; true on Escape.
 bool HostPumpForEscape();
 bool HostWaitUntil(uint32_t until, const std::function<bool()>& wake);
 void HostSetState(int32_t state);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "core/diag.h"
 #include "core/memory.h"
@@ -78,6 +79,8 @@ bool Begin(int32_t command, int32_t state) {
 void End(int32_t command) {
     gLoop.playing = false;
     gLoop.running = 0;
+    // Positions stepped past but not drawn are given up: the position is the picture on screen.
+    if (gPlayer.shown >= 1) gPlayer.position = gPlayer.shown;
     if (gLoop.stopRequest) HostPostCommand(kCmdPowerOff);
     gLoop.stopRequest = false;
     if (gLoop.replayRequest) {
@@ -90,17 +93,17 @@ void Callback(HWAVEOUT, uint32_t message, WAVEHDR* header) {
     if (message == WOM_DONE) WaveBlockDone(header);
 }
 
-// Opens the device for the head's sound, paused; null when there is to be no sound.
+// Opens the device for the played file's sound, paused; null when there is to be no sound.
 HWAVEOUT OpenSound() {
-    AVIlist* h = gPlayer.head;
-    const int64_t perSecond = static_cast<int64_t>(h->samplesPerSec) * h->channels * h->sampleBits / 8;
-    if (perSecond <= 0 || h->nwb == 0 || gPlayer.waveDevices == 0) return nullptr;
+    const PlayedSound h = PlayerSound();
+    const int64_t perSecond = static_cast<int64_t>(h.samplesPerSec) * h.channels * h.sampleBits / 8;
+    if (perSecond <= 0 || gPlayer.waveDevices == 0) return nullptr;
     WAVEFORMATEX f{};
     f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = static_cast<uint16_t>(h->channels);
-    f.nSamplesPerSec = static_cast<uint32_t>(h->samplesPerSec);
-    f.wBitsPerSample = static_cast<uint16_t>(h->sampleBits);
-    f.nBlockAlign = static_cast<uint16_t>(h->channels * h->sampleBits / 8);
+    f.nChannels = static_cast<uint16_t>(h.channels);
+    f.nSamplesPerSec = static_cast<uint32_t>(h.samplesPerSec);
+    f.wBitsPerSample = static_cast<uint16_t>(h.sampleBits);
+    f.nBlockAlign = static_cast<uint16_t>(h.channels * h.sampleBits / 8);
     f.nAvgBytesPerSec = f.nSamplesPerSec * f.nBlockAlign;
     if (waveOutOpen(nullptr, WAVE_MAPPER, &f, nullptr, WAVE_FORMAT_QUERY) != MMSYSERR_NOERROR) {
         NotifyBox("The waveform device cannot play this format");
@@ -175,8 +178,7 @@ bool WriteWaveBlock(HWAVEOUT device, const uint8_t* data, int32_t count) {
     if (data)
         std::memcpy(block->data, data, static_cast<size_t>(count));
     else
-        std::memset(block->data, gPlayer.head && gPlayer.head->sampleBits == 8 ? 0x80 : 0,
-                    static_cast<size_t>(count));
+        std::memset(block->data, PlayerSound().sampleBits == 8 ? 0x80 : 0, static_cast<size_t>(count));
     block->header.lpData = reinterpret_cast<char*>(block->data);
     block->header.dwBufferLength = static_cast<uint32_t>(count);
     block->header.dwUser = reinterpret_cast<uintptr_t>(block);
@@ -216,11 +218,16 @@ void PlayForward() {
     gLoop.wave = OpenSound();
     bool audio = gLoop.wave != nullptr;
     const PlayTiming& timing = gPlayer.timing;
-    const int32_t blockAlign = head->channels * head->sampleBits / 8;
+    const PlayedSound sound = PlayerSound();
+    const int32_t blockAlign = sound.channels * sound.sampleBits / 8;
     const int32_t startPosition = gPlayer.position;
-    int32_t startOffset = static_cast<int32_t>(std::clamp<int64_t>(
-        RoundHalf((startPosition - 1) * timing.period * 1e-6 * head->samplesPerSec) * blockAlign, 0,
-        INT32_MAX));
+    const int64_t startSample = RoundHalf((startPosition - 1) * timing.period * 1e-6 * sound.samplesPerSec);
+    int32_t startOffset = static_cast<int32_t>(std::clamp<int64_t>(startSample * blockAlign, 0, INT32_MAX));
+    // An MP4 file's sound is decoded from the start sample on, and from its beginning once it ends.
+    Mp4Decoder* movie = gPlayer.movie.get();
+    if (movie && audio) movie->SeekSound(startSample);
+    bool soundFromBeginning = startSample == 0, soundRead = false;
+    std::vector<uint8_t> block;
     DrawFrame(startPosition);
 
     gSkippedFrames = -1;
@@ -280,11 +287,11 @@ void PlayForward() {
                 // Bytes of sound from the start position to the end of pass p.
                 const auto passEnd = [&](int64_t p) {
                     return RoundHalf(static_cast<double>((p + 1) * n - (startPosition - 1)) * period * 1e-6 *
-                                     head->samplesPerSec) *
+                                     sound.samplesPerSec) *
                            blockAlign;
                 };
                 const int64_t target = std::min(
-                    RoundHalf((framesAhead + advanced) * period * 1e-6 * head->samplesPerSec) * blockAlign,
+                    RoundHalf((framesAhead + advanced) * period * 1e-6 * sound.samplesPerSec) * blockAlign,
                     passEnd(picturePass));
                 bool escaped = false;
                 while (target > queuedBytes && gLoop.playing && !escaped) {
@@ -292,6 +299,26 @@ void PlayForward() {
                         soundPass++;  // the sound starts again from its beginning
                         ordinal = 0;
                         startOffset = 0;
+                        if (movie) {
+                            movie->SeekSound(0);
+                            soundFromBeginning = true, soundRead = false;
+                        }
+                    }
+                    if (movie) {
+                        block.clear();
+                        if (movie->ReadSound(block)) {
+                            const auto bytes = static_cast<int32_t>(
+                                std::min<int64_t>(static_cast<int64_t>(block.size()), passEnd(soundPass) - queuedBytes));
+                            queuedBytes += bytes;
+                            soundRead = true;
+                            WriteWaveBlock(gLoop.wave, block.data(), bytes);
+                        } else if (soundFromBeginning && !soundRead) {
+                            gLoop.playing = false;  // the file has no sound to play at all
+                        } else {
+                            queuedBytes = passEnd(soundPass);  // sound shorter than the pictures: silence to the end
+                        }
+                        escaped = HostPumpForEscape();
+                        continue;
                     }
                     AudioSpan* span = FindAudioData(ordinal, head, startOffset);
                     startOffset = 0;
@@ -389,7 +416,7 @@ void IDC_PlayRev() {
             d = due + static_cast<uint32_t>(frameTime);
         }
         gPlayer.position = Wrap(gPlayer.position - 1);
-        DrawFrameAt(gPlayer.position, due);
+        if (!DrawFrameAt(gPlayer.position, due)) break;
         gLoop.framesShown++;
         due += static_cast<uint32_t>(frameTime);
     }
@@ -408,7 +435,7 @@ void PlayRange() {
             gPlayer.position = gPlayer.rangeStart + 1;
         else
             gPlayer.position++;
-        DrawFrameAt(gPlayer.position, due);
+        if (!DrawFrameAt(gPlayer.position, due)) break;
         gLoop.framesShown++;
         due += static_cast<uint32_t>(frameTime);
     }
@@ -452,7 +479,7 @@ void IDC_PingPong(bool shift, bool ctrl) {
                 gPlayer.position--;
             }
         }
-        DrawFrameAt(gPlayer.position, due);
+        if (!DrawFrameAt(gPlayer.position, due)) break;
         gLoop.framesShown++;
         due += static_cast<uint32_t>(frameTime);
     }

@@ -18,6 +18,7 @@
 #include "playback/host.h"
 #include "playback/loops.h"
 #include "playback/playwindow.h"
+#include "playback/transport.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -64,9 +65,6 @@ const TooltipEntry kPanelTips[] = {
 constexpr QRect kDisplayRect(5, 7, 139, 31);
 constexpr int kJogMarkerRadius = 7;
 constexpr int kShuttleMarkerRadius = 3;
-// Forward speeds the L key steps through, and reverse ones for J (shuttle indexes).
-constexpr int32_t kShuttlePlay = 6;
-constexpr int32_t kShuttleReverse = -6;
 
 QColor Rgb(uint32_t bgr) {
     return QColor(bgr & 0xFF, (bgr >> 8) & 0xFF, (bgr >> 16) & 0xFF);
@@ -177,17 +175,12 @@ void VcrPanel::SetState(int32_t state) {
 
 void VcrPanel::Show(int32_t position) {
     if (!opened_) return;
-    gPlayer.position = std::clamp(position, 1, std::max(gPlayer.N, 1));
-    DrawFrame(gPlayer.position);
+    ShowPosition(position);
     UpdateDisplay();
 }
 
 void VcrPanel::UpdateDisplay() {
     update(kDisplayRect);
-}
-
-void VcrPanel::Stop() {
-    gLoop.playing = false;
 }
 
 void VcrPanel::Close() {
@@ -202,133 +195,19 @@ void VcrPanel::Close() {
 void VcrPanel::Command(int32_t id, bool shift, bool ctrl) {
     if (id == kCmdPowerOff) return Close();
     if (!opened_) return;
-    switch (id) {
-        case kCmdFirstFrame:
-            Stop();
-            Show(1);
-            SetState(kStateStop);
-            break;
-        case kCmdLastFrame:
-            Stop();
-            Show(gPlayer.N);
-            SetState(kStateStop);
-            break;
-        case kCmdPlayForward:
-            PlayForward();
-            break;
-        case kCmdPlayReverse:
-            IDC_PlayRev();
-            break;
-        case kCmdPause:
-            SetState(kStateStop);
-            Stop();
-            break;
-        case kCmdPingPong:
-            IDC_PingPong(shift, ctrl);
-            break;
-        case kCmdPlayRange:
-            PlayRange();
-            break;
-        case kCmdPanelFileInfo:
-            ShowFileInfo(HWNDFromWidget(this), gPlayer.fileName, &gPlayer.display.header, nullptr);
-            break;
-        case kCmdRangeStart:
-            if (gPlayer.inOutMarking) gPlayer.rangeStart = gPlayer.position - 1;
-            break;
-        case kCmdRangeEnd:
-            if (gPlayer.inOutMarking) gPlayer.rangeEnd = gPlayer.position - 1;
-            break;
-        case kCmdRangeFirst:
-            Stop();
-            Show(gPlayer.rangeStart + 1);
-            SetState(kStateStop);
-            break;
-        case kCmdRangeLast:
-            Stop();
-            Show(gPlayer.rangeEnd + 1);
-            SetState(kStateStop);
-            break;
-        case kCmdHelpPanel:
-            if (!gLoop.playing) WinHelpA(HWNDFromWidget(this), gSettings.HelpFile, HELP_CONTEXT, 2);
-            break;
-        default:
-            break;
-    }
+    if (id == kCmdPanelFileInfo)
+        ShowFileInfo(HWNDFromWidget(this), gPlayer.fileName, &gPlayer.display.header, nullptr);
+    else if (id == kCmdHelpPanel && !gLoop.playing)
+        WinHelpA(HWNDFromWidget(this), gSettings.HelpFile, HELP_CONTEXT, 2);
+    else
+        TransportCommand(id, shift, ctrl);
     UpdateDisplay();
 }
 
 void VcrPanel::Key(int32_t key, bool shift) {
-    const bool playing = gLoop.playing;
-    switch (key) {
-        case VK_ESCAPE:
-            if (playing) {
-                Stop();
-                SetState(kStateStop);
-            } else {
-                Close();
-            }
-            break;
-        case VK_SPACE:
-            if (playing)
-                Command(kCmdPause);
-            else
-                Command(kCmdPlayForward);
-            break;
-        case 'K':
-            if (playing) Command(kCmdPause);
-            break;
-        case 'L':
-            if (gLoop.running == kCmdPlayForward) {
-                gLoop.shuttleIndex = gLoop.shuttleIndex <= 0
-                                         ? (gLoop.shuttleIndex < 0 ? kShuttlePlay : kShuttlePlay + 1)
-                                         : std::min(gLoop.shuttleIndex + 1, kShuttleMaxIndex);
-            } else if (playing) {
-                Stop();
-                QTimer::singleShot(0, this, [this] { Command(kCmdPlayForward); });
-            } else {
-                Command(kCmdPlayForward);
-            }
-            break;
-        case 'J':
-            if (gLoop.running == kCmdPlayForward) {
-                gLoop.shuttleIndex = gLoop.shuttleIndex >= 0
-                                         ? kShuttleReverse
-                                         : std::max(gLoop.shuttleIndex - 1, -kShuttleMaxIndex);
-            } else if (gLoop.running == kCmdPlayReverse) {
-                // Faster backwards: the forward loop runs the shuttle's reverse speeds.
-                Stop();
-                gLoop.shuttleIndex = kShuttleReverse - 1;
-                QTimer::singleShot(0, this, [this] { Command(kCmdPlayForward); });
-            } else if (playing) {
-                Stop();
-                QTimer::singleShot(0, this, [this] { Command(kCmdPlayReverse); });
-            } else {
-                Command(kCmdPlayReverse);
-            }
-            break;
-        case VK_LEFT:
-        case VK_RIGHT:
-            if (playing) {
-                Stop();
-                SetState(kStateStop);
-            }
-            Show(gPlayer.position + (key == VK_LEFT ? -1 : 1) * (shift ? 10 : 1));
-            break;
-        case VK_HOME:
-            Command(kCmdFirstFrame);
-            break;
-        case VK_END:
-            Command(kCmdLastFrame);
-            break;
-        case 'I':
-            if (!playing) Command(kCmdRangeStart);
-            break;
-        case 'O':
-            if (!playing) Command(kCmdRangeEnd);
-            break;
-        default:
-            break;
-    }
+    if (key == VK_ESCAPE && !gLoop.playing) return Close();
+    if (opened_) TransportKey(key, shift);
+    UpdateDisplay();
 }
 
 bool VcrPanel::eventFilter(QObject* watched, QEvent* event) {
@@ -355,18 +234,7 @@ void VcrPanel::reject() {
 }
 
 QString VcrPanel::stateWord() const {
-    if (state_ == kStatePlay && (gLoop.shuttleHeld || gLoop.shuttleIndex != 0))
-        return ShuttleEntry(gLoop.shuttleIndex).word;
-    switch (state_) {
-        case kStatePlay:
-            return "PLAY";
-        case kStateReversePlay:
-            return "RPLAY";
-        case kStatePingPong:
-            return "P-PONG";
-        default:
-            return "STOP";
-    }
+    return QString::fromStdString(StateWord(state_, gLoop.shuttleIndex, gLoop.shuttleHeld));
 }
 
 void VcrPanel::PaintDisplay(QPainter& p) {
@@ -376,7 +244,8 @@ void VcrPanel::PaintDisplay(QPainter& p) {
     MyShowText(dc, 10, 9, stateWord().toUtf8().constData(), "Arial", 14, 44);
     const int32_t pos = std::max(gPlayer.position, 1);
     // The time code is never cut: where the 16-pixel face would not fit the box, a smaller one is used.
-    const std::string timeCode = TimeCodeText(pos - 1, AVIinfo.videoRate, AVIinfo.videoScale);
+    const PlayedFormat& f = gPlayer.played;
+    const std::string timeCode = TimeCodeText(pos - 1, f.rate, f.scale);
     int32_t timeCodeHeight = 16;
     while (timeCodeHeight > 10 && QFontMetrics(CellHeightFont("Arial", timeCodeHeight))
                                           .horizontalAdvance(QString::fromStdString(timeCode)) > 86)
@@ -385,8 +254,7 @@ void VcrPanel::PaintDisplay(QPainter& p) {
     MyShowText(dc, 57, 7 + (16 - timeCodeHeight) / 2, timeCode.c_str(), "Arial", timeCodeHeight, 86);
     std::string info;
     if (state_ != kStatePlay)
-        info = InfoLine(AVIinfo.compression, AVIinfo.width, AVIinfo.height, AVIinfo.bitCount,
-                        AVIinfo.videoRate, AVIinfo.videoScale);
+        info = InfoLine(f.compression, f.width, f.height, f.bits, f.rate, f.scale);
     else if (!gLoop.shuttleHeld)
         info = CountersLine(gLoop.framesShown, std::max(gSkippedFrames, 0));
     MyShowText(dc, 10, 28, info.c_str(), "Small Fonts", 10, 133);

@@ -46,7 +46,6 @@ class VcrPanel : public QDialog {
     void Show(int32_t position);
     void UpdateDisplay();
     void PaintDisplay(QPainter& p);
-    void Stop();
     void Close();
     void SetShuttle(int32_t index, int32_t degrees);
     void MoveMarker(int32_t& angle, int32_t degrees, bool jog);

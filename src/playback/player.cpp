@@ -55,7 +55,7 @@ uint32_t OverlayBits(int32_t f) {
 
 // Reads source frame f into rec's video buffer; the byte count, or -1.
 int32_t ReadSource(int32_t f, AVIlist* rec) {
-    if (!rec || !rec->vptr || f < 0 || f >= gPlayer.sourceFrames) return -1;
+    if (!rec || !rec->vptr || f < 0 || f >= static_cast<int32_t>(gPlayer.frameRecord.size())) return -1;
     AVIlist* owner = gPlayer.frameRecord[static_cast<size_t>(f)];
     uint32_t e = gPlayer.frameChunk[static_cast<size_t>(f)];
     if (!owner->idx || static_cast<int32_t>(e) >= owner->nidx) return -1;
@@ -135,12 +135,25 @@ void DecodeSource(int32_t f, bool show) {
                     head->vptr, -1, -1, -1, -1, show ? 0 : DDF_DONTDRAW);
 }
 
+// Shows picture f of the MP4 file: decoded first, drawn when it is due.
+bool ShowMovie(int32_t f, uint32_t due, bool wait) {
+    const uint8_t* pixels = gPlayer.movie->Picture(f);
+    if (gPlayer.trace) gPlayer.fetches.push_back({f, true});
+    if (wait && HostWaitUntil(due, nullptr)) return false;
+    if (pixels && gPlayer.drawDib && gPlayer.dc)
+        DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, &gPlayer.display.header,
+                    const_cast<uint8_t*>(pixels), -1, -1, -1, -1, 0);
+    gPlayer.lastDrawn = f;
+    return true;
+}
+
 // Shows source frame f, decoding from its last key frame, or after the last frame shown when that
-// lies in between, so stepping forward decodes one frame.
-void ShowSource(int32_t f, uint32_t due, bool wait) {
+// lies in between, so stepping forward decodes one frame. False when Escape ended the wait.
+bool ShowSource(int32_t f, uint32_t due, bool wait) {
+    if (gPlayer.movie) return ShowMovie(f, due, wait);
     if (f == gPlayer.lastDrawn) {
         // The same picture again (a dropped frame): draw what was decoded, never decode it twice.
-        if (wait) HostWaitUntil(due, nullptr);
+        if (wait && HostWaitUntil(due, nullptr)) return false;
         if (gPlayer.decompressor && gPlayer.outBuffer) {
             if (gPlayer.drawDib && gPlayer.dc)
                 DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, &gPlayer.outFormat, gPlayer.outBuffer,
@@ -149,15 +162,16 @@ void ShowSource(int32_t f, uint32_t due, bool wait) {
             DrawDibDraw(gPlayer.drawDib, gPlayer.dc, 0, 0, 0, 0, nullptr, nullptr, -1, -1, -1, -1,
                         DDF_UPDATE);
         }
-        return;
+        return true;
     }
     int32_t s = f;
     while (s > 0 && !IsKeyFrame(s)) s--;
     if (gPlayer.lastDrawn >= s && gPlayer.lastDrawn < f) s = gPlayer.lastDrawn + 1;
     for (int32_t j = s; j < f; j++) DecodeSource(j, false);
-    if (wait) HostWaitUntil(due, nullptr);
+    if (wait && HostWaitUntil(due, nullptr)) return false;
     DecodeSource(f, true);
     gPlayer.lastDrawn = f;
+    return true;
 }
 
 void SetUpDecompression() {
@@ -216,13 +230,51 @@ HIC MyICLocateX(FOURCC type, FOURCC handler, BITMAPINFOHEADER* in, BITMAPINFOHEA
     return ICLocate(type, handler, in, out, mode);
 }
 
-bool OpenPlayer(PlayPicture* picture, const RECT& pictureRect) {
+namespace {
+
+// The picture control, DrawDib and the first picture: the end of opening for every kind of file.
+void StartDrawing(PlayPicture* picture, const RECT& pictureRect) {
     static std::shared_ptr<DrawDibPainter> painter = std::make_shared<PicturePainter>();
+    gPlayer.picture = pictureRect;
+    gPlayer.dc = picture;
+    if (picture) {
+        picture->destination = DestinationRect(pictureRect);
+    } else {
+        NotifyBox("couldn't GetDC");
+    }
+    gPlayer.drawDib = DrawDibOpen();
+    if (!gPlayer.drawDib) NotifyBox("failed to do DrawDibOpen");
+    SetDrawDibPainter(painter);
+    gPlayer.lastDrawn = kNoFrame;
+    gPlayer.open = true;
+    DrawFrame(gPlayer.position);
+}
+
+// An MP4 file: its decoder stands in for the head and the frame tables.
+void OpenMovie(PlayPicture* picture, const RECT& pictureRect) {
+    const Mp4Decoder& movie = *gPlayer.movie;
+    gPlayer.head = nullptr;
+    gPlayer.sourceFrames = gPlayer.N = movie.frames();
+    gPlayer.position = std::clamp(gPlayer.startPosition, 1, std::max(gPlayer.N, 1));
+    gPlayer.timing = ComputeTiming(movie.rate(), movie.scale());
+    gPlayer.display.header = Dib24Format(movie.width(), movie.height());
+    gPlayer.played = {movie.codecTag(), movie.width(), movie.height(), 24, movie.rate(), movie.scale()};
+    StartDrawing(picture, pictureRect);
+}
+
+}  // namespace
+
+bool OpenPlayer(PlayPicture* picture, const RECT& pictureRect) {
     if (gPlayer.open) ClosePlayer();
     gPlayer.waveDevices = waveOutGetNumDevs();
     if (!gPlayer.fileName[0]) CopyCut(gPlayer.fileName, sizeof gPlayer.fileName, gSettings.CapFile);
     if (!gPlayer.useProjectList && gPlayer.fileName[0] && access(gPlayer.fileName, F_OK) != 0)
         gPlayer.fileName[0] = '\0';
+    if (!gPlayer.useProjectList && gPlayer.fileName[0]) gPlayer.movie = Mp4Decoder::Open(gPlayer.fileName);
+    if (gPlayer.movie) {
+        OpenMovie(picture, pictureRect);
+        return true;
+    }
     AVIlist* head = gPlayer.useProjectList ? gProject.head : OpenAVIforList(gPlayer.fileName, 0, -1);
     if (!head || !head->vptr || head->width <= 0 || head->height <= 0) {
         if (head && !gPlayer.useProjectList) CloseAVIlist(head);
@@ -270,29 +322,19 @@ bool OpenPlayer(PlayPicture* picture, const RECT& pictureRect) {
         std::memcpy(gPlayer.display.colours, head->format + sizeof(BITMAPINFOHEADER), 28);
     }
 
-    gPlayer.picture = pictureRect;
-    gPlayer.dc = picture;
-    if (picture) {
-        picture->destination = DestinationRect(pictureRect);
-    } else {
-        NotifyBox("couldn't GetDC");
-    }
     HIC draw = MyICLocateX(ICTYPE_VIDEO, 0, &d, nullptr, ICMODE_DRAW);
     if (draw) {
-        const RECT& r = picture ? picture->destination : pictureRect;
+        const RECT r = picture ? DestinationRect(pictureRect) : pictureRect;
         DWORD q = ICDrawBegin(draw, ICDRAW_QUERY | ICDRAW_HDC, nullptr, nullptr, picture, r.left, r.top,
                               r.right - r.left, r.bottom - r.top, &d, 0, 0, head->width, head->height,
                               head->rate, head->scale);
         if (static_cast<int32_t>(q) != ICERR_OK) DebugLog("OpenPlayer: the codec does not draw");
         ICClose(draw);  // no codec draws here: DrawDib does
     }
-    gPlayer.drawDib = DrawDibOpen();
-    if (!gPlayer.drawDib) NotifyBox("failed to do DrawDibOpen");
-    SetDrawDibPainter(painter);
     if (gPlayer.projectMode && gPlayer.playMap) PlanProjectSound();
-    gPlayer.lastDrawn = kNoFrame;
-    gPlayer.open = true;
-    DrawFrame(gPlayer.position);
+    gPlayer.played = {AVIinfo.compression, AVIinfo.width,     AVIinfo.height,
+                      AVIinfo.bitCount,    AVIinfo.videoRate, AVIinfo.videoScale};
+    StartDrawing(picture, pictureRect);
     return true;
 }
 
@@ -309,8 +351,16 @@ void ClosePlayer() {
     if (gPlayer.drawDib) DrawDibClose(gPlayer.drawDib);
     gPlayer.drawDib = nullptr;
     ReleaseProjectSound();
+    gPlayer.movie.reset();
     gPlayer.dc = nullptr;
     gPlayer.open = false;
+}
+
+PlayedSound PlayerSound() {
+    if (gPlayer.movie) return {gPlayer.movie->samplesPerSec(), gPlayer.movie->channels(), 16};
+    const AVIlist* h = gPlayer.head;
+    if (!h || h->nwb == 0) return {0, 0, 0};
+    return {h->samplesPerSec, h->channels, h->sampleBits};
 }
 
 int32_t SourceFrameOf(int32_t p) {
@@ -334,9 +384,12 @@ uint8_t* getFrame(int32_t q, AVIlist* rec) {
 void DrawFrame(int32_t p) {
     if (!gPlayer.open || gPlayer.sourceFrames <= 0) return;
     ShowSource(SourceFrameOf(p), 0, false);
+    gPlayer.shown = std::clamp(p, 1, std::max(gPlayer.N, 1));
 }
 
-void DrawFrameAt(int32_t p, uint32_t due) {
-    if (!gPlayer.open || gPlayer.sourceFrames <= 0) return;
-    ShowSource(SourceFrameOf(p), due, true);
+bool DrawFrameAt(int32_t p, uint32_t due) {
+    if (!gPlayer.open || gPlayer.sourceFrames <= 0) return true;
+    if (!ShowSource(SourceFrameOf(p), due, true)) return false;
+    gPlayer.shown = std::clamp(p, 1, std::max(gPlayer.N, 1));
+    return true;
 }

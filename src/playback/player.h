@@ -1,17 +1,20 @@
-// The player: shows the frames of one AVI file, or of the project as edited (through the play map),
-// in the play window's picture. One player per process, open while a VCR panel is.
+// The player: shows the frames of one AVI or MP4 file, or of the project as edited (through the play
+// map), in the play window's picture. One player per process, open while a VCR panel is.
 //
 // Frames are fetched as stored chunks through the frame tables and drawn through DrawDib (no codec
 // draws here), decoding back from the last key frame when the picture jumps, or, for titles and
-// underlays on compressed sources, decompressed explicitly, overlaid with ApplyTitle2 and drawn.
+// underlays on compressed sources, decompressed explicitly, overlaid with ApplyTitle2 and drawn. An
+// MP4 file's pictures come from its decoder as 24-bit frames and are drawn the same way.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "media/avilist.h"
 #include "platform/codec/drawdib.h"
+#include "platform/mp4/mp4decoder.h"
 #include "playback/timing.h"
 #include "project/project.h"
 
@@ -37,6 +40,18 @@ struct PlayPicture {
     std::function<void()> changed;  // a new frame arrived
 };
 
+// What the display tells of the file played: the information line's format and the time code's rate.
+struct PlayedFormat {
+    FOURCC compression;
+    int32_t width, height, bits;
+    uint32_t rate, scale;
+};
+
+// The played file's sound as the forward loop queues it: PCM, samplesPerSec 0 for none.
+struct PlayedSound {
+    int32_t samplesPerSec, channels, sampleBits;
+};
+
 // One fetch of a stored frame, for tests that follow the decoding.
 struct FetchRecord {
     int32_t frame;  // source frame index, from 0
@@ -58,10 +73,13 @@ struct PlayerState {
     const uint32_t* playMap;   // project mode: one word per project frame
     int32_t playMapWords;      // project frames the map covers
     int32_t playPositions;     // kept positions of the map
+    bool everyFrame;           // the map is BuildMarkingMap's: position p is project frame p
 
     // Open while a panel is.
     bool open;
-    AVIlist* head;
+    AVIlist* head;                      // null while an MP4 file plays
+    std::unique_ptr<Mp4Decoder> movie;  // the MP4 file played, or null
+    PlayedFormat played;
     int32_t sourceFrames;
     int32_t N;
     int32_t position;
@@ -82,6 +100,7 @@ struct PlayerState {
     uint32_t savedBytes;
     BITMAPINFOHEADER savedFormat;
     int32_t lastDrawn;  // source frame last decoded for display; -1000 for none
+    int32_t shown;      // the position last drawn; 0 for none
     int32_t lastChunkSize;
     PlayTiming timing;
     uint32_t waveDevices;
@@ -107,10 +126,13 @@ void ClosePlayer();
 uint8_t* getFrame(int32_t q, AVIlist* rec);
 // Fetches and draws position p (from 1, clamped to 1..N) now.
 void DrawFrame(int32_t p);
-// Like DrawFrame, but waits in the event loop until timeGetTime() reaches due before drawing.
-void DrawFrameAt(int32_t p, uint32_t due);
+// Like DrawFrame, but waits in the event loop until timeGetTime() reaches due before drawing. False
+// when Escape cut the wait short: nothing is drawn then.
+bool DrawFrameAt(int32_t p, uint32_t due);
 // ICLocate, refusing uncompressed input and the handler or compression "AURA".
 HIC MyICLocateX(FOURCC type, FOURCC handler, BITMAPINFOHEADER* in, BITMAPINFOHEADER* out, UINT mode);
+// The sound the forward loop plays: the head's, or the MP4 file's.
+PlayedSound PlayerSound();
 // Project mode sound: plans the kept frames' audio as the render writes it, and releases it.
 void PlanProjectSound();
 void ReleaseProjectSound();

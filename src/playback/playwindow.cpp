@@ -12,6 +12,7 @@
 #include "core/format.h"
 #include "core/memory.h"
 #include "media/riff.h"
+#include "platform/mp4/mp4.h"
 #include "platform/qtui/qtui.h"
 #include "playback/loops.h"
 #include "playback/panel.h"
@@ -148,9 +149,13 @@ void RunPlay(HWND parent, const PlayParams& params) {
     gPlayer.playMap = params.map.map;
     gPlayer.playMapWords = params.map.words;
     gPlayer.playPositions = params.map.positions;
+    gPlayer.everyFrame = params.map.everyFrame;
     int32_t w = gProject.frameWidth, h = gProject.frameHeight;
-    if (!params.project) {
-        ReadAVIInfo(gPlayer.fileName);
+    if (Mp4Info mp4;
+        !params.project && !ReadAVIInfo(gPlayer.fileName) && ReadMp4Info(gPlayer.fileName, &mp4)) {
+        w = mp4.width;
+        h = mp4.height;
+    } else if (!params.project) {
         w = AVIinfo.width;
         h = AVIinfo.height;
     }
@@ -231,20 +236,27 @@ void DoPlayWindowX(HWND parent, const char* fileName) {
     RunPlay(parent, p);
 }
 
-void DoPlayFileRange(HWND parent, char* fileName, size_t capacity, int32_t* rangeStart, int32_t* rangeEnd,
-                     int32_t startFrame) {
-    if (!fileName || !rangeStart || !rangeEnd) return;
+void DoPlayProjectRange(HWND parent, int32_t* rangeStart, int32_t* rangeEnd, int32_t startFrame) {
+    if (!gProject.head || !rangeStart || !rangeEnd) return;
+    PlayMapView view;
+    uint32_t* map = BuildMarkingMap(&view.positions);
+    if (!map) return;
+    view.map = map;
+    view.words = gProject.totalFrames;
+    view.everyFrame = true;
     PlayParams p;
-    p.fileName = fileName;
+    p.fileName = gProject.head->name;
+    p.project = true;
     p.start = startFrame + 1;
     p.rangeStart = *rangeStart;
     p.rangeEnd = *rangeEnd;
     p.rangeControls = true;
     p.inOut = true;
+    p.map = view;
     RunPlay(parent, p);
+    MyFree(map);
     *rangeStart = gPlayer.rangeStart;
     *rangeEnd = gPlayer.rangeEnd;
-    CopyCut(fileName, capacity, gPlayer.fileName);
 }
 
 void DoPlayWindow3(HWND parent, const char*, int32_t rangeStart, int32_t rangeEnd, int32_t startFrame,

@@ -14,7 +14,8 @@ constexpr int kStateShift = 24;
 void PlanProjectSound() {
     ReleaseProjectSound();
     for (int32_t i = 0; i < gPlayer.playMapWords; i++)
-        if (!((gPlayer.playMap[i] >> kStateShift) & kStateInactive)) gPlayer.positionFrames.push_back(i + 1);
+        if (gPlayer.everyFrame || !((gPlayer.playMap[i] >> kStateShift) & kStateInactive))
+            gPlayer.positionFrames.push_back(i + 1);
     auto* plan = new AudioList;
     if (plan->Plan(gPlayer.head))
         gPlayer.sound = plan;

@@ -81,7 +81,7 @@ const std::vector<uint8_t>& FrameStates() {
     return states;
 }
 
-Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload) {
+Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload, Revision* after) {
     auto* r = static_cast<Revision*>(MyCalloc(1, sizeof(Revision)));
     if (!r) return nullptr;
     r->start = start;
@@ -89,7 +89,7 @@ Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload) 
     r->type = type;
     r->payload = payload;
     r->payloadKind = payload && (type == kRevTitle || type == kRevUnderlay) ? type : 0;
-    Revision** tail = &gProject.revisions;
+    Revision** tail = after ? &after->next : &gProject.revisions;
     while (*tail) tail = &(*tail)->next;
     *tail = r;
     return r;

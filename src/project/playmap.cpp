@@ -67,6 +67,18 @@ uint32_t* BuildPlayMap(int32_t* positions, PlayMapMarks* marks) {
     return map;
 }
 
+uint32_t* BuildMarkingMap(int32_t* positions) {
+    *positions = 0;
+    const int32_t total = gProject.totalFrames;
+    if (total < 0 || total > static_cast<int32_t>(kPlayMapFrameMask)) return nullptr;
+    auto* map = static_cast<uint32_t*>(MyCalloc(static_cast<uint32_t>(total), sizeof(uint32_t)));
+    if (!map) return nullptr;
+    for (int32_t i = 0; i < total; i++)
+        map[i] = FrameState(i + 1) << kPlayMapStateShift | static_cast<uint32_t>(i + 1);
+    *positions = total;
+    return map;
+}
+
 PlayAudioRecord* BuildPlayAudioMap() {
     const AVIlist* rec = gProject.head;
     if (!rec || rec->samplesPerSec <= 0 || rec->rate == 0) return nullptr;

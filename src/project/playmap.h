@@ -28,6 +28,10 @@ struct PlayMapMarks {
 // allocated or the project is too long for 24-bit frame numbers. positions gets the kept count.
 uint32_t* BuildPlayMap(int32_t* positions, PlayMapMarks* marks = nullptr);
 
+// For marking a range: every project frame at its own position, inactive and dropped ones showing
+// their own picture, with its state as BuildPlayMap has it; positions gets the project's frames.
+uint32_t* BuildMarkingMap(int32_t* positions);
+
 // Up to three pieces of the first file per play position; a piece with count 0 is absent.
 struct AudioPiece {
     int32_t offset;  // file offset in the first file

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "media/avilist.h"
@@ -46,6 +47,11 @@ struct TitleRecord {
     int32_t stencilHeight;
     uint32_t colour;   // COLORREF 0x00BBGGRR
     uint8_t* stencil;  // stencilWidth x stencilHeight x 3; owned
+    // Where the stencil's first pixel lands: column, and row counted from the bottom, of the frame.
+    int32_t stencilX;
+    int32_t stencilY;
+    int32_t drawnWidth;  // the frame size the stencil was drawn for
+    int32_t drawnHeight;
 };
 
 struct UnderlayRecord {
@@ -114,7 +120,9 @@ uint32_t FrameState(int32_t n);
 // type or place in the list has changed since the last call, so painting can ask on every paint.
 const std::vector<uint8_t>& FrameStates();
 // payload is a TitleRecord for type 2, an UnderlayRecord for type 4, else null.
-Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload);
+// `after` (optional) is a revision of the list at or before its last one: the search for the end
+// starts there, so a reader appending many revisions does not walk the list for each.
+Revision* AddRevision(uint32_t type, int32_t start, int32_t end, void* payload, Revision* after = nullptr);
 uint32_t RevisionTypesUsed();
 void UndoLastRevision();
 // Unlinks the revision from the project's list and releases it with its payload (a title's text and
@@ -129,7 +137,11 @@ bool AppendAVIToProject(HWND window, const char* name);
 constexpr int32_t kAppendAdded = 1;
 constexpr int32_t kAppendRefused = 0;
 constexpr int32_t kAppendNotOpened = -1;
-int32_t AppendAVIToProjectOutcome(HWND window, const char* name);
+// why (optional) says, for kAppendNotOpened, why the file was not taken.
+int32_t AppendAVIToProjectOutcome(HWND window, const char* name, std::string* why = nullptr);
+// "Failed to open file <NAME>" with the reason under it, as text and as a box.
+std::string FileNotOpenedText(const char* name, const std::string& why);
+void NotifyFileNotOpened(const char* name, const std::string& why);
 void ClearProject();
 
 // Allocation helpers for the records (zero-filled, through the memory monitor).

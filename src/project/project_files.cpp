@@ -75,17 +75,22 @@ void Release(AVIlist* rec) {
 
 }  // namespace
 
-int32_t AppendAVIToProjectOutcome(HWND, const char* name) {
+int32_t AppendAVIToProjectOutcome(HWND, const char* name, std::string* why) {
+    std::string ignored;
+    if (!why) why = &ignored;
     if (!name || !*name || std::strlen(name) > kMaxAVIName) {
         DebugLog("AppendAVIToProject: unusable file name");
+        *why = !name || !*name ? "no file name"
+                               : "the name is longer than " + std::to_string(kMaxAVIName) + " characters";
         return kAppendNotOpened;
     }
-    AVIlist* rec = OpenAVIforList(name, 0, -1);
+    AVIlist* rec = OpenAVIforList(name, 0, -1, why);
     if (!rec) return kAppendNotOpened;
     RepairFormat(rec);
     if (!NormaliseTiming(rec)) {
         DebugLog("AppendAVIToProject: <%s> has no usable frame timing (rate %lu scale %lu)", name,
                  static_cast<unsigned long>(rec->rate), static_cast<unsigned long>(rec->scale));
+        *why = "no usable frame timing";
         Release(rec);
         return kAppendNotOpened;
     }
@@ -100,6 +105,7 @@ int32_t AppendAVIToProjectOutcome(HWND, const char* name) {
     rec->frames = frames;
     if (static_cast<int64_t>(gProject.totalFrames) + frames > INT32_MAX) {
         DebugLog("AppendAVIToProject: too many frames in the project");
+        *why = "too many frames in the project";
         Release(rec);
         return kAppendNotOpened;
     }
@@ -127,17 +133,21 @@ int32_t AppendAVIToProjectOutcome(HWND, const char* name) {
         gProject.frameWidth = rec->width;
         gProject.frameHeight = rec->height;
     } else {
-        AVIlist* last = gProject.head;
-        while (last->next) last = last->next;
-        last->next = rec;
+        AppendAVIrecord(gProject.head, rec);
     }
-    rec->next = nullptr;
     gProject.fileCount += 1;
     gProject.totalFrames += frames;
     gProject.duration = Duration(gProject.totalFrames, gProject.frameRate);
-    getMaxChunkSizes(gProject.head);
     Repaint();
     return kAppendAdded;
+}
+
+std::string FileNotOpenedText(const char* name, const std::string& why) {
+    return "Failed to open file <" + std::string(name ? name : "") + ">" + (why.empty() ? "" : "\n" + why);
+}
+
+void NotifyFileNotOpened(const char* name, const std::string& why) {
+    NotifyBox("%s", FileNotOpenedText(name, why).c_str());
 }
 
 bool AppendAVIToProject(HWND window, const char* name) {

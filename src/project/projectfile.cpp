@@ -161,17 +161,21 @@ class ProjectReader {
         std::string line;
         while (ReadLine(file_, line)) Apply(line);
     }
+    int32_t notOpened() const { return notOpened_; }
 
   private:
     void Apply(const std::string& line) {
         if (!line.empty() && line[0] == ';') return;
         if (IsKind(line, "F0:")) {
             std::string name = TextField(line);
-            int32_t outcome = AppendAVIToProjectOutcome(window_, name.c_str());
-            if (outcome == kAppendNotOpened)
-                NotifyBox("Failed to open file");
-            else
+            std::string why;
+            int32_t outcome = AppendAVIToProjectOutcome(window_, name.c_str(), &why);
+            if (outcome == kAppendNotOpened) {
+                NotifyFileNotOpened(name.c_str(), why);
+                notOpened_++;
+            } else {
                 current_ = nullptr;
+            }
         } else if (IsKind(line, "R0:")) {
             current_ = nullptr;
             if (revisions_ >= kMaxRevisionsRead) {
@@ -181,7 +185,8 @@ class ProjectReader {
             }
             int32_t n[3] = {0, 0, 0};
             ReadNumbers(line, n, 3);
-            current_ = AddRevision(static_cast<uint32_t>(n[2]), n[0], n[1], nullptr);
+            current_ = AddRevision(static_cast<uint32_t>(n[2]), n[0], n[1], nullptr, lastAdded_);
+            if (current_) lastAdded_ = current_;
             revisions_++;
         } else if (IsKind(line, "T0:")) {
             if (!current_ || current_->payload) return;
@@ -241,9 +246,11 @@ class ProjectReader {
             c->blueDiffHigh = n[3];
             c->redDiffLow = n[4];
             c->redDiffHigh = n[5];
-            ColourRange** tail = &u->ranges;
+            ColourRange** tail = rangesOf_ == u && rangesTail_ ? rangesTail_ : &u->ranges;
             while (*tail) tail = &(*tail)->next;
             *tail = c;
+            rangesOf_ = u;
+            rangesTail_ = &c->next;
             ranges_++;
         }
     }
@@ -253,8 +260,13 @@ class ProjectReader {
     std::FILE* file_;
     HWND window_;
     Revision* current_ = nullptr;
+    Revision* lastAdded_ = nullptr;  // the list's end as this reader left it
+    // The underlay whose ranges were appended to last, and the link after its last range.
+    const UnderlayRecord* rangesOf_ = nullptr;
+    ColourRange** rangesTail_ = nullptr;
     int32_t revisions_ = 0;
     int32_t ranges_ = 0;
+    int32_t notOpened_ = 0;
 };
 
 // Only regular files are read: a folder, a device or a pipe is refused rather than waited on.
@@ -303,7 +315,8 @@ int32_t WriteProject() {
     return 1;
 }
 
-int32_t ReadProject(HWND window) {
+int32_t ReadProject(HWND window, int32_t* notOpened) {
+    if (notOpened) *notOpened = 0;
     const char* name = gSettings.ProjectFileName;
     if (!*name) {
         NotifyBox("Need a project file name");
@@ -334,5 +347,6 @@ int32_t ReadProject(HWND window) {
     ProjectReader reader(f, window);
     reader.ReadAll();
     std::fclose(f);
+    if (notOpened) *notOpened = reader.notOpened();
     return 1;
 }

@@ -19,5 +19,6 @@ constexpr int32_t kMaxColourRangesRead = 10000;
 int32_t WriteProject();
 // Extends the project from gSettings.ProjectFileName; window is repainted after each added file.
 // 1 when the file was read (a load that stops early keeps what was read), 0 when a message or the
-// user's answer stopped it before anything was read.
-int32_t ReadProject(HWND window);
+// user's answer stopped it before anything was read. notOpened (optional) counts the files that
+// could not be opened ("Failed to open file <NAME>" was shown for each).
+int32_t ReadProject(HWND window, int32_t* notOpened = nullptr);

@@ -63,9 +63,12 @@ void FrameComposer::Close() {
     frame_ = scratch_ = nullptr;
     frameBytes_ = scratchBytes_ = 0;
     head_ = nullptr;
+    frames_.reset();
     format_ = BITMAPINFOHEADER{};
     decodeWidth_ = decodeHeight_ = 0;
     own_.Clear();
+    unopened_ = nullptr;
+    unopenedReads_ = 0;
 }
 
 int32_t FrameComposer::Open(AVIlist* head, int32_t width, int32_t height, int32_t decodeWidth,
@@ -209,8 +212,13 @@ uint32_t FrameComposer::StoredBytes(int32_t n) const {
     return n >= 1 && static_cast<size_t>(n) <= storedOf_.size() ? storedOf_[static_cast<size_t>(n) - 1] : 0;
 }
 
+ChainFrames& FrameComposer::Frames() const {
+    if (!frames_) frames_ = std::make_unique<ChainFrames>(head_);
+    return *frames_;
+}
+
 int32_t FrameComposer::KeyFrameOf(int32_t n) const {
-    return n - std::max(FramesSinceKeyFrame(n, head_), 0);
+    return n - std::max(Frames().SinceKeyFrame(n), 0);
 }
 
 // Lands what the decoder wrote to the scratch buffer in the frame buffer.
@@ -252,19 +260,25 @@ bool FrameComposer::Read(int32_t n, int32_t lastFed, FramePacket& packet) {
     if (s && s->hic) {
         // A delta frame needs the frames since its key frame; a decoder that has seen a frame of the
         // same run before this one holds the frames up to that one already.
-        const int32_t k = FramesSinceKeyFrame(n, head_);
+        const int32_t k = Frames().SinceKeyFrame(n);
         int32_t first = std::max(i - k, 0) + 1;
         if (lastFed >= first && lastFed < n) first = lastFed + 1;
         if (k != 0)
             for (int32_t m = first; m <= i; m++) {
                 const int32_t source = SourceOf(m);
                 if (source < 0 || !sources_[static_cast<size_t>(source)].hic) continue;
-                const uint8_t* bytes = getFrameData(m, head_);
+                const uint8_t* bytes = Frames().FrameData(m);
                 if (bytes && lastFrameSize > 0) add(m, source, bytes, lastFrameSize);
             }
     }
-    const uint8_t* data = s ? getFrameData(n, head_) : nullptr;
+    const uint8_t* data = s ? Frames().FrameData(n) : nullptr;
     const int32_t size = data ? lastFrameSize : 0;
+    if (s && size <= 0 && s->rec->openError != 0) {
+        unopened_ = s->rec;
+        unopenedReads_++;
+        packet.Clear();
+        return false;
+    }
     if (!data || size <= 0) {
         NotifyBox("failed to get data for frame %ld (%08lx %ld)", static_cast<long>(i),
                   static_cast<unsigned long>(reinterpret_cast<uintptr_t>(data)), static_cast<long>(size));
@@ -324,7 +338,11 @@ bool FrameComposer::Decode(int32_t n) {
     if (!frame_) return false;
     const int32_t from = SourceOf(n);
     const int32_t lastFed = from >= 0 ? sources_[static_cast<size_t>(from)].lastFed : 0;
-    if (!Read(n, lastFed, own_)) return false;
+    const int32_t unopened = unopenedReads_;
+    if (!Read(n, lastFed, own_)) {
+        if (unopenedReads_ != unopened) NotifyFileNotOpened(unopened_->name, ClipOpenFailure(unopened_));
+        return false;
+    }
     Decode(own_);
     return true;
 }

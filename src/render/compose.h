@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/codec/codec.h"
@@ -74,17 +75,22 @@ class FrameComposer {
     // or those after lastFed (the frame the decoder of n's file saw last) when that is a frame of
     // n's run before n. False, after "failed to
     // get data for frame %ld (%08lx %ld)" with n - 1, when the frame has no stored picture at or
-    // before it. Only on the thread that owns the AVI list.
+    // before it; false without a message when its file could not be opened (Unopened() names it).
+    // Only on the thread that owns the AVI list.
     bool Read(int32_t n, int32_t lastFed, FramePacket& packet);
+    // The file of the latest frame Read could not read because the file could not be opened (null
+    // when there was none), and how many reads failed that way since Open.
+    const AVIlist* Unopened() const { return unopened_; }
+    int32_t UnopenedReads() const { return unopenedReads_; }
     // Feeds the packet to this composer's decoders. With j420 (J420Bytes + kJ420Slack bytes), a
     // compressed frame of the project's size whose picture the J420 form carries lands there;
     // anything else lands in the frame buffer. kNone, with the error logged, when the frame gives
     // no picture: an empty packet, a decoder's error, a file of another size.
     Picture Decode(const FramePacket& packet, uint8_t* j420 = nullptr);
 
-    // Decodes project frame n (from 1) into the frame buffer. False, after the message of Read,
-    // when the frame has no stored picture; when it gives none otherwise (see the other Decode),
-    // the buffer keeps what it held.
+    // Decodes project frame n (from 1) into the frame buffer. False, after the message of Read (or
+    // "Failed to open file <NAME>" with the reason), when the frame has no stored picture; when it
+    // gives none otherwise (see the other Decode), the buffer keeps what it held.
     bool Decode(int32_t n);
     // Decode, then the titles and underlays when state (FrameState(n), called just before) has the
     // titled or underlaid bit.
@@ -100,7 +106,11 @@ class FrameComposer {
     bool Feed(Source& s, int32_t m, const uint8_t* data, int32_t size, bool output);
     void Land(Source& s);
 
+    ChainFrames& Frames() const;
+
     AVIlist* head_ = nullptr;
+    // The list's frames as they were at Open (as sources_ is), made at the first read.
+    mutable std::unique_ptr<ChainFrames> frames_;
     std::vector<Source> sources_;
     std::vector<int32_t> sourceOf_;   // per project frame: the source getFrameData reads, -1 for none
     std::vector<uint32_t> storedOf_;  // per project frame: the length of the chunk it reads
@@ -111,4 +121,6 @@ class FrameComposer {
     uint32_t scratchBytes_ = 0;
     int32_t decodeWidth_ = 0, decodeHeight_ = 0;
     FramePacket own_;  // Decode(n)'s packet
+    const AVIlist* unopened_ = nullptr;
+    int32_t unopenedReads_ = 0;
 };

@@ -204,14 +204,7 @@ bool ChooseCompressorModel::OpenForMp4() {
     qualityEnabled_ = true;
     configureEnabled_ = aboutEnabled_ = false;
     ReadRenderSettings();
-    int quality = gMemory.quality;
-    if (quality < 0) {  // the H.264 compressor's default, which maps onto the same rate factor
-        HIC h264 = ICOpen(ICTYPE_VIDEO, FourCC("H264"), ICMODE_QUERY);
-        const DWORD fallback = h264 ? ICGetDefaultQuality(h264) : ICQUALITY_DEFAULT;
-        if (h264) ICClose(h264);
-        quality = static_cast<int>(fallback == ICQUALITY_DEFAULT ? ICQUALITY_HIGH : fallback);
-    }
-    SetScroll(quality / 100);
+    SetScroll(gMemory.mp4Quality);
     return true;
 }
 
@@ -307,7 +300,10 @@ HIC ChooseCompressorModel::Accept() {
         chosen = entries_[static_cast<size_t>(selection_)].hic;
         entries_[static_cast<size_t>(selection_)].hic = nullptr;
     }
-    gMemory.quality = scrollPosition_ * 100;
+    if (forMp4_)
+        gMemory.mp4Quality = scrollPosition_;
+    else
+        gMemory.quality = scrollPosition_ * 100;
     gSettings.CopyFrames = copyFrames_ ? 1 : 0;
     gSettings.FitToSize = fitEnabled_ ? 1 : 0;
     gSettings.FitMB = fitMB_;

@@ -117,9 +117,10 @@ void SetSizePredictor(SizePredictor predictor);
 
 // Process-wide dialog memory, kept for the run and never saved.
 struct CompressorDialogMemory {
-    int32_t lastPosition = -1;  // list position chosen last; -1 none
-    int32_t quality = 10000;    // 0..10000, or -1 for each compressor's default
-    FOURCC fourcc = 0;          // handler of the compressor chosen last
+    int32_t lastPosition = -1;                 // list position chosen last; -1 none
+    int32_t quality = 10000;                   // 0..10000, or -1 for each compressor's default
+    int32_t mp4Quality = kH264DefaultQuality;  // 0..100: MP4 files keep a quality of their own
+    FOURCC fourcc = 0;                         // handler of the compressor chosen last
 };
 CompressorDialogMemory& CompressorMemory();
 // The open compressor (null when none) and its output buffer's size in bytes.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 
 #include "core/diag.h"
 #include "media/aviwriter.h"
@@ -16,13 +17,21 @@ constexpr FOURCC kCompressedId = FourCC("00dc");
 constexpr FOURCC kUncompressedId = FourCC("00db");
 constexpr FOURCC kAudioId = FourCC("01wb");
 
+// "12.3 MB" for a byte count, "12 KB" below a megabyte (rounded up).
+std::string DiskSpace(int64_t bytes) {
+    if (bytes < kBytesPerMB)
+        return FormatMessageText("%lld KB", static_cast<long long>((bytes + 999) / 1000));
+    return FormatMessageText("%.1f MB", static_cast<double>(bytes) / static_cast<double>(kBytesPerMB));
+}
+
 // An AVI file: frames compressed by the compressor begun for the render (or kept as 24-bit pixels),
 // each written after its sound chunk; a dropped frame is an empty chunk.
 class AviOutput : public RenderOutput {
   public:
-    AviOutput(std::string name, int32_t handle, bool compressed)
-        : name_(std::move(name)), handle_(handle), compressed_(compressed) {}
-    ~AviOutput() override { Finish(); }
+    AviOutput(int32_t handle, bool compressed) : handle_(handle), compressed_(compressed) {}
+    ~AviOutput() override {
+        if (!committed_) MyAbandonAVI();
+    }
 
     Result Frame(int32_t n, const BITMAPINFOHEADER* format, const uint8_t* pixels, uint32_t bytes,
                  std::span<const uint8_t> sound) override {
@@ -43,9 +52,12 @@ class AviOutput : public RenderOutput {
         return Write(nullptr, 0, kUncompressedId, 0, sound);
     }
     int32_t written() const override { return written_; }
+    std::string FullText(int32_t n) const override {
+        return FormatMessageText("The file is full: frames from %ld on were left out", static_cast<long>(n));
+    }
     bool Finish() override {
         if (handle_) {
-            finished_ = MyCloseAVI(handle_, written_) != 0;
+            finished_ = MyFinishAVI(handle_, written_) != 0;
             // Chunks are written in large pieces: a failure may cut off frames already counted.
             if (finished_) written_ = AVIFramesClosed();
         }
@@ -54,9 +66,18 @@ class AviOutput : public RenderOutput {
     }
     int WriteError() const override { return AVIWriteError(); }
     bool ReadBack(int64_t* length) override {
-        if (!ReadAVIInfo(name_.c_str()) || AVIinfo.totalFrames != written_) return false;
+        if (!finished_ || !ReadAVIInfo(AVIFinishedFile().c_str()) || AVIinfo.totalFrames != written_)
+            return false;
         *length = AVIinfo.fileLength;
         return true;
+    }
+    int Commit(bool replace) override {
+        if (!finished_) return EBADF;
+        if (MyCommitAVI(replace)) {
+            committed_ = true;
+            return 0;
+        }
+        return AVIWriteError() ? AVIWriteError() : EIO;
     }
 
   private:
@@ -70,11 +91,10 @@ class AviOutput : public RenderOutput {
         return kWritten;
     }
 
-    std::string name_;
     int32_t handle_;
     bool compressed_;
     int32_t written_ = 0;
-    bool finished_ = false;
+    bool finished_ = false, committed_ = false;
 };
 
 // An MP4 file: every frame a picture (a dropped frame shows the one before again), the sound one
@@ -87,8 +107,7 @@ class Mp4Output : public RenderOutput {
     Result Frame(int32_t, const BITMAPINFOHEADER* format, const uint8_t* pixels, uint32_t,
                  std::span<const uint8_t> sound) override {
         if (format->biCompression != BI_RGB || format->biBitCount != 24) return Repeat(sound);
-        if (!writer_->HasRoom() || !writer_->WriteSound(sound.data(), sound.size()) ||
-            !writer_->WriteFrame(pixels))
+        if (!Room() || !writer_->WriteSound(sound.data(), sound.size()) || !writer_->WriteFrame(pixels))
             return kFull;
         return kWritten;
     }
@@ -97,26 +116,43 @@ class Mp4Output : public RenderOutput {
     }
     Result Repeat(std::span<const uint8_t> sound) override {
         if (writer_->frames() == 0) return kLeftOut;
-        if (!writer_->HasRoom() || !writer_->WriteSound(sound.data(), sound.size()) ||
-            !writer_->RepeatFrame())
+        if (!Room() || !writer_->WriteSound(sound.data(), sound.size()) || !writer_->RepeatFrame())
             return kFull;
         return kWritten;
     }
     int32_t written() const override { return writer_->frames(); }
+    std::string FullText(int32_t n) const override {
+        if (!noRoom_)
+            return FormatMessageText("Frames from %ld on could not be encoded", static_cast<long>(n));
+        if (writer_->frames() == 0)
+            return FormatMessageText(
+                "There is not enough room on the disk for %s: an MP4 file needs about %s free to begin, the "
+                "disk has %s",
+                name_.c_str(), DiskSpace(writer_->roomNeeded()).c_str(),
+                DiskSpace(std::max<int64_t>(writer_->roomFree(), 0)).c_str());
+        return FormatMessageText("The disk is full: frames from %ld on were left out", static_cast<long>(n));
+    }
     bool Finish() override { return finished_ = writer_->Finish(); }
     int WriteError() const override { return writer_->WriteError(); }
     bool ReadBack(int64_t* length) override {
         Mp4Info info;
-        if (!finished_ || !ReadMp4Info(name_.c_str(), &info) || info.frames != writer_->frames())
+        if (!finished_ || !ReadMp4Info(writer_->finishedFile().c_str(), &info) ||
+            info.frames != writer_->frames())
             return false;
         *length = info.fileLength;
         return true;
     }
+    int Commit(bool replace) override { return finished_ ? writer_->Commit(replace) : EBADF; }
 
   private:
+    bool Room() {
+        noRoom_ = !writer_->HasRoom();
+        return !noRoom_;
+    }
+
     std::string name_;
     std::unique_ptr<Mp4Writer> writer_;
-    bool finished_ = false;
+    bool finished_ = false, noRoom_ = false;
 };
 
 }  // namespace
@@ -158,28 +194,25 @@ bool ChooseRenderOutput(const RenderOutputRequest& r, RenderChoice* choice) {
     return true;
 }
 
-std::unique_ptr<RenderOutput> CreateRenderOutput(const RenderOutputRequest& r, const RenderChoice& choice) {
+std::unique_ptr<RenderOutput> CreateRenderOutput(const RenderOutputRequest& r, const RenderChoice& choice,
+                                                 std::string* reason) {
     const AVIlist* head = r.head;
+    reason->clear();
     if (choice.mp4) {
-        auto writer = Mp4Writer::Create(r.name, Mp4FormatFor(r, choice.quality), nullptr);
-        if (!writer) {
-            errno = 0;  // the writer logs its own reason
-            return nullptr;
-        }
+        auto writer = Mp4Writer::Create(r.name, Mp4FormatFor(r, choice.quality), reason);
+        if (!writer) return nullptr;
         return std::make_unique<Mp4Output>(r.name, std::move(writer));
     }
     const int64_t fourcc = choice.fourcc;
     BITMAPINFOHEADER output = choice.output;
-    // The frame count is never 0: that would write over an old file without truncating it.
     const int32_t handle =
         MyOpenWAVI(r.name.c_str(), r.input->biWidth, r.input->biHeight, output.biBitCount,
                    -std::max(r.activeFrames, 1), &output, static_cast<FOURCC>(fourcc), r.usPerFrame,
                    r.withAudio ? head->samplesPerSec : 0, head->channels, head->sampleBits, 0);
     if (!handle) {
-        const int error = AVIWriteError();
+        if (const int error = AVIWriteError()) *reason = std::strerror(error);
         if (fourcc != kCompressorUncompressed) CompressorEnd();
-        errno = error;
         return nullptr;
     }
-    return std::make_unique<AviOutput>(r.name, handle, fourcc != kCompressorUncompressed);
+    return std::make_unique<AviOutput>(handle, fourcc != kCompressorUncompressed);
 }

@@ -35,12 +35,20 @@ class RenderOutput {
     virtual Result Repeat(std::span<const uint8_t> sound) = 0;
     // Frames written so far.
     virtual int32_t written() const = 0;
-    // Ends the file so that it plays up to the last frame written; false when it could not be.
+    // Why the output took no more frames, when no write failed: frame n (from 1) was the first
+    // left out.
+    virtual std::string FullText(int32_t n) const = 0;
+    // Ends the file so that it plays up to the last frame written and flushes it to disk; false when
+    // it could not be. The file has no name yet: a program killed before Commit leaves none.
     virtual bool Finish() = 0;
     // The errno of a write that failed (nothing more was written after it), or 0.
     virtual int WriteError() const = 0;
     // Reads the finished file back: true, with its length in bytes, when it holds every frame written.
     virtual bool ReadBack(int64_t* length) = 0;
+    // Gives the finished file its name: replacing a file there, or only when the name is free. 0, or
+    // the errno of the failure (EEXIST: the name is taken); the file is dropped then, as it is when
+    // the output goes without a commit.
+    virtual int Commit(bool replace) = 0;
 };
 
 struct RenderOutputRequest {
@@ -65,10 +73,10 @@ struct RenderChoice {
 // the compressor, for an MP4 file its quality alone). False when the choice was cancelled or failed
 // (nothing to report).
 bool ChooseRenderOutput(const RenderOutputRequest& request, RenderChoice* choice);
-// Creates the file as chosen. Null when it could not be created (the caller reports it, with errno
-// when that is known, else it is 0; an AVI compressor is ended).
+// Creates the file as chosen. Null when it could not be created, with the reason in *reason (empty
+// when none is known); an AVI compressor is ended.
 std::unique_ptr<RenderOutput> CreateRenderOutput(const RenderOutputRequest& request,
-                                                 const RenderChoice& choice);
+                                                 const RenderChoice& choice, std::string* reason);
 // The MP4 writer's format for the request's frames and sound at a quality.
 Mp4Format Mp4FormatFor(const RenderOutputRequest& request, int32_t quality);
 

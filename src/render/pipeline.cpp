@@ -235,6 +235,7 @@ RenderFrame* Pipeline::NewFrame() {
     f->pictureBytes = 0;
     f->flags = 0;
     f->id = 0;
+    f->unopened = false;
     return f;
 }
 
@@ -324,7 +325,7 @@ bool Pipeline::WriteDone(bool wait) {
         }
         inFlight_.pop_front();
         wait = false;
-        if (!sinkStopped_) {
+        if (!sinkStopped_ && !f->unopened) {
             handed_++;
             if (!sink_.Write(*f)) sinkStopped_ = true;
         }
@@ -334,6 +335,7 @@ bool Pipeline::WriteDone(bool wait) {
 
 int32_t Pipeline::Run(int32_t total, const std::function<bool(int32_t)>& step) {
     const size_t cap = static_cast<size_t>(kFramesInFlightPerWorker) * workers_.size();
+    const int32_t unopened = setup_.reader->UnopenedReads();
     for (int32_t i = 0; i < total && !sinkStopped_; i++) {
         const int32_t n = i + 1;
         if (step && step(i)) break;
@@ -353,6 +355,10 @@ int32_t Pipeline::Run(int32_t total, const std::function<bool(int32_t)>& step) {
         } else {
             std::lock_guard<std::mutex> guard(lock_);
             finished_[f] = true;
+        }
+        if (setup_.reader->UnopenedReads() != unopened) {
+            f->unopened = true;
+            break;
         }
         if (!WriteDone(false)) break;
         while (inFlight_.size() >= cap && WriteDone(true)) {

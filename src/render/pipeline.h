@@ -34,6 +34,7 @@ struct RenderFrame {
     };
     int32_t n = 0;  // project frame (from 1)
     Kind kind = Kind::kRepeat;
+    bool unopened = false;  // its file could not be opened: it is not written, and nothing after it
     FramePacket packet;
     OverlayList overlays;
 
@@ -85,6 +86,7 @@ bool CopyAllowed(const FrameComposer& reader, int32_t source, int64_t fourcc, co
 
 // Runs the frames 1 .. total. Before each frame, step(i) (i from 0) shows the progress and pumps
 // messages; true stops the reading there (Escape), and the frames read so far are still written.
-// Returns the number of frames handed to the sink.
+// A frame whose file cannot be opened stops the reading too; the frames before it are written
+// (the reader's Unopened() names the file). Returns the number of frames handed to the sink.
 int32_t RunFramePipeline(const PipelineSetup& setup, int32_t total, FrameSink& sink,
                          const std::function<bool(int32_t)>& step);

@@ -1,5 +1,7 @@
 #include "render/render.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -11,6 +13,7 @@
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/pump.h"
+#include "core/savefile.h"
 #include "settings/settings.h"
 #include "project/project.h"
 #include "render/audioplan.h"
@@ -67,6 +70,9 @@ void GatherSound(const AudioList* audio, uint8_t silence, int32_t n, std::vector
 // Hands the frames the pipeline finishes to the output, in order, each with its sound.
 class OutputSink : public FrameSink {
   public:
+    int32_t lastWritten() const { return lastWritten_; }  // project frame (from 1), 0 before any
+    int32_t leftOutFrom() const { return leftOutFrom_; }  // the first frame the output refused, or 0
+
     OutputSink(RenderOutput& out, const AudioList* plan, uint8_t silence, int32_t total, const char* name)
         : out_(out), plan_(plan), silence_(silence), total_(total), name_(name) {}
 
@@ -88,10 +94,10 @@ class OutputSink : public FrameSink {
         else
             result = out_.Chunk(f.chunk.data(), static_cast<uint32_t>(f.chunk.size()), f.id, f.flags, sound_);
         if (result == RenderOutput::kFull) {
-            if (!out_.WriteError())  // a failing disk is reported once the file is finished
-                NotifyBox("The file is full: frames from %ld on were left out", static_cast<long>(f.n - 1));
+            leftOutFrom_ = f.n;  // reported once the file is finished
             return false;
         }
+        if (result == RenderOutput::kWritten) lastWritten_ = f.n;
         return true;
     }
 
@@ -102,6 +108,7 @@ class OutputSink : public FrameSink {
     int32_t total_;
     const char* name_;
     std::vector<uint8_t> sound_;
+    int32_t lastWritten_ = 0, leftOutFrom_ = 0;
 };
 
 // The folder part of a name: everything before its last '/'.
@@ -120,6 +127,36 @@ std::string WithExtension(const std::string& name, bool mp4) {
     const size_t slash = name.rfind('/'), dot = name.rfind('.');
     const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
     return (hasExtension ? name.substr(0, dot) : name) + (mp4 ? ".mp4" : ".avi");
+}
+
+// What became of an output name a render did not write: the file there is as it was, or none was
+// made.
+std::string Untouched(const char* name) {
+    struct stat st;
+    return stat(name, &st) == 0 ? FormatMessageText("%s was left as it was", name) : "No file was made";
+}
+
+// Whether `output` is the same file (through links too) as one the project reads: a clip, an
+// underlay picture or the project file. Empty when not, else what it is.
+std::string ProjectInputNamed(const std::string& output) {
+    struct stat out;
+    if (stat(output.c_str(), &out) != 0) return {};
+    auto same = [&out](const char* input) {
+        struct stat st;
+        return input && *input && stat(input, &st) == 0 && st.st_dev == out.st_dev && st.st_ino == out.st_ino;
+    };
+    // The input is named when the output reached it by another name.
+    auto is = [&output](const char* input, const char* what) {
+        return output == input ? FormatMessageText("it is %s", what)
+                               : FormatMessageText("it is %s, %s", input, what);
+    };
+    for (const AVIlist* r = gProject.head; r; r = r->next)
+        if (same(r->name)) return is(r->name, "a clip of this project");
+    for (const Revision* v = gProject.revisions; v; v = v->next)
+        if (const UnderlayRecord* u = UnderlayOf(v); u && same(u->fileName))
+            return is(u->fileName, "an underlay picture of this project");
+    if (same(gSettings.ProjectFileName)) return is(gSettings.ProjectFileName, "the project file");
+    return {};
 }
 
 }  // namespace
@@ -144,6 +181,16 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     AVIlist* head = gProject.head;
     const int32_t total = gProject.totalFrames;
     if (!head || total <= 0) return 0;
+    int32_t active = 0, shown = 0;
+    for (int32_t n = 1; n <= total; n++) {
+        const uint32_t state = FrameState(n);
+        if (!(state & kStateInactive)) active++;
+        if (!(state & (kStateInactive | kStateDropped))) shown++;
+    }
+    if (shown == 0) {
+        NotifyBox("There is nothing to render: every frame of the project is dropped or inactive");
+        return 0;
+    }
 
     // The output name; its extension decides the kind of file.
     std::string last(gSettings.LastSaveAVIfileName,
@@ -166,13 +213,13 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     if (!GetSaveFileNameA(request, chosen)) return 0;
     PumpPendingMessages();
 
-    int32_t active = 0;
-    for (int32_t n = 1; n <= total; n++)
-        if (!(FrameState(n) & kStateInactive)) active++;
-
     char name[kOutputNameBytes] = {};
     std::memcpy(name, chosen.data(), std::min(chosen.size(), sizeof name - 1));
     AddDefaultExtension(name, sizeof name, mp4First ? "mp4" : "AVI");
+    if (const std::string input = ProjectInputNamed(name); !input.empty()) {
+        NotifyBox("Can't render to %s: %s", name, input.c_str());
+        return 0;
+    }
     gLastOutputName = name;
     std::memset(gSettings.LastSaveAVIfileName, 0, sizeof gSettings.LastSaveAVIfileName);
     std::memcpy(gSettings.LastSaveAVIfileName, name,
@@ -240,10 +287,11 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     }
     estimator.reset();
 
-    std::unique_ptr<RenderOutput> out = CreateRenderOutput(wanted, choice);
+    std::string reason;
+    std::unique_ptr<RenderOutput> out = CreateRenderOutput(wanted, choice, &reason);
     if (!out) {
-        if (const int error = errno)  // what stopped the file, when the output knows
-            NotifyBox("failed to open file for output: %s\n%s", name, std::strerror(error));
+        if (!reason.empty())
+            NotifyBox("failed to open file for output: %s\n%s", name, reason.c_str());
         else
             NotifyBox("failed to open file for output: %s", name);
         Caption(kMainCaption);
@@ -273,37 +321,97 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     setup.copy = copy;
     setup.threads = gThreads;
     setup.sinkCompresses = mp4;
-    RunFramePipeline(setup, total, sink, [total](int32_t i) {
+    const int32_t unopened = composer.UnopenedReads();
+    bool cancelled = false;
+    RunFramePipeline(setup, total, sink, [total, &cancelled](int32_t i) {
         if (gCallbacks.progress) gCallbacks.progress(i, total);
-        return PumpPendingMessages() != 0;
+        cancelled = PumpPendingMessages() != 0;
+        return cancelled;
     });
 
     Caption(kMainCaption);
     const bool finished = out->Finish();
     audio.Release();
+    // A clip that could not be opened stopped the render: named with the reason.
+    const AVIlist* unopenedClip = composer.UnopenedReads() != unopened ? composer.Unopened() : nullptr;
+    const std::string unopenedText =
+        unopenedClip ? FileNotOpenedText(unopenedClip->name, ClipOpenFailure(unopenedClip)) : std::string();
     composer.Close();
     Busy(false);
 
+    // A whole render replaces the file of that name. One that stopped early (a failing or full disk,
+    // a clip that could not be opened, Escape) keeps what plays only where no file had the name; an
+    // existing file stays as it was.
+    const int error = out->WriteError();
     int64_t length = 0;
-    // A disk that failed: the file keeps the frames written before the failure, or is removed when
-    // even those could not be finished. Either way the user hears which file and why.
-    if (const int error = out->WriteError()) {
-        if (finished && out->written() > 0 && out->ReadBack(&length)) {
-            NotifyBox("Couldn't write %s\n%s\nThe file holds the %ld frames written before that", name,
-                      std::strerror(error), static_cast<long>(out->written()));
-        } else {
-            std::remove(name);
-            NotifyBox("Couldn't write %s\n%s\nThe unfinished file was removed", name, std::strerror(error));
-        }
+    const bool playable = finished && out->written() > 0 && out->ReadBack(&length);
+    const bool whole = error == 0 && sink.leftOutFrom() == 0 && !cancelled && !unopenedClip;
+    if (whole && !playable) {
+        if (out->written() == 0)
+            NotifyBox("No frame of the project could be rendered\n%s", Untouched(name).c_str());
+        else
+            NotifyBox("Something Wrong With Final File - Abort");
         return 0;
     }
-    if (out->ReadBack(&length)) {
-        if (NotifyYesNo("Record to AVI file complete - size = %ld bytes\nWould you like to view the file?",
-                        static_cast<long>(length)) == 1 &&
+    if (whole) {
+        if (const int failed = out->Commit(true)) {
+            NotifyBox("Couldn't write %s\n%s\n%s", name, std::strerror(failed), Untouched(name).c_str());
+            return 0;
+        }
+        if (NotifyYesNo("Record to %s file complete - size = %ld bytes\nWould you like to view the file?",
+                        mp4 ? "MP4" : "AVI", static_cast<long>(length)) == 1 &&
             gCallbacks.viewFile)
             gCallbacks.viewFile(name);
         return 1;
     }
-    NotifyBox("Something Wrong With Final File - Abort");
+    const std::string cause = error          ? FormatMessageText("Couldn't write %s\n%s", name, std::strerror(error))
+                              : unopenedClip ? unopenedText + "\nThe render stopped there"
+                              : sink.leftOutFrom() ? out->FullText(sink.leftOutFrom())
+                                                   : std::string("The render was cancelled");
+    if (playable) {
+        const int failed = out->Commit(false);
+        if (!failed) {
+            NotifyBox("%s\nThe file holds the %ld frames written before that", cause.c_str(),
+                      static_cast<long>(out->written()));
+            return 0;
+        }
+        if (failed != EEXIST) {
+            NotifyBox("%s\nCouldn't write %s\n%s\n%s", cause.c_str(), name, std::strerror(failed),
+                      Untouched(name).c_str());
+            return 0;
+        }
+    }
+    if (sink.lastWritten() > 0)
+        NotifyBox("%s\nThe render stopped after frame %ld\n%s", cause.c_str(),
+                  static_cast<long>(sink.lastWritten()), Untouched(name).c_str());
+    else
+        NotifyBox("%s\n%s", cause.c_str(), Untouched(name).c_str());
     return 0;
+}
+
+bool WriteProjectFrame(int32_t n, const std::string& path, std::string* reason) {
+    if (const std::string input = ProjectInputNamed(path); !input.empty()) {
+        *reason = input;
+        return false;
+    }
+    const int32_t width = gProject.head->width;
+    const int32_t height = gProject.head->height;
+    PrepareOverlays(nullptr, width, height);
+    FrameComposer composer;
+    if (!composer.Open(gProject.head, width, height) || !composer.Compose(nullptr, n, FrameState(n))) {
+        *reason = FormatMessageText("frame %ld could not be read", static_cast<long>(n));
+        return false;
+    }
+    // A 24-bit bottom-up BMP: file header, the composer's info header, the rows.
+    uint8_t file[14] = {'B', 'M'};
+    BITMAPINFOHEADER info = *composer.format();
+    info.biSizeImage = composer.bytes();
+    WriteLE32(file + 2, static_cast<uint32_t>(14 + sizeof info + info.biSizeImage));
+    WriteLE32(file + 10, static_cast<uint32_t>(14 + sizeof info));
+    std::string data(reinterpret_cast<const char*>(file), sizeof file);
+    data.append(reinterpret_cast<const char*>(&info), sizeof info);
+    data.append(reinterpret_cast<const char*>(composer.pixels()), info.biSizeImage);
+    if (SaveFileReplacing(path, data)) return true;
+    *reason = std::strerror(errno);
+    return false;
 }

@@ -25,8 +25,10 @@ void SetRenderCallbacks(RenderCallbacks callbacks);
 enum class RenderKind { kAsBefore, kAvi, kMp4 };
 
 // Asks for the output name and the compressor, renders, reads the file back and offers to view
-// it. 1 when a file was written and reads back correctly, else 0. The name chosen is left in
-// gSettings.LastSaveAVIfileName.
+// it. 1 when every frame was written and the file reads back correctly and has taken the name,
+// else 0 after a message. A render that stopped early never replaces an existing file; where the
+// name was free it leaves what plays. An output that is one of the project's own files is refused
+// before anything is written. The name chosen is left in gSettings.LastSaveAVIfileName.
 int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer = RenderKind::kAsBefore);
 // The worker threads of the next renders: 0 (the default) for one per processor, 1 for none (all
 // on the calling thread). The file is the same either way.
@@ -36,3 +38,7 @@ void SetRenderThreads(int32_t threads);
 bool RenderInProgress();
 // The whole output name of the last render (the settings keep at most 127 characters of it).
 std::string LastRenderOutputName();
+// Writes project frame n (from 1) as the render composes it (decoded, widened to 24 bits, titles and
+// underlays laid on) into a 24-bit BMP file, whole or not at all. A file the project reads (a clip,
+// an underlay picture, the project file) is never written over. False with the reason in *reason.
+bool WriteProjectFrame(int32_t n, const std::string& path, std::string* reason);

@@ -248,7 +248,8 @@ SizePrediction SizeEstimator::Fit(FOURCC handler, int64_t fitBytes, bool copy) {
 // An MP4 file's frames are counted from runs of kMp4RunFrames frames spread over the project, each
 // encoded from its start as the file encodes them, and the first frame of each run alone: the runs
 // less their first frames stand for the frames between key frames, the first frames for the key
-// frames, which come once in an encoder's key frame interval. The sound is counted at its AAC rate.
+// frames, which come once in an encoder's key frame interval. When the runs would cover the file it
+// is encoded whole instead. The sound is counted at its AAC rate.
 int64_t SizeEstimator::MeasureMp4(Mp4Format format) {
     format.quality = std::clamp(format.quality, 0, 100);
     const uint64_t key = ~uint64_t{0};
@@ -261,10 +262,13 @@ int64_t SizeEstimator::MeasureMp4(Mp4Format format) {
     }
     const auto count = static_cast<int64_t>(written.size());
     const int64_t frameBytes = std::max<int64_t>(reader_.format()->biSizeImage, 1);
-    const int64_t length = std::min<int64_t>(kMp4RunFrames, count);
-    int64_t runs = (count + kSampleEvery * kMp4RunFrames - 1) / (kSampleEvery * kMp4RunFrames);
-    runs = std::clamp<int64_t>(
-        runs, 1, std::max<int64_t>(1, kMaxSampleBytes / frameBytes / std::max<int64_t>(length, 1)));
+    const int64_t kept = std::max<int64_t>(1, kMaxSampleBytes / frameBytes);  // frames memory allows
+    int64_t length = std::min<int64_t>(kMp4RunFrames, count);
+    int64_t runs = std::max<int64_t>(
+        kMinMp4Runs, (count + kSampleEvery * kMp4RunFrames - 1) / (kSampleEvery * kMp4RunFrames));
+    runs = std::clamp<int64_t>(runs, 1, std::max<int64_t>(1, kept / std::max<int64_t>(length, 1)));
+    const bool whole = count > 0 && runs * length >= count && count <= kept;
+    if (whole) runs = 1, length = count;
     if (count == 0) runs = 0;
 
     std::vector<size_t> pictures;
@@ -293,26 +297,30 @@ int64_t SizeEstimator::MeasureMp4(Mp4Format format) {
         }
         return trial->Finish() && trial->frames() > 0 ? trial->bytes() : -1;
     };
-    int64_t runBytes = 0, firstBytes = 0, measured = 0;
-    for (const auto& [start, frames] : spans) {
-        const int64_t run = encode(start, frames), first = encode(start, 1);
-        if (run < 0 || first < 0) continue;
-        runBytes += run, firstBytes += first, measured++;
-    }
     int64_t bytes = 0;
-    if (measured > 0) {
-        const int64_t keyInterval = std::strcmp(Mp4VideoDescription().c_str(), "MPEG-4 part 2") == 0
-                                        ? kMpeg4KeyInterval
-                                        : kX264KeyInterval;
-        const int64_t keys = std::min(count, (count + keyInterval - 1) / keyInterval);
-        const double first = static_cast<double>(firstBytes) / static_cast<double>(measured);
-        const double between = length > 1 ? static_cast<double>(runBytes - firstBytes) /
-                                                static_cast<double>(measured * (length - 1))
-                                          : 0.0;
-        bytes = static_cast<int64_t>(first * static_cast<double>(keys) +
-                                     between * static_cast<double>(count - keys));
-    } else if (count > 0) {
-        return -1;
+    if (whole) {
+        bytes = encode(0, count);
+        if (bytes < 0) return -1;
+    } else {
+        int64_t runBytes = 0, firstBytes = 0, measured = 0;
+        for (const auto& [start, frames] : spans) {
+            const int64_t run = encode(start, frames), first = encode(start, 1);
+            if (run < 0 || first < 0) continue;
+            runBytes += run, firstBytes += first, measured++;
+        }
+        if (measured == 0 && count > 0) return -1;
+        if (measured > 0) {
+            const int64_t keyInterval = std::strcmp(Mp4VideoDescription().c_str(), "MPEG-4 part 2") == 0
+                                            ? kMpeg4KeyInterval
+                                            : kX264KeyInterval;
+            const int64_t keys = std::min(count, (count + keyInterval - 1) / keyInterval);
+            const double first = static_cast<double>(firstBytes) / static_cast<double>(measured);
+            const double between = length > 1 ? static_cast<double>(runBytes - firstBytes) /
+                                                    static_cast<double>(measured * (length - 1))
+                                              : 0.0;
+            bytes = static_cast<int64_t>(first * static_cast<double>(keys) +
+                                         between * static_cast<double>(count - keys));
+        }
     }
     const double seconds = static_cast<double>(count) * format.scale / std::max<uint32_t>(format.rate, 1);
     bytes += static_cast<int64_t>(seconds * static_cast<double>(Mp4SoundBitRate(format)) / 8.0);

@@ -17,6 +17,8 @@
 constexpr int32_t kSampleEvery = 30;
 // An MP4 file's frames depend on those before them: its sample is runs of this many frames.
 constexpr int32_t kMp4RunFrames = 30;
+// At least this many runs, so that every scene of a short project has its say.
+constexpr int32_t kMinMp4Runs = 12;
 // The composed sample frames kept in memory at most.
 constexpr int64_t kMaxSampleBytes = 192ll << 20;
 // A fitted file is predicted at most this share of the size asked for, for what the sample misses.

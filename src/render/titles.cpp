@@ -48,11 +48,13 @@ enum class CopyRule { NoByteIsMarker, BlueIsNotMarker };
 bool CopyStencil(const FrameView& frame, const TitleRecord* t, CopyRule rule24) {
     if (frame.bits != 24 && frame.bits != 16) return false;
     if (!frame.pixels || !t->stencil) return true;
-    int32_t cols = std::min(t->stencilWidth, frame.width);
-    int32_t rows = std::min(t->stencilHeight, frame.height);
+    const int32_t x0 = std::max(t->stencilX, 0), y0 = std::max(t->stencilY, 0);
+    int32_t cols = std::min(t->stencilWidth, frame.width - std::min(x0, frame.width));
+    int32_t rows = std::min(t->stencilHeight, frame.height - std::min(y0, frame.height));
+    const int32_t bytesPerPixel = frame.bits / 8;
     for (int32_t r = 0; r < rows; r++) {
         const uint8_t* s = t->stencil + static_cast<size_t>(r) * t->stencilWidth * 3;
-        uint8_t* d = frame.pixels + r * frame.stride;
+        uint8_t* d = frame.pixels + (r + y0) * frame.stride + static_cast<int64_t>(x0) * bytesPerPixel;
         for (int32_t c = 0; c < cols; c++, s += 3) {
             bool anyMarker =
                 s[0] == kStencilBackground || s[1] == kStencilBackground || s[2] == kStencilBackground;
@@ -213,9 +215,13 @@ void StencilFromGrey(const uint8_t* grey, int64_t greyStride, int32_t width, int
             if (isText(r, c)) std::memcpy(at(r, c), text, 3);
 }
 
-void RenderTitle(HWND window, const char* text, int32_t width, int32_t height, uint8_t* stencil,
-                 const TitleRecord* title) {
-    if (!title || !stencil) return;
+namespace {
+
+// Draws the title's lines, with its font and placement, into an 8-bit grey picture of width x
+// height whose nonzero pixels are text: the DIB block (header, palette, rows padded to 4 bytes,
+// released with MyFree), or null after the message of what failed.
+BITMAPINFOHEADER* DrawTitleGrey(HWND window, const char* text, int32_t width, int32_t height,
+                                const TitleRecord* title) {
     if (!text) text = "";
     LOGFONTA lf{};
     lf.lfHeight = title->height;
@@ -231,7 +237,7 @@ void RenderTitle(HWND window, const char* text, int32_t width, int32_t height, u
     if (!dc) {
         NotifyBox("Couldn't GET Stencil");
         DeleteObject(font);
-        return;
+        return nullptr;
     }
     HGDIOBJ oldFont = font ? SelectObject(dc, font) : nullptr;
     int32_t lineHeight =
@@ -250,41 +256,81 @@ void RenderTitle(HWND window, const char* text, int32_t width, int32_t height, u
     int32_t y = title->vertical == kPlaceLeft    ? height / 20
                 : title->vertical == kPlaceRight ? height - textHeight - height / 20
                                                  : (height - textHeight) / 2;
-    bool converted = false;
+    BITMAPINFOHEADER* dib = nullptr;
     if (DrawTitleLines(dc, x, y, text, title->horizontal)) {
-        converted = true;
-        if (BITMAPINFOHEADER* dib = StencilToDIB(window, dc, width, height, 8)) {
-            const uint8_t* grey =
-                reinterpret_cast<const uint8_t*>(dib) + sizeof(BITMAPINFOHEADER) + kGreyPaletteBytes;
-            StencilFromGrey(grey, DibRowBytes(width, 8), width, height, title->colour, stencil);
-            MyFree(dib);
-        } else {
-            NotifyBox("StencilToDIB failed");
-        }
-    }
-    if (!converted) {
+        dib = StencilToDIB(window, dc, width, height, 8);
+        if (!dib) NotifyBox("StencilToDIB failed");
+    } else {
         if (oldFont) SelectObject(dc, oldFont);
         ReleaseStencil(window, dc);
     }
     DeleteObject(font);
+    return dib;
+}
+
+const uint8_t* GreyRows(const BITMAPINFOHEADER* dib) {
+    return reinterpret_cast<const uint8_t*>(dib) + sizeof(BITMAPINFOHEADER) + kGreyPaletteBytes;
+}
+
+// Columns [left, right) and rows [bottom, top) of a grey picture that hold its text pixels and
+// their outline; empty when it has none.
+struct Box {
+    int32_t left = 0, bottom = 0, right = 0, top = 0;
+};
+Box TextBox(const uint8_t* grey, int64_t stride, int32_t width, int32_t height) {
+    Box b{width, height, 0, 0};
+    for (int32_t r = 0; r < height; r++) {
+        const uint8_t* row = grey + r * stride;
+        int32_t first = 0, last = width - 1;
+        while (first < width && !row[first]) first++;
+        if (first == width) continue;
+        while (!row[last]) last--;
+        b.left = std::min(b.left, first), b.right = std::max(b.right, last + 1);
+        b.bottom = std::min(b.bottom, r), b.top = r + 1;
+    }
+    if (b.left >= b.right) return Box{};
+    // The outline reaches one pixel beyond the text on each side.
+    return Box{std::max(b.left - 1, 0), std::max(b.bottom - 1, 0), std::min(b.right + 1, width),
+               std::min(b.top + 1, height)};
+}
+
+}  // namespace
+
+void RenderTitle(HWND window, const char* text, int32_t width, int32_t height, uint8_t* stencil,
+                 const TitleRecord* title) {
+    if (!title || !stencil) return;
+    if (BITMAPINFOHEADER* dib = DrawTitleGrey(window, text, width, height, title)) {
+        StencilFromGrey(GreyRows(dib), DibRowBytes(width, 8), width, height, title->colour, stencil);
+        MyFree(dib);
+    }
 }
 
 void PrepareTitle(HWND window, int32_t width, int32_t height, TitleRecord* title) {
     if (!title) return;
     MyFree(title->stencil);
     title->stencil = nullptr;
-    title->stencilWidth = width;
-    title->stencilHeight = height;
+    title->stencilWidth = title->stencilHeight = title->stencilX = title->stencilY = 0;
+    title->drawnWidth = width;
+    title->drawnHeight = height;
     if (width <= 0 || height <= 0 || width > kMaxOverlaySide || height > kMaxOverlaySide) {
         DebugLog("PrepareTitle: no stencil for %ldx%ld", static_cast<long>(width), static_cast<long>(height));
         return;
     }
+    // A title that cannot be drawn must leave frames alone: its stencil is empty.
+    BITMAPINFOHEADER* dib = DrawTitleGrey(window, title->text, width, height, title);
+    const int64_t stride = DibRowBytes(width, 8);
+    const Box box = dib ? TextBox(GreyRows(dib), stride, width, height) : Box{};
+    const int32_t cols = box.right - box.left, rows = box.top - box.bottom;
     title->stencil =
-        static_cast<uint8_t*>(MyCalloc(static_cast<uint32_t>(width) * static_cast<uint32_t>(height), 3));
-    if (!title->stencil) return;
-    // A title that cannot be drawn must leave frames alone, not black them out.
-    std::memset(title->stencil, kStencilBackground, static_cast<size_t>(width) * height * 3);
-    RenderTitle(window, title->text, width, height, title->stencil, title);
+        static_cast<uint8_t*>(MyCalloc(static_cast<uint32_t>(cols) * static_cast<uint32_t>(rows), 3));
+    if (title->stencil) {
+        title->stencilWidth = cols, title->stencilHeight = rows;
+        title->stencilX = box.left, title->stencilY = box.bottom;
+        if (cols > 0)
+            StencilFromGrey(GreyRows(dib) + box.bottom * stride + box.left, stride, cols, rows, title->colour,
+                            title->stencil);
+    }
+    MyFree(dib);
 }
 
 void PrepareOverlays(HWND window, int32_t width, int32_t height) {

@@ -1,6 +1,7 @@
 // Titles: text drawn once per frame size into a stencil (the text in the title colour with a
-// one-pixel black outline on a background of (1, 1, 1) bytes), then copied onto decoded 24-bit and
-// 16-bit frames. Also the walkers that apply every title and underlay of a frame.
+// one-pixel black outline on a background of (1, 1, 1) bytes) that covers only the box of the text
+// and its outline, then copied onto decoded 24-bit and 16-bit frames at the box's place. Also the
+// walkers that apply every title and underlay of a frame.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +49,8 @@ void RenderTitle(HWND window, const char* text, int32_t width, int32_t height, u
 // background marker, is painted as 2 so that every colour shows).
 void StencilFromGrey(const uint8_t* grey, int64_t greyStride, int32_t width, int32_t height, uint32_t colour,
                      uint8_t* stencil);
-// Rebuilds the title's stencil for a width x height frame; a stencil that cannot be drawn stays all
-// background, one that cannot be allocated is null.
+// Rebuilds the title's stencil for a width x height frame: the box of the text and its outline,
+// empty (0 x 0, not null) when nothing could be drawn; null when it cannot be allocated.
 void PrepareTitle(HWND window, int32_t width, int32_t height, TitleRecord* title);
 // Rebuilds every title stencil and underlay image of the project's revisions for the frame size.
 void PrepareOverlays(HWND window, int32_t width, int32_t height);

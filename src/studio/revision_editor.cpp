@@ -154,11 +154,9 @@ class RevisionEditor : public QDialog {
         switch (id) {
             case kRevisionEditRange: {
                 if (!gProject.head || PlayWindowBusy()) return;
-                char name[sizeof gSettings.LastAVIfileName];
-                CopyCut(name, sizeof name,
-                        gSettings.LastAVIfileName[0] ? gSettings.LastAVIfileName : gProject.head->name);
                 int32_t start = r->start - 1, end = r->end - 1;
-                DoPlayFileRange(self, name, sizeof name, &start, &end, 0);
+                PrepareOverlays(self, gProject.head->width, gProject.head->height);
+                DoPlayProjectRange(self, &start, &end, 0);
                 if (start > end) std::swap(start, end);
                 r->start = start + 1;
                 r->end = end + 1;

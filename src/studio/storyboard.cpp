@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
@@ -31,7 +30,6 @@
 #include "studio/storyboard_ids.h"
 #include "studio/thumbnails.h"
 #include "render/compressor.h"
-#include "render/output.h"
 #include "render/render.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
@@ -174,13 +172,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
         else
             RestoreCursor();
     };
-    render.viewFile = [this](const char* name) {
-        // The play window reads AVI files; an MP4 opens in the desktop's own player.
-        if (IsMp4Name(name))
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromUtf8(name)));
-        else
-            DoPlayWindowX(HWNDFromWidget(this), name);
-    };
+    render.viewFile = [this](const char* name) { DoPlayWindowX(HWNDFromWidget(this), name); };
     SetRenderCallbacks(render);
 }
 

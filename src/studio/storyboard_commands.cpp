@@ -292,8 +292,9 @@ void StoryboardWindow::OpenProjectFile(const std::string& name) {
 }
 
 void StoryboardWindow::InsertAVIFile(const std::string& name) {
-    if (AppendAVIToProjectOutcome(HWNDFromWidget(this), name.c_str()) == kAppendNotOpened)
-        NotifyBox("Failed to open file");
+    std::string why;
+    if (AppendAVIToProjectOutcome(HWNDFromWidget(this), name.c_str(), &why) == kAppendNotOpened)
+        NotifyFileNotOpened(name.c_str(), why);
     FreeThumbnails();
 }
 
@@ -357,8 +358,9 @@ void StoryboardWindow::CaptureIntoProject() {
     DoCapture5x(self);
     if (gLastCapturedFile[0] && NotifyYesNo("Open Captured File <%s>??", gLastCapturedFile)) {
         FreeThumbnails();
-        if (AppendAVIToProjectOutcome(self, gLastCapturedFile) == kAppendNotOpened)
-            NotifyBox("Failed to open file");
+        std::string why;
+        if (AppendAVIToProjectOutcome(self, gLastCapturedFile, &why) == kAppendNotOpened)
+            NotifyFileNotOpened(gLastCapturedFile, why);
     }
 }
 

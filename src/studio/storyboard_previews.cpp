@@ -34,11 +34,9 @@ struct OwnedMap {
 
 bool FineTuneRange(HWND window, int32_t startFrame) {
     if (!gProject.head || PlayWindowBusy()) return false;
-    char name[sizeof gSettings.LastAVIfileName];
-    CopyCut(name, sizeof name,
-            gSettings.LastAVIfileName[0] ? gSettings.LastAVIfileName : gProject.head->name);
     int32_t start = std::max(gProject.selStart, 0), end = std::max(gProject.selEnd, 0);
-    DoPlayFileRange(window, name, sizeof name, &start, &end, startFrame);
+    PrepareOverlays(window, gProject.head->width, gProject.head->height);
+    DoPlayProjectRange(window, &start, &end, startFrame);
     if (start > end) std::swap(start, end);
     DrawSelection(start, end, true);
     return true;
@@ -91,7 +89,7 @@ void PlayAVIFile(HWND window) {
     FileDialogRequest r;
     r.owner = window;
     r.title = "Select AVI File For Playback";
-    r.filters = {{"AVI Files", "*.avi"}, {"All Files", "*.*"}};
+    r.filters = {{"AVI Files", "*.avi"}, {"MP4 Files", "*.mp4"}, {"All Files", "*.*"}};
     r.initialDir = FolderOf(gSettings.LastSaveAVIfileName);
     r.initialName = gSettings.LastSaveAVIfileName;
     r.flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;

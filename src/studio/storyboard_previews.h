@@ -13,8 +13,9 @@ bool PreviewProject(HWND window, bool shift);
 void PreviewRange(HWND window);
 // Frame view (Shift+2091): the selected frame with its titles and underlays, at actual size.
 void ViewSelectedFrame(HWND window);
-// Fine Tune Range (7047): the last AVI file with the selection as its range; the range marked there
-// becomes the selection. True when the play ran.
+// Fine Tune Range (7047): the project's frames with the selection as the range; the range marked
+// there becomes the selection. True when the play ran.
 bool FineTuneRange(HWND window, int32_t startFrame);
-// Play AVI (1152): a file chosen in "Select AVI File For Playback", played in the play window.
+// Play AVI (1152): an AVI or MP4 file chosen in "Select AVI File For Playback", played in the play
+// window.
 void PlayAVIFile(HWND window);

@@ -87,7 +87,7 @@ uint64_t EditsOf(int32_t frame) {
         if (!r->applies || !(r->type & (kRevTitle | kRevUnderlay))) continue;
         h = Mix(Mix(h, r), r->type);
         if (const TitleRecord* t = (r->type & kRevTitle) ? TitleOf(r) : nullptr)
-            h = Mix(Mix(Mix(h, TitleFields(*t)), t->stencil), t->stencilWidth);
+            h = Mix(Mix(Mix(h, TitleFields(*t)), t->stencil), t->drawnWidth);
         if (const UnderlayRecord* u = (r->type & kRevUnderlay) ? UnderlayOf(r) : nullptr)
             h = Mix(Mix(Mix(Mix(h, u->image), u->imageWidth), u->ranges), gSettings.smooth);
     }
@@ -116,7 +116,7 @@ void PrepareShownEdits() {
         if (TitleRecord* t = (r->type & kRevTitle) ? TitleOf(r) : nullptr) {
             const uint64_t fields = TitleFields(*t);
             auto drawn = gDrawnTitles.find(t);
-            if (!t->stencil || t->stencilWidth != w || t->stencilHeight != h || drawn == gDrawnTitles.end() ||
+            if (!t->stencil || t->drawnWidth != w || t->drawnHeight != h || drawn == gDrawnTitles.end() ||
                 drawn->second != fields) {
                 PrepareTitle(nullptr, w, h, t);
                 gDrawnTitles[t] = fields;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # quillory-cli play: the loops' last line, the sound the forward loop queues (compared with ffmpeg's
-# decode of the clip, and with the render of a project), and a file that cannot be played.
+# decode of the clip, of an MP4 file, and with the render of a project), a sound file that cannot be
+# written, and a file that cannot be played.
 set -euo pipefail
 CLI=$1
 work=$(mktemp -d)
@@ -19,6 +20,23 @@ ffmpeg -nostdin -v error -i out.wav -f u8 out.raw
 size=$(stat -c %s out.raw)
 [ "$size" -ge 11025 ]
 cmp -n "$size" out.raw <(tail -c +11026 clip.raw)
+
+# The sound file is written whole or not at all: into a full disk, or over a file the user
+# protected, the message names it, the exit status is 1 and the file there keeps its bytes.
+sum=$(md5sum <out.wav)
+set +e
+QUILLORY_DISK_FAULT=write:ENOSPC:5000 "$CLI" play clip.avi --seconds 1.5 --wave out.wav >/dev/null 2>full.err
+rc_full=$?
+chmod a-w out.wav
+"$CLI" play clip.avi --seconds 0.5 --wave out.wav >/dev/null 2>kept.err
+rc_kept=$?
+set -e
+chmod u+w out.wav
+[ "$rc_full $rc_kept" = "1 1" ]
+grep -qx "Notify: Couldn't write out.wav" full.err && grep -qx 'No space left on device' full.err
+grep -qx "Notify: Couldn't write out.wav" kept.err && grep -qx 'Permission denied' kept.err
+[ "$(md5sum <out.wav)" = "$sum" ]
+[ -z "$(ls -A | grep -v '\.\(avi\|raw\|wav\|out\|err\)$')" ]
 
 # A project with an inactive range sounds as its render does.
 printf 'Corvane Project 00\nF0: %s\nR0: 10,24,1\n' "$work/clip.avi" >p.cgp
@@ -43,6 +61,21 @@ cmp ppass.raw r.raw
 for m in reverse range pingpong; do
   "$CLI" play clip.avi --mode $m --range 11 20 --seconds 0.5 | grep -Eq '^frames [0-9]+ skipped'
 done
+
+# An MP4 file (H.264 with B-frames, AAC) plays as an AVI file does: the sound it queues from the
+# start is the file's as ffmpeg decodes it.
+ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=160x120:rate=15:duration=3 \
+  -f lavfi -i sine=frequency=440:sample_rate=44100:duration=3 -c:v libx264 -bf 2 -pix_fmt yuv420p -c:a aac clip.mp4
+ffmpeg -nostdin -v error -i clip.mp4 -f s16le mp4.raw
+"$CLI" play clip.mp4 --wave mp4.wav >mp4.out
+grep -Eqx 'frames [0-9]+ skipped [0-9]+ cpu [0-9]+\.[0-9]{2} wall [0-9]+\.[0-9]{2}' mp4.out
+[ "$(ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 mp4.wav)" = "44100,1" ]
+ffmpeg -nostdin -v error -i mp4.wav -f s16le mp4w.raw
+size=$(stat -c %s mp4w.raw)
+[ "$size" -ge 88200 ]
+[ "$size" -le "$(stat -c %s mp4.raw)" ] || size=$(stat -c %s mp4.raw)
+cmp -n "$size" mp4w.raw mp4.raw
+"$CLI" play clip.mp4 --mode reverse --seconds 0.5 | grep -Eq '^frames [0-9]+ skipped'
 
 # A file that cannot be played: the message, exit 1.
 printf 'not a clip' >bad.avi

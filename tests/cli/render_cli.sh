@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # quillory-cli render and frame on a project over clips made by ffmpeg, read back by ffprobe and
-# ffmpeg; the refusals end with a message and leave no file.
+# ffmpeg; the refusals end with a message and leave no file; a render killed, stopped by the disk
+# or racing another never costs the file that was there.
 set -euo pipefail
 CLI=$1
 DATA=$QUILLORY_TEST_DATA
@@ -32,7 +33,7 @@ cmp out.avi one.avi
 [ "$(stat -c %s fit.avi)" -ne "$(stat -c %s out.avi)" ]
 # An MP4 of the same frames: H.264 and AAC, the index first, a clean decode; --codec does not apply.
 "$CLI" render demo.cgp out.mp4 --quality 90 >mp4.out 2>/dev/null
-[ "$(cat mp4.out)" = "Record to AVI file complete - size = $(stat -c %s out.mp4) bytes" ]
+[ "$(cat mp4.out)" = "Record to MP4 file complete - size = $(stat -c %s out.mp4) bytes" ]
 [ "$(probe out.mp4 v:0 codec_name) $(probe out.mp4 v:0 nb_frames) $(probe out.mp4 a:0 codec_name)" = "h264 26 aac" ]
 ffprobe -v trace out.mp4 2>&1 | grep -o "type:'\(moov\|mdat\)'" | head -2 | tr '\n' ' ' | grep -qx "type:'moov' type:'mdat' "
 [ -z "$(ffmpeg -nostdin -v error -i out.mp4 -f null - 2>&1)" ]
@@ -120,6 +121,111 @@ kept=$(sed -n 's/^The file holds the \([0-9]*\) frames written before that$/\1/p
 [ "$kept" -gt 0 ] && [ "$kept" -lt 26 ]
 [ "$(probe short.avi v:0 nb_frames)" = "$kept" ]
 [ -z "$(ffmpeg -nostdin -v error -i short.avi -f null - 2>&1)" ]
-grep -qx 'The unfinished file was removed' gone.err
+grep -qx 'No file was made' gone.err
 [ ! -e gone.avi ]
+# A render stopped by the disk never replaces a file that was there.
+sum=$(md5sum <out.avi)
+set +e
+QUILLORY_DISK_FAULT=write:ENOSPC:30000:once "$CLI" render demo.cgp out.avi --codec MJPG >/dev/null 2>over.err
+rc_over=$?
+set -e
+[ $rc_over -eq 1 ]
+grep -q '^The render stopped after frame [0-9]*$' over.err
+grep -qx 'out.avi was left as it was' over.err
+[ "$(md5sum <out.avi)" = "$sum" ]
+[ -z "$(ls -A | grep -v '\.\(avi\|mp4\|bmp\|raw\|cgp\|err\|out\)$')" ]
+
+# Nothing to render (every frame inactive or dropped): a message and no file, AVI and MP4 alike.
+printf 'Corvane Project 00\nF0: %s\nR0: 1,10,1\nR0: 11,30,8\n' "$DATA/render_mjpeg_u8.avi" >nothing.cgp
+for out in nothing.avi nothing.mp4; do
+  set +e
+  "$CLI" render nothing.cgp $out >nothing.out 2>nothing.err
+  rc_nothing=$?
+  set -e
+  [ $rc_nothing -eq 1 ] && [ ! -e $out ] && [ ! -s nothing.out ]
+  grep -qx 'Notify: There is nothing to render: every frame of the project is dropped or inactive' nothing.err
+done
+
+# An output that is one of the project's own files (by name, through a link, or the project file)
+# is refused before anything is written, by render and by frame alike.
+mkdir own
+cp "$DATA/render_mjpeg_u8.avi" own/clip.avi
+ln -s clip.avi own/link.avi
+printf 'Corvane Project 00\nF0: %s\n' "$work/own/clip.avi" >own/p.cgp
+sums=$(md5sum own/clip.avi own/p.cgp)
+for out in own/clip.avi own/link.avi own/p.cgp; do
+  set +e
+  "$CLI" render own/p.cgp $out --codec MJPG >own.out 2>own.err
+  rc_render=$?
+  "$CLI" frame own/p.cgp 1 $out 2>frame.err
+  rc_frame=$?
+  set -e
+  [ "$rc_render $rc_frame" = "1 1" ] && [ ! -s own.out ]
+  case $out in
+    *p.cgp) why="it is the project file" ;;
+    *) why="it is $work/own/clip.avi, a clip of this project" ;;
+  esac
+  grep -qxF "Notify: Can't render to $out: $why" own.err
+  grep -qxF "frame: could not write $out: $why" frame.err
+done
+[ "$(md5sum own/clip.avi own/p.cgp)" = "$sums" ]
+[ "$(ls -A own | tr '\n' ' ')" = "clip.avi link.avi p.cgp " ]
+
+# A render killed part way (kill -9) leaves the old file byte for byte and nothing beside it.
+{ echo 'Corvane Project 00'; for _ in 1 2 3 4 5 6 7 8; do echo "F0: $DATA/render_minute.avi"; done; } >long.cgp
+mkdir killed
+cp out.avi killed/victim.avi
+sum=$(md5sum <killed/victim.avi)
+"$CLI" render long.cgp killed/victim.avi --codec MJPG --no-copy --threads 1 >kill.out 2>kill.err &
+pid=$!
+for _ in $(seq 1200); do
+  [ "$(grep -c '^render: frame' kill.err)" -ge 2 ] && break
+  sleep 0.05
+done
+kill -9 $pid
+{ wait $pid; } 2>/dev/null || true
+[ "$(grep -c '^render: frame' kill.err)" -ge 2 ] && [ ! -s kill.out ]
+[ "$(md5sum <killed/victim.avi)" = "$sum" ]
+[ "$(ls -A killed)" = victim.avi ]
+
+# Two renders to one name at once (the larger file finishing first): each reports its own whole file,
+# and the one there is whole, one of the two.
+printf 'Corvane Project 00\nF0: %s\n' "$DATA/render_minute.avi" >minute.cgp
+printf 'Corvane Project 00\nF0: %s\nF0: %s\n' "$DATA/render_minute.avi" "$DATA/render_minute.avi" >two.cgp
+mkdir both
+"$CLI" render minute.cgp both/same.avi --codec MJPG --quality 95 --no-copy --threads 1 >900.out 2>/dev/null &
+big=$!
+"$CLI" render two.cgp both/same.avi --codec MJPG --quality 0 --no-copy --threads 1 >1800.out 2>/dev/null &
+small=$!
+wait $big
+wait $small
+frames=$(probe both/same.avi v:0 nb_frames)
+[ "$(cat $frames.out)" = "Record to AVI file complete - size = $(stat -c %s both/same.avi) bytes" ]
+[ "$(cat 900.out 1800.out | sort -u | wc -l)" -eq 2 ]
+[ -z "$(ffmpeg -nostdin -v error -i both/same.avi -f null - 2>&1)" ]
+[ "$(ls -A both)" = same.avi ]
+
+# 150 clips under a limit of 64 open files: every clip loads and every frame is rendered. A clip
+# that cannot be opened is named with the reason, and the render refuses the project.
+mkdir many
+printf 'Corvane Project 00\n' >many.cgp
+for i in $(seq 1 150); do
+  ln -s "$DATA/render_mjpeg_u8.avi" "many/c$i.avi"
+  printf 'F0: %s\n' "$work/many/c$i.avi" >>many.cgp
+done
+prlimit --nofile=64:64 "$CLI" render many.cgp many.avi --codec MJPG >many.out 2>many.err
+if grep -q '^Notify:' many.err; then exit 1; fi
+[ "$(cat many.out)" = "Record to AVI file complete - size = $(stat -c %s many.avi) bytes" ]
+[ "$(probe many.avi v:0 nb_frames)" = 4500 ]
+[ -z "$(ffmpeg -nostdin -v error -i many.avi -f null - 2>&1)" ]
+sed "3s|c2.avi|gone.avi|" many.cgp >gap.cgp
+set +e
+prlimit --nofile=64:64 "$CLI" render gap.cgp gap.avi --codec MJPG >/dev/null 2>gap.err
+rc_gap=$?
+set -e
+[ "$rc_gap" = 1 ]
+[ "$(head -2 gap.err)" = "Notify: Failed to open file <$work/many/gone.avi>
+No such file or directory" ]
+grep -qx 'render: 1 of the files of gap.cgp could not be opened' gap.err
+[ ! -e gap.avi ]
 echo ok

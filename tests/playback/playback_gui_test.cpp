@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include "playback/playwindow.h"
 #include "playback/playwindows.h"
 #include "studio/compressor_choice.h"
+#include "studio/revision_editor.h"
 #include "studio/storyboard.h"
 #include "studio/storyboard_ids.h"
 #include "studio/storyboard_previews.h"
@@ -23,6 +26,7 @@
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/buttons.h"
+#include "ui/controls.h"
 
 using media_test::Quote;
 using media_test::Shell;
@@ -89,23 +93,6 @@ TEST_F(PlayWindows, StoryboardLaunches) {
     PreviewProject(nullptr, false);
     EXPECT_EQ(positions, 4);
 
-    SCOPED_TRACE("fine tuning hands back the range marked with I and O");
-    std::strcpy(gSettings.LastAVIfileName, clip.c_str());
-    gProject.selStart = 0, gProject.selEnd = 1;
-    WhilePlaying([](VcrPanel* panel, PlayWindow*) {
-        EXPECT_EQ(gPlayer.position, 1);
-        panel->Key(VK_RIGHT, false);
-        panel->Key(VK_RIGHT, false);
-        panel->Key('I', false);
-        panel->Key(VK_END, false);
-        panel->Key(VK_LEFT, false);
-        panel->Key('O', false);
-        EXPECT_TRUE(panel->button(kCmdRangeStart)->isEnabled());
-    });
-    FineTuneRange(nullptr, 0);
-    EXPECT_EQ(gProject.selStart, 2);
-    EXPECT_EQ(gProject.selEnd, 4);
-
     SCOPED_TRACE("the render's Yes plays the new file");
     TempDir out;
     auto dialogs = std::make_shared<QueuedFileDialogProvider>();
@@ -119,8 +106,82 @@ TEST_F(PlayWindows, StoryboardLaunches) {
         boxes->answers = {IDYES};
         storyboard.Command(kCmdRender);
     }
-    SetFileDialogProvider(previous);
     EXPECT_EQ(played, "Play: " + out.file("new.avi"));
+
+    SCOPED_TRACE("and an MP4 file the same way: its pictures in the play window");
+    dialogs->answers.push_back(out.file("new.mp4"));
+    int32_t pictures = 0;
+    WhilePlaying([&](VcrPanel*, PlayWindow* window) {
+        played = window->windowTitle().toStdString();
+        pictures = gPlayer.N;
+        EXPECT_EQ(window->pictureControl()->picture().serial, 1u);
+    });
+    {
+        StoryboardWindow storyboard;
+        boxes->answers = {IDYES};
+        storyboard.Command(kCmdRender);
+    }
+    SetFileDialogProvider(previous);
+    EXPECT_EQ(played, "Play: " + out.file("new.mp4"));
+    EXPECT_EQ(pictures, 4);
+}
+
+TEST_F(PlayWindows, RangeMarkingPlaysTheProjectsFrames) {
+    // Three clips of six frames: red, green and blue.
+    for (const char* colour : {"red", "green", "blue"}) {
+        const std::string file = dir.file(std::string(colour) + ".avi");
+        Shell("ffmpeg -nostdin -v error -f lavfi -i color=c=" + std::string(colour) +
+              ":size=64x48:rate=15 -frames:v 6 -c:v rawvideo -pix_fmt bgr24 " + Quote(file));
+        ASSERT_TRUE(AppendAVIToProject(nullptr, file.c_str()));
+    }
+    AddRevision(kRevInactivate, 8, 9, nullptr);
+    // The colour in the middle of the picture shown.
+    auto shown = [](PlayWindow* window) {
+        const PlayPicture& p = window->pictureControl()->picture();
+        const size_t at = static_cast<size_t>(24 * DibRowBytes(64, 24) + 32 * 3);
+        if (p.bits.size() < at + 3) return std::string("none");
+        const uint8_t b = p.bits[at], g = p.bits[at + 1], r = p.bits[at + 2];
+        return std::string(r > 200 && g < 50 && b < 50   ? "red"
+                           : g > 100 && r < 50 && b < 50 ? "green"
+                           : b > 200 && r < 50 && g < 50 ? "blue"
+                                                         : "other");
+    };
+    // Marks from position 4 (after two steps right) to the one before the last.
+    auto mark = [&shown](VcrPanel* panel, PlayWindow* window, const char* first) {
+        EXPECT_EQ(shown(window), first);
+        panel->Key(VK_RIGHT, false);
+        panel->Key(VK_RIGHT, false);
+        panel->Key('I', false);
+        panel->Key(VK_END, false);
+        EXPECT_EQ(shown(window), "blue");
+        panel->Key(VK_LEFT, false);
+        panel->Key('O', false);
+        EXPECT_TRUE(panel->button(kCmdRangeStart)->isEnabled());
+    };
+
+    SCOPED_TRACE("Fine Tune Range Of Frames from a selection in the first clip");
+    gProject.selStart = 1, gProject.selEnd = 3;
+    WhilePlaying([&](VcrPanel* panel, PlayWindow* window) {
+        EXPECT_EQ(gPlayer.position, 2);
+        mark(panel, window, "red");
+    });
+    FineTuneRange(nullptr, gProject.selStart);
+    EXPECT_EQ(gProject.selStart, 3);
+    EXPECT_EQ(gProject.selEnd, 16);
+
+    SCOPED_TRACE("the revision editor's Edit Range");
+    QTimer::singleShot(0, [&] {
+        QWidget* editor = QApplication::activeModalWidget();
+        ASSERT_TRUE(editor && editor->objectName() == "editRevisions");
+        qobject_cast<QListWidget*>(FindControl(editor, kRevisionList))->setCurrentRow(0);
+        WhilePlaying([&](VcrPanel* panel, PlayWindow* window) { mark(panel, window, "red"); });
+        qobject_cast<QPushButton*>(FindControl(editor, kRevisionEditRange))->click();
+        qobject_cast<QPushButton*>(FindControl(editor, IDOK))->click();
+    });
+    EXPECT_TRUE(EditRevisionList(nullptr));
+    ASSERT_NE(gProject.revisions, nullptr);
+    EXPECT_EQ(gProject.revisions->start, 3);
+    EXPECT_EQ(gProject.revisions->end, 17);
 }
 
 TEST_F(PlayWindows, ColourKeyPicking) {

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <deque>
 
 #include "core/memory.h"
 #include "platform/gdi/gdi.h"
@@ -11,6 +12,7 @@
 #include "playback/loops.h"
 #include "playback/pick.h"
 #include "playback/player.h"
+#include "playback/transport.h"
 #include "project/playmap.h"
 #include "render/titles.h"
 #include "support/ffprobe.h"
@@ -172,6 +174,144 @@ TEST(PlaybackLoops, ClockSkippingRangeAndPingPong) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
+// Keys go in as the panel's event filter posts them, while a loop waits for its next frame, and come
+// out of the default pumps; the clock moves to each deadline.
+TEST(PlaybackTransport, SpaceJKLFromEveryState) {
+    TempDir dir;
+    const std::string clip = MakeClip(dir, "k.avi", 45, "-c:v mjpeg");
+    ScopedBoxes boxes;
+    struct Row {
+        const char* state;
+        int32_t start;     // the position, stopped, before the first key
+        std::string keys;  // the keys that reach the state, then the key tried (' ' is Space)
+        const char* word;  // the display then
+        int32_t speed;     // positions a second the picture then moves
+        int32_t first;     // the first position shown after the key; 0: the next one along
+    };
+    const Row rows[] = {
+        {"stopped", 20, " ", "PLAY", 15, 20},
+        {"stopped", 20, "L", "PLAY", 15, 20},
+        {"stopped", 20, "J", "RPLAY", -15, 19},
+        {"stopped", 20, "K", "STOP", 0, 0},
+        {"at the start", 1, " ", "PLAY", 15, 1},
+        {"at the start", 1, "J", "RPLAY", -15, 45},
+        {"at the start", 1, "K", "STOP", 0, 0},
+        {"at the end", 45, " ", "PLAY", 15, 1},
+        {"at the end", 45, "L", "PLAY", 15, 1},
+        {"at the end", 45, "J", "RPLAY", -15, 44},
+        {"at the end", 45, "K", "STOP", 0, 0},
+        {"forward", 20, "  ", "STOP", 0, 0},
+        {"forward", 20, " K", "STOP", 0, 0},
+        {"forward", 20, " L", "X2", 30, 0},
+        {"forward", 20, " J", "REV", -15, 0},
+        {"forward x2", 20, "LL ", "STOP", 0, 0},
+        {"forward x2", 20, "LLK", "STOP", 0, 0},
+        {"forward x2", 20, "LLL", "X3", 45, 0},
+        {"forward x2", 20, "LLJ", "REV", -15, 0},
+        {"reverse", 30, "J ", "STOP", 0, 0},
+        {"reverse", 30, "JK", "STOP", 0, 0},
+        {"reverse", 30, "JL", "PLAY", 15, 0},
+        {"reverse", 30, "JJ", "REVx2", -30, 0},
+        {"reverse x2", 30, "JJ ", "STOP", 0, 0},
+        {"reverse x2", 30, "JJK", "STOP", 0, 0},
+        {"reverse x2", 30, "JJL", "PLAY", 15, 0},
+        {"reverse x2", 30, "JJJ", "REVx3", -45, 0},
+        {"paused", 20, " K ", "PLAY", 15, 0},
+        {"paused", 20, " KL", "PLAY", 15, 0},
+        {"paused", 20, " KJ", "RPLAY", -15, 0},
+        {"paused", 20, " KK", "STOP", 0, 0},
+        // Escape ends a loop and leaves its state for the pause button.
+        {"reverse", 30, "J\x1b", "RPLAY", 0, 0},
+        {"forward x2", 20, "LL\x1b", "PLAY", 0, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(
+            std::string(row.state) + " + " +
+            (row.keys.back() == VK_ESCAPE ? "Escape" : "'" + row.keys.substr(row.keys.size() - 1) + "'"));
+        SetTimeSource([] { return gNow; });
+        SetWaveOutTarget("none");
+        ResetPlayer();
+        ResetLoops();
+        ClearLoopKeys();
+        PlayPicture picture;
+        size_t next = 0, handled = 0;
+        int32_t sinceKey = 0, draws = 0, state = kStateStop, before = row.start, lastDrawn = 0;
+        int32_t post = 0;                                 // the key to post at the next wait
+        std::vector<std::pair<int32_t, uint32_t>> after;  // positions shown after the key, with the clock
+        std::string word;
+        std::deque<int32_t> posted;
+        picture.changed = [&] {
+            const int32_t p = gPlayer.position;
+            lastDrawn = p;
+            if (++draws > 400) gLoop.playing = false;  // a loop that no key stops
+            if (handled < row.keys.size()) {
+                before = p;
+                if (gLoop.playing && next < row.keys.size() && ++sinceKey >= 3)
+                    post = row.keys[next++], sinceKey = 0;
+                return;
+            }
+            after.push_back({p, gNow});
+            if (after.size() == 2) word = StateWord(state, gLoop.shuttleIndex, false);
+            if (after.size() == 5) post = VK_ESCAPE;
+        };
+        PlaybackHost host;
+        host.waitUntil = [&post](uint32_t until, const std::function<bool()>& wake) {
+            if (post) PostLoopKey(post), post = 0;
+            if (static_cast<int32_t>(until - gNow) > 0) gNow = until;
+            return DefaultWaitUntil(until, wake);
+        };
+        host.setState = [&state](int32_t s) { state = s; };
+        host.postCommand = [&posted](int32_t id) { posted.push_back(id); };
+        host.keyDown = [&handled](int32_t key) {
+            handled++;
+            TransportKey(key, false);
+        };
+        SetPlaybackHost(host);
+        std::snprintf(gPlayer.fileName, sizeof gPlayer.fileName, "%s", clip.c_str());
+        gPlayer.startPosition = row.start;
+        ASSERT_TRUE(OpenPlayer(&picture, RECT{0, 0, 64, 48}));
+        // What the event loop does: keys pressed while nothing plays, then the commands posted.
+        while (next < row.keys.size() || !posted.empty()) {
+            if (!posted.empty()) {
+                const int32_t id = posted.front();
+                posted.pop_front();
+                TransportCommand(id);
+                continue;
+            }
+            handled++, sinceKey = 0;
+            TransportKey(row.keys[next++], false);
+        }
+        if (row.keys.back() == VK_ESCAPE) handled++;  // the loop takes it, not the panel
+        if (word.empty()) word = StateWord(state, gLoop.shuttleIndex, false);
+        EXPECT_LE(draws, 400);
+        EXPECT_EQ(word, row.word);
+        EXPECT_EQ(handled, row.keys.size());
+        if (row.speed == 0) {
+            EXPECT_TRUE(after.empty());
+            EXPECT_EQ(gPlayer.position, lastDrawn) << "the time code shows another frame than the picture";
+            EXPECT_EQ(gPlayer.lastDrawn, SourceFrameOf(gPlayer.position));
+        } else if (after.size() >= 5) {
+            auto step = [](int32_t from, int32_t to) { return (to - from + 45 + 22) % 45 - 22; };
+            int32_t moved = 0;
+            for (size_t i = 1; i < after.size(); i++) moved += step(after[i - 1].first, after[i].first);
+            const double seconds = (after.back().second - after.front().second) / 1000.0;
+            EXPECT_NEAR(moved / seconds, row.speed, 2);
+            if (row.first)
+                EXPECT_EQ(after.front().first, row.first);
+            else
+                EXPECT_LE(std::abs(step(before, after.front().first)), 1);
+        } else {
+            ADD_FAILURE() << "only " << after.size() << " frames shown after the key";
+        }
+        ClosePlayer();
+        SetPlaybackHost(PlaybackHost{});
+        ClearLoopKeys();
+        SetTimeSource(nullptr);
+        SetWaveOutTarget("");
+    }
+    EXPECT_TRUE(boxes->shown.empty());
+}
+
 TEST(PlaybackPlayer, DrawingPathsAndTitles) {
     TempDir dir;
     ScopedBoxes boxes;
@@ -239,6 +379,37 @@ TEST(PlaybackPlayer, DrawingPathsAndTitles) {
         MyFree(map);
     }
     ResetProjectForTests();
+}
+
+TEST(PlaybackPlayer, Mp4FilesPlayTheirPicturesInOrderWithTheirSound) {
+    TempDir dir;
+    ScopedBoxes boxes;
+    // H.264 with B-frames (pictures stored out of showing order) and AAC sound.
+    const std::string file = dir.file("m.mp4"), wave = dir.file("m.wav");
+    Shell(
+        "ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=15 -f lavfi -i "
+        "sine=frequency=300:sample_rate=22050 -t 2 -c:v libx264 -bf 2 -g 12 -pix_fmt yuv420p -c:a aac " +
+        Quote(file));
+    const std::string pcm = Shell("ffmpeg -nostdin -v error -i " + Quote(file) + " -f s16le -");
+    ClockedPlay play;
+    SetWaveOutTarget("file:" + wave);
+    ASSERT_TRUE(play.Open(file));
+    ASSERT_EQ(std::to_string(gPlayer.N), media_test::ProbeStream(file, "v:0")["nb_frames"]);
+    EXPECT_EQ(play.picture.format.biWidth, 64);
+    EXPECT_EQ(play.picture.format.biBitCount, 24);
+    play.draws = static_cast<size_t>(gPlayer.N - 1);
+    PlayForward();
+    EXPECT_EQ(gPlayer.movie->picturesDecoded(), 30);  // each once, in showing order
+    ClosePlayer();
+    std::vector<int32_t> expected;
+    for (int32_t p = 1; p <= 30; p++) expected.push_back(p);
+    EXPECT_EQ(play.shown, expected);
+    // The sound queued from the first picture on is the file's, for at least the pictures shown.
+    const std::string queued = Shell("ffmpeg -nostdin -v error -i " + Quote(wave) + " -f s16le -");
+    EXPECT_GE(queued.size(), static_cast<size_t>(29 * 22050 / 15 * 2));
+    const size_t common = std::min(queued.size(), pcm.size());
+    EXPECT_EQ(queued.substr(0, common), pcm.substr(0, common));
+    EXPECT_TRUE(boxes->shown.empty());
 }
 
 TEST(PlaybackPicker, ScanOfTheBand) {

@@ -81,11 +81,13 @@ TEST_F(ProjectFileRead, LinesBuildRevisionsAndPayloads) {
     }
     EXPECT_TRUE(boxes->shown.empty());
     {
-        SCOPED_TRACE("an F0 line whose file cannot be opened says so; the current revision stays");
+        SCOPED_TRACE("an F0 line whose file cannot be opened says so and why; the current revision stays");
         ResetProjectForTests();
         EXPECT_EQ(Load("Corvane Project 00\r\nR0: 1,2,2\nF0: /no/such/file.avi\nT0: 1,2\nF0:\nF0\n"), 1);
         EXPECT_EQ(DumpRevisions(), "R 1 2 2 T 1 2 [(null)] [] 0 0 0 0 0 0 65535\n");
-        EXPECT_EQ(boxes->texts(), std::vector<std::string>(2, "Failed to open file"));
+        EXPECT_EQ(boxes->texts(), (std::vector<std::string>{
+                                      "Failed to open file </no/such/file.avi>\nNo such file or directory",
+                                      "Failed to open file <>\nno file name"}));
     }
     {
         SCOPED_TRACE("hostile counts are capped");

@@ -81,7 +81,7 @@ TEST(CompressorDialog, ControlsFollowTheSelectedCompressorAndOkOrCancelEndIt) {
 
     // For an MP4 file the dialog names the encoder and offers its quality alone; OK gives the
     // quality and leaves the AVI list's remembered position alone.
-    CompressorMemory().quality = 7300;
+    CompressorMemory().mp4Quality = 73;
     QTimer::singleShot(0, [] {
         QWidget* dialog = QApplication::activeModalWidget();
         ASSERT_TRUE(dialog);
@@ -95,6 +95,16 @@ TEST(CompressorDialog, ControlsFollowTheSelectedCompressorAndOkOrCancelEndIt) {
     });
     EXPECT_EQ(Mp4CompressorSetup(nullptr, &small), 73);
     EXPECT_EQ(CompressorMemory().lastPosition, 0);
+
+    // On a first run the studio's dialog and the command line's scripted choice (no --quality) give
+    // MP4 files one quality, below the visually transparent 100.
+    ResetCompressorState();
+    ClickInNextDialog(IDOK);
+    const int32_t studio = Mp4CompressorSetup(nullptr, &small);
+    ResetCompressorState();
+    SetCompressorDialogProvider(std::make_shared<ScriptedCompressorChoice>());
+    EXPECT_EQ(Mp4CompressorSetup(nullptr, &small), studio);
+    EXPECT_TRUE(studio > 0 && studio < 100) << studio;
     SetCompressorDialogProvider(nullptr);
 }
 
@@ -108,8 +118,8 @@ TEST(CompressorDialog, CopyingAndFittingAreKeptAndTheFitChoosesTheQuality) {
     // A predictor that fits 5 MB at quality 40 and predicts 7.5 MB otherwise.
     std::vector<std::string> asked;
     SetSizePredictor([&asked](FOURCC handler, int quality, int64_t fit, bool copy) {
-        asked.push_back(FourCCText(handler) + " " + std::to_string(quality) + " " + std::to_string(fit) + " " +
-                        std::to_string(copy));
+        asked.push_back(FourCCText(handler) + " " + std::to_string(quality) + " " + std::to_string(fit) +
+                        " " + std::to_string(copy));
         return fit ? SizePrediction{4900000, 40} : SizePrediction{7500000, quality};
     });
     ChooseCompressorModel model(&input);

@@ -83,7 +83,7 @@ TEST_F(RenderToMp4, HoldsTheFramesAndSoundOfTheAviRenderWithTheIndexFirst) {
     EXPECT_EQ(scripted->offered, std::vector<std::string>{"mp4"});
     EXPECT_EQ(std::string(gSettings.LastSaveAVIfileName), mp4);
     const int64_t length = static_cast<int64_t>(ReadWholeFile(mp4).size());
-    EXPECT_EQ(boxes->texts().back(), "Record to AVI file complete - size = " + std::to_string(length) +
+    EXPECT_EQ(boxes->texts().back(), "Record to MP4 file complete - size = " + std::to_string(length) +
                                          " bytes\nWould you like to view the file?");
 
     // 24 frames: 3-4 and 9-30, the drops 12-14 repeating frame 11; H.264 Main in yuv420p with AAC-LC.
@@ -125,31 +125,60 @@ TEST_F(RenderToMp4, StoppedRendersAreFinishedAndOtherPicturesAndEncodersWork) {
             if (p.pumps == 12) p.escape();
         };
         const std::string out = dir.file("escape.mp4");
-        ASSERT_EQ(Render(out), 1);
+        EXPECT_EQ(Render(out), 0);
         pump->beforeEachPump = nullptr;
         EXPECT_EQ(Field(out, "v:0", "nb_frames"), "10");
         EXPECT_NEAR(SoundSeconds(out, 44100), 10 / 15.0, 1 / 15.0);
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i " + Quote(out) + " -f null - 2>&1"), "");
     }
     {
-        SCOPED_TRACE("a full disk");
+        SCOPED_TRACE(
+            "a full disk: what plays stays where no file was; the reason and the frames kept are told");
         EditedProject();
         // Room for the first frames, then no more.
         SetMp4FreeSpaceForTests(6000);
         const std::string out = dir.file("full.mp4");
         boxes->shown.clear();
-        ASSERT_EQ(Render(out), 1);
+        EXPECT_EQ(Render(out), 0);
         SetMp4FreeSpaceForTests(-1);
-        ASSERT_GE(boxes->shown.size(), 2u);
-        EXPECT_EQ(boxes->texts()[0].rfind("The file is full: frames from ", 0), 0u) << boxes->texts()[0];
         Mp4Info info;
         ASSERT_TRUE(ReadMp4Info(out.c_str(), &info));
         EXPECT_TRUE(info.frames > 0 && info.frames < 24) << info.frames;
         EXPECT_EQ(Field(out, "v:0", "nb_frames"), std::to_string(info.frames));
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i " + Quote(out) + " -f null - 2>&1"), "");
+        ASSERT_EQ(boxes->shown.size(), 1u);
+        const std::string text = boxes->texts()[0];
+        // Frames count from 1, as the progress does: the first left out follows the last kept of
+        // 3-4 and 9-30.
+        const int64_t next = info.frames + 1 <= 2 ? info.frames + 3 : info.frames + 7;
+        EXPECT_EQ(
+            text.rfind("The disk is full: frames from " + std::to_string(next) + " on were left out\n", 0),
+            0u)
+            << text;
+        EXPECT_EQ(text.substr(text.find('\n')),
+                  "\nThe file holds the " + std::to_string(info.frames) + " frames written before that");
     }
     {
-        SCOPED_TRACE("a write that fails: the unfinished file is removed and the user hears why");
+        SCOPED_TRACE("a disk without room to begin: the space needed is told and no file is made");
+        EditedProject();
+        SetMp4FreeSpaceForTests(1000);
+        const std::string out = dir.file("small.mp4");
+        boxes->shown.clear();
+        EXPECT_EQ(Render(out), 0);
+        SetMp4FreeSpaceForTests(-1);
+        EXPECT_FALSE(std::filesystem::exists(out));
+        ASSERT_EQ(boxes->shown.size(), 1u);
+        const std::string text = boxes->texts()[0];
+        EXPECT_EQ(text.rfind("There is not enough room on the disk for " + out +
+                                 ": an MP4 file needs about 3 KB "
+                                 "free to begin, the disk has ",
+                             0),
+                  0u)
+            << text;
+        EXPECT_EQ(text.substr(text.find('\n')), "\nNo file was made");
+    }
+    {
+        SCOPED_TRACE("a write that fails: no file is made and the user hears why");
         EditedProject();
         const std::string out = dir.file("failed.mp4");
         boxes->shown.clear();
@@ -157,9 +186,21 @@ TEST_F(RenderToMp4, StoppedRendersAreFinishedAndOtherPicturesAndEncodersWork) {
         EXPECT_EQ(Render(out), 0);
         ClearDiskFault();
         EXPECT_FALSE(std::filesystem::exists(out));
-        EXPECT_EQ(boxes->texts(),
-                  std::vector<std::string>{"Couldn't write " + out +
-                                           "\nInput/output error\nThe unfinished file was removed"});
+        ASSERT_EQ(boxes->shown.size(), 1u);
+        EXPECT_EQ(boxes->texts()[0].rfind("Couldn't write " + out + "\nInput/output error\n", 0), 0u);
+        EXPECT_EQ(boxes->texts()[0].substr(boxes->texts()[0].rfind('\n')), "\nNo file was made");
+    }
+    {
+        SCOPED_TRACE("nothing to render: no MP4 file either");
+        EditedProject();
+        AddRevision(kRevInactivate, 1, 30, nullptr);
+        const std::string out = dir.file("nothing.mp4");
+        boxes->shown.clear();
+        EXPECT_EQ(Render(out), 0);
+        dialogs->answers.clear();
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"There is nothing to render: every frame of the "
+                                                           "project is dropped or inactive"});
     }
     {
         SCOPED_TRACE("MPEG-4 part 2 without libx264; odd sides and a file without sound");
@@ -174,5 +215,28 @@ TEST_F(RenderToMp4, StoppedRendersAreFinishedAndOtherPicturesAndEncodersWork) {
             "mpeg4 6x4 6");
         EXPECT_TRUE(ProbeStream(out, "a:0").empty());
         EXPECT_EQ(Shell("ffmpeg -nostdin -v error -i " + Quote(out) + " -f null - 2>&1"), "");
+    }
+}
+
+TEST_F(RenderToMp4, ThePredictedSizeIsWithinAQuarterOfTheFile) {
+    // Scenes that cost very differently: a short project (what a Clipgram is) and a long one.
+    const std::vector<std::vector<std::string>> projects = {
+        {"render_bars.avi", "render_zoom.avi", "render_bars.avi"},
+        {"render_bars.avi", "render_minute.avi", "render_zoom.avi"}};
+    for (const auto& clips : projects) {
+        SCOPED_TRACE(clips[1]);
+        ResetProjectForTests();
+        for (const std::string& clip : clips)
+            ASSERT_TRUE(AppendAVIToProject(nullptr, TestData(clip).c_str()));
+        int64_t predicted = -1;
+        Dialog([&predicted](ChooseCompressorModel& m) {
+            predicted = m.Predict().bytes;
+            return true;
+        });
+        const std::string out = dir.file("predicted.mp4");
+        boxes->answers = {IDNO};
+        ASSERT_EQ(Render(out), 1);
+        const auto real = static_cast<int64_t>(ReadWholeFile(out).size());
+        EXPECT_NEAR(predicted, real, real / 4) << "predicted " << predicted << ", the file has " << real;
     }
 }

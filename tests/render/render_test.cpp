@@ -3,13 +3,16 @@
 #include "render/render.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <numeric>
+#include <set>
 
 #include "core/diskio.h"
 #include "media/riff.h"
+#include "render/compose.h"
 #include "render_support.h"
 
 using namespace render_test;
@@ -44,6 +47,23 @@ void ExpectFrames(const std::vector<OutChunk>& chunks, const ClipLayout& s,
             << "chunk " << i << " holding frame " << frames[i];
     }
 }
+
+// The soft open-file limit lowered to this many descriptors beyond those open now, for a scope.
+class FewDescriptors {
+  public:
+    explicit FewDescriptors(rlim_t more) {
+        getrlimit(RLIMIT_NOFILE, &saved_);
+        rlimit low = saved_;
+        low.rlim_cur = static_cast<rlim_t>(std::distance(std::filesystem::directory_iterator("/proc/self/fd"),
+                                                         std::filesystem::directory_iterator{})) +
+                       more;
+        setrlimit(RLIMIT_NOFILE, &low);
+    }
+    ~FewDescriptors() { setrlimit(RLIMIT_NOFILE, &saved_); }
+
+  private:
+    rlimit saved_{};
+};
 
 std::string Sound(const std::string& path) {
     std::string sound;
@@ -95,7 +115,7 @@ TEST_F(RenderTest, UncompressedFramesKeepEveryPixelOfEachFileInRowsPaddedToFourB
     }
 }
 
-TEST_F(RenderTest, StoredGapsRepeatTheFrameBeforeAndAnEmptyRenderStillReplacesTheFile) {
+TEST_F(RenderTest, StoredGapsRepeatTheFrameBeforeAndAProjectWithNothingToRenderMakesNoFile) {
     // A frame stored empty repeats the picture before it, with its own sound; a first frame stored
     // empty has none to repeat: it is reported and left out with its sound.
     ClipLayout s;
@@ -119,16 +139,30 @@ TEST_F(RenderTest, StoredGapsRepeatTheFrameBeforeAndAnEmptyRenderStillReplacesTh
     ExpectHeaders(out, s, 5);
     EXPECT_EQ(AVIinfo.audioLength, static_cast<int32_t>(FrameAudio(2, 6).size()));
 
-    // Every frame inactive: the old file is still replaced, by an empty one.
-    AddRevision(kRevInactivate, 1, 6, nullptr);
-    WriteWholeFile(out, std::string(100000, 'x'));
-    ASSERT_EQ(Render(out), 1);
-    EXPECT_LT(ReadWholeFile(out).size(), 1000u);
-    ExpectHeaders(out, s, 0);
-    EXPECT_TRUE(ReadChunks(out).empty());
+    // Every frame inactive or dropped: nothing is asked, nothing is written.
+    const std::string kept(100000, 'x');
+    WriteWholeFile(out, kept);
+    for (uint32_t type : {kRevInactivate, kRevDrop}) {
+        boxes->shown.clear();
+        AddRevision(type, 1, 6, nullptr);
+        EXPECT_EQ(Render(out), 0);
+        dialogs->answers.clear();
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"There is nothing to render: every frame of the "
+                                                           "project is dropped or inactive"});
+        EXPECT_EQ(ReadWholeFile(out), kept);
+        UndoLastRevision();
+    }
+    EXPECT_TRUE(dialogs->requests.size() == 1 && cursor.size() == 2);
+    // Every frame stored empty: nothing could be rendered, so no file is made.
+    s.empty = {1, 2, 3, 4, 5, 6};
+    Project({s});
+    const std::string none = dir.file("none.avi");
+    EXPECT_EQ(Render(none), 0);
+    EXPECT_EQ(boxes->texts().back(), "No frame of the project could be rendered\nNo file was made");
+    EXPECT_FALSE(std::filesystem::exists(none));
 }
 
-TEST_F(RenderTest, EscapeAfterTenFramesLeavesAWholeTenFrameFile) {
+TEST_F(RenderTest, EscapeAfterTenFramesLeavesAWholeTenFrameFileOnlyWhereNoneWas) {
     ClipLayout s;
     s.frames = 14, s.audio = true;
     Project({s});
@@ -137,13 +171,26 @@ TEST_F(RenderTest, EscapeAfterTenFramesLeavesAWholeTenFrameFile) {
         if (p.pumps == 12) p.escape();
     };
     const std::string out = dir.file("escape.avi");
-    ASSERT_EQ(Render(out), 1);
+    EXPECT_EQ(Render(out), 0);
     ExpectFrames(ReadChunks(out, "00db"), s, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10});
     EXPECT_EQ(Sound(out), FrameAudio(1, 10));
     ExpectHeaders(out, s, 10);
+    EXPECT_EQ(boxes->texts(),
+              std::vector<std::string>{"The render was cancelled\nThe file holds the 10 frames "
+                                       "written before that"});
     EXPECT_EQ(progress.size(), 11u);
     EXPECT_EQ(captions.back(), "Quillory");
     EXPECT_EQ(cursor, (std::vector<bool>{true, false}));
+    // Stopped again over that file: it stays as it was.
+    const std::string before = ReadWholeFile(out);
+    boxes->shown.clear();
+    pump->pumps = 0;
+    EXPECT_EQ(Render(out), 0);
+    EXPECT_EQ(ReadWholeFile(out), before);
+    EXPECT_EQ(boxes->texts(),
+              std::vector<std::string>{"The render was cancelled\nThe render stopped after frame "
+                                       "10\n" +
+                                       out + " was left as it was"});
 }
 
 TEST_F(RenderTest, RefusalsBeforeTheFileLeaveNothingBehind) {
@@ -186,19 +233,24 @@ TEST_F(RenderTest, RefusalsBeforeTheFileLeaveNothingBehind) {
                 !std::filesystem::exists(dir.file("plain")));
 }
 
-TEST_F(RenderTest, AFailingDiskLeavesAWholeShorterFileOrNone) {
+TEST_F(RenderTest, AFailingDiskNeverCostsTheOldFileAndLeavesWhatPlaysWhereNoneWas) {
     ClipLayout s;
     s.frames = 14, s.audio = true;
     Project({s});
-    const std::string out = dir.file("disk.avi");
+    const std::string out = dir.file("disk.avi"), old = dir.file("old.avi");
+    const std::string oldBytes(5000, 'o');
+    WriteWholeFile(old, oldBytes);
     const std::string reason = "Couldn't write " + out + "\n";
+    auto entries = [this] {
+        std::set<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            names.insert(e.path().filename());
+        return names;
+    };
+    const std::set<std::string> before = entries();
     // The headers and five frames with their sound fit before the write fails.
     const int64_t fiveFrames = static_cast<int64_t>(ReadWholeFile(dir.file("clip0.avi")).size()) / 3;
-    {
-        SCOPED_TRACE("a write that fails once: the frames before it stay, as a whole file");
-        SetDiskFault({.writeError = ENOSPC, .failAfterBytes = fiveFrames, .once = true});
-        EXPECT_EQ(Render(out), 0);
-        ClearDiskFault();
+    auto expectKept = [&](const std::string& message) {
         ASSERT_EQ(ReadAVIInfo(out.c_str()), 1);
         const int32_t kept = AVIinfo.totalFrames;
         EXPECT_GT(kept, 0);
@@ -207,20 +259,55 @@ TEST_F(RenderTest, AFailingDiskLeavesAWholeShorterFileOrNone) {
         std::iota(frames.begin(), frames.end(), 1);
         ExpectFrames(ReadChunks(out, "00db"), s, frames);
         EXPECT_EQ(boxes->texts(),
-                  std::vector<std::string>{reason + "No space left on device\nThe file holds the " +
-                                           std::to_string(kept) + " frames written before that"});
+                  std::vector<std::string>{message + "\nThe file holds the " + std::to_string(kept) +
+                                           " frames written before that"});
         boxes->shown.clear();
+        std::filesystem::remove(out);
+    };
+    {
+        SCOPED_TRACE("a write that fails once: the frames before it stay, as a whole file");
+        SetDiskFault({.writeError = ENOSPC, .failAfterBytes = fiveFrames, .once = true});
+        EXPECT_EQ(Render(out), 0);
+        ClearDiskFault();
+        expectKept(reason + "No space left on device");
+    }
+    {
+        SCOPED_TRACE("the frames fit but their index does not: the frames that fit with theirs stay");
+        ASSERT_EQ(Render(out), 1);
+        const int64_t whole = static_cast<int64_t>(ReadWholeFile(out).size());
+        std::filesystem::remove(out);
+        boxes->shown.clear();
+        SetDiskFault({.writeError = ENOSPC, .failAfterBytes = whole - 40});
+        EXPECT_EQ(Render(out), 0);
+        ClearDiskFault();
+        expectKept(reason + "No space left on device");
+    }
+    {
+        SCOPED_TRACE("an existing file stays byte for byte, whatever stopped the render");
+        for (const DiskFault& fault : {DiskFault{ENOSPC, fiveFrames, true}, DiskFault{.syncError = EIO},
+                                       DiskFault{.renameError = EROFS}}) {
+            SetDiskFault(fault);
+            EXPECT_EQ(Render(old), 0);
+            ClearDiskFault();
+            EXPECT_EQ(ReadWholeFile(old), oldBytes);
+            ASSERT_EQ(boxes->shown.size(), 1u);
+            const std::string text = boxes->texts()[0];
+            EXPECT_EQ(text.rfind("Couldn't write " + old + "\n", 0), 0u) << text;
+            EXPECT_EQ(text.substr(text.rfind('\n') + 1), old + " was left as it was");
+            boxes->shown.clear();
+        }
     }
     for (const auto& [fault, why] :
          {std::pair<DiskFault, std::string>{{EIO, fiveFrames}, "Input/output error"},
           {{.syncError = EIO}, "Input/output error"}}) {
-        SCOPED_TRACE("a disk that keeps failing, or a flush that fails: the file is removed");
+        SCOPED_TRACE("a disk that keeps failing, or a flush that fails: no file is made");
         SetDiskFault(fault);
         EXPECT_EQ(Render(out), 0);
         ClearDiskFault();
         EXPECT_FALSE(std::filesystem::exists(out));
-        EXPECT_EQ(boxes->texts(),
-                  std::vector<std::string>{reason + why + "\nThe unfinished file was removed"});
+        ASSERT_EQ(boxes->shown.size(), 1u);
+        EXPECT_EQ(boxes->texts()[0].rfind(reason + why + "\nThe render stopped after frame ", 0), 0u);
+        EXPECT_EQ(boxes->texts()[0].substr(boxes->texts()[0].rfind('\n')), "\nNo file was made");
         boxes->shown.clear();
     }
     {
@@ -233,8 +320,48 @@ TEST_F(RenderTest, AFailingDiskLeavesAWholeShorterFileOrNone) {
                                                            "\nNo space left on device"});
         boxes->shown.clear();
     }
-    ASSERT_EQ(Render(out), 1);  // the next render works
-    ExpectHeaders(out, s, 14);
+    EXPECT_EQ(entries(), before);  // nothing left beside the files
+    ASSERT_EQ(Render(old), 1);     // the next render works
+    ExpectHeaders(old, s, 14);
+}
+
+TEST_F(RenderTest, AnOutputThatIsOneOfTheProjectsOwnFilesIsRefusedBeforeAnythingIsTouched) {
+    ClipLayout s;
+    Project({s, s});
+    const std::string clip = dir.file("clip1.avi"), picture = dir.file("under.bmp"),
+                      project = dir.file("p.cgp");
+    WriteWholeFile(picture, crafted::Bmp({.width = 5, .height = 3}));
+    WriteWholeFile(project, "Corvane Project 00\n");
+    std::strncpy(gSettings.ProjectFileName, project.c_str(), sizeof gSettings.ProjectFileName - 1);
+    UnderlayRecord* u = NewUnderlayRecord();
+    std::strncpy(u->fileName, picture.c_str(), sizeof u->fileName - 1);
+    AddRevision(kRevUnderlay, 2, 3, u);
+    ASSERT_EQ(symlink(clip.c_str(), dir.file("link.avi").c_str()), 0);
+    ASSERT_EQ(link(picture.c_str(), dir.file("hard.avi").c_str()), 0);
+    const std::string clipBytes = ReadWholeFile(clip), pictureBytes = ReadWholeFile(picture);
+    auto scripted = Choose("none");
+    for (const auto& [output, why] : std::vector<std::pair<std::string, std::string>>{
+             {clip, "it is a clip of this project"},
+             {dir.file("link.avi"), "it is " + clip + ", a clip of this project"},
+             {dir.file("hard.avi"), "it is " + picture + ", an underlay picture of this project"},
+             {project, "it is the project file"}}) {
+        SCOPED_TRACE(output);
+        boxes->shown.clear();
+        EXPECT_EQ(Render(output), 0);
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Can't render to " + output + ": " + why});
+        std::string reason;
+        EXPECT_FALSE(WriteProjectFrame(1, output, &reason));
+        EXPECT_EQ(reason, why);
+    }
+    EXPECT_TRUE(scripted->offered.empty()) << "the compressor was asked for";
+    EXPECT_EQ(ReadWholeFile(clip), clipBytes);
+    EXPECT_EQ(ReadWholeFile(picture), pictureBytes);
+    EXPECT_EQ(ReadWholeFile(project), "Corvane Project 00\n");
+    // Any other name is written.
+    std::string reason;
+    EXPECT_TRUE(WriteProjectFrame(1, dir.file("frame.bmp"), &reason)) << reason;
+    EXPECT_EQ(ReadWholeFile(dir.file("frame.bmp")).size(), 54u + 16 * 3);
+    ASSERT_EQ(Render(dir.file("other.avi")), 1);
 }
 
 TEST_F(RenderTest, AFrameThatCannotBeCompressedRepeatsTheFrameBefore) {
@@ -287,5 +414,57 @@ TEST_F(RenderTest, AnUnderlayWithColourRangesIsKeyedByThem) {
         for (size_t i : {1, 2}) EXPECT_EQ(video[i].data == picture.substr(54), ranges);
         video.erase(video.begin() + 1, video.begin() + (ranges ? 3 : 1));
         ExpectFrames(video, s, ranges ? std::vector{1, 4, 5, 6} : std::vector{1, 2, 3, 4, 5, 6});
+    }
+}
+
+TEST_F(RenderTest, ClipsAreOpenedOnDemandAndOneThatCannotBeStopsTheRenderNamingIt) {
+    ClipLayout s;
+    s.frames = 2;
+    constexpr int32_t kClips = 150;
+    const std::string out = dir.file("many.avi");
+    auto clipFrames = [](int32_t clips) {
+        std::vector<int32_t> frames;
+        for (int32_t c = 0; c < clips; c++) frames.insert(frames.end(), {1, 2});
+        return frames;
+    };
+    {
+        SCOPED_TRACE("150 clips with room for 20 more descriptors: every clip loads, every frame renders");
+        FewDescriptors limit(20);
+        Project(std::vector<ClipLayout>(kClips, s));
+        EXPECT_EQ(gProject.fileCount, kClips);
+        EXPECT_LE(OpenClipCount(), kMaxOpenClips);
+        ASSERT_EQ(Render(out), 1);
+        ExpectFrames(ReadChunks(out, "00db"), s, clipFrames(kClips));
+        EXPECT_LE(OpenClipCount(), kMaxOpenClips);
+    }
+    const std::string stopped = "\nThe render stopped there\nThe file holds the ";
+    {
+        SCOPED_TRACE("a clip removed since it was loaded: the frames before it, and its name and why");
+        boxes->shown.clear();
+        std::filesystem::remove(out);  // a stopped render takes only a free name
+        std::filesystem::remove(dir.file("clip10.avi"));
+        EXPECT_EQ(Render(out), 0);
+        ExpectFrames(ReadChunks(out, "00db"), s, clipFrames(10));
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Failed to open file <" + dir.file("clip10.avi") +
+                                                           ">\nNo such file or directory" + stopped +
+                                                           "20 frames written before that"});
+    }
+    {
+        SCOPED_TRACE("a clip written anew is another file: it is not read with the index of the one loaded");
+        boxes->shown.clear();
+        std::filesystem::remove(out);
+        WriteClip(dir.file("clip10.avi"), s);
+        const std::string changed =
+            "Failed to open file <" + dir.file("clip10.avi") + ">\nthe file has changed since it was opened";
+        EXPECT_EQ(Render(out), 0);
+        ExpectFrames(ReadChunks(out, "00db"), s, clipFrames(10));
+        EXPECT_EQ(boxes->texts(),
+                  std::vector<std::string>{changed + stopped + "20 frames written before that"});
+        // A single frame says the same.
+        boxes->shown.clear();
+        FrameComposer composer;
+        ASSERT_EQ(composer.Open(gProject.head, s.width, s.height), 1);
+        EXPECT_FALSE(composer.Compose(nullptr, 21, 0));
+        EXPECT_EQ(boxes->texts(), std::vector<std::string>{changed});
     }
 }

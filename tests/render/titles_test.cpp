@@ -38,10 +38,22 @@ Points InkOf(const TitleRecord* t, const std::string& line, uint32_t* extent) {
     return ink;
 }
 
+// The text pixels of a stencil, placed in the frame it was drawn for.
 Points TextPixels(const TitleRecord* t) {
     Points text;
     for (int32_t p = 0, w = t->stencilWidth; t->stencil && p < w * t->stencilHeight; p++)
-        if (StencilAt(t, p) == kYellowBgr) text.insert({p % w, t->stencilHeight - 1 - p / w});
+        if (StencilAt(t, p) == kYellowBgr)
+            text.insert({t->stencilX + p % w, t->drawnHeight - 1 - (t->stencilY + p / w)});
+    return text;
+}
+
+// The pixels of a 24-bit frame in the text colour, y counted from the top of a frame of height
+// `drawn` whose bottom rows the frame shows.
+Points TextOnFrame(TestFrame& f, int32_t drawn) {
+    Points text;
+    for (int32_t r = 0; r < f.header.biHeight; r++)
+        for (int32_t c = 0; c < f.header.biWidth; c++)
+            if (f.bgr(r, c) == kYellowBgr) text.insert({c, drawn - 1 - r});
     return text;
 }
 
@@ -95,6 +107,22 @@ TEST_F(Titles, PlacementFollowsTheMeasuredExtentsAndTheOutlineTheFourNeighbours)
         }
         EXPECT_FALSE(want.empty());
         EXPECT_EQ(TextPixels(t), want);
+        // Laid on frames of that size and smaller (the part both cover), at 24 and 16 bits, the
+        // stencil of the text's box changes what a stencil of the whole frame changes.
+        TitleRecord whole = *t;
+        whole.stencil = static_cast<uint8_t*>(MyCalloc(320 * 240, 3));
+        RenderTitle(nullptr, t->text, 320, 240, whole.stencil, t);
+        whole.stencilWidth = 320, whole.stencilHeight = 240, whole.stencilX = whole.stencilY = 0;
+        for (auto [w, h, bits] : {std::array{320, 240, 24}, {200, 120, 24}, {320, 240, 16}, {311, 97, 16}}) {
+            TestFrame boxed(w, h, bits), full(w, h, bits);
+            ApplyTitle1(nullptr, boxed.data(), &boxed.header, t);
+            ApplyTitle1(nullptr, full.data(), &full.header, &whole);
+            EXPECT_TRUE(boxed.bytes == full.bytes) << w << "x" << h << "x" << bits;
+            if (w == 320 && bits == 24) {
+                EXPECT_EQ(TextOnFrame(boxed, 240), want);
+            }
+        }
+        MyFree(whole.stencil);
     }
     EXPECT_TRUE(boxes->shown.empty());
 
@@ -172,9 +200,8 @@ TEST_F(Titles, EachApplierHasItsCopyRuleAndTheWalkersFollowTheRevisionList) {
 TEST_F(Titles, FailuresLeaveFramesAlone) {
     TitleRecord* t = MakeTitle("", kYellow);
     AddRevision(kRevTitle, 1, 1, t);
-    PrepareTitle(nullptr, 30, 10, t);  // an empty text is all background and changes nothing
-    EXPECT_TRUE(TextPixels(t).empty());
-    EXPECT_EQ(StencilAt(t, 299), kBackground);
+    PrepareTitle(nullptr, 30, 10, t);  // an empty text has an empty stencil and changes nothing
+    EXPECT_TRUE(t->stencil && t->stencilWidth * t->stencilHeight == 0);
     TestFrame f(30, 10, 24);
     const auto before = f.bytes;
     ApplyTitle1(nullptr, f.data(), &f.header, t);

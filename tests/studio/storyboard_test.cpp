@@ -139,7 +139,7 @@ TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
     const std::string before = DumpProject();
     dialogs->answers.push_back("/no/such/clip.avi");
     window->Command(kCmdOpenAVI);
-    EXPECT_TRUE(boxes->saw("Failed to open file"));
+    EXPECT_TRUE(boxes->saw("Failed to open file </no/such/clip.avi>\nNo such file or directory"));
     window->Command(kCmdOpenAVI);  // empty queue: cancelled
     EXPECT_EQ(DumpProject(), before);
 
@@ -520,7 +520,7 @@ TEST_F(Storyboard, CommandLineFilesAreReadButNeverSavedOver) {
     SetProjectFileName(remembered);
     gCommandLine = {video};
     Open();
-    EXPECT_TRUE(boxes->saw("Failed to open file"));
+    EXPECT_TRUE(boxes->saw("Failed to open file <" + video + ">\nnot a valid AVI file"));
     EXPECT_EQ(std::string(gSettings.ProjectFileName), remembered);
     EXPECT_EQ(window->windowTitle(), "Quillory");  // the remembered file is not this project's
     Insert("studio_scene.avi");

@@ -23,3 +23,11 @@ make render_under.bmp -f lavfi -i "color=c=0x804020:size=32x24:rate=1" -frames:v
 make render_minute.avi -f lavfi -i "testsrc=size=320x240:rate=15:duration=60" \
   -f lavfi -i "sine=frequency=440:sample_rate=11025:duration=60" \
   -c:v mjpeg -q:v 3 -pix_fmt yuvj420p -c:a pcm_u8 -ac 1 -shortest
+# Two more scenes of the minute clip's size and rate, for projects of several clips: colour bars that
+# hardly change and a Mandelbrot zoom that changes everywhere (the MP4 size prediction's projects).
+make render_bars.avi -f lavfi -i "smptebars=size=320x240:rate=15:duration=8" \
+  -f lavfi -i "sine=frequency=330:sample_rate=11025:duration=8" \
+  -c:v mjpeg -q:v 3 -pix_fmt yuvj420p -c:a pcm_u8 -ac 1 -shortest
+make render_zoom.avi -f lavfi -i "mandelbrot=size=320x240:rate=15" \
+  -f lavfi -i "sine=frequency=550:sample_rate=11025:duration=8" \
+  -c:v mjpeg -q:v 3 -pix_fmt yuvj420p -c:a pcm_u8 -ac 1 -t 8

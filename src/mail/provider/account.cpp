@@ -7,6 +7,8 @@
 #include <QUrlQuery>
 #include <cstdlib>
 
+#include "core/savefile.h"
+
 namespace {
 
 constexpr int32_t kMaxPort = 65535;
@@ -109,18 +111,26 @@ MailAccount LoadAccount() {
 }
 
 bool SaveAccount(const MailAccount& a) {
-    QSettings settings(QString::fromStdString(AccountFilePath()), QSettings::IniFormat);
-    settings.beginGroup("Account");
-    settings.setValue("Server", QString::fromStdString(a.server));
-    settings.setValue("Port", a.port);
-    settings.setValue("Security", SecurityName(a.security));
-    settings.setValue("User", QString::fromStdString(a.user));
-    settings.setValue("Sender", QString::fromStdString(a.sender));
-    settings.setValue("DisplayName", QString::fromStdString(a.displayName));
-    settings.setValue("CAFile", QString::fromStdString(a.caFile));
-    settings.endGroup();
-    settings.sync();
-    return settings.status() == QSettings::NoError;
+    // The INI text QSettings reads back (LoadAccount), written whole or not at all.
+    auto quoted = [](const std::string& value) {
+        std::string text = value.rfind('@', 0) == 0 ? "\"@" : "\"";  // "@" leads QSettings' own forms
+        for (char c : value) {
+            if (c == '"' || c == '\\') text += '\\';
+            text += c;
+        }
+        return text + '"';
+    };
+    std::string ini = "[Account]\n";
+    ini += "Server=" + quoted(a.server) + "\n";
+    ini += "Port=" + std::to_string(a.port) + "\n";
+    ini += std::string("Security=") + SecurityName(a.security) + "\n";
+    ini += "User=" + quoted(a.user) + "\n";
+    ini += "Sender=" + quoted(a.sender) + "\n";
+    ini += "DisplayName=" + quoted(a.displayName) + "\n";
+    ini += "CAFile=" + quoted(a.caFile) + "\n";
+    SaveFileOptions options;
+    options.createFolders = true;
+    return SaveFileReplacing(AccountFilePath(), ini, options);
 }
 
 bool AccountFromProfile(const std::string& profile, MailAccount& account, std::string& problem) {

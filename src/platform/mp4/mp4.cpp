@@ -23,7 +23,7 @@ extern "C" {
 
 #include "core/diag.h"
 #include "core/diskio.h"
-#include "core/savefile.h"
+#include "core/outputfile.h"
 #include "platform/codec/codec.h"
 #include "platform/mp4/mp4.h"
 
@@ -122,8 +122,11 @@ int Even(int32_t side) {
 
 struct Mp4Writer::State {
     Mp4Format format;
-    std::string url;  // "file:PATH": a colon in the name never picks another protocol
+    std::string path;  // the file to write (empty: counting only)
+    std::string url;   // "file:NAME" of the unnamed file: a colon in the name never picks another protocol
+    OutputFile out;
     Sink sink;
+    int64_t roomNeeded = 0, roomFree = -1;  // the last HasRoom's figures
     AVIOContext* io = nullptr;
     AVFormatContext* mux = nullptr;
     AVCodecContext* video = nullptr;
@@ -145,10 +148,7 @@ struct Mp4Writer::State {
     int32_t frames = 0;
     bool headerWritten = false, finished = false, failed = false;
 
-    ~State() {
-        if (headerWritten && !finished) Finish();
-        Close();
-    }
+    ~State() { Close(); }
 
     bool OpenVideo(std::string& problem);
     bool OpenSound(std::string& problem);
@@ -293,30 +293,14 @@ bool Mp4Writer::State::OpenMuxer(bool toFile, std::string& problem) {
         soundStream->time_base = sound->time_base;
     }
     if (toFile) {
-        const std::string path = url.substr(5);
-        // Without waiting: a named pipe with no reader is refused at once instead of blocking. A
-        // file the user protected is never emptied, not even by root; the truncation comes after
-        // the checks.
-        sink.fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
-        if (sink.fd < 0) {
-            problem = path + ": " + std::strerror(errno);
+        // Refused without opening: something other than a regular file (a named pipe would block)
+        // and a file the user protected, even from root.
+        if (!out.Open(path)) {
+            problem = std::strerror(out.error());
             return false;
         }
-        struct stat st;
-        const char* refused = nullptr;
-        if (fstat(sink.fd, &st) != 0 || !S_ISREG(st.st_mode))
-            refused = "not a regular file";
-        else if (!MayReplaceFile(path, st))
-            refused = std::strerror(EACCES);
-        else if (ftruncate(sink.fd, 0) != 0)
-            refused = std::strerror(errno);
-        if (refused) {
-            close(sink.fd);
-            sink.fd = -1;
-            problem = path + ": " + refused;
-            return false;
-        }
-        fcntl(sink.fd, F_SETFL, fcntl(sink.fd, F_GETFL) & ~O_NONBLOCK);
+        sink.fd = out.fd();
+        url = "file:" + out.readPath();  // the index moves to the front through this name
     }
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferBytes));
     io = buffer ? avio_alloc_context(buffer, kIoBufferBytes, 1, &sink, nullptr, WriteToSink, SeekInSink)
@@ -429,17 +413,15 @@ bool Mp4Writer::State::Finish() {
     if (r < 0) DebugLog("MP4 trailer: %s", ErrorText(r).c_str());
     avio_flush(io);
     ok = ok && r >= 0 && io->error == 0;
-    if (ok && sink.fd >= 0 && DiskSync(sink.fd) != 0) {
-        if (!sink.error) sink.error = errno;
+    if (ok && out.isOpen() && !out.Sync()) {
+        if (!sink.error) sink.error = out.error();
         ok = false;
     }
-    if (sink.fd >= 0 && close(sink.fd) != 0) ok = false;
-    sink.fd = -1;
     return ok;
 }
 
 void Mp4Writer::State::Close() {
-    if (sink.fd >= 0) close(sink.fd);
+    out.Abandon();  // a file never committed
     sink.fd = -1;
     if (mux) {
         mux->pb = nullptr;
@@ -475,7 +457,7 @@ std::unique_ptr<Mp4Writer::State> Mp4Writer::OpenState(const std::string* path, 
     auto s = std::make_unique<Mp4Writer::State>();
     s->format = format;
     s->format.quality = std::clamp(format.quality, 0, 100);
-    if (path) s->url = "file:" + *path;
+    if (path) s->path = *path;
     if (!s->OpenVideo(problem)) return nullptr;
     if (format.samplesPerSec > 0 && InputSampleFormat(format) == AV_SAMPLE_FMT_NONE)
         DebugLog("MP4: %ld-bit sound in %ld channels at %ld Hz is left out",
@@ -483,13 +465,7 @@ std::unique_ptr<Mp4Writer::State> Mp4Writer::OpenState(const std::string* path, 
                  static_cast<long>(format.samplesPerSec));
     else if (format.samplesPerSec > 0 && !s->OpenSound(problem))
         return nullptr;
-    if (!s->OpenMuxer(path != nullptr, problem)) {
-        if (path && s->sink.fd >= 0) {
-            s->Close();
-            unlink(path->c_str());  // a file we made and could not begin
-        }
-        return nullptr;
-    }
+    if (!s->OpenMuxer(path != nullptr, problem)) return nullptr;
     return s;
 }
 
@@ -520,17 +496,32 @@ std::unique_ptr<Mp4Writer> Mp4Writer::CreateSizeTrial(const Mp4Format& format, s
 }
 
 bool Mp4Writer::HasRoom() {
-    if (s_->sink.fd < 0) return true;
+    State& s = *s_;
+    if (s.sink.fd < 0) return true;
     // A frame's bytes: what they came to so far, and never less than a first guess (the encoder
     // holds the first frames back, so the file grows late).
-    const int64_t perFrame = std::max(s_->frames > 0 ? s_->sink.size / s_->frames : 0,
-                                      int64_t{s_->encodedWidth} * s_->encodedHeight / 8);
-    if (const int64_t room = gTestFreeSpace.load(); room >= 0) return room - s_->sink.size >= perFrame;
-    struct statvfs disk;
-    if (fstatvfs(s_->sink.fd, &disk) != 0) return true;  // nothing known: the writes will tell
-    const int64_t free = static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize);
-    return free >=
-           perFrame * (kHeldBackFrames + 1) + kFinishMarginBytes + kIndexBytesPerFrame * (s_->frames + 1);
+    const int64_t perFrame =
+        std::max(s.frames > 0 ? s.sink.size / s.frames : 0, int64_t{s.encodedWidth} * s.encodedHeight / 8);
+    if (const int64_t room = gTestFreeSpace.load(); room >= 0) {
+        s.roomNeeded = perFrame;
+        s.roomFree = room - s.sink.size;
+    } else {
+        struct statvfs disk;
+        s.roomNeeded =
+            perFrame * (kHeldBackFrames + 1) + kFinishMarginBytes + kIndexBytesPerFrame * (s.frames + 1);
+        s.roomFree = fstatvfs(s.sink.fd, &disk) == 0
+                         ? static_cast<int64_t>(disk.f_bavail) * static_cast<int64_t>(disk.f_frsize)
+                         : -1;  // nothing known: the writes will tell
+    }
+    return s.roomFree < 0 || s.roomFree >= s.roomNeeded;
+}
+
+int64_t Mp4Writer::roomNeeded() const {
+    return s_->roomNeeded;
+}
+
+int64_t Mp4Writer::roomFree() const {
+    return s_->roomFree;
 }
 
 bool Mp4Writer::WriteFrame(const uint8_t* pixels) {
@@ -581,6 +572,17 @@ bool Mp4Writer::WriteSound(const uint8_t* pcm, size_t bytes) {
 
 bool Mp4Writer::Finish() {
     return s_->Finish();
+}
+
+std::string Mp4Writer::finishedFile() const {
+    return s_->out.isOpen() ? s_->out.readPath() : s_->path;
+}
+
+int Mp4Writer::Commit(bool replace) {
+    State& s = *s_;
+    if (!s.finished || s.failed || !s.out.isOpen()) return s.sink.error ? s.sink.error : EBADF;
+    if (s.out.Commit(replace ? OutputFile::Naming::kReplace : OutputFile::Naming::kIfNameFree)) return 0;
+    return s.out.error();
 }
 
 int Mp4Writer::WriteError() const {

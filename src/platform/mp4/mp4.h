@@ -8,44 +8,57 @@
 #include <memory>
 #include <string>
 
+#include "platform/codec/codec.h"  // kH264DefaultQuality
+
 // What a writer is given.
 struct Mp4Format {
     int32_t width = 0;  // the picture; an odd side is encoded one pixel larger, the edge repeated
     int32_t height = 0;
     uint32_t rate = 0;  // rate / scale frames a second; scale / rate seconds is the video time base
     uint32_t scale = 0;
-    int32_t samplesPerSec = 0;  // the PCM handed to WriteSound; 0 for a file without sound
-    int32_t channels = 0;       // 1 to 8; more than 2 are mixed down to stereo
-    int32_t sampleBits = 0;     // 8 (unsigned), 16, 24 or 32 (signed); other sound is left out
-    int quality = 100;          // the compressor dialog's 0..100, mapped as for the AVI compressors
+    int32_t samplesPerSec = 0;          // the PCM handed to WriteSound; 0 for a file without sound
+    int32_t channels = 0;               // 1 to 8; more than 2 are mixed down to stereo
+    int32_t sampleBits = 0;             // 8 (unsigned), 16, 24 or 32 (signed); other sound is left out
+    int quality = kH264DefaultQuality;  // the compressor dialog's 0..100, mapped as for the AVI compressors
 };
 
 class Mp4Writer {
   public:
-    // Opens the encoders, then creates (or truncates) the file. Null, with the reason in *problem
-    // (may be null), when the format cannot be encoded (no file is made then) or the file cannot be
-    // created.
+    // Opens the encoders, then the file: written unnamed beside path, it takes the name only at
+    // Commit. Null, with the reason in *problem (may be null), when the format cannot be encoded or
+    // the file cannot be written (a folder missing, something other than a regular file, a file
+    // the user protected).
     static std::unique_ptr<Mp4Writer> Create(const std::string& path, const Mp4Format& format,
                                              std::string* problem);
     // A writer that keeps nothing and only counts the bytes its file would take: what a given quality
     // makes of a sample of frames (sizes predicted before a render).
     static std::unique_ptr<Mp4Writer> CreateSizeTrial(const Mp4Format& format, std::string* problem);
-    ~Mp4Writer();  // finishes the file when Finish was not called
+    ~Mp4Writer();  // drops a file that was not committed
     Mp4Writer(const Mp4Writer&) = delete;
     Mp4Writer& operator=(const Mp4Writer&) = delete;
 
     // Whether the disk still has room for one more frame and for finishing the file after it (the
     // index, and the frames the encoder holds back).
     bool HasRoom();
+    // The last HasRoom's figures: the bytes that had to be free, and the bytes that were (-1:
+    // unknown).
+    int64_t roomNeeded() const;
+    int64_t roomFree() const;
     // One picture: bottom-up BGR rows of DibRowBytes(width, 24) bytes. False after a write error.
     bool WriteFrame(const uint8_t* pixels);
     // The picture before, shown for one more frame (a dropped frame). False when there is none.
     bool RepeatFrame();
     // Sound in the format's PCM layout, played on after the sound before it. False after an error.
     bool WriteSound(const uint8_t* pcm, size_t bytes);
-    // Hands on what the encoders hold and writes the index at the front of the file (fast start):
-    // the file plays up to the last frame written. False when it could not be finished.
+    // Hands on what the encoders hold, writes the index at the front of the file (fast start) and
+    // flushes it to disk: the file plays up to the last frame written. False when it could not be
+    // finished. The file has no name yet.
     bool Finish();
+    // A name the finished file reads by before it is committed.
+    std::string finishedFile() const;
+    // Gives the finished file its name: replacing a file there, or only when the name is free. 0,
+    // or the errno of the failure (EEXIST: the name is taken); the file is dropped then.
+    int Commit(bool replace = true);
 
     int32_t frames() const;
     // The errno of the first write (or flush at Finish) that failed, or 0.

@@ -9,8 +9,8 @@
 #include <QMediaDevices>
 #include <QPointer>
 #include <QTimer>
+#include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -18,6 +18,7 @@
 #include <unordered_set>
 
 #include "core/diag.h"
+#include "core/outputfile.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ constexpr uint32_t kWaveHeaderBytes = 44;
 
 std::string gTarget;
 std::function<uint32_t()> gClock;
+std::string gFileProblem;  // why the last file device's file could not be written
 
 std::string Target() {
     if (!gTarget.empty()) return gTarget;
@@ -70,8 +72,9 @@ struct HWAVEOUT__ {
     std::deque<WAVEHDR*> playing;  // written, not yet played out
     std::deque<WAVEHDR*> owed;     // played, done not yet delivered
     bool deliveryQueued = false;
-    // File device
-    std::FILE* file = nullptr;
+    // File device: written unnamed, named at close when every block landed
+    std::unique_ptr<OutputFile> file;
+    std::string filePath;
     uint64_t fileBytes = 0;
     // Qt device
     std::unique_ptr<QAudioSink> sink;
@@ -117,7 +120,7 @@ void Finished(HWAVEOUT d, WAVEHDR* h) {
         Qt::QueuedConnection);
 }
 
-void WriteFileHeader(std::FILE* f, const WAVEFORMATEX& fmt, uint64_t dataBytes) {
+bool WriteFileHeader(OutputFile& f, const WAVEFORMATEX& fmt, uint64_t dataBytes) {
     const uint32_t data = dataBytes > 0xFFFFFFF0u - kWaveHeaderBytes ? 0xFFFFFFF0u - kWaveHeaderBytes
                                                                      : static_cast<uint32_t>(dataBytes);
     uint8_t h[kWaveHeaderBytes];
@@ -133,9 +136,13 @@ void WriteFileHeader(std::FILE* f, const WAVEFORMATEX& fmt, uint64_t dataBytes) 
     WriteLE16(h + 34, fmt.wBitsPerSample);
     std::memcpy(h + 36, "data", 4);
     WriteLE32(h + 40, data);
-    std::fseek(f, 0, SEEK_SET);
-    std::fwrite(h, 1, sizeof h, f);
-    std::fseek(f, 0, SEEK_END);
+    return f.WriteAt(h, sizeof h, 0);
+}
+
+void FileProblem(const std::string& path, int error) {
+    gFileProblem =
+        FormatMessageText("Couldn't write %s\n%s", path.c_str(), std::strerror(error ? error : EIO));
+    DebugLog("wave file: %s", gFileProblem.c_str());
 }
 
 // Hands the sink what it takes of the waiting blocks; a block is done once all of it went in.
@@ -161,6 +168,10 @@ void Feed(HWAVEOUT d) {
 
 void SetWaveOutTarget(const std::string& target) {
     gTarget = target;
+}
+
+std::string WaveOutFileProblem() {
+    return gFileProblem;
 }
 
 uint32_t waveOutGetNumDevs() {
@@ -191,13 +202,14 @@ MMRESULT waveOutOpen(HWAVEOUT* device, uint32_t deviceId, const WAVEFORMATEX* fo
     d->format = *format;
     d->callback = std::move(callback);
     if (toFile) {
-        d->file = std::fopen(path.c_str(), "wb");
-        if (!d->file) {
-            DebugLog("waveOutOpen: cannot write <%s>", path.c_str());
+        gFileProblem.clear();
+        d->file = std::make_unique<OutputFile>();
+        d->filePath = path;
+        if (!d->file->Open(path) || !WriteFileHeader(*d->file, d->format, 0)) {
+            FileProblem(path, d->file->error());
             delete d;
             return MMSYSERR_ERROR;
         }
-        WriteFileHeader(d->file, d->format, 0);
     } else {
         d->sink = std::make_unique<QAudioSink>(output, QtFormat(*format));
         d->io = d->sink->start();
@@ -254,10 +266,9 @@ MMRESULT waveOutClose(HWAVEOUT device) {
     if (!device->playing.empty()) return WAVERR_STILLPLAYING;
     if (device->callback) device->callback(device, WOM_CLOSE, nullptr);
     Live().erase(device);
-    if (device->file) {
-        WriteFileHeader(device->file, device->format, device->fileBytes);
-        std::fclose(device->file);
-    }
+    if (device->file &&
+        !(WriteFileHeader(*device->file, device->format, device->fileBytes) && device->file->Commit()))
+        FileProblem(device->filePath, device->file->error());
     if (device->sink) device->sink->stop();
     delete device;
     return MMSYSERR_NOERROR;
@@ -285,9 +296,8 @@ MMRESULT waveOutWrite(HWAVEOUT device, WAVEHDR* header, uint32_t size) {
     if (!(header->dwFlags & WHDR_PREPARED)) return WAVERR_UNPREPARED;
     header->dwFlags = (header->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     if (device->file) {
-        if (header->dwBufferLength &&
-            std::fwrite(header->lpData, 1, header->dwBufferLength, device->file) != header->dwBufferLength)
-            DebugLog("waveOutWrite: short write to the file device");
+        // A block that does not land is reported when the device closes; the file is not kept.
+        device->file->WriteAt(header->lpData, header->dwBufferLength, kWaveHeaderBytes + device->fileBytes);
         device->fileBytes += header->dwBufferLength;
         Finished(device, header);
         return MMSYSERR_NOERROR;

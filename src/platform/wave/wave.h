@@ -1,10 +1,11 @@
 // winmm's wave output and millisecond clock under their Windows names.
 //
 // The device is chosen once per open: QUILLORY_WAVEOUT=file:PATH (or SetWaveOutTarget) writes every
-// block, in order, into a WAVE file at PATH and reports each block done at once; "none" means no
-// device; otherwise the default output of Qt Multimedia in push mode. Done notifications (WOM_DONE
-// with the header) are queued to the opening thread's event loop, as window messages were, and
-// delivered at once when there is no event loop; waveOutReset and waveOutClose deliver the ones
+// block, in order, into a WAVE file at PATH and reports each block done at once (the file is written
+// whole or not at all: it takes the name PATH when the device closes, and only when every block
+// landed); "none" means no device; otherwise the default output of Qt Multimedia in push mode. Done
+// notifications (WOM_DONE with the header) are queued to the opening thread's event loop, as window messages
+// were, and delivered at once when there is no event loop; waveOutReset and waveOutClose deliver the ones
 // still owed before they return.
 #pragma once
 
@@ -47,6 +48,9 @@ using WaveCallback = std::function<void(HWAVEOUT device, uint32_t message, WAVEH
 
 // "" follows QUILLORY_WAVEOUT; otherwise the same forms ("none", "file:PATH", "default").
 void SetWaveOutTarget(const std::string& target);
+// Why the last file device's file was not written ("Couldn't write PATH" and the reason), or empty;
+// set when the open or the close fails, cleared by the next open of a file device.
+std::string WaveOutFileProblem();
 
 // 1 for the file device, 0 for none, else the number of Qt's audio outputs.
 uint32_t waveOutGetNumDevs();
