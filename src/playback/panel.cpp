@@ -9,7 +9,6 @@
 #include <cmath>
 
 #include "core/diag.h"
-#include "settings/settings.h"
 #include "media/fileinfo.h"
 #include "media/riff.h"
 #include "platform/help/help.h"
@@ -19,6 +18,7 @@
 #include "playback/loops.h"
 #include "playback/playwindow.h"
 #include "playback/transport.h"
+#include "settings/settings.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"

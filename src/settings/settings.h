@@ -61,7 +61,9 @@ struct SettingsRecord {
 extern SettingsRecord gSettings;
 
 // Whether the user wants the screen saver held off while the program's windows are active.
-inline bool ScreenSaverHoldWanted() { return gSettings.SSdisable != 0; }
+inline bool ScreenSaverHoldWanted() {
+    return gSettings.SSdisable != 0;
+}
 
 // The record as it stands before any load.
 SettingsRecord InitialSettings();

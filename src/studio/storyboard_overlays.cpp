@@ -8,15 +8,15 @@
 #include "core/dialogs.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "settings/settings.h"
 #include "playback/playwindows.h"
-#include "render/frameview.h"
 #include "project/playmap.h"
-#include "studio/storyboard_view.h"
 #include "render/compose.h"
+#include "render/frameview.h"
 #include "render/title_dialog.h"
 #include "render/titles.h"
 #include "render/underlay.h"
+#include "settings/settings.h"
+#include "studio/storyboard_view.h"
 
 namespace {
 

@@ -8,14 +8,14 @@
 #include "core/dialogs.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "settings/settings.h"
 #include "playback/playwindows.h"
-#include "render/frameview.h"
 #include "project/playmap.h"
 #include "project/project.h"
-#include "studio/storyboard.h"
 #include "render/compose.h"
+#include "render/frameview.h"
 #include "render/titles.h"
+#include "settings/settings.h"
+#include "studio/storyboard.h"
 
 namespace {
 

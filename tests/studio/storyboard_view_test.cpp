@@ -4,8 +4,8 @@
 #include <array>
 
 #include "core/appstate.h"
-#include "settings/settings.h"
 #include "project/project_support.h"
+#include "settings/settings.h"
 #include "studio/storyboard_ids.h"
 #include "studio/storyboard_view.h"
 
