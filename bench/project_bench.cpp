@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "core/settings.h"
 #include "media/aviwriter.h"
 #include "project/project.h"
 #include "project/projectfile.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -31,12 +31,12 @@
 #include "bench_support.h"
 #include "core/diag.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "platform/gdi/gdi.h"
 #include "project/project.h"
 #include "project/projectfile.h"
-#include "project/thumbnails.h"
 #include "render/titles.h"
+#include "settings/settings.h"
+#include "studio/thumbnails.h"
 
 namespace {
 

@@ -21,12 +21,12 @@
 #include "core/appstate.h"
 #include "core/diag.h"
 #include "core/dialogs.h"
-#include "core/settings.h"
 #include "platform/gdi/gdi.h"
 #include "project/project.h"
-#include "project/storyboard.h"
-#include "project/storyboard_ids.h"
 #include "render/compressor.h"
+#include "settings/settings.h"
+#include "studio/storyboard.h"
+#include "studio/storyboard_ids.h"
 
 namespace {
 

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "core/settings.h"
 #include "crafted.h"
 #include "media/avilist.h"
 #include "platform/registry/registry.h"
 #include "platform/winini/winini.h"
+#include "settings/settings.h"
 #include "support.h"
 
 namespace fs = std::filesystem;

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "core/memory.h"
-#include "core/settings.h"
 #include "crafted.h"
 #include "project/playmap.h"
 #include "project/project.h"
 #include "project/projectfile.h"
+#include "settings/settings.h"
 #include "support.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
-#include "core/settings.h"
 #include "platform/registry/registry.h"
+#include "settings/settings.h"
 #include "support.h"
 
 namespace {

@@ -23,10 +23,10 @@
 #include "core/format.h"
 #include "core/memory.h"
 #include "core/savefile.h"
-#include "core/settings.h"
 #include "platform/capwin/camera.h"
 #include "platform/capwin/capdriver.h"
 #include "platform/gdi/gdi.h"
+#include "settings/settings.h"
 
 // capture --seconds S [...]: the panel's Start and Stop without the panel. The running line goes
 // to standard error at most once a second, the final line to standard output.

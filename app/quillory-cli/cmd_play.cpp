@@ -10,7 +10,6 @@
 #include "commands.h"
 #include "core/diag.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "platform/gdi/gdi.h"
 #include "platform/wave/wave.h"
 #include "playback/host.h"
@@ -19,6 +18,7 @@
 #include "project/playmap.h"
 #include "project/projectfile.h"
 #include "render/titles.h"
+#include "settings/settings.h"
 
 namespace {
 

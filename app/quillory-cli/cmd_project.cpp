@@ -4,10 +4,10 @@
 
 #include "commands.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "project/playmap.h"
 #include "project/project.h"
 #include "project/projectfile.h"
+#include "settings/settings.h"
 
 // project FILE.cgp: what the project file loads; playmap FILE.cgp: the positions a preview plays.
 namespace {

@@ -10,7 +10,6 @@
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "platform/gdi/gdi.h"
 #include "project/project.h"
 #include "project/projectfile.h"
@@ -18,6 +17,7 @@
 #include "render/output.h"
 #include "render/pipeline.h"
 #include "render/render.h"
+#include "settings/settings.h"
 
 // render PROJECT.cgp OUT.avi|OUT.mp4 [--codec FOURCC|none] [--quality 0-100] [--threads N]
 // [--copy|--no-copy] [--fit-mb N]: the whole render without questions (an MP4 takes no codec and

@@ -4,7 +4,7 @@
 
 #include "commands.h"
 #include "core/memory.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 
 // Runs the start-up settings steps and prints the record; --save then runs the shutdown save.
 namespace {

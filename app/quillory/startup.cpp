@@ -11,7 +11,6 @@
 #include "core/appstate.h"
 #include "core/diag.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "platform/display/display.h"
 #include "platform/gdi/gdi.h"
 #include "platform/instance/instance.h"
@@ -19,8 +18,9 @@
 #include "platform/qtui/fontchooser.h"
 #include "platform/qtui/qtui.h"
 #include "platform/winini/winini.h"
-#include "project/storyboard.h"
 #include "render/compressor_dialog.h"
+#include "settings/settings.h"
+#include "studio/storyboard.h"
 #include "ui/splash.h"
 
 namespace {

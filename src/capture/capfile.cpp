@@ -12,8 +12,8 @@
 #include "core/dialogs.h"
 #include "core/format.h"
 #include "core/pump.h"
-#include "core/settings.h"
 #include "media/fileio.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // The megabyte of capture file sizes, shown and entered.
 constexpr uint32_t kCapMegabyte = 1048575;

@@ -7,7 +7,7 @@
 #include "capture/session.h"
 #include "core/diag.h"
 #include "core/format.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 
 const CaptureChoice kFrameRateChoices[11] = {{"30 fps", 33333}, {"24 fps", 41667},  {"15 fps", 66667},
                                              {"12 fps", 83333}, {"10 fps", 100000}, {"8 fps", 125000},

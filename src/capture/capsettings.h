@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 struct CaptureChoice {
     const char* text;

@@ -18,13 +18,13 @@
 #include "capture/session.h"
 #include "core/diag.h"
 #include "core/pump.h"
-#include "core/settings.h"
 #include "media/fileinfo.h"
 #include "platform/capwin/camera.h"
 #include "platform/capwin/capview.h"
 #include "platform/help/help.h"
 #include "platform/qtui/qtui.h"
 #include "platform/screensaver/screensaver.h"
+#include "settings/settings.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -168,7 +168,7 @@ class CapturePanel : public QDialog {
             hidden->setEnabled(false);
         }
         InstallTooltipTable(this, kPanelTips);
-        HoldOffScreenSaverWhileActive(this);
+        HoldOffScreenSaverWhileActive(this, ScreenSaverHoldWanted);
         connect(&poll_, &QTimer::timeout, this, [this] {
             if (display_->TakeChanged()) update();
         });

@@ -8,8 +8,8 @@
 
 #include "capture/capture_gui.h"
 #include "capture/panel.h"
-#include "core/settings.h"
 #include "platform/qtui/qtui.h"
+#include "settings/settings.h"
 #include "ui/controls.h"
 #include "ui/windows.h"
 

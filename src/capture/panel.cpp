@@ -7,7 +7,7 @@
 #include "capture/session.h"
 #include "core/diag.h"
 #include "core/format.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 
 std::atomic<int32_t> gCapturing{0};
 char gLastCapturedFile[200] = "";

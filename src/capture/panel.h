@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // Set between Start and Stop; the video-stream callback shows its running line only then.
 extern std::atomic<int32_t> gCapturing;

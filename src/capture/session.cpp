@@ -12,7 +12,7 @@
 #include "core/diag.h"
 #include "core/format.h"
 #include "core/pump.h"
-#include "core/settings.h"
+#include "settings/settings.h"
 
 HWND ghWndCap = nullptr;
 uint16_t gwIndex = kNoDriver;

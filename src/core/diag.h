@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 #define QUILLORY_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 

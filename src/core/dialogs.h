@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // OPENFILENAME flags the system passes; providers honour what they can.
 constexpr unsigned OFN_OVERWRITEPROMPT = 0x2;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // The GIF file chosen last, at most 199 characters; it seeds the next file dialog.
 extern char gLastGifPath[200];

@@ -7,7 +7,6 @@
 #include "core/diag.h"
 #include "core/dialogs.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "media/fileinfo.h"
 #include "media/riff.h"
 #include "platform/mapi/loader.h"
@@ -16,6 +15,7 @@
 #include "project/project.h"
 #include "render/output.h"
 #include "render/render.h"
+#include "settings/settings.h"
 
 namespace {
 

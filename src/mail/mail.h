@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 constexpr const char* kMailSubject = "You Have Clipgram";
 // The name the recipient sees, whatever the file is called on disk.

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // frames < 0 makes a new file: it is written unnamed beside NAME and takes the name (replacing a
 // file there) only when it is finished; a program killed on the way leaves NAME as it was. frames >

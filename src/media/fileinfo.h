@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 extern int32_t gImageSize;        // pixel bytes of the BMP read last, or of the display format
 extern char gImageTimeStamp[31];  // from a 24-bit BMP, when it begins with "TS"

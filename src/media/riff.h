@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // One idx1 entry as stored in the file.
 struct AVIINDEXENTRY {

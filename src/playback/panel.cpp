@@ -9,7 +9,6 @@
 #include <cmath>
 
 #include "core/diag.h"
-#include "core/settings.h"
 #include "media/fileinfo.h"
 #include "media/riff.h"
 #include "platform/help/help.h"
@@ -19,6 +18,7 @@
 #include "playback/loops.h"
 #include "playback/playwindow.h"
 #include "playback/transport.h"
+#include "settings/settings.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -123,7 +123,7 @@ VcrPanel::VcrPanel(QWidget* parent, PlayWindow* playWindow) : QDialog(parent), p
         controls_[id] = b;
     }
     InstallTooltipTable(this, kPanelTips);
-    HoldOffScreenSaverWhileActive(this);
+    HoldOffScreenSaverWhileActive(this, ScreenSaverHoldWanted);
     timer_ = startTimer(kVcrPanelTimerMs);
     if (playWindow_) {
         const QRect g = playWindow_->frameGeometry();

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "project/project.h"
 
 struct PickScan {

@@ -8,12 +8,12 @@
 #include "core/diag.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "media/riff.h"
 #include "platform/wave/wave.h"
 #include "playback/host.h"
 #include "project/playmap.h"
 #include "render/titles.h"
+#include "settings/settings.h"
 
 PlayerState gPlayer;
 

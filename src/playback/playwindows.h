@@ -1,11 +1,11 @@
 // The entry points through which the rest of the program plays something (each opens the play
-// window and runs the VCR panel modally until it is closed), and the "Picture View" frame windows.
+// window and runs the VCR panel modally until it is closed).
 // Callers above playback include this header only; the windows live in quillory_playback_gui.
 #pragma once
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "project/project.h"
 
 // A play map as BuildPlayMap makes it: one word per project frame, `positions` of them kept.
@@ -31,15 +31,3 @@ void DoPlayWindow4(HWND parent, const char* ignored, int32_t rangeStart, int32_t
                    UnderlayRecord* underlay, const PlayMapView& map = {});
 // True while an entry point runs (they are not re-entrant).
 bool PlayWindowBusy();
-
-// "Picture View": pixels (a 24-bit bottom-up frame as header describes it) shown at actual size.
-// The modal form returns when closed.
-void ShowFrame(HWND parent, const char* caption, const BITMAPINFOHEADER* header, const uint8_t* pixels);
-// The modeless form keeps a pristine copy of the pixels; null when one is open already.
-HWND OpenFrameView(HWND parent, const char* caption, BITMAPINFOHEADER* header, uint8_t* pixels);
-void CloseFrameView();
-// The modeless view while it is open, else null.
-HWND FrameViewHandle();
-// Lays the title over the pristine copy, into the caller's pixels, and repaints at once (the title
-// dialog's live preview).
-void RefreshFrameView(HWND window, TitleRecord* title);

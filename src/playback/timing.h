@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "ui/artwork.h"  // kJogRadius, kShuttleRadius
 
 // round(x) as playback computes it: x + 0.5 truncated toward zero.

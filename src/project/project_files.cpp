@@ -7,8 +7,8 @@
 #include "core/diag.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "project/project.h"
+#include "settings/settings.h"
 
 namespace {
 

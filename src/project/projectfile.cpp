@@ -16,8 +16,8 @@
 #include "core/format.h"
 #include "core/memory.h"
 #include "core/savefile.h"
-#include "core/settings.h"
 #include "project/project.h"
+#include "settings/settings.h"
 
 namespace {
 

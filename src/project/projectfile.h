@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 constexpr const char* kProjectMagic = "Corvane Project 00";
 // Characters kept of one line; the rest of a longer line is dropped, never read as a line of its own.

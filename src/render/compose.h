@@ -12,8 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/wintypes.h"
 #include "platform/codec/codec.h"
-#include "platform/win/wintypes.h"
 #include "project/project.h"
 #include "render/titles.h"
 

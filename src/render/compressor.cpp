@@ -6,8 +6,8 @@
 
 #include "core/diag.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "platform/mp4/mp4.h"
+#include "settings/settings.h"
 
 namespace {
 

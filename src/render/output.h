@@ -11,9 +11,9 @@
 #include <span>
 #include <string>
 
+#include "core/wintypes.h"
 #include "media/avilist.h"
 #include "platform/mp4/mp4.h"
-#include "platform/win/wintypes.h"
 
 class RenderOutput {
   public:

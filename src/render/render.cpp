@@ -14,7 +14,6 @@
 #include "core/dialogs.h"
 #include "core/pump.h"
 #include "core/savefile.h"
-#include "core/settings.h"
 #include "project/project.h"
 #include "render/audioplan.h"
 #include "render/compose.h"
@@ -23,6 +22,7 @@
 #include "render/pipeline.h"
 #include "render/sizefit.h"
 #include "render/titles.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -364,8 +364,8 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
             gCallbacks.viewFile(name);
         return 1;
     }
-    const std::string cause = error          ? FormatMessageText("Couldn't write %s\n%s", name, std::strerror(error))
-                              : unopenedClip ? unopenedText + "\nThe render stopped there"
+    const std::string cause = error ? FormatMessageText("Couldn't write %s\n%s", name, std::strerror(error))
+                              : unopenedClip       ? unopenedText + "\nThe render stopped there"
                               : sink.leftOutFrom() ? out->FullText(sink.leftOutFrom())
                                                    : std::string("The render was cancelled");
     if (playable) {

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // What the main window shows while a render runs; every member may be empty.
 struct RenderCallbacks {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "project/project.h"
 
 constexpr int32_t kTitleDialogId = 1173;

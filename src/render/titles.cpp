@@ -5,8 +5,8 @@
 
 #include "core/diag.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "render/underlay.h"
+#include "settings/settings.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/wintypes.h"
 #include "platform/gdi/gdi.h"
-#include "platform/win/wintypes.h"
 #include "project/project.h"
 
 // The byte value of every channel of a stencil pixel that is left alone.

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "project/project.h"
 #include "render/titles.h"
 

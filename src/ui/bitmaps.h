@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // The largest width or height of an artwork bitmap.
 constexpr int32_t kMaxBitmapDimension = 8192;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // Horizontal flags.
 constexpr uint32_t kLayoutAlignLeft = 1;  // x = reference x + dx

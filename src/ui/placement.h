@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 inline int32_t RectWidth(const RECT& r) {
     return r.right - r.left;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 constexpr int32_t kSplashDialogId = 1129;
 constexpr int32_t kSplashPictureId = 1130;  // the picture, a button that closes the window

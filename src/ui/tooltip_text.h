@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // One row of a dialog's tooltip table; a table ends with a row whose id is 0. "\n" separates lines.
 struct TooltipEntry {

@@ -11,8 +11,8 @@
 #include <QWidget>
 #include <algorithm>
 
-#include "core/settings.h"
 #include "platform/qtui/qtui.h"
+#include "settings/settings.h"
 #include "ui/controls.h"
 #include "ui/placement.h"
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "ui/tooltip_text.h"
 
 class QWidget;

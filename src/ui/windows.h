@@ -6,7 +6,7 @@
 #include <QFont>
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "ui/layout.h"
 
 // The primary screen's rectangle (GetDesktopWindow's); 0, 0, 0, 0 without a screen.

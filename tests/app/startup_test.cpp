@@ -11,9 +11,9 @@
 
 #include "core/appstate.h"
 #include "core/diskio.h"
-#include "core/settings.h"
 #include "platform/instance/instance.h"
 #include "quillory/startup.h"
+#include "settings/settings.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/splash.h"

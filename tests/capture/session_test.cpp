@@ -17,8 +17,8 @@
 #include "core/diskio.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "media/avilist.h"
+#include "settings/settings.h"
 #include "support/scripted.h"
 
 namespace {

@@ -21,7 +21,6 @@
 
 #include "core/dialogs.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "mail/mail.h"
 #include "mail/smtp_server.h"
 #include "media/fileinfo.h"
@@ -29,6 +28,7 @@
 #include "platform/mapi/mapi.h"
 #include "project/project.h"
 #include "render/compressor.h"
+#include "settings/settings.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 
 #include "core/memory.h"
-#include "core/settings.h"
 #include "project/project.h"
+#include "settings/settings.h"
 #include "support/scripted.h"
 
 struct CallbackTally {

@@ -12,8 +12,8 @@
 #include <QSpinBox>
 #include <QTimer>
 
-#include "core/settings.h"
 #include "render/compressor.h"
+#include "settings/settings.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/controls.h"

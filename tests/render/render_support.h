@@ -18,11 +18,11 @@
 
 #include "core/dialogs.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "platform/gdi/gdi.h"
 #include "render/compressor.h"
 #include "render/render.h"
 #include "render/underlay.h"
+#include "settings/settings.h"
 #include "support/crafted.h"
 #include "support/scripted.h"
 

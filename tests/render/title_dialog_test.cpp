@@ -18,8 +18,8 @@
 
 #include "core/dialogs.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "platform/qtui/fontchooser.h"
+#include "settings/settings.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/controls.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 namespace crafted {
 

@@ -12,8 +12,8 @@
 #include <QPushButton>
 #include <QTimer>
 
-#include "core/settings.h"
 #include "platform/qtui/qtui.h"
+#include "settings/settings.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/artwork.h"

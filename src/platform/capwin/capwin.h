@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 using LRESULT = intptr_t;
 using WPARAM = uintptr_t;

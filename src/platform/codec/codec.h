@@ -36,7 +36,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 using DWORD = uint32_t;
 using UINT = unsigned;

@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "core/diag.h"
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 using HGDIOBJ = void*;
 using HBITMAP = void*;

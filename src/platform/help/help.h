@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 constexpr uint32_t HELP_CONTEXT = 0x0001;
 constexpr uint32_t HELP_QUIT = 0x0002;

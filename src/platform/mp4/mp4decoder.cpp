@@ -14,10 +14,10 @@ extern "C" {
 #include <string>
 
 #include "core/diag.h"
+#include "core/wintypes.h"
 #include "platform/codec/codec.h"
 #include "platform/mp4/mp4.h"
 #include "platform/mp4/mp4decoder.h"
-#include "platform/win/wintypes.h"
 
 namespace {
 

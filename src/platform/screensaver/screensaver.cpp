@@ -13,7 +13,6 @@
 #include <set>
 
 #include "core/diag.h"
-#include "core/settings.h"
 
 namespace {
 
@@ -103,13 +102,13 @@ Inhibitor* TheInhibitor() {
 // Follows one window's activation.
 class WindowWatch : public QObject {
   public:
-    using QObject::QObject;
+    WindowWatch(QObject* window, bool (*wanted)()) : QObject(window), wanted_(wanted) {}
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         switch (event->type()) {
             case QEvent::WindowActivate:
-                TheInhibitor()->Want(watched, gSettings.SSdisable != 0);
+                TheInhibitor()->Want(watched, wanted_());
                 break;
             case QEvent::WindowDeactivate:
             case QEvent::Hide:
@@ -120,17 +119,20 @@ class WindowWatch : public QObject {
         }
         return false;
     }
+
+  private:
+    bool (*wanted_)();
 };
 
 }  // namespace
 
-void HoldOffScreenSaverWhileActive(QWidget* window) {
-    if (!window || !QCoreApplication::instance()) return;
-    window->installEventFilter(new WindowWatch(window));
+void HoldOffScreenSaverWhileActive(QWidget* window, bool (*wanted)()) {
+    if (!window || !wanted || !QCoreApplication::instance()) return;
+    window->installEventFilter(new WindowWatch(window, wanted));
     Inhibitor* inhibitor = TheInhibitor();
     QObject::connect(window, &QObject::destroyed, inhibitor,
                      [inhibitor](QObject* w) { inhibitor->Forget(w); });
-    if (window->isActiveWindow()) inhibitor->Want(window, gSettings.SSdisable != 0);
+    if (window->isActiveWindow()) inhibitor->Want(window, wanted());
 }
 
 bool ScreenSaverHeldOff() {

@@ -5,10 +5,10 @@
 
 class QWidget;
 
-// From now on, window holds the screen saver off while it is the active window and the SSdisable
-// setting is non-zero (read at each activation); it lets go when the window deactivates, hides,
+// From now on, window holds the screen saver off while it is the active window and wanted() says
+// so (asked at each activation: the user's setting); it lets go when the window deactivates, hides,
 // closes or is destroyed. Call once per window, after making it.
-void HoldOffScreenSaverWhileActive(QWidget* window);
+void HoldOffScreenSaverWhileActive(QWidget* window, bool (*wanted)());
 
 // Whether the program holds an inhibition now (its cookie from the desktop).
 bool ScreenSaverHeldOff();

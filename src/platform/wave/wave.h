@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 using MMRESULT = uint32_t;
 constexpr MMRESULT MMSYSERR_NOERROR = 0;

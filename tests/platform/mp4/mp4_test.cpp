@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "support/scripted.h"
 
 TEST(Mp4Writer, SizeTrialsCountTheFileAndRefusedFormatsMakeNone) {

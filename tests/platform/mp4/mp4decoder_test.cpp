@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "support/ffprobe.h"
 #include "support/scripted.h"
 

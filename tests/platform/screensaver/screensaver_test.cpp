@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "core/settings.h"
 #include "support/qtapp.h"
 
 namespace {
@@ -53,18 +52,19 @@ TEST(ScreenSaver, HeldOffWhileAnAskingWindowIsActive) {
     ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/ScreenSaver", &fake));
     auto calls = [&](size_t n) { return QTest::qWaitFor([&] { return fake.calls.size() >= n; }, 10000); };
 
-    // With SSdisable 0 an active window asks nothing.
+    // While the user's setting says no, an active window asks nothing.
+    static bool wanted = false;
+    const auto setting = [] { return wanted; };
     QWidget a, b;
-    HoldOffScreenSaverWhileActive(&a);
-    HoldOffScreenSaverWhileActive(&b);
-    gSettings.SSdisable = 0;
+    HoldOffScreenSaverWhileActive(&a, setting);
+    HoldOffScreenSaverWhileActive(&b, setting);
     Activate(a, true);
     Activate(a, false);
     EXPECT_TRUE(fake.calls.empty());
 
     // Focus passing between two asking windows keeps the one inhibition; the last to let go
     // releases it with its cookie.
-    gSettings.SSdisable = 1;
+    wanted = true;
     Activate(b, true);
     ASSERT_TRUE(calls(1));
     EXPECT_TRUE(ScreenSaverHeldOff());
@@ -78,7 +78,7 @@ TEST(ScreenSaver, HeldOffWhileAnAskingWindowIsActive) {
     // A window destroyed while active lets go too.
     {
         QWidget c;
-        HoldOffScreenSaverWhileActive(&c);
+        HoldOffScreenSaverWhileActive(&c, setting);
         Activate(c, true);
         ASSERT_TRUE(calls(3));
     }

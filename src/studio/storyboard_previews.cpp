@@ -1,4 +1,4 @@
-#include "project/storyboard_previews.h"
+#include "studio/storyboard_previews.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,13 +8,14 @@
 #include "core/dialogs.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "playback/playwindows.h"
 #include "project/playmap.h"
 #include "project/project.h"
-#include "project/storyboard.h"
 #include "render/compose.h"
+#include "render/frameview.h"
 #include "render/titles.h"
+#include "settings/settings.h"
+#include "studio/storyboard.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "project/storyboard_view.h"
+#include "studio/storyboard_view.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,8 +6,8 @@
 #include "core/appstate.h"
 #include "core/diag.h"
 #include "core/format.h"
-#include "core/settings.h"
-#include "project/storyboard_ids.h"
+#include "settings/settings.h"
+#include "studio/storyboard_ids.h"
 
 StoryboardView gView;
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "project/project.h"
 
 // Steps from the menus; "Fit All" and the span buttons give any step from 1 to kMaxStep.

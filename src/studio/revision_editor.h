@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 constexpr int32_t kRevisionEditorId = 218;
 constexpr int32_t kRevisionList = 2087;

@@ -1,4 +1,4 @@
-#include "project/revision_editor.h"
+#include "studio/revision_editor.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -13,16 +13,16 @@
 
 #include "core/diag.h"
 #include "core/format.h"
-#include "core/settings.h"
 #include "platform/help/help.h"
 #include "platform/qtui/qtui.h"
 #include "playback/playwindows.h"
 #include "project/project.h"
 #include "project/revision_text.h"
-#include "project/storyboard.h"
-#include "project/storyboard_overlays.h"
 #include "render/title_dialog.h"
 #include "render/titles.h"
+#include "settings/settings.h"
+#include "studio/storyboard.h"
+#include "studio/storyboard_overlays.h"
 #include "ui/controls.h"
 #include "ui/windows.h"
 

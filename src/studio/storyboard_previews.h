@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 
 // Preview (1043, 7045): the project as edited, from its first position. With Shift, the range
 // marking of FineTuneRange from frame 0 instead; returns true when the selection changed.

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/win/wintypes.h"
-#include "project/storyboard_view.h"
+#include "core/wintypes.h"
+#include "studio/storyboard_view.h"
 #include "ui/bitmaps.h"
 
 class QAction;

@@ -1,5 +1,5 @@
 // The storyboard window: construction, toolbar, menus, popups and the functions other code calls.
-#include "project/storyboard.h"
+#include "studio/storyboard.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,16 +21,16 @@
 #include "capture/session.h"
 #include "core/appstate.h"
 #include "core/diag.h"
-#include "core/settings.h"
 #include "platform/qtui/qtui.h"
 #include "platform/screensaver/screensaver.h"
 #include "playback/playwindows.h"
 #include "project/projectfile.h"
-#include "project/storyboard_canvas.h"
-#include "project/storyboard_ids.h"
-#include "project/thumbnails.h"
 #include "render/compressor.h"
 #include "render/render.h"
+#include "settings/settings.h"
+#include "studio/storyboard_canvas.h"
+#include "studio/storyboard_ids.h"
+#include "studio/thumbnails.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -138,7 +138,7 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
     setMinimumSize(kMinimumWidth, kMinimumHeight + menuBar_->sizeHint().height());
     resize(kDefaultWidth, kDefaultHeight + menuBar_->sizeHint().height());
     InstallTooltipTable(this, kToolbarTips);
-    HoldOffScreenSaverWhileActive(this);
+    HoldOffScreenSaverWhileActive(this, ScreenSaverHoldWanted);
 
     ProjectCallbacks callbacks;
     callbacks.repaint = [this] { canvas_->update(); };

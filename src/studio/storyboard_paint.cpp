@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "core/diag.h"
-#include "core/settings.h"
-#include "project/storyboard.h"
-#include "project/storyboard_canvas.h"
-#include "project/storyboard_ids.h"
+#include "settings/settings.h"
+#include "studio/storyboard.h"
+#include "studio/storyboard_canvas.h"
+#include "studio/storyboard_ids.h"
 #include "ui/controls.h"
 #include "ui/splash.h"
 #include "ui/tooltips.h"

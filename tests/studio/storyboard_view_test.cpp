@@ -4,10 +4,10 @@
 #include <array>
 
 #include "core/appstate.h"
-#include "core/settings.h"
 #include "project/project_support.h"
-#include "project/storyboard_ids.h"
-#include "project/storyboard_view.h"
+#include "settings/settings.h"
+#include "studio/storyboard_ids.h"
+#include "studio/storyboard_view.h"
 
 namespace {
 

@@ -60,6 +60,11 @@ struct SettingsRecord {
 
 extern SettingsRecord gSettings;
 
+// Whether the user wants the screen saver held off while the program's windows are active.
+inline bool ScreenSaverHoldWanted() {
+    return gSettings.SSdisable != 0;
+}
+
 // The record as it stands before any load.
 SettingsRecord InitialSettings();
 // Puts the initial values back (tests, and the start of a run).

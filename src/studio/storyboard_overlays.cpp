@@ -1,4 +1,4 @@
-#include "project/storyboard_overlays.h"
+#include "studio/storyboard_overlays.h"
 
 #include <cstdio>
 #include <cstring>
@@ -8,14 +8,15 @@
 #include "core/dialogs.h"
 #include "core/format.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "playback/playwindows.h"
 #include "project/playmap.h"
-#include "project/storyboard_view.h"
 #include "render/compose.h"
+#include "render/frameview.h"
 #include "render/title_dialog.h"
 #include "render/titles.h"
 #include "render/underlay.h"
+#include "settings/settings.h"
+#include "studio/storyboard_view.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <cstdint>
 
-#include "project/thumbnails.h"
+#include "studio/thumbnails.h"
 
 class StoryboardWindow;
 

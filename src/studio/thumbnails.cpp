@@ -1,4 +1,4 @@
-#include "project/thumbnails.h"
+#include "studio/thumbnails.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,7 +10,6 @@
 
 #include "core/diag.h"
 #include "core/memory.h"
-#include "core/settings.h"
 #include "media/riff.h"
 #include "platform/codec/drawdib.h"
 #include "project/project.h"
@@ -18,6 +17,7 @@
 #include "render/thumbs.h"
 #include "render/titles.h"
 #include "render/underlay.h"
+#include "settings/settings.h"
 
 namespace {
 

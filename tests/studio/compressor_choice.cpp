@@ -1,4 +1,4 @@
-#include "project/compressor_choice.h"
+#include "studio/compressor_choice.h"
 
 #include "render/compressor.h"
 

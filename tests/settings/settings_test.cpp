@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "core/settings.h"
+#include "settings/settings.h"
 #include "support/scripted.h"
 
 namespace {

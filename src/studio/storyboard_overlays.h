@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/win/wintypes.h"
+#include "core/wintypes.h"
 #include "project/project.h"
 
 // Add Title (2086, 7043): the selection's first frame, with the overlays already on it, in the

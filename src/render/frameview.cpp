@@ -8,7 +8,7 @@
 
 #include "core/diag.h"
 #include "platform/qtui/qtui.h"
-#include "playback/playwindows.h"
+#include "render/frameview.h"
 #include "render/titles.h"
 #include "ui/windows.h"
 
