@@ -217,6 +217,15 @@ void StoryboardWindow::BuildToolbar() {
     ApplyLayout(self, 0, 0);
     EndLayout();
     if (OwnerDrawButton* undo = button(kCmdUndo)) undo->setEnabled(false);
+    // Tab goes along the toolbar from left to right, then into the cells.
+    QWidget* before = nullptr;
+    for (const ToolbarSlot& slot : kToolbarOrder) {
+        if (OwnerDrawButton* b = button(slot.id)) {
+            if (before) setTabOrder(before, b);
+            before = b;
+        }
+    }
+    if (before) setTabOrder(before, canvas_);
 }
 
 void StoryboardWindow::BuildMenus() {
