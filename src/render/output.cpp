@@ -66,9 +66,10 @@ class AviOutput : public RenderOutput {
     }
     int WriteError() const override { return AVIWriteError(); }
     bool ReadBack(int64_t* length) override {
-        if (!finished_ || !ReadAVIInfo(AVIFinishedFile().c_str()) || AVIinfo.totalFrames != written_)
+        AVIinfoRecord info{};
+        if (!finished_ || !ReadAVIInfo(AVIFinishedFile().c_str(), info) || info.totalFrames != written_)
             return false;
-        *length = AVIinfo.fileLength;
+        *length = info.fileLength;
         return true;
     }
     int Commit(bool replace) override {

@@ -218,12 +218,9 @@ const RGBQUAD* PaletteOf(const AVIlist& clip) {
         return true;
     });
     ClipPalette p{&clip, clip.name, {}};
-    // The headers land in the shared record whose figures the player's display shows while a
-    // preview runs: it is put back as it was.
-    const AVIinfoRecord shown = AVIinfo;
-    if (ReadAVIInfo(clip.name) && AVIinfo.bitCount == clip.bits)
-        std::memcpy(p.entries, AVIinfo.palette, sizeof p.entries);
-    AVIinfo = shown;
+    AVIinfoRecord info{};
+    if (ReadAVIInfo(clip.name, info) && info.bitCount == clip.bits)
+        std::memcpy(p.entries, info.palette, sizeof p.entries);
     if (std::all_of(p.entries, p.entries + kPaletteEntries,
                     [](const RGBQUAD& q) { return !q.rgbBlue && !q.rgbGreen && !q.rgbRed; }))
         for (int32_t i = 0; i < kPaletteEntries; i++) {
