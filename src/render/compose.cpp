@@ -348,8 +348,8 @@ bool FrameComposer::Decode(int32_t n) {
     return true;
 }
 
-bool FrameComposer::Compose(HWND window, int32_t n, uint32_t state) {
+bool FrameComposer::Compose(int32_t n, const OverlayList& overlays) {
     if (!Decode(n)) return false;
-    if (state & (kStateTitled | kStateUnderlaid)) ApplyTitle(window, frame_, &format_, n - 1);
+    if (!overlays.empty()) ApplyOverlays(frame_, &format_, overlays);
     return true;
 }

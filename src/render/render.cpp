@@ -398,7 +398,7 @@ bool WriteProjectFrame(int32_t n, const std::string& path, std::string* reason) 
     const int32_t height = gProject.head->height;
     PrepareOverlays(nullptr, width, height);
     FrameComposer composer;
-    if (!composer.Open(gProject.head, width, height) || !composer.Compose(nullptr, n, FrameState(n))) {
+    if (!composer.Open(gProject.head, width, height) || !composer.Compose(n, OverlaysAt(n))) {
         *reason = FormatMessageText("frame %ld could not be read", static_cast<long>(n));
         return false;
     }

@@ -81,10 +81,8 @@ uint64_t EditsOf(int32_t frame) {
     if (frame < 0 || static_cast<size_t>(frame) >= states.size() ||
         !(states[static_cast<size_t>(frame)] & (kStateTitled | kStateUnderlaid)))
         return 0;
-    FrameState(frame + 1);  // marks the revisions that apply
     uint64_t h = kHashStart;
-    for (const Revision* r = gProject.revisions; r; r = r->next) {
-        if (!r->applies || !(r->type & (kRevTitle | kRevUnderlay))) continue;
+    for (const Revision* r : OverlaysAt(frame + 1)) {
         h = Mix(Mix(h, r), r->type);
         if (const TitleRecord* t = (r->type & kRevTitle) ? TitleOf(r) : nullptr)
             h = Mix(Mix(Mix(h, TitleFields(*t)), t->stencil), t->drawnWidth);

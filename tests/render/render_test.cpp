@@ -471,7 +471,7 @@ TEST_F(RenderTest, ClipsAreOpenedOnDemandAndOneThatCannotBeStopsTheRenderNamingI
         boxes->shown.clear();
         FrameComposer composer;
         ASSERT_EQ(composer.Open(gProject.head, s.width, s.height), 1);
-        EXPECT_FALSE(composer.Compose(nullptr, 21, 0));
+        EXPECT_FALSE(composer.Compose(21, {}));
         EXPECT_EQ(boxes->texts(), std::vector<std::string>{changed});
     }
 }
