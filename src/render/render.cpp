@@ -411,7 +411,7 @@ bool WriteProjectFrame(int32_t n, const std::string& path, std::string* reason) 
     std::string data(reinterpret_cast<const char*>(file), sizeof file);
     data.append(reinterpret_cast<const char*>(&info), sizeof info);
     data.append(reinterpret_cast<const char*>(composer.pixels()), info.biSizeImage);
-    if (SaveFileReplacing(path, data)) return true;
-    *reason = std::strerror(errno);
-    return false;
+    const SaveOutcome saved = SaveFileReplacing(path, data);
+    if (!saved) *reason = std::strerror(saved.error);
+    return static_cast<bool>(saved);
 }
