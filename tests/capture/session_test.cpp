@@ -23,7 +23,7 @@
 
 namespace {
 
-struct SessionFixture : testing::Test {
+struct CaptureSessionTest : testing::Test {
     void SetUp() override {
         ResetSettings();
         ResetCaptureSession();
@@ -39,8 +39,6 @@ struct SessionFixture : testing::Test {
     ScopedBoxes boxes;
 };
 
-using CaptureSession = SessionFixture;
-
 void SetFileSize(const std::string& name, uint32_t bytes, const std::string& head = "") {
     std::string content = head;
     content.resize(bytes, '\0');
@@ -55,7 +53,7 @@ std::string RiffHead(uint32_t size) {
 
 }  // namespace
 
-TEST_F(CaptureSession, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetry) {
+TEST_F(CaptureSessionTest, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetry) {
     auto table = std::make_shared<ScriptedDriverTable>();
     SetCaptureDriverTable(table);
     std::vector<std::pair<int32_t, std::string>> items;
@@ -98,7 +96,7 @@ TEST_F(CaptureSession, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetry) {
     EXPECT_FALSE(CaptureFileNamed());
 }
 
-TEST_F(CaptureSession, StreamingCaptureFillsTheFileAndShowsItsLines) {
+TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
     TempDir dir;
     const std::string file = dir.file("cap.avi");
     SetFileSize(file, 100, RiffHead(101));
@@ -128,8 +126,20 @@ TEST_F(CaptureSession, StreamingCaptureFillsTheFileAndShowsItsLines) {
     PanelSetUp(panel);
     EXPECT_EQ(ui->last(0), "CAPTURE 320x240x24 RGB  15.00fps - Audio: 11025 8-bit Mono");
     PanelStartCapture(panel, nullptr);
+    auto other = std::make_shared<RecordingUi>();
+    {
+        SCOPED_TRACE("the capture thread keeps the interface it started with until the capture ends");
+        LogCapture log;
+        EXPECT_FALSE(SetCaptureUi(other));
+        EXPECT_TRUE(log.contains("SetCaptureUi refused: a capture is running"));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     PanelStopCapture(panel, nullptr);
+    EXPECT_TRUE(other->lines().empty() && other->levels().empty());
+    std::shared_ptr<CaptureUi> previous;
+    ASSERT_TRUE(SetCaptureUi(other, &previous));
+    EXPECT_EQ(previous, ui);
+    ASSERT_TRUE(SetCaptureUi(ui));
 
     RefreshCaptureStatus();
     const uint32_t frames = gCapStatus.dwCurrentVideoFrame;

@@ -603,9 +603,10 @@ TEST_F(Storyboard, RenderFromTheToolbar) {
     EXPECT_EQ(window->canvas()->progress(), -1);  // the bar goes when the render ends
     EXPECT_EQ(std::string(gSettings.LastSaveAVIfileName), dir.file("out.avi"));
     // The 25 active frames, compressed as chosen (the render's own tests read its files closely).
-    ASSERT_TRUE(ReadAVIInfo(dir.file("out.avi").c_str()));
-    EXPECT_EQ(AVIinfo.totalFrames, 25);
-    EXPECT_EQ(AVIinfo.compression, FourCC("MJPG"));
+    AVIinfoRecord info{};
+    ASSERT_TRUE(ReadAVIInfo(dir.file("out.avi").c_str(), info));
+    EXPECT_EQ(info.totalFrames, 25);
+    EXPECT_EQ(info.compression, FourCC("MJPG"));
 }
 
 TEST_F(Storyboard, PictureOfASampleProject) {
