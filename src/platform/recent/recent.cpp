@@ -308,14 +308,17 @@ bool AddToRecentlyUsed(const RecentUse& use, std::string* reason) {
         struct stat st;
         const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
         char chunk[65536];
+        int readError = 0;
         while (regular && text.size() <= kMaxRecentlyUsedBytes) {
             const ssize_t n = read(fd, chunk, sizeof chunk);
             if (n < 0 && errno == EINTR) continue;
+            if (n < 0) readError = errno;
             if (n <= 0) break;
             text.append(chunk, static_cast<size_t>(n));
         }
         close(fd);
         if (!regular) return fail("not a regular file");
+        if (readError) return fail(std::strerror(readError));  // a part of the list must not replace it
     }
     const std::string now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
     if (!NoteRecentUse(text, use, now))
