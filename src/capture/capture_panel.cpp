@@ -1,6 +1,8 @@
 // The "Video Capture Window" and the capture panel, and the launcher that runs them.
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -24,6 +26,7 @@
 #include "platform/capwin/camera.h"
 #include "platform/capwin/capview.h"
 #include "platform/help/help.h"
+#include "platform/notify/notify.h"
 #include "platform/qtui/qtui.h"
 #include "platform/screensaver/screensaver.h"
 #include "settings/settings.h"
@@ -288,11 +291,14 @@ class CapturePanel : public QDialog {
         SetImage(kCaptureStopFace.x, kCaptureStopFace.y);
         NameStart(true);
         for (int32_t id : {kPanelCapFile, kPanelInfo, kPanelHelp, kPanelPower}) Enable(id, false);
+        running_.start();
         PanelStartCapture(HWNDFromWidget(this), HWNDFromWidget(video_));
         update();
     }
     void Stop() {
         PanelStopCapture(HWNDFromWidget(this), HWNDFromWidget(video_));
+        const QString file = QFileInfo(QString::fromUtf8(gLastCapturedFile)).fileName();
+        NotifyWhenUnattended(this, running_.elapsed(), "Capture finished: " + file.toStdString());
         Enable(kPanelDetails, true);
         SetImage(kCapturePanelButtons[0].face.x, kCapturePanelButtons[0].face.y);
         NameStart(false);
@@ -345,6 +351,7 @@ class CapturePanel : public QDialog {
     std::map<int32_t, OwnerDrawButton*> widgets_;
     std::vector<ControlArea*> areas_;
     QTimer poll_;
+    QElapsedTimer running_;  // since Start
     bool dragging_ = false;
     QPoint dragOffset_;
 };
