@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QImage>
 #include <QMenu>
 #include <QMenuBar>
@@ -20,6 +21,7 @@
 #include "core/appstate.h"
 #include "core/dialogs.h"
 #include "media/riff.h"
+#include "platform/notify/notify.h"
 #include "project/project_support.h"
 #include "project/projectfile.h"
 #include "render/compose.h"
@@ -649,7 +651,22 @@ TEST_F(Storyboard, RenderFromTheToolbar) {
     std::shared_ptr<void> choice = ScriptCompressorChoice("MJPG", 80);
     dialogs->answers.push_back(dir.file("out.avi"));
     boxes->answers = {IDNO};  // do not view the new file
+    // The user went elsewhere while it ran (any render counts as long here): the desktop is told.
+    struct Told : NotificationProvider {
+        std::vector<std::string> summaries;
+        void Show(const std::string& summary, const std::string&, std::function<void()>) override {
+            summaries.push_back(summary);
+        }
+    };
+    auto told = std::make_shared<Told>();
+    const std::shared_ptr<NotificationProvider> previousNotes = SetNotificationProvider(told);
+    SetLongWorkMs(-1);
+    QApplication::setActiveWindow(nullptr);
     QTest::mouseClick(window->button(kCmdRender), Qt::LeftButton);
+    SetLongWorkMs(kLongWorkMs);
+    SetNotificationProvider(previousNotes);
+    ASSERT_EQ(told->summaries.size(), 1u);
+    EXPECT_EQ(told->summaries[0].rfind("Render finished: out.avi, ", 0), 0u) << told->summaries[0];
     EXPECT_EQ(dialogs->requests.back().title, "Select Filename for AVI Save");
     EXPECT_EQ(window->windowTitle(), "Quillory");
     EXPECT_EQ(window->canvas()->progress(), -1);  // the bar goes when the render ends
