@@ -234,8 +234,6 @@ TEST(CaptureFigures, StatisticsMeterEstimateAndFileSizes) {
     EXPECT_EQ(SegmentColour(7, true), 0x00FF00u);
     EXPECT_EQ(SegmentColour(8, true), 0x0000FFu);
     EXPECT_EQ(SegmentColour(9, false), 0x000088u);
-    EXPECT_EQ(SegmentX(true, 3), 134);
-    EXPECT_EQ(SegmentX(false, 3), 226);
 
     // The estimate, the frame rates of the settings line, and a period outside the list.
     const BITMAPINFOHEADER rgb{40, 320, 240, 1, 24, BI_RGB, 0, 0, 0, 0, 0};

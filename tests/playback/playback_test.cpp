@@ -86,32 +86,33 @@ TEST(PlaybackArithmetic, TimingGeometryAndDisplay) {
     EXPECT_EQ(ComputeTiming(1000000, 66667).frameTime, 67);
     EXPECT_EQ(ComputeTiming(1000000, 66667).fps, 14);
 
-    SCOPED_TRACE("slider, progress bar and range marks");
-    EXPECT_EQ(SliderPosition(9, 300), 1);
-    EXPECT_EQ(SliderPosition(140, 300), 300);
-    EXPECT_EQ(ProgressX(1, 1), 9);
-    EXPECT_EQ(ProgressX(300, 300), 141);
-    EXPECT_EQ(RangeMarkX(1000, 300), 140);
+    SCOPED_TRACE("slider, progress bar and range marks span the slider from end to end");
+    EXPECT_EQ(SliderPosition(kSliderLeft, 300), 1);
+    EXPECT_EQ(SliderPosition(kSliderRight, 300), 300);
+    EXPECT_EQ(ProgressX(1, 1), kSliderLeft);
+    EXPECT_EQ(ProgressX(300, 300), kSliderRight + 1);
+    EXPECT_EQ(RangeMarkX(1000, 300), kSliderRight);
 
     SCOPED_TRACE("jog: one revolution with Shift moves about 31 steps of 10");
     JogTracker jog;
-    jog.Begin(215 + 20, 77);
+    jog.Begin(kDialX + 20, kDialY);
     int32_t moved = 0;
     for (int i = 1; i <= 360; i++) {
         const double a = i * M_PI / 180;
-        moved += jog.Move(215 + static_cast<int>(std::lround(20 * std::cos(a))),
-                          77 + static_cast<int>(std::lround(20 * std::sin(a))), true, false, nullptr);
+        moved += jog.Move(kDialX + static_cast<int>(std::lround(20 * std::cos(a))),
+                          kDialY + static_cast<int>(std::lround(20 * std::sin(a))), true, false, nullptr);
     }
     EXPECT_NEAR(moved, 310, 10);
 
     SCOPED_TRACE("shuttle turned right by 0.75 radians");
     int32_t degrees = 0;
-    const int32_t index = ShuttleIndexAt(215 + static_cast<int>(std::lround(45 * std::sin(0.75))),
-                                         77 - static_cast<int>(std::lround(45 * std::cos(0.75))), &degrees);
+    const int32_t index =
+        ShuttleIndexAt(kDialX + static_cast<int>(std::lround(45 * std::sin(0.75))),
+                       kDialY - static_cast<int>(std::lround(45 * std::cos(0.75))), &degrees);
     EXPECT_EQ(index, 7);
     EXPECT_STREQ(ShuttleEntry(index).word, "X2");
-    EXPECT_EQ(DialHit(215, 77), DialPart::Jog);
-    EXPECT_EQ(DialHit(215, 77 - 45), DialPart::Shuttle);
+    EXPECT_EQ(DialHit(kDialX, kDialY), DialPart::Jog);
+    EXPECT_EQ(DialHit(kDialX, kDialY - 45), DialPart::Shuttle);
 
     const std::string info = InfoLine(FourCC("MJPG"), 320, 240, 24, 1000000, 66667);
     EXPECT_EQ(info, "(MJPG) 320x240x24 15.00FPS");
