@@ -1,6 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "core/diag.h"
@@ -70,8 +73,21 @@ TEST(NotifyBoxes, LongMessagesAreCutAtTheLimit) {
 }
 
 TEST(DebugLogFile, IsSilentWithoutSinkAndFormatsLines) {
-    // With no sink and no QUILLORY_LOG (ctest leaves it unset) nothing is written anywhere.
+    // With no sink and no QUILLORY_LOG nothing is written: not to the standard streams, not into the
+    // working folder.
+    if (std::getenv("QUILLORY_LOG")) GTEST_SKIP() << "QUILLORY_LOG is set";
+    TempDir dir;
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const int out = open("streams", O_WRONLY | O_CREAT, 0600), saved1 = dup(1), saved2 = dup(2);
+    dup2(out, 1), dup2(out, 2);
     DebugLog("nothing %d", 1);
+    std::fflush(stdout), std::fflush(stderr);
+    dup2(saved1, 1), dup2(saved2, 2);
+    close(out), close(saved1), close(saved2);
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(ReadWholeFile(dir.file("streams")), "");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
     LogCapture log;
     DebugLog("%ld: audio read error got:%ld, want:%ld", 3L, 10L, 20L);
     ASSERT_EQ(log.lines().size(), 1u);

@@ -222,7 +222,7 @@ TEST(BitmapButtonDrawing, StateRowsFromTheStrip) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST(WindowHelpers, PlacementLayoutTextAndCursor) {
+TEST(WindowHelpers, PlaceBelowAnAnchorAndLeaveGoneWindowsAlone) {
     TestApp();
     RECT desk = DesktopRect();
     QWidget anchor, panel;
@@ -232,13 +232,20 @@ TEST(WindowHelpers, PlacementLayoutTextAndCursor) {
     PlaceBelow(HWNDFromWidget(&panel), HWNDFromWidget(&anchor));
     EXPECT_EQ(panel.pos(), QPoint(140, desk.bottom - 100));
     EXPECT_EQ(anchor.pos(), QPoint(100, desk.bottom - 200));
-    auto* gone = new QWidget;  // gone windows are left alone
+    // A window that is gone moves nothing, neither under the anchor nor as the anchor.
+    auto* gone = new QWidget;
     HWND stale = HWNDFromWidget(gone);
     delete gone;
+    anchor.move(100, desk.bottom - 150);
     CenterOnDesktop(stale);
     PlaceBelow(stale, HWNDFromWidget(&anchor));
+    PlaceBelow(HWNDFromWidget(&panel), stale);
+    EXPECT_EQ(anchor.pos(), QPoint(100, desk.bottom - 150));
+    EXPECT_EQ(panel.pos(), QPoint(140, desk.bottom - 100));
+}
 
-    // The row layout moves a dialog's controls.
+TEST(WindowHelpers, RowLayoutMovesADialogsControls) {
+    TestApp();
     while (CurrentLayout() || SavedLayoutCount() > 0) EndLayout();
     QWidget dialog;
     HWND d = HWNDFromWidget(&dialog);
@@ -260,8 +267,11 @@ TEST(WindowHelpers, PlacementLayoutTextAndCursor) {
     EXPECT_EQ(b[0]->geometry(), QRect(8, 42, 28, 26));
     EXPECT_EQ(b[1]->geometry(), QRect(36, 42, 28, 26));
     EXPECT_EQ(b[2]->geometry(), QRect(74, 42, 28, 26));
+}
 
-    // Text in a box: shortened to fit, the box blacked out and nothing past it.
+TEST(WindowHelpers, TextInABoxIsShortenedToFit) {
+    TestApp();
+    // Shortened to fit, the box blacked out and nothing past it.
     uint32_t full = 0, cut = 0;
     QImage img = Render(
         [&](QPainter& p) {
@@ -273,7 +283,10 @@ TEST(WindowHelpers, PlacementLayoutTextAndCursor) {
     EXPECT_TRUE((full >> 16) <= 14 && (full & 0xFFFF) > 40 && (cut & 0xFFFF) <= 40 && (cut & 0xFFFF) > 0);
     EXPECT_EQ(img.pixel(48, 31), qRgb(0, 0, 0));
     EXPECT_EQ(img.pixel(51, 31), qRgb(255, 255, 255));
-    // A second wait cursor keeps the user's cursor to come back to.
+}
+
+TEST(WindowHelpers, ASecondWaitCursorKeepsTheUsersCursor) {
+    TestApp();
     SetWaitCursor();
     SetWaitCursor();
     ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
