@@ -74,7 +74,7 @@ struct ClockedPlay {
 
 }  // namespace
 
-TEST(PlaybackArithmetic, TimingGeometryAndDisplay) {
+TEST(PlaybackArithmetic, PictureBoxTimingAndInfoLine) {
     auto rect = [](RECT r) {
         return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
                std::to_string(r.bottom);
@@ -85,8 +85,12 @@ TEST(PlaybackArithmetic, TimingGeometryAndDisplay) {
     EXPECT_EQ(ComputeTiming(15, 1).frameTime, 67);
     EXPECT_EQ(ComputeTiming(1000000, 66667).frameTime, 67);
     EXPECT_EQ(ComputeTiming(1000000, 66667).fps, 14);
+    EXPECT_EQ(InfoLine(FourCC("MJPG"), 320, 240, 24, 1000000, 66667), "(MJPG) 320x240x24 15.00FPS");
+    EXPECT_EQ(InfoLine(0, 8, 8, 8, 15, 1).substr(0, 6), "(    )");
+}
 
-    SCOPED_TRACE("slider, progress bar and range marks span the slider from end to end");
+TEST(PlaybackArithmetic, SliderJogAndShuttle) {
+    // The slider, the progress bar and the range marks span the slider from end to end.
     EXPECT_EQ(SliderPosition(kSliderLeft, 300), 1);
     EXPECT_EQ(SliderPosition(kSliderRight, 300), 300);
     EXPECT_EQ(ProgressX(1, 1), kSliderLeft);
@@ -113,10 +117,6 @@ TEST(PlaybackArithmetic, TimingGeometryAndDisplay) {
     EXPECT_STREQ(ShuttleEntry(index).word, "X2");
     EXPECT_EQ(DialHit(kDialX, kDialY), DialPart::Jog);
     EXPECT_EQ(DialHit(kDialX, kDialY - 45), DialPart::Shuttle);
-
-    const std::string info = InfoLine(FourCC("MJPG"), 320, 240, 24, 1000000, 66667);
-    EXPECT_EQ(info, "(MJPG) 320x240x24 15.00FPS");
-    EXPECT_EQ(InfoLine(0, 8, 8, 8, 15, 1).substr(0, 6), "(    )");
 }
 
 TEST(PlaybackLoops, ClockSkippingRangeAndPingPong) {

@@ -92,6 +92,13 @@ class Storyboard : public ::testing::Test {
         ADD_FAILURE() << "no cell shows frame " << frame;
         return QPoint(-1, -1);
     }
+    // A client area of 8 x 3 large cells over a clip of 100 frames.
+    void OpenGridOf100() {
+        Open(700, kGridTop + 250);
+        Insert("studio_100.avi");
+        ASSERT_EQ(gProject.totalFrames, 100);
+        ASSERT_EQ(gView.visibleCells, 24);
+    }
     int32_t VisibleRecords() {
         int32_t n = 0;
         for (const CellRecord* r = ThumbnailCache(); r; r = r->next) n += r->left != kOutOfSight;
@@ -132,26 +139,9 @@ TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
     EXPECT_EQ(window->menuAction(kCmdSaveProject)->shortcut(), QKeySequence("Ctrl+S"));
     EXPECT_FALSE(window->menuAction(kCmdFitAll)->isCheckable());
 
-    // A file that cannot be opened, and a cancelled dialog, change nothing.
-    const std::string before = DumpProject();
-    dialogs->answers.push_back("/no/such/clip.avi");
-    window->Command(kCmdOpenAVI);
-    EXPECT_TRUE(boxes->saw("Failed to open file </no/such/clip.avi>\nNo such file or directory"));
-    window->Command(kCmdOpenAVI);  // empty queue: cancelled
-    EXPECT_EQ(DumpProject(), before);
-
     Insert("studio_scene.avi");
-    ASSERT_EQ(gProject.fileCount, 1);
     EXPECT_TRUE(Enabled(kCmdNewProject) && Enabled(kCmdRender) && !Enabled(kCmdActivate));
-    std::vector<std::string> info = InfoPanelLines();
-    ASSERT_EQ(info.size(), 5u);
-    EXPECT_EQ(info[0], "FILE: studio_scene.avi");
-    EXPECT_EQ(info[1], "DURATION: 00h00m02s00 (30 FRMS)");
-    EXPECT_EQ(info[3], "VIDEO: 160x120 15FPS <MJPG>");
-    EXPECT_EQ(info[4], "AUDIO: 11025SPS 8BIT MONO");
-
     Insert("studio_bars.avi");
-    EXPECT_EQ(InfoPanelLines()[0], "2 FILE(S) LOADED");
     window->Command(kCmdLargerSpan);
     EXPECT_EQ(gView.step, 2);
     EXPECT_TRUE(Enabled(kCmdSmallerSpan));
@@ -171,8 +161,38 @@ TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
                 !window->menuAction(kCmdLargeImages)->isChecked());
     EXPECT_TRUE(window->menuAction(kCmdTooltipsHelp)->isChecked());
     EXPECT_TRUE(window->menuAction(148)->isChecked());  // step 2, though it came from a button
+}
 
-    // Clearing asks first; Cancel keeps everything, OK empties the project and resets the view.
+TEST_F(Storyboard, OpenedClipsFillTheInformationPanel) {
+    Open();
+    // A file that cannot be opened, and a cancelled dialog, change nothing.
+    const std::string before = DumpProject();
+    dialogs->answers.push_back("/no/such/clip.avi");
+    window->Command(kCmdOpenAVI);
+    EXPECT_TRUE(boxes->saw("Failed to open file </no/such/clip.avi>\nNo such file or directory"));
+    window->Command(kCmdOpenAVI);  // empty queue: cancelled
+    EXPECT_EQ(DumpProject(), before);
+
+    Insert("studio_scene.avi");
+    ASSERT_EQ(gProject.fileCount, 1);
+    std::vector<std::string> info = InfoPanelLines();
+    ASSERT_EQ(info.size(), 5u);
+    EXPECT_EQ(info[0], "FILE: studio_scene.avi");
+    EXPECT_EQ(info[1], "DURATION: 00h00m02s00 (30 FRMS)");
+    EXPECT_EQ(info[3], "VIDEO: 160x120 15FPS <MJPG>");
+    EXPECT_EQ(info[4], "AUDIO: 11025SPS 8BIT MONO");
+    Insert("studio_bars.avi");
+    EXPECT_EQ(InfoPanelLines()[0], "2 FILE(S) LOADED");
+}
+
+TEST_F(Storyboard, NewProjectAsksBeforeClearing) {
+    Open();
+    Insert("studio_scene.avi");
+    Insert("studio_bars.avi");
+    window->Command(kCmdLargerSpan);
+    window->Command(kCmdSelectAll);
+    window->Command(kCmdActivate);
+    // Cancel keeps everything; OK empties the project and resets the view.
     boxes->answers = {IDCANCEL};
     window->Command(kCmdNewProject);
     EXPECT_EQ(gProject.fileCount, 2);
@@ -184,7 +204,7 @@ TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
     EXPECT_FALSE(Enabled(kCmdNewProject) || Enabled(kCmdUndo));
 }
 
-TEST_F(Storyboard, SelectionDragsPopupsRevisionsAndUndo) {
+TEST_F(Storyboard, SelectionDragsAndTheirPopups) {
     Open();
     Insert("studio_scene.avi");
     ASSERT_GE(VisibleRecords(), 8);
@@ -243,9 +263,18 @@ TEST_F(Storyboard, SelectionDragsPopupsRevisionsAndUndo) {
     ASSERT_EQ(popups.size(), shown + 1);
     EXPECT_EQ(popups.back().front().id, kPopSmallImages);
     EXPECT_EQ(gSettings.cellW, 60);
+}
 
-    // The keyboard: Ctrl+A selects every frame; Ctrl+Z undoes, then the Edit menu's Undo (the
-    // button's command) takes the revisions back one by one and disables itself and the button.
+TEST_F(Storyboard, KeysAndTheEditMenuSelectAllAndUndo) {
+    Open();
+    Insert("studio_scene.avi");
+    DrawSelection(0, 3, true);
+    window->Command(kCmdInactivate);
+    DrawSelection(4, 8, true);
+    window->Command(kPopDrops);
+    DrawSelection(-1, -1, true);
+    // Ctrl+A selects every frame; Ctrl+Z undoes, then the Edit menu's Undo (the button's command)
+    // takes the revisions back one by one and disables itself and the button.
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
@@ -263,12 +292,8 @@ TEST_F(Storyboard, SelectionDragsPopupsRevisionsAndUndo) {
     EXPECT_FALSE(FrameState(2) & kStateInactive);
 }
 
-TEST_F(Storyboard, StepsCellSizesAndTheThumbnailCache) {
-    // A client area of 8 x 3 large cells.
-    Open(700, kGridTop + 250);
-    Insert("studio_100.avi");
-    ASSERT_EQ(gProject.totalFrames, 100);
-    EXPECT_EQ(gView.visibleCells, 24);
+TEST_F(Storyboard, StepsFollowTheCommands) {
+    OpenGridOf100();
     window->Command(kCmdFitAll);
     EXPECT_EQ(gView.step, 5);
     window->Command(150);
@@ -279,7 +304,10 @@ TEST_F(Storyboard, StepsCellSizesAndTheThumbnailCache) {
     window->Command(kCmdSmallerSpan);
     EXPECT_EQ(gView.step, 1);
     EXPECT_FALSE(Enabled(kCmdSmallerSpan));
+}
 
+TEST_F(Storyboard, TheThumbnailCacheLastsUntilTheCellSizeChanges) {
+    OpenGridOf100();
     // Repaints use the cache; a new cell size discards it and the next paint decodes again.
     window->Command(kCmdFitAll);
     Paint();
@@ -309,10 +337,12 @@ TEST_F(Storyboard, StepsCellSizesAndTheThumbnailCache) {
     QTest::mouseClick(window->canvas(), Qt::LeftButton, Qt::NoModifier, inside);
     EXPECT_EQ(gProject.selStart, -1);
     EXPECT_TRUE(popups.empty());
+}
 
-    // The wheel scrolls the grid a row (8 cells) a notch, and stops at either end of the project.
-    window->Command(kCmdEveryFrame);
-    Paint();
+TEST_F(Storyboard, TheWheelScrollsARowANotch) {
+    OpenGridOf100();
+    // A row is 8 cells; the scrolling stops at either end of the project.
+    const QPoint inside = CellCentre(0);
     auto wheel = [&](int notches) {
         QWheelEvent e(QPointF(inside), window->canvas()->mapToGlobal(QPointF(inside)), QPoint(),
                       QPoint(0, 120 * notches), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);

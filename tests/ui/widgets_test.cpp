@@ -109,7 +109,7 @@ TEST(Tooltips, PopupSizePlacementAndOncePerControl) {
     EXPECT_EQ(f.Popup()->height(), 2 * static_cast<int>(f.Line("Go To First Frame Of File") >> 16) + 2);
 }
 
-TEST(Tooltips, TimerShiftSettingsPausesAndPointerMoves) {
+TEST(Tooltips, TheTimerClosesThePopupUnlessShiftIsHeld) {
     TooltipFixture f;
     bool shift = true;
     SetShiftKeyQuery([&] { return shift; });
@@ -120,8 +120,11 @@ TEST(Tooltips, TimerShiftSettingsPausesAndPointerMoves) {
     shift = false;
     TooltipTimerTick();
     EXPECT_EQ(f.Popup(), nullptr);
+}
+
+TEST(Tooltips, SwitchedOffOrPausedNothingNewIsShown) {
+    TooltipFixture f;
     // useToolTips 0: nothing new, but a tooltip already shown stays until its timer.
-    f.Away();
     f.Rest(f.first);
     gSettings.useToolTips = 0;
     f.Rest(f.play);
@@ -135,16 +138,21 @@ TEST(Tooltips, TimerShiftSettingsPausesAndPointerMoves) {
     SetTooltipsAllowed(false);
     f.Rest(f.play);
     EXPECT_EQ(f.Popup(), nullptr);
-    SetTooltipsAllowed(true);
-    // The pointer over the popup closes it.
+}
+
+TEST(Tooltips, ThePointerOverThePopupClosesIt) {
+    TooltipFixture f;
     f.Rest(f.play);
     ASSERT_NE(f.Popup(), nullptr);
     QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
     QCoreApplication::sendEvent(f.Popup(), &enter);
     QCoreApplication::processEvents();
     EXPECT_EQ(f.Popup(), nullptr);
-    // Pointer moves over an installed table show them, for disabled and later controls too.
-    f.Away();
+}
+
+TEST(Tooltips, PointerMovesOverAnInstalledTableShowThem) {
+    TooltipFixture f;
+    // For disabled controls and controls added later too.
     InstallTooltipTable(&f.dialog, kTable);
     f.first->setEnabled(false);
     QPointF local(5, 5);
