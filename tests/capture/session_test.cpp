@@ -24,24 +24,22 @@
 
 namespace {
 
-struct SessionFixture : testing::Test {
+class CaptureSession : public ScriptedTest {
+  protected:
     void SetUp() override {
         ResetSettings();
         ResetCaptureSession();
-        ui = std::make_shared<RecordingUi>();
+        ScriptedTest::SetUp();
         SetCaptureUi(ui);
     }
     void TearDown() override {
         ResetCaptureSession();
         SetCaptureUi(nullptr);
         SetCaptureDriverTable(nullptr);
+        ScriptedTest::TearDown();
     }
-    std::shared_ptr<RecordingUi> ui;
-    ScopedBoxes boxes;
-    TempDir dir;
+    std::shared_ptr<RecordingUi> ui = std::make_shared<RecordingUi>();
 };
-
-using CaptureSession = SessionFixture;
 
 void SetFileSize(const std::string& name, uint32_t bytes, const std::string& head = "") {
     std::string content = head;

@@ -17,8 +17,9 @@ TEST(Mystrlen, CountsUpToAThousand) {
     EXPECT_EQ(Mystrlen(longText.c_str()), 1000);
 }
 
-TEST(NotifyBoxes, StylesCaptionsAndAnswers) {
-    ScopedBoxes boxes;
+using NotifyBoxes = ScriptedTest;
+
+TEST_F(NotifyBoxes, StylesCaptionsAndAnswers) {
     HWND owner = reinterpret_cast<HWND>(0x1234);
     HWND previous = SetMessageOwner(owner);
 
@@ -41,8 +42,7 @@ TEST(NotifyBoxes, StylesCaptionsAndAnswers) {
     SetMessageOwner(previous);
 }
 
-TEST(NotifyBoxes, BoxThatCannotBeShownRetriesWithoutOwnerThenFallsBack) {
-    ScopedBoxes boxes;
+TEST_F(NotifyBoxes, BoxThatCannotBeShownRetriesWithoutOwnerThenFallsBack) {
     HWND previous = SetMessageOwner(reinterpret_cast<HWND>(0x99));
 
     boxes->answers = {0, IDNO};
@@ -65,8 +65,7 @@ TEST(NotifyBoxes, BoxThatCannotBeShownRetriesWithoutOwnerThenFallsBack) {
     SetMessageOwner(previous);
 }
 
-TEST(NotifyBoxes, LongMessagesAreCutAtTheLimit) {
-    ScopedBoxes boxes;
+TEST_F(NotifyBoxes, LongMessagesAreCutAtTheLimit) {
     std::string huge(5000, 'y');
     NotifyBox("%s", huge.c_str());
     EXPECT_EQ(boxes->shown[0].text.size(), static_cast<size_t>(kMessageLimit - 1));

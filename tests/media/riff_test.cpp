@@ -47,8 +47,9 @@ std::vector<AVIINDEXENTRY> IndexOf(const std::string& path) {
 
 }  // namespace
 
-TEST(FileLayer, PiecesPositionsAndNoDescriptorZero) {
-    TempDir dir;
+using FileLayer = ScriptedTest;
+
+TEST_F(FileLayer, PiecesPositionsAndNoDescriptorZero) {
     const std::string data = Payload(70001, 3), path = dir.file("f.bin");
     WriteWholeFile(path, data);
     int saved = dup(0);
@@ -74,8 +75,9 @@ TEST(FileLayer, PiecesPositionsAndNoDescriptorZero) {
     EXPECT_EQ(MyOpenRead(dir.file("").c_str()), 0);
 }
 
-TEST(ReadAVIInfo, RecordFiguresAndIndex) {
-    TempDir dir;
+using AviHeaders = ScriptedTest;
+
+TEST_F(AviHeaders, RecordFiguresAndIndex) {
     CraftedAvi a;
     std::string bytes = Avi(
         [](CraftedAvi& c) {
@@ -109,7 +111,7 @@ TEST(ReadAVIInfo, RecordFiguresAndIndex) {
 
 // Each case is read in order (some rely on what the one before left in the record); `check` runs
 // after the read, and the box named must have been shown.
-TEST(ReadAVIInfo, WalkRulesAndBadInput) {
+TEST_F(AviHeaders, WalkRulesAndBadInput) {
     struct Case {
         std::string what, bytes;
         int32_t result;
@@ -256,7 +258,6 @@ TEST(ReadAVIInfo, WalkRulesAndBadInput) {
              Riff("WAVE", Chunk("fmt ", WaveFormat(1, 8000, 8)) + ChunkSized("data", size, "abcdef")), 1,
              [] { EXPECT_EQ(AVIinfo.audioLength, 6); }, nullptr, true});
     }
-    TempDir dir;
     const std::string path = dir.file("case.avi");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -278,8 +279,7 @@ TEST(ReadAVIInfo, WalkRulesAndBadInput) {
     EXPECT_EQ(IndexOf(path).size(), 3u);
 }
 
-TEST(ReadAVIInfo, TruncatedFileReportsWhatCameBeforeTheCut) {
-    TempDir dir;
+TEST_F(AviHeaders, TruncatedFileReportsWhatCameBeforeTheCut) {
     const std::string path = dir.file("cut.avi");
     const std::string f = Avi();
     const size_t strfEnd = f.find("strf") + 8 + 40, idx = f.rfind("idx1");

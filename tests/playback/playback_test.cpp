@@ -72,6 +72,10 @@ struct ClockedPlay {
     }
 };
 
+using PlaybackLoops = ScriptedTest;
+using PlaybackTransport = ScriptedTest;
+using PlaybackPlayer = ScriptedTest;
+
 }  // namespace
 
 TEST(PlaybackArithmetic, PictureBoxTimingAndInfoLine) {
@@ -119,11 +123,9 @@ TEST(PlaybackArithmetic, SliderJogAndShuttle) {
     EXPECT_EQ(DialHit(kDialX, kDialY - 45), DialPart::Shuttle);
 }
 
-TEST(PlaybackLoops, ClockSkippingRangeAndPingPong) {
-    TempDir dir;
+TEST_F(PlaybackLoops, ClockSkippingRangeAndPingPong) {
     const std::string clip = MakeClip(dir, "c.avi", 45, "-c:v mjpeg");
     const std::string tiny = MakeClip(dir, "t.avi", 4, "-c:v mjpeg");
-    ScopedBoxes boxes;
     {
         SCOPED_TRACE("forward over a clock that jumps: late positions are counted, never read");
         ClockedPlay play;
@@ -177,10 +179,8 @@ TEST(PlaybackLoops, ClockSkippingRangeAndPingPong) {
 
 // Keys go in as the panel's event filter posts them, while a loop waits for its next frame, and come
 // out of the default pumps; the clock moves to each deadline.
-TEST(PlaybackTransport, SpaceJKLFromEveryState) {
-    TempDir dir;
+TEST_F(PlaybackTransport, SpaceJKLFromEveryState) {
     const std::string clip = MakeClip(dir, "k.avi", 45, "-c:v mjpeg");
-    ScopedBoxes boxes;
     struct Row {
         const char* state;
         int32_t start;     // the position, stopped, before the first key
@@ -313,9 +313,7 @@ TEST(PlaybackTransport, SpaceJKLFromEveryState) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST(PlaybackPlayer, DrawingPathsAndTitles) {
-    TempDir dir;
-    ScopedBoxes boxes;
+TEST_F(PlaybackPlayer, DrawingPathsAndTitles) {
     {
         SCOPED_TRACE("key frames every 15: showing 20 after 3 decodes 15..19 first; 21 then decodes 21 only");
         const std::string gop = MakeClip(dir, "g.avi", 30, "-c:v mpeg4 -g 15 -bf 0");
@@ -382,9 +380,7 @@ TEST(PlaybackPlayer, DrawingPathsAndTitles) {
     ResetProjectForTests();
 }
 
-TEST(PlaybackPlayer, Mp4FilesPlayTheirPicturesInOrderWithTheirSound) {
-    TempDir dir;
-    ScopedBoxes boxes;
+TEST_F(PlaybackPlayer, Mp4FilesPlayTheirPicturesInOrderWithTheirSound) {
     // H.264 with B-frames (pictures stored out of showing order) and AAC sound.
     const std::string file = dir.file("m.mp4"), wave = dir.file("m.wav");
     Shell(

@@ -17,7 +17,6 @@
 #include "core/appstate.h"
 #include "core/dialogs.h"
 #include "media/riff.h"
-#include "project/project_support.h"
 #include "project/projectfile.h"
 #include "render/compose.h"
 #include "settings/settings.h"
@@ -26,29 +25,22 @@
 #include "studio/storyboard_canvas.h"
 #include "studio/storyboard_ids.h"
 #include "studio/thumbnails.h"
-#include "support/qtapp.h"
+#include "support/gui_test.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
 
 namespace {
 
-class Storyboard : public ::testing::Test {
+class Storyboard : public GuiTest {
   protected:
     void SetUp() override {
-        TestApp();
-        ResetProjectForTests();
-        ResetSettings();
         ResetStoryboardView();
+        GuiTest::SetUp();
         gMailAvailable = 0;
         gCommandLine.clear();
-        gSettings.useToolTips = 0;
         gSettings.gDesktopWidth = 1280;
         gSettings.gDesktopHeight = 1024;
-        FreeButtonList(
-            AddBitmapButton(nullptr, nullptr, 1, kToolbarBitmapName, 0, 0, 28, 26));  // kept for good
-        baseline = MemoryMonitorStatus().liveBlocks;
-        previousDialogs = SetFileDialogProvider(dialogs);
         SetPopupChooser([this](const std::vector<PopupItem>& items, QPoint) {
             popups.push_back(items);
             if (answers.empty()) return 0;
@@ -61,9 +53,7 @@ class Storyboard : public ::testing::Test {
     void TearDown() override {
         delete window;
         SetPopupChooser({});
-        SetFileDialogProvider(previousDialogs);
-        ResetProjectForTests();
-        EXPECT_EQ(MemoryMonitorStatus().liveBlocks, baseline) << "blocks left behind";
+        GuiTest::TearDown();
     }
 
     // The window as the program opens it, shown and painted.
@@ -111,13 +101,9 @@ class Storyboard : public ::testing::Test {
         QTest::mouseRelease(c, Qt::LeftButton, mods, CellCentre(to));
     }
 
-    ScopedBoxes boxes;
-    std::shared_ptr<QueuedFileDialogProvider> dialogs = std::make_shared<QueuedFileDialogProvider>();
-    std::shared_ptr<FileDialogProvider> previousDialogs;
     std::vector<std::vector<PopupItem>> popups;
     std::deque<int32_t> answers;
     StoryboardWindow* window = nullptr;
-    int32_t baseline = 0;
 };
 
 }  // namespace
@@ -466,7 +452,6 @@ TEST_F(Storyboard, CellsShowTheEditsUntilTheViewMenuHidesThem) {
 }
 
 TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
-    TempDir dir;
     Open();
     EXPECT_EQ(window->windowTitle(), "Quillory");
     Insert("studio_scene.avi");
@@ -526,7 +511,6 @@ TEST_F(Storyboard, LeavingAsksToRememberTheProject) {
     // line's test) and remembers the project there.
     window->show();
     Insert("studio_scene.avi");
-    TempDir dir;
     boxes->answers = {IDYES};
     dialogs->answers.push_back(dir.file("kept.cgp"));
     window->Command(kCmdExit);
@@ -540,7 +524,6 @@ TEST_F(Storyboard, LeavingAsksToRememberTheProject) {
 TEST_F(Storyboard, CommandLineFilesAreReadButNeverSavedOver) {
     // "Open with" on a video that is not a project: a message, and the remembered project keeps
     // its name without being written over by the new work.
-    TempDir dir;
     const std::string video = dir.file("holiday.mp4"), remembered = dir.file("remembered.cgp");
     WriteWholeFile(video, "not a project\n");
     WriteWholeFile(remembered, "Corvane Project 00\n");
@@ -561,7 +544,6 @@ TEST_F(Storyboard, CommandLineFilesAreReadButNeverSavedOver) {
 }
 
 TEST_F(Storyboard, RenderFromTheToolbar) {
-    TempDir dir;
     Open();
     Insert("studio_scene.avi");
     DrawSelection(0, 4, true);
@@ -581,7 +563,6 @@ TEST_F(Storyboard, RenderFromTheToolbar) {
 }
 
 TEST_F(Storyboard, PictureOfASampleProject) {
-    TempDir dir;
     const std::string cgp = dir.file("sample.cgp");
     WriteWholeFile(cgp,
                    "Corvane Project 00\nF0: " + MediaPath("studio_scene.avi") +

@@ -14,6 +14,7 @@
 
 #include "platform/qtui/qtui.h"
 #include "settings/settings.h"
+#include "support/modal.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/artwork.h"
@@ -328,12 +329,12 @@ TEST(Splash, ShownOnceClosedByClickOrCallAndModalAsAbout) {
     EXPECT_EQ(SplashWindow(), nullptr);
     QWidget owner;
     bool seen = false;
-    QTimer::singleShot(0, [&] {
-        auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(about, nullptr);
-        seen = about->windowTitle() == "About Quillory";
-        static_cast<QAbstractButton*>(FindControl(about, kSplashPictureId))->click();
-    });
+    WhenShown(
+        "the About box", [] { return QApplication::activeModalWidget(); },
+        [&](QWidget* about) {
+            seen = about->windowTitle() == "About Quillory";
+            static_cast<QAbstractButton*>(FindControl(about, kSplashPictureId))->click();
+        });
     ShowAboutBox(HWNDFromWidget(&owner));
     EXPECT_TRUE(seen);
     QCoreApplication::processEvents();
