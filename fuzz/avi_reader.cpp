@@ -1,4 +1,4 @@
-// The RIFF walker over one file: the headers into AVIinfo, the idx1 loader, the movi scan that
+// The RIFF walker over one file: the headers into a record, the idx1 loader, the movi scan that
 // rebuilds a missing or short index, and the WAVE header reader that shares the file layer.
 #include <cstdint>
 #include <cstring>
@@ -14,25 +14,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string path = FuzzWrite("input.avi", data, size);
     MonitorBalance balance;
 
-    AVIinfo.fileLength = 0;  // set only by a RIFF header
-    if (ReadAVIInfo(path.c_str())) {
-        FUZZ_CHECK(AVIinfo.height >= 0);
-        FUZZ_CHECK(AVIinfo.width != 0);
+    AVIinfoRecord info{};  // fileLength is set only by a RIFF header
+    if (ReadAVIInfo(path.c_str(), info)) {
+        FUZZ_CHECK(info.height >= 0);
+        FUZZ_CHECK(info.width != 0);
     }
     // A stated RIFF size never makes the file longer than it is.
-    FUZZ_CHECK(AVIinfo.fileLength >= 0 && static_cast<size_t>(AVIinfo.fileLength) <= size);
+    FUZZ_CHECK(info.fileLength >= 0 && static_cast<size_t>(info.fileLength) <= size);
 
-    const uint32_t moviPosition = AVIinfo.moviPosition;
+    const uint32_t moviPosition = info.moviPosition;
     const int32_t handle = MyOpenRead(path.c_str());
     FUZZ_CHECK(handle > 0);
-    LoadAVIIndex(handle, 0, 0, 0);
+    LoadAVIIndex(handle, 0, 0, 0, info);
     // Entries come from bytes really in the file.
-    FUZZ_CHECK(AVIinfo.indexCount >= 0 && static_cast<size_t>(AVIinfo.indexCount) * 16 <= size);
-    FUZZ_CHECK(AVIinfo.indexCount == 0 || AVIinfo.index);
-    AVIINDEXENTRY* index = AVIinfo.index;
-    int32_t count = AVIinfo.indexCount;
-    AVIinfo.index = nullptr;
-    AVIinfo.indexCount = 0;
+    FUZZ_CHECK(info.indexCount >= 0 && static_cast<size_t>(info.indexCount) * 16 <= size);
+    FUZZ_CHECK(info.indexCount == 0 || info.index);
+    AVIINDEXENTRY* index = info.index;
+    int32_t count = info.indexCount;
 
     // The movi scan that stands in for a missing or short index: the scan through the file layer
     // and the one over the bytes in memory find the same chunks, each wholly inside the file.
@@ -48,8 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MyFree(index);
     MyClose(handle);
 
-    if (ReadWaveInfo(path.c_str())) {
-        FUZZ_CHECK(AVIinfo.audioLength >= 0 && static_cast<size_t>(AVIinfo.audioLength) <= size);
+    if (AVIinfoRecord wave{}; ReadWaveInfo(path.c_str(), wave)) {
+        FUZZ_CHECK(wave.audioLength >= 0 && static_cast<size_t>(wave.audioLength) <= size);
     }
     FuzzTakeMessageCount();
     return 0;

@@ -331,7 +331,11 @@ void DoCapture5x(HWND storyboard) {
     QPointer<QWidget> previousVideo = gVideoWindow;
     const HWND previousOwner = MessageOwner();
     PanelDisplay display;
-    std::shared_ptr<CaptureUi> previousUi = SetCaptureUi(std::make_shared<WidgetCaptureUi>(&display));
+    std::shared_ptr<CaptureUi> previousUi;
+    if (!SetCaptureUi(std::make_shared<WidgetCaptureUi>(&display), &previousUi)) {
+        gLaunched = false;
+        return;
+    }
     InstallCaptureWindowWidgets();
     QWidget* owner = LiveWidget(storyboard);
     auto* video = new VideoCaptureWindow(owner);

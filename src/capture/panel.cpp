@@ -9,10 +9,10 @@
 #include "core/format.h"
 #include "settings/settings.h"
 
-std::atomic<int32_t> gCapturing{0};
-char gLastCapturedFile[200] = "";
-PanelRect gPictureRect{0, 0, 0, 0};
-PanelRect gLastPlacement{0, 0, 0, 0};
+std::atomic<int32_t>& gCapturing = CaptureSession::Get().capturing;
+char (&gLastCapturedFile)[200] = CaptureSession::Get().lastCapturedFile;
+PanelRect& gPictureRect = CaptureSession::Get().pictureRect;
+PanelRect& gLastPlacement = CaptureSession::Get().lastPlacement;
 
 int32_t LitSegments(int32_t level) {
     if (level < 1) return 0;
@@ -37,12 +37,12 @@ bool CaptureFileNamed() {
 void PanelStartCapture(HWND panel, HWND video) {
     gCapturing = 1;
     CurrentCaptureUi().ShowLine(panel, 0, "STREAMING CAPTURE", kLcdBanner);
-    gSecondDisplayTarget = panel;
+    CaptureSession::Get().secondDisplayTarget = panel;
     MyCapVideo(panel, video);
 }
 
 void PanelStopCapture(HWND panel, HWND video) {
-    gSecondDisplayTarget = nullptr;
+    CaptureSession::Get().secondDisplayTarget = nullptr;
     gCapturing = 0;
     SendCap(WM_CAP_STOP);
     EndCap(panel, video);

@@ -1,23 +1,20 @@
-// The capture panel without its window: its process-wide state, the level meter's segments and
-// the start and stop of a capture as the panel's Start/Stop button runs them.
+// The capture panel without its window: its part of the capture session, the level meter's
+// segments and the start and stop of a capture as the panel's Start/Stop button runs them.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "capture/session.h"
 #include "core/wintypes.h"
 
-// Set between Start and Stop; the video-stream callback shows its running line only then.
-extern std::atomic<int32_t> gCapturing;
-// CapFile as it was at the last Stop; cleared by whoever launches the panel.
-extern char gLastCapturedFile[200];
-// The picture box in the video window and the capture window's last placement (x, y, width, height).
-struct PanelRect {
-    int32_t x, y, width, height;
-};
-extern PanelRect gPictureRect;
-extern PanelRect gLastPlacement;
+// The system's names for the panel's part of the capture session (CaptureSession: capturing,
+// lastCapturedFile, pictureRect, lastPlacement).
+extern std::atomic<int32_t>& gCapturing;
+extern char (&gLastCapturedFile)[200];
+extern PanelRect& gPictureRect;
+extern PanelRect& gLastPlacement;
 
 // The panel's control ids.
 constexpr int32_t kPanelStart = 1436;

@@ -14,25 +14,17 @@
 #include "core/pump.h"
 #include "settings/settings.h"
 
-HWND ghWndCap = nullptr;
-uint16_t gwIndex = kNoDriver;
-uint16_t gConnectedIndex = kNoDriver;
-CAPDRIVERCAPS gCapDriverCaps{};
-CAPSTATUS gCapStatus{};
-CAPTUREPARMS gCaptureParms{};
-std::atomic<uint32_t> gCapFileCapacity{0};
-std::atomic<uint32_t> gFrameTally{0};
-std::atomic<uint32_t> gByteTally{0};
-std::atomic<uint32_t> gErrorTally{0};
-// The text of the last capture-file error of the capture running (the error callback runs on the
-// capture thread); shown when the capture ends.
-std::mutex gFileErrorMutex;
-std::string gFileError;
-std::atomic<uint32_t> gStatusTally{0};
-std::atomic<uint32_t> gAudioBlockTally{0};
-std::atomic<HWND> gDisplayTarget{nullptr};
-std::atomic<HWND> gSecondDisplayTarget{nullptr};
-std::atomic<int32_t> gCallbacksActive{0};
+CaptureSession CaptureSession::instance_;
+
+HWND& ghWndCap = CaptureSession::Get().window;
+uint16_t& gwIndex = CaptureSession::Get().driverIndex;
+uint16_t& gConnectedIndex = CaptureSession::Get().connectedIndex;
+CAPDRIVERCAPS& gCapDriverCaps = CaptureSession::Get().driverCaps;
+CAPSTATUS& gCapStatus = CaptureSession::Get().status;
+CAPTUREPARMS& gCaptureParms = CaptureSession::Get().params;
+std::atomic<uint32_t>& gCapFileCapacity = CaptureSession::Get().capFileCapacity;
+std::atomic<uint32_t>& gFrameTally = CaptureSession::Get().frameTally;
+std::atomic<uint32_t>& gByteTally = CaptureSession::Get().byteTally;
 
 namespace {
 
@@ -40,12 +32,9 @@ constexpr int32_t kRetryWaitMs = 500;
 constexpr int32_t kPreviewRateMs = 66;
 constexpr int32_t kLevelSamples = 256;
 
-std::shared_ptr<CaptureUi> gUiOwner = std::make_shared<CaptureUi>();
-// What the capture thread reads: set only while no capture runs.
-std::atomic<CaptureUi*> gUi{gUiOwner.get()};
-// The sound format the wave callback measures, fixed when a capture starts.
-std::atomic<int32_t> gWaveMode{1};
-std::atomic<int32_t> gWaveBits{8};
+CaptureSession& Session() {
+    return CaptureSession::Get();
+}
 
 }  // namespace
 
@@ -61,15 +50,60 @@ bool CaptureUi::CaptureFileDialog(HWND) {
     return false;
 }
 
-std::shared_ptr<CaptureUi> SetCaptureUi(std::shared_ptr<CaptureUi> ui) {
-    auto old = gUiOwner;
-    gUiOwner = ui ? std::move(ui) : std::make_shared<CaptureUi>();
-    gUi = gUiOwner.get();
-    return old;
+CaptureSession::CaptureSession() : uiOwner_(std::make_shared<CaptureUi>()), ui_(uiOwner_.get()) {}
+
+bool CaptureSession::SetUi(std::shared_ptr<CaptureUi> ui, std::shared_ptr<CaptureUi>* previous) {
+    // The capture thread may be inside the current interface: it stays until the capture ends.
+    if (callbacksActive) {
+        DebugLog("SetCaptureUi refused: a capture is running");
+        return false;
+    }
+    if (previous) *previous = uiOwner_;
+    uiOwner_ = ui ? std::move(ui) : std::make_shared<CaptureUi>();
+    ui_ = uiOwner_.get();
+    return true;
+}
+
+void CaptureSession::NoteFileError(const char* text) {
+    std::lock_guard<std::mutex> lock(fileErrorMutex_);
+    fileError_ = text;
+}
+
+std::string CaptureSession::TakeFileError() {
+    std::string taken;
+    std::lock_guard<std::mutex> lock(fileErrorMutex_);
+    taken.swap(fileError_);
+    return taken;
+}
+
+void CaptureSession::Reset() {
+    CloseCaptureStuff();
+    driverIndex = kNoDriver;
+    connectedIndex = kNoDriver;
+    driverCaps = {};
+    status = {};
+    params = {};
+    lastCapturedFile[0] = '\0';
+    pictureRect = {0, 0, 0, 0};
+    lastPlacement = {0, 0, 0, 0};
+    capturing = 0;
+    callbacksActive = 0;
+    displayTarget = nullptr;
+    secondDisplayTarget = nullptr;
+    capFileCapacity = 0;
+    waveMode = 1;
+    waveBits = 8;
+    for (auto* tally : {&frameTally, &byteTally, &errorTally, &statusTally, &audioBlockTally}) *tally = 0;
+    TakeFileError();
+    SetUi(nullptr);
+}
+
+bool SetCaptureUi(std::shared_ptr<CaptureUi> ui, std::shared_ptr<CaptureUi>* previous) {
+    return Session().SetUi(std::move(ui), previous);
 }
 
 CaptureUi& CurrentCaptureUi() {
-    return *gUi.load();
+    return Session().Ui();
 }
 
 LRESULT SendCap(uint32_t message, WPARAM wParam, LPARAM lParam) {
@@ -201,6 +235,8 @@ int32_t CloseCaptureStuff() {
     capDestroyWindow(ghWndCap);
     ghWndCap = nullptr;
     gConnectedIndex = kNoDriver;
+    // The window took its capture threads with it.
+    Session().callbacksActive = 0;
     return 0;
 }
 
@@ -248,19 +284,17 @@ void ShowVideoSourceDialog() {
 void MyCapVideo(HWND display, HWND video) {
     RefreshCaptureStatus();
     if (!ghWndCap) return;
-    gDisplayTarget = display;
-    gSecondDisplayTarget = display;
-    gCallbacksActive = 1;
+    CaptureSession& s = Session();
+    s.displayTarget = display;
+    s.secondDisplayTarget = display;
+    s.callbacksActive = 1;
     PositionCaptureWindow(video);
-    gErrorTally = 0;
-    {
-        std::lock_guard<std::mutex> lock(gFileErrorMutex);
-        gFileError.clear();
-    }
-    gStatusTally = 0;
-    gFrameTally = 0;
-    gAudioBlockTally = 0;
-    gByteTally = 0;
+    s.errorTally = 0;
+    s.TakeFileError();  // an earlier capture's is no concern of this one
+    s.statusTally = 0;
+    s.frameTally = 0;
+    s.audioBlockTally = 0;
+    s.byteTally = 0;
     SendCap(WM_CAP_GET_SEQUENCE_SETUP, sizeof gCaptureParms, reinterpret_cast<LPARAM>(&gCaptureParms));
     gCaptureParms.dwRequestMicroSecPerFrame = static_cast<uint32_t>(gSettings.msPerFrame);
     gCaptureParms.fCaptureAudio = gSettings.Arate != 0 ? 1 : 0;
@@ -283,8 +317,8 @@ void MyCapVideo(HWND display, HWND video) {
             SendCap(WM_CAP_SET_AUDIOFORMAT, used, reinterpret_cast<LPARAM>(&f));
         }
     }
-    gWaveMode = gSettings.Amode;
-    gWaveBits = gSettings.Abits;
+    s.waveMode = gSettings.Amode;
+    s.waveBits = gSettings.Abits;
     SendCap(WM_CAP_SEQUENCE);
 }
 
@@ -300,20 +334,17 @@ void EndCap(HWND, HWND video) {
     const uint32_t stored = frames - drops;
     uint32_t bytes = gByteTally;
     if (gFrameTally > stored) bytes = static_cast<uint32_t>(uint64_t{bytes} * stored / gFrameTally);
-    CaptureUi& ui = CurrentCaptureUi();
-    HWND target = gDisplayTarget;
+    CaptureSession& s = Session();
+    CaptureUi& ui = s.Ui();
+    HWND target = s.displayTarget;
     ui.ShowLine(target, 1, " ", kLcdYellow);
     ui.ShowLine(target, 2, FinalCaptureLine(bytes, frames, drops, elapsed), kLcdGreen);
     ui.ShowLevels(0, 0);
-    gDisplayTarget = nullptr;
-    gSecondDisplayTarget = nullptr;
-    gCallbacksActive = 0;
+    s.displayTarget = nullptr;
+    s.secondDisplayTarget = nullptr;
+    s.callbacksActive = 0;
     // A capture file that could not be written ended the capture: the user hears which and why.
-    std::string failure;
-    {
-        std::lock_guard<std::mutex> lock(gFileErrorMutex);
-        failure.swap(gFileError);
-    }
+    const std::string failure = s.TakeFileError();
     if (!failure.empty()) NotifyBox("%s", failure.c_str());
 }
 
@@ -326,20 +357,19 @@ LRESULT CapControlCallback(HWND, int) {
 }
 
 LRESULT CapErrorCallback(HWND, int id, const char* text) {
-    if (!gCallbacksActive) return 0;
+    CaptureSession& s = Session();
+    if (!s.callbacksActive) return 0;
     if (id != 0) {
-        gErrorTally++;
-        if (text && (id == IDS_CAP_FILE_WRITE_ERROR || id == IDS_CAP_FILE_OPEN_ERROR)) {
-            std::lock_guard<std::mutex> lock(gFileErrorMutex);
-            gFileError = text;
-        }
+        s.errorTally++;
+        if (text && (id == IDS_CAP_FILE_WRITE_ERROR || id == IDS_CAP_FILE_OPEN_ERROR)) s.NoteFileError(text);
     }
     return 1;
 }
 
 LRESULT CapStatusCallback(HWND, int, const char*) {
-    if (!gCallbacksActive) return 0;
-    gStatusTally++;
+    CaptureSession& s = Session();
+    if (!s.callbacksActive) return 0;
+    s.statusTally++;
     return 1;
 }
 
@@ -364,19 +394,19 @@ std::string FinalCaptureLine(uint32_t bytes, uint32_t frames, uint32_t drops, ui
 
 LRESULT CapVideoStreamCallback(HWND window, VIDEOHDR* header) {
     if (!header) return 1;
-    gFrameTally++;
-    gByteTally += header->dwBytesUsed + (header->dwBytesUsed & 1);
-    if (!gCapturing) return 1;
+    CaptureSession& s = Session();
+    s.frameTally++;
+    const uint32_t bytes = s.byteTally += header->dwBytesUsed + (header->dwBytesUsed & 1);
+    if (!s.capturing) return 1;
     CAPSTATUS status{};
     capSendMessage(window, WM_CAP_GET_STATUS, sizeof status, reinterpret_cast<LPARAM>(&status));
-    HWND target = gDisplayTarget;
-    if (!target) target = gSecondDisplayTarget;
+    HWND target = s.displayTarget;
+    if (!target) target = s.secondDisplayTarget;
     if (target)
-        CurrentCaptureUi().ShowLine(
-            target, 1,
-            RunningCaptureLine(status.dwCurrentVideoFrame, status.dwCurrentVideoFramesDropped, gByteTally,
-                               gCapFileCapacity),
-            kLcdYellow);
+        s.Ui().ShowLine(target, 1,
+                        RunningCaptureLine(status.dwCurrentVideoFrame, status.dwCurrentVideoFramesDropped,
+                                           bytes, s.capFileCapacity),
+                        kLcdYellow);
     return 1;
 }
 
@@ -403,26 +433,16 @@ void WaveLevels(const uint8_t* data, uint32_t bytes, int32_t mode, int32_t bits,
 
 LRESULT CapWaveStreamCallback(HWND, WAVEHDR* header) {
     if (!header || !header->lpData) return 1;
-    gAudioBlockTally++;
+    CaptureSession& s = Session();
+    s.audioBlockTally++;
     int32_t left = 0;
     int32_t right = 0;
-    WaveLevels(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength, gWaveMode, gWaveBits,
-               &left, &right);
-    CurrentCaptureUi().ShowLevels(left, right);
+    WaveLevels(reinterpret_cast<const uint8_t*>(header->lpData), header->dwBufferLength, s.waveMode,
+               s.waveBits, &left, &right);
+    s.Ui().ShowLevels(left, right);
     return 1;
 }
 
 void ResetCaptureSession() {
-    CloseCaptureStuff();
-    gwIndex = kNoDriver;
-    gConnectedIndex = kNoDriver;
-    gCapDriverCaps = {};
-    gCapStatus = {};
-    gCaptureParms = {};
-    gCapFileCapacity = 0;
-    gFrameTally = 0;
-    gByteTally = 0;
-    gDisplayTarget = nullptr;
-    gSecondDisplayTarget = nullptr;
-    gCallbacksActive = 0;
+    Session().Reset();
 }

@@ -29,7 +29,7 @@ struct MonitorState {
 };
 
 MonitorState gMonitor;
-// Blocks are taken and released on worker threads too (the render's).
+// Blocks are taken and released on worker threads too (the render's): every entry point holds it.
 std::mutex gMonitorLock;
 
 void Track(void* block, uint32_t size, int32_t kind) {

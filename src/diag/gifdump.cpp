@@ -289,10 +289,7 @@ int32_t GifDump(const char* gif, const char* out) {
     if (in.ended()) std::fprintf(text.stream(), "Unrecognized Data Block %02x - Abort\n", 0);
     std::fclose(file);
     const std::string_view dump = text.text();
-    if (dump.empty()) {
-        errno = ENOMEM;
-        return -1;
-    }
+    if (dump.empty()) return -1;
     return SaveFileReplacing(out, dump) ? 0 : -1;
 }
 

@@ -15,8 +15,8 @@ extern char gLastGifPath[200];
 constexpr size_t kGifReadBufferBytes = 769;
 
 // Writes the dump of gif to out, whole or not at all: out is replaced only once the GIF was read,
-// and never when the user protected it. 0 once the output was written; -1 when it could not be
-// (errno set), or would replace the GIF file itself; -2 after a message when gif cannot be opened
+// and never when the user protected it. 0 once the output was written; -1 when it could not be,
+// or would replace the GIF file itself; -2 after a message when gif cannot be opened
 // or is not a GIF file ("Illegal file"). Nothing is written but on 0.
 int32_t GifDump(const char* gif, const char* out);
 

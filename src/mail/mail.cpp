@@ -8,7 +8,6 @@
 #include "core/dialogs.h"
 #include "core/memory.h"
 #include "media/fileinfo.h"
-#include "media/riff.h"
 #include "platform/mapi/loader.h"
 #include "platform/mapi/mapi.h"
 #include "platform/mp4/mp4.h"
@@ -41,10 +40,7 @@ struct Summary {
     }
     // False when the file is neither an AVI nor an MP4 file.
     bool Describe(const std::string& file) {
-        if ((text = DescribeAVI(file.c_str()))) {
-            fileLength = AVIinfo.fileLength;
-            return true;
-        }
+        if ((text = DescribeAVI(file.c_str(), &fileLength))) return true;
         mp4 = (text = DescribeMP4(file.c_str(), &fileLength)) != nullptr;
         return mp4;
     }

@@ -351,12 +351,13 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last, std::stri
     rec->stamp = StampOf(fd);
     // The header walk opens the file once more: a process short of descriptors closes the cached
     // ones and walks again.
+    AVIinfoRecord info{};
     errno = 0;
-    int32_t read = ReadAVIInfo(name);
+    int32_t read = ReadAVIInfo(name, info);
     if (!read && (errno == EMFILE || errno == ENFILE)) {
         Handles().CloseAll();
         errno = 0;
-        read = ReadAVIInfo(name);
+        read = ReadAVIInfo(name, info);
     }
     if (!read) {
         *why = errno == EMFILE || errno == ENFILE ? std::strerror(errno) : "not a valid AVI file";
@@ -364,38 +365,36 @@ AVIlist* OpenAVIforList(const char* name, int32_t first, int32_t last, std::stri
         MyMallocFree(rec);
         return nullptr;
     }
-    std::memcpy(rec->format, AVIinfo.videoFormat, sizeof(rec->format));
+    std::memcpy(rec->format, info.videoFormat, sizeof(rec->format));
     // The stored header never claims more than the record holds.
     if (ReadLE32(rec->format) > sizeof(rec->format)) WriteLE32(rec->format, sizeof(rec->format));
-    rec->width = AVIinfo.width;
-    rec->height = AVIinfo.height;
-    rec->topDown = AVIinfo.topDown;
-    rec->bits = AVIinfo.bitCount;
-    rec->frames = AVIinfo.totalFrames;
-    rec->rateFigure = AVIinfo.frameTimeOrRate;
-    rec->samplesPerSec = AVIinfo.samplesPerSec;
-    rec->channels = AVIinfo.channels;
-    rec->sampleBits = AVIinfo.bitsPerSample;
-    rec->audioLength = AVIinfo.audioLength;
-    rec->rate = AVIinfo.videoRate;
-    rec->scale = AVIinfo.videoScale;
-    rec->quality = AVIinfo.videoQuality;
-    rec->compression = AVIinfo.compression;
-    rec->handler = AVIinfo.videoHandler;
-    CopyText(rec->sourceTag, sizeof(rec->sourceTag), AVIinfo.sourceTag);
-    CopyText(rec->sourceName, sizeof(rec->sourceName), AVIinfo.sourceName);
-    rec->sourceValue = AVIinfo.sourceValue;
+    rec->width = info.width;
+    rec->height = info.height;
+    rec->topDown = info.topDown;
+    rec->bits = info.bitCount;
+    rec->frames = info.totalFrames;
+    rec->rateFigure = info.frameTimeOrRate;
+    rec->samplesPerSec = info.samplesPerSec;
+    rec->channels = info.channels;
+    rec->sampleBits = info.bitsPerSample;
+    rec->audioLength = info.audioLength;
+    rec->rate = info.videoRate;
+    rec->scale = info.videoScale;
+    rec->quality = info.videoQuality;
+    rec->compression = info.compression;
+    rec->handler = info.videoHandler;
+    CopyText(rec->sourceTag, sizeof(rec->sourceTag), info.sourceTag);
+    CopyText(rec->sourceName, sizeof(rec->sourceName), info.sourceName);
+    rec->sourceValue = info.sourceValue;
     CopyText(rec->name, sizeof(rec->name), name);
-    const uint32_t moviPosition = AVIinfo.moviPosition;
+    const uint32_t moviPosition = info.moviPosition;
 
     // A negative last frame is the file's last; the stated frame count may be anything.
     int64_t lastFrame = last < 0 ? static_cast<int64_t>(rec->frames) - 1 : last;
 
-    LoadAVIIndex(fd, 0, 0, 0);
-    rec->idx = AVIinfo.index;
-    rec->nidx = AVIinfo.indexCount;
-    AVIinfo.index = nullptr;  // the record owns it now
-    AVIinfo.indexCount = 0;
+    LoadAVIIndex(fd, 0, 0, 0, info);
+    rec->idx = info.index;  // the record owns it now
+    rec->nidx = info.indexCount;
     // A missing or cut idx1 is rebuilt from the movi list; the frame count then follows it.
     if (RebuildIndexFromMovi(fd, moviPosition, &rec->idx, &rec->nidx)) {
         rec->frames = 0;

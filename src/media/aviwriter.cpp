@@ -220,45 +220,38 @@ bool FlushPending() {
     return false;
 }
 
-}  // namespace
-
-int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitCount, int32_t frames,
-                   const BITMAPINFOHEADER* format, FOURCC handler, int32_t usPerFrame, int32_t samplesPerSec,
-                   int32_t channels, int32_t bitsPerSample, int32_t initialFrames) {
+// One file at a time: a writer left open is closed as it stands (a new file is dropped), and a
+// finished file never committed is dropped.
+void CloseLeftOpen() {
     WriterState& w = gWriter;
     if (w.handle) {
-        // One file at a time: a writer left open is closed as it stands (a new file is dropped).
         DebugLog("MyOpenWAVI: closing the file left open");
         FlushPending();
         if (!w.out.isOpen()) MyClose(w.handle);
         w.handle = 0;
         ReleaseIndex();
     }
-    w.out.Abandon();  // a finished file never committed
+    w.out.Abandon();
     w.error = 0;
-    int32_t h = 0;
-    if (frames >= 0)
-        h = MyOpenWrite(name);
-    else if (name && w.out.Open(name))
-        h = w.out.fd();
-    else
-        errno = name ? w.out.error() : ENOENT;
-    if (!h) {
-        w.error = errno ? errno : EIO;
-        NotifyBox("MyOpenWAVI failed: <%s> %ldx%ldx%ld %08lx %ld %ld %ld %ld", name ? name : "",
-                  static_cast<long>(width), static_cast<long>(height), static_cast<long>(bitCount),
-                  static_cast<unsigned long>(handler), static_cast<long>(usPerFrame),
-                  static_cast<long>(samplesPerSec), static_cast<long>(channels),
-                  static_cast<long>(bitsPerSample));
-        return 0;
-    }
+}
+
+void OpenFailed(const char* name, const WAVIStreams& s) {
+    NotifyBox("MyOpenWAVI failed: <%s> %ldx%ldx%ld %08lx %ld %ld %ld %ld", name ? name : "",
+              static_cast<long>(s.width), static_cast<long>(s.height), static_cast<long>(s.bitCount),
+              static_cast<unsigned long>(s.handler), static_cast<long>(s.usPerFrame),
+              static_cast<long>(s.samplesPerSec), static_cast<long>(s.channels),
+              static_cast<long>(s.bitsPerSample));
+}
+
+// Writes the headers of the file just opened as h. The handle, or 0 with nothing left open.
+int32_t BeginFile(int32_t h, const char* name, int64_t frames, const WAVIStreams& s) {
+    WriterState& w = gWriter;
     w.position = 0;
     w.count = 0;
     w.hasAudio = false;
     w.name = name;
     w.error = 0;
-    int64_t entries =
-        std::min<int64_t>(std::llabs(static_cast<int64_t>(frames)) * kEntriesPerFrame, kMaxFileBytes / 16);
+    int64_t entries = std::min<int64_t>(std::llabs(frames) * kEntriesPerFrame, kMaxFileBytes / 16);
     w.index = static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(entries), sizeof(AVIINDEXENTRY)));
     if (!w.index) {
         NotifyBox("couldn't allocate index, no file saved");
@@ -273,7 +266,7 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
 
     uint8_t* b = w.header;
     std::memset(b, 0, sizeof(w.header));
-    const Form form = FormFor(bitCount, format, handler);
+    const Form form = FormFor(s.bitCount, s.format, s.handler);
     const int32_t strfBytes = StrfBytes(form);
     w.headerBytes = kVideoHeaderBytes + (strfBytes - 40);
 
@@ -283,35 +276,35 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     Put4(b, 20, "hdrl");
     Put4(b, 24, "avih");
     Put32(b, 28, 56);
-    Put32(b, 32, static_cast<uint32_t>(usPerFrame));
+    Put32(b, 32, static_cast<uint32_t>(s.usPerFrame));
     Put32(b, 44, 0x10);
-    Put32(b, 52, static_cast<uint32_t>(initialFrames));
+    Put32(b, 52, static_cast<uint32_t>(s.initialFrames));
     Put32(b, 56, 1);
-    Put32(b, 64, static_cast<uint32_t>(width));
-    Put32(b, 68, static_cast<uint32_t>(height));
+    Put32(b, 64, static_cast<uint32_t>(s.width));
+    Put32(b, 68, static_cast<uint32_t>(s.height));
     Put4(b, 88, "LIST");
     Put4(b, 96, "strl");
     Put4(b, 100, "strh");
     Put32(b, 104, 64);
     Put4(b, 108, "vids");
-    Put32(b, 112, handler);
-    Put32(b, 128, static_cast<uint32_t>(usPerFrame));
+    Put32(b, 112, s.handler);
+    Put32(b, 128, static_cast<uint32_t>(s.usPerFrame));
     Put32(b, 132, 1000000);
     Put4(b, 172, "strf");
     Put32(b, 176, static_cast<uint32_t>(strfBytes));
     uint8_t* bi = b + 180;
     if (form == Form::kCopy68) {
-        std::memcpy(bi, format, 68);
+        std::memcpy(bi, s.format, 68);
         // offset 44, size 24, process 0, colour space 2 (YCbCr), 8 bits, subsampling 2 x 1
         const uint32_t jpeg[7] = {44, 24, 0, 2, 8, 2, 1};
         for (int i = 0; i < 7; i++) Put32(bi, 40 + 4 * i, jpeg[i]);
     } else {
         Put32(bi, 0, form == Form::kMjpg ? 68 : 40);
-        Put32(bi, 4, static_cast<uint32_t>(width));
-        Put32(bi, 8, static_cast<uint32_t>(height));
+        Put32(bi, 4, static_cast<uint32_t>(s.width));
+        Put32(bi, 8, static_cast<uint32_t>(s.height));
         WriteLE16(bi + 12, 1);
-        WriteLE16(bi + 14, static_cast<uint16_t>(bitCount));
-        Put32(bi, 16, form == Form::kMjpg ? kMJPG : handler);
+        WriteLE16(bi + 14, static_cast<uint16_t>(s.bitCount));
+        Put32(bi, 16, form == Form::kMjpg ? kMJPG : s.handler);
     }
     if (form == Form::kGrey) {
         Put32(bi, 32, 256);
@@ -331,10 +324,10 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     uint32_t strl = 64 + 20 + static_cast<uint32_t>(strfBytes);
     uint32_t hdrl = strl + 20 + 56;
     uint32_t riff = hdrl + 12;
-    if (samplesPerSec != 0) {
+    if (s.samplesPerSec != 0) {
         uint8_t* a = w.audioList;
         std::memset(a, 0, sizeof(w.audioList));
-        w.blockAlign = static_cast<uint32_t>(channels * bitsPerSample / 8);
+        w.blockAlign = static_cast<uint32_t>(s.channels * s.bitsPerSample / 8);
         Put4(a, 0, "LIST");
         Put32(a, 4, 100);
         Put4(a, 8, "strl");
@@ -342,16 +335,16 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
         Put32(a, 16, 64);
         Put4(a, 20, "auds");
         Put32(a, 40, w.blockAlign);
-        Put32(a, 44, static_cast<uint32_t>(samplesPerSec) * w.blockAlign);
+        Put32(a, 44, static_cast<uint32_t>(s.samplesPerSec) * w.blockAlign);
         Put32(a, 64, w.blockAlign);
         Put4(a, 84, "strf");
         Put32(a, 88, 16);
         WriteLE16(a + 92, 1);
-        WriteLE16(a + 94, static_cast<uint16_t>(channels));
-        Put32(a, 96, static_cast<uint32_t>(samplesPerSec));
-        Put32(a, 100, static_cast<uint32_t>(samplesPerSec) * w.blockAlign);
+        WriteLE16(a + 94, static_cast<uint16_t>(s.channels));
+        Put32(a, 96, static_cast<uint32_t>(s.samplesPerSec));
+        Put32(a, 100, static_cast<uint32_t>(s.samplesPerSec) * w.blockAlign);
         WriteLE16(a + 104, static_cast<uint16_t>(w.blockAlign));
-        WriteLE16(a + 106, static_cast<uint16_t>(bitsPerSample));
+        WriteLE16(a + 106, static_cast<uint16_t>(s.bitsPerSample));
         hdrl += kAudioListBytes;
         riff += kAudioListBytes;
         Put32(b, 56, 2);
@@ -376,6 +369,39 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
     }
     w.position = w.headerBytes + (w.hasAudio ? kAudioListBytes : 0) + kMoviHeaderBytes;
     return h;
+}
+
+}  // namespace
+
+int32_t MyCreateWAVI(const char* name, int64_t frames, const WAVIStreams& streams) {
+    WriterState& w = gWriter;
+    CloseLeftOpen();
+    if (!name || !w.out.Open(name)) {
+        w.error = !name ? ENOENT : w.out.error() ? w.out.error() : EIO;
+        OpenFailed(name, streams);
+        return 0;
+    }
+    return BeginFile(w.out.fd(), name, frames, streams);
+}
+
+int32_t MyOverwriteWAVI(const char* name, int64_t frames, const WAVIStreams& streams) {
+    CloseLeftOpen();
+    const int32_t h = MyOpenWrite(name);
+    if (!h) {
+        gWriter.error = errno ? errno : EIO;  // why MyOpenWrite failed
+        OpenFailed(name, streams);
+        return 0;
+    }
+    return BeginFile(h, name, frames, streams);
+}
+
+int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitCount, int32_t frames,
+                   const BITMAPINFOHEADER* format, FOURCC handler, int32_t usPerFrame, int32_t samplesPerSec,
+                   int32_t channels, int32_t bitsPerSample, int32_t initialFrames) {
+    const WAVIStreams streams{width,      height,        bitCount, format,        handler,
+                              usPerFrame, samplesPerSec, channels, bitsPerSample, initialFrames};
+    if (frames < 0) return MyCreateWAVI(name, -static_cast<int64_t>(frames), streams);
+    return MyOverwriteWAVI(name, frames, streams);
 }
 
 int32_t MyWriteChunk(int32_t handle, const void* data, int32_t length, FOURCC id, uint32_t flags) {

@@ -7,11 +7,30 @@
 
 #include "core/wintypes.h"
 
-// frames < 0 makes a new file: it is written unnamed beside NAME and takes the name (replacing a
-// file there) only when it is finished; a program killed on the way leaves NAME as it was. frames >
-// 0 writes over an existing file in place (created when missing). |frames| sizes the index (it
-// grows when a render needs more). Returns the file handle, or 0 (a message is shown when the file
-// cannot be opened; when its headers cannot be written, AVIWriteError says why and nothing is left).
+// What the headers describe: the video stream and, when samplesPerSec is not 0, the PCM sound.
+struct WAVIStreams {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t bitCount = 0;
+    const BITMAPINFOHEADER* format = nullptr;  // may be null; a 68-byte one is copied whole
+    FOURCC handler = 0;                        // the compressor's code, 0 for uncompressed frames
+    int32_t usPerFrame = 0;
+    int32_t samplesPerSec = 0;
+    int32_t channels = 0;
+    int32_t bitsPerSample = 0;
+    int32_t initialFrames = 0;
+};
+
+// Begins a new file: it is written unnamed beside NAME and takes the name (replacing a file there)
+// only when it is finished; a program killed on the way leaves NAME as it was. frames sizes the
+// index (it grows when a render needs more). Returns the file handle, or 0 (a message is shown when
+// the file cannot be opened; when its headers cannot be written, AVIWriteError says why and
+// nothing is left).
+int32_t MyCreateWAVI(const char* name, int64_t frames, const WAVIStreams& streams);
+// Begins writing over an existing file in place (created when missing), never cutting it short:
+// the preallocated capture file. Otherwise as MyCreateWAVI.
+int32_t MyOverwriteWAVI(const char* name, int64_t frames, const WAVIStreams& streams);
+// frames < 0: MyCreateWAVI with -frames; otherwise MyOverwriteWAVI.
 int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitCount, int32_t frames,
                    const BITMAPINFOHEADER* format, FOURCC handler, int32_t usPerFrame, int32_t samplesPerSec,
                    int32_t channels, int32_t bitsPerSample, int32_t initialFrames);

@@ -76,7 +76,7 @@ bool RiffForm(const char* name, FOURCC* form, bool notify) {
     return true;
 }
 
-// The frames a reader finds in an AVI file (whose headers are in AVIinfo), counted as the clip
+// The frames a reader finds in an AVI file (whose headers are in info), counted as the clip
 // reader counts them for a project: the video entries of idx1 up to the number the header states,
 // or every video chunk of the movi list when the index had to be rebuilt from it. An empty entry,
 // or one whose chunk is not wholly in the file, is a dropped frame.
@@ -87,19 +87,19 @@ struct FramesFound {
     int64_t dataEnd = 0;      // where the last chunk of the index ends
 };
 
-FramesFound FindFrames(const char* name) {
+FramesFound FindFrames(const char* name, AVIinfoRecord& info) {
     FramesFound found;
     const int32_t h = MyOpenRead(name);
     if (!h) return found;
-    const uint32_t moviPosition = AVIinfo.moviPosition;
-    LoadAVIIndex(h, 0, 0, 0);
-    AVIINDEXENTRY* index = AVIinfo.index;
-    int32_t count = AVIinfo.indexCount;
-    AVIinfo.index = nullptr;
-    AVIinfo.indexCount = 0;
+    const uint32_t moviPosition = info.moviPosition;
+    LoadAVIIndex(h, 0, 0, 0, info);
+    AVIINDEXENTRY* index = info.index;
+    int32_t count = info.indexCount;
+    info.index = nullptr;
+    info.indexCount = 0;
     const bool rebuilt = RebuildIndexFromMovi(h, moviPosition, &index, &count) != 0;
     const int64_t fileLength = std::max(MyFileLength(h), 0);
-    const int64_t limit = rebuilt ? INT32_MAX : std::max(AVIinfo.totalFrames, 0);
+    const int64_t limit = rebuilt ? INT32_MAX : std::max(info.totalFrames, 0);
     const bool relative = count > 0 && index[0].dwChunkOffset < moviPosition;
     for (int32_t i = 0; i < count; i++) {
         const AVIINDEXENTRY& e = index[i];
@@ -162,16 +162,16 @@ void Mp4VideoLine(std::string& text, const char* lead, const Mp4Info& info) {
            static_cast<long long>(info.frames));
 }
 
-void AudioLine(std::string& text, const char* lead) {
-    if (AVIinfo.samplesPerSec == 0) {
+void AudioLine(std::string& text, const char* lead, const AVIinfoRecord& info) {
+    if (info.samplesPerSec == 0) {
         Append(text, "%sAudio: None", lead);
-    } else if (AVIinfo.channels > 2) {
+    } else if (info.channels > 2) {
         Append(text, "%sAudio: %ld Samples/Sec %ld-Bit %ld Channels", lead,
-               static_cast<long>(AVIinfo.samplesPerSec), static_cast<long>(AVIinfo.bitsPerSample),
-               static_cast<long>(AVIinfo.channels));
+               static_cast<long>(info.samplesPerSec), static_cast<long>(info.bitsPerSample),
+               static_cast<long>(info.channels));
     } else {
-        Append(text, "%sAudio: %ld Samples/Sec %ld-Bit %s", lead, static_cast<long>(AVIinfo.samplesPerSec),
-               static_cast<long>(AVIinfo.bitsPerSample), AVIinfo.channels == 2 ? "Stereo" : "Mono");
+        Append(text, "%sAudio: %ld Samples/Sec %ld-Bit %s", lead, static_cast<long>(info.samplesPerSec),
+               static_cast<long>(info.bitsPerSample), info.channels == 2 ? "Stereo" : "Mono");
     }
 }
 
@@ -207,28 +207,27 @@ std::string FileProblem(const char* name) {
     return "";
 }
 
-int32_t IsAVIFile(const char* name) {
+int32_t IsAVIFile(const char* name, AVIinfoRecord& info) {
     FOURCC form = 0;
-    if (!RiffForm(name, &form, true) || form != kAVI || !ReadAVIInfo(name)) return 0;
+    if (!RiffForm(name, &form, true) || form != kAVI || !ReadAVIInfo(name, info)) return 0;
     // The frames and figures are those really there, whatever the headers claim.
-    const FramesFound found = FindFrames(name);
-    AVIinfo.totalFrames = found.frames;
-    AVIinfo.droppedFrames = found.drops;
+    const FramesFound found = FindFrames(name, info);
+    info.totalFrames = found.frames;
+    info.droppedFrames = found.drops;
     const int32_t stored = found.frames - found.drops;
-    SetFrameFigures(stored > 0 ? found.storedBytes / stored : 0);
+    SetFrameFigures(info, stored > 0 ? found.storedBytes / stored : 0);
     // Chunks past a RIFF size that was never brought up to date are in the file all the same.
-    AVIinfo.fileLength =
-        static_cast<int32_t>(std::clamp<int64_t>(found.dataEnd, AVIinfo.fileLength, INT32_MAX));
+    info.fileLength = static_cast<int32_t>(std::clamp<int64_t>(found.dataEnd, info.fileLength, INT32_MAX));
     return 1;
 }
 
-int32_t IsWAVEFile(const char* name) {
+int32_t IsWAVEFile(const char* name, AVIinfoRecord& info) {
     FOURCC form = 0;
     if (!RiffForm(name, &form, false)) return 0;
-    return form == kWAVE && ReadWaveInfo(name) ? 1 : 0;
+    return form == kWAVE && ReadWaveInfo(name, info) ? 1 : 0;
 }
 
-int32_t ReadBMPInfo(const char* name) {
+int32_t ReadBMPInfo(const char* name, AVIinfoRecord& info) {
     gImageTimeStamp[0] = 0;
     int32_t h = MyOpenRead(name);
     if (!h) return 0;
@@ -246,19 +245,19 @@ int32_t ReadBMPInfo(const char* name) {
         if (dataOffset <= fileSize && n >= 12 && MyRead(h, bh, n) == n) {
             const uint32_t headerSize = ReadLE32(bh);
             if (headerSize == 12) {
-                AVIinfo.width = ReadLE16(bh + 4);
-                AVIinfo.height = ReadLE16(bh + 6);
-                AVIinfo.bitCount = ReadLE16(bh + 10);
-                AVIinfo.compression = 0;
-                AVIinfo.topDown = false;
+                info.width = ReadLE16(bh + 4);
+                info.height = ReadLE16(bh + 6);
+                info.bitCount = ReadLE16(bh + 10);
+                info.compression = 0;
+                info.topDown = false;
                 result = 1;
             } else if (IsInfoHeaderSize(headerSize) && n == 40 && headerSize <= room) {
                 int32_t height = static_cast<int32_t>(ReadLE32(bh + 8));
-                AVIinfo.width = static_cast<int32_t>(ReadLE32(bh + 4));
-                AVIinfo.topDown = height < 0 && height != INT32_MIN;
-                AVIinfo.height = height == INT32_MIN ? 0 : height < 0 ? -height : height;
-                AVIinfo.bitCount = ReadLE16(bh + 14);
-                AVIinfo.compression = ReadLE32(bh + 16);
+                info.width = static_cast<int32_t>(ReadLE32(bh + 4));
+                info.topDown = height < 0 && height != INT32_MIN;
+                info.height = height == INT32_MIN ? 0 : height < 0 ? -height : height;
+                info.bitCount = ReadLE16(bh + 14);
+                info.compression = ReadLE32(bh + 16);
                 result = 1;
             }
             if (result) {
@@ -266,7 +265,7 @@ int32_t ReadBMPInfo(const char* name) {
                 gImageSize = static_cast<int32_t>(std::max<int64_t>(
                     std::min<int64_t>(fileSize, fileLength) - static_cast<int64_t>(dataOffset), 0));
             }
-            if (result && headerSize == 40 && AVIinfo.bitCount == 24) {
+            if (result && headerSize == 40 && info.bitCount == 24) {
                 char stamp[kStampBytes];
                 if (MyRead(h, stamp, kStampBytes) == kStampBytes && stamp[0] == 'T' && stamp[1] == 'S') {
                     std::memcpy(gImageTimeStamp, stamp, kStampBytes);
@@ -285,36 +284,36 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
     const char* file = lookup.c_str();
     std::string text;
     gImageSize = 0;
+    AVIinfoRecord info{};
     // Nothing to look up (a snapshot has no file): no open is tried, so no box about it either.
     const bool lookups = !lookup.empty();
-    if (lookups && IsAVIFile(file)) {
+    if (lookups && IsAVIFile(file, info)) {
         Append(text, "AVI file - %s", shown.c_str());
-        if (AVIinfo.compression) {
-            Append(text, "\n  Video: %ldx%ldx%ld  (%s) %ld frames (%ld drops)",
-                   static_cast<long>(AVIinfo.width), static_cast<long>(AVIinfo.height),
-                   static_cast<long>(AVIinfo.bitCount), Four(AVIinfo.compression).c_str(),
-                   static_cast<long>(AVIinfo.totalFrames), static_cast<long>(AVIinfo.droppedFrames));
+        if (info.compression) {
+            Append(text, "\n  Video: %ldx%ldx%ld  (%s) %ld frames (%ld drops)", static_cast<long>(info.width),
+                   static_cast<long>(info.height), static_cast<long>(info.bitCount),
+                   Four(info.compression).c_str(), static_cast<long>(info.totalFrames),
+                   static_cast<long>(info.droppedFrames));
         } else {
             Append(text, "\n  Video: %ldx%ldx%ld Uncompressed %ld frames (%ld drops)",
-                   static_cast<long>(AVIinfo.width), static_cast<long>(AVIinfo.height),
-                   static_cast<long>(AVIinfo.bitCount), static_cast<long>(AVIinfo.totalFrames),
-                   static_cast<long>(AVIinfo.droppedFrames));
+                   static_cast<long>(info.width), static_cast<long>(info.height),
+                   static_cast<long>(info.bitCount), static_cast<long>(info.totalFrames),
+                   static_cast<long>(info.droppedFrames));
         }
-        int64_t fps = Fps100(AVIinfo.videoRate, AVIinfo.videoScale);
+        int64_t fps = Fps100(info.videoRate, info.videoScale);
         Append(text, "\n  Video Rate: %ld.%02ldfps (%ld/%ld)", static_cast<long>(fps / 100),
-               static_cast<long>(fps % 100), static_cast<long>(AVIinfo.videoRate),
-               static_cast<long>(AVIinfo.videoScale));
-        Append(text, "\n  %ld.%ld MB/Sec %ld.%ld:1", static_cast<long>(AVIinfo.frameTimeOrRate / 10),
-               static_cast<long>(AVIinfo.frameTimeOrRate % 10),
-               static_cast<long>(AVIinfo.compressionFigure / 10),
-               static_cast<long>(AVIinfo.compressionFigure % 10));
-        AudioLine(text, "\n  ");
+               static_cast<long>(fps % 100), static_cast<long>(info.videoRate),
+               static_cast<long>(info.videoScale));
+        Append(text, "\n  %ld.%ld MB/Sec %ld.%ld:1", static_cast<long>(info.frameTimeOrRate / 10),
+               static_cast<long>(info.frameTimeOrRate % 10), static_cast<long>(info.compressionFigure / 10),
+               static_cast<long>(info.compressionFigure % 10));
+        AudioLine(text, "\n  ", info);
         if (display) {
             gImageSize = static_cast<int32_t>(display->biSizeImage);
             Append(text, "\n  ImageSize = %ld bytes", static_cast<long>(gImageSize));
         }
-        if (AVIinfo.sourceName[0]) Append(text, "\nSource: %s <%s>", AVIinfo.sourceTag, AVIinfo.sourceName);
-        if (AVIinfo.sourceComment[0]) Append(text, "\n  %s", AVIinfo.sourceComment);
+        if (info.sourceName[0]) Append(text, "\nSource: %s <%s>", info.sourceTag, info.sourceName);
+        if (info.sourceComment[0]) Append(text, "\n  %s", info.sourceComment);
     } else if (Mp4Info mp4; lookups && ReadMp4Info(file, &mp4)) {
         Append(text, "MP4 file - %s", shown.c_str());
         Mp4VideoLine(text, "\n  ", mp4);
@@ -330,13 +329,13 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
         Append(text, "\n  %lld.%lld MB/Sec", static_cast<long long>(rate / 10),
                static_cast<long long>(rate % 10));
         Mp4AudioLine(text, "\n  ", mp4);
-    } else if (lookups && IsWAVEFile(file)) {
+    } else if (lookups && IsWAVEFile(file, info)) {
         Append(text, "WAVE file - %s", shown.c_str());
-        Append(text, "\n  Audio: %ld %ld %ld", static_cast<long>(AVIinfo.samplesPerSec),
-               static_cast<long>(AVIinfo.channels), static_cast<long>(AVIinfo.bitsPerSample));
-    } else if (lookups && ReadBMPInfo(file)) {
+        Append(text, "\n  Audio: %ld %ld %ld", static_cast<long>(info.samplesPerSec),
+               static_cast<long>(info.channels), static_cast<long>(info.bitsPerSample));
+    } else if (lookups && ReadBMPInfo(file, info)) {
         Append(text, "BMP file - %s", file);
-        ImageLine(text, AVIinfo.width, AVIinfo.height, AVIinfo.bitCount, AVIinfo.compression);
+        ImageLine(text, info.width, info.height, info.bitCount, info.compression);
         Append(text, "\n  ImageSize = %ld bytes", static_cast<long>(gImageSize));
     } else if (shown.empty()) {
         text = "Snapshot Preview Image";
@@ -351,8 +350,8 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
         const int32_t computed =
             static_cast<int32_t>(std::clamp<int64_t>(row * height, INT32_MIN, INT32_MAX));
         bool header = false;
-        if (display->biWidth != AVIinfo.width || display->biHeight != AVIinfo.height ||
-            display->biBitCount != AVIinfo.bitCount || display->biCompression != AVIinfo.compression) {
+        if (display->biWidth != info.width || display->biHeight != info.height ||
+            display->biBitCount != info.bitCount || display->biCompression != info.compression) {
             text += "\n\nDisplay Image Parameters:";
             header = true;
             ImageLine(text, display->biWidth, display->biHeight, display->biBitCount, display->biCompression);
@@ -381,29 +380,31 @@ void ShowFileInfo(HWND owner, const char* name, BITMAPINFOHEADER* display, const
     if (!text.empty()) MessageBoxA(owner, text, "Information", MB_ICONINFORMATION);
 }
 
-char* DescribeAVI(const char* name) {
+char* DescribeAVI(const char* name, int64_t* fileLength) {
     auto* block = static_cast<char*>(MyMalloc(kReportBlock));
     if (!block) return nullptr;
-    if (!IsAVIFile(name)) {
+    AVIinfoRecord info{};
+    if (!IsAVIFile(name, info)) {
         MyMallocFree(block);
         return nullptr;
     }
     std::string text;
-    Append(text, "File Size: %ld bytes", static_cast<long>(AVIinfo.fileLength));
-    int64_t fps = Fps100(AVIinfo.videoRate, AVIinfo.videoScale);
-    if (AVIinfo.compression) {
-        Append(text, "\nVideo: %ldx%ldx%ld  (%s) %ld frames %ld.%02ldfps", static_cast<long>(AVIinfo.width),
-               static_cast<long>(AVIinfo.height), static_cast<long>(AVIinfo.bitCount),
-               Four(AVIinfo.compression).c_str(), static_cast<long>(AVIinfo.totalFrames),
+    Append(text, "File Size: %ld bytes", static_cast<long>(info.fileLength));
+    int64_t fps = Fps100(info.videoRate, info.videoScale);
+    if (info.compression) {
+        Append(text, "\nVideo: %ldx%ldx%ld  (%s) %ld frames %ld.%02ldfps", static_cast<long>(info.width),
+               static_cast<long>(info.height), static_cast<long>(info.bitCount),
+               Four(info.compression).c_str(), static_cast<long>(info.totalFrames),
                static_cast<long>(fps / 100), static_cast<long>(fps % 100));
     } else {
         Append(text, "\nVideo: %ldx%ldx%ld Uncompressed %ld frames %ld.%02ldfps",
-               static_cast<long>(AVIinfo.width), static_cast<long>(AVIinfo.height),
-               static_cast<long>(AVIinfo.bitCount), static_cast<long>(AVIinfo.totalFrames),
+               static_cast<long>(info.width), static_cast<long>(info.height),
+               static_cast<long>(info.bitCount), static_cast<long>(info.totalFrames),
                static_cast<long>(fps / 100), static_cast<long>(fps % 100));
     }
-    AudioLine(text, "\n");
+    AudioLine(text, "\n", info);
     std::snprintf(block, kReportBlock, "%s", text.c_str());
+    if (fileLength) *fileLength = info.fileLength;
     return block;
 }
 

@@ -9,8 +9,6 @@
 #include "core/memory.h"
 #include "media/fileio.h"
 
-AVIinfoRecord AVIinfo;
-
 namespace {
 
 // LIST nesting deeper than this is skipped whole (AVI files nest three or four levels).
@@ -69,7 +67,8 @@ void CopyText(char* dst, size_t capacity, const uint8_t* src, size_t count) {
 // is cut there (its parent's walk then ends) and nothing is read past either.
 class ChunkWalk {
   public:
-    ChunkWalk(int32_t handle, bool loadIndex) : handle_(handle), loadIndex_(loadIndex) {
+    ChunkWalk(int32_t handle, bool loadIndex, AVIinfoRecord& info)
+        : handle_(handle), loadIndex_(loadIndex), info_(info) {
         fileEnd_ = std::max(MyFileLength(handle), 0);
         int32_t at = MyTell(handle);
         pos_ = at < 0 ? 0 : at;
@@ -120,7 +119,7 @@ class ChunkWalk {
                 if (MyRead(handle_, type, 4) != 4) return 0;
                 pos_ += 4;
                 if (ReadLE32(type) == kMovi) {
-                    if (!loadIndex_) AVIinfo.moviPosition = static_cast<uint32_t>(bodyStart);
+                    if (!loadIndex_) info_.moviPosition = static_cast<uint32_t>(bodyStart);
                 } else {
                     int32_t sub = Walk(Clamp32(bodyStart + 4), bodyStart + body, depth + 1, false);
                     if (sub == 0) return 0;
@@ -151,7 +150,7 @@ class ChunkWalk {
         int64_t stated = static_cast<int64_t>(size) + 8;
         // A RIFF size beyond the file (a cut file, or a writer that never patched it) is taken as the
         // file's own length.
-        if (!loadIndex_) AVIinfo.fileLength = Clamp32(std::min<int64_t>(stated, fileEnd_));
+        if (!loadIndex_) info_.fileLength = Clamp32(std::min<int64_t>(stated, fileEnd_));
         int64_t end = pos_ - 4 + size;  // the form type counts in the size
         Walk(12, end, 1, false);
         (void)offset;
@@ -189,19 +188,19 @@ class ChunkWalk {
         if (size != kAvihBytes) DebugLog("** MainAVIHeader size mismatch");
         uint8_t b[kAvihBytes] = {};
         if (!Read(b, std::min(body, kAvihBytes))) return false;
-        AVIinfo.frameTimeOrRate = static_cast<int32_t>(ReadLE32(b));
-        AVIinfo.totalFrames = static_cast<int32_t>(ReadLE32(b + 16));
-        AVIinfo.videoRate = 0;
-        AVIinfo.videoScale = 0;
-        AVIinfo.compression = 0;
-        AVIinfo.videoHandler = 0;
+        info_.frameTimeOrRate = static_cast<int32_t>(ReadLE32(b));
+        info_.totalFrames = static_cast<int32_t>(ReadLE32(b + 16));
+        info_.videoRate = 0;
+        info_.videoScale = 0;
+        info_.compression = 0;
+        info_.videoHandler = 0;
         return true;
     }
 
     bool VideoFormat(int32_t body) {
         int32_t n = std::min(body, kVideoFormatBytes);
         if (n < 40) return true;  // cut before the header ends: nothing to take
-        uint8_t* f = AVIinfo.videoFormat;
+        uint8_t* f = info_.videoFormat;
         if (!Read(f, n)) return false;
         std::memset(f + n, 0, kVideoFormatBytes - n);
         uint32_t headerSize = ReadLE32(f);
@@ -211,20 +210,20 @@ class ChunkWalk {
             headerSize = static_cast<uint32_t>(n);
             WriteLE32(f, headerSize);
         }
-        AVIinfo.width = static_cast<int32_t>(ReadLE32(f + 4));
+        info_.width = static_cast<int32_t>(ReadLE32(f + 4));
         int32_t height = static_cast<int32_t>(ReadLE32(f + 8));
         // Rows stored top to bottom: the height is kept positive and the order goes with the flag.
-        AVIinfo.topDown = height < 0 && height != INT32_MIN;
+        info_.topDown = height < 0 && height != INT32_MIN;
         if (height == INT32_MIN) height = 0;
         if (height < 0) height = -height;
         WriteLE32(f + 8, static_cast<uint32_t>(height));
-        AVIinfo.height = height;
-        AVIinfo.bitCount = ReadLE16(f + 14);
-        AVIinfo.compression = ReadLE32(f + 16);
-        if (AVIinfo.bitCount == 8 && headerSize == 40) {
+        info_.height = height;
+        info_.bitCount = ReadLE16(f + 14);
+        info_.compression = ReadLE32(f + 16);
+        if (info_.bitCount == 8 && headerSize == 40) {
             int32_t entries = std::min((n - 40) / 4, 256);
-            std::memset(AVIinfo.palette, 0, sizeof(AVIinfo.palette));
-            std::memcpy(AVIinfo.palette, f + 40, static_cast<size_t>(entries) * 4);
+            std::memset(info_.palette, 0, sizeof(info_.palette));
+            std::memcpy(info_.palette, f + 40, static_cast<size_t>(entries) * 4);
         }
         return true;
     }
@@ -258,10 +257,10 @@ class ChunkWalk {
             return true;
         }
         if (extensiblePcm) WriteLE16(b, kWaveFormatPcm);
-        std::memcpy(&AVIinfo.audioFormat, b, 16);
-        AVIinfo.samplesPerSec = static_cast<int32_t>(ReadLE32(b + 4));
-        AVIinfo.channels = ReadLE16(b + 2);
-        AVIinfo.bitsPerSample = ReadLE16(b + 14);
+        std::memcpy(&info_.audioFormat, b, 16);
+        info_.samplesPerSec = static_cast<int32_t>(ReadLE32(b + 4));
+        info_.channels = ReadLE16(b + 2);
+        info_.bitsPerSample = ReadLE16(b + 14);
         return true;
     }
 
@@ -272,12 +271,12 @@ class ChunkWalk {
         if (ReadLE32(b) == kVids && videoStream_ == 0) videoStream_ = streams_;
         if (ReadLE32(b) == kAuds && audioStream_ == 0) audioStream_ = streams_;
         if (ReadLE32(b) == kVids) {
-            AVIinfo.videoHandler = ReadLE32(b + 4);
-            AVIinfo.videoScale = ReadLE32(b + 20);
-            AVIinfo.videoRate = ReadLE32(b + 24);
-            AVIinfo.videoQuality = ReadLE32(b + 40);
+            info_.videoHandler = ReadLE32(b + 4);
+            info_.videoScale = ReadLE32(b + 20);
+            info_.videoRate = ReadLE32(b + 24);
+            info_.videoQuality = ReadLE32(b + 40);
         } else {
-            AVIinfo.audioLength = static_cast<int32_t>(ReadLE32(b + 32));
+            info_.audioLength = static_cast<int32_t>(ReadLE32(b + 32));
         }
         return true;
     }
@@ -306,8 +305,8 @@ class ChunkWalk {
             }
             done += n;
         }
-        AVIinfo.droppedFrames = dropped;
-        SetFrameFigures(counted ? sum / counted : 0);
+        info_.droppedFrames = dropped;
+        SetFrameFigures(info_, counted ? sum / counted : 0);
         return true;
     }
 
@@ -318,16 +317,16 @@ class ChunkWalk {
         }
         uint8_t b[kCoreBlock] = {};
         if (!Read(b, body)) return false;
-        CopyText(AVIinfo.sourceName, sizeof(AVIinfo.sourceName), b, 40);
-        CopyText(AVIinfo.sourceTag, sizeof(AVIinfo.sourceTag), b + 40, 16);
-        AVIinfo.sourceValue = static_cast<int32_t>(ReadLE32(b + 56));
-        CopyText(AVIinfo.sourceComment, sizeof(AVIinfo.sourceComment), b + 60, 100);
+        CopyText(info_.sourceName, sizeof(info_.sourceName), b, 40);
+        CopyText(info_.sourceTag, sizeof(info_.sourceTag), b + 40, 16);
+        info_.sourceValue = static_cast<int32_t>(ReadLE32(b + 56));
+        CopyText(info_.sourceComment, sizeof(info_.sourceComment), b + 60, 100);
         return true;
     }
 
     // The index as far as the file holds it: the entry count comes from the bytes really there.
     bool LoadIndex(int32_t body) {
-        if (AVIinfo.index) {
+        if (info_.index) {
             DebugLog("second idx1 chunk ignored");
             return true;
         }
@@ -339,13 +338,14 @@ class ChunkWalk {
         if (got < count * 16)
             DebugLog("idx1 read error got:%ld, want:%ld", static_cast<long>(got),
                      static_cast<long>(count) * 16);
-        AVIinfo.index = entries;
-        AVIinfo.indexCount = got > 0 ? got / 16 : 0;
+        info_.index = entries;
+        info_.indexCount = got > 0 ? got / 16 : 0;
         return got == count * 16;
     }
 
     int32_t handle_;
     bool loadIndex_;
+    AVIinfoRecord& info_;  // what the walk fills
     int64_t fileEnd_ = 0;
     int64_t pos_ = 0;
     // Stream headers seen so far, and the numbers (from 1) of the first video and audio streams.
@@ -354,68 +354,69 @@ class ChunkWalk {
     int32_t audioStream_ = 0;
 };
 
-int32_t RunWalk(int32_t handle, int32_t offset, int32_t limit, int32_t depth, bool loadIndex) {
+int32_t RunWalk(int32_t handle, int32_t offset, int32_t limit, int32_t depth, bool loadIndex,
+                AVIinfoRecord& info) {
     if (handle <= 0) return 0;
-    ChunkWalk walk(handle, loadIndex);
+    ChunkWalk walk(handle, loadIndex, info);
     // At depth 0 a limit of 0 examines the first chunk only (a file that is not RIFF).
     if (depth == 0 && limit <= 0) return walk.Walk(offset, walk.fileEnd(), 0, true);
     return walk.Walk(offset, walk.position() + std::max(limit, 0), depth, false);
 }
 
 // The fields ReadAVIInfo zeroes; ReadWaveInfo keeps droppedFrames, compressionFigure and audioLength.
-void ResetInfo(bool wave) {
-    AVIinfo.frameTimeOrRate = 0;
-    AVIinfo.width = 0;
-    AVIinfo.height = 0;
-    AVIinfo.bitCount = 0;
-    AVIinfo.samplesPerSec = 0;
-    AVIinfo.channels = 0;
-    AVIinfo.bitsPerSample = 0;
+void ResetInfo(AVIinfoRecord& info, bool wave) {
+    info.frameTimeOrRate = 0;
+    info.width = 0;
+    info.height = 0;
+    info.bitCount = 0;
+    info.samplesPerSec = 0;
+    info.channels = 0;
+    info.bitsPerSample = 0;
     if (!wave) {
-        AVIinfo.audioLength = 0;
-        AVIinfo.droppedFrames = 0;
-        AVIinfo.compressionFigure = 0;
+        info.audioLength = 0;
+        info.droppedFrames = 0;
+        info.compressionFigure = 0;
     }
-    AVIinfo.sourceName[0] = 0;
-    AVIinfo.sourceTag[0] = 0;
-    AVIinfo.sourceValue = 0;
-    AVIinfo.sourceComment[0] = 0;
-    AVIinfo.moviPosition = 0;
-    AVIinfo.topDown = false;
+    info.sourceName[0] = 0;
+    info.sourceTag[0] = 0;
+    info.sourceValue = 0;
+    info.sourceComment[0] = 0;
+    info.moviPosition = 0;
+    info.topDown = false;
 }
 
 }  // namespace
 
-void SetFrameFigures(int64_t averageBytes) {
-    AVIinfo.frameTimeOrRate = Clamp32((averageBytes * 30 + 50000) / 100000);
+void SetFrameFigures(AVIinfoRecord& info, int64_t averageBytes) {
+    info.frameTimeOrRate = Clamp32((averageBytes * 30 + 50000) / 100000);
     // Stated sizes near 2^31 make a product beyond 64 bits: it stops at the limit.
-    const int64_t pixels = static_cast<int64_t>(AVIinfo.width) * AVIinfo.height;
-    AVIinfo.compressionFigure =
+    const int64_t pixels = static_cast<int64_t>(info.width) * info.height;
+    info.compressionFigure =
         averageBytes ? Clamp32(SaturatedAdd(SaturatedMul(pixels, 20), averageBytes / 2) / averageBytes) : 0;
 }
 
-int32_t ParseAVIChunks(int32_t handle, int32_t offset, int32_t limit, int32_t depth) {
-    return RunWalk(handle, offset, limit, depth, false);
+int32_t ParseAVIChunks(int32_t handle, int32_t offset, int32_t limit, int32_t depth, AVIinfoRecord& info) {
+    return RunWalk(handle, offset, limit, depth, false, info);
 }
 
-int32_t LoadAVIIndex(int32_t handle, int32_t offset, int32_t limit, int32_t depth) {
+int32_t LoadAVIIndex(int32_t handle, int32_t offset, int32_t limit, int32_t depth, AVIinfoRecord& info) {
     if (depth == 0) {
-        AVIinfo.index = nullptr;
-        AVIinfo.indexCount = 0;
+        info.index = nullptr;
+        info.indexCount = 0;
     }
-    return RunWalk(handle, offset, limit, depth, true);
+    return RunWalk(handle, offset, limit, depth, true, info);
 }
 
-int32_t ReadAVIInfo(const char* name) {
+int32_t ReadAVIInfo(const char* name, AVIinfoRecord& info) {
     int32_t h = MyOpenRead(name);
     if (!h) return 0;
-    ResetInfo(false);
-    ParseAVIChunks(h, 0, 0, 0);
+    ResetInfo(info, false);
+    ParseAVIChunks(h, 0, 0, 0, info);
     MyClose(h);
-    return AVIinfo.width != 0 ? 1 : 0;
+    return info.width != 0 ? 1 : 0;
 }
 
-int32_t ReadWaveHeader(int32_t handle) {
+int32_t ReadWaveHeader(int32_t handle, AVIinfoRecord& info) {
     if (handle <= 0) return 0;
     int64_t fileEnd = std::max(MyFileLength(handle), 0);
     uint8_t b[16];
@@ -432,10 +433,10 @@ int32_t ReadWaveHeader(int32_t handle) {
             // A data size beyond the file (a cut file, or a stream writer's 0xFFFFFFFF) is the bytes
             // really there.
             int64_t there = std::max<int64_t>(fileEnd - pos, 0);
-            AVIinfo.samplesPerSec = static_cast<int32_t>(format.nSamplesPerSec);
-            AVIinfo.bitsPerSample = format.wBitsPerSample;
-            AVIinfo.channels = format.nChannels;
-            AVIinfo.audioLength = Clamp32(std::min<int64_t>(size, there));
+            info.samplesPerSec = static_cast<int32_t>(format.nSamplesPerSec);
+            info.bitsPerSample = format.wBitsPerSample;
+            info.channels = format.nChannels;
+            info.audioLength = Clamp32(std::min<int64_t>(size, there));
             return 1;
         }
         // Skipped by the stated size (not rounded), only ever forward and never past the file.
@@ -445,11 +446,11 @@ int32_t ReadWaveHeader(int32_t handle) {
     }
 }
 
-int32_t ReadWaveInfo(const char* name) {
+int32_t ReadWaveInfo(const char* name, AVIinfoRecord& info) {
     int32_t h = MyOpenRead(name);
     if (!h) return 0;
-    ResetInfo(true);
-    ReadWaveHeader(h);
+    ResetInfo(info, true);
+    ReadWaveHeader(h, info);
     MyClose(h);
-    return AVIinfo.samplesPerSec != 0 ? 1 : 0;
+    return info.samplesPerSec != 0 ? 1 : 0;
 }

@@ -1,5 +1,5 @@
-// The RIFF chunk walkers: headers of one AVI or WAVE file into the process-wide AVIinfo record,
-// and the idx1 index loader.
+// The RIFF chunk walkers: headers of one AVI or WAVE file into a record the caller owns, and the
+// idx1 index loader.
 #pragma once
 
 #include <cstdint>
@@ -30,7 +30,8 @@ constexpr uint32_t kTypeDC = TwoCC('d', 'c');
 constexpr uint32_t kTypeIV = TwoCC('i', 'v');
 constexpr uint32_t kTypeWB = TwoCC('w', 'b');
 
-// The headers of the media file read last.
+// The headers of one media file. The readers set what the file holds and zero only some fields
+// first: read into a fresh record (`AVIinfoRecord info{};`).
 struct AVIinfoRecord {
     int32_t fileLength;
     int32_t frameTimeOrRate;
@@ -64,12 +65,11 @@ struct AVIinfoRecord {
     bool topDown;
 };
 
-extern AVIinfoRecord AVIinfo;
-
-int32_t ReadAVIInfo(const char* name);   // 1 when a video format was read
-int32_t ReadWaveInfo(const char* name);  // 1 on a canonical PCM WAVE file
-int32_t ParseAVIChunks(int32_t handle, int32_t offset, int32_t limit, int32_t depth);
-// The data-rate and compression figures of AVIinfo for stored frames of averageBytes (0: none).
-void SetFrameFigures(int64_t averageBytes);
-int32_t LoadAVIIndex(int32_t handle, int32_t offset, int32_t limit, int32_t depth);
-int32_t ReadWaveHeader(int32_t handle);
+int32_t ReadAVIInfo(const char* name, AVIinfoRecord& info);   // 1 when a video format was read
+int32_t ReadWaveInfo(const char* name, AVIinfoRecord& info);  // 1 on a canonical PCM WAVE file
+int32_t ParseAVIChunks(int32_t handle, int32_t offset, int32_t limit, int32_t depth, AVIinfoRecord& info);
+// The data-rate and compression figures of info for stored frames of averageBytes (0: none).
+void SetFrameFigures(AVIinfoRecord& info, int64_t averageBytes);
+// Loads the idx1 chunk into info.index and info.indexCount (the rest of info is left alone).
+int32_t LoadAVIIndex(int32_t handle, int32_t offset, int32_t limit, int32_t depth, AVIinfoRecord& info);
+int32_t ReadWaveHeader(int32_t handle, AVIinfoRecord& info);

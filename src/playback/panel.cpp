@@ -103,8 +103,6 @@ VcrPanel::VcrPanel(QWidget* parent, PlayWindow* playWindow) : QDialog(parent), p
     setFixedSize(kPanelWidth, kPanelHeight);
     setFocusPolicy(Qt::StrongFocus);
     const HWND self = HWNDFromWidget(this);
-    art_ = FindLoadedBitmap(kVcrBitmapName);
-    if (!art_) art_ = LoadBitmapResource(nullptr, kVcrBitmapName);
     for (const ControlPlace& c : kPlaces) {
         auto* b = new OwnerDrawButton(c.id, this);
         b->setGeometry(c.x, c.y, c.w, c.h);
@@ -122,6 +120,8 @@ VcrPanel::VcrPanel(QWidget* parent, PlayWindow* playWindow) : QDialog(parent), p
         });
         controls_[id] = b;
     }
+    // The buttons loaded the artwork into the shared list, which owns it for the program's life.
+    art_ = FindLoadedBitmap(kVcrBitmapName);
     InstallTooltipTable(this, kPanelTips);
     HoldOffScreenSaverWhileActive(this, ScreenSaverHoldWanted);
     timer_ = startTimer(kVcrPanelTimerMs);

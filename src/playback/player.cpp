@@ -16,6 +16,7 @@
 #include "settings/settings.h"
 
 PlayerState gPlayer;
+AVIinfoRecord AVIinfo;
 
 namespace {
 
@@ -282,7 +283,7 @@ bool OpenPlayer(PlayPicture* picture, const RECT& pictureRect) {
         return false;
     }
     gPlayer.head = head;
-    ReadAVIInfo(head->name);  // the palette and the information line are the played file's
+    ReadAVIInfo(head->name, AVIinfo);
     auto* stored = reinterpret_cast<BITMAPINFOHEADER*>(head->format);
     if (head->compression != kMJPG) stored->biSize = sizeof(BITMAPINFOHEADER);
 

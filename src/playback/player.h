@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media/avilist.h"
+#include "media/riff.h"
 #include "platform/codec/drawdib.h"
 #include "platform/mp4/mp4decoder.h"
 #include "playback/timing.h"
@@ -113,6 +114,9 @@ struct PlayerState {
 };
 
 extern PlayerState gPlayer;
+// The headers of the AVI file the player opened last (the project's first file in project mode):
+// its palette, and the format the VCR panel's information line describes.
+extern AVIinfoRecord AVIinfo;
 
 // Clears every field (entry parameters included); the player must be closed.
 void ResetPlayer();

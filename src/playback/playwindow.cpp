@@ -151,13 +151,16 @@ void RunPlay(HWND parent, const PlayParams& params) {
     gPlayer.playPositions = params.map.positions;
     gPlayer.everyFrame = params.map.everyFrame;
     int32_t w = gProject.frameWidth, h = gProject.frameHeight;
-    if (Mp4Info mp4;
-        !params.project && !ReadAVIInfo(gPlayer.fileName) && ReadMp4Info(gPlayer.fileName, &mp4)) {
-        w = mp4.width;
-        h = mp4.height;
-    } else if (!params.project) {
-        w = AVIinfo.width;
-        h = AVIinfo.height;
+    if (!params.project) {
+        AVIinfoRecord info{};
+        Mp4Info mp4;
+        if (!ReadAVIInfo(gPlayer.fileName, info) && ReadMp4Info(gPlayer.fileName, &mp4)) {
+            w = mp4.width;
+            h = mp4.height;
+        } else {
+            w = info.width;
+            h = info.height;
+        }
     }
     QWidget* parentWidget = LiveWidget(parent);
     auto* window = new PlayWindow(parentWidget, w, h);

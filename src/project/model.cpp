@@ -58,6 +58,13 @@ uint32_t FrameState(int32_t n) {
     return state;
 }
 
+OverlayList OverlaysAt(int32_t n) {
+    OverlayList overlays;
+    for (const Revision* r = gProject.revisions; r; r = r->next)
+        if (r->start <= n && n <= r->end && (r->type & (kRevTitle | kRevUnderlay))) overlays.push_back(r);
+    return overlays;
+}
+
 const std::vector<uint8_t>& FrameStates() {
     static std::vector<int64_t> seen;  // the frame count, then start, end and type of each revision
     static std::vector<int64_t> now;

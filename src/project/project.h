@@ -114,7 +114,14 @@ struct ProjectCallbacks {
 void SetProjectCallbacks(ProjectCallbacks callbacks);
 ProjectCallbacks& GetProjectCallbacks();
 
+// The state bits of project frame n (from 1); sets the applies flag of every revision as a side
+// effect (1 on the title, underlay and drop revisions covering n). OverlaysAt asks without writing.
 uint32_t FrameState(int32_t n);
+// The revisions laid on project frame n (from 1), in the order they are laid: every title and
+// underlay revision covering n, in list order. Writes nothing, so it is safe from any thread while
+// the list stays as it is.
+using OverlayList = std::vector<const Revision*>;
+OverlayList OverlaysAt(int32_t n);
 // The state bits of every project frame (frame n at n - 1), as FrameState gives them but without
 // touching the applies flags; worked out again only when the frame count or a revision's range,
 // type or place in the list has changed since the last call, so painting can ask on every paint.

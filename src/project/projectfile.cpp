@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
@@ -307,9 +306,9 @@ int32_t WriteProject() {
         return 0;
     }
     if (!gProject.head) return 0;
-    if (!SaveFileReplacing(name, ProjectText())) {
+    if (const SaveOutcome saved = SaveFileReplacing(name, ProjectText()); !saved) {
         // The old file is kept as it was; the reason goes under the message.
-        NotifyBox("Couldn't open save project file <%s>\n%s", name, std::strerror(errno));
+        NotifyBox("Couldn't open save project file <%s>\n%s", name, std::strerror(saved.error));
         return 0;
     }
     return 1;

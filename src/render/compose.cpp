@@ -111,8 +111,9 @@ int32_t FrameComposer::Open(AVIlist* head, int32_t width, int32_t height, int32_
         std::memcpy(s.in, r->format, headerBytes);
         if (r->bits > 0 && r->bits <= 8) {
             // The colour table is not kept with the list: read it from the file's headers.
-            if (ReadAVIInfo(r->name) && AVIinfo.bitCount == r->bits)
-                std::memcpy(s.palette, AVIinfo.palette, sizeof s.palette);
+            AVIinfoRecord info{};
+            if (ReadAVIInfo(r->name, info) && info.bitCount == r->bits)
+                std::memcpy(s.palette, info.palette, sizeof s.palette);
             if (AllZero(s.palette, kPaletteEntries))
                 for (int32_t i = 0; i < kPaletteEntries; i++) {
                     const auto v = static_cast<uint8_t>(i);
@@ -347,8 +348,8 @@ bool FrameComposer::Decode(int32_t n) {
     return true;
 }
 
-bool FrameComposer::Compose(HWND window, int32_t n, uint32_t state) {
+bool FrameComposer::Compose(int32_t n, const OverlayList& overlays) {
     if (!Decode(n)) return false;
-    if (state & (kStateTitled | kStateUnderlaid)) ApplyTitle(window, frame_, &format_, n - 1);
+    if (!overlays.empty()) ApplyOverlays(frame_, &format_, overlays);
     return true;
 }

@@ -92,9 +92,8 @@ class FrameComposer {
     // "Failed to open file <NAME>" with the reason), when the frame has no stored picture; when it
     // gives none otherwise (see the other Decode), the buffer keeps what it held.
     bool Decode(int32_t n);
-    // Decode, then the titles and underlays when state (FrameState(n), called just before) has the
-    // titled or underlaid bit.
-    bool Compose(HWND window, int32_t n, uint32_t state);
+    // Decode, then the overlays laid on (OverlaysAt(n), or fewer).
+    bool Compose(int32_t n, const OverlayList& overlays);
 
     uint8_t* pixels() const { return frame_; }
     uint32_t bytes() const { return frameBytes_; }

@@ -66,9 +66,10 @@ class AviOutput : public RenderOutput {
     }
     int WriteError() const override { return AVIWriteError(); }
     bool ReadBack(int64_t* length) override {
-        if (!finished_ || !ReadAVIInfo(AVIFinishedFile().c_str()) || AVIinfo.totalFrames != written_)
+        AVIinfoRecord info{};
+        if (!finished_ || !ReadAVIInfo(AVIFinishedFile().c_str(), info) || info.totalFrames != written_)
             return false;
-        *length = AVIinfo.fileLength;
+        *length = info.fileLength;
         return true;
     }
     int Commit(bool replace) override {
@@ -205,10 +206,17 @@ std::unique_ptr<RenderOutput> CreateRenderOutput(const RenderOutputRequest& r, c
     }
     const int64_t fourcc = choice.fourcc;
     BITMAPINFOHEADER output = choice.output;
-    const int32_t handle =
-        MyOpenWAVI(r.name.c_str(), r.input->biWidth, r.input->biHeight, output.biBitCount,
-                   -std::max(r.activeFrames, 1), &output, static_cast<FOURCC>(fourcc), r.usPerFrame,
-                   r.withAudio ? head->samplesPerSec : 0, head->channels, head->sampleBits, 0);
+    WAVIStreams streams;
+    streams.width = r.input->biWidth;
+    streams.height = r.input->biHeight;
+    streams.bitCount = output.biBitCount;
+    streams.format = &output;
+    streams.handler = static_cast<FOURCC>(fourcc);
+    streams.usPerFrame = r.usPerFrame;
+    streams.samplesPerSec = r.withAudio ? head->samplesPerSec : 0;
+    streams.channels = head->channels;
+    streams.bitsPerSample = head->sampleBits;
+    const int32_t handle = MyCreateWAVI(r.name.c_str(), std::max(r.activeFrames, 1), streams);
     if (!handle) {
         if (const int error = AVIWriteError()) *reason = std::strerror(error);
         if (fourcc != kCompressorUncompressed) CompressorEnd();

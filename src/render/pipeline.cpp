@@ -266,7 +266,7 @@ bool Pipeline::Read(int32_t n, uint32_t state, RenderFrame& f) {
         return true;
     }
     f.kind = RenderFrame::Kind::kCompose;
-    if (overlaid) f.overlays = AppliedOverlays();
+    if (overlaid) f.overlays = OverlaysAt(n);
     return true;
 }
 

@@ -159,6 +159,273 @@ std::string ProjectInputNamed(const std::string& output) {
     return {};
 }
 
+// What the steps of a render hand on: the output chosen, what the render will do, and the frames'
+// reader, open from the plan to the end of the run.
+struct RenderJob {
+    HWND mainWindow = nullptr;
+    AVIlist* head = nullptr;
+    int32_t total = 0;   // project frames
+    int32_t active = 0;  // those that are not inactive
+    char name[kOutputNameBytes] = {};
+    bool mp4 = false;
+    FrameComposer composer;
+    RenderOutputRequest wanted;
+    RenderChoice choice;
+    bool copy = false;
+    bool overlaysReady = false;
+};
+
+// How the run ended: what the report tells.
+struct RenderRun {
+    bool created = false;      // the file was created
+    std::string createReason;  // why it was not (may be empty)
+    int writeError = 0;        // errno of a write that failed
+    bool cancelled = false;    // Escape
+    std::string unopened;      // the message naming a clip that could not be opened, which stopped it
+    std::string fullText;      // why the output took no more frames, when it refused one
+    bool whole = false;        // every frame is in the file
+    bool playable = false;     // finished, with frames, and it reads back whole
+    int64_t length = 0;        // of the file read back
+    int32_t written = 0;       // frames in the file
+    int32_t lastWritten = 0;   // project frame (from 1) written last, 0 before any
+    int commitError = 0;       // of the commit a playable file gets (EEXIST: the name was taken)
+};
+
+// Titles and underlays for the frame size, once: for the first size prediction or for the frames.
+void PrepareOverlaysOnce(RenderJob& job) {
+    if (!job.overlaysReady) PrepareOverlays(job.mainWindow, job.head->width, job.head->height);
+    job.overlaysReady = true;
+}
+
+// Whether there is anything to render, and where it goes: the name the user chooses (its extension
+// decides the kind of file), never one of the project's own files. The name is remembered. False
+// after a message, or when the dialog was cancelled.
+bool ChooseOutput(HWND mainWindow, RenderKind offer, RenderJob& job) {
+    job.mainWindow = mainWindow;
+    job.head = gProject.head;
+    job.total = gProject.totalFrames;
+    if (!job.head || job.total <= 0) return false;
+    int32_t shown = 0;
+    for (int32_t n = 1; n <= job.total; n++) {
+        const uint32_t state = FrameState(n);
+        if (!(state & kStateInactive)) job.active++;
+        if (!(state & (kStateInactive | kStateDropped))) shown++;
+    }
+    if (shown == 0) {
+        NotifyBox("There is nothing to render: every frame of the project is dropped or inactive");
+        return false;
+    }
+
+    std::string last(gSettings.LastSaveAVIfileName,
+                     strnlen(gSettings.LastSaveAVIfileName, sizeof gSettings.LastSaveAVIfileName));
+    if (offer != RenderKind::kAsBefore && !last.empty())
+        last = WithExtension(last, offer == RenderKind::kMp4);
+    const bool mp4First = offer == RenderKind::kMp4 || (offer == RenderKind::kAsBefore && IsMp4Name(last));
+    FileDialogRequest request;
+    request.owner = mainWindow;
+    request.title = "Select Filename for AVI Save";
+    request.filters = {{"AVI Files", "*.avi"}, {"MP4 Files", "*.mp4"}, {"All Files", "*.*"}};
+    request.filterIndex = mp4First ? 2 : 1;
+    request.initialDir = FolderOf(last);
+    request.initialName = last;
+    request.flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_LONGNAMES;
+    request.maxLength = kOutputNameBytes;
+    request.defaultExtension =
+        mp4First ? "mp4" : "AVI";  // the overwrite question is then about the final name
+    std::string chosen;
+    if (!GetSaveFileNameA(request, chosen)) return false;
+    PumpPendingMessages();
+
+    char* name = job.name;
+    std::memcpy(name, chosen.data(), std::min(chosen.size(), sizeof job.name - 1));
+    AddDefaultExtension(name, sizeof job.name, mp4First ? "mp4" : "AVI");
+    if (const std::string input = ProjectInputNamed(name); !input.empty()) {
+        NotifyBox("Can't render to %s: %s", name, input.c_str());
+        return false;
+    }
+    gLastOutputName = name;
+    std::memset(gSettings.LastSaveAVIfileName, 0, sizeof gSettings.LastSaveAVIfileName);
+    std::memcpy(gSettings.LastSaveAVIfileName, name,
+                std::min(std::strlen(name), sizeof gSettings.LastSaveAVIfileName - 1));
+    job.mp4 = IsMp4Name(name);
+    return true;
+}
+
+// What the file will be: the frames' reader opened, the compression chosen in the compressor
+// dialog (which shows the predicted size), and for "Fit to ... MB" the quality predicted to fit.
+// False when the frames cannot be read or the choice was cancelled.
+bool PlanRender(RenderJob& job) {
+    AVIlist* head = job.head;
+    if (!job.composer.Open(head, head->width, head->height)) return false;
+
+    // A head without a usable audio format renders without audio.
+    RenderOutputRequest& wanted = job.wanted;
+    wanted.owner = job.mainWindow;
+    wanted.name = job.name;
+    wanted.input = job.composer.format();
+    wanted.head = head;
+    wanted.usPerFrame =
+        head->scale ? static_cast<int32_t>(std::min<uint32_t>(head->scale, INT32_MAX)) : gProject.framePeriod;
+    wanted.activeFrames = job.active;
+    wanted.withAudio = AudioSampleBytes(head->samplesPerSec, head->channels, head->sampleBits) > 0;
+
+    std::unique_ptr<SizeEstimator> estimator;
+    auto estimate = [&](FOURCC handler, int quality, int64_t fitBytes, bool copy) {
+        if (!estimator) {
+            PrepareOverlaysOnce(job);
+            estimator = std::make_unique<SizeEstimator>(job.composer, head, gThreads);
+        }
+        if (job.mp4) {
+            const Mp4Format format = Mp4FormatFor(wanted, std::max(quality, 0));
+            return fitBytes > 0 ? estimator->FitMp4(format, fitBytes) : estimator->PredictMp4(format);
+        }
+        return fitBytes > 0 ? estimator->Fit(handler, fitBytes, copy)
+                            : estimator->Predict(handler, quality, copy);
+    };
+    SetSizePredictor(estimate);
+    const bool picked = ChooseRenderOutput(wanted, &job.choice);
+    SetSizePredictor(nullptr);
+    if (!picked) return false;
+
+    // Fitting a size: the quality whose file is predicted to fit (the dialog found it already when it
+    // showed the prediction).
+    RenderChoice& choice = job.choice;
+    job.copy = gSettings.CopyFrames != 0 && !job.mp4;
+    if (gSettings.FitToSize && (job.mp4 || choice.fourcc != kCompressorUncompressed)) {
+        const int64_t fitBytes = int64_t{std::clamp(gSettings.FitMB, 1, kMaxFitMB)} * kBytesPerMB;
+        const SizePrediction fit = estimate(static_cast<FOURCC>(choice.fourcc), -1, fitBytes, job.copy);
+        if (fit.quality >= 0 && fit.bytes >= 0) {
+            if (job.mp4)
+                choice.quality = fit.quality;
+            else
+                CompressorMemory().quality = fit.quality * 100;
+            if (fit.bytes > fitBytes)
+                NotifyBox("The project does not fit in %s: at the lowest quality it takes about %s",
+                          Megabytes(fitBytes).c_str(), Megabytes(fit.bytes).c_str());
+        }
+    }
+    return true;
+}
+
+// Creates the file, writes every frame that is not inactive with its sound (the progress and
+// Escape through the callbacks and the pump), finishes it, reads it back and gives it its name: a
+// whole render replaces a file of that name, one that stopped early takes the name only where it is
+// free. What became of it goes to the report.
+RenderRun RunRender(RenderJob& job) {
+    RenderRun run;
+    std::unique_ptr<RenderOutput> out = CreateRenderOutput(job.wanted, job.choice, &run.createReason);
+    if (!out) return run;
+    run.created = true;
+
+    Busy(true);
+    PrepareOverlaysOnce(job);
+
+    AVIlist* head = job.head;
+    AudioList audio;
+    const AudioList* plan = nullptr;
+    const uint8_t silence = head->sampleBits == 8 ? 0x80 : 0;  // a silent sample byte
+    if (job.wanted.withAudio) {
+        Caption("Preparing Audio");
+        if (audio.Plan(head)) plan = &audio;
+    }
+
+    Caption("Saving frame...");
+    const int32_t total = job.total;
+    OutputSink sink(*out, plan, silence, total, job.name);
+    PipelineSetup setup;
+    setup.reader = &job.composer;
+    setup.head = head;
+    setup.width = head->width;
+    setup.height = head->height;
+    setup.fourcc = job.choice.fourcc;
+    setup.output = &job.choice.output;
+    setup.copy = job.copy;
+    setup.threads = gThreads;
+    setup.sinkCompresses = job.mp4;
+    const int32_t unopened = job.composer.UnopenedReads();
+    RunFramePipeline(setup, total, sink, [total, &run](int32_t i) {
+        if (gCallbacks.progress) gCallbacks.progress(i, total);
+        run.cancelled = PumpPendingMessages() != 0;
+        return run.cancelled;
+    });
+
+    Caption(kMainCaption);
+    const bool finished = out->Finish();
+    audio.Release();
+    // A clip that could not be opened stopped the render: named with the reason.
+    if (job.composer.UnopenedReads() != unopened) {
+        const AVIlist* clip = job.composer.Unopened();
+        run.unopened = FileNotOpenedText(clip->name, ClipOpenFailure(clip));
+    }
+    job.composer.Close();
+    Busy(false);
+
+    run.writeError = out->WriteError();
+    if (sink.leftOutFrom()) run.fullText = out->FullText(sink.leftOutFrom());
+    run.playable = finished && out->written() > 0 && out->ReadBack(&run.length);
+    run.whole = run.writeError == 0 && sink.leftOutFrom() == 0 && !run.cancelled && run.unopened.empty();
+    if (run.playable) run.commitError = out->Commit(run.whole);
+    run.written = out->written();
+    run.lastWritten = sink.lastWritten();
+    return run;
+}
+
+// Tells the user how the render ended, and offers to view a whole file. 1 for a whole file that
+// has taken its name, else 0.
+int32_t ReportRender(const RenderJob& job, const RenderRun& run) {
+    const char* name = job.name;
+    if (!run.created) {
+        if (!run.createReason.empty())
+            NotifyBox("failed to open file for output: %s\n%s", name, run.createReason.c_str());
+        else
+            NotifyBox("failed to open file for output: %s", name);
+        Caption(kMainCaption);
+        return 0;
+    }
+    if (run.whole && !run.playable) {
+        if (run.written == 0)
+            NotifyBox("No frame of the project could be rendered\n%s", Untouched(name).c_str());
+        else
+            NotifyBox("Something Wrong With Final File - Abort");
+        return 0;
+    }
+    if (run.whole) {
+        if (run.commitError) {
+            NotifyBox("Couldn't write %s\n%s\n%s", name, std::strerror(run.commitError),
+                      Untouched(name).c_str());
+            return 0;
+        }
+        if (NotifyYesNo("Record to %s file complete - size = %ld bytes\nWould you like to view the file?",
+                        job.mp4 ? "MP4" : "AVI", static_cast<long>(run.length)) == 1 &&
+            gCallbacks.viewFile)
+            gCallbacks.viewFile(name);
+        return 1;
+    }
+    const std::string cause =
+        run.writeError ? FormatMessageText("Couldn't write %s\n%s", name, std::strerror(run.writeError))
+        : !run.unopened.empty() ? run.unopened + "\nThe render stopped there"
+        : !run.fullText.empty() ? run.fullText
+                                : std::string("The render was cancelled");
+    if (run.playable) {
+        if (!run.commitError) {
+            NotifyBox("%s\nThe file holds the %ld frames written before that", cause.c_str(),
+                      static_cast<long>(run.written));
+            return 0;
+        }
+        if (run.commitError != EEXIST) {
+            NotifyBox("%s\nCouldn't write %s\n%s\n%s", cause.c_str(), name, std::strerror(run.commitError),
+                      Untouched(name).c_str());
+            return 0;
+        }
+    }
+    if (run.lastWritten > 0)
+        NotifyBox("%s\nThe render stopped after frame %ld\n%s", cause.c_str(),
+                  static_cast<long>(run.lastWritten), Untouched(name).c_str());
+    else
+        NotifyBox("%s\n%s", cause.c_str(), Untouched(name).c_str());
+    return 0;
+}
+
 }  // namespace
 
 std::string LastRenderOutputName() {
@@ -178,215 +445,11 @@ void SetRenderThreads(int32_t threads) {
 }
 
 int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
-    AVIlist* head = gProject.head;
-    const int32_t total = gProject.totalFrames;
-    if (!head || total <= 0) return 0;
-    int32_t active = 0, shown = 0;
-    for (int32_t n = 1; n <= total; n++) {
-        const uint32_t state = FrameState(n);
-        if (!(state & kStateInactive)) active++;
-        if (!(state & (kStateInactive | kStateDropped))) shown++;
-    }
-    if (shown == 0) {
-        NotifyBox("There is nothing to render: every frame of the project is dropped or inactive");
-        return 0;
-    }
-
-    // The output name; its extension decides the kind of file.
-    std::string last(gSettings.LastSaveAVIfileName,
-                     strnlen(gSettings.LastSaveAVIfileName, sizeof gSettings.LastSaveAVIfileName));
-    if (offer != RenderKind::kAsBefore && !last.empty())
-        last = WithExtension(last, offer == RenderKind::kMp4);
-    const bool mp4First = offer == RenderKind::kMp4 || (offer == RenderKind::kAsBefore && IsMp4Name(last));
-    FileDialogRequest request;
-    request.owner = mainWindow;
-    request.title = "Select Filename for AVI Save";
-    request.filters = {{"AVI Files", "*.avi"}, {"MP4 Files", "*.mp4"}, {"All Files", "*.*"}};
-    request.filterIndex = mp4First ? 2 : 1;
-    request.initialDir = FolderOf(last);
-    request.initialName = last;
-    request.flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_LONGNAMES;
-    request.maxLength = kOutputNameBytes;
-    request.defaultExtension =
-        mp4First ? "mp4" : "AVI";  // the overwrite question is then about the final name
-    std::string chosen;
-    if (!GetSaveFileNameA(request, chosen)) return 0;
-    PumpPendingMessages();
-
-    char name[kOutputNameBytes] = {};
-    std::memcpy(name, chosen.data(), std::min(chosen.size(), sizeof name - 1));
-    AddDefaultExtension(name, sizeof name, mp4First ? "mp4" : "AVI");
-    if (const std::string input = ProjectInputNamed(name); !input.empty()) {
-        NotifyBox("Can't render to %s: %s", name, input.c_str());
-        return 0;
-    }
-    gLastOutputName = name;
-    std::memset(gSettings.LastSaveAVIfileName, 0, sizeof gSettings.LastSaveAVIfileName);
-    std::memcpy(gSettings.LastSaveAVIfileName, name,
-                std::min(std::strlen(name), sizeof gSettings.LastSaveAVIfileName - 1));
-
+    RenderJob job;
+    if (!ChooseOutput(mainWindow, offer, job)) return 0;
     const Rendering rendering;
-    const int32_t width = head->width;
-    const int32_t height = head->height;
-    FrameComposer composer;
-    if (!composer.Open(head, width, height)) return 0;
-
-    // A head without a usable audio format renders without audio.
-    RenderOutputRequest wanted;
-    wanted.owner = mainWindow;
-    wanted.name = name;
-    wanted.input = composer.format();
-    wanted.head = head;
-    wanted.usPerFrame =
-        head->scale ? static_cast<int32_t>(std::min<uint32_t>(head->scale, INT32_MAX)) : gProject.framePeriod;
-    wanted.activeFrames = active;
-    wanted.withAudio = AudioSampleBytes(head->samplesPerSec, head->channels, head->sampleBits) > 0;
-    const bool mp4 = IsMp4Name(wanted.name);
-
-    // The compressor dialog shows the predicted size; the overlays are prepared once, for the first
-    // prediction or for the frames.
-    bool overlaysReady = false;
-    auto prepareOverlays = [&] {
-        if (!overlaysReady) PrepareOverlays(mainWindow, width, height);
-        overlaysReady = true;
-    };
-    std::unique_ptr<SizeEstimator> estimator;
-    auto estimate = [&](FOURCC handler, int quality, int64_t fitBytes, bool copy) {
-        if (!estimator) {
-            prepareOverlays();
-            estimator = std::make_unique<SizeEstimator>(composer, head, gThreads);
-        }
-        if (mp4) {
-            const Mp4Format format = Mp4FormatFor(wanted, std::max(quality, 0));
-            return fitBytes > 0 ? estimator->FitMp4(format, fitBytes) : estimator->PredictMp4(format);
-        }
-        return fitBytes > 0 ? estimator->Fit(handler, fitBytes, copy)
-                            : estimator->Predict(handler, quality, copy);
-    };
-    SetSizePredictor(estimate);
-    RenderChoice choice;
-    const bool picked = ChooseRenderOutput(wanted, &choice);
-    SetSizePredictor(nullptr);
-    if (!picked) return 0;
-
-    // Fitting a size: the quality whose file is predicted to fit (the dialog found it already when it
-    // showed the prediction).
-    const bool copy = gSettings.CopyFrames != 0 && !mp4;
-    if (gSettings.FitToSize && (mp4 || choice.fourcc != kCompressorUncompressed)) {
-        const int64_t fitBytes = int64_t{std::clamp(gSettings.FitMB, 1, kMaxFitMB)} * kBytesPerMB;
-        const SizePrediction fit = estimate(static_cast<FOURCC>(choice.fourcc), -1, fitBytes, copy);
-        if (fit.quality >= 0 && fit.bytes >= 0) {
-            if (mp4)
-                choice.quality = fit.quality;
-            else
-                CompressorMemory().quality = fit.quality * 100;
-            if (fit.bytes > fitBytes)
-                NotifyBox("The project does not fit in %s: at the lowest quality it takes about %s",
-                          Megabytes(fitBytes).c_str(), Megabytes(fit.bytes).c_str());
-        }
-    }
-    estimator.reset();
-
-    std::string reason;
-    std::unique_ptr<RenderOutput> out = CreateRenderOutput(wanted, choice, &reason);
-    if (!out) {
-        if (!reason.empty())
-            NotifyBox("failed to open file for output: %s\n%s", name, reason.c_str());
-        else
-            NotifyBox("failed to open file for output: %s", name);
-        Caption(kMainCaption);
-        return 0;
-    }
-
-    Busy(true);
-    prepareOverlays();
-
-    AudioList audio;
-    const AudioList* plan = nullptr;
-    const uint8_t silence = head->sampleBits == 8 ? 0x80 : 0;  // a silent sample byte
-    if (wanted.withAudio) {
-        Caption("Preparing Audio");
-        if (audio.Plan(head)) plan = &audio;
-    }
-
-    Caption("Saving frame...");
-    OutputSink sink(*out, plan, silence, total, name);
-    PipelineSetup setup;
-    setup.reader = &composer;
-    setup.head = head;
-    setup.width = width;
-    setup.height = height;
-    setup.fourcc = choice.fourcc;
-    setup.output = &choice.output;
-    setup.copy = copy;
-    setup.threads = gThreads;
-    setup.sinkCompresses = mp4;
-    const int32_t unopened = composer.UnopenedReads();
-    bool cancelled = false;
-    RunFramePipeline(setup, total, sink, [total, &cancelled](int32_t i) {
-        if (gCallbacks.progress) gCallbacks.progress(i, total);
-        cancelled = PumpPendingMessages() != 0;
-        return cancelled;
-    });
-
-    Caption(kMainCaption);
-    const bool finished = out->Finish();
-    audio.Release();
-    // A clip that could not be opened stopped the render: named with the reason.
-    const AVIlist* unopenedClip = composer.UnopenedReads() != unopened ? composer.Unopened() : nullptr;
-    const std::string unopenedText =
-        unopenedClip ? FileNotOpenedText(unopenedClip->name, ClipOpenFailure(unopenedClip)) : std::string();
-    composer.Close();
-    Busy(false);
-
-    // A whole render replaces the file of that name. One that stopped early (a failing or full disk,
-    // a clip that could not be opened, Escape) keeps what plays only where no file had the name; an
-    // existing file stays as it was.
-    const int error = out->WriteError();
-    int64_t length = 0;
-    const bool playable = finished && out->written() > 0 && out->ReadBack(&length);
-    const bool whole = error == 0 && sink.leftOutFrom() == 0 && !cancelled && !unopenedClip;
-    if (whole && !playable) {
-        if (out->written() == 0)
-            NotifyBox("No frame of the project could be rendered\n%s", Untouched(name).c_str());
-        else
-            NotifyBox("Something Wrong With Final File - Abort");
-        return 0;
-    }
-    if (whole) {
-        if (const int failed = out->Commit(true)) {
-            NotifyBox("Couldn't write %s\n%s\n%s", name, std::strerror(failed), Untouched(name).c_str());
-            return 0;
-        }
-        if (NotifyYesNo("Record to %s file complete - size = %ld bytes\nWould you like to view the file?",
-                        mp4 ? "MP4" : "AVI", static_cast<long>(length)) == 1 &&
-            gCallbacks.viewFile)
-            gCallbacks.viewFile(name);
-        return 1;
-    }
-    const std::string cause = error ? FormatMessageText("Couldn't write %s\n%s", name, std::strerror(error))
-                              : unopenedClip       ? unopenedText + "\nThe render stopped there"
-                              : sink.leftOutFrom() ? out->FullText(sink.leftOutFrom())
-                                                   : std::string("The render was cancelled");
-    if (playable) {
-        const int failed = out->Commit(false);
-        if (!failed) {
-            NotifyBox("%s\nThe file holds the %ld frames written before that", cause.c_str(),
-                      static_cast<long>(out->written()));
-            return 0;
-        }
-        if (failed != EEXIST) {
-            NotifyBox("%s\nCouldn't write %s\n%s\n%s", cause.c_str(), name, std::strerror(failed),
-                      Untouched(name).c_str());
-            return 0;
-        }
-    }
-    if (sink.lastWritten() > 0)
-        NotifyBox("%s\nThe render stopped after frame %ld\n%s", cause.c_str(),
-                  static_cast<long>(sink.lastWritten()), Untouched(name).c_str());
-    else
-        NotifyBox("%s\n%s", cause.c_str(), Untouched(name).c_str());
-    return 0;
+    if (!PlanRender(job)) return 0;
+    return ReportRender(job, RunRender(job));
 }
 
 bool WriteProjectFrame(int32_t n, const std::string& path, std::string* reason) {
@@ -398,7 +461,7 @@ bool WriteProjectFrame(int32_t n, const std::string& path, std::string* reason) 
     const int32_t height = gProject.head->height;
     PrepareOverlays(nullptr, width, height);
     FrameComposer composer;
-    if (!composer.Open(gProject.head, width, height) || !composer.Compose(nullptr, n, FrameState(n))) {
+    if (!composer.Open(gProject.head, width, height) || !composer.Compose(n, OverlaysAt(n))) {
         *reason = FormatMessageText("frame %ld could not be read", static_cast<long>(n));
         return false;
     }
@@ -411,7 +474,7 @@ bool WriteProjectFrame(int32_t n, const std::string& path, std::string* reason) 
     std::string data(reinterpret_cast<const char*>(file), sizeof file);
     data.append(reinterpret_cast<const char*>(&info), sizeof info);
     data.append(reinterpret_cast<const char*>(composer.pixels()), info.biSizeImage);
-    if (SaveFileReplacing(path, data)) return true;
-    *reason = std::strerror(errno);
-    return false;
+    const SaveOutcome saved = SaveFileReplacing(path, data);
+    if (!saved) *reason = std::strerror(saved.error);
+    return static_cast<bool>(saved);
 }

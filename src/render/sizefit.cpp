@@ -92,7 +92,7 @@ SizeEstimator::SizeEstimator(FrameComposer& reader, AVIlist* head, int32_t threa
         const uint32_t state = FrameState(n);
         if (state & kStateInactive) continue;
         Plan::Frame f{n, reader.SourceOf(n), (state & kStateDropped) != 0, {}, reader.StoredBytes(n), 0};
-        if (state & (kStateTitled | kStateUnderlaid)) f.overlays = AppliedOverlays();
+        if (state & (kStateTitled | kStateUnderlaid)) f.overlays = OverlaysAt(n);
         if (plan_->audio) f.sound = std::min(audio.FrameBytes(n), kMaxFrameSound);
         plan_->frames.push_back(std::move(f));
     }

@@ -88,7 +88,7 @@ bool FrameThumbnailer::Make(const std::vector<int32_t>& frames, int32_t width, i
         const int32_t source = reader.SourceOf(n);
         if (source < 0) continue;
         Item item{k, n, {}, {}};
-        if (edits && (state & (kStateTitled | kStateUnderlaid))) item.overlays = AppliedOverlays();
+        if (edits && (state & (kStateTitled | kStateUnderlaid))) item.overlays = OverlaysAt(n);
         const bool delta = reader.HasDeltaFrames(source);
         const int32_t key = delta ? reader.KeyFrameOf(n) : n;
         const bool shrinkable = reader.SourceRecord(source)->compression != BI_RGB;

@@ -344,15 +344,8 @@ void PrepareOverlays(HWND window, int32_t width, int32_t height) {
     }
 }
 
-void ApplyTitle(HWND, void* pixels, const BITMAPINFOHEADER* format, int32_t) {
-    ApplyOverlays(pixels, format, AppliedOverlays());
-}
-
-OverlayList AppliedOverlays() {
-    OverlayList list;
-    for (const Revision* r = gProject.revisions; r; r = r->next)
-        if (r->applies) list.push_back(r);
-    return list;
+void ApplyTitle(HWND, void* pixels, const BITMAPINFOHEADER* format, int32_t index) {
+    ApplyOverlays(pixels, format, OverlaysAt(index + 1));
 }
 
 void ApplyOverlays(void* pixels, const BITMAPINFOHEADER* format, const OverlayList& overlays) {

@@ -55,14 +55,10 @@ void PrepareTitle(HWND window, int32_t width, int32_t height, TitleRecord* title
 // Rebuilds every title stencil and underlay image of the project's revisions for the frame size.
 void PrepareOverlays(HWND window, int32_t width, int32_t height);
 
-// Render path: every revision whose applies flag FrameState set, in list order.
+// Render path: the overlays of project frame index + 1 (OverlaysAt), in list order.
 void ApplyTitle(HWND window, void* pixels, const BITMAPINFOHEADER* format, int32_t index);
-// The revisions whose applies flag FrameState set, in list order: what ApplyTitle lays on, kept so
-// that a frame can be finished on another thread after FrameState has moved on.
-using OverlayList = std::vector<const Revision*>;
-OverlayList AppliedOverlays();
-// Lays the listed revisions on a frame as ApplyTitle does. Reads the revisions and their prepared
-// stencils and images only, so several threads may lay overlays at once.
+// Lays the listed revisions (an OverlaysAt list) on a frame as ApplyTitle does. Reads the revisions
+// and their prepared stencils and images only, so several threads may lay overlays at once.
 void ApplyOverlays(void* pixels, const BITMAPINFOHEADER* format, const OverlayList& overlays);
 // One title onto a frame.
 void ApplyTitle1(HWND window, void* pixels, const BITMAPINFOHEADER* format, const TitleRecord* title);

@@ -57,6 +57,9 @@ class StoryboardWindow : public QDialog {
     void dropEvent(QDropEvent* event) override;
 
   private:
+    // The command handlers (storyboard_commands.cpp) work on the window as its own members do.
+    friend struct StoryboardCommands;
+
     void BuildToolbar();
     void BuildMenus();
     void AfterCommand();
@@ -77,7 +80,7 @@ class StoryboardWindow : public QDialog {
     std::map<int32_t, QAction*> actions_;
     std::map<int32_t, OwnerDrawButton*> buttons_;
     ButtonRecord* buttonList_ = nullptr;
-    int busy_ = 0;
+    int busy_ = 0;  // commands running; while any does, the window takes no command, drop or popup
     // Whether the project belongs to the file named by the project file name (read from it or
     // saved there); leaving with an unnamed project asks where to remember it.
     bool projectNamed_ = false;

@@ -87,169 +87,234 @@ void StoryboardWindow::AfterCommand() {
     ShowCaption();
 }
 
+namespace {
+
+// Holds the window busy for its scope: while a command runs (and may pump messages), no other
+// command, drop or popup starts.
+class BusyGuard {
+  public:
+    explicit BusyGuard(int& count) : count_(count) { ++count_; }
+    ~BusyGuard() { --count_; }
+    BusyGuard(const BusyGuard&) = delete;
+    BusyGuard& operator=(const BusyGuard&) = delete;
+
+  private:
+    int& count_;
+};
+
+}  // namespace
+
+// The handlers, one per command or family of commands, and the table that routes ids to them. The
+// window befriends this struct, so the handlers work on it as its own members do.
+struct StoryboardCommands {
+    struct Call {
+        HWND self;
+        int32_t id;
+        bool shift;
+    };
+    using Handler = void (*)(StoryboardWindow& w, const Call& c);
+    enum class Runs {
+        Guarded,   // the window is busy while the handler runs, and redrawn after it
+        OnItsOwn,  // the handler sees to both
+    };
+    struct Route {
+        int32_t first, last;  // the ids it answers, both included
+        Handler run;
+        Runs runs;
+    };
+
+    static void NewProject(StoryboardWindow&, const Call&) {
+        if (gProject.head && NotifyOkCancel("This will eliminate all existing work")) {
+            ClearProject();
+            gView.step = 1;
+            gView.position = 0;
+            FreeThumbnails();
+        }
+    }
+    static void OpenProject(StoryboardWindow& w, const Call& c) {
+        std::string name;
+        if (ChooseProjectName(c.self, false, name)) w.OpenProjectFile(name);
+    }
+    static void SaveProject(StoryboardWindow& w, const Call& c) {
+        std::string name;
+        if (ChooseProjectName(c.self, true, name) && KeepProjectFileName(name)) {
+            w.projectNamed_ = true;
+            WriteProject();
+        }
+    }
+    static void OpenAVI(StoryboardWindow& w, const Call& c) {
+        FileDialogRequest r;
+        r.owner = c.self;
+        r.title = "Select AVI File";
+        r.filters = kAVIFilters;
+        r.initialDir = FolderOf(gSettings.LastAVIfileName);
+        r.initialName = gSettings.LastAVIfileName;
+        r.flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+        r.maxLength = sizeof gSettings.LastAVIfileName;
+        std::string name;
+        if (GetOpenFileNameA(r, name)) w.InsertAVIFile(name);
+    }
+    static void RenderProject(StoryboardWindow& w, const Call&) {
+        if (gProject.head) w.Render();
+    }
+    static void Activate(StoryboardWindow& w, const Call&) { w.RangeCommand(kRevActivate); }
+    static void Inactivate(StoryboardWindow& w, const Call&) { w.RangeCommand(kRevInactivate); }
+    static void Drops(StoryboardWindow& w, const Call&) { w.RangeCommand(kRevDrop); }
+    static void AddTitle(StoryboardWindow&, const Call& c) { AddTitleToSelection(c.self); }
+    static void AddUnderlay(StoryboardWindow&, const Call& c) { AddUnderlayToSelection(c.self); }
+    static void EditTitle(StoryboardWindow&, const Call& c) {
+        EditTitleOnSelection(c.self, c.id - kPopEditTitle);
+    }
+    static void EditRevisions(StoryboardWindow&, const Call& c) { EditRevisionList(c.self); }
+    static void Undo(StoryboardWindow&, const Call&) { UndoLastRevision(); }
+    static void Preview(StoryboardWindow&, const Call& c) { PreviewProject(c.self, c.shift); }
+    static void ViewFrame(StoryboardWindow&, const Call& c) {
+        if (c.shift)
+            ViewSelectedFrame(c.self);
+        else
+            PreviewRange(c.self);
+    }
+    static void PlayAVI(StoryboardWindow&, const Call& c) { PlayAVIFile(c.self); }
+    // A range marked anew opens the range popup on it, once the window is free again.
+    static void FineTune(StoryboardWindow& w, const Call& c) {
+        bool marked = false;
+        {
+            BusyGuard running(w.busy_);
+            marked = FineTuneRange(c.self, std::max(gProject.selStart, 0));
+        }
+        w.AfterCommand();
+        if (marked) w.RangePopup(QCursor::pos());
+    }
+    static void LargerSpan(StoryboardWindow& w, const Call&) { w.SetStep(DoubledStep(gView.step)); }
+    static void SmallerSpan(StoryboardWindow& w, const Call&) { w.SetStep(HalvedStep(gView.step)); }
+    static void FitAll(StoryboardWindow& w, const Call&) {
+        w.SetStep(FitAllStep(gProject.totalFrames, gView.visibleCells));
+    }
+    static void MenuStep(StoryboardWindow& w, const Call& c) { w.SetStep(kMenuSteps[c.id - kCmdEveryFrame]); }
+    static void PopupStep(StoryboardWindow& w, const Call& c) {
+        w.SetStep(kMenuSteps[c.id - kPopEveryFrame]);
+    }
+    static void SmallImages(StoryboardWindow& w, const Call&) { w.SetCellSize(0); }
+    static void MediumImages(StoryboardWindow& w, const Call&) { w.SetCellSize(1); }
+    static void LargeImages(StoryboardWindow& w, const Call&) { w.SetCellSize(2); }
+    static void SelectAll(StoryboardWindow&, const Call&) {
+        if (gProject.head) DrawSelection(0, gProject.totalFrames - 1, true);
+    }
+    static void Tooltips(StoryboardWindow&, const Call&) {
+        gSettings.useToolTips = gSettings.useToolTips ? 0 : 1;
+    }
+    static void ShowEdits(StoryboardWindow&, const Call&) {
+        gSettings.ShowEdits = gSettings.ShowEdits ? 0 : 1;
+        FreeThumbnails();
+        ForgetThumbnailPictures();
+    }
+    static void Capture(StoryboardWindow& w, const Call&) { w.CaptureIntoProject(); }
+    static void Driver(StoryboardWindow&, const Call& c) {
+        NotifyBox("selected driver %d", static_cast<int>(c.id - kCmdFirstDriver));
+        gwIndex = static_cast<uint16_t>(c.id - kCmdFirstDriver);
+    }
+    static void Send(StoryboardWindow& w, const Call& c) {
+        StoryboardWindow* window = &w;
+        SendAVIByMail(c.self, [window] {
+            window->canvas_->SetProgress(-1);
+            window->ShowCaption();
+            window->canvas_->update();
+        });
+    }
+    static void FileInfo(StoryboardWindow&, const Call& c) {
+        if (gProject.head) ShowFileInfo(c.self, gProject.head->name, nullptr, nullptr);
+    }
+    static void Help(StoryboardWindow& w, const Call& c) { w.Help(c.id, c.shift); }
+    // Leaving refuses while a command runs, asks with the window free, and closes it or keeps it.
+    static void Exit(StoryboardWindow& w, const Call&) { w.Exit(); }
+};
+
+namespace {
+
+using Commands = StoryboardCommands;
+
+constexpr Commands::Route One(int32_t id, Commands::Handler run,
+                              Commands::Runs runs = Commands::Runs::Guarded) {
+    return {id, id, run, runs};
+}
+constexpr Commands::Route Span(int32_t first, int32_t last, Commands::Handler run) {
+    return {first, last, run, Commands::Runs::Guarded};
+}
+
+// Every command of the toolbar, the menus and the popups; other ids only redraw the window.
+constexpr Commands::Route kRoutes[] = {
+    One(kCmdNewProject, Commands::NewProject),
+    One(kCmdOpenProject, Commands::OpenProject),
+    One(kCmdSaveProject, Commands::SaveProject),
+    One(kCmdOpenAVI, Commands::OpenAVI),
+    One(kCmdRender, Commands::RenderProject),
+    One(kCmdActivate, Commands::Activate),
+    One(kPopActivate, Commands::Activate),
+    One(kCmdInactivate, Commands::Inactivate),
+    One(kPopInactivate, Commands::Inactivate),
+    One(kPopDrops, Commands::Drops),
+    One(kCmdAddTitle, Commands::AddTitle),
+    One(kPopAddTitle, Commands::AddTitle),
+    One(kCmdAddUnderlay, Commands::AddUnderlay),
+    One(kPopAddUnderlay, Commands::AddUnderlay),
+    Span(kPopEditTitle, kPopEditTitle + kMaxTitleEditItems - 1, Commands::EditTitle),
+    One(kCmdEditRevisions, Commands::EditRevisions),
+    One(kPopEditRevisions, Commands::EditRevisions),
+    One(kCmdUndo, Commands::Undo),
+    One(kCmdPreview, Commands::Preview),
+    One(kPopPreview, Commands::Preview),
+    One(kCmdViewFrame, Commands::ViewFrame),
+    One(kCmdPlayAVI, Commands::PlayAVI),
+    One(kPopFineTune, Commands::FineTune, Commands::Runs::OnItsOwn),
+    One(kCmdLargerSpan, Commands::LargerSpan),
+    One(kCmdSmallerSpan, Commands::SmallerSpan),
+    One(kCmdFitAll, Commands::FitAll),
+    Span(kCmdEveryFrame, kCmdEvery60th, Commands::MenuStep),
+    Span(kPopEveryFrame, kPopEvery60th, Commands::PopupStep),
+    One(kCmdSmallImages, Commands::SmallImages),
+    One(kPopSmallImages, Commands::SmallImages),
+    One(kCmdMediumImages, Commands::MediumImages),
+    One(kPopSmallImages + 1, Commands::MediumImages),
+    One(kCmdLargeImages, Commands::LargeImages),
+    One(kPopLargeImages, Commands::LargeImages),
+    One(kCmdSelectAll, Commands::SelectAll),
+    One(kPopSelectAll, Commands::SelectAll),
+    One(kCmdTooltipsHelp, Commands::Tooltips),
+    One(kPopTooltips, Commands::Tooltips),
+    One(kCmdShowEdits, Commands::ShowEdits),
+    One(kCmdCapture, Commands::Capture),
+    Span(kCmdFirstDriver, kCmdLastDriver, Commands::Driver),
+    One(kCmdSend, Commands::Send),
+    One(kCmdFileInfo, Commands::FileInfo),
+    One(kCmdHelp, Commands::Help),
+    One(kCmdHelpTopics, Commands::Help),
+    One(kCmdOverview, Commands::Help),
+    One(kCmdTutorial, Commands::Help),
+    One(kCmdAbout, Commands::Help),
+    One(kCmdExit, Commands::Exit, Commands::Runs::OnItsOwn),
+};
+
+const Commands::Route* FindRoute(int32_t id) {
+    for (const Commands::Route& route : kRoutes)
+        if (id >= route.first && id <= route.last) return &route;
+    return nullptr;
+}
+
+}  // namespace
+
 void StoryboardWindow::Command(int32_t id, bool shift) {
-    if (busy_ > 0) return;  // a long command is pumping messages
+    if (busy()) return;  // a long command is pumping messages
     CloseTooltip();
     CloseSplash();
-    ++busy_;
-    const HWND self = HWNDFromWidget(this);
-    switch (id) {
-        case kCmdNewProject:
-            if (gProject.head && NotifyOkCancel("This will eliminate all existing work")) {
-                ClearProject();
-                gView.step = 1;
-                gView.position = 0;
-                FreeThumbnails();
-            }
-            break;
-        case kCmdOpenProject: {
-            std::string name;
-            if (ChooseProjectName(self, false, name)) OpenProjectFile(name);
-            break;
-        }
-        case kCmdSaveProject: {
-            std::string name;
-            if (ChooseProjectName(self, true, name) && KeepProjectFileName(name)) {
-                projectNamed_ = true;
-                WriteProject();
-            }
-            break;
-        }
-        case kCmdOpenAVI: {
-            FileDialogRequest r;
-            r.owner = self;
-            r.title = "Select AVI File";
-            r.filters = kAVIFilters;
-            r.initialDir = FolderOf(gSettings.LastAVIfileName);
-            r.initialName = gSettings.LastAVIfileName;
-            r.flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
-            r.maxLength = sizeof gSettings.LastAVIfileName;
-            std::string name;
-            if (GetOpenFileNameA(r, name)) InsertAVIFile(name);
-            break;
-        }
-        case kCmdRender:
-            if (gProject.head) Render();
-            break;
-        case kCmdActivate:
-        case kPopActivate:
-            RangeCommand(kRevActivate);
-            break;
-        case kCmdInactivate:
-        case kPopInactivate:
-            RangeCommand(kRevInactivate);
-            break;
-        case kPopDrops:
-            RangeCommand(kRevDrop);
-            break;
-        case kCmdAddTitle:
-        case kPopAddTitle:
-            AddTitleToSelection(self);
-            break;
-        case kCmdAddUnderlay:
-        case kPopAddUnderlay:
-            AddUnderlayToSelection(self);
-            break;
-        case kCmdEditRevisions:
-        case kPopEditRevisions:
-            EditRevisionList(self);
-            break;
-        case kCmdUndo:
-            UndoLastRevision();
-            break;
-        case kCmdPreview:
-        case kPopPreview:
-            PreviewProject(self, shift);
-            break;
-        case kCmdViewFrame:
-            if (shift)
-                ViewSelectedFrame(self);
-            else
-                PreviewRange(self);
-            break;
-        case kCmdPlayAVI:
-            PlayAVIFile(self);
-            break;
-        case kPopFineTune:
-            if (FineTuneRange(self, std::max(gProject.selStart, 0))) {
-                --busy_;
-                AfterCommand();
-                RangePopup(QCursor::pos());
-                return;
-            }
-            break;
-        case kCmdLargerSpan:
-            SetStep(DoubledStep(gView.step));
-            break;
-        case kCmdSmallerSpan:
-            SetStep(HalvedStep(gView.step));
-            break;
-        case kCmdFitAll:
-            SetStep(FitAllStep(gProject.totalFrames, gView.visibleCells));
-            break;
-        case kCmdSmallImages:
-        case kPopSmallImages:
-            SetCellSize(0);
-            break;
-        case kCmdMediumImages:
-        case kPopSmallImages + 1:
-            SetCellSize(1);
-            break;
-        case kCmdLargeImages:
-        case kPopLargeImages:
-            SetCellSize(2);
-            break;
-        case kCmdSelectAll:
-        case kPopSelectAll:
-            if (gProject.head) DrawSelection(0, gProject.totalFrames - 1, true);
-            break;
-        case kCmdTooltipsHelp:
-        case kPopTooltips:
-            gSettings.useToolTips = gSettings.useToolTips ? 0 : 1;
-            break;
-        case kCmdShowEdits:
-            gSettings.ShowEdits = gSettings.ShowEdits ? 0 : 1;
-            FreeThumbnails();
-            ForgetThumbnailPictures();
-            break;
-        case kCmdCapture:
-            CaptureIntoProject();
-            break;
-        case kCmdSend:
-            SendAVIByMail(self, [this] {
-                canvas_->SetProgress(-1);
-                ShowCaption();
-                canvas_->update();
-            });
-            break;
-        case kCmdFileInfo:
-            if (gProject.head) ShowFileInfo(self, gProject.head->name, nullptr, nullptr);
-            break;
-        case kCmdHelp:
-        case kCmdHelpTopics:
-        case kCmdOverview:
-        case kCmdTutorial:
-        case kCmdAbout:
-            Help(id, shift);
-            break;
-        case kCmdExit:
-            --busy_;
-            Exit();
-            return;
-        default:
-            if (id >= kCmdEveryFrame && id <= kCmdEvery60th) {
-                SetStep(kMenuSteps[id - kCmdEveryFrame]);
-            } else if (id >= kPopEveryFrame && id <= kPopEvery60th) {
-                SetStep(kMenuSteps[id - kPopEveryFrame]);
-            } else if (id >= kCmdFirstDriver && id <= kCmdLastDriver) {
-                NotifyBox("selected driver %d", static_cast<int>(id - kCmdFirstDriver));
-                gwIndex = static_cast<uint16_t>(id - kCmdFirstDriver);
-            } else if (id >= kPopEditTitle && id < kPopEditTitle + kMaxTitleEditItems) {
-                EditTitleOnSelection(self, id - kPopEditTitle);
-            }
-            break;
+    const Commands::Route* route = FindRoute(id);
+    if (route && route->runs == Commands::Runs::OnItsOwn) {
+        route->run(*this, {HWNDFromWidget(this), id, shift});
+        return;
     }
-    --busy_;
+    if (route) {
+        BusyGuard running(busy_);
+        route->run(*this, {HWNDFromWidget(this), id, shift});
+    }
     AfterCommand();
 }
 
@@ -299,17 +364,18 @@ void StoryboardWindow::InsertAVIFile(const std::string& name) {
 }
 
 void StoryboardWindow::DropFiles(const std::vector<std::string>& files) {
-    if (busy_ > 0) return;
+    if (busy()) return;
     CloseTooltip();
     CloseSplash();
-    ++busy_;
-    for (const std::string& f : files) {
-        if (IsProjectFileName(f))
-            OpenProjectFile(f);
-        else
-            InsertAVIFile(f);
+    {
+        BusyGuard dropping(busy_);
+        for (const std::string& f : files) {
+            if (IsProjectFileName(f))
+                OpenProjectFile(f);
+            else
+                InsertAVIFile(f);
+        }
     }
-    --busy_;
     AfterCommand();
 }
 
@@ -365,11 +431,10 @@ void StoryboardWindow::CaptureIntoProject() {
 }
 
 void StoryboardWindow::Render() {
-    ++busy_;
+    BusyGuard rendering(busy_);
     RenderProjectToAVI(HWNDFromWidget(this));
     canvas_->SetProgress(-1);
     ShowCaption();
-    --busy_;
 }
 
 bool StoryboardWindow::RememberProject() {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core/diag.h"
 #include "core/dialogs.h"
@@ -41,11 +42,9 @@ bool DecodeWithOverlays(HWND window, FrameComposer& composer, int32_t n, Revisio
     const int32_t w = gProject.head->width, h = gProject.head->height;
     PrepareOverlays(window, w, h);
     if (!composer.Open(gProject.head, w, h)) return false;
-    const uint32_t state = FrameState(n);
-    if (leftOut) leftOut->applies = 0;
-    const bool ok = composer.Compose(window, n, state);
-    if (leftOut) leftOut->applies = 1;
-    return ok;
+    OverlayList overlays = OverlaysAt(n);
+    std::erase(overlays, leftOut);
+    return composer.Compose(n, overlays);
 }
 
 HWND OpenFrameViewOn(HWND window, FrameComposer& composer, int32_t n) {

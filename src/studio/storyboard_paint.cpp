@@ -70,8 +70,7 @@ uint32_t StateOf(int32_t frame) {
 
 // Title boxes, the underlay line and the inactive mark of frame (0-based) over its cell.
 void DrawCellMarks(QPainter& p, const QRect& cell, int32_t frame, bool withUnderlay) {
-    // Only a titled frame needs FrameState, for the applies flags of its title revisions.
-    const uint32_t state = (StateOf(frame) & kStateTitled) ? FrameState(frame + 1) : StateOf(frame);
+    const uint32_t state = StateOf(frame);
     const int w = cell.width(), h = cell.height(), x = cell.left(), y = cell.top();
     p.save();
     p.setRenderHint(QPainter::Antialiasing, false);
@@ -82,9 +81,8 @@ void DrawCellMarks(QPainter& p, const QRect& cell, int32_t frame, bool withUnder
         p.drawLine(x + 2, y + h - 2, x + w - 2, y + 2);
     }
     if (marks && (state & kStateTitled))
-        for (const Revision* r = gProject.revisions; r; r = r->next)
-            if (r->type == kRevTitle && r->applies)
-                p.fillRect(TitleBox(cell, TitleOf(r)), Colour(kTitleColour));
+        for (const Revision* r : OverlaysAt(frame + 1))
+            if (r->type == kRevTitle) p.fillRect(TitleBox(cell, TitleOf(r)), Colour(kTitleColour));
     if (state & kStateInactive) {
         p.setRenderHint(QPainter::Antialiasing, true);
         p.setPen(QPen(Colour(kSelectionColour), 2));

@@ -76,7 +76,7 @@ void ViewSelectedFrame(HWND window) {
     PrepareOverlays(window, gProject.head->width, gProject.head->height);
     FrameComposer composer;
     if (!composer.Open(gProject.head, gProject.head->width, gProject.head->height)) return;
-    if (composer.Compose(window, n, state)) {
+    if (composer.Compose(n, OverlaysAt(n))) {
         const std::string caption =
             FormatMessageText("frame %ld: %s", static_cast<long>(n - 1), gProject.head->name);
         ShowFrame(window, caption.c_str(), composer.format(), composer.pixels());

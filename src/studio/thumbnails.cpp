@@ -81,10 +81,8 @@ uint64_t EditsOf(int32_t frame) {
     if (frame < 0 || static_cast<size_t>(frame) >= states.size() ||
         !(states[static_cast<size_t>(frame)] & (kStateTitled | kStateUnderlaid)))
         return 0;
-    FrameState(frame + 1);  // marks the revisions that apply
     uint64_t h = kHashStart;
-    for (const Revision* r = gProject.revisions; r; r = r->next) {
-        if (!r->applies || !(r->type & (kRevTitle | kRevUnderlay))) continue;
+    for (const Revision* r : OverlaysAt(frame + 1)) {
         h = Mix(Mix(h, r), r->type);
         if (const TitleRecord* t = (r->type & kRevTitle) ? TitleOf(r) : nullptr)
             h = Mix(Mix(Mix(h, TitleFields(*t)), t->stencil), t->drawnWidth);
@@ -218,12 +216,9 @@ const RGBQUAD* PaletteOf(const AVIlist& clip) {
         return true;
     });
     ClipPalette p{&clip, clip.name, {}};
-    // The headers land in the shared record whose figures the player's display shows while a
-    // preview runs: it is put back as it was.
-    const AVIinfoRecord shown = AVIinfo;
-    if (ReadAVIInfo(clip.name) && AVIinfo.bitCount == clip.bits)
-        std::memcpy(p.entries, AVIinfo.palette, sizeof p.entries);
-    AVIinfo = shown;
+    AVIinfoRecord info{};
+    if (ReadAVIInfo(clip.name, info) && info.bitCount == clip.bits)
+        std::memcpy(p.entries, info.palette, sizeof p.entries);
     if (std::all_of(p.entries, p.entries + kPaletteEntries,
                     [](const RGBQUAD& q) { return !q.rgbBlue && !q.rgbGreen && !q.rgbRed; }))
         for (int32_t i = 0; i < kPaletteEntries; i++) {

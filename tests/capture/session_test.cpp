@@ -24,7 +24,7 @@
 
 namespace {
 
-class CaptureSession : public ScriptedTest {
+class CaptureSessionTest : public ScriptedTest {
   protected:
     void SetUp() override {
         ResetSettings();
@@ -55,7 +55,7 @@ std::string RiffHead(uint32_t size) {
 
 }  // namespace
 
-TEST_F(CaptureSession, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetry) {
+TEST_F(CaptureSessionTest, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetry) {
     auto table = std::make_shared<ScriptedDriverTable>();
     SetCaptureDriverTable(table);
     std::vector<std::pair<int32_t, std::string>> items;
@@ -98,7 +98,7 @@ TEST_F(CaptureSession, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetry) {
     EXPECT_FALSE(CaptureFileNamed());
 }
 
-TEST_F(CaptureSession, TheCaptureFileIsMeasuredAndAllocated) {
+TEST_F(CaptureSessionTest, TheCaptureFileIsMeasuredAndAllocated) {
     const std::string file = dir.file("cap.avi");
     SetFileSize(file, 100, RiffHead(101));
     CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, file);
@@ -138,7 +138,7 @@ TEST_F(CaptureSession, TheCaptureFileIsMeasuredAndAllocated) {
     EXPECT_EQ(ui->item(kSetRateLine), "202,984 KB/min");
 }
 
-TEST_F(CaptureSession, StreamingCaptureFillsTheFileAndShowsItsLines) {
+TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
     const std::string file = dir.file("cap.avi");
     CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, file);
     ASSERT_TRUE(AllocateCaptureFile(file, 10 * 1048575));
@@ -153,8 +153,18 @@ TEST_F(CaptureSession, StreamingCaptureFillsTheFileAndShowsItsLines) {
     PanelSetUp(panel);
     EXPECT_EQ(ui->last(0), "CAPTURE 320x240x24 RGB  15.00fps - Audio: 11025 8-bit Mono");
     PanelStartCapture(panel, nullptr);
+    auto other = std::make_shared<RecordingUi>();
+    {
+        SCOPED_TRACE("the capture thread keeps the interface it started with until the capture ends");
+        EXPECT_FALSE(SetCaptureUi(other));
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     PanelStopCapture(panel, nullptr);
+    EXPECT_TRUE(other->lines().empty() && other->levels().empty());
+    std::shared_ptr<CaptureUi> previous;
+    ASSERT_TRUE(SetCaptureUi(other, &previous));
+    EXPECT_EQ(previous, ui);
+    ASSERT_TRUE(SetCaptureUi(ui));
 
     RefreshCaptureStatus();
     const uint32_t frames = gCapStatus.dwCurrentVideoFrame;

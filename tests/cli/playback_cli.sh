@@ -51,6 +51,15 @@ cmp pass.raw clip.raw
 ffmpeg -nostdin -v error -i ppass.wav -f u8 ppass.raw
 cmp ppass.raw r.raw
 
+# Past the end the sound starts again from the opening, as the picture does.
+"$CLI" play clip.avi --seconds 4.5 --wave again.wav >/dev/null
+ffmpeg -nostdin -v error -i again.wav -f u8 again.raw
+whole=$(stat -c %s clip.raw)
+size=$(stat -c %s again.raw)
+[ "$size" -gt "$whole" ]
+cmp -n "$whole" again.raw clip.raw
+cmp -n $((size - whole)) <(tail -c +$((whole + 1)) again.raw) clip.raw
+
 # Every mode ends with the line; a range pass draws the range's positions.
 for m in reverse range pingpong; do
   "$CLI" play clip.avi --mode $m --range 11 20 --seconds 0.5 | grep -Eq '^frames [0-9]+ skipped'

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "core/memory.h"
 #include "support/scripted.h"
 
@@ -56,4 +60,33 @@ TEST_F(MemoryMonitor, WrapupReportsLiveBlocks) {
     EXPECT_EQ(MemoryMonitorStatus().liveBlocks, 0);
     std::free(a);  // the wrap-up leaves the blocks themselves alone
     std::free(b);
+}
+
+TEST_F(MemoryMonitor, StatusIsConsistentWhileOtherThreadsAllocate) {
+    // Every block is 16 bytes: each status must count 16 bytes per live block, and as many live
+    // blocks as allocations not yet freed, however the threads' calls interleave. The statuses are
+    // read until the other threads have taken and released many blocks meanwhile.
+    constexpr int kThreads = 2;
+    constexpr int kStatuses = 20000;
+    constexpr int kRounds = 100000;
+    std::atomic<bool> read{false};
+    std::atomic<int> rounds{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; t++)
+        threads.emplace_back([&] {
+            for (int i = 0; !read; i++, rounds++) MyFree(i % 2 ? MyMalloc(16) : MyCalloc(4, 4));
+        });
+    int inconsistent = 0;
+    const int from = rounds;
+    for (int i = 0; i < kStatuses || rounds - from < kRounds; i++) {
+        const MemoryMonitorCounts s = MemoryMonitorStatus();
+        if (s.liveBytes != 16 * s.liveBlocks || s.allocations - s.frees != s.liveBlocks) inconsistent++;
+    }
+    read = true;
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(inconsistent, 0);
+    const MemoryMonitorCounts s = MemoryMonitorStatus();
+    EXPECT_EQ(s.allocations, s.frees);
+    EXPECT_EQ(s.liveBlocks, 0);
+    EXPECT_EQ(s.errors, 0);
 }

@@ -123,8 +123,9 @@ TEST_F(AviWriter, IndexGrowsOverwritesInPlaceAndRefusesBadCalls) {
     f = ReadWholeFile(path);
     EXPECT_EQ(f.size(), 100000u);
     ExpectWords(f, 52, 5);  // initial frames as given
-    ASSERT_EQ(ReadAVIInfo(path.c_str()), 1);
-    EXPECT_TRUE(AVIinfo.fileLength == 220 + 12 + 200 + 8 + 16 && AVIinfo.totalFrames == 1);
+    AVIinfoRecord info{};
+    ASSERT_EQ(ReadAVIInfo(path.c_str(), info), 1);
+    EXPECT_TRUE(info.fileLength == 220 + 12 + 200 + 8 + 16 && info.totalFrames == 1);
     EXPECT_EQ(MyWriteChunk(h, v.data(), 192, FourCC("00db"), 0x10), 0);  // after close
     MyCloseAVI(h, 1);
     EXPECT_EQ(ReadWholeFile(path), f);

@@ -86,8 +86,9 @@ TEST_F(FileInfoReport, AviWaveBmpAndOtherFiles) {
     EXPECT_EQ(FileInfoText(path.c_str(), nullptr, nullptr), "Image - " + path);
     EXPECT_TRUE(boxes->shown.empty());
     EXPECT_EQ(FileInfoText(dir.file("gone").c_str(), nullptr, nullptr), "Image - " + dir.file("gone"));
-    EXPECT_EQ(IsAVIFile(Save(dir, "tiny", "RIFF").c_str()), 0);
-    EXPECT_EQ(IsAVIFile(Save(dir, "empty", "").c_str()), 0);
+    AVIinfoRecord info{};
+    EXPECT_EQ(IsAVIFile(Save(dir, "tiny", "RIFF").c_str(), info), 0);
+    EXPECT_EQ(IsAVIFile(Save(dir, "empty", "").c_str(), info), 0);
     EXPECT_EQ(boxes->texts(), (std::vector<std::string>{
                                   "couldn't open file <" + dir.file("gone") + ">: No such file or directory",
                                   "file <" + dir.file("empty") + "> is empty"}));
@@ -203,12 +204,13 @@ TEST_F(BmpHeaders, RefusedHeadersAndSizesByWhatIsThere) {
         {"stated file size beyond the file: the bytes there", with(2, 1000000), 1, 100},
         {"cut inside the header", good.substr(0, 30), 0, 0},
     };
+    AVIinfoRecord info{};
     for (const Case& c : cases) {
         std::string path = Save(dir, "b.bmp", c.bytes);
-        EXPECT_EQ(ReadBMPInfo(path.c_str()), c.result) << c.what;
+        EXPECT_EQ(ReadBMPInfo(path.c_str(), info), c.result) << c.what;
         if (c.result) {
             EXPECT_EQ(gImageSize, c.imageSize) << c.what;
         }
     }
-    EXPECT_EQ(ReadBMPInfo(dir.file("none.bmp").c_str()), 0);
+    EXPECT_EQ(ReadBMPInfo(dir.file("none.bmp").c_str(), info), 0);
 }

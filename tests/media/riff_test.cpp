@@ -36,14 +36,16 @@ std::string Patched(std::string f, size_t at, uint32_t v) {
 
 std::vector<AVIINDEXENTRY> IndexOf(const std::string& path) {
     int32_t h = MyOpenRead(path.c_str());
-    LoadAVIIndex(h, 0, 0, 0);
+    AVIinfoRecord info{};
+    LoadAVIIndex(h, 0, 0, 0, info);
     MyClose(h);
-    std::vector<AVIINDEXENTRY> v(AVIinfo.index, AVIinfo.index + (AVIinfo.index ? AVIinfo.indexCount : 0));
-    MyFree(AVIinfo.index);
-    AVIinfo.index = nullptr;
-    AVIinfo.indexCount = 0;
+    std::vector<AVIINDEXENTRY> v(info.index, info.index + (info.index ? info.indexCount : 0));
+    MyFree(info.index);
     return v;
 }
+
+// The record the walk cases below read into, one after another.
+AVIinfoRecord walked;
 
 }  // namespace
 
@@ -87,26 +89,32 @@ TEST_F(AviHeaders, RecordFiguresAndIndex) {
         &a);
     std::string path = dir.file("a.avi");
     WriteWholeFile(path, bytes);
-    ASSERT_EQ(ReadAVIInfo(path.c_str()), 1);
-    EXPECT_EQ(AVIinfo.fileLength, static_cast<int32_t>(bytes.size()));
-    EXPECT_EQ(AVIinfo.audioLength, 100);  // 400 bytes of 4-byte samples
-    EXPECT_EQ(AVIinfo.moviPosition, a.moviPosition);
+    AVIinfoRecord info{};
+    ASSERT_EQ(ReadAVIInfo(path.c_str(), info), 1);
+    EXPECT_EQ(info.fileLength, static_cast<int32_t>(bytes.size()));
+    EXPECT_EQ(info.audioLength, 100);  // 400 bytes of 4-byte samples
+    EXPECT_EQ(info.moviPosition, a.moviPosition);
     // Sizes 0, 100, 300: one drop, average 200, so the rate figure is 0 and the ratio 7680.
-    EXPECT_EQ(AVIinfo.droppedFrames, 1);
-    EXPECT_EQ(AVIinfo.frameTimeOrRate, 0);
-    EXPECT_EQ(AVIinfo.compressionFigure, 7680);
+    EXPECT_EQ(info.droppedFrames, 1);
+    EXPECT_EQ(info.frameTimeOrRate, 0);
+    EXPECT_EQ(info.compressionFigure, 7680);
     auto idx = IndexOf(path);
     ASSERT_EQ(idx.size(), 4u);
     EXPECT_EQ(idx[1].dwChunkOffset, a.headerAt[1] - a.moviPosition);
     EXPECT_EQ(ChunkType(idx[3].ckid), kTypeWB);
 
-    // No index: the rate figure stays the avih microseconds per frame.
-    WriteWholeFile(path, Avi([](CraftedAvi& c) { c.withIndex = false; }));
-    ASSERT_EQ(ReadAVIInfo(path.c_str()), 1);
-    EXPECT_EQ(AVIinfo.frameTimeOrRate, 66666);
-    EXPECT_EQ(AVIinfo.droppedFrames, 0);
-    EXPECT_TRUE(IndexOf(path).empty());
-    EXPECT_EQ(ReadAVIInfo(dir.file("missing.avi").c_str()), 0);
+    // No index: the rate figure stays the avih microseconds per frame. Read into a record of its
+    // own while the first is still in use, each record keeps its own file's facts.
+    const std::string second = dir.file("b.avi");
+    WriteWholeFile(second, Avi([](CraftedAvi& c) { c.withIndex = false; }));
+    AVIinfoRecord other{};
+    ASSERT_EQ(ReadAVIInfo(second.c_str(), other), 1);
+    EXPECT_EQ(other.frameTimeOrRate, 66666);
+    EXPECT_EQ(other.droppedFrames, 0);
+    EXPECT_EQ((std::vector{info.audioLength, info.droppedFrames, info.frameTimeOrRate, other.audioLength}),
+              (std::vector{100, 1, 0, 0}));
+    EXPECT_TRUE(IndexOf(second).empty());
+    EXPECT_EQ(ReadAVIInfo(dir.file("missing.avi").c_str(), other), 0);
 }
 
 // Each case is read in order (some rely on what the one before left in the record); `check` runs
@@ -132,7 +140,7 @@ TEST_F(AviHeaders, WalkRulesAndBadInput) {
     const std::string fmt = Chunk("fmt ", WaveFormat(2, 22050, 16)), data = Chunk("data", Payload(1000, 1));
     const std::string good = Avi();
     const size_t idx = good.rfind("idx1");
-    auto width = [](int32_t w) { return [w] { EXPECT_EQ(AVIinfo.width, w); }; };
+    auto width = [](int32_t w) { return [w] { EXPECT_EQ(walked.width, w); }; };
     // A second stream after the video stream, with its format; the sound as read, and the picture.
     auto stream = [](const char* type, const std::string& format) {
         return Avi([&](CraftedAvi& a) {
@@ -142,10 +150,10 @@ TEST_F(AviHeaders, WalkRulesAndBadInput) {
     auto sound = [](int32_t rate, int32_t channels, int32_t bits) {
         return [=] {
             EXPECT_EQ(
-                (std::vector{AVIinfo.samplesPerSec, AVIinfo.channels, AVIinfo.bitsPerSample, AVIinfo.width}),
+                (std::vector{walked.samplesPerSec, walked.channels, walked.bitsPerSample, walked.width}),
                 (std::vector{rate, channels, bits, 320}));
             if (rate) {
-                EXPECT_EQ(AVIinfo.audioFormat.wFormatTag, 1);  // the extensible form is kept as PCM
+                EXPECT_EQ(walked.audioFormat.wFormatTag, 1);  // the extensible form is kept as PCM
             }
         };
     };
@@ -163,56 +171,56 @@ TEST_F(AviHeaders, WalkRulesAndBadInput) {
         {"a file not beginning with RIFF has only its first chunk examined", Chunk("JUNK", "abcd") + strf64, 0, {}},
         {"an avih of 64 bytes: its first 56 used, the walk goes on",
          Avi([](CraftedAvi& a) { a.hdrlExtra = Avih(40000, 77, 0, 0, 64) + Chunk("strf", BitmapHeader(160, 120, 16, 0)); }),
-         1, [] { EXPECT_TRUE(AVIinfo.totalFrames == 77 && AVIinfo.width == 160 && AVIinfo.compression == 0); }},
+         1, [] { EXPECT_TRUE(walked.totalFrames == 77 && walked.width == 160 && walked.compression == 0); }},
         {"tc_O is stepped over by its exact size",
          Avi([](CraftedAvi& a) { a.afterHdrl = ChunkSized("tc_O", 3, "xyz") + Chunk("strf", BitmapHeader(48, 32, 24, 0)); }), 1,
          width(48)},
         {"top-down 8-bit rows: a positive height, the flag, the palette",
          Avi([&](CraftedAvi& a) { a.bits = 8, a.width = 16, a.height = -8, a.videoFormatTail = palette; }), 1,
          [] {
-             EXPECT_TRUE(AVIinfo.height == 8 && AVIinfo.topDown && ReadLE32(AVIinfo.videoFormat + 8) == 8);
-             EXPECT_TRUE(AVIinfo.palette[0].rgbRed == 255 && AVIinfo.palette[200].rgbBlue == 200);
+             EXPECT_TRUE(walked.height == 8 && walked.topDown && ReadLE32(walked.videoFormat + 8) == 8);
+             EXPECT_TRUE(walked.palette[0].rgbRed == 255 && walked.palette[200].rgbBlue == 200);
          }},
         {"a 24-bit format copies no palette", good, 1,
-         [] { EXPECT_TRUE(!AVIinfo.topDown && AVIinfo.palette[200].rgbRed == 55); }},
+         [] { EXPECT_TRUE(!walked.topDown && walked.palette[200].rgbRed == 55); }},
         {"CORE gives the source", Avi([&](CraftedAvi& a) { a.afterHdrl = Chunk("CORE", core); }), 1,
          [] {
-             EXPECT_STREQ(AVIinfo.sourceName, "Camera 12");
-             EXPECT_STREQ(AVIinfo.sourceTag, "Front");
-             EXPECT_EQ(AVIinfo.sourceValue, 4242);
-             EXPECT_STREQ(AVIinfo.sourceComment, "hello world!");
+             EXPECT_STREQ(walked.sourceName, "Camera 12");
+             EXPECT_STREQ(walked.sourceTag, "Front");
+             EXPECT_EQ(walked.sourceValue, 4242);
+             EXPECT_STREQ(walked.sourceComment, "hello world!");
          }},
         {"a chunk claiming 2 GB ends the walk; the headers stand", good + ChunkSized("JUNK", 0x7FFFFFF0, "xx"), 1,
          width(320)},
         {"a strf larger than its list: the list's part, then the chunk after the list",
          Riff("AVI ", List("hdrl", Strh("vids", 0, 1, 1, 1) + ChunkSized("strf", 5000, BitmapHeader(8, 8, 24, 0))) +
                           Chunk("CORE", core) + Chunk("JUNK", std::string(6000, 'j'))),
-         1, [] { EXPECT_TRUE(AVIinfo.width == 8 && std::strcmp(AVIinfo.sourceName, "Camera 12") == 0); }},
+         1, [] { EXPECT_TRUE(walked.width == 8 && std::strcmp(walked.sourceName, "Camera 12") == 0); }},
         {"an idx1 claiming 1000 entries: the three there", Patched(good, idx + 4, 16000) + "12345", 1,
-         [] { EXPECT_TRUE(AVIinfo.droppedFrames == 1 && AVIinfo.compressionFigure == 7680); }},
+         [] { EXPECT_TRUE(walked.droppedFrames == 1 && walked.compressionFigure == 7680); }},
         {"an idx1 of 40 bytes: the figures of its two whole entries", Patched(good, idx + 4, 40), 1,
-         [] { EXPECT_EQ(AVIinfo.compressionFigure, 15360); }},
+         [] { EXPECT_EQ(walked.compressionFigure, 15360); }},
         {"a strf header size of 5000 in 40 bytes is cut to them", Patched(good, good.find("strf") + 8, 5000), 1,
-         [] { EXPECT_EQ(ReadLE32(AVIinfo.videoFormat), 40u); }},
+         [] { EXPECT_EQ(ReadLE32(walked.videoFormat), 40u); }},
         {"10 palette entries after an 8-bit header: those and zeros",
          Avi([](CraftedAvi& a) { a.bits = 8, a.videoFormatTail = std::string(40, '\x07'); }), 1,
-         [] { EXPECT_TRUE(AVIinfo.palette[9].rgbRed == 7 && AVIinfo.palette[10].rgbRed == 0); }},
+         [] { EXPECT_TRUE(walked.palette[9].rgbRed == 7 && walked.palette[10].rgbRed == 0); }},
         {"a strf beyond the 1092-byte buffer: its first 1092 bytes, the walk goes on",
          Avi([](CraftedAvi& a) {
              a.videoFormatTail = std::string(3000, 'x'), a.headerSize = 3040;
              a.afterHdrl = Strh("vids", 0, 1001, 30000, 3);
          }),
-         1, [] { EXPECT_TRUE(ReadLE32(AVIinfo.videoFormat) == 1092 && AVIinfo.videoRate == 30000); }},
+         1, [] { EXPECT_TRUE(ReadLE32(walked.videoFormat) == 1092 && walked.videoRate == 30000); }},
         {"a CORE of 400 bytes is read", Avi([](CraftedAvi& a) { a.afterHdrl = Chunk("CORE", std::string(400, 'z')); }), 1,
-         [] { EXPECT_TRUE(std::strlen(AVIinfo.sourceName) == 40 && std::strlen(AVIinfo.sourceComment) == 100); }},
+         [] { EXPECT_TRUE(std::strlen(walked.sourceName) == 40 && std::strlen(walked.sourceComment) == 100); }},
         {"a CORE of 401 is refused and skipped", Avi([](CraftedAvi& a) { a.afterHdrl = Chunk("CORE", std::string(401, 'z')); }),
-         1, [] { EXPECT_TRUE(AVIinfo.sourceName[0] == 0 && AVIinfo.droppedFrames == 1); }, "CORE ERROR - chunk too large"},
+         1, [] { EXPECT_TRUE(walked.sourceName[0] == 0 && walked.droppedFrames == 1); }, "CORE ERROR - chunk too large"},
         {"65535 x 65535 x 20 overflows 32 bits: clamped",
          Avi([](CraftedAvi& a) { a.width = a.height = 65535, a.chunks = {{"00dc", 0x10, "a"}}; }), 1,
-         [] { EXPECT_EQ(AVIinfo.compressionFigure, INT32_MAX); }},
+         [] { EXPECT_EQ(walked.compressionFigure, INT32_MAX); }},
         {"sides of 2^31 - 1 overflow 64 bits: clamped",
          Avi([](CraftedAvi& a) { a.width = a.height = INT32_MAX, a.chunks = {{"00dc", 0x10, "a"}}; }), 1,
-         [] { EXPECT_EQ(AVIinfo.compressionFigure, INT32_MAX); }},
+         [] { EXPECT_EQ(walked.compressionFigure, INT32_MAX); }},
         {"an 18-byte PCM format is sound", stream("auds", WaveFormat(2, 22050, 16) + LE16(0)), 1, sound(22050, 2, 16)},
         {"the extensible PCM format is sound", stream("auds", extensible(6, 1)), 1, sound(48000, 6, 16)},
         {"another extensible coding is none", stream("auds", extensible(6, 3)), 1, sound(0, 0, 0)},
@@ -222,30 +230,30 @@ TEST_F(AviHeaders, WalkRulesAndBadInput) {
         {"5000 nested lists are too deep to look into", Riff("AVI ", deep), 0, {}},
         {"a RIFF inside a list is an ordinary chunk", Riff("AVI ", List("hdrl", riffs)), 0, {}},
         {"WAVE: canonical PCM", Riff("WAVE", fmt + data), 1,
-         [] { EXPECT_TRUE(AVIinfo.samplesPerSec == 22050 && AVIinfo.channels == 2 && AVIinfo.audioLength == 1000); },
+         [] { EXPECT_TRUE(walked.samplesPerSec == 22050 && walked.channels == 2 && walked.audioLength == 1000); },
          nullptr, true},
         {"WAVE: a LIST before data is skipped", Riff("WAVE", fmt + List("INFO", Chunk("ISFT", "Lavf")) + data), 1,
-         [] { EXPECT_EQ(AVIinfo.audioLength, 1000); }, nullptr, true},
+         [] { EXPECT_EQ(walked.audioLength, 1000); }, nullptr, true},
         {"WAVE: an 18-byte fmt", Riff("WAVE", Chunk("fmt ", WaveFormat(2, 22050, 16) + LE16(0)) + data), 0, {}, nullptr,
          true},
         };
     for (uint32_t size : {0x80000000u, 0xFFFFFFFFu, 0xFFFFFFF8u}) {
         std::string s = " size " + std::to_string(size);
         cases.push_back({"RIFF" + s + ": the file as it is", Patched(good, 4, size), 1, [n = good.size()] {
-                             EXPECT_EQ(AVIinfo.fileLength, static_cast<int32_t>(n));
-                             EXPECT_EQ(AVIinfo.droppedFrames, 1);  // the idx1 at the end was reached
+                             EXPECT_EQ(walked.fileLength, static_cast<int32_t>(n));
+                             EXPECT_EQ(walked.droppedFrames, 1);  // the idx1 at the end was reached
                          }});
         cases.push_back({"LIST" + s + ": cut to its parent", Avi([&](CraftedAvi& a) {
                              a.afterHdrl = ChunkSized("LIST", size, "INFO" + Chunk("ISFT", "x"));
                          }),
-                         1, [] { EXPECT_EQ(AVIinfo.droppedFrames, 1); }});
+                         1, [] { EXPECT_EQ(walked.droppedFrames, 1); }});
         cases.push_back({"leaf" + s + ": the walk ends there",
                          Avi([&](CraftedAvi& a) { a.afterHdrl = ChunkSized("JUNK", size, "abcdefgh"); }), 1,
                          width(320)});
         cases.push_back({"CORE" + s + ": refused", Avi([&](CraftedAvi& a) {
                              a.afterHdrl = ChunkSized("CORE", size, std::string(160, 'c'));
                          }),
-                         1, [] { EXPECT_STREQ(AVIinfo.sourceName, ""); }, "CORE ERROR - chunk too large"});
+                         1, [] { EXPECT_STREQ(walked.sourceName, ""); }, "CORE ERROR - chunk too large"});
         cases.push_back({"WAVE chunk" + s + " before data: refused without looping back",
                          Riff("WAVE", Chunk("fmt ", WaveFormat(1, 8000, 8)) + ChunkSized("LIST", size, "") +
                                           Chunk("data", "abcd")),
@@ -256,14 +264,14 @@ TEST_F(AviHeaders, WalkRulesAndBadInput) {
         cases.push_back(
             {"WAVE data" + s + ": the bytes really there",
              Riff("WAVE", Chunk("fmt ", WaveFormat(1, 8000, 8)) + ChunkSized("data", size, "abcdef")), 1,
-             [] { EXPECT_EQ(AVIinfo.audioLength, 6); }, nullptr, true});
+             [] { EXPECT_EQ(walked.audioLength, 6); }, nullptr, true});
     }
     const std::string path = dir.file("case.avi");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         WriteWholeFile(path, c.bytes);
         ScopedBoxes boxes;
-        ASSERT_EQ(c.wave ? ReadWaveInfo(path.c_str()) : ReadAVIInfo(path.c_str()), c.result);
+        ASSERT_EQ(c.wave ? ReadWaveInfo(path.c_str(), walked) : ReadAVIInfo(path.c_str(), walked), c.result);
         if (c.check) c.check();
         EXPECT_EQ(boxes->texts(), c.box ? std::vector<std::string>{c.box} : std::vector<std::string>{});
     }
@@ -286,10 +294,11 @@ TEST_F(AviHeaders, TruncatedFileReportsWhatCameBeforeTheCut) {
     for (size_t cut = 0; cut <= f.size(); cut++) {
         SCOPED_TRACE(cut);
         WriteWholeFile(path, f.substr(0, cut));
-        int32_t ok = ReadAVIInfo(path.c_str());
+        AVIinfoRecord info{};
+        int32_t ok = ReadAVIInfo(path.c_str(), info);
         ASSERT_EQ(ok, cut >= strfEnd ? 1 : 0);
         if (ok) {
-            ASSERT_EQ(AVIinfo.width, 320);
+            ASSERT_EQ(info.width, 320);
         }
         ASSERT_EQ(IndexOf(path).size(), cut > idx + 8 ? (cut - idx - 8) / 16 : 0);
     }

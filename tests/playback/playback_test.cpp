@@ -123,7 +123,7 @@ TEST(PlaybackArithmetic, SliderJogAndShuttle) {
     EXPECT_EQ(DialHit(kDialX, kDialY - 45), DialPart::Shuttle);
 }
 
-TEST_F(PlaybackLoops, ClockSkippingRangeAndPingPong) {
+TEST_F(PlaybackLoops, ClockSkippingShuttleRangeAndPingPong) {
     const std::string clip = MakeClip(dir, "c.avi", 45, "-c:v mjpeg");
     const std::string tiny = MakeClip(dir, "t.avi", 4, "-c:v mjpeg");
     {
@@ -142,6 +142,40 @@ TEST_F(PlaybackLoops, ClockSkippingRangeAndPingPong) {
         EXPECT_EQ(gLoop.skipped, gaps);
         for (const FetchRecord& f : gPlayer.fetches) EXPECT_TRUE(f.drawn);
         EXPECT_EQ(gPlayer.fetches.size(), play.shown.size() - 1);
+        EXPECT_FALSE(gLoop.playing);
+    }
+    {
+        SCOPED_TRACE("the shuttle held at PAUSE holds the picture; let go from a speed, the play restarts");
+        ClockedPlay play;
+        ASSERT_TRUE(play.Open(clip));
+        play.draws = 100;
+        std::vector<int32_t> posted;
+        int32_t phase = 0, heldWaits = 0, waits = 0;
+        size_t shownAtHold = 0, shownAfterHold = 0;
+        PlaybackHost& host = CurrentPlaybackHost();
+        host.postCommand = [&posted](int32_t id) { posted.push_back(id); };
+        host.waitUntil = [&](uint32_t until, const std::function<bool()>&) {
+            if (phase == 0 && play.shown.size() >= 3) {  // turned back to PAUSE and held there
+                gLoop.shuttleHeld = true, gLoop.shuttleIndex = 0, phase = 1;
+            } else if (phase == 1) {
+                if (++heldWaits == 1) shownAtHold = play.shown.size();
+                if (heldWaits == 4) {  // turned to X2 again
+                    shownAfterHold = play.shown.size();
+                    gLoop.shuttleIndex = 7, phase = 2;
+                }
+            } else if (phase == 2 && play.shown.size() >= shownAfterHold + 2) {  // let go
+                gLoop.shuttleHeld = false, gLoop.shuttleIndex = 0, phase = 3;
+            }
+            if (++waits > 500) gLoop.playing = false;
+            if (static_cast<int32_t>(until - gNow) > 0) gNow = until;
+            return false;
+        };
+        gLoop.shuttleIndex = 7;
+        PlayForward();
+        EXPECT_EQ(phase, 3);
+        EXPECT_EQ(shownAfterHold, shownAtHold);
+        EXPECT_EQ(posted, std::vector<int32_t>{kCmdPlayForward});
+        EXPECT_EQ(gLoop.shuttleIndex, 0);
         EXPECT_FALSE(gLoop.playing);
     }
     {

@@ -37,12 +37,19 @@ TEST_F(ProjectModel, FrameStateFollowsTheRevisionList) {
     EXPECT_EQ(FrameState(4), 8u);
     EXPECT_EQ(title->applies, 0);
     EXPECT_EQ(drop->applies, 1);
-    AddRevision(kRevUnderlay, 2, 3, MakeUnderlay("u.bmp", 1));
+    Revision* under = AddRevision(kRevUnderlay, 2, 3, MakeUnderlay("u.bmp", 1));
     AddRevision(kRevInactivate, 3, 3, nullptr);
     Revision* act = AddRevision(kRevActivate, 3, 3, nullptr);
     EXPECT_EQ(FrameState(3), 14u);  // an Activate clears only the inactive bit
     EXPECT_EQ(act->applies, 0);
     EXPECT_EQ(RevisionTypesUsed(), 15u);
+
+    SCOPED_TRACE("the overlays of a frame: the titles and underlays FrameState marks, nothing written");
+    EXPECT_EQ(OverlaysAt(3), (OverlayList{title, under}));
+    EXPECT_EQ(OverlaysAt(2), OverlayList{under});
+    EXPECT_TRUE(OverlaysAt(4).empty() && OverlaysAt(0).empty());
+    EXPECT_EQ((std::vector{title->applies, drop->applies, under->applies, act->applies}),
+              (std::vector{1, 1, 1, 0}));  // still frame 3's
 
     SCOPED_TRACE("the per-frame states agree with FrameState after every kind of change");
     auto agree = [] {

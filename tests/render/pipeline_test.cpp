@@ -151,7 +151,7 @@ TEST_F(Pipeline, ThumbnailsShowTheFramesAsTheRenderComposesThem) {
         std::vector<uint8_t> composed(40 * 30 * 3), bare(40 * 30 * 3);
         ASSERT_TRUE(render.Decode(frames[i]));
         ShrinkFrame(render.pixels(), 160, 120, DibRowBytes(160, 24), bare.data(), 40, 30);
-        ASSERT_TRUE(render.Compose(nullptr, frames[i], FrameState(frames[i])));
+        ASSERT_TRUE(render.Compose(frames[i], OverlaysAt(frames[i])));
         ShrinkFrame(render.pixels(), 160, 120, DibRowBytes(160, 24), composed.data(), 40, 30);
         // Composed frames are scaled exactly so; plain ones come from a smaller decode, so roughly.
         int64_t difference = 0;

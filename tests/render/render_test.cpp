@@ -24,12 +24,15 @@ std::string Complete(const std::string& path) {
            " bytes\nWould you like to view the file?";
 }
 
-// The file reads back with this many 24-bit bottom-up frames of the clip's size.
-void ExpectHeaders(const std::string& path, const ClipLayout& s, int32_t frames) {
-    ASSERT_EQ(ReadAVIInfo(path.c_str()), 1);
-    EXPECT_EQ((std::vector<int32_t>{AVIinfo.totalFrames, AVIinfo.width, AVIinfo.height, AVIinfo.bitCount,
-                                    AVIinfo.topDown}),
+// The file reads back with this many 24-bit bottom-up frames of the clip's size; its headers go to
+// *headers when given.
+void ExpectHeaders(const std::string& path, const ClipLayout& s, int32_t frames,
+                   AVIinfoRecord* headers = nullptr) {
+    AVIinfoRecord info{};
+    ASSERT_EQ(ReadAVIInfo(path.c_str(), info), 1);
+    EXPECT_EQ((std::vector<int32_t>{info.totalFrames, info.width, info.height, info.bitCount, info.topDown}),
               (std::vector<int32_t>{frames, s.width, s.height, 24, 0}));
+    if (headers) *headers = info;
 }
 
 // The chunks hold these frames of the clip, in order, as "00db" key frames with zero row padding.
@@ -95,8 +98,9 @@ TEST_F(RenderTest, UncompressedFramesKeepEveryPixelOfEachFileInRowsPaddedToFourB
             sound += files[f].audio ? FrameAudio(1, 6) : "";
         }
         EXPECT_EQ(Sound(out), sound);
-        ExpectHeaders(out, files[0], total);
-        EXPECT_EQ(AVIinfo.samplesPerSec, files[0].audio ? kAudioRate : 0);
+        AVIinfoRecord info{};
+        ExpectHeaders(out, files[0], total, &info);
+        EXPECT_EQ(info.samplesPerSec, files[0].audio ? kAudioRate : 0);
         EXPECT_EQ(boxes->texts(), std::vector<std::string>{Complete(out)});
         // What the main window was shown, in order; the offer to view the file was declined.
         std::vector<std::string> want{"Saving frame..."};
@@ -136,8 +140,9 @@ TEST_F(RenderTest, StoredGapsRepeatTheFrameBefore) {
         EXPECT_EQ(sound[i].id + ":" + std::to_string(sound[i].flags) + ":" + sound[i].data,
                   "01wb:0:" + FrameAudio(n, n));
     }
-    ExpectHeaders(out, s, 5);
-    EXPECT_EQ(AVIinfo.audioLength, static_cast<int32_t>(FrameAudio(2, 6).size()));
+    AVIinfoRecord info{};
+    ExpectHeaders(out, s, 5, &info);
+    EXPECT_EQ(info.audioLength, static_cast<int32_t>(FrameAudio(2, 6).size()));
 }
 
 TEST_F(RenderTest, AProjectWithNothingToRenderMakesNoFile) {
@@ -255,8 +260,9 @@ TEST_F(RenderTest, AFailingDiskNeverCostsTheOldFileAndLeavesWhatPlaysWhereNoneWa
     // The headers and five frames with their sound fit before the write fails.
     const int64_t fiveFrames = static_cast<int64_t>(ReadWholeFile(dir.file("clip0.avi")).size()) / 3;
     auto expectKept = [&](const std::string& message) {
-        ASSERT_EQ(ReadAVIInfo(out.c_str()), 1);
-        const int32_t kept = AVIinfo.totalFrames;
+        AVIinfoRecord info{};
+        ASSERT_EQ(ReadAVIInfo(out.c_str(), info), 1);
+        const int32_t kept = info.totalFrames;
         EXPECT_GT(kept, 0);
         EXPECT_LT(kept, 14);
         std::vector<int32_t> frames(static_cast<size_t>(kept));
@@ -387,9 +393,10 @@ TEST_F(RenderTest, AFrameThatCannotBeCompressedRepeatsTheFrameBefore) {
     EXPECT_EQ(video,
               (std::vector<std::string>{"00dc:10:16", "00db:0:0", "00dc:10:16", "00dc:10:16", "00dc:10:16"}));
     EXPECT_EQ(Sound(out), FrameAudio(2, 6));
-    ASSERT_EQ(ReadAVIInfo(out.c_str()), 1);
-    EXPECT_EQ(AVIinfo.totalFrames, 5);
-    EXPECT_EQ(AVIinfo.compression, FourCC("FAIL"));
+    AVIinfoRecord info{};
+    ASSERT_EQ(ReadAVIInfo(out.c_str(), info), 1);
+    EXPECT_EQ(info.totalFrames, 5);
+    EXPECT_EQ(info.compression, FourCC("FAIL"));
 }
 
 TEST_F(RenderTest, AnUnderlayWithColourRangesIsKeyedByThem) {
@@ -466,7 +473,7 @@ TEST_F(RenderTest, ClipsAreOpenedOnDemandAndOneThatCannotBeStopsTheRenderNamingI
         boxes->shown.clear();
         FrameComposer composer;
         ASSERT_EQ(composer.Open(gProject.head, s.width, s.height), 1);
-        EXPECT_FALSE(composer.Compose(nullptr, 21, 0));
+        EXPECT_FALSE(composer.Compose(21, {}));
         EXPECT_EQ(boxes->texts(), std::vector<std::string>{changed});
     }
 }

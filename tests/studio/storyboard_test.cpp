@@ -1,7 +1,7 @@
 // The storyboard window on the offscreen platform: toolbar and menus in each project state, the
 // mouse's selection drags and popups, the commands that edit, open and save (and the caption that
-// names the project), the steps, the wheel and the thumbnail cache, leaving the window, and a
-// picture of it for a person to look at.
+// names the project), one command at a time, the steps, the wheel and the thumbnail cache, leaving
+// the window, and a picture of it for a person to look at.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -10,6 +10,7 @@
 #include <QPaintEvent>
 #include <QScreen>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
 #include <deque>
 #include <fstream>
@@ -26,6 +27,7 @@
 #include "studio/storyboard_ids.h"
 #include "studio/thumbnails.h"
 #include "support/gui_test.h"
+#include "support/modal.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -276,6 +278,54 @@ TEST_F(Storyboard, KeysAndTheEditMenuSelectAllAndUndo) {
     EXPECT_EQ(gProject.revisions, nullptr);
     EXPECT_FALSE(Enabled(kCmdUndo) || undo->isEnabled());
     EXPECT_FALSE(FrameState(2) & kStateInactive);
+}
+
+// A file dialog that runs `meanwhile` while it is open, then is cancelled.
+struct DialogMeanwhile : FileDialogProvider {
+    std::function<void()> meanwhile;
+    bool Choose(const FileDialogRequest&, std::string&) override {
+        meanwhile();
+        return false;
+    }
+};
+
+TEST_F(Storyboard, ACommandRunsAloneAndEveryPathFreesTheWindow) {
+    Open();
+    Insert("studio_scene.avi");
+
+    SCOPED_TRACE("while a command waits in its dialog, commands, drops and popups are refused");
+    auto meanwhile = std::make_shared<DialogMeanwhile>();
+    bool busyInside = false;
+    meanwhile->meanwhile = [&] {
+        busyInside = window->busy();
+        window->Command(kCmdLargerSpan);
+        window->DropFiles({MediaPath("studio_bars.avi")});
+        window->BackgroundPopup(QPoint(5, 5));
+    };
+    SetFileDialogProvider(meanwhile);
+    window->Command(kCmdOpenAVI);
+    SetFileDialogProvider(dialogs);
+    EXPECT_TRUE(busyInside);
+    EXPECT_EQ(gView.step, 1);
+    EXPECT_EQ(gProject.fileCount, 1);
+    EXPECT_TRUE(popups.empty());
+
+    SCOPED_TRACE("a drop, and leaving that keeps the window, free it again");
+    window->DropFiles({MediaPath("studio_bars.avi")});
+    EXPECT_EQ(gProject.fileCount, 2);
+    boxes->answers = {IDYES};
+    window->Command(kCmdExit);  // Yes, then the name is not given: the window stays
+    ASSERT_TRUE(window->isVisible());
+    window->Command(kCmdLargerSpan);
+    EXPECT_EQ(gView.step, 2);
+
+    SCOPED_TRACE("fine-tuning a range frees the window before the range popup opens on it");
+    DrawSelection(2, 5, true);
+    WhenOpen("vcrPanel", [](QWidget* panel) { qobject_cast<QDialog*>(panel)->reject(); });  // Escape
+    window->Command(kPopFineTune);
+    ASSERT_EQ(popups.size(), 1u);
+    EXPECT_EQ(popups[0].front().text, "CANCEL");
+    EXPECT_FALSE(window->busy());
 }
 
 TEST_F(Storyboard, StepsFollowTheCommands) {
@@ -557,9 +607,10 @@ TEST_F(Storyboard, RenderFromTheToolbar) {
     EXPECT_EQ(window->canvas()->progress(), -1);  // the bar goes when the render ends
     EXPECT_EQ(std::string(gSettings.LastSaveAVIfileName), dir.file("out.avi"));
     // The 25 active frames, compressed as chosen (the render's own tests read its files closely).
-    ASSERT_TRUE(ReadAVIInfo(dir.file("out.avi").c_str()));
-    EXPECT_EQ(AVIinfo.totalFrames, 25);
-    EXPECT_EQ(AVIinfo.compression, FourCC("MJPG"));
+    AVIinfoRecord info{};
+    ASSERT_TRUE(ReadAVIInfo(dir.file("out.avi").c_str(), info));
+    EXPECT_EQ(info.totalFrames, 25);
+    EXPECT_EQ(info.compression, FourCC("MJPG"));
 }
 
 TEST_F(Storyboard, PictureOfASampleProject) {

@@ -12,13 +12,6 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig\n";
 }
 
-// Qt's own worker threads (image drawing, its thread pool) synchronise in code built without the
-// thread sanitizer, so what they hand each other looks unsynchronised to it.
-extern "C" const char* __tsan_default_suppressions() {
-    return "called_from_lib:libQt6Core.so.6\ncalled_from_lib:libQt6Gui.so.6\nrace:libQt6Core.so.6\n"
-           "race:libQt6Gui.so.6\n";
-}
-
 int main(int argc, char** argv) {
     const std::string build = QUILLORY_TEST_BUILD_DIR;
     setenv("XDG_CONFIG_HOME", (build + "/testhome/config").c_str(), 1);

@@ -130,7 +130,7 @@ bool SaveAccount(const MailAccount& a) {
     ini += "CAFile=" + quoted(a.caFile) + "\n";
     SaveFileOptions options;
     options.createFolders = true;
-    return SaveFileReplacing(AccountFilePath(), ini, options);
+    return static_cast<bool>(SaveFileReplacing(AccountFilePath(), ini, options));
 }
 
 bool AccountFromProfile(const std::string& profile, MailAccount& account, std::string& problem) {

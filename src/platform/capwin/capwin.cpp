@@ -132,6 +132,16 @@ class CaptureWindow {
                      : static_cast<int32_t>(std::max<uint32_t>(params_.dwRequestMicroSecPerFrame / 1000, 1));
         view_->Show(live, interval);
     }
+    // One handler per family of messages; Message only dispatches.
+    LRESULT OnCallback(uint32_t message, LPARAM lParam);
+    LRESULT OnDriver(uint32_t message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnFile(uint32_t message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnFormat(uint32_t message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnDisplay(uint32_t message, WPARAM wParam);
+    // Also sent from the capture thread (the video callback): reads only atomics and what a
+    // running capture leaves alone.
+    LRESULT OnStatus(WPARAM wParam, LPARAM lParam);
+    LRESULT OnSequence(HWND self, uint32_t message, WPARAM wParam, LPARAM lParam);
     LRESULT Sequence(HWND self);
 
     HWND parent_;
@@ -181,23 +191,74 @@ LRESULT CaptureWindow::Sequence(HWND self) {
 LRESULT CaptureWindow::Message(HWND self, uint32_t message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_CAP_SET_CALLBACK_ERRORA:
+        case WM_CAP_SET_CALLBACK_STATUSA:
+        case WM_CAP_SET_CALLBACK_YIELD:
+        case WM_CAP_SET_CALLBACK_VIDEOSTREAM:
+        case WM_CAP_SET_CALLBACK_WAVESTREAM:
+        case WM_CAP_SET_CALLBACK_CAPCONTROL:
+            return OnCallback(message, lParam);
+        case WM_CAP_DRIVER_CONNECT:
+        case WM_CAP_DRIVER_DISCONNECT:
+        case WM_CAP_DRIVER_GET_NAMEA:
+        case WM_CAP_DRIVER_GET_VERSIONA:
+        case WM_CAP_DRIVER_GET_CAPS:
+            return OnDriver(message, wParam, lParam);
+        case WM_CAP_FILE_SET_CAPTURE_FILEA:
+        case WM_CAP_FILE_GET_CAPTURE_FILEA:
+        case WM_CAP_FILE_ALLOCATE:
+            return OnFile(message, wParam, lParam);
+        case WM_CAP_SET_AUDIOFORMAT:
+        case WM_CAP_GET_AUDIOFORMAT:
+        case WM_CAP_GET_VIDEOFORMAT:
+        case WM_CAP_SET_VIDEOFORMAT:
+        case WM_CAP_DLG_VIDEOFORMAT:
+        case WM_CAP_DLG_VIDEOSOURCE:
+        case WM_CAP_PAL_AUTOCREATE:
+            return OnFormat(message, wParam, lParam);
+        case WM_CAP_SET_PREVIEW:
+        case WM_CAP_SET_OVERLAY:
+        case WM_CAP_SET_PREVIEWRATE:
+            return OnDisplay(message, wParam);
+        case WM_CAP_GET_STATUS:
+            return OnStatus(wParam, lParam);
+        case WM_CAP_SET_SEQUENCE_SETUP:
+        case WM_CAP_GET_SEQUENCE_SETUP:
+        case WM_CAP_SEQUENCE:
+        case WM_CAP_STOP:
+            return OnSequence(self, message, wParam, lParam);
+        default:
+            return 0;
+    }
+}
+
+LRESULT CaptureWindow::OnCallback(uint32_t message, LPARAM lParam) {
+    switch (message) {
+        case WM_CAP_SET_CALLBACK_ERRORA:
             callbacks_.error = reinterpret_cast<CAPERRORCALLBACKA>(lParam);
-            return 1;
+            break;
         case WM_CAP_SET_CALLBACK_STATUSA:
             callbacks_.status = reinterpret_cast<CAPSTATUSCALLBACKA>(lParam);
-            return 1;
+            break;
         case WM_CAP_SET_CALLBACK_YIELD:
             callbacks_.yield = reinterpret_cast<CAPYIELDCALLBACK>(lParam);
-            return 1;
+            break;
         case WM_CAP_SET_CALLBACK_VIDEOSTREAM:
             callbacks_.video = reinterpret_cast<CAPVIDEOCALLBACK>(lParam);
-            return 1;
+            break;
         case WM_CAP_SET_CALLBACK_WAVESTREAM:
             callbacks_.wave = reinterpret_cast<CAPWAVECALLBACK>(lParam);
-            return 1;
+            break;
         case WM_CAP_SET_CALLBACK_CAPCONTROL:
             callbacks_.control = reinterpret_cast<CAPCONTROLCALLBACK>(lParam);
-            return 1;
+            break;
+        default:
+            return 0;
+    }
+    return 1;
+}
+
+LRESULT CaptureWindow::OnDriver(uint32_t message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
         case WM_CAP_DRIVER_CONNECT: {
             if (Capturing() || wParam > 9) return 0;
             std::unique_ptr<CaptureDriver> driver =
@@ -227,6 +288,13 @@ LRESULT CaptureWindow::Message(HWND self, uint32_t message, WPARAM wParam, LPARA
             caps.fCaptureInitialized = 1;
             return CopyTo(caps, wParam, lParam) ? 1 : 0;
         }
+        default:
+            return 0;
+    }
+}
+
+LRESULT CaptureWindow::OnFile(uint32_t message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
         case WM_CAP_FILE_SET_CAPTURE_FILEA: {
             const char* name = reinterpret_cast<const char*>(lParam);
             if (Capturing() || !name || !*name || std::strlen(name) > kMaxCaptureFileName) return 0;
@@ -242,6 +310,13 @@ LRESULT CaptureWindow::Message(HWND self, uint32_t message, WPARAM wParam, LPARA
         case WM_CAP_FILE_ALLOCATE:
             if (Capturing() || file_.empty()) return 0;
             return AllocateCaptureFile(file_, static_cast<int64_t>(static_cast<uint32_t>(lParam))) ? 1 : 0;
+        default:
+            return 0;
+    }
+}
+
+LRESULT CaptureWindow::OnFormat(uint32_t message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
         case WM_CAP_SET_AUDIOFORMAT: {
             WAVEFORMATEX f{};
             if (Capturing() || !lParam || wParam < sizeof(PCMWAVEFORMAT)) return 0;
@@ -275,37 +350,54 @@ LRESULT CaptureWindow::Message(HWND self, uint32_t message, WPARAM wParam, LPARA
             UpdateView();
             return ok ? 1 : 0;
         }
+        case WM_CAP_PAL_AUTOCREATE:
+            // Frames are 24-bit: there is no palette to make.
+            return driver_ ? 1 : 0;
+        default:
+            return 0;
+    }
+}
+
+LRESULT CaptureWindow::OnDisplay(uint32_t message, WPARAM wParam) {
+    switch (message) {
         case WM_CAP_SET_PREVIEW:
             preview_ = wParam != 0;
-            UpdateView();
-            return 1;
+            break;
         case WM_CAP_SET_OVERLAY:
             overlay_ = wParam != 0;
-            UpdateView();
-            return 1;
+            break;
         case WM_CAP_SET_PREVIEWRATE:
             previewMs_ = static_cast<int32_t>(std::clamp<WPARAM>(wParam, 1, 10000));
-            UpdateView();
-            return 1;
-        case WM_CAP_GET_STATUS: {
-            CAPSTATUS s{};
-            if (driver_) {
-                const BITMAPINFOHEADER f = driver_->Format();
-                s.uiImageWidth = static_cast<uint32_t>(f.biWidth);
-                s.uiImageHeight = static_cast<uint32_t>(f.biHeight);
-                s.fAudioHardware = driver_->HasAudio();
-            }
-            s.fLiveWindow = preview_;
-            s.fOverlayWindow = overlay_;
-            struct stat st {};
-            s.fCapFileExists = !file_.empty() && stat(file_.c_str(), &st) == 0;
-            s.dwCurrentVideoFrame = counts_.frames;
-            s.dwCurrentVideoFramesDropped = counts_.dropped;
-            s.dwCurrentWaveSamples = counts_.waveSamples;
-            s.dwCurrentTimeElapsedMS = counts_.elapsedMs;
-            s.fCapturingNow = counts_.running;
-            return CopyTo(s, wParam, lParam) ? 1 : 0;
-        }
+            break;
+        default:
+            return 0;
+    }
+    UpdateView();
+    return 1;
+}
+
+LRESULT CaptureWindow::OnStatus(WPARAM wParam, LPARAM lParam) {
+    CAPSTATUS s{};
+    if (driver_) {
+        const BITMAPINFOHEADER f = driver_->Format();
+        s.uiImageWidth = static_cast<uint32_t>(f.biWidth);
+        s.uiImageHeight = static_cast<uint32_t>(f.biHeight);
+        s.fAudioHardware = driver_->HasAudio();
+    }
+    s.fLiveWindow = preview_;
+    s.fOverlayWindow = overlay_;
+    struct stat st {};
+    s.fCapFileExists = !file_.empty() && stat(file_.c_str(), &st) == 0;
+    s.dwCurrentVideoFrame = counts_.frames;
+    s.dwCurrentVideoFramesDropped = counts_.dropped;
+    s.dwCurrentWaveSamples = counts_.waveSamples;
+    s.dwCurrentTimeElapsedMS = counts_.elapsedMs;
+    s.fCapturingNow = counts_.running;
+    return CopyTo(s, wParam, lParam) ? 1 : 0;
+}
+
+LRESULT CaptureWindow::OnSequence(HWND self, uint32_t message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
         case WM_CAP_SET_SEQUENCE_SETUP: {
             CAPTUREPARMS p{};
             if (Capturing() || !CopyFrom(p, wParam, lParam)) return 0;
@@ -326,9 +418,6 @@ LRESULT CaptureWindow::Message(HWND self, uint32_t message, WPARAM wParam, LPARA
             engine_.reset();
             UpdateView();
             return 1;
-        case WM_CAP_PAL_AUTOCREATE:
-            // Frames are 24-bit: there is no palette to make.
-            return driver_ ? 1 : 0;
         default:
             return 0;
     }

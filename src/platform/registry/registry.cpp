@@ -259,8 +259,8 @@ LONG Flush() {
     options.beforeReplace = [] {
         if (gStore.damaged && access(gStore.filePath.c_str(), F_OK) == 0) SetAsideDamaged();
     };
-    if (!SaveFileReplacing(gStore.filePath, Serialise(), options)) {
-        gStore.writeError = errno;
+    if (const SaveOutcome saved = SaveFileReplacing(gStore.filePath, Serialise(), options); !saved) {
+        gStore.writeError = saved.error;
         return ERROR_WRITE_FAULT;
     }
     gStore.writeError = 0;

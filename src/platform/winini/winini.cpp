@@ -245,5 +245,8 @@ bool WriteProfileStringA(const char* section, const char* entry, const char* val
     }
     SaveFileOptions options;
     options.createFolders = true;
-    return SaveFileReplacing(path, SetIniValue(text, Trim(section), Trim(entry), value), options);
+    const SaveOutcome saved =
+        SaveFileReplacing(path, SetIniValue(text, Trim(section), Trim(entry), value), options);
+    if (!saved) errno = saved.error;  // the interface's own way to say why, as Windows' last error
+    return static_cast<bool>(saved);
 }
