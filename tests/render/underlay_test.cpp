@@ -1,5 +1,5 @@
 // Underlays: the colour conversion, BMP pictures (good, odd and hostile) scaled into images, the
-// render key and the playback key with both soft edges.
+// render key, the colour ranges' ends and the playback key with both soft edges.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -158,6 +158,37 @@ TEST_F(Underlays, RenderKeyReplacesSaturatedBlue) {
               (std::vector{image[7], Bgr{230, 0, 0}, Bgr{230, 0, 0}}));
     EXPECT_EQ(sixteen.bytes, before);
     EXPECT_TRUE(f.guardIntact() && wider.guardIntact());
+}
+
+TEST_F(Underlays, ColourRangesIncludeTheirEnds) {
+    // A green pixel against ranges whose ends sit on its luma and colour differences (keyed), or
+    // with one end a step past them (not keyed).
+    const Bgr green{0, 255, 0}, image{10, 20, 30};
+    const auto [y, cu, cv] = Yuv(0, 255, 0);
+    const ColourRange exact{nullptr, y, y, cu, cu, cv, cv};
+    const std::pair<const char*, int32_t ColourRange::*> ends[] = {
+        {"luma low", &ColourRange::lumaLow},     {"luma high", &ColourRange::lumaHigh},
+        {"blue low", &ColourRange::blueDiffLow}, {"blue high", &ColourRange::blueDiffHigh},
+        {"red low", &ColourRange::redDiffLow},   {"red high", &ColourRange::redDiffHigh}};
+    std::vector<std::pair<std::string, ColourRange>> cases{{"every end on the pixel", exact}};
+    for (size_t e = 0; e < 6; e++) {
+        ColourRange past = exact;
+        past.*ends[e].second += e % 2 ? -1 : 1;
+        cases.push_back({std::string(ends[e].first) + " one step past", past});
+    }
+    gProject.frameWidth = 1, gProject.frameHeight = 1;
+    UnderlayRecord* u = HandImage(1, 1, {image});
+    u->ranges = NewColourRange();
+    AddRevision(kRevUnderlay, 1, 1, u);
+    gSettings.smooth = 0;
+    for (const auto& [what, range] : cases) {
+        SCOPED_TRACE(what);
+        *u->ranges = range;
+        TestFrame f(1, 1, 24);
+        f.set(0, 0, green);
+        EXPECT_EQ(ApplyTitle2(f.data(), 1, 24), 1);
+        EXPECT_EQ(f.bgr(0, 0), &range == &cases[0].second ? image : green);
+    }
 }
 
 TEST_F(Underlays, PlaybackKeyAndItsSoftEdges) {
