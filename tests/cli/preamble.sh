@@ -2,12 +2,18 @@
 # under test ($CLI) and the sample media ($DATA), a work folder removed on exit that the script runs
 # in, and the checks the scripts share. A failing command ends the script naming its line; the checks
 # below are for what `set -e` lets pass (a test before `&&`, a negated one).
+# The script runs under a deadline (QUILLORY_CLI_SECONDS, 300 by default): past it, what it runs is
+# stopped and the script fails saying so.
+if [ -z "${QUILLORY_CLI_TIMED:-}" ]; then
+  QUILLORY_CLI_TIMED=${QUILLORY_CLI_SECONDS:-300} exec timeout -k 10 "${QUILLORY_CLI_SECONDS:-300}" bash "$0" "$@"
+fi
 set -Eeuo pipefail
 CLI=$1
 DATA=${QUILLORY_TEST_DATA:-}
 work=$(mktemp -d)
 cd "$work"
 exec 3>&2  # messages of the checks reach the log even where a command's errors go to a file
+trap 'echo "${0##*/}: still running after $QUILLORY_CLI_TIMED s" >&3; exit 1' TERM
 
 # cleanup: what a script started that must end with it (redefined by the script).
 cleanup() { :; }

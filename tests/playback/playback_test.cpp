@@ -306,6 +306,7 @@ TEST_F(PlaybackTransport, SpaceJKLFromEveryState) {
         gPlayer.startPosition = row.start;
         ASSERT_TRUE(OpenPlayer(&picture, RECT{0, 0, 64, 48}));
         // What the event loop does: keys pressed while nothing plays, then the commands posted.
+        Deadline deadline(std::string("the keys from ") + row.state, 120);
         while (next < row.keys.size() || !posted.empty()) {
             if (!posted.empty()) {
                 const int32_t id = posted.front();

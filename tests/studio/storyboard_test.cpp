@@ -601,7 +601,10 @@ TEST_F(Storyboard, RenderFromTheToolbar) {
     std::shared_ptr<void> choice = ScriptCompressorChoice("MJPG", 80);
     dialogs->answers.push_back(dir.file("out.avi"));
     boxes->answers = {IDNO};  // do not view the new file
-    QTest::mouseClick(window->button(kCmdRender), Qt::LeftButton);
+    {
+        Deadline deadline("the render started from the toolbar", 120);
+        QTest::mouseClick(window->button(kCmdRender), Qt::LeftButton);
+    }
     EXPECT_EQ(dialogs->requests.back().title, "Select Filename for AVI Save");
     EXPECT_EQ(window->windowTitle(), "Quillory");
     EXPECT_EQ(window->canvas()->progress(), -1);  // the bar goes when the render ends
