@@ -15,11 +15,17 @@ extern "C" const char* __lsan_default_suppressions() {
     return "leak:libfontconfig\n";
 }
 
-// Every test ends within five minutes (the longest take well under one) or the program ends naming it,
-// long before ctest's own timeout; waits with a closer deadline of their own name what they waited for.
+// Every test ends within five minutes (the longest take well under one; sanitizer builds get four
+// times that) or the program ends naming it, long before ctest's own timeout; waits with a closer
+// deadline of their own name what they waited for.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+constexpr int kTestSeconds = 1200;
+#else
+constexpr int kTestSeconds = 300;
+#endif
 class EveryTestHasADeadline : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo&) override {
-        deadline_ = std::make_unique<Deadline>("the test", 300);
+        deadline_ = std::make_unique<Deadline>("the test", kTestSeconds);
     }
     void OnTestEnd(const testing::TestInfo&) override { deadline_.reset(); }
     std::unique_ptr<Deadline> deadline_;
