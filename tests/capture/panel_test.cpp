@@ -8,7 +8,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
+#include <chrono>
 #include <functional>
+#include <memory>
 
 #include "capture/capture_gui.h"
 #include "capture/capture_ui.h"
@@ -21,23 +23,34 @@
 #include "settings/settings.h"
 #include "studio/storyboard.h"
 #include "studio/storyboard_ids.h"
-#include "support/qtapp.h"
+#include "support/gui_test.h"
 #include "support/scripted.h"
 #include "ui/controls.h"
 
 namespace {
 
-// Runs the steps one after the other inside the modal loops, each once the one before returned
-// true (polled every 20 ms).
+QAbstractButton* PanelButton(int32_t id);
+
+// Runs the steps one after the other inside the modal loops, each once the one before returned true
+// (polled every 20 ms). A step still waiting after 20 s fails the test and the panel is closed.
 void Script(std::vector<std::function<bool()>> steps) {
     auto* timer = new QTimer;
     auto remaining = std::make_shared<std::vector<std::function<bool()>>>(std::move(steps));
-    QObject::connect(timer, &QTimer::timeout, [timer, remaining] {
+    auto since = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now());
+    auto done = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, [=] {
         if (remaining->empty()) {
+            timer->stop();
             timer->deleteLater();
-            return;
+        } else if (remaining->front()()) {
+            remaining->erase(remaining->begin());
+            *since = std::chrono::steady_clock::now(), ++*done;
+        } else if (std::chrono::steady_clock::now() - *since > std::chrono::seconds(20)) {
+            ADD_FAILURE() << "step " << *done + 1 << " of the capture script still waits after 20 s";
+            remaining->clear();
+            if (PanelButton(kPanelStart) && gCapturing) PanelButton(kPanelStart)->click();
+            if (PanelButton(kPanelPower)) PanelButton(kPanelPower)->click();
         }
-        if (remaining->front()()) remaining->erase(remaining->begin());
     });
     timer->start(20);
 }
@@ -70,34 +83,42 @@ QAbstractButton* PanelButton(int32_t id) {
     return panel ? qobject_cast<QAbstractButton*>(FindControl(panel, id)) : nullptr;
 }
 
+class CapturePanel : public GuiTest {
+  protected:
+    void SetUp() override {
+        ResetCaptureSession();
+        GuiTest::SetUp();
+        ASSERT_TRUE(AllocateCaptureFile(file, 8 << 20));
+        CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, file);
+        gSettings.Arate = 11025;
+        window = std::make_unique<StoryboardWindow>();
+        window->InitDialog();
+        window->show();
+    }
+    void TearDown() override {
+        window.reset();
+        ResetCaptureSession();
+        GuiTest::TearDown();
+    }
+    const std::string file = dir.file("take.avi");
+    std::unique_ptr<StoryboardWindow> window;
+};
+
 }  // namespace
 
-TEST(CapturePanel, DriversMenuAndCaptureIntoTheProject) {
-    TestApp();
-    ResetSettings();
-    ResetCaptureSession();
-    ResetProjectForTests();
-    ScopedBoxes boxes;
-    TempDir dir;
-    const std::string file = dir.file("take.avi");
-    ASSERT_TRUE(AllocateCaptureFile(file, 8 << 20));
-    CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, file);
-    gSettings.Arate = 11025;
-    gSettings.useToolTips = 0;
-    StoryboardWindow window;
-    window.InitDialog();
-    window.show();
-
-    // The Drivers menu lists the test pattern, checked as the first driver; choosing keeps it.
-    QMenu* drivers = window.menuBar()->actions().at(4)->menu();
+TEST_F(CapturePanel, TheDriversMenuListsTheTestPattern) {
+    // Checked as the first driver; choosing keeps it.
+    QMenu* drivers = window->menuBar()->actions().at(4)->menu();
     ASSERT_EQ(drivers->actions().size(), 1);
     EXPECT_EQ(drivers->actions()[0]->text().toStdString(), "&0 Quillory Test Pattern");
-    window.InitMenus();
+    window->InitMenus();
     EXPECT_TRUE(drivers->actions()[0]->isChecked());
-    window.Command(kCmdFirstDriver);
+    window->Command(kCmdFirstDriver);
     EXPECT_EQ(boxes->texts().back(), "selected driver 0");
     EXPECT_EQ(gwIndex, 0);
+}
 
+TEST_F(CapturePanel, CaptureIntoTheProject) {
     // Start turns every button but Stop off; Stop brings them back and leaves the final line;
     // Power closes the panel and the file joins the project.
     const int32_t others[] = {kPanelDetails, kPanelCapFile, kPanelInfo, kPanelHelp, kPanelPower};
@@ -138,7 +159,7 @@ TEST(CapturePanel, DriversMenuAndCaptureIntoTheProject) {
                 PanelButton(kPanelPower)->click();
                 return true;
             }});
-    window.Command(kCmdCapture);
+    window->Command(kCmdCapture);
     SetNotificationProvider(previousNotes);
     EXPECT_TRUE(startedOk && stoppedOk);
     EXPECT_EQ(told->summaries, std::vector<std::string>{"Capture finished: take.avi"});
@@ -152,5 +173,4 @@ TEST(CapturePanel, DriversMenuAndCaptureIntoTheProject) {
     ASSERT_EQ(gProject.fileCount, 1);
     EXPECT_GE(gProject.totalFrames, 8);
     EXPECT_EQ(std::string(gProject.head->name), file);
-    ResetProjectForTests();
 }

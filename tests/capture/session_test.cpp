@@ -18,25 +18,27 @@
 #include "core/format.h"
 #include "core/memory.h"
 #include "media/avilist.h"
+#include "platform/capwin/capavi.h"
 #include "settings/settings.h"
 #include "support/scripted.h"
 
 namespace {
 
-struct CaptureSessionTest : testing::Test {
+class CaptureSessionTest : public ScriptedTest {
+  protected:
     void SetUp() override {
         ResetSettings();
         ResetCaptureSession();
-        ui = std::make_shared<RecordingUi>();
+        ScriptedTest::SetUp();
         SetCaptureUi(ui);
     }
     void TearDown() override {
         ResetCaptureSession();
         SetCaptureUi(nullptr);
         SetCaptureDriverTable(nullptr);
+        ScriptedTest::TearDown();
     }
-    std::shared_ptr<RecordingUi> ui;
-    ScopedBoxes boxes;
+    std::shared_ptr<RecordingUi> ui = std::make_shared<RecordingUi>();
 };
 
 void SetFileSize(const std::string& name, uint32_t bytes, const std::string& head = "") {
@@ -96,8 +98,7 @@ TEST_F(CaptureSessionTest, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetr
     EXPECT_FALSE(CaptureFileNamed());
 }
 
-TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
-    TempDir dir;
+TEST_F(CaptureSessionTest, TheCaptureFileIsMeasuredAndAllocated) {
     const std::string file = dir.file("cap.avi");
     SetFileSize(file, 100, RiffHead(101));
     CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, file);
@@ -117,6 +118,32 @@ TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
     EXPECT_EQ(boxes->texts().back(), "Sorry, Not enough disk space for requested size");
     EXPECT_EQ(MyGetFileSize(file.c_str()), 10485750u);
 
+    // The panel's file lines: 100,000,000 bytes at 15 fps with 11025 Hz 8-bit stereo sound.
+    gSettings.msPerFrame = 66667;
+    gSettings.Arate = 11025;
+    gSettings.Abits = 8;
+    gSettings.Amode = 2;
+    SetFileSize(file, 100000000);
+    ShowPanelCapFileLines(nullptr);
+    EXPECT_EQ(ui->last(6), "MAX STREAMING CAPTURE 28secs");
+    EXPECT_EQ(ui->last(7), "(203,630 KB/MINUTE)");
+    // The dialog's maximum: a file that holds less than a minute says its seconds.
+    ShowCapFileLines(nullptr);
+    EXPECT_EQ(ui->item(kSetMaxLine), "Max: 28secs");
+    ASSERT_EQ(truncate(file.c_str(), 1000000000), 0);
+    ShowCapFileLines(nullptr);
+    EXPECT_EQ(ui->item(kSetMaxLine), "Max: 4minutes");
+    gSettings.Amode = 1;
+    EXPECT_EQ(EstimateCaptureRate(nullptr, 0), 207855828u);
+    EXPECT_EQ(ui->item(kSetRateLine), "202,984 KB/min");
+}
+
+TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
+    const std::string file = dir.file("cap.avi");
+    CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, file);
+    ASSERT_TRUE(AllocateCaptureFile(file, 10 * 1048575));
+    ASSERT_EQ(OpenCaptureStuff(nullptr, 0, 0, 320, 240), 1);
+
     gSettings.msPerFrame = 66667;
     gSettings.Arate = 11025;
     gSettings.Abits = 8;
@@ -129,9 +156,7 @@ TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
     auto other = std::make_shared<RecordingUi>();
     {
         SCOPED_TRACE("the capture thread keeps the interface it started with until the capture ends");
-        LogCapture log;
         EXPECT_FALSE(SetCaptureUi(other));
-        EXPECT_TRUE(log.contains("SetCaptureUi refused: a capture is running"));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     PanelStopCapture(panel, nullptr);
@@ -186,25 +211,9 @@ TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
         }
         CloseAVIlist(cut);
     }
-
-    // The panel's file lines: 100,000,000 bytes at 15 fps with 11025 Hz 8-bit stereo sound.
-    gSettings.Amode = 2;
-    SetFileSize(file, 100000000);
-    ShowPanelCapFileLines(nullptr);
-    EXPECT_EQ(ui->last(6), "MAX STREAMING CAPTURE 28secs");
-    EXPECT_EQ(ui->last(7), "(203,630 KB/MINUTE)");
-    // The dialog's maximum: a file that holds less than a minute says its seconds.
-    ShowCapFileLines(nullptr);
-    EXPECT_EQ(ui->item(kSetMaxLine), "Max: 28secs");
-    ASSERT_EQ(truncate(file.c_str(), 1000000000), 0);
-    ShowCapFileLines(nullptr);
-    EXPECT_EQ(ui->item(kSetMaxLine), "Max: 4minutes");
-    gSettings.Amode = 1;
-    EXPECT_EQ(EstimateCaptureRate(nullptr, 0), 207855828u);
-    EXPECT_EQ(ui->item(kSetRateLine), "202,984 KB/min");
 }
 
-TEST(CaptureFigures, StatisticsMeterEstimateAndFileSizes) {
+TEST(CaptureFigures, TheFinalAndRunningLines) {
     // The final line's seconds and tenths; a frame of 1001 bytes adds 1002; the share of a file of
     // 1000 bytes or less is 0.
     EXPECT_EQ(FinalCaptureLine(1234567, 680, 3, 45300),
@@ -218,7 +227,9 @@ TEST(CaptureFigures, StatisticsMeterEstimateAndFileSizes) {
     EXPECT_EQ(CaptureFilePercent(999999, 1000), 0);
     EXPECT_EQ(CaptureFilePercent(500000, 1000000), 50);
     EXPECT_EQ(RunningCaptureLine(12, 1, 1234567, 2000000), "12 FRAMES, 1 DROPS, 1,234,567 BYTES  (62%)");
+}
 
+TEST(CaptureFigures, TheLevelMeter) {
     // Levels: 8-bit mono from the first 256 bytes; 16-bit stereo split left and right.
     std::vector<uint8_t> quiet(1000, 128);
     quiet[0] = 0;
@@ -244,9 +255,9 @@ TEST(CaptureFigures, StatisticsMeterEstimateAndFileSizes) {
     EXPECT_EQ(SegmentColour(7, true), 0x00FF00u);
     EXPECT_EQ(SegmentColour(8, true), 0x0000FFu);
     EXPECT_EQ(SegmentColour(9, false), 0x000088u);
-    EXPECT_EQ(SegmentX(true, 3), 134);
-    EXPECT_EQ(SegmentX(false, 3), 226);
+}
 
+TEST(CaptureFigures, TheEstimateSettingsLineAndMegabytes) {
     // The estimate, the frame rates of the settings line, and a period outside the list.
     const BITMAPINFOHEADER rgb{40, 320, 240, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
     EXPECT_EQ(CaptureBytesPerMinute(66667, rgb, 11025, 8, 1), 207855828u);

@@ -2,17 +2,11 @@
 # quillory-cli capture with the test-pattern driver: the file read back by ffprobe, by `info` and
 # as a project clip; a capture killed mid-way and a file whose idx1 was cut off still read; a full
 # disk, a protected file and a size that does not fit; a driver that is not there.
-set -euo pipefail
-CLI=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "$0")/preamble.sh" "$@"
 
-probe() { ffprobe -v error -select_streams "$2" -show_entries "stream=$3" -of default=nw=1:nk=1 "$1"; }
-packets() { ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of default=nw=1:nk=1 "$1"; }
 # The frames of a file as the program's own reader (the AVI list) counts them.
 clip_frames() {
-  printf 'Corvane Project 00\nF0: %s\n' "$work/$1" >"$1.cgp"
+  cgp "$1.cgp" "$work/$1"
   "$CLI" project "$1.cgp" | sed -n 's/^frames //p'
 }
 
@@ -36,7 +30,7 @@ grep -q 'Audio: 11025 Samples/Sec 8-Bit Mono' info.txt
 # Killed three seconds into a capture: at least two seconds of it read back.
 "$CLI" capture --seconds 30 --fps 15 --size 160x120 --audio 11025,8,1 --file crash.avi --size-mb 20 >/dev/null 2>crash.err &
 pid=$!
-for _ in $(seq 100); do grep -q FRAMES crash.err && break; sleep 0.05; done
+wait_for 5 "the first running line" grep -q FRAMES crash.err
 sleep 3
 kill -9 $pid
 wait $pid || true
@@ -62,7 +56,7 @@ grep -qx "Notify: Error writing the capture file <$work/full.avi>" full.err
 printf 'mine' >mine.avi
 chmod a-w mine.avi
 for size in "" "--size-mb 2"; do
-  if "$CLI" capture --seconds 1 --file mine.avi $size >mine.out 2>mine.err; then exit 1; fi
+  expect 1 "$CLI" capture --seconds 1 --file mine.avi $size >mine.out 2>mine.err
   grep -qx "Notify: Cannot open the capture file <$work/mine.avi>" mine.err
   [ "$(cat mine.avi)" = mine ]
   [ ! -s mine.out ]
@@ -72,9 +66,9 @@ done
 # it was.
 if unshare -rm true 2>/dev/null; then
   mkdir small
-  unshare -rm bash -c 'mount -t tmpfs -o size=1M none small && printf old >small/old.avi &&
-    ! "$1" capture --seconds 1 --file small/new.avi --size-mb 5 && ! "$1" capture --seconds 1 --file small/old.avi --size-mb 5 &&
-    [ ! -e small/new.avi ] && [ "$(cat small/old.avi)" = old ]' - "$CLI" 2>/dev/null
+  unshare -rm bash -c 'set -e; mount -t tmpfs -o size=1M none small; printf old >small/old.avi
+    for f in new old; do if "$1" capture --seconds 1 --file small/$f.avi --size-mb 5 2>/dev/null; then exit 1; fi; done
+    [ ! -e small/new.avi ]; [ "$(cat small/old.avi)" = old ]' - "$CLI" || fail "a capture file too large for its disk"
 else
   echo "no user namespaces: the size check on a small file system is not run" >&2
 fi
@@ -87,17 +81,9 @@ m=$(clip_frames half.avi)
 "$CLI" describe half.avi | grep -qx "Video: 320x240x24 Uncompressed $m frames 15.00fps"
 
 # No driver at that index, and arguments that make no capture.
-set +e
-"$CLI" capture --seconds 1 --driver 9 --file none.avi >none.out 2>none.err
-rc_none=$?
-"$CLI" capture --fps 15 >/dev/null 2>usage.err
-rc_usage=$?
-"$CLI" capture --seconds 1 --audio 11025,12,1 >/dev/null 2>audio.err
-rc_audio=$?
-set -e
-[ $rc_none -eq 1 ]
-[ $rc_usage -eq 2 ]
-[ $rc_audio -eq 2 ]
+expect 1 "$CLI" capture --seconds 1 --driver 9 --file none.avi >none.out 2>none.err
+expect 2 "$CLI" capture --fps 15 >/dev/null 2>usage.err
+expect 2 "$CLI" capture --seconds 1 --audio 11025,12,1 >/dev/null 2>/dev/null
 grep -qx "Notify: Capture couldn't open" none.err
 [ ! -s none.out ]
 [ ! -e none.avi ]

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # quillory-cli codecs: one line per compressor with its FOURCC, quality support and description.
-set -euo pipefail
-CLI=$1
+source "$(dirname "$0")/preamble.sh" "$@"
 out=$("$CLI" codecs)
 echo "$out"
 grep -qx 'MJPG quality Motion JPEG' <<<"$out"
@@ -15,7 +14,7 @@ if [[ $encoders == *" libx264 "* ]]; then
   grep -q '^H264 quality ' <<<"$out"
 fi
 # Every line has the three fields.
-if grep -vE '^.{4} (quality|-) .+$' <<<"$out"; then exit 1; fi
+if grep -vE '^.{4} (quality|-) .+$' <<<"$out"; then fail "a line without the three fields"; fi
 [ "$(head -1 <<<"$out" | cut -c1-4)" = "MJPG" ]
-"$CLI" codecs extra 2>/dev/null && exit 1
+expect 2 "$CLI" codecs extra 2>/dev/null
 echo ok

@@ -2,14 +2,8 @@
 # quillory-cli on sound formats of other writers (six-channel PCM, ADPCM), on named pipes given as
 # clips and pictures, and on overlays that must show in `frame`: a near-black title, an underlay
 # keyed by its colour ranges.
-set -euo pipefail
-CLI=$1
-DATA=$QUILLORY_TEST_DATA
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "$0")/preamble.sh" "$@"
 
-probe() { ffprobe -v error -select_streams "$2" -show_entries "stream=$3" -of default=nw=1:nk=1 "$1"; }
 # The pixels of a 24-bit picture as "B G R" lines.
 pixels() { ffmpeg -nostdin -v error -i "$1" -f rawvideo -pix_fmt bgr24 - | od -An -v -tu1 -w3 | awk '{print $1, $2, $3}'; }
 
@@ -17,35 +11,28 @@ pixels() { ffmpeg -nostdin -v error -i "$1" -f rawvideo -pix_fmt bgr24 - | od -A
 "$CLI" info "$DATA/formats_pcm6.avi" >pcm6.txt
 grep -qx '  Video: 64x48x24  (MJPG) 15 frames (0 drops)' pcm6.txt
 grep -qx '  Audio: 8000 Samples/Sec 16-Bit 6 Channels' pcm6.txt
-printf 'Corvane Project 00\nF0: %s\n' "$DATA/formats_pcm6.avi" >pcm6.cgp
+cgp pcm6.cgp "$DATA/formats_pcm6.avi"
 "$CLI" render pcm6.cgp pcm6.avi --codec none >/dev/null 2>pcm6.err
-! grep -q '^Notify:' pcm6.err
+lacks '^Notify:' pcm6.err
 [ "$(probe pcm6.avi a:0 channels) $(probe pcm6.avi a:0 sample_rate)" = "6 8000" ]
-[ -z "$(ffmpeg -nostdin -v error -i pcm6.avi -f null - 2>&1)" ]
+decodes_clean pcm6.avi
 
 # ADPCM: the picture as ever, no sound.
 "$CLI" info "$DATA/formats_adpcm.avi" >adpcm.txt
 grep -qx '  Video: 64x48x24  (MJPG) 15 frames (0 drops)' adpcm.txt
 grep -qx '  Audio: None' adpcm.txt
-printf 'Corvane Project 00\nF0: %s\n' "$DATA/formats_adpcm.avi" >adpcm.cgp
+cgp adpcm.cgp "$DATA/formats_adpcm.avi"
 "$CLI" render adpcm.cgp adpcm.avi --codec none >/dev/null 2>&1
 [ "$(probe adpcm.avi a 'codec_type')" = "" ]
 
 # Named pipes are not media: the ordinary messages, never a wait.
 mkfifo pipe.avi pipe.bmp
-set +e
-timeout 10 "$CLI" info pipe.avi >pipe.txt 2>pipe.err
-rc=$?
-set -e
-[ $rc -eq 1 ]
+expect 1 timeout 10 "$CLI" info pipe.avi >pipe.txt 2>pipe.err
 [ ! -s pipe.txt ]
 grep -qx "Notify: couldn't open file <pipe.avi>: it is not a regular file" pipe.err
-printf 'Corvane Project 00\nF0: %s\n' "$work/pipe.avi" >pipe.cgp
-set +e
-timeout 10 "$CLI" project pipe.cgp >/dev/null 2>&1
-rc=$?
-set -e
-[ $rc -ne 124 ]
+cgp pipe.cgp "$work/pipe.avi"
+expect 0 timeout 10 "$CLI" project pipe.cgp >/dev/null 2>pipe.err
+grep -qx "Notify: Failed to open file <$work/pipe.avi>" pipe.err
 
 # A title in RGB(1, 1, 1) on a light clip shows (its bytes of 1 drawn as 2); an underlay whose
 # ranges take in every colour fills the frame with its picture (a solid brown). A named pipe as a

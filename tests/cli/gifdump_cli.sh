@@ -2,11 +2,7 @@
 # quillory-cli gifdump on GIF files that ImageMagick writes: a still GIF89a with a global table, a
 # looping animation whose second frame has a local table, a comment, an interlaced image, GIF87a,
 # a cut file, and bad inputs and outputs.
-set -euo pipefail
-CLI=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "$0")/preamble.sh" "$@"
 
 convert -size 4x2 xc:red -fill blue -draw 'point 0,0' still.gif
 convert -delay 20 -loop 0 -size 8x8 xc:red xc:blue anim.gif
@@ -19,7 +15,7 @@ has() {
   local file=$1
   shift
   for line in "$@"; do
-    grep -qxF -- "$line" "$file" || { echo "$file lacks: $line" >&2; exit 1; }
+    grep -qxF -- "$line" "$file" || fail "$file lacks: $line"
   done
 }
 # The walk ends on the trailer, exactly at the end of the file.
@@ -59,12 +55,12 @@ head -c $(($(stat -c %s anim.gif) - 20)) anim.gif >cut.gif
 echo kept >kept.txt
 cp kept.txt kept.before
 for bad in missing.gif kept.before; do
-  if "$CLI" gifdump $bad kept.txt 2>bad.err; then exit 1; fi
-  ! grep -q 'dumped to' bad.err
+  expect 1 "$CLI" gifdump $bad kept.txt 2>bad.err
+  lacks 'dumped to' bad.err
 done
 grep -qx 'Notify: Illegal file' bad.err
 chmod a-w kept.txt
-if "$CLI" gifdump still.gif kept.txt 2>/dev/null; then exit 1; fi
+expect 1 "$CLI" gifdump still.gif kept.txt 2>/dev/null
 cmp kept.txt kept.before
 # A name too short to lose three characters gets ".txt" added.
 cp still.gif ab

@@ -2,12 +2,9 @@
 # quillory-cli info and describe on the sample media: the acceptance clip (MJPEG, 150 frames at
 # 15 fps, 22050 Hz 16-bit stereo), a WAVE and a BMP file, MP4 files, an AVI whose writer died, files
 # that cannot be read and a file that is not an AVI file.
-set -euo pipefail
-CLI=$1
+source "$(dirname "$0")/preamble.sh" "$@"
 data=${QUILLORY_TEST_DATA:?}
 clip=$data/media_accept_mjpeg.avi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 
 "$CLI" info "$clip" >"$work/info.txt" 2>"$work/info.err"
 [ "$(head -1 "$work/info.txt")" = "AVI file - $clip" ]
@@ -59,7 +56,7 @@ duration=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$frag")
 # An AVI whose writer died before it brought its sizes up to date (a render cut short: the RIFF and
 # movi sizes as at its start, no frame count, no idx1) is read from its chunks, as ffprobe reads it.
 le32() { printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24)))"; }
-printf 'Corvane Project 00\nF0: %s\n' "$clip" >"$work/clip.cgp"
+cgp "$work/clip.cgp" "$clip"
 "$CLI" render "$work/clip.cgp" "$work/whole.avi" --codec MJPG --copy >/dev/null 2>&1
 movi=$(grep -obUa movi "$work/whole.avi" | head -1 | cut -d: -f1)
 idx1=$(grep -obUa idx1 "$work/whole.avi" | tail -1 | cut -d: -f1)
@@ -68,28 +65,23 @@ head -c "$idx1" "$work/whole.avi" >"$dead"
 le32 $((movi + 4 - 8)) | dd of="$dead" bs=1 seek=4 conv=notrunc status=none
 le32 4 | dd of="$dead" bs=1 seek=$((movi - 4)) conv=notrunc status=none
 le32 0 | dd of="$dead" bs=1 seek=48 conv=notrunc status=none
-frames=$(ffprobe -v error -count_packets -select_streams v:0 -show_entries stream=nb_read_packets -of csv=p=0 "$dead")
-[ "$frames" -eq 150 ]
+[ "$(packets "$dead")" -eq 150 ]
 "$CLI" info "$dead" | grep -qx "  Video: 320x240x24  (MJPG) 150 frames (0 drops)"
 "$CLI" describe "$dead" | sed -n 1p | grep -qx "File Size: $idx1 bytes"
-printf 'Corvane Project 00\nF0: %s\n' "$dead" >"$work/dead.cgp"
+cgp "$work/dead.cgp" "$dead"
 "$CLI" project "$work/dead.cgp" | grep -qx "frames 150"
 
 # A file that cannot be read: the reason, exit 1, nothing on standard output.
 : >"$work/empty.avi"
 for f in none empty; do
-  if "$CLI" info "$work/$f.avi" >"$work/$f.out" 2>"$work/$f.err"; then exit 1; fi
+  expect 1 "$CLI" info "$work/$f.avi" >"$work/$f.out" 2>"$work/$f.err"
   [ ! -s "$work/$f.out" ]
 done
 grep -qx "Notify: couldn't open file <$work/none.avi>: No such file or directory" "$work/none.err"
 grep -qx "Notify: file <$work/empty.avi> is empty" "$work/empty.err"
 
 # Not an AVI file: the message with the path, exit status 1.
-set +e
-"$CLI" describe "$data/media_pal8.bmp" >"$work/bad.txt" 2>"$work/bad.err"
-rc=$?
-set -e
-[ "$rc" -eq 1 ]
+expect 1 "$CLI" describe "$data/media_pal8.bmp" >"$work/bad.txt" 2>"$work/bad.err"
 [ ! -s "$work/bad.txt" ]
 grep -qx "Notify: $data/media_pal8.bmp is not a valid AVI file" "$work/bad.err"
 

@@ -2,11 +2,7 @@
 # quillory-cli play: the loops' last line, the sound the forward loop queues (compared with ffmpeg's
 # decode of the clip, of an MP4 file, and with the render of a project), a sound file that cannot be
 # written, and a file that cannot be played.
-set -euo pipefail
-CLI=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "$0")/preamble.sh" "$@"
 
 ffmpeg -nostdin -v error -f lavfi -i testsrc=size=160x120:rate=15:duration=4 \
   -f lavfi -i sine=frequency=440:sample_rate=11025:duration=4 -c:v mjpeg -q:v 5 -c:a pcm_u8 -ac 1 clip.avi
@@ -24,22 +20,20 @@ cmp -n "$size" out.raw <(tail -c +11026 clip.raw)
 # The sound file is written whole or not at all: into a full disk, or over a file the user
 # protected, the message names it, the exit status is 1 and the file there keeps its bytes.
 sum=$(md5sum <out.wav)
-set +e
-QUILLORY_DISK_FAULT=write:ENOSPC:5000 "$CLI" play clip.avi --seconds 1.5 --wave out.wav >/dev/null 2>full.err
-rc_full=$?
+QUILLORY_DISK_FAULT=write:ENOSPC:5000 expect 1 "$CLI" play clip.avi --seconds 1.5 --wave out.wav >/dev/null 2>full.err
 chmod a-w out.wav
-"$CLI" play clip.avi --seconds 0.5 --wave out.wav >/dev/null 2>kept.err
-rc_kept=$?
-set -e
+expect 1 "$CLI" play clip.avi --seconds 0.5 --wave out.wav >/dev/null 2>kept.err
 chmod u+w out.wav
-[ "$rc_full $rc_kept" = "1 1" ]
-grep -qx "Notify: Couldn't write out.wav" full.err && grep -qx 'No space left on device' full.err
-grep -qx "Notify: Couldn't write out.wav" kept.err && grep -qx 'Permission denied' kept.err
+grep -qx "Notify: Couldn't write out.wav" full.err
+grep -qx 'No space left on device' full.err
+grep -qx "Notify: Couldn't write out.wav" kept.err
+grep -qx 'Permission denied' kept.err
 [ "$(md5sum <out.wav)" = "$sum" ]
 [ -z "$(ls -A | grep -v '\.\(avi\|raw\|wav\|out\|err\)$')" ]
 
 # A project with an inactive range sounds as its render does.
-printf 'Corvane Project 00\nF0: %s\nR0: 10,24,1\n' "$work/clip.avi" >p.cgp
+cgp p.cgp "$work/clip.avi"
+echo 'R0: 10,24,1' >>p.cgp
 "$CLI" render p.cgp r.avi --codec none >/dev/null 2>&1
 ffmpeg -nostdin -v error -i r.avi -f u8 -ac 1 r.raw
 "$CLI" play p.cgp --seconds 1 --wave p.wav >/dev/null
@@ -88,6 +82,7 @@ cmp -n "$size" mp4w.raw mp4.raw
 
 # A file that cannot be played: the message, exit 1.
 printf 'not a clip' >bad.avi
-if "$CLI" play bad.avi >bad.out 2>bad.err; then exit 1; fi
+expect 1 "$CLI" play bad.avi >bad.out 2>bad.err
 grep -qx 'Notify: Invalid AVI File' bad.err
 [ ! -s bad.out ]
+echo ok

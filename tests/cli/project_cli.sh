@@ -1,11 +1,6 @@
 #!/usr/bin/env bash
 # quillory-cli project and playmap on project files naming clips made by ffmpeg.
-set -euo pipefail
-CLI=$1
-DATA=$QUILLORY_TEST_DATA
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "$0")/preamble.sh" "$@"
 
 printf 'Corvane Project 00\r\nF0: %s\r\nF0: %s\r\n;F0: %s\r\nR0: 2,3,1\r\nR0: 5,5,8\r\nR0: 1,4,2\r\nT0: 1,0\r\nT1: Hello\\World\r\nT2: Arial\r\nT3: 0,-24,700,0,1,180,65535\r\nR0: 7,9,4\r\nU0: /pics/back.bmp\r\nU1: 1,2,3,4,5,6\r\nU1: 7,8,9,10,11,12\r\n' \
   "$DATA/proj_a.avi" "$DATA/proj_b.avi" "$DATA/proj_wide.avi" >demo.cgp
@@ -33,13 +28,8 @@ diff -u expected.txt project.txt
 
 # Damaged and missing files: a message, exit status 1, no crash.
 head -c 5000 /dev/urandom >garbage.cgp
-set +e
-"$CLI" project garbage.cgp >/dev/null 2>garbage.err
-rc=$?
-"$CLI" playmap missing.cgp >/dev/null 2>missing.err
-rc2=$?
-set -e
-[ "$rc $rc2" = "1 1" ]
+expect 1 "$CLI" project garbage.cgp >/dev/null 2>garbage.err
+expect 1 "$CLI" playmap missing.cgp >/dev/null 2>missing.err
 grep -q '^Notify: Illegal Project File <garbage.cgp> <' garbage.err
 grep -qx 'Notify: Couldn'"'"'t open specified project file <missing.cgp>' missing.err
 echo ok

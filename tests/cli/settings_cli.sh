@@ -1,10 +1,6 @@
 #!/usr/bin/env bash
 # quillory-cli settings: a first run prints the initial record and saves it; the next run reads it back.
-set -euo pipefail
-CLI=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
+source "$(dirname "$0")/preamble.sh" "$@"
 export QUILLORY_REGISTRY="$work/cfg/registry.reg"
 
 "$CLI" settings --save >first.txt 2>first.err
@@ -33,11 +29,7 @@ grep -q '"angJogPlay"="5"' cfg/registry.reg
 # have changed it), and the reason is given.
 sed -i 's/"angJogPlay"="5"/"angJogPlay"="725"/' cfg/registry.reg
 sum=$(md5sum <cfg/registry.reg)
-set +e
-QUILLORY_DISK_FAULT=rename:EIO "$CLI" settings --save >/dev/null 2>failed.err
-rc_failed=$?
-set -e
-[ $rc_failed -eq 1 ]
+QUILLORY_DISK_FAULT=rename:EIO expect 1 "$CLI" settings --save >/dev/null 2>failed.err
 grep -qx "settings: could not write $work/cfg/registry.reg: Input/output error" failed.err
 [ "$(md5sum <cfg/registry.reg)" = "$sum" ]
 

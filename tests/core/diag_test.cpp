@@ -1,23 +1,25 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "core/diag.h"
 #include "support/scripted.h"
 
 TEST(Mystrlen, CountsUpToAThousand) {
-    LogCapture log;
     EXPECT_EQ(Mystrlen(nullptr), 0);
-    EXPECT_TRUE(log.contains("ERROR Mystrlen - ss==0"));
     EXPECT_EQ(Mystrlen(""), 0);
     EXPECT_EQ(Mystrlen("abc"), 3);
     std::string longText(1500, 'x');
     EXPECT_EQ(Mystrlen(longText.c_str()), 1000);
 }
 
-TEST(NotifyBoxes, StylesCaptionsAndAnswers) {
-    ScopedBoxes boxes;
+using NotifyBoxes = ScriptedTest;
+
+TEST_F(NotifyBoxes, StylesCaptionsAndAnswers) {
     HWND owner = reinterpret_cast<HWND>(0x1234);
     HWND previous = SetMessageOwner(owner);
 
@@ -47,8 +49,7 @@ TEST(NotifyBoxes, StylesCaptionsAndAnswers) {
     SetMessageOwner(previous);
 }
 
-TEST(NotifyBoxes, BoxThatCannotBeShownRetriesWithoutOwnerThenFallsBack) {
-    ScopedBoxes boxes;
+TEST_F(NotifyBoxes, BoxThatCannotBeShownRetriesWithoutOwnerThenFallsBack) {
     HWND previous = SetMessageOwner(reinterpret_cast<HWND>(0x99));
 
     boxes->answers = {0, IDNO};
@@ -71,16 +72,28 @@ TEST(NotifyBoxes, BoxThatCannotBeShownRetriesWithoutOwnerThenFallsBack) {
     SetMessageOwner(previous);
 }
 
-TEST(NotifyBoxes, LongMessagesAreCutAtTheLimit) {
-    ScopedBoxes boxes;
+TEST_F(NotifyBoxes, LongMessagesAreCutAtTheLimit) {
     std::string huge(5000, 'y');
     NotifyBox("%s", huge.c_str());
     EXPECT_EQ(boxes->shown[0].text.size(), static_cast<size_t>(kMessageLimit - 1));
 }
 
 TEST(DebugLogFile, IsSilentWithoutSinkAndFormatsLines) {
-    // With no sink and no QUILLORY_LOG (ctest leaves it unset) nothing is written anywhere.
+    // With no sink and no QUILLORY_LOG nothing is written: not to the standard streams, not into the
+    // working folder.
+    if (std::getenv("QUILLORY_LOG")) GTEST_SKIP() << "QUILLORY_LOG is set";
+    TempDir dir;
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const int out = open("streams", O_WRONLY | O_CREAT, 0600), saved1 = dup(1), saved2 = dup(2);
+    dup2(out, 1), dup2(out, 2);
     DebugLog("nothing %d", 1);
+    std::fflush(stdout), std::fflush(stderr);
+    dup2(saved1, 1), dup2(saved2, 2);
+    close(out), close(saved1), close(saved2);
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(ReadWholeFile(dir.file("streams")), "");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
     LogCapture log;
     DebugLog("%ld: audio read error got:%ld, want:%ld", 3L, 10L, 20L);
     ASSERT_EQ(log.lines().size(), 1u);

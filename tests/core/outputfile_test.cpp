@@ -126,6 +126,17 @@ TEST_F(OutputFileTest, RefusalsAndFailuresLeaveTheTargetAndNothingElse) {
         }
     }
     {
+        SCOPED_TRACE("what runs before the replacement runs only once the data is on disk");
+        bool ran = false;
+        SaveFileOptions options;
+        options.beforeReplace = [&ran] { ran = true; };
+        SetDiskFault({.syncError = EIO});
+        EXPECT_EQ(SaveFileReplacing(old, "longer data", options).error, EIO);
+        ClearDiskFault();
+        EXPECT_FALSE(ran);
+        EXPECT_EQ(ReadWholeFile(old), "previous");
+    }
+    {
         SCOPED_TRACE("a save cut short by the program's death leaves the old file and nothing else");
         for (bool atTheEnd : {false, true}) {
             const pid_t child = fork();

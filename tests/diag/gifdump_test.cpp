@@ -104,9 +104,9 @@ std::vector<std::string> Lines(const std::string& text) {
 
 }  // namespace
 
-TEST(GifDump, EveryBlockAndEveryCut) {
-    TempDir dir;
-    ScopedBoxes boxes;
+using GifDumpTest = ScriptedTest;
+
+TEST_F(GifDumpTest, EveryBlockAndEveryCut) {
     const std::string gif = dir.file("crafted.gif"), out = dir.file("crafted.txt");
     const std::string crafted = CraftedGif();
     WriteWholeFile(gif, crafted);
@@ -162,11 +162,7 @@ TEST(GifDump, EveryBlockAndEveryCut) {
     EXPECT_EQ(ReadWholeFile(out), kept);
 }
 
-TEST(GifDump, CommandAsksNamesAndReports) {
-    TempDir dir;
-    ScopedBoxes boxes;
-    auto dialogs = std::make_shared<QueuedFileDialogProvider>();
-    auto previous = SetFileDialogProvider(dialogs);
+TEST_F(GifDumpTest, CommandAsksNamesAndReports) {
     WriteWholeFile(dir.file("Loop.gif"), CraftedGif());
     WriteWholeFile(dir.file("Shout.GIF"), CraftedGif());
 
@@ -177,7 +173,6 @@ TEST(GifDump, CommandAsksNamesAndReports) {
     GifDumpCommand(nullptr);
     GifDumpCommand(nullptr);
     GifDumpCommand(nullptr);  // cancelled
-    SetFileDialogProvider(previous);
     ASSERT_EQ(dialogs->requests.size(), 3u);
     const FileDialogRequest& first = dialogs->requests[0];
     EXPECT_EQ(first.title, "Select GIF File");

@@ -29,14 +29,10 @@
 #include "project/project.h"
 #include "render/compressor.h"
 #include "settings/settings.h"
-#include "support/qtapp.h"
+#include "support/gui_test.h"
 #include "support/scripted.h"
 
 namespace {
-
-std::string Media(const std::string& name) {
-    return std::string(std::getenv("QUILLORY_TEST_DATA")) + "/" + name;
-}
 
 std::string Summary(const std::string& file) {
     char* text = DescribeAVI(file.c_str());
@@ -45,23 +41,20 @@ std::string Summary(const std::string& file) {
     return s;
 }
 
-class SendCommand : public ::testing::Test {
+class SendCommand : public GuiTest {
   protected:
     void SetUp() override {
-        TestApp();
-        ResetSettings();
-        ResetProjectForTests();
+        GuiTest::SetUp();
         previousConfig = std::getenv("XDG_CONFIG_HOME");
-        setenv("XDG_CONFIG_HOME", home.file("config").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
         unsetenv("QUILLORY_REGISTRY");
         setenv("FAKE_MAPI_LOG", log.c_str(), 1);
-        previousDialogs = SetFileDialogProvider(dialogs);
     }
     void TearDown() override {
-        SetFileDialogProvider(previousDialogs);
-        ResetProjectForTests();
         unsetenv("QUILLORY_MAPI");
         setenv("XDG_CONFIG_HOME", previousConfig.c_str(), 1);
+        ResetCompressorState();  // the last compressor chosen is kept for the next render
+        GuiTest::TearDown();
     }
     // The Send command with this provider, the file dialog answering file.
     void Send(const std::string& provider, const std::string& file) {
@@ -77,12 +70,8 @@ class SendCommand : public ::testing::Test {
         return lines;
     }
 
-    TempDir home;
-    std::string log = home.file("provider.log");
+    std::string log = dir.file("provider.log");
     std::string previousConfig;
-    ScopedBoxes boxes;
-    std::shared_ptr<QueuedFileDialogProvider> dialogs = std::make_shared<QueuedFileDialogProvider>();
-    std::shared_ptr<FileDialogProvider> previousDialogs;
 };
 
 // Plays the user at the provider's windows: each handler takes the next modal window that opens;
@@ -126,7 +115,7 @@ void Press(QWidget* window, QDialogButtonBox::StandardButton which) {
 }  // namespace
 
 TEST_F(SendCommand, StepsAndMessagesWithStandInProviders) {
-    const std::string clip = Media("proj_a.avi");
+    const std::string clip = MediaPath("proj_a.avi");
     const std::string summary = Summary(clip);
     ASSERT_FALSE(summary.empty());
     const std::string sizeQuestion = "The file " + clip + " is " +
@@ -142,8 +131,8 @@ TEST_F(SendCommand, StepsAndMessagesWithStandInProviders) {
     EXPECT_TRUE(boxes->shown.empty());
 
     // A file that is not an AVI file is named, and nothing is loaded.
-    Send(FAKE_CANCEL_PROVIDER, Media("media_pal8.bmp"));
-    EXPECT_EQ(boxes->texts().back(), Media("media_pal8.bmp") + " is not a valid AVI file");
+    Send(FAKE_CANCEL_PROVIDER, MediaPath("media_pal8.bmp"));
+    EXPECT_EQ(boxes->texts().back(), MediaPath("media_pal8.bmp") + " is not a valid AVI file");
     EXPECT_TRUE(Calls().empty());
 
     // Cancel at the size question loads nothing.
@@ -153,7 +142,7 @@ TEST_F(SendCommand, StepsAndMessagesWithStandInProviders) {
     EXPECT_TRUE(Calls().empty());
 
     // A provider that cannot be loaded; one without MAPILogon, which is unloaded again.
-    Send(home.file("missing.so"), clip);
+    Send(dir.file("missing.so"), clip);
     EXPECT_EQ(boxes->texts().back(), "LoadLibrary failed");
     Send(FAKE_NO_LOGON_PROVIDER, clip);
     EXPECT_EQ(boxes->texts().back(), "GetProcAddress failed");
@@ -181,7 +170,7 @@ TEST_F(SendCommand, StepsAndMessagesWithStandInProviders) {
     ASSERT_TRUE(AppendAVIToProject(nullptr, clip.c_str()));
     auto previous = SetCompressorDialogProvider(std::make_shared<ScriptedCompressorChoice>("MJPG", 50));
     for (const std::string kind : {"mp4", "avi"}) {
-        const std::string out = home.file("for mail." + kind);
+        const std::string out = dir.file("for mail." + kind);
         boxes->shown.clear();
         boxes->choices = {kind == "mp4" ? 0 : 1};
         boxes->answers = {IDYES, IDNO, IDOK};  // record first; do not view it; go on at its size
@@ -203,8 +192,8 @@ TEST_F(SendCommand, StepsAndMessagesWithStandInProviders) {
 }
 
 TEST_F(SendCommand, OwnProviderAsksForTheAccountAndDeliversOverSmtp) {
-    const std::string clip = Media("proj_a.avi");
-    SmtpServer server(home.path());
+    const std::string clip = MediaPath("proj_a.avi");
+    SmtpServer server(dir.path());
     ASSERT_NE(server.port(), 0);
     const std::string password = "pw-never-in-a-file-7d41";
 
@@ -256,9 +245,9 @@ TEST_F(SendCommand, OwnProviderAsksForTheAccountAndDeliversOverSmtp) {
     EXPECT_FALSE(std::filesystem::exists(server.Message(2)));
 
     // The account is kept; the password is in no file of the configuration.
-    EXPECT_NE(ReadWholeFile(home.file("config/Brellmont/Quillory/mail-account.ini")).find("jane@example.org"),
+    EXPECT_NE(ReadWholeFile(dir.file("config/Brellmont/Quillory/mail-account.ini")).find("jane@example.org"),
               std::string::npos);
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(home.file("config"))) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.file("config"))) {
         if (!entry.is_regular_file()) continue;
         EXPECT_EQ(ReadWholeFile(entry.path().string()).find(password), std::string::npos) << entry.path();
     }
@@ -286,7 +275,7 @@ Failure SendTo(const ServerProcess& server, const std::string& file, ScopedBoxes
 }
 
 TEST_F(SendCommand, FailuresShowTheServersOwnReply) {
-    const std::string clip = Media("proj_a.avi");
+    const std::string clip = MediaPath("proj_a.avi");
 
     // A recipient refused in a reply of several lines, each repeating its status code.
     Failure f =
@@ -319,7 +308,7 @@ TEST_F(SendCommand, FailuresShowTheServersOwnReply) {
 TEST_F(SendCommand, SilentServersAreGivenUp) {
     // The wait for a silent server made short; the server itself would hang up after 20 s.
     setenv("QUILLORY_SMTP_STALL_SECONDS", "1", 1);
-    const Failure f = SendTo(ScriptedSmtpServer("end", "stall", 20), Media("proj_a.avi"), boxes);
+    const Failure f = SendTo(ScriptedSmtpServer("end", "stall", 20), MediaPath("proj_a.avi"), boxes);
     unsetenv("QUILLORY_SMTP_STALL_SECONDS");
     EXPECT_EQ(f.shown, "The mail was not sent: server response timeout");
     EXPECT_EQ(f.code, "MAPISendMail failed 00000017");

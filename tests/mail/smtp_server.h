@@ -10,8 +10,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/scripted.h"
+
 inline std::string RunForOutput(const std::string& command) {
     std::string out;
+    Deadline deadline("the command " + command);
     if (FILE* p = popen(command.c_str(), "r")) {
         char buffer[4096];
         for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);

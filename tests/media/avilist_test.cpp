@@ -82,8 +82,9 @@ int32_t Count(const AVIlist* rec, bool audio, int64_t* bytes = nullptr) {
 
 }  // namespace
 
-TEST(OpenAVIforList, ReducedIndexKeepsTheRangeAndTrimsItsAudio) {
-    TempDir dir;
+using ListOpening = ScriptedTest;
+
+TEST_F(ListOpening, ReducedIndexKeepsTheRangeAndTrimsItsAudio) {
     CraftedAvi a = Interleaved(1000);
     std::string path = Save(dir, "a.avi", a.Build());
     AVIlist* rec = OpenAVIforList(path.c_str(), 10, 19);
@@ -118,8 +119,9 @@ TEST(OpenAVIforList, ReducedIndexKeepsTheRangeAndTrimsItsAudio) {
     EXPECT_EQ(OpenAVIforList(dir.file("missing.avi").c_str(), 0, -1), nullptr);
 }
 
-TEST(FrameAccess, DropsKeyFramesAndChainsThatChange) {
-    TempDir dir;
+using FrameAccess = ScriptedTest;
+
+TEST_F(FrameAccess, DropsKeyFramesAndChainsThatChange) {
     CraftedAvi a;
     a.chunks = {{"00dc", 0x10, Payload(50, 1)},
                 {"00dc", 0, Payload(51, 2)},
@@ -179,8 +181,7 @@ TEST(FrameAccess, DropsKeyFramesAndChainsThatChange) {
     CloseAVIlist(recs[2]);
 }
 
-TEST(FrameAccess, BuffersOfTheChainAndReleasing) {
-    TempDir dir;
+TEST_F(FrameAccess, BuffersOfTheChainAndReleasing) {
     MemoryMonitorCounts start = MemoryMonitorStatus();
     std::string small = Save(dir, "s.avi", Interleaved(100, 4).Build());
     CraftedAvi big = Interleaved(3000, 4);
@@ -203,8 +204,9 @@ TEST(FrameAccess, BuffersOfTheChainAndReleasing) {
     EXPECT_EQ(MemoryMonitorStatus().liveBlocks, start.liveBlocks);
 }
 
-TEST(AudioAccess, GetFindTallyAndReport) {
-    TempDir dir;
+using AudioAccess = ScriptedTest;
+
+TEST_F(AudioAccess, GetFindTallyAndReport) {
     CraftedAvi a = Interleaved(1000, 4);
     std::string path = Save(dir, "a.avi", a.Build());
     AVIlist* rec = OpenAVIforList(path.c_str(), 0, -1);
@@ -239,7 +241,6 @@ TEST(AudioAccess, GetFindTallyAndReport) {
     AVIlist* head = OpenAVIforList(Save(dir, "p.avi", Interleaved(700, 10).Build()).c_str(), 0, -1);
     head->next = OpenAVIforList(Save(dir, "q.avi", Interleaved(900, 5).Build()).c_str(), 0, -1);
     getMaxChunkSizes(head);
-    ScopedBoxes boxes;
     PlayAVIlist01(head);
     ASSERT_EQ(boxes->shown.size(), 1u);
     std::smatch m;
@@ -254,8 +255,9 @@ TEST(AudioAccess, GetFindTallyAndReport) {
     CloseAVIlist(head);
 }
 
-TEST(ListBadInput, EntriesOutsideTheFileOverflowsAndRandomDamage) {
-    TempDir dir;
+using ListBadInput = ScriptedTest;
+
+TEST_F(ListBadInput, EntriesOutsideTheFileOverflowsAndRandomDamage) {
     std::string f = Interleaved(100, 4).Build();
     size_t idx = f.rfind("idx1") + 8;
     WriteLE32(&f[idx + 16 * 2 + 12], 0x7FFFFFF0);  // frame 2: size beyond the file
@@ -268,7 +270,6 @@ TEST(ListBadInput, EntriesOutsideTheFileOverflowsAndRandomDamage) {
     EXPECT_EQ(Frame(4, rec), Payload(103, 3));
     CloseAVIlist(rec);
 
-    ScopedBoxes boxes;
     // Channels, rate and bits whose products overflow 32 bits.
     f = Interleaved(100, 4).Build();
     size_t fmt = f.find("strf", f.find("auds")) + 8;

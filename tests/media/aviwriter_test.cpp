@@ -25,8 +25,9 @@ void ExpectWords(const std::string& f, Pairs... pairs) {
 
 }  // namespace
 
-TEST(AviWriter, UncompressedLayoutWithoutAudio) {
-    TempDir dir;
+using AviWriter = ScriptedTest;
+
+TEST_F(AviWriter, UncompressedLayoutWithoutAudio) {
     std::string path = dir.file("u.avi");
     int32_t h = MyOpenWAVI(path.c_str(), 320, 240, 24, -3, nullptr, 0, 66666, 0, 0, 0, 0);
     ASSERT_GT(h, 0);
@@ -50,8 +51,7 @@ TEST(AviWriter, UncompressedLayoutWithoutAudio) {
                 idx + 48, 232 + 2 * 230408, idx + 52, 0);
 }
 
-TEST(AviWriter, GreyPaletteAudioListAndPadding) {
-    TempDir dir;
+TEST_F(AviWriter, GreyPaletteAudioListAndPadding) {
     std::string path = dir.file("g.avi");
     int32_t h = MyOpenWAVI(path.c_str(), 16, 8, 8, -2, nullptr, 0, 100000, 11025, 1, 8, 0);
     std::string a = Payload(735, 1), v = Payload(128, 2);
@@ -70,8 +70,7 @@ TEST(AviWriter, GreyPaletteAudioListAndPadding) {
     EXPECT_EQ(f[movi + 20 + 735], '\0');
 }
 
-TEST(AviWriter, MotionJpegAndOtherCodecForms) {
-    TempDir dir;
+TEST_F(AviWriter, MotionJpegAndOtherCodecForms) {
     const std::string path = dir.file("m.avi");
     auto write = [&](const std::string* format, FOURCC codec) {
         auto* h = format ? reinterpret_cast<const BITMAPINFOHEADER*>(format->data()) : nullptr;
@@ -92,8 +91,7 @@ TEST(AviWriter, MotionJpegAndOtherCodecForms) {
     ExpectWords(write(nullptr, FourCC("cvid")), 176, 40, 196, FourCC("cvid"), 220, FourCC("LIST"));
 }
 
-TEST(AviWriter, IndexGrowsOverwritesInPlaceAndRefusesBadCalls) {
-    TempDir dir;
+TEST_F(AviWriter, IndexGrowsOverwritesInPlaceAndRefusesBadCalls) {
     const int32_t liveBefore = MemoryMonitorStatus().liveBlocks;
     // An index sized for one frame; 6 audio pieces per frame for 40 frames need 280 entries.
     std::string path =
@@ -132,7 +130,6 @@ TEST(AviWriter, IndexGrowsOverwritesInPlaceAndRefusesBadCalls) {
     MyCloseAVI(h, 1);
     EXPECT_EQ(ReadWholeFile(path), f);
 
-    ScopedBoxes boxes;
     const std::string bad = dir.file("no/such/dir.avi");
     EXPECT_EQ(MyOpenWAVI(bad.c_str(), 320, 240, 24, -1, nullptr, 0, 66666, 22050, 2, 16, 0), 0);
     EXPECT_EQ(boxes->texts(), std::vector<std::string>{"MyOpenWAVI failed: <" + bad +

@@ -58,7 +58,9 @@ void ExpectListAgrees(const std::string& path, bool topDown, bool audioChunks = 
 
 }  // namespace
 
-TEST(FfmpegAgrees, SampleClips) {
+using FfmpegAgrees = ScriptedTest;
+
+TEST_F(FfmpegAgrees, SampleClips) {
     const std::pair<const char*, bool> samples[] = {
         {"media_bgr24_s16_15.avi", true}, {"media_bgr24w30_u8_2997.avi", true},
         {"media_pal8_15.avi", true},      {"media_mjpeg_u8_2997.avi", false},
@@ -85,8 +87,7 @@ TEST(FfmpegAgrees, SampleClips) {
     CloseAVIlist(rec);
 }
 
-TEST(FfmpegAgrees, WrittenClips) {
-    TempDir dir;
+TEST_F(FfmpegAgrees, WrittenClips) {
     const std::tuple<const char*, ClipLayout, const char*, const char*> cases[] = {
         {"rgb.avi", {64, 48, 24, 20, 66666, 0, 0, 0, {}}, "bgr24", nullptr},
         {"rgb_s16.avi", {32, 24, 24, 12, 33367, 22050, 2, 16, {736, 736}}, "bgr24", "pcm_s16le"},

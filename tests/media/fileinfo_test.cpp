@@ -39,9 +39,9 @@ std::string Save(const TempDir& dir, const std::string& name, const std::string&
 
 }  // namespace
 
-TEST(FileInfoText, AviWaveBmpAndOtherFiles) {
-    TempDir dir;
-    ScopedBoxes boxes;
+using FileInfoReport = ScriptedTest;
+
+TEST_F(FileInfoReport, AviWaveBmpAndOtherFiles) {
     // 149 frames of 1000 bytes and a drop: (1000 x 30 + 50000) / 100000 = 0.0 MB/sec, 153.6:1.
     std::string path = Clip(dir, 1000000, 66666);
     EXPECT_EQ(FileInfoText(path.c_str(), nullptr, nullptr),
@@ -97,9 +97,7 @@ TEST(FileInfoText, AviWaveBmpAndOtherFiles) {
     EXPECT_EQ(FileProblem(path.c_str()), "");
 }
 
-TEST(FileInfoText, FramesAreThoseTheFileHolds) {
-    TempDir dir;
-    ScopedBoxes boxes;
+TEST_F(FileInfoReport, FramesAreThoseTheFileHolds) {
     // The report, the mailing summary and the clip reader agree on the frames there, whatever the
     // headers claim.
     auto check = [&](const std::string& name, const std::string& bytes, const std::string& video) {
@@ -135,13 +133,11 @@ TEST(FileInfoText, FramesAreThoseTheFileHolds) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST(FileInfoText, DisplayFormatAndTimeStamp) {
-    TempDir dir;
+TEST_F(FileInfoReport, DisplayFormatAndTimeStamp) {
     CraftedAvi a;
     a.chunks = {{"00db", 0x10, Payload(230400, 1)}};
     std::string path = Save(dir, "f.avi", a.Build());
     BITMAPINFOHEADER display{40, 320, 240, 1, 24, 0, 0, 0, 0, 0, 0};
-    ScopedBoxes boxes;
     // The file's own size with image size 0: Yes stores the fix, and the size then differs from the
     // one noted; No leaves it; a size already right asks nothing.
     boxes->answers = {IDYES, IDNO};
@@ -175,8 +171,9 @@ TEST(FileInfoText, DisplayFormatAndTimeStamp) {
     EXPECT_EQ(FileInfoText("", nullptr, "TS"), "Snapshot Preview Image");
 }
 
-TEST(ReadBMPInfo, RefusedHeadersAndSizesByWhatIsThere) {
-    TempDir dir;
+using BmpHeaders = ScriptedTest;
+
+TEST_F(BmpHeaders, RefusedHeadersAndSizesByWhatIsThere) {
     const std::string good = Bmp({.width = 30, .height = 20, .pixels = std::string(100, 'p')});
     auto with = [&](size_t at, uint32_t v) {
         std::string s = good;

@@ -23,7 +23,9 @@ std::vector<std::string> Ids(const std::vector<AVIINDEXENTRY>& entries) {
 
 }  // namespace
 
-TEST(MoviScan, TakesStreamChunksUpToTheFirstThatIsNone) {
+using MoviScan = ScriptedTest;
+
+TEST_F(MoviScan, TakesStreamChunksUpToTheFirstThatIsNone) {
     CraftedAvi a;
     a.withIndex = false;
     a.chunks = {{"00dc", 0, Payload(11, 1)},
@@ -65,8 +67,7 @@ TEST(MoviScan, TakesStreamChunksUpToTheFirstThatIsNone) {
     EXPECT_EQ(scan(unpatched), scan(file));
 }
 
-TEST(MoviScan, ReaderRebuildsAMissingOrCutIndexOnly) {
-    TempDir dir;
+TEST_F(MoviScan, ReaderRebuildsAMissingOrCutIndexOnly) {
     CraftedAvi a;
     a.channels = 1, a.samplesPerSec = 8000, a.sampleBits = 8;
     for (int i = 0; i < 6; i++) {

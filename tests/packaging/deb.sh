@@ -20,7 +20,8 @@ depends=$(dpkg-deb --field "$deb" Depends)
 dpkg-deb -x "$deb" "$work/root"
 needed=$(find "$work/root" -type f \( -path '*/bin/*' -o -name '*.so*' \) -exec objdump -p {} + |
   awk '$1 == "NEEDED" {print $2}' | grep -E '^lib(Qt6|av|sw|curl)' | sort -u)
-grep -q '^libQt6Widgets' <<<"$needed" && grep -q '^libavcodec' <<<"$needed"
+grep -q '^libQt6Widgets' <<<"$needed"
+grep -q '^libavcodec' <<<"$needed"
 for lib in $needed; do  # libQt6Widgets.so.6 comes with libqt6widgets6, libavcodec.so.59 with libavcodec59
   package=$(tr '[:upper:]' '[:lower:]' <<<"${lib/.so./}")
   grep -qE "(^|, )$package( |,|$)" <<<"$depends" || { echo "Depends lacks $package: $depends"; exit 1; }

@@ -9,6 +9,7 @@ trap 'kill ${app:-} ${xvfb:-} 2>/dev/null || true; wait; rm -rf "$work"' EXIT
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
 xvfb=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start within 10 s" >&2; exit 1; }
 export DISPLAY=:$(cat "$work/display")
 
 cd "$work"
@@ -25,12 +26,12 @@ for _ in $(seq 200); do
   [ -n "$storyboard" ] && break
   sleep 0.1
 done
-[ -n "$storyboard" ] || { cat err; exit 1; }
+[ -n "$storyboard" ] || { echo "no storyboard within 20 s" >&2; cat err; exit 1; }
 # The help button sits at the right end of the toolbar, 594, 35 from the window's corner.
 xdotool mousemove --window "$storyboard" 594 35 click 1
 timeout 10 xdotool search --sync --onlyvisible --name '^Quillory Help$' >/dev/null || { cat err; exit 1; }
 grep -qxF "WinHelpA: $PREFIX/share/quillory/Quillory.hlp#context-1" log
-! grep -q 'Cannot open the help file\|Default Location For Help File' err
+if grep -q 'Cannot open the help file\|Default Location For Help File' err; then cat err; exit 1; fi
 
 xdotool windowfocus --sync "$storyboard" key Escape
-timeout 10 tail --pid="$app" -f /dev/null
+timeout 10 tail --pid="$app" -f /dev/null || { echo "the program did not end within 10 s of Escape" >&2; exit 1; }

@@ -11,7 +11,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$PREFIX"
 
-[ -x bin/quillory ] && [ -x bin/quillory-cli ] && [ -s share/quillory/Quillory.hlp ]
+[ -x bin/quillory ]
+[ -x bin/quillory-cli ]
+[ -s share/quillory/Quillory.hlp ]
 ls lib*/quillory/libquillory-mapi.so >/dev/null
 for kind in "apps/$ID" mimetypes/application-x-quillory-project; do
   grep -q '<svg' "share/icons/hicolor/scalable/$kind.svg"
@@ -38,9 +40,11 @@ export QUILLORY_REGISTRY="$work/registry.reg"
 "$PREFIX/bin/quillory-cli" settings --save >/dev/null 2>&1
 "$PREFIX/bin/quillory-cli" settings >settings.txt 2>settings.err
 grep -qx "HelpFile=$PREFIX/share/quillory/Quillory.hlp" settings.txt
-! grep -q 'Default Location For Help File' settings.err
+if grep -q 'Default Location For Help File' settings.err; then exit 1; fi
 
 # The installed companion finds the installed mail provider (which then fails to reach the server).
 ffmpeg -nostdin -v error -f lavfi -i testsrc=size=32x24:rate=5 -frames:v 2 -c:v mjpeg clip.avi
-! "$PREFIX/bin/quillory-cli" mail clip.avi --to a@example.org --from b@example.org --smtp smtp://127.0.0.1:1 2>mail.err
+if "$PREFIX/bin/quillory-cli" mail clip.avi --to a@example.org --from b@example.org --smtp smtp://127.0.0.1:1 2>mail.err; then
+  exit 1
+fi
 grep -q '^Mail: The mail was not sent' mail.err

@@ -23,7 +23,8 @@
 #include "studio/storyboard_ids.h"
 #include "studio/storyboard_previews.h"
 #include "support/ffprobe.h"
-#include "support/qtapp.h"
+#include "support/gui_test.h"
+#include "support/modal.h"
 #include "support/scripted.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -35,38 +36,30 @@ namespace {
 
 template <typename T>
 T* TopLevel(const char* name) {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == name && w->isVisible()) return qobject_cast<T*>(w);
-    return nullptr;
+    return qobject_cast<T*>(ShownWindow(name));
 }
 
 // Runs `inside` once the panel of the next play is open, then closes it with the power button.
 void WhilePlaying(std::function<void(VcrPanel*, PlayWindow*)> inside) {
-    QTimer::singleShot(0, [inside] {
-        VcrPanel* panel = TopLevel<VcrPanel>("vcrPanel");
-        ASSERT_NE(panel, nullptr);
-        inside(panel, TopLevel<PlayWindow>("playWindow"));
-        panel->Command(kCmdPowerOff);
-    });
+    WhenOpen(
+        "vcrPanel",
+        [inside](QWidget* panel) {
+            inside(qobject_cast<VcrPanel*>(panel), TopLevel<PlayWindow>("playWindow"));
+        },
+        [](QWidget* panel) { qobject_cast<VcrPanel*>(panel)->Command(kCmdPowerOff); });
 }
 
-class PlayWindows : public ::testing::Test {
+class PlayWindows : public GuiTest {
   protected:
     void SetUp() override {
-        TestApp();
-        ResetProjectForTests();
-        ResetSettings();
-        gSettings.useToolTips = 0;
+        GuiTest::SetUp();
         clip = dir.file("c.avi");
         Shell(
             "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=15 -frames:v 6 -c:v rawvideo "
             "-pix_fmt bgr24 " +
             Quote(clip));
     }
-    void TearDown() override { ResetProjectForTests(); }
-    TempDir dir;
     std::string clip;
-    ScopedBoxes boxes;
 };
 
 }  // namespace
@@ -94,10 +87,7 @@ TEST_F(PlayWindows, StoryboardLaunches) {
     EXPECT_EQ(positions, 4);
 
     SCOPED_TRACE("the render's Yes plays the new file");
-    TempDir out;
-    auto dialogs = std::make_shared<QueuedFileDialogProvider>();
-    auto previous = SetFileDialogProvider(dialogs);
-    dialogs->answers.push_back(out.file("new.avi"));
+    dialogs->answers.push_back(dir.file("new.avi"));
     std::shared_ptr<void> choice = ScriptCompressorChoice("MJPG", 80);
     std::string played;
     WhilePlaying([&](VcrPanel*, PlayWindow* window) { played = window->windowTitle().toStdString(); });
@@ -106,10 +96,10 @@ TEST_F(PlayWindows, StoryboardLaunches) {
         boxes->answers = {IDYES};
         storyboard.Command(kCmdRender);
     }
-    EXPECT_EQ(played, "Play: " + out.file("new.avi"));
+    EXPECT_EQ(played, "Play: " + dir.file("new.avi"));
 
     SCOPED_TRACE("and an MP4 file the same way: its pictures in the play window");
-    dialogs->answers.push_back(out.file("new.mp4"));
+    dialogs->answers.push_back(dir.file("new.mp4"));
     int32_t pictures = 0;
     WhilePlaying([&](VcrPanel*, PlayWindow* window) {
         played = window->windowTitle().toStdString();
@@ -121,8 +111,7 @@ TEST_F(PlayWindows, StoryboardLaunches) {
         boxes->answers = {IDYES};
         storyboard.Command(kCmdRender);
     }
-    SetFileDialogProvider(previous);
-    EXPECT_EQ(played, "Play: " + out.file("new.mp4"));
+    EXPECT_EQ(played, "Play: " + dir.file("new.mp4"));
     EXPECT_EQ(pictures, 4);
 }
 
@@ -170,9 +159,7 @@ TEST_F(PlayWindows, RangeMarkingPlaysTheProjectsFrames) {
     EXPECT_EQ(gProject.selEnd, 16);
 
     SCOPED_TRACE("the revision editor's Edit Range");
-    QTimer::singleShot(0, [&] {
-        QWidget* editor = QApplication::activeModalWidget();
-        ASSERT_TRUE(editor && editor->objectName() == "editRevisions");
+    WhenOpen("editRevisions", [&](QWidget* editor) {
         qobject_cast<QListWidget*>(FindControl(editor, kRevisionList))->setCurrentRow(0);
         WhilePlaying([&](VcrPanel* panel, PlayWindow* window) { mark(panel, window, "red"); });
         qobject_cast<QPushButton*>(FindControl(editor, kRevisionEditRange))->click();

@@ -72,9 +72,13 @@ struct ClockedPlay {
     }
 };
 
+using PlaybackLoops = ScriptedTest;
+using PlaybackTransport = ScriptedTest;
+using PlaybackPlayer = ScriptedTest;
+
 }  // namespace
 
-TEST(PlaybackArithmetic, TimingGeometryAndDisplay) {
+TEST(PlaybackArithmetic, PictureBoxTimingAndInfoLine) {
     auto rect = [](RECT r) {
         return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
                std::to_string(r.bottom);
@@ -85,44 +89,43 @@ TEST(PlaybackArithmetic, TimingGeometryAndDisplay) {
     EXPECT_EQ(ComputeTiming(15, 1).frameTime, 67);
     EXPECT_EQ(ComputeTiming(1000000, 66667).frameTime, 67);
     EXPECT_EQ(ComputeTiming(1000000, 66667).fps, 14);
+    EXPECT_EQ(InfoLine(FourCC("MJPG"), 320, 240, 24, 1000000, 66667), "(MJPG) 320x240x24 15.00FPS");
+    EXPECT_EQ(InfoLine(0, 8, 8, 8, 15, 1).substr(0, 6), "(    )");
+}
 
-    SCOPED_TRACE("slider, progress bar and range marks");
-    EXPECT_EQ(SliderPosition(9, 300), 1);
-    EXPECT_EQ(SliderPosition(140, 300), 300);
-    EXPECT_EQ(ProgressX(1, 1), 9);
-    EXPECT_EQ(ProgressX(300, 300), 141);
-    EXPECT_EQ(RangeMarkX(1000, 300), 140);
+TEST(PlaybackArithmetic, SliderJogAndShuttle) {
+    // The slider, the progress bar and the range marks span the slider from end to end.
+    EXPECT_EQ(SliderPosition(kSliderLeft, 300), 1);
+    EXPECT_EQ(SliderPosition(kSliderRight, 300), 300);
+    EXPECT_EQ(ProgressX(1, 1), kSliderLeft);
+    EXPECT_EQ(ProgressX(300, 300), kSliderRight + 1);
+    EXPECT_EQ(RangeMarkX(1000, 300), kSliderRight);
 
     SCOPED_TRACE("jog: one revolution with Shift moves about 31 steps of 10");
     JogTracker jog;
-    jog.Begin(215 + 20, 77);
+    jog.Begin(kDialX + 20, kDialY);
     int32_t moved = 0;
     for (int i = 1; i <= 360; i++) {
         const double a = i * M_PI / 180;
-        moved += jog.Move(215 + static_cast<int>(std::lround(20 * std::cos(a))),
-                          77 + static_cast<int>(std::lround(20 * std::sin(a))), true, false, nullptr);
+        moved += jog.Move(kDialX + static_cast<int>(std::lround(20 * std::cos(a))),
+                          kDialY + static_cast<int>(std::lround(20 * std::sin(a))), true, false, nullptr);
     }
     EXPECT_NEAR(moved, 310, 10);
 
     SCOPED_TRACE("shuttle turned right by 0.75 radians");
     int32_t degrees = 0;
-    const int32_t index = ShuttleIndexAt(215 + static_cast<int>(std::lround(45 * std::sin(0.75))),
-                                         77 - static_cast<int>(std::lround(45 * std::cos(0.75))), &degrees);
+    const int32_t index =
+        ShuttleIndexAt(kDialX + static_cast<int>(std::lround(45 * std::sin(0.75))),
+                       kDialY - static_cast<int>(std::lround(45 * std::cos(0.75))), &degrees);
     EXPECT_EQ(index, 7);
     EXPECT_STREQ(ShuttleEntry(index).word, "X2");
-    EXPECT_EQ(DialHit(215, 77), DialPart::Jog);
-    EXPECT_EQ(DialHit(215, 77 - 45), DialPart::Shuttle);
-
-    const std::string info = InfoLine(FourCC("MJPG"), 320, 240, 24, 1000000, 66667);
-    EXPECT_EQ(info, "(MJPG) 320x240x24 15.00FPS");
-    EXPECT_EQ(InfoLine(0, 8, 8, 8, 15, 1).substr(0, 6), "(    )");
+    EXPECT_EQ(DialHit(kDialX, kDialY), DialPart::Jog);
+    EXPECT_EQ(DialHit(kDialX, kDialY - 45), DialPart::Shuttle);
 }
 
-TEST(PlaybackLoops, ClockSkippingShuttleRangeAndPingPong) {
-    TempDir dir;
+TEST_F(PlaybackLoops, ClockSkippingShuttleRangeAndPingPong) {
     const std::string clip = MakeClip(dir, "c.avi", 45, "-c:v mjpeg");
     const std::string tiny = MakeClip(dir, "t.avi", 4, "-c:v mjpeg");
-    ScopedBoxes boxes;
     {
         SCOPED_TRACE("forward over a clock that jumps: late positions are counted, never read");
         ClockedPlay play;
@@ -210,10 +213,8 @@ TEST(PlaybackLoops, ClockSkippingShuttleRangeAndPingPong) {
 
 // Keys go in as the panel's event filter posts them, while a loop waits for its next frame, and come
 // out of the default pumps; the clock moves to each deadline.
-TEST(PlaybackTransport, SpaceJKLFromEveryState) {
-    TempDir dir;
+TEST_F(PlaybackTransport, SpaceJKLFromEveryState) {
     const std::string clip = MakeClip(dir, "k.avi", 45, "-c:v mjpeg");
-    ScopedBoxes boxes;
     struct Row {
         const char* state;
         int32_t start;     // the position, stopped, before the first key
@@ -305,6 +306,7 @@ TEST(PlaybackTransport, SpaceJKLFromEveryState) {
         gPlayer.startPosition = row.start;
         ASSERT_TRUE(OpenPlayer(&picture, RECT{0, 0, 64, 48}));
         // What the event loop does: keys pressed while nothing plays, then the commands posted.
+        Deadline deadline(std::string("the keys from ") + row.state, 120);
         while (next < row.keys.size() || !posted.empty()) {
             if (!posted.empty()) {
                 const int32_t id = posted.front();
@@ -346,9 +348,7 @@ TEST(PlaybackTransport, SpaceJKLFromEveryState) {
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST(PlaybackPlayer, DrawingPathsAndTitles) {
-    TempDir dir;
-    ScopedBoxes boxes;
+TEST_F(PlaybackPlayer, DrawingPathsAndTitles) {
     {
         SCOPED_TRACE("key frames every 15: showing 20 after 3 decodes 15..19 first; 21 then decodes 21 only");
         const std::string gop = MakeClip(dir, "g.avi", 30, "-c:v mpeg4 -g 15 -bf 0");
@@ -415,9 +415,7 @@ TEST(PlaybackPlayer, DrawingPathsAndTitles) {
     ResetProjectForTests();
 }
 
-TEST(PlaybackPlayer, Mp4FilesPlayTheirPicturesInOrderWithTheirSound) {
-    TempDir dir;
-    ScopedBoxes boxes;
+TEST_F(PlaybackPlayer, Mp4FilesPlayTheirPicturesInOrderWithTheirSound) {
     // H.264 with B-frames (pictures stored out of showing order) and AAC sound.
     const std::string file = dir.file("m.mp4"), wave = dir.file("m.wav");
     Shell(

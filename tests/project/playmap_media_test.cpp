@@ -11,8 +11,6 @@
 using PlayAudioMap = ProjectTest;
 
 TEST_F(PlayAudioMap, PiecesHoldTheKeptFramesSound) {
-    ScopedBoxes boxes;
-    TempDir dir;
     const std::string clip = MediaPath("proj_sound.avi"), raw = dir.file("sound.raw");
     ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -i '" + clip + "' -f s16le '" + raw + "'").c_str()), 0);
     const std::string sound = ReadWholeFile(raw), fileBytes = ReadWholeFile(clip);

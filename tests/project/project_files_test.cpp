@@ -36,7 +36,6 @@ BITMAPINFOHEADER HeadFormat() {
 }  // namespace
 
 TEST_F(ProjectFiles, AppendTakesClipsOfOneSizeAndRate) {
-    ScopedBoxes boxes;
     const std::string a = MediaPath("proj_a.avi"), b = MediaPath("proj_b.avi"),
                       wide = MediaPath("proj_wide.avi");
     ASSERT_TRUE(AppendAVIToProject(nullptr, a.c_str()));
@@ -82,8 +81,6 @@ TEST_F(ProjectFiles, AppendTakesClipsOfOneSizeAndRate) {
 }
 
 TEST_F(ProjectFiles, CraftedClipsAreRepairedOrRefused) {
-    ScopedBoxes boxes;
-    TempDir dir;
     ASSERT_TRUE(AppendAVIToProject(nullptr, WriteClip(dir, "wide.avi", 100000, 3, 3, 68).c_str()));
     EXPECT_EQ(HeadFormat().biSize, 40u);  // a 68-byte header on frames that are not motion JPEG
     EXPECT_EQ(gProject.frameRate, 10);

@@ -9,13 +9,13 @@ void ProjectTest::SetUp() {
     SetProjectCallbacks({[this] { calls.repaints++; }, [this] { calls.thumbnailReleases++; },
                          [this](bool on) { calls.undoEnabled = on; }, [this] { calls.viewResets++; },
                          [this] { calls.tooltipCloses++; }});
-    baselineBlocks = MemoryMonitorStatus().liveBlocks;
+    ScriptedTest::SetUp();
 }
 
 void ProjectTest::TearDown() {
     ResetProjectForTests();
     SetProjectCallbacks({});
-    EXPECT_EQ(MemoryMonitorStatus().liveBlocks, baselineBlocks) << "blocks left behind";
+    ScriptedTest::TearDown();
 }
 
 namespace {

@@ -15,12 +15,12 @@ struct CallbackTally {
     int repaints = 0, thumbnailReleases = 0, undoEnabled = -1, viewResets = 0, tooltipCloses = 0;
 };
 
-class ProjectTest : public ::testing::Test {
+// A fresh project, settings and project callbacks for each test (see ScriptedTest for the rest).
+class ProjectTest : public ScriptedTest {
   protected:
     void SetUp() override;
     void TearDown() override;
     CallbackTally calls;
-    int32_t baselineBlocks = 0;
 };
 
 // One line per revision with its payload's fields.

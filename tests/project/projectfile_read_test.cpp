@@ -14,8 +14,6 @@ const std::string kMagic = "Corvane Project 00\n";
 
 class ProjectFileRead : public ProjectTest {
   protected:
-    TempDir dir;
-    ScopedBoxes boxes;
     int32_t Load(const std::string& content) {
         WriteWholeFile(dir.file("p.cgp"), content);
         SetProjectFileName(dir.file("p.cgp"));

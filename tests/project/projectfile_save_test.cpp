@@ -17,8 +17,6 @@ namespace {
 
 class ProjectFileSave : public ProjectTest {
   protected:
-    TempDir dir;
-    ScopedBoxes boxes;
     const std::string a = MediaPath("proj_a.avi"), b = MediaPath("proj_b.avi");
     void SetUp() override {
         ProjectTest::SetUp();

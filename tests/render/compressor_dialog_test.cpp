@@ -14,6 +14,7 @@
 
 #include "render/compressor.h"
 #include "settings/settings.h"
+#include "support/modal.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/controls.h"
@@ -26,9 +27,10 @@ BITMAPINFOHEADER Frames(int32_t width, int32_t height) {
 
 // Clicks the button with that id in the dialog that opens next.
 void ClickInNextDialog(int32_t id) {
-    QTimer::singleShot(0, [id] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        if (auto* b = dialog ? qobject_cast<QPushButton*>(FindControl(dialog, id)) : nullptr) b->click();
+    WhenOpen("chooseCompressor", [id](QWidget* dialog) {
+        auto* b = qobject_cast<QPushButton*>(FindControl(dialog, id));
+        ASSERT_NE(b, nullptr) << id;
+        b->click();
     });
 }
 

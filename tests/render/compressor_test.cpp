@@ -174,20 +174,17 @@ TEST_F(CompressorTest, OneFrameWithOneRetry) {
     GetCompressorFormat(&fmt);
     EXPECT_TRUE(fmt.biSizeImage == size && id == FourCC("00dc") && flags == AVIIF_KEYFRAME);
     EXPECT_TRUE(out[0] == 0xFF && out[1] == 0xD8);  // a JPEG starts with its marker
-    // One failure is retried once; two give no frame, keep the size and log, and the compressor
-    // stays for the next frame.
+    // One failure is retried once; two give no frame and keep the size, and the compressor stays
+    // for the next frame.
     FakeDriver& flky = InstallFake(0, "FLKY");
     flky.failCompressions = 1;
     ASSERT_EQ(Setup("FLKY"), static_cast<int64_t>(FourCC("FLKY")));
-    LogCapture log;
     EXPECT_NE(frame(2), nullptr);
-    EXPECT_TRUE(size == 10 && flky.calls[ICM_COMPRESS] == 2 &&
-                !log.contains("CompOneFrame - frame failed again"));
+    EXPECT_TRUE(size == 10 && flky.calls[ICM_COMPRESS] == 2);
     flky.failCompressions = 2;
     size = 1234;
     EXPECT_EQ(frame(3), nullptr);
     EXPECT_TRUE(size == 1234 && flky.calls[ICM_COMPRESS] == 4);
-    EXPECT_TRUE(log.contains("CompOneFrame - frame failed again - error=-4"));
     EXPECT_NE(frame(4), nullptr);
     CompressorEnd();
     EXPECT_EQ(flky.calls[ICM_COMPRESS_END], 1);

@@ -1,7 +1,7 @@
 // Shared helpers of the render tests: crafted clips whose every pixel and sound byte is known, the
 // chunks of a written file, frames with guard bytes, title records, fake compressors that record
-// what they are sent, and one fixture with scripted dialogs, pump and boxes that proves no monitor
-// block, GDI object or driver is left behind.
+// what they are sent, and one fixture over the project's with a scripted pump that proves no GDI
+// object or driver is left behind either.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,6 +19,7 @@
 #include "core/dialogs.h"
 #include "core/memory.h"
 #include "platform/gdi/gdi.h"
+#include "project/project_support.h"
 #include "render/compressor.h"
 #include "render/render.h"
 #include "render/underlay.h"
@@ -260,14 +261,15 @@ inline FakeDriver& InstallFake(int n, const char (&code)[5]) {
 
 // Every test starts from an empty project, default settings and the built-in codecs; providers go
 // back to their defaults after it.
-class RenderTest : public ::testing::Test {
+class RenderTest : public ProjectTest {
   protected:
     void SetUp() override {
         ASSERT_TRUE(EnsureGuiApplication());
         InstallGdiTextExtentProvider();
-        ResetProjectForTests(), ResetSettings(), ResetCompressorState(), ICResetDrivers();
+        ResetCompressorState(), ICResetDrivers();
         for (auto& f : gFakes) f = FakeDriver{};
-        SetFileDialogProvider(dialogs), SetPumpProvider(pump), Choose("none");
+        ProjectTest::SetUp();
+        SetPumpProvider(pump), Choose("none");
         SetRenderCallbacks({[this](const char* c) { captions.push_back(c); },
                             [this](int32_t f, int32_t t) {
                                 progress.push_back({f, t});
@@ -278,15 +280,15 @@ class RenderTest : public ::testing::Test {
                             [this](int64_t, const std::string& summary, const std::string& detail) {
                                 ended.push_back(summary + (detail.empty() ? "" : " / " + detail));
                             }});
-        blocks_ = MemoryMonitorStatus().liveBlocks, gdiObjects_ = GdiLiveObjectCount();
+        gdiObjects_ = GdiLiveObjectCount();
     }
     void TearDown() override {
-        ResetProjectForTests(), ResetSettings(), ResetCompressorState(), ICResetDrivers();
+        ResetCompressorState(), ICResetDrivers();
         SetRenderCallbacks({}), SetCompressorDialogProvider(nullptr), SetPumpProvider(nullptr);
-        SetFileDialogProvider(nullptr), SetTextExtentProvider(nullptr);
+        SetTextExtentProvider(nullptr);
         for (auto& f : gFakes) EXPECT_EQ(f.calls[DRV_OPEN], f.calls[DRV_CLOSE]) << "a driver left open";
         EXPECT_EQ(GdiLiveObjectCount(), gdiObjects_) << "GDI objects left behind";
-        EXPECT_EQ(MemoryMonitorStatus().liveBlocks, blocks_) << "monitor blocks left behind";
+        ProjectTest::TearDown();
     }
 
     std::shared_ptr<ScriptedCompressorChoice> Choose(const std::string& code, int quality = -1) {
@@ -314,16 +316,13 @@ class RenderTest : public ::testing::Test {
         return RenderProjectToAVI(nullptr);
     }
 
-    ScopedBoxes boxes;
-    TempDir dir;
-    std::shared_ptr<QueuedFileDialogProvider> dialogs = std::make_shared<QueuedFileDialogProvider>();
     std::shared_ptr<ScriptedPump> pump = std::make_shared<ScriptedPump>();
     std::vector<std::string> captions, viewed, shownInFolder, ended;
     std::vector<std::pair<int32_t, int32_t>> progress;
     std::vector<bool> cursor;
 
   private:
-    int32_t blocks_ = 0, gdiObjects_ = 0, clips_ = 0;
+    int32_t gdiObjects_ = 0, clips_ = 0;
 };
 
 }  // namespace render_test

@@ -130,7 +130,7 @@ TEST_F(RenderTest, TheClosingMessageOffersTheFolderAndTheEndIsToldWithTheFileAnd
     EXPECT_EQ(ended, std::vector<std::string>{"Render finished: shown.avi, 0.0 MB"});
 }
 
-TEST_F(RenderTest, StoredGapsRepeatTheFrameBeforeAndAProjectWithNothingToRenderMakesNoFile) {
+TEST_F(RenderTest, StoredGapsRepeatTheFrameBefore) {
     // A frame stored empty repeats the picture before it, with its own sound; a first frame stored
     // empty has none to repeat: it is reported and left out with its sound.
     ClipLayout s;
@@ -154,9 +154,13 @@ TEST_F(RenderTest, StoredGapsRepeatTheFrameBeforeAndAProjectWithNothingToRenderM
     AVIinfoRecord info{};
     ExpectHeaders(out, s, 5, &info);
     EXPECT_EQ(info.audioLength, static_cast<int32_t>(FrameAudio(2, 6).size()));
+}
 
+TEST_F(RenderTest, AProjectWithNothingToRenderMakesNoFile) {
     // Every frame inactive or dropped: nothing is asked, nothing is written.
-    const std::string kept(100000, 'x');
+    ClipLayout s;
+    Project({s});
+    const std::string out = dir.file("gaps.avi"), kept(100000, 'x');
     WriteWholeFile(out, kept);
     for (uint32_t type : {kRevInactivate, kRevDrop}) {
         boxes->shown.clear();
@@ -168,7 +172,7 @@ TEST_F(RenderTest, StoredGapsRepeatTheFrameBeforeAndAProjectWithNothingToRenderM
         EXPECT_EQ(ReadWholeFile(out), kept);
         UndoLastRevision();
     }
-    EXPECT_TRUE(dialogs->requests.size() == 1 && cursor.size() == 2);
+    EXPECT_TRUE(dialogs->requests.empty() && cursor.empty());
     // Every frame stored empty: nothing could be rendered, so no file is made.
     s.empty = {1, 2, 3, 4, 5, 6};
     Project({s});
@@ -390,11 +394,9 @@ TEST_F(RenderTest, AFrameThatCannotBeCompressedRepeatsTheFrameBefore) {
     s.audio = true;
     Project({s});
     Choose("FAIL");
-    LogCapture log;
     const std::string out = dir.file("fail.avi");
     ASSERT_EQ(Render(out), 1);
     EXPECT_EQ(fail.calls[ICM_COMPRESS], 2 * 2 + 4) << "each failed frame is tried twice";
-    EXPECT_TRUE(log.contains("CompOneFrame - frame failed again - error="));
     // Frame 1 has nothing to repeat: left out with its sound. Frame 3 is an empty repeat of frame 2,
     // so the index and the data agree.
     std::vector<std::string> video;

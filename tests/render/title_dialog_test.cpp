@@ -20,6 +20,7 @@
 #include "core/memory.h"
 #include "platform/qtui/fontchooser.h"
 #include "settings/settings.h"
+#include "support/modal.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/controls.h"
@@ -28,12 +29,7 @@ namespace {
 
 // Runs script in the title dialog once it is open; the dialog is cancelled if the script leaves it.
 void InDialog(std::function<void(QDialog*)> script) {
-    QTimer::singleShot(0, [script] {
-        auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        ASSERT_TRUE(d && d->objectName() == "addTitle");
-        script(d);
-        if (d->isVisible()) d->reject();
-    });
+    WhenOpen("addTitle", [script](QWidget* d) { script(qobject_cast<QDialog*>(d)); });
 }
 template <typename T>
 T* Control(QDialog* d, int32_t id) {
@@ -65,30 +61,28 @@ std::vector<int> Offsets(QDialog* d) {
     return offsets;
 }
 
-class TitleDialogTest : public ::testing::Test {
+class TitleDialogTest : public ScriptedTest {
   protected:
     void SetUp() override {
         TestApp();
         ResetSettings();
+        ScriptedTest::SetUp();
         gSettings.useToolTips = 0;
         std::strcpy(gSettings.FontName, "Arial");
         gSettings.Size = -30, gSettings.Color = 0xFF;
         previousFonts = SetFontDialogProvider(fonts);
-        baseline = MemoryMonitorStatus().liveBlocks;
     }
     void TearDown() override {
         SetFontDialogProvider(previousFonts);
-        EXPECT_EQ(MemoryMonitorStatus().liveBlocks, baseline) << "blocks left behind";
+        ScriptedTest::TearDown();
     }
     static void Release(TitleRecord* t) {
         MyFree(t->text);
         MyFree(t->stencil);
         MyFree(t);
     }
-    ScopedBoxes boxes;
     std::shared_ptr<QueuedFontDialogProvider> fonts = std::make_shared<QueuedFontDialogProvider>();
     std::shared_ptr<FontDialogProvider> previousFonts;
-    int32_t baseline = 0;
 };
 
 }  // namespace

@@ -21,7 +21,6 @@
 #include "playback/loops.h"
 #include "playback/panel.h"
 #include "playback/playwindow.h"
-#include "project/project_support.h"
 #include "project/projectfile.h"
 #include "render/title_dialog.h"
 #include "settings/settings.h"
@@ -30,7 +29,8 @@
 #include "studio/storyboard_ids.h"
 #include "support/crafted.h"
 #include "support/ffprobe.h"
-#include "support/qtapp.h"
+#include "support/gui_test.h"
+#include "support/modal.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -44,13 +44,10 @@ namespace {
 
 constexpr int32_t kW = 64, kH = 48;
 
-// Runs script in the modal window of that name once it is open; it is closed if the script leaves it.
-void WhenOpen(const char* name, std::function<void(QWidget*)> script) {
-    QTimer::singleShot(0, [name, script] {
-        QWidget* w = QApplication::activeModalWidget();
-        ASSERT_TRUE(w && w->objectName() == name) << name;
-        script(w);
-        if (auto* vcr = qobject_cast<VcrPanel*>(w); vcr && vcr->isVisible()) vcr->Command(kCmdPowerOff);
+// Runs script in the window of that name once it is open; it is closed if the script leaves it.
+void InWindow(const char* name, std::function<void(QWidget*)> script) {
+    WhenOpen(name, std::move(script), [](QWidget* w) {
+        if (auto* vcr = qobject_cast<VcrPanel*>(w)) vcr->Command(kCmdPowerOff);
         if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible()) d->reject();
     });
 }
@@ -59,11 +56,6 @@ void Click(QWidget* w, int32_t id) {
 }
 QListWidget* List(QWidget* w, int32_t id) {
     return qobject_cast<QListWidget*>(FindControl(w, id));
-}
-QWidget* TopLevel(const char* name) {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == name && w->isVisible()) return w;
-    return nullptr;
 }
 // A widget's picture as bottom-up BGR rows, as the render writes frames.
 std::string Bgr(const QImage& image) {
@@ -74,20 +66,13 @@ std::string Bgr(const QImage& image) {
     return out;
 }
 
-class Overlays : public ::testing::Test {
+class Overlays : public GuiTest {
   protected:
     void SetUp() override {
-        TestApp();
-        ResetProjectForTests();
-        ResetSettings();
-        gSettings.useToolTips = 0;
+        GuiTest::SetUp();
         std::strcpy(gSettings.FontName, "Liberation Sans");
         gSettings.Size = -14, gSettings.Weight = 700, gSettings.Color = 0xFFFF;
-        for (const char* art : {kToolbarBitmapName, kVcrBitmapName})  // loaded once, kept for good
-            FreeButtonList(AddBitmapButton(nullptr, nullptr, 1, art, 0, 0, 28, 26));
         previousExtent = InstallGdiTextExtentProvider();  // as the program and quillory-cli measure
-        previousDialogs = SetFileDialogProvider(dialogs);
-        baseline = MemoryMonitorStatus().liveBlocks;
         window = new StoryboardWindow;
         // Left half blue (the render's fixed key), right half red.
         clip = dir.file("c.avi");
@@ -99,10 +84,8 @@ class Overlays : public ::testing::Test {
     }
     void TearDown() override {
         delete window;
-        ResetProjectForTests();
-        SetFileDialogProvider(previousDialogs);
         SetTextExtentProvider(previousExtent);
-        EXPECT_EQ(MemoryMonitorStatus().liveBlocks, baseline) << "blocks left behind";
+        GuiTest::TearDown();
         EXPECT_EQ(MemoryMonitorStatus().errors, 0);
     }
     // The project file as saved.
@@ -121,14 +104,9 @@ class Overlays : public ::testing::Test {
         return ReadWholeFile(raw);
     }
 
-    TempDir dir;
     std::string clip;
-    ScopedBoxes boxes;
-    std::shared_ptr<QueuedFileDialogProvider> dialogs = std::make_shared<QueuedFileDialogProvider>();
-    std::shared_ptr<FileDialogProvider> previousDialogs;
     std::shared_ptr<TextExtentProvider> previousExtent;
     StoryboardWindow* window = nullptr;
-    int32_t baseline = 0;
 };
 
 }  // namespace
@@ -142,7 +120,7 @@ TEST_F(Overlays, RevisionEditorListsRetimesRemovesAndRestores) {
     const std::string before = DumpRevisions();
 
     SCOPED_TRACE("lines, selection, an underlay without a record, each command, then Cancel");
-    WhenOpen("editRevisions", [&](QWidget* d) {
+    InWindow("editRevisions", [&](QWidget* d) {
         QListWidget* list = List(d, kRevisionList);
         auto line = [list](int row) { return list->item(row)->text().toStdString(); };
         ASSERT_EQ(list->count(), 3);
@@ -157,13 +135,13 @@ TEST_F(Overlays, RevisionEditorListsRetimesRemovesAndRestores) {
         Click(d, 9);
         EXPECT_EQ(HelpWindowStateOf("").anchor, "context-60");
         list->setCurrentRow(0);
-        WhenOpen("vcrPanel", [](QWidget* w) {  // marks frames 2 to 10 of the clip
+        InWindow("vcrPanel", [](QWidget* w) {  // marks frames 2 to 10 of the clip
             for (int32_t key : {VK_RIGHT, VK_RIGHT, int32_t{'I'}, VK_END, VK_LEFT, int32_t{'O'}})
                 qobject_cast<VcrPanel*>(w)->Key(key, false);
         });
         Click(d, kRevisionEditRange);
         EXPECT_EQ(line(0), "00h00m00s02 00h00m00s10 Title: First line");
-        WhenOpen("addTitle", [](QWidget* t) {
+        InWindow("addTitle", [](QWidget* t) {
             QTest::keyClicks(qobject_cast<QLineEdit*>(FindControl(t, kTitleLineEdit)), "third");
             Click(t, 9);
             EXPECT_EQ(HelpWindowStateOf("").anchor, "context-3");
@@ -186,7 +164,7 @@ TEST_F(Overlays, RevisionEditorListsRetimesRemovesAndRestores) {
     const std::string bmp = dir.file("u.bmp");
     WriteWholeFile(bmp, Bmp(BmpLayout{kW, kH}));
     dialogs->answers.push_back(bmp);
-    WhenOpen("editRevisions", [](QWidget* d) {
+    InWindow("editRevisions", [](QWidget* d) {
         List(d, kRevisionList)->setCurrentRow(2);
         Click(d, kRevisionRemove);
         List(d, kRevisionList)->setCurrentRow(1);
@@ -206,8 +184,8 @@ TEST_F(Overlays, AddAndEditTitleFromTheStoryboard) {
 
     DrawSelection(2, 5, true);
     std::string previewed, caption;
-    WhenOpen("addTitle", [&](QWidget* d) {
-        QWidget* view = TopLevel("pictureView");
+    InWindow("addTitle", [&](QWidget* d) {
+        QWidget* view = ShownWindow("pictureView");
         caption = view->windowTitle().toStdString();
         QTest::keyClicks(qobject_cast<QLineEdit*>(FindControl(d, kTitleLineEdit)), "Hi");
         Click(d, 2097);  // lower centre
@@ -216,7 +194,7 @@ TEST_F(Overlays, AddAndEditTitleFromTheStoryboard) {
     });
     window->Command(kCmdAddTitle);
     EXPECT_EQ(caption, "frame 2: " + clip);
-    EXPECT_EQ(TopLevel("pictureView"), nullptr);
+    EXPECT_EQ(ShownWindow("pictureView"), nullptr);
     EXPECT_EQ(DumpRevisions().substr(0, 20), "R 3 6 2 T 2 0 [Hi] [");
     EXPECT_TRUE(window->button(kCmdUndo)->isEnabled());
     EXPECT_TRUE(Rendered(2) == previewed);
@@ -224,10 +202,10 @@ TEST_F(Overlays, AddAndEditTitleFromTheStoryboard) {
     SCOPED_TRACE("editing from the range popup: the edited title is previewed over the frame without it");
     DrawSelection(3, 3, true);
     std::string with, without;
-    WhenOpen("addTitle", [&](QWidget* d) {
-        with = Bgr(TopLevel("pictureView")->grab().toImage());
+    InWindow("addTitle", [&](QWidget* d) {
+        with = Bgr(ShownWindow("pictureView")->grab().toImage());
         Click(d, IDCANCEL);
-        without = Bgr(TopLevel("pictureView")->grab().toImage());
+        without = Bgr(ShownWindow("pictureView")->grab().toImage());
     });
     window->Command(kPopEditTitle);
     EXPECT_TRUE(with == Rendered(3));
@@ -257,8 +235,8 @@ TEST_F(Overlays, AddUnderlayPicksKeyColoursAndRenders) {
 
     dialogs->answers.push_back(bmp);
     boxes->answers = {IDYES};  // pick key colours now: drag over the blue half and accept
-    WhenOpen("vcrPanel", [](QWidget*) {
-        auto* play = qobject_cast<PlayWindow*>(TopLevel("playWindow"));
+    InWindow("vcrPanel", [](QWidget*) {
+        auto* play = qobject_cast<PlayWindow*>(ShownWindow("playWindow"));
         const QPoint at = play->pictureControl()->pos();
         QTest::mousePress(play, Qt::LeftButton, Qt::NoModifier, at + QPoint(4, 4));
         QTest::mouseMove(play, at + QPoint(20, 30));

@@ -158,9 +158,10 @@ TEST_F(StoryboardState, PopupsListWhatTheSelectionAllows) {
 }
 
 TEST_F(StoryboardState, InformationPanelOfAnEmptyProject) {
-    std::vector<std::string> lines = InfoPanelLines();
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0], "NO FILES LOADED");
+    EXPECT_EQ(InfoPanelLines(), std::vector<std::string>{"NO FILES LOADED"});
+}
+
+TEST(MailAvailable, ReadAsANumberThatSaturates) {
     EXPECT_EQ(ParseMailAvailable(" 1"), 1);
     EXPECT_EQ(ParseMailAvailable("0"), 0);
     EXPECT_EQ(ParseMailAvailable("yes"), 0);

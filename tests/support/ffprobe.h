@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "support/scripted.h"
+
 namespace media_test {
 
 inline std::string TestData(const std::string& name) {
@@ -20,6 +22,7 @@ inline std::string TestData(const std::string& name) {
 // Standard output of a shell command; the path is quoted by the caller with Quote.
 inline std::string Shell(const std::string& cmd, int* status = nullptr) {
     std::string out;
+    Deadline deadline("the command " + cmd);
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return out;
     char buf[4096];

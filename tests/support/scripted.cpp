@@ -3,10 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "core/memory.h"
 
 int ScriptedMessageBoxes::Show(HWND owner, const std::string& text, const std::string& caption,
                                unsigned style) {
@@ -109,4 +113,35 @@ std::string ReadWholeFile(const std::string& path) {
 void WriteWholeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
+}
+
+Deadline::Deadline(std::string what, int seconds) {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (test) what = std::string(test->test_suite_name()) + "." + test->name() + ": " + what;
+    watch_ = std::thread([this, what = std::move(what), seconds] {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (left_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) return;
+        std::fprintf(stderr, "Failure: %s did not finish within %d s\n", what.c_str(), seconds);
+        std::fflush(stderr);
+        std::_Exit(1);
+    });
+}
+
+Deadline::~Deadline() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_ = true;
+    }
+    left_.notify_all();
+    watch_.join();
+}
+
+void ScriptedTest::SetUp() {
+    previousDialogs_ = SetFileDialogProvider(dialogs);
+    baselineBlocks = MemoryMonitorStatus().liveBlocks;
+}
+
+void ScriptedTest::TearDown() {
+    SetFileDialogProvider(previousDialogs_);
+    EXPECT_EQ(MemoryMonitorStatus().liveBlocks, baselineBlocks) << "memory-monitor blocks left behind";
 }

@@ -1,14 +1,21 @@
 // Scripted providers for tests: message boxes that record what they were asked and answer from a
-// queue, a pump that delivers a queue of events, a log capture and a temporary folder.
+// queue, a pump that delivers a queue of events, a log capture, a temporary folder, a deadline for
+// waits, and the fixture most suites build on.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/diag.h"
+#include "core/dialogs.h"
 #include "core/pump.h"
 
 struct ShownBox {
@@ -100,3 +107,37 @@ class TempDir {
 
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& content);
+
+// Ends the test program with a failure naming the test and `what` when the scope is not left within
+// `seconds`: a wait that never ends (a worker that hangs, a window nobody closes) fails with a
+// message instead of holding the suite until ctest's timeout.
+class Deadline {
+  public:
+    explicit Deadline(std::string what, int seconds = 120);
+    ~Deadline();
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable left_;
+    bool done_ = false;
+    std::thread watch_;
+};
+
+// The base of most fixtures: scripted message boxes and file dialogs for the test's life, a fresh
+// temporary folder, and a check that every memory-monitor block taken during the test was given
+// back (fixtures that reset state call SetUp after their resets and TearDown after their releases).
+class ScriptedTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    ScopedBoxes boxes;
+    TempDir dir;
+    std::shared_ptr<QueuedFileDialogProvider> dialogs = std::make_shared<QueuedFileDialogProvider>();
+    int32_t baselineBlocks = 0;
+
+  private:
+    std::shared_ptr<FileDialogProvider> previousDialogs_;
+};

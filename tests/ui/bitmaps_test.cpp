@@ -28,7 +28,7 @@ TEST(BitmapButtons, ListsShareOneBitmapPerResource) {
     // (The state rows are drawn and compared in the widget tests.)
     SetButtonImage(capture, 1436, kCaptureStopFace.x, kCaptureStopFace.y);
     SetButtonImage(capture, 4242, 1, 1);  // not in the list: nothing changes
-    EXPECT_TRUE(capture->sourceX == 406 && capture->sourceY == 96);
+    EXPECT_TRUE(capture->sourceX == kCaptureStopFace.x && capture->sourceY == kCaptureStopFace.y);
     ButtonRecord* captioned =
         AddButtonImage(nullptr, nullptr, 5, kVcrBitmapName, 0, 0, 10, 10, 20, "A caption too long");
     EXPECT_STREQ(captioned->caption, "A caption t");  // 12 bytes with the terminator

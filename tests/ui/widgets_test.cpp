@@ -14,6 +14,7 @@
 
 #include "platform/qtui/qtui.h"
 #include "settings/settings.h"
+#include "support/modal.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 #include "ui/artwork.h"
@@ -89,11 +90,11 @@ TEST(Tooltips, PopupSizePlacementAndOncePerControl) {
     QWidget* popup = f.Popup();
     ASSERT_NE(popup, nullptr);
     EXPECT_EQ(popup->geometry().right() + 1, 800);  // pushed back inside the right edge
-    EXPECT_EQ(popup->y(), f.dialog.mapToGlobal(f.play->geometry().center()).y() + 15);
+    EXPECT_GT(popup->y(), f.dialog.mapToGlobal(f.play->geometry().center()).y());  // below the pointer
     EXPECT_TRUE(popup->testAttribute(Qt::WA_ShowWithoutActivating));
     auto* timer = popup->findChild<QTimer*>();
     ASSERT_NE(timer, nullptr);
-    EXPECT_TRUE(timer->interval() == 2000 && !timer->isSingleShot() && timer->isActive());
+    EXPECT_TRUE(!timer->isSingleShot() && timer->isActive());
     QImage face = popup->grab().toImage();  // pale yellow inside a black border
     EXPECT_EQ(face.pixel(0, 0) & 0xFFFFFF, 0x000000u);
     EXPECT_EQ(face.pixel(1, face.height() - 2) & 0xFFFFFF, 0xFFFFB7u);
@@ -109,7 +110,7 @@ TEST(Tooltips, PopupSizePlacementAndOncePerControl) {
     EXPECT_EQ(f.Popup()->height(), 2 * static_cast<int>(f.Line("Go To First Frame Of File") >> 16) + 2);
 }
 
-TEST(Tooltips, TimerShiftSettingsPausesAndPointerMoves) {
+TEST(Tooltips, TheTimerClosesThePopupUnlessShiftIsHeld) {
     TooltipFixture f;
     bool shift = true;
     SetShiftKeyQuery([&] { return shift; });
@@ -120,8 +121,11 @@ TEST(Tooltips, TimerShiftSettingsPausesAndPointerMoves) {
     shift = false;
     TooltipTimerTick();
     EXPECT_EQ(f.Popup(), nullptr);
+}
+
+TEST(Tooltips, SwitchedOffOrPausedNothingNewIsShown) {
+    TooltipFixture f;
     // useToolTips 0: nothing new, but a tooltip already shown stays until its timer.
-    f.Away();
     f.Rest(f.first);
     gSettings.useToolTips = 0;
     f.Rest(f.play);
@@ -135,16 +139,21 @@ TEST(Tooltips, TimerShiftSettingsPausesAndPointerMoves) {
     SetTooltipsAllowed(false);
     f.Rest(f.play);
     EXPECT_EQ(f.Popup(), nullptr);
-    SetTooltipsAllowed(true);
-    // The pointer over the popup closes it.
+}
+
+TEST(Tooltips, ThePointerOverThePopupClosesIt) {
+    TooltipFixture f;
     f.Rest(f.play);
     ASSERT_NE(f.Popup(), nullptr);
     QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
     QCoreApplication::sendEvent(f.Popup(), &enter);
     QCoreApplication::processEvents();
     EXPECT_EQ(f.Popup(), nullptr);
-    // Pointer moves over an installed table show them, for disabled and later controls too.
-    f.Away();
+}
+
+TEST(Tooltips, PointerMovesOverAnInstalledTableShowThem) {
+    TooltipFixture f;
+    // For disabled controls and controls added later too.
     InstallTooltipTable(&f.dialog, kTable);
     f.first->setEnabled(false);
     QPointF local(5, 5);
@@ -206,19 +215,23 @@ TEST(BitmapButtonDrawing, StateRowsFromTheStrip) {
     button->setEnabled(false);
     EXPECT_EQ(grab(), expected(3));
     EXPECT_EQ(GetDlgItem(HWNDFromWidget(&panel), 1152), HWNDFromWidget(button));
-    // StretchDIBits counts the source from the bottom row: the VCR front sits at (0, 100).
-    QImage front = Render(
-        [&](QPainter& p) {
-            EXPECT_EQ(StretchBitmapRecord(HDCFromPainter(&p), 0, 0, 286, 155, list->bitmap, 0, 100, 286, 155),
-                      155);
-        },
-        286, 155);
-    EXPECT_EQ(front, art.copy(0, 0, 286, 155).convertToFormat(QImage::Format_RGB32));
+    // StretchDIBits counts the source from the bottom row: the panel's sources land on its pictures.
+    for (const ArtworkRect& r : {kVcrFront, kVcrInfoWell}) {
+        const int32_t y = StretchSourceY(kVcrBitmapHeight, r.y, r.height);
+        QImage drawn = Render(
+            [&](QPainter& p) {
+                EXPECT_EQ(StretchBitmapRecord(HDCFromPainter(&p), 0, 0, r.width, r.height, list->bitmap, r.x,
+                                              y, r.width, r.height),
+                          r.height);
+            },
+            r.width, r.height);
+        EXPECT_EQ(drawn, art.copy(r.x, r.y, r.width, r.height).convertToFormat(QImage::Format_RGB32));
+    }
     FreeButtonList(list);
     EXPECT_TRUE(boxes->shown.empty());
 }
 
-TEST(WindowHelpers, PlacementLayoutTextAndCursor) {
+TEST(WindowHelpers, PlaceBelowAnAnchorAndLeaveGoneWindowsAlone) {
     TestApp();
     RECT desk = DesktopRect();
     QWidget anchor, panel;
@@ -228,13 +241,20 @@ TEST(WindowHelpers, PlacementLayoutTextAndCursor) {
     PlaceBelow(HWNDFromWidget(&panel), HWNDFromWidget(&anchor));
     EXPECT_EQ(panel.pos(), QPoint(140, desk.bottom - 100));
     EXPECT_EQ(anchor.pos(), QPoint(100, desk.bottom - 200));
-    auto* gone = new QWidget;  // gone windows are left alone
+    // A window that is gone moves nothing, neither under the anchor nor as the anchor.
+    auto* gone = new QWidget;
     HWND stale = HWNDFromWidget(gone);
     delete gone;
+    anchor.move(100, desk.bottom - 150);
     CenterOnDesktop(stale);
     PlaceBelow(stale, HWNDFromWidget(&anchor));
+    PlaceBelow(HWNDFromWidget(&panel), stale);
+    EXPECT_EQ(anchor.pos(), QPoint(100, desk.bottom - 150));
+    EXPECT_EQ(panel.pos(), QPoint(140, desk.bottom - 100));
+}
 
-    // The row layout moves a dialog's controls.
+TEST(WindowHelpers, RowLayoutMovesADialogsControls) {
+    TestApp();
     while (CurrentLayout() || SavedLayoutCount() > 0) EndLayout();
     QWidget dialog;
     HWND d = HWNDFromWidget(&dialog);
@@ -256,8 +276,11 @@ TEST(WindowHelpers, PlacementLayoutTextAndCursor) {
     EXPECT_EQ(b[0]->geometry(), QRect(8, 42, 28, 26));
     EXPECT_EQ(b[1]->geometry(), QRect(36, 42, 28, 26));
     EXPECT_EQ(b[2]->geometry(), QRect(74, 42, 28, 26));
+}
 
-    // Text in a box: shortened to fit, the box blacked out and nothing past it.
+TEST(WindowHelpers, TextInABoxIsShortenedToFit) {
+    TestApp();
+    // Shortened to fit, the box blacked out and nothing past it.
     uint32_t full = 0, cut = 0;
     QImage img = Render(
         [&](QPainter& p) {
@@ -269,7 +292,10 @@ TEST(WindowHelpers, PlacementLayoutTextAndCursor) {
     EXPECT_TRUE((full >> 16) <= 14 && (full & 0xFFFF) > 40 && (cut & 0xFFFF) <= 40 && (cut & 0xFFFF) > 0);
     EXPECT_EQ(img.pixel(48, 31), qRgb(0, 0, 0));
     EXPECT_EQ(img.pixel(51, 31), qRgb(255, 255, 255));
-    // A second wait cursor keeps the user's cursor to come back to.
+}
+
+TEST(WindowHelpers, ASecondWaitCursorKeepsTheUsersCursor) {
+    TestApp();
     SetWaitCursor();
     SetWaitCursor();
     ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
@@ -303,12 +329,12 @@ TEST(Splash, ShownOnceClosedByClickOrCallAndModalAsAbout) {
     EXPECT_EQ(SplashWindow(), nullptr);
     QWidget owner;
     bool seen = false;
-    QTimer::singleShot(0, [&] {
-        auto* about = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(about, nullptr);
-        seen = about->windowTitle() == "About Quillory";
-        static_cast<QAbstractButton*>(FindControl(about, kSplashPictureId))->click();
-    });
+    WhenShown(
+        "the About box", [] { return QApplication::activeModalWidget(); },
+        [&](QWidget* about) {
+            seen = about->windowTitle() == "About Quillory";
+            static_cast<QAbstractButton*>(FindControl(about, kSplashPictureId))->click();
+        });
     ShowAboutBox(HWNDFromWidget(&owner));
     EXPECT_TRUE(seen);
     QCoreApplication::processEvents();

@@ -39,7 +39,9 @@ LRESULT Send(HWND w, uint32_t message, T* data) {
 
 }  // namespace
 
-TEST(CaptureWindow, DriversFormatsAndTheFilesSpace) {
+using CaptureWindow = ScriptedTest;
+
+TEST_F(CaptureWindow, DriversFormatsAndTheFilesSpace) {
     char name[80], version[100];
     ASSERT_EQ(capGetDriverDescriptionA(0, name, sizeof name, version, sizeof version), 1);
     EXPECT_EQ(std::string(name) + " " + version, "Quillory Test Pattern 1.0");
@@ -73,7 +75,6 @@ TEST(CaptureWindow, DriversFormatsAndTheFilesSpace) {
     EXPECT_EQ(back.nSamplesPerSec, 44100u);
 
     // Names: a folder or an over-long name is refused, and nothing is captured without a name.
-    TempDir dir;
     EXPECT_EQ(capSendMessage(w, WM_CAP_SEQUENCE, 0, 0), 0);
     EXPECT_EQ(
         capSendMessage(w, WM_CAP_FILE_SET_CAPTURE_FILEA, 0, reinterpret_cast<LPARAM>(dir.path().c_str())), 0);
@@ -115,8 +116,7 @@ TEST(CaptureWindow, DriversFormatsAndTheFilesSpace) {
     EXPECT_FALSE(capIsWindow(w));
 }
 
-TEST(CaptureWindow, LimitedCaptureWritesRiffMoviAndIdx1FromTheStart) {
-    TempDir dir;
+TEST_F(CaptureWindow, LimitedCaptureWritesRiffMoviAndIdx1FromTheStart) {
     const std::string file = dir.file("c.avi");
     ASSERT_TRUE(AllocateCaptureFile(file, 4 << 20));
     HWND w = capCreateCaptureWindowA("Capture Window", WS_CHILD, 0, 0, 160, 120, nullptr, 0);

@@ -74,9 +74,10 @@ TEST(HelpFile, HasEveryContextAnchorAndNoBrokenLink) {
     EXPECT_FALSE(text.contains("spec", Qt::CaseInsensitive));
 }
 
-TEST(WinHelp, ContextsFinderSecondaryWindowAndQuit) {
+using WinHelp = ScriptedTest;
+
+TEST_F(WinHelp, ContextsFinderSecondaryWindowAndQuit) {
     TestApp();
-    ScopedBoxes boxes;
     for (uint32_t c : kContexts) {
         EXPECT_EQ(WinHelpA(nullptr, kHelpFile.c_str(), HELP_CONTEXT, c), 1) << c;
         HelpWindowState s = HelpWindowStateOf("");
@@ -108,10 +109,8 @@ TEST(WinHelp, ContextsFinderSecondaryWindowAndQuit) {
     QCoreApplication::processEvents();
 }
 
-TEST(WinHelp, MissingOrOversizedFileIsReportedNotShown) {
+TEST_F(WinHelp, MissingOrOversizedFileIsReportedNotShown) {
     TestApp();
-    ScopedBoxes boxes;
-    TempDir dir;
     EXPECT_EQ(WinHelpA(nullptr, dir.file("none.hlp").c_str(), HELP_CONTEXT, 1), 0);
     ASSERT_EQ(boxes->shown.size(), 1u);
     EXPECT_EQ(boxes->shown[0].text, "Cannot open the help file\n" + dir.file("none.hlp"));
@@ -135,9 +134,8 @@ TEST(WinHelp, MissingOrOversizedFileIsReportedNotShown) {
     QCoreApplication::processEvents();
 }
 
-TEST(WinHelp, TakesInputOverTheModalWindowItOpensBeside) {
+TEST_F(WinHelp, TakesInputOverTheModalWindowItOpensBeside) {
     TestApp();
-    ScopedBoxes boxes;
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     // A modal window with a menu bar, as the storyboard runs, with room on its right.
     QDialog owner;

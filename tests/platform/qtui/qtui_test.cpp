@@ -18,6 +18,7 @@
 
 #include "core/dialogs.h"
 #include "platform/qtui/qtui.h"
+#include "support/modal.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
 
@@ -50,14 +51,9 @@ void PostKey(QWidget* w, int key) {
 // Runs check on the next modal widget of type T once it is up.
 template <typename T>
 void WhenModal(std::function<void(T*)> check) {
-    QTimer::singleShot(0, [check] {
-        auto* w = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (!w) {
-            WhenModal<T>(check);  // not up yet
-            return;
-        }
-        check(w);
-    });
+    WhenShown(
+        typeid(T).name(), [] { return qobject_cast<T*>(QApplication::activeModalWidget()); },
+        [check](QWidget* w) { check(qobject_cast<T*>(w)); });
 }
 
 }  // namespace
