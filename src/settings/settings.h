@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/registry/registry.h"
 
@@ -65,9 +66,18 @@ inline bool ScreenSaverHoldWanted() {
     return gSettings.SSdisable != 0;
 }
 
+// Recent Projects: the projects last opened or saved, most recent first, loaded and saved with the
+// record as the values "Project1" to "Project8" of the user's key "Recent Projects". Only absolute
+// paths the project file name can hold are kept.
+constexpr size_t kMaxRecentProjects = 8;
+const std::vector<std::string>& RecentProjects();
+// Puts path first (once); the oldest beyond the limit drop off.
+void AddRecentProject(const std::string& path);
+void RemoveRecentProject(const std::string& path);
+
 // The record as it stands before any load.
 SettingsRecord InitialSettings();
-// Puts the initial values back (tests, and the start of a run).
+// Puts the initial values back and empties Recent Projects (tests, and the start of a run).
 void ResetSettings();
 
 // "SOFTWARE\Brellmont\Quillory"

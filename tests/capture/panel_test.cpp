@@ -1,8 +1,10 @@
 // The capture windows on the offscreen platform: the Drivers menu, and Capture from the storyboard
-// through the panel's buttons into the project, with the panel's texts whole and apart.
+// through the panel's buttons into the project, with the panel's texts whole and apart, and the
+// desktop told of a capture stopped while the user is elsewhere.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
@@ -16,6 +18,7 @@
 #include "capture/session.h"
 #include "core/format.h"
 #include "platform/capwin/capavi.h"
+#include "platform/notify/notify.h"
 #include "project/project.h"
 #include "settings/settings.h"
 #include "studio/storyboard.h"
@@ -126,6 +129,14 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
     };
     // Idle, recording and after Stop, every text the display shows is whole and in its own place.
     bool startedOk = false, stoppedOk = false;
+    struct Told : NotificationProvider {
+        std::vector<std::string> summaries;
+        void Show(const std::string& summary, const std::string&, std::function<void()>) override {
+            summaries.push_back(summary);
+        }
+    };
+    auto told = std::make_shared<Told>();
+    const std::shared_ptr<NotificationProvider> previousNotes = SetNotificationProvider(told);
     std::string idleFaults, runningFaults, finalFaults;
     Script({[] { return PanelButton(kPanelStart) && PanelButton(kPanelStart)->isVisible(); },
             [&] {
@@ -138,14 +149,20 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
             [] { return gFrameTally >= 8 && !OpenPanelDisplay()->Line(1).empty(); },
             [&] {
                 runningFaults = TextFaults();
+                // Stopped while the user is elsewhere (any capture counts as long here).
+                SetLongWorkMs(-1);
+                QApplication::setActiveWindow(nullptr);
                 PanelButton(kPanelStart)->click();
+                SetLongWorkMs(kLongWorkMs);
                 stoppedOk = enabled(true) && !gCapturing;
                 finalFaults = TextFaults();
                 PanelButton(kPanelPower)->click();
                 return true;
             }});
     window->Command(kCmdCapture);
+    SetNotificationProvider(previousNotes);
     EXPECT_TRUE(startedOk && stoppedOk);
+    EXPECT_EQ(told->summaries, std::vector<std::string>{"Capture finished: take.avi"});
     EXPECT_EQ(idleFaults, "");
     EXPECT_EQ(runningFaults, "");
     EXPECT_EQ(finalFaults, "");
