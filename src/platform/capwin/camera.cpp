@@ -142,12 +142,12 @@ class CameraDriver : public CaptureDriver {
         if (source_) source_->stop();
         source_.reset();
     }
-    bool Grab(int64_t, int64_t, uint8_t* rows) override {
+    uint32_t Grab(int64_t, int64_t, uint8_t* rows) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (latest_.empty() || sequence_ == delivered_) return false;
+        if (latest_.empty() || sequence_ == delivered_) return 0;
         std::memcpy(rows, latest_.data(), latest_.size());
         delivered_ = sequence_;
-        return true;
+        return static_cast<uint32_t>(latest_.size());
     }
     void ReadAudio(int64_t, std::vector<uint8_t>& out, size_t maxBytes) override {
         if (sound_) sound_->Take(out, maxBytes, block_);
