@@ -250,6 +250,10 @@ class FileDialog : public QDialog {
         SetControlId(current_, kFileCurrentSize);
         size_ = new QLineEdit;
         SetControlId(size_, kFileNewSize);
+        // A file too small for two minutes at the estimate, holding no capture, is offered that much.
+        const uint32_t proposed = DefaultCapFileMegabytes();
+        if (proposed > state_.currentSize / kCapMegabyte && ReadCapFileContent() == 0)
+            size_->setText(QString::number(proposed));
         QPushButton* ok = Button("OK", IDOK);
         QPushButton* cancel = Button("Cancel", IDCANCEL);
         QPushButton* help = Button("HELP...", kPanelHelp);
