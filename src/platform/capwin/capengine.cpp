@@ -299,6 +299,23 @@ void CaptureEngine::Grab() {
     counts_->elapsedMs = static_cast<uint32_t>(MicrosBetween(start, Clock::now()) / 1000);
 }
 
+uint32_t CaptureEngine::Transform(size_t worker, Buffer& b, uint32_t delivered) {
+    if (store_ == Store::AddTables) {
+        std::vector<uint8_t> whole;
+        if (!JpegWithHuffmanTables(b.in.data(), delivered, whole) || whole.size() > b.out.size()) return 0;
+        std::memcpy(b.out.data(), whole.data(), whole.size());
+        return static_cast<uint32_t>(whole.size());
+    }
+    BITMAPINFOHEADER in = format_;
+    BITMAPINFOHEADER out = stored_;
+    out.biSizeImage = static_cast<uint32_t>(b.out.size());
+    DWORD ckid = 0, flags = 0;
+    if (ICCompress(compressors_[worker], ICCOMPRESS_KEYFRAME, &out, b.out.data(), &in, b.in.data(), &ckid,
+                   &flags, 0, 0, quality_, nullptr, nullptr) != ICERR_OK)
+        return 0;
+    return out.biSizeImage;
+}
+
 void CaptureEngine::Compress(size_t worker) {
     for (;;) {
         Item* item = nullptr;
@@ -317,22 +334,10 @@ void CaptureEngine::Compress(size_t worker) {
         // The queue only loses its front once that is Ready, so this item stays where it is.
         Buffer& b = pool_[static_cast<size_t>(item->buffer)];
         uint32_t bytes = 0;
-        if (failed_) {
-            // nothing more is written
-        } else if (store_ == Store::AddTables) {
-            std::vector<uint8_t> whole;
-            if (JpegWithHuffmanTables(b.in.data(), item->bytes, whole) && whole.size() <= b.out.size()) {
-                std::memcpy(b.out.data(), whole.data(), whole.size());
-                bytes = static_cast<uint32_t>(whole.size());
-            }
-        } else {
-            BITMAPINFOHEADER in = format_;
-            BITMAPINFOHEADER out = stored_;
-            out.biSizeImage = static_cast<uint32_t>(b.out.size());
-            DWORD ckid = 0, flags = 0;
-            if (ICCompress(compressors_[worker], ICCOMPRESS_KEYFRAME, &out, b.out.data(), &in, b.in.data(),
-                           &ckid, &flags, 0, 0, quality_, nullptr, nullptr) == ICERR_OK)
-                bytes = out.biSizeImage;
+        try {
+            bytes = failed_ ? 0 : Transform(worker, b, item->bytes);
+        } catch (...) {
+            bytes = 0;  // out of memory: the frame is dropped, the capture goes on
         }
         if (bytes == 0 && !failed_) counts_->dropped++;
         {

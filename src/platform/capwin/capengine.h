@@ -87,6 +87,8 @@ class CaptureEngine {
     void EndCompressors();
     void Grab();
     void Compress(size_t worker);
+    // The frame of b as stored (into b.out): its bytes, 0 when it cannot be had.
+    uint32_t Transform(size_t worker, Buffer& b, uint32_t delivered);
     void Write();
     void Push(Item item);
     void SendAudio(std::vector<uint8_t>& pending);

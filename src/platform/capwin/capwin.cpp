@@ -162,6 +162,7 @@ class CaptureWindow {
     CAPTUREPARMS params_{};
     WAVEFORMATEX audio_{};
     CAPCOMPRESSION compression_{FourCC("MJPG"), kDefaultCaptureQuality};
+    uint32_t trialBytes_ = 0;  // of the last trial compression
     // Read by WM_CAP_GET_STATUS, which the stream callbacks send from the capture thread.
     std::atomic<bool> preview_{false};
     std::atomic<bool> overlay_{false};
@@ -449,9 +450,11 @@ LRESULT CaptureWindow::OnCompression(uint32_t message, WPARAM wParam, LPARAM lPa
             return CopyTo(compression_, wParam, lParam) ? 1 : 0;
         case WM_CAP_GET_FRAME_BYTES:
             if (!driver_) return 0;
+            // The driver is left alone while it captures: until a frame is stored the last trial stands.
             if (engine_ && counts_.storedFrames > 0)
                 return static_cast<LRESULT>(counts_.videoBytes / counts_.storedFrames);
-            return TrialFrameBytes();
+            if (!engine_) trialBytes_ = TrialFrameBytes();
+            return trialBytes_;
         default:
             return 0;
     }
