@@ -41,7 +41,8 @@ double CpuSeconds(int who) {
            static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-// How late each frame was taken against its place on the clock, counted from the first.
+// How long after its place on the clock each frame was stored (the video callback comes once a
+// frame is in the file), counted from the first.
 LRESULT OnFrame(HWND, VIDEOHDR* h) {
     const int64_t at = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - gStart).count();
     if (gFirstFrameUs < 0) gFirstFrameUs = at;
