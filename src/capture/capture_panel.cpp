@@ -48,15 +48,17 @@ constexpr int32_t kCommandDriverBase = 8000;
 // The template's buttons that are never shown.
 constexpr int32_t kHiddenButtons[] = {1459, 1530, 1861, 1596};
 
-const TooltipEntry kPanelTips[] = {{kPanelStart, "Start Video Capture"},
-                                   {kPanelInfo, "Show Information On Current Contents Of Capture File"},
-                                   {kPanelCapFile, "Change Capture File Name And/Or Size"},
-                                   {kPanelPalette, "Capture A Color Palette For 256-Color Captures"},
-                                   {kPanelDetails, "Change Settings For Streaming Capture"},
-                                   {kPanelPower, "Close This Control Panel"},
-                                   {2, "CLOSE THIS CONTROL PANEL"},
-                                   {kPanelHelp, "HELP For This Control Panel"},
-                                   {0, nullptr}};
+const TooltipEntry kPanelTips[] = {
+    {kPanelStart, "Start Video Capture"},
+    {kPanelInfo, "Show Information On Current Contents Of Capture File"},
+    {kPanelCapFile, "Change Capture File Name And/Or Size"},
+    {kPanelPalette,
+     "Capture A Color Palette For 256-Color Captures (off: this driver's format has no palette)"},
+    {kPanelDetails, "Change Settings For Streaming Capture"},
+    {kPanelPower, "Close This Control Panel"},
+    {2, "CLOSE THIS CONTROL PANEL"},
+    {kPanelHelp, "HELP For This Control Panel"},
+    {0, nullptr}};
 
 // Where each button sits on the panel.
 struct ButtonPlace {

@@ -75,6 +75,8 @@ const Field kFields[] = {
     NUM("Capture", Abits, 8),
     NUM("Capture", Amode, 2),
     NUM("Capture", overlaymode, 1),
+    NUM("Capture", CapCompress, 1),
+    NUM("Capture", CapQuality, 90),
     NUM("Render", CopyFrames, 1),
     NUM("Render", FitToSize, 0),
     NUM("Render", FitMB, 10),
@@ -223,6 +225,8 @@ SettingsRecord InitialSettings() {
     s.Abits = 8;
     s.Amode = 2;
     s.overlaymode = 1;
+    s.CapCompress = 1;
+    s.CapQuality = 90;
     s.ShowEdits = 1;
     s.CopyFrames = 1;
     s.FitMB = 10;

@@ -42,6 +42,8 @@ struct SettingsRecord {
     int32_t Abits;
     int32_t Amode;
     int32_t overlaymode;
+    int32_t CapCompress;  // frames stored as Motion JPEG (1) or uncompressed (0)
+    int32_t CapQuality;   // the Motion JPEG quality, 0-100
     // Render
     int32_t CopyFrames;  // frames without titles or underlays are copied when the format allows
     int32_t FitToSize;   // the quality is chosen so that the file fits FitMB megabytes

@@ -80,6 +80,7 @@ class StoryboardWindow : public QDialog {
     void Help(int32_t id, bool shift);
     void Render();
     void CaptureIntoProject();
+    void ClearForCapture();
 
     StoryboardCanvas* canvas_ = nullptr;
     QMenuBar* menuBar_ = nullptr;

@@ -444,25 +444,55 @@ void StoryboardWindow::Help(int32_t id, bool shift) {
     }
 }
 
+// Where a take of another rate or size is made into a copy of the project's format, once the import
+// path can conform video: true with the conformed copy's name. None can yet.
+bool ConformTakeToProject(HWND, const char*, std::string&) {
+    return false;
+}
+
+void StoryboardWindow::ClearForCapture() {
+    ClearProject();
+    gView.step = 1;
+    gView.position = 0;
+    FreeThumbnails();
+    canvas_->repaint();
+    PumpPendingMessages();
+}
+
 void StoryboardWindow::CaptureIntoProject() {
     const HWND self = HWNDFromWidget(this);
+    // A project that holds clips keeps them when the take is to be added; otherwise it is cleared
+    // first. A project that plays the capture file itself is always cleared: the take is written
+    // over it.
+    bool adding = false;
     if (gProject.head) {
-        if (!NotifyOkCancel("This Will First Clear The Current Project")) return;
-        ClearProject();
-        gView.step = 1;
-        gView.position = 0;
-        FreeThumbnails();
-        canvas_->repaint();
-        PumpPendingMessages();
+        bool usesCapFile = false;
+        for (const AVIlist* clip = gProject.head; clip; clip = clip->next)
+            usesCapFile = usesCapFile || std::strcmp(clip->name, gSettings.CapFile) == 0;
+        adding = !usesCapFile && NotifyYesNo("Add The Capture To The Current Project?") != 0;
+        if (!adding) {
+            if (!NotifyOkCancel("This Will First Clear The Current Project")) return;
+            ClearForCapture();
+        }
     }
     gLastCapturedFile[0] = '\0';
     DoCapture5x(self);
-    if (gLastCapturedFile[0] && NotifyYesNo("Open Captured File <%s>??", gLastCapturedFile)) {
-        FreeThumbnails();
-        std::string why;
-        if (AppendAVIToProjectOutcome(self, gLastCapturedFile, &why) == kAppendNotOpened)
-            NotifyFileNotOpened(gLastCapturedFile, why);
+    if (!gLastCapturedFile[0] || !NotifyYesNo("Open Captured File <%s>??", gLastCapturedFile)) return;
+    std::string take = gLastCapturedFile;
+    if (adding && !FileMatchesProjectFormat(take.c_str())) {
+        std::string conformed;
+        if (ConformTakeToProject(self, take.c_str(), conformed)) {
+            take = conformed;
+        } else {
+            // The project cannot take it as it is: it opens on its own, as a capture into an empty project.
+            if (!NotifyOkCancel("This Will First Clear The Current Project")) return;
+            ClearForCapture();
+        }
     }
+    FreeThumbnails();
+    std::string why;
+    if (AppendAVIToProjectOutcome(self, take.c_str(), &why) == kAppendNotOpened)
+        NotifyFileNotOpened(take.c_str(), why);
 }
 
 void StoryboardWindow::Render() {

@@ -173,4 +173,37 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
     ASSERT_EQ(gProject.fileCount, 1);
     EXPECT_GE(gProject.totalFrames, 8);
     EXPECT_EQ(std::string(gProject.head->name), file);
+
+    // Takes into another capture file: one of the project's format joins it; one of another rate
+    // cannot be made into the project's format yet, so the project is cleared for it on OK.
+    const std::string second = dir.file("take2.avi");
+    ASSERT_TRUE(AllocateCaptureFile(second, 8 << 20));
+    CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, second);
+    auto capture = [&] {
+        Script({[] { return PanelButton(kPanelStart) && PanelButton(kPanelStart)->isVisible(); },
+                [] {
+                    PanelButton(kPanelStart)->click();
+                    return true;
+                },
+                [] { return gFrameTally >= 4; },
+                [] {
+                    PanelButton(kPanelStart)->click();
+                    PanelButton(kPanelPower)->click();
+                    return true;
+                }});
+        window->Command(kCmdCapture);
+    };
+    boxes->shown.clear();
+    capture();
+    EXPECT_TRUE(boxes->saw("Add The Capture To The Current Project?"));
+    EXPECT_FALSE(boxes->saw("This Will First Clear The Current Project"));
+    EXPECT_EQ(gProject.fileCount, 2);
+    gSettings.msPerFrame = 100000;
+    boxes->shown.clear();
+    capture();
+    EXPECT_TRUE(boxes->saw("This Will First Clear The Current Project"));
+    ASSERT_EQ(gProject.fileCount, 1);
+    EXPECT_EQ(std::string(gProject.head->name), second);
+    EXPECT_EQ(gProject.frameRate, 10);
+    ResetProjectForTests();
 }
