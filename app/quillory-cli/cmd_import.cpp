@@ -42,7 +42,8 @@ bool ParseDouble(const std::string& text, double low, double high, double* value
 bool ParseSize(const std::string& text, int32_t* w, int32_t* h) {
     int a = 0, b = 0;
     char x = 0, extra = 0;
-    if (std::sscanf(text.c_str(), "%d%c%d%c", &a, &x, &b, &extra) != 3 || (x != 'x' && x != 'X')) return false;
+    if (std::sscanf(text.c_str(), "%d%c%d%c", &a, &x, &b, &extra) != 3 || (x != 'x' && x != 'X'))
+        return false;
     if (a < 2 || b < 2 || a > 16384 || b > 16384 || a % 2 || b % 2) return false;
     *w = a;
     *h = b;
@@ -140,7 +141,8 @@ int CmdImport(const Args& args) {
     if (!like.empty()) {
         const bool project = EndsWith(like, ".cgp");
         if (project ? !ProjectFormat(like, &f) : !ConformFormatOfClip(like.c_str(), &f)) {
-            if (!project) std::fprintf(stderr, "import: %s is not an AVI clip that plays here\n", like.c_str());
+            if (!project)
+                std::fprintf(stderr, "import: %s is not an AVI clip that plays here\n", like.c_str());
             return 2;
         }
     }

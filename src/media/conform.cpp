@@ -76,9 +76,10 @@ ConformFormat Resolve(const ConformFormat& asked, const LavfInfo& in) {
             f.sound = ConformFormat::Sound::kNone;
         } else {
             f.sound = ConformFormat::Sound::kPcm;
-            f.samplesPerSec = in.samplesPerSec >= kFirstClipMinSoundRate && in.samplesPerSec <= kFirstClipMaxSoundRate
-                                  ? in.samplesPerSec
-                                  : kFirstClipDefaultSoundRate;
+            f.samplesPerSec =
+                in.samplesPerSec >= kFirstClipMinSoundRate && in.samplesPerSec <= kFirstClipMaxSoundRate
+                    ? in.samplesPerSec
+                    : kFirstClipDefaultSoundRate;
             f.sampleBits = 16;
             f.channels = std::min(in.channels, 2);
         }
@@ -92,8 +93,8 @@ bool FormatUsable(const ConformFormat& f) {
         f.height > kMaxCodecDimension || f.usPerFrame < 1000 || f.usPerFrame > 10000000)
         return false;
     if (f.sound != ConformFormat::Sound::kPcm) return true;
-    return f.samplesPerSec >= 1000 && f.samplesPerSec <= 384000 && (f.sampleBits == 8 || f.sampleBits == 16) &&
-           (f.channels == 1 || f.channels == 2);
+    return f.samplesPerSec >= 1000 && f.samplesPerSec <= 384000 &&
+           (f.sampleBits == 8 || f.sampleBits == 16) && (f.channels == 1 || f.channels == 2);
 }
 
 // The sound of the clip by sample number, placed by the source's time stamps: gaps are silence,
@@ -150,14 +151,16 @@ class Compressors {
     };
 
     Compressors(int32_t width, int32_t height, int threads) : input_(J420Format(width, height)) {
-        const int n = std::clamp(threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency()), 1, 64);
+        const int n =
+            std::clamp(threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency()), 1, 64);
         for (int i = 0; i < n; ++i) {
             HIC hic = ICOpen(ICTYPE_VIDEO, kMJPG, ICMODE_COMPRESS);
             if (!hic) break;
             std::memset(format_, 0, sizeof format_);
             auto* out = reinterpret_cast<BITMAPINFOHEADER*>(format_);
             if (ICCompressGetFormatSize(hic, &input_) > static_cast<LRESULT>(sizeof format_) ||
-                ICCompressGetFormat(hic, &input_, out) != ICERR_OK || ICCompressBegin(hic, &input_, out) != ICERR_OK) {
+                ICCompressGetFormat(hic, &input_, out) != ICERR_OK ||
+                ICCompressBegin(hic, &input_, out) != ICERR_OK) {
                 ICClose(hic);
                 break;
             }
@@ -182,12 +185,16 @@ class Compressors {
     const BITMAPINFOHEADER* format() const { return reinterpret_cast<const BITMAPINFOHEADER*>(format_); }
     size_t workers() const { return hics_.size(); }
 
-    // Hands a picture in; blocks while twice as many as there are workers are in flight.
+    // Hands a picture in; the caller keeps at most Room() in flight by taking results.
     void Put(std::vector<uint8_t> picture, int32_t repeats) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        room_.wait(lock, [this] { return next_ - written_ < static_cast<int64_t>(2 * hics_.size()); });
+        std::lock_guard<std::mutex> lock(mutex_);
         jobs_.push_back(Job{next_++, std::move(picture), repeats});
         wake_.notify_one();
+    }
+    // Whether another picture may be handed in: twice as many as there are workers are in flight.
+    bool Room() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return next_ - written_ < static_cast<int64_t>(2 * hics_.size());
     }
     // The next frame in order when it is done (wait: until it is); false when none is.
     bool Take(Done* done, bool wait) {
@@ -199,7 +206,6 @@ class Compressors {
         *done = std::move(it->second);
         done_.erase(it);
         ++written_;
-        room_.notify_all();
         return true;
     }
     // Pictures handed back for reuse.
@@ -236,8 +242,8 @@ class Compressors {
             d.repeats = job.repeats;
             out.biSizeImage = outBytes_;
             DWORD ckid = 0, flags = 0;
-            d.ok = ICCompress(hic, ICCOMPRESS_KEYFRAME, &out, buffer.data(), &input, job.picture.data(), &ckid,
-                              &flags, static_cast<LONG>(job.seq), 0, kClipQuality, nullptr,
+            d.ok = ICCompress(hic, ICCOMPRESS_KEYFRAME, &out, buffer.data(), &input, job.picture.data(),
+                              &ckid, &flags, static_cast<LONG>(job.seq), 0, kClipQuality, nullptr,
                               nullptr) == static_cast<DWORD>(ICERR_OK);
             if (d.ok) d.jpeg.assign(buffer.begin(), buffer.begin() + out.biSizeImage);
             std::lock_guard<std::mutex> lock(mutex_);
@@ -253,7 +259,7 @@ class Compressors {
     std::vector<HIC> hics_;
     std::vector<std::thread> threads_;
     std::mutex mutex_;
-    std::condition_variable wake_, ready_, room_;
+    std::condition_variable wake_, ready_;
     std::deque<Job> jobs_;
     std::map<int64_t, Done> done_;
     std::vector<std::vector<uint8_t>> spare_;
@@ -273,8 +279,8 @@ std::string NoteText(const ConformRequest& r, const struct stat& st) {
     return FormatMessageText("%s\n%lld %lld.%09ld\n%d %d %d %d %d %d %d\n%.6f %.6f\n", r.source.c_str(),
                              static_cast<long long>(st.st_size), static_cast<long long>(st.st_mtim.tv_sec),
                              static_cast<long>(st.st_mtim.tv_nsec), f.width, f.height, f.usPerFrame,
-                             static_cast<int>(f.sound), f.samplesPerSec, f.sampleBits, f.channels, r.startSeconds,
-                             r.seconds);
+                             static_cast<int>(f.sound), f.samplesPerSec, f.sampleBits, f.channels,
+                             r.startSeconds, r.seconds);
 }
 
 std::string ReadSmallFile(const std::string& path) {
@@ -294,7 +300,8 @@ std::string FindMade(const std::string& folder, const std::string& note) {
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
         const std::string name = entry.path().filename().string();
         const size_t suffix = std::strlen(kSourceNoteSuffix);
-        if (name.size() <= suffix + 1 || name[0] != '.' || name.compare(name.size() - suffix, suffix, kSourceNoteSuffix))
+        if (name.size() <= suffix + 1 || name[0] != '.' ||
+            name.compare(name.size() - suffix, suffix, kSourceNoteSuffix))
             continue;
         if (ReadSmallFile(entry.path().string()) != note) continue;
         const std::string clip = folder + "/" + name.substr(1, name.size() - suffix - 1);
@@ -313,7 +320,7 @@ std::string FreeName(const std::string& folder, const std::string& source) {
     for (int i = 1; i <= kMaxNameTries; ++i) {
         const std::string name = i == 1 ? stem + ".avi" : FormatMessageText("%s (%d).avi", stem.c_str(), i);
         const std::string path = folder + "/" + name;
-        struct stat st{};
+        struct stat st {};
         if (lstat(path.c_str(), &st) != 0 && errno == ENOENT && lstat(NotePath(path).c_str(), &st) != 0)
             return path;
     }
@@ -326,8 +333,10 @@ bool WriteNote(const std::string& clip, const std::string& text) {
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa{}, sb{};
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    struct stat sa {
+    }, sb{};
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
 }
 
 }  // namespace
@@ -342,10 +351,11 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
         result.path.clear();
         return result;
     };
-    struct stat st{};
+    struct stat st {};
     if (stat(source.c_str(), &st) != 0) return fail(std::strerror(errno));
     if (!S_ISREG(st.st_mode)) return fail("it is not a regular file");
-    if (!(request.startSeconds >= 0) || !(request.seconds >= 0)) return fail("the part asked for is not in the file");
+    if (!(request.startSeconds >= 0) || !(request.seconds >= 0))
+        return fail("the part asked for is not in the file");
 
     std::string why;
     auto src = LavfSource::Open(source.c_str(), &why);
@@ -363,7 +373,9 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
         if (folder.empty()) return fail("no folder for converted clips");
         std::error_code ec;
         std::filesystem::create_directories(folder, ec);
-        if (ec) return fail(FormatMessageText("couldn't make the folder %s: %s", folder.c_str(), ec.message().c_str()));
+        if (ec)
+            return fail(
+                FormatMessageText("couldn't make the folder %s: %s", folder.c_str(), ec.message().c_str()));
         ConformRequest keyed = request;
         keyed.format = f;
         note = NoteText(keyed, st);
@@ -391,7 +403,8 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
     // The part of the source: from startSeconds for `seconds`, as far as the file goes.
     const double dt = f.usPerFrame / 1e6;
     double length = in.durationSeconds - request.startSeconds;
-    if (request.seconds > 0) length = in.durationSeconds > 0 ? std::min(length, request.seconds) : request.seconds;
+    if (request.seconds > 0)
+        length = in.durationSeconds > 0 ? std::min(length, request.seconds) : request.seconds;
     if (in.durationSeconds > 0 && length <= 0) return fail("the part asked for is not in the file");
     const int64_t estimate = length > 0 ? std::max<int64_t>(1, std::llround(length / dt)) : 0;
     if (estimate > kMaxClipFrames) return fail("it is too long to convert");
@@ -442,12 +455,14 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
     int64_t framesPlanned = 0;
     std::string problem;
     auto soundUntil = [&](int64_t frame) {
-        return static_cast<int64_t>(std::llround(static_cast<double>(frame) * f.usPerFrame * f.samplesPerSec / 1e6));
+        return static_cast<int64_t>(
+            std::llround(static_cast<double>(frame) * f.usPerFrame * f.samplesPerSec / 1e6));
     };
-    // Writes the frames the compressors have finished (all of them: wait), with the sound before each.
+    // Writes the frames the compressors have finished, with the sound before each; wait: every frame
+    // handed in, otherwise waiting only until another picture may be handed in.
     auto drain = [&](bool wait) {
         Compressors::Done done;
-        while (problem.empty() && compressors.Take(&done, wait)) {
+        while (problem.empty() && compressors.Take(&done, wait || !compressors.Room())) {
             if (!done.ok) {
                 problem = "a picture could not be compressed";
                 return;
@@ -477,7 +492,7 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
     bool haveHeld = false, first = true;
     double origin = 0;
     const double limit = request.seconds > 0 ? request.seconds : 1e300;
-    bool cancelled = false, readFailed = false;
+    bool cancelled = false, readFailed = false, reachedLimit = false;
     for (;;) {
         if (cancel && cancel->load()) {
             cancelled = true;
@@ -498,23 +513,28 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
         const double rel = at - origin;
         src->TakeSound(pieces);
         // Sound far beyond the pictures (damaged time stamps) is left out rather than padded up to.
-        const int64_t soundLimit = soundUntil(std::max(estimate, framesPlanned) + 1) + int64_t{60} * f.samplesPerSec;
+        const int64_t soundLimit =
+            soundUntil(std::max(estimate, framesPlanned) + 1) + int64_t{60} * f.samplesPerSec;
         for (const auto& piece : pieces) line.Add(piece, origin, soundLimit);
         pieces.clear();
-        if (rel >= limit) break;
+        if (rel >= limit) {
+            reachedLimit = true;
+            break;
+        }
         if (haveHeld) {
             int32_t repeats = 0;
-            while ((framesPlanned + repeats + 0.5) * dt < rel && (framesPlanned + repeats) * dt < limit) ++repeats;
+            while ((framesPlanned + repeats + 0.5) * dt < rel && (framesPlanned + repeats) * dt < limit)
+                ++repeats;
             if (rel > heldAt) lastStep = rel - heldAt;
             if (repeats > 0) {
                 if (framesPlanned + repeats > kMaxClipFrames) {
                     problem = "it is too long to convert";
                     break;
                 }
-                compressors.Put(std::move(held), repeats);
-                framesPlanned += repeats;
                 drain(false);
                 if (!problem.empty()) break;
+                compressors.Put(std::move(held), repeats);
+                framesPlanned += repeats;
             }
         }
         held.swap(picture);
@@ -524,7 +544,7 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
     if (!cancelled && !readFailed && problem.empty() && haveHeld) {
         // The last picture lasts as long as the one before it did (or one frame), up to the part's end.
         const double step = lastStep > 0 ? lastStep : in.averageRate > 0 ? 1.0 / in.averageRate : dt;
-        const double end = std::min(heldAt + step, limit);
+        const double end = reachedLimit ? limit : std::min(heldAt + step, limit);
         int32_t repeats = 0;
         while ((framesPlanned + repeats + 0.5) * dt < end) ++repeats;
         if (framesPlanned + repeats == 0) repeats = 1;
@@ -544,7 +564,8 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
     if (framesOut == 0) return fail("no picture in it could be decoded");
     // A file whose index lists more pictures than could be read was cut short.
     if (request.seconds <= 0 && request.startSeconds <= 0 && in.frames > 0 && src->videoPackets() < in.frames)
-        return fail(FormatMessageText("it ends after %lld of its %lld pictures", static_cast<long long>(src->videoPackets()),
+        return fail(FormatMessageText("it ends after %lld of its %lld pictures",
+                                      static_cast<long long>(src->videoPackets()),
                                       static_cast<long long>(in.frames)));
     if (sound) {
         const auto pcm = line.Take(soundUntil(framesOut), true);
@@ -553,7 +574,8 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
     }
     if (!MyFinishAVI(handle, static_cast<int32_t>(framesOut)) || AVIFramesClosed() != framesOut) {
         const int e = AVIWriteError();
-        return fail(FormatMessageText("couldn't write %s: %s", output.c_str(), e ? std::strerror(e) : tooLarge.c_str()));
+        return fail(FormatMessageText("couldn't write %s: %s", output.c_str(),
+                                      e ? std::strerror(e) : tooLarge.c_str()));
     }
     const bool clipsFolder = request.output.empty();
     if (!MyCommitAVI(!clipsFolder)) {
@@ -561,7 +583,8 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
         return fail(FormatMessageText("couldn't write %s: %s", output.c_str(), std::strerror(e ? e : EIO)));
     }
     abandon.armed = false;
-    if (clipsFolder && !WriteNote(output, note)) DebugLog("ConformVideo: no note kept beside %s", output.c_str());
+    if (clipsFolder && !WriteNote(output, note))
+        DebugLog("ConformVideo: no note kept beside %s", output.c_str());
     result.ok = true;
     result.path = output;
     result.frames = static_cast<int32_t>(framesOut);

@@ -351,7 +351,8 @@ std::string VideosFolder() {
     const char* homeEnv = std::getenv("HOME");
     const std::string home = homeEnv && homeEnv[0] ? homeEnv : "/tmp";
     const char* config = std::getenv("XDG_CONFIG_HOME");
-    const std::string dirs = (config && config[0] == '/' ? std::string(config) : home + "/.config") + "/user-dirs.dirs";
+    const std::string dirs =
+        (config && config[0] == '/' ? std::string(config) : home + "/.config") + "/user-dirs.dirs";
     if (FILE* fp = std::fopen(dirs.c_str(), "r")) {
         char line[1024];
         std::string found;

@@ -14,7 +14,8 @@ grep -qx 'HelpFile=' first.txt
 grep -qx 'previewRate=250' first.txt
 [ "$(head -1 first.txt)" = "LogFileName=" ]
 [ "$(tail -1 first.txt)" = "SendAs=MP4" ]
-[ "$(wc -l <first.txt)" -eq 40 ]
+grep -qx 'ClipsFolder=' first.txt
+[ "$(wc -l <first.txt)" -eq 41 ]
 grep -q '"HelpFile"="\*"' cfg/registry.reg
 
 "$CLI" settings >second.txt 2>second.err

@@ -99,7 +99,8 @@ int BestVideo(AVFormatContext* ctx) {
 void FillInfo(AVFormatContext* ctx, int video, int sound, LavfInfo* info) {
     *info = LavfInfo{};
     info->container = ctx->iformat ? ctx->iformat->name : "";
-    if (ctx->start_time != AV_NOPTS_VALUE) info->startSeconds = static_cast<double>(ctx->start_time) / AV_TIME_BASE;
+    if (ctx->start_time != AV_NOPTS_VALUE)
+        info->startSeconds = static_cast<double>(ctx->start_time) / AV_TIME_BASE;
     if (video >= 0) {
         const AVStream* st = ctx->streams[video];
         const AVCodecParameters* p = st->codecpar;
@@ -114,7 +115,8 @@ void FillInfo(AVFormatContext* ctx, int video, int sound, LavfInfo* info) {
         if (info->rotation % 180) std::swap(w, h);
         info->displayWidth = w;
         info->displayHeight = h;
-        double rate = st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? av_q2d(st->avg_frame_rate) : 0;
+        double rate =
+            st->avg_frame_rate.num > 0 && st->avg_frame_rate.den > 0 ? av_q2d(st->avg_frame_rate) : 0;
         if (!(rate >= kMinRate && rate <= kMaxRate))
             rate = st->r_frame_rate.num > 0 && st->r_frame_rate.den > 0 ? av_q2d(st->r_frame_rate) : 0;
         info->averageRate = rate >= kMinRate && rate <= kMaxRate ? rate : 0;
@@ -127,7 +129,8 @@ void FillInfo(AVFormatContext* ctx, int video, int sound, LavfInfo* info) {
     if (sound >= 0) {
         const AVCodecParameters* p = ctx->streams[sound]->codecpar;
         info->soundCodec = avcodec_get_name(p->codec_id);
-        if (p->sample_rate >= kMinSoundRate && p->sample_rate <= kMaxSoundRate && p->ch_layout.nb_channels > 0) {
+        if (p->sample_rate >= kMinSoundRate && p->sample_rate <= kMaxSoundRate &&
+            p->ch_layout.nb_channels > 0) {
             info->samplesPerSec = p->sample_rate;
             info->channels = p->ch_layout.nb_channels;
             if (p->codec_id == AV_CODEC_ID_PCM_U8 || p->codec_id == AV_CODEC_ID_PCM_S16LE)
@@ -198,8 +201,8 @@ std::unique_ptr<LavfSource> LavfSource::Open(const char* path, std::string* why)
     s->soundIndex = sound >= 0 ? sound : -1;
     FillInfo(s->ctx, s->videoIndex, s->soundIndex, &s->info);
     const AVStream* vst = s->ctx->streams[s->videoIndex];
-    if (vst->codecpar->width <= 0 || vst->codecpar->height <= 0 || vst->codecpar->width > kMaxCodecDimension ||
-        vst->codecpar->height > kMaxCodecDimension) {
+    if (vst->codecpar->width <= 0 || vst->codecpar->height <= 0 ||
+        vst->codecpar->width > kMaxCodecDimension || vst->codecpar->height > kMaxCodecDimension) {
         if (why) *why = "its picture size is not one that can be converted";
         return nullptr;
     }
@@ -208,7 +211,8 @@ std::unique_ptr<LavfSource> LavfSource::Open(const char* path, std::string* why)
         if (why) *why = "its video (" + s->info.videoCodec + ") cannot be decoded";
         return nullptr;
     }
-    if (s->soundIndex >= 0 && s->info.samplesPerSec > 0) s->sound = OpenDecoder(s->ctx->streams[s->soundIndex], false);
+    if (s->soundIndex >= 0 && s->info.samplesPerSec > 0)
+        s->sound = OpenDecoder(s->ctx->streams[s->soundIndex], false);
     if (!s->sound) {
         s->soundIndex = -1;
         s->info.samplesPerSec = s->info.channels = s->info.sampleBits = 0;
@@ -280,10 +284,10 @@ void LavfSource::State::Resample(const AVFrame* f) {
         AVChannelLayout outLayout{};
         av_channel_layout_default(&outLayout, outChannels);
         const AVSampleFormat fmt = outBits == 8 ? AV_SAMPLE_FMT_U8 : AV_SAMPLE_FMT_S16;
-        const bool made = swr_alloc_set_opts2(&swr, &outLayout, fmt, outRate, &inLayout,
-                                              static_cast<AVSampleFormat>(f->format), f->sample_rate, 0,
-                                              nullptr) >= 0 &&
-                          swr_init(swr) >= 0;
+        const bool made =
+            swr_alloc_set_opts2(&swr, &outLayout, fmt, outRate, &inLayout,
+                                static_cast<AVSampleFormat>(f->format), f->sample_rate, 0, nullptr) >= 0 &&
+            swr_init(swr) >= 0;
         av_channel_layout_uninit(&outLayout);
         av_channel_layout_uninit(&inLayout);
         if (!made) {
@@ -304,7 +308,8 @@ void LavfSource::State::Resample(const AVFrame* f) {
     const int frameBytes = outChannels * outBits / 8;
     std::vector<uint8_t> out(static_cast<size_t>(room) * frameBytes);
     uint8_t* dst = out.data();
-    const int got = swr_convert(swr, &dst, room, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
+    const int got =
+        swr_convert(swr, &dst, room, const_cast<const uint8_t**>(f->extended_data), f->nb_samples);
     if (got <= 0) return;
     out.resize(static_cast<size_t>(got) * frameBytes);
     const double length = static_cast<double>(f->nb_samples) / f->sample_rate;
@@ -370,7 +375,8 @@ bool LavfSource::State::Convert(const AVFrame* f, std::vector<uint8_t>& out) {
     const int tstrides[4] = {sw, sw / 2, sw / 2, 0};
     if (sws_scale(sws, f->data, f->linesize, 0, f->height, tplanes, tstrides) <= 0) return false;
     // Turns one plane of w x h clockwise by turn degrees into dst (stride ds) at (dx, dy).
-    auto rotate = [turn](const uint8_t* src, int32_t w, int32_t h, uint8_t* dst, int32_t ds, int32_t dx, int32_t dy) {
+    auto rotate = [turn](const uint8_t* src, int32_t w, int32_t h, uint8_t* dst, int32_t ds, int32_t dx,
+                         int32_t dy) {
         for (int32_t r = 0; r < h; ++r) {
             const uint8_t* row = src + static_cast<size_t>(r) * w;
             for (int32_t c = 0; c < w; ++c) {
