@@ -158,7 +158,9 @@ int CmdImport(const Args& args) {
         f.channels = audio.channels;
     }
     if (request.output.empty()) {
-        LoadStartupSettings();
+        // The stored settings, read without the start-up steps (which ask about the help file).
+        char user[200] = {};
+        if (RegReadRootString("User", user)) RegLoadSettings(user);
         request.clipsFolder = ClipsFolderPath();
     }
 
