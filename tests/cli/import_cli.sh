@@ -47,4 +47,12 @@ set -e
 grep -q "^Notify: Couldn't convert <$work/cut.mp4>: " "$work/cut.err"
 grep -qx "Notify: Couldn't convert <$data/import_sound.m4a>: it has no video stream" "$work/sound.err"
 [ ! -e "$work/cut.avi" ] && [ ! -e "$work/sound.avi" ] && [ ! -e "$work/bad.avi" ]
+# info and describe of these files: container, codecs, the size shown when turned, rate, sound.
+"$CLI" info "$data/import_vp9.webm" >"$work/vp9.txt"
+printf 'Video file - %s\n  Container: matroska,webm\n  Video: 128x96  (vp9)\n  Video Rate: 24.00fps\n' \
+  "$data/import_vp9.webm" | diff - <(head -4 "$work/vp9.txt")
+grep -qx '  Audio: 48000 Samples/Sec OPUS Mono' "$work/vp9.txt"
+"$CLI" describe "$data/import_vfr.mkv" | grep -qx 'Video: 128x96  (h264) 30.00fps'
+"$CLI" info "$data/import_portrait.mp4" | grep -qx '  Shown: 96x160 (turned 270 degrees)'
+"$CLI" describe "$data/import_portrait.mp4" | grep -qx 'Shown: 96x160 (turned 270 degrees)'
 echo ok
