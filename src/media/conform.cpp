@@ -150,7 +150,8 @@ class Compressors {
         bool ok = false;
     };
 
-    Compressors(int32_t width, int32_t height, int threads) : input_(J420Format(width, height)) {
+    Compressors(const LavfInfo& source, int32_t width, int32_t height, int threads)
+        : input_(J420Format(width, height)), source_(source), width_(width), height_(height) {
         const int n =
             std::clamp(threads > 0 ? threads : static_cast<int>(std::thread::hardware_concurrency()), 1, 64);
         for (int i = 0; i < n; ++i) {
@@ -186,7 +187,7 @@ class Compressors {
     size_t workers() const { return hics_.size(); }
 
     // Hands a picture in; the caller keeps at most Room() in flight by taking results.
-    void Put(std::vector<uint8_t> picture, int32_t repeats) {
+    void Put(std::unique_ptr<LavfPicture> picture, int32_t repeats) {
         std::lock_guard<std::mutex> lock(mutex_);
         jobs_.push_back(Job{next_++, std::move(picture), repeats});
         wake_.notify_one();
@@ -208,19 +209,11 @@ class Compressors {
         ++written_;
         return true;
     }
-    // Pictures handed back for reuse.
-    std::vector<uint8_t> Spare() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (spare_.empty()) return {};
-        std::vector<uint8_t> v = std::move(spare_.back());
-        spare_.pop_back();
-        return v;
-    }
 
   private:
     struct Job {
         int64_t seq;
-        std::vector<uint8_t> picture;
+        std::unique_ptr<LavfPicture> picture;
         int32_t repeats;
     };
 
@@ -229,6 +222,8 @@ class Compressors {
         std::memcpy(&out, format_, sizeof out);
         BITMAPINFOHEADER input = input_;
         std::vector<uint8_t> buffer(outBytes_);
+        LavfConverter converter(source_, width_, height_);
+        std::vector<uint8_t> picture;
         for (;;) {
             Job job;
             {
@@ -242,18 +237,21 @@ class Compressors {
             d.repeats = job.repeats;
             out.biSizeImage = outBytes_;
             DWORD ckid = 0, flags = 0;
-            d.ok = ICCompress(hic, ICCOMPRESS_KEYFRAME, &out, buffer.data(), &input, job.picture.data(),
-                              &ckid, &flags, static_cast<LONG>(job.seq), 0, kClipQuality, nullptr,
+            d.ok = job.picture && converter.Convert(*job.picture, picture) &&
+                   ICCompress(hic, ICCOMPRESS_KEYFRAME, &out, buffer.data(), &input, picture.data(), &ckid,
+                              &flags, static_cast<LONG>(job.seq), 0, kClipQuality, nullptr,
                               nullptr) == static_cast<DWORD>(ICERR_OK);
+            job.picture.reset();
             if (d.ok) d.jpeg.assign(buffer.begin(), buffer.begin() + out.biSizeImage);
             std::lock_guard<std::mutex> lock(mutex_);
             done_[job.seq] = std::move(d);
-            spare_.push_back(std::move(job.picture));
             ready_.notify_all();
         }
     }
 
     BITMAPINFOHEADER input_;
+    LavfInfo source_;
+    int32_t width_, height_;
     uint8_t format_[68] = {};
     uint32_t outBytes_ = 0;
     std::vector<HIC> hics_;
@@ -262,7 +260,6 @@ class Compressors {
     std::condition_variable wake_, ready_;
     std::deque<Job> jobs_;
     std::map<int64_t, Done> done_;
-    std::vector<std::vector<uint8_t>> spare_;
     int64_t next_ = 0, written_ = 0;
     bool stop_ = false;
 };
@@ -416,13 +413,12 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
         "its clip would be larger than 2 GB, the most an AVI file holds (convert a shorter part of it)";
     if (leastBytes > static_cast<double>(kMaxClipBytes)) return fail(tooLarge);
 
-    if (!src->SetPicture(f.width, f.height) ||
-        !src->SetSound(sound ? f.samplesPerSec : 0, f.sampleBits, f.channels))
+    if (!src->SetSound(sound ? f.samplesPerSec : 0, f.sampleBits, f.channels))
         return fail("the clip's format cannot be made");
     // A source without sound still gets the sound format (silence), so the clip joins the others.
     if (request.startSeconds > 0) src->Seek(request.startSeconds);
 
-    Compressors compressors(f.width, f.height, request.threads);
+    Compressors compressors(in, f.width, f.height, request.threads);
     if (!compressors.ready()) return fail("no Motion JPEG compressor");
 
     WAVIStreams streams;
@@ -487,7 +483,7 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
         }
     };
 
-    std::vector<uint8_t> held, picture;
+    std::unique_ptr<LavfPicture> held, picture;
     double heldAt = 0, lastStep = 0;
     bool haveHeld = false, first = true;
     double origin = 0;
@@ -498,14 +494,13 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
             cancelled = true;
             break;
         }
-        picture = compressors.Spare();
-        double at = 0;
-        const int r = src->NextPicture(picture, &at, &why);
+        const int r = src->NextPicture(&picture, &why);
         if (r < 0) {
             readFailed = true;
             break;
         }
         if (r == 0) break;
+        const double at = picture->seconds();
         if (first) {
             origin = request.startSeconds > 0 ? in.startSeconds + request.startSeconds : at;
             first = false;
@@ -537,7 +532,7 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
                 framesPlanned += repeats;
             }
         }
-        held.swap(picture);
+        held = std::move(picture);
         heldAt = rel;
         haveHeld = true;
     }

@@ -143,7 +143,6 @@ void FillInfo(AVFormatContext* ctx, int video, int sound, LavfInfo* info) {
 
 struct LavfSource::State {
     ~State() {
-        sws_freeContext(sws);
         swr_free(&swr);
         av_channel_layout_uninit(&swrIn);
         av_frame_free(&frame);
@@ -154,7 +153,6 @@ struct LavfSource::State {
         avformat_close_input(&ctx);
     }
 
-    bool Convert(const AVFrame* f, std::vector<uint8_t>& out);
     bool DecodeSound(const AVPacket* p);
     void Resample(const AVFrame* f);
 
@@ -170,10 +168,7 @@ struct LavfSource::State {
     int64_t damaged = 0, packets = 0;
     double lastSeconds = -1e9;
 
-    // Pictures.
-    int32_t outWidth = 0, outHeight = 0;
-    SwsContext* sws = nullptr;
-    std::vector<uint8_t> turned;  // the scaled picture before it is turned
+    std::unique_ptr<LavfConverter> converter;  // for the NextPicture that converts
 
     // Sound.
     int32_t outRate = 0, outBits = 0, outChannels = 0;
@@ -183,6 +178,106 @@ struct LavfSource::State {
     double expected = -1e9;  // where the next decoded sound should start, in seconds
     std::vector<LavfSound> pending;
 };
+
+struct LavfPicture::Frame {
+    ~Frame() { av_frame_free(&frame); }
+    AVFrame* frame = nullptr;
+};
+
+LavfPicture::LavfPicture(std::unique_ptr<Frame> frame, double seconds)
+    : frame_(std::move(frame)), seconds_(seconds) {}
+LavfPicture::~LavfPicture() = default;
+
+struct LavfConverter::State {
+    ~State() { sws_freeContext(sws); }
+    bool Convert(const AVFrame* f, std::vector<uint8_t>& out);
+
+    LavfInfo info;
+    int32_t outWidth = 0, outHeight = 0;
+    SwsContext* sws = nullptr;
+    std::vector<uint8_t> turned;  // the scaled picture before it is turned
+};
+
+LavfConverter::LavfConverter(const LavfInfo& info, int32_t width, int32_t height)
+    : s_(std::make_unique<State>()) {
+    s_->info = info;
+    if (width >= 2 && height >= 2 && width % 2 == 0 && height % 2 == 0 && J420Bytes(width, height)) {
+        s_->outWidth = width;
+        s_->outHeight = height;
+    }
+}
+LavfConverter::~LavfConverter() = default;
+
+bool LavfConverter::Convert(const LavfPicture& picture, std::vector<uint8_t>& frame) {
+    return picture.frame_ && picture.frame_->frame && s_->Convert(picture.frame_->frame, frame);
+}
+
+bool LavfConverter::State::Convert(const AVFrame* f, std::vector<uint8_t>& out) {
+    if (f->width <= 0 || f->height <= 0 || outWidth <= 0) return false;
+    const uint32_t bytes = J420Bytes(outWidth, outHeight);
+    out.resize(bytes + kJ420Slack);
+    uint8_t* y = out.data();
+    uint8_t* u = y + static_cast<size_t>(outWidth) * outHeight;
+    uint8_t* v = u + static_cast<size_t>(outWidth / 2) * (outHeight / 2);
+    std::memset(y, 0, static_cast<size_t>(u - y));
+    std::memset(u, 128, static_cast<size_t>(bytes) - static_cast<size_t>(u - y));
+
+    // The upright picture fitted inside the frame, sides even, centred on even offsets.
+    const int32_t dw = std::max(info.displayWidth, 1), dh = std::max(info.displayHeight, 1);
+    int32_t fw = outWidth, fh = static_cast<int32_t>(static_cast<int64_t>(outWidth) * dh / dw);
+    if (fh > outHeight) {
+        fh = outHeight;
+        fw = static_cast<int32_t>(static_cast<int64_t>(outHeight) * dw / dh);
+    }
+    fw = std::max(2, fw & ~1);
+    fh = std::max(2, fh & ~1);
+    const int32_t x0 = ((outWidth - fw) / 2) & ~1, y0 = ((outHeight - fh) / 2) & ~1;
+    const int turn = info.rotation;
+    // The scaled picture before turning.
+    const int32_t sw = turn % 180 ? fh : fw, sh = turn % 180 ? fw : fh;
+    sws = sws_getCachedContext(sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), sw, sh,
+                               AV_PIX_FMT_YUVJ420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    if (!sws) return false;
+    if (turn == 0) {
+        uint8_t* planes[4] = {y + static_cast<size_t>(y0) * outWidth + x0,
+                              u + static_cast<size_t>(y0 / 2) * (outWidth / 2) + x0 / 2,
+                              v + static_cast<size_t>(y0 / 2) * (outWidth / 2) + x0 / 2, nullptr};
+        const int strides[4] = {outWidth, outWidth / 2, outWidth / 2, 0};
+        return sws_scale(sws, f->data, f->linesize, 0, f->height, planes, strides) > 0;
+    }
+    turned.resize(J420Bytes(sw, sh));
+    uint8_t* ty = turned.data();
+    uint8_t* tu = ty + static_cast<size_t>(sw) * sh;
+    uint8_t* tv = tu + static_cast<size_t>(sw / 2) * (sh / 2);
+    uint8_t* tplanes[4] = {ty, tu, tv, nullptr};
+    const int tstrides[4] = {sw, sw / 2, sw / 2, 0};
+    if (sws_scale(sws, f->data, f->linesize, 0, f->height, tplanes, tstrides) <= 0) return false;
+    // Turns one plane of w x h clockwise by turn degrees into dst (stride ds) at (dx, dy).
+    auto rotate = [turn](const uint8_t* src, int32_t w, int32_t h, uint8_t* dst, int32_t ds, int32_t dx,
+                         int32_t dy) {
+        for (int32_t r = 0; r < h; ++r) {
+            const uint8_t* row = src + static_cast<size_t>(r) * w;
+            for (int32_t c = 0; c < w; ++c) {
+                int32_t X, Y;
+                if (turn == 90) {
+                    X = h - 1 - r;
+                    Y = c;
+                } else if (turn == 180) {
+                    X = w - 1 - c;
+                    Y = h - 1 - r;
+                } else {
+                    X = r;
+                    Y = w - 1 - c;
+                }
+                dst[static_cast<size_t>(dy + Y) * ds + dx + X] = row[c];
+            }
+        }
+    };
+    rotate(ty, sw, sh, y, outWidth, x0, y0);
+    rotate(tu, sw / 2, sh / 2, u, outWidth / 2, x0 / 2, y0 / 2);
+    rotate(tv, sw / 2, sh / 2, v, outWidth / 2, x0 / 2, y0 / 2);
+    return true;
+}
 
 LavfSource::LavfSource(std::unique_ptr<State> state) : s_(std::move(state)) {}
 LavfSource::~LavfSource() = default;
@@ -236,8 +331,7 @@ const LavfInfo& LavfSource::info() const {
 
 bool LavfSource::SetPicture(int32_t width, int32_t height) {
     if (width < 2 || height < 2 || width % 2 || height % 2 || !J420Bytes(width, height)) return false;
-    s_->outWidth = width;
-    s_->outHeight = height;
+    s_->converter = std::make_unique<LavfConverter>(s_->info, width, height);
     return true;
 }
 
@@ -334,74 +428,7 @@ bool LavfSource::State::DecodeSound(const AVPacket* p) {
     return true;
 }
 
-bool LavfSource::State::Convert(const AVFrame* f, std::vector<uint8_t>& out) {
-    if (f->width <= 0 || f->height <= 0 || outWidth <= 0) return false;
-    const uint32_t bytes = J420Bytes(outWidth, outHeight);
-    out.resize(bytes + kJ420Slack);
-    uint8_t* y = out.data();
-    uint8_t* u = y + static_cast<size_t>(outWidth) * outHeight;
-    uint8_t* v = u + static_cast<size_t>(outWidth / 2) * (outHeight / 2);
-    std::memset(y, 0, static_cast<size_t>(u - y));
-    std::memset(u, 128, static_cast<size_t>(bytes) - static_cast<size_t>(u - y));
-
-    // The upright picture fitted inside the frame, sides even, centred on even offsets.
-    const int32_t dw = std::max(info.displayWidth, 1), dh = std::max(info.displayHeight, 1);
-    int32_t fw = outWidth, fh = static_cast<int32_t>(static_cast<int64_t>(outWidth) * dh / dw);
-    if (fh > outHeight) {
-        fh = outHeight;
-        fw = static_cast<int32_t>(static_cast<int64_t>(outHeight) * dw / dh);
-    }
-    fw = std::max(2, fw & ~1);
-    fh = std::max(2, fh & ~1);
-    const int32_t x0 = ((outWidth - fw) / 2) & ~1, y0 = ((outHeight - fh) / 2) & ~1;
-    const int turn = info.rotation;
-    // The scaled picture before turning.
-    const int32_t sw = turn % 180 ? fh : fw, sh = turn % 180 ? fw : fh;
-    sws = sws_getCachedContext(sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), sw, sh,
-                               AV_PIX_FMT_YUVJ420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
-    if (!sws) return false;
-    if (turn == 0) {
-        uint8_t* planes[4] = {y + static_cast<size_t>(y0) * outWidth + x0,
-                              u + static_cast<size_t>(y0 / 2) * (outWidth / 2) + x0 / 2,
-                              v + static_cast<size_t>(y0 / 2) * (outWidth / 2) + x0 / 2, nullptr};
-        const int strides[4] = {outWidth, outWidth / 2, outWidth / 2, 0};
-        return sws_scale(sws, f->data, f->linesize, 0, f->height, planes, strides) > 0;
-    }
-    turned.resize(J420Bytes(sw, sh));
-    uint8_t* ty = turned.data();
-    uint8_t* tu = ty + static_cast<size_t>(sw) * sh;
-    uint8_t* tv = tu + static_cast<size_t>(sw / 2) * (sh / 2);
-    uint8_t* tplanes[4] = {ty, tu, tv, nullptr};
-    const int tstrides[4] = {sw, sw / 2, sw / 2, 0};
-    if (sws_scale(sws, f->data, f->linesize, 0, f->height, tplanes, tstrides) <= 0) return false;
-    // Turns one plane of w x h clockwise by turn degrees into dst (stride ds) at (dx, dy).
-    auto rotate = [turn](const uint8_t* src, int32_t w, int32_t h, uint8_t* dst, int32_t ds, int32_t dx,
-                         int32_t dy) {
-        for (int32_t r = 0; r < h; ++r) {
-            const uint8_t* row = src + static_cast<size_t>(r) * w;
-            for (int32_t c = 0; c < w; ++c) {
-                int32_t X, Y;
-                if (turn == 90) {
-                    X = h - 1 - r;
-                    Y = c;
-                } else if (turn == 180) {
-                    X = w - 1 - c;
-                    Y = h - 1 - r;
-                } else {
-                    X = r;
-                    Y = w - 1 - c;
-                }
-                dst[static_cast<size_t>(dy + Y) * ds + dx + X] = row[c];
-            }
-        }
-    };
-    rotate(ty, sw, sh, y, outWidth, x0, y0);
-    rotate(tu, sw / 2, sh / 2, u, outWidth / 2, x0 / 2, y0 / 2);
-    rotate(tv, sw / 2, sh / 2, v, outWidth / 2, x0 / 2, y0 / 2);
-    return true;
-}
-
-int LavfSource::NextPicture(std::vector<uint8_t>& out, double* seconds, std::string* why) {
+int LavfSource::NextPicture(std::unique_ptr<LavfPicture>* picture, std::string* why) {
     State& s = *s_;
     const AVRational tb = s.ctx->streams[s.videoIndex]->time_base;
     for (;;) {
@@ -411,14 +438,21 @@ int LavfSource::NextPicture(std::vector<uint8_t>& out, double* seconds, std::str
             double at = ts == AV_NOPTS_VALUE ? s.lastSeconds + 1.0 / std::max(s.info.averageRate, 1.0)
                                              : Seconds(ts, tb);
             if (s.lastSeconds < -1e8 && ts == AV_NOPTS_VALUE) at = 0;
-            const bool ok = s.Convert(s.frame, out);
-            av_frame_unref(s.frame);
-            if (!ok) {
+            if (s.frame->width <= 0 || s.frame->height <= 0) {
+                av_frame_unref(s.frame);
                 ++s.damaged;
                 continue;
             }
+            auto frame = std::make_unique<LavfPicture::Frame>();
+            frame->frame = av_frame_alloc();
+            if (!frame->frame) {
+                av_frame_unref(s.frame);
+                if (why) *why = "out of memory";
+                return -1;
+            }
+            av_frame_move_ref(frame->frame, s.frame);
             s.lastSeconds = at;
-            *seconds = at;
+            picture->reset(new LavfPicture(std::move(frame), at));
             return 1;
         }
         if (r == AVERROR_EOF) return 0;
@@ -445,6 +479,20 @@ int LavfSource::NextPicture(std::vector<uint8_t>& out, double* seconds, std::str
             s.DecodeSound(s.packet);
         }
         av_packet_unref(s.packet);
+    }
+}
+
+int LavfSource::NextPicture(std::vector<uint8_t>& out, double* seconds, std::string* why) {
+    for (;;) {
+        std::unique_ptr<LavfPicture> picture;
+        const int r = NextPicture(&picture, why);
+        if (r <= 0) return r;
+        if (!s_->converter || !s_->converter->Convert(*picture, out)) {
+            ++s_->damaged;
+            continue;
+        }
+        *seconds = picture->seconds();
+        return 1;
     }
 }
 

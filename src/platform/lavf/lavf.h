@@ -31,6 +31,38 @@ struct LavfSound {
     std::vector<uint8_t> pcm;
 };
 
+// One decoded picture as the decoder gave it, before it is fitted and turned: converted on any
+// thread through a LavfConverter.
+class LavfPicture {
+  public:
+    ~LavfPicture();
+    double seconds() const { return seconds_; }
+
+  private:
+    friend class LavfSource;
+    friend class LavfConverter;
+    struct Frame;
+    LavfPicture(std::unique_ptr<Frame> frame, double seconds);
+    std::unique_ptr<Frame> frame_;
+    double seconds_;
+};
+
+// Fits and turns pictures of one source into J420 frames of width x height (even sides), the
+// upright picture scaled to fit inside and centred on black. One per thread.
+class LavfConverter {
+  public:
+    LavfConverter(const LavfInfo& info, int32_t width, int32_t height);
+    ~LavfConverter();
+    LavfConverter(const LavfConverter&) = delete;
+    LavfConverter& operator=(const LavfConverter&) = delete;
+    // frame gets J420Bytes plus kJ420Slack bytes. False when the picture cannot be converted.
+    bool Convert(const LavfPicture& picture, std::vector<uint8_t>& frame);
+
+  private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
 class LavfSource {
   public:
     // Null with the reason in *why when path cannot be opened, has no video stream, or its video
@@ -48,11 +80,12 @@ class LavfSource {
     // Sound comes out at this rate, 8 (unsigned) or 16 bits, 1 or 2 channels; rate 0 (or a file
     // without sound that decodes): none comes.
     bool SetSound(int32_t samplesPerSec, int32_t bits, int32_t channels);
+    // Decodes on to the next picture, handed over unconverted: 1, 0 at the end, -1 when reading
+    // failed (*why says why). Sound decoded on the way is kept for TakeSound.
+    int NextPicture(std::unique_ptr<LavfPicture>* picture, std::string* why);
     // Goes to the key frame at or before seconds (from the file's start).
     void Seek(double seconds);
-    // Decodes on to the next picture: 1 with its J420 bytes in frame (J420Bytes plus kJ420Slack)
-    // and its time in *seconds; 0 at the end; -1 when reading failed (*why says why). Sound decoded
-    // on the way is kept for TakeSound.
+    // As above, converted at once (SetPicture's size) into frame, its time in *seconds.
     int NextPicture(std::vector<uint8_t>& frame, double* seconds, std::string* why);
     // Moves the sound decoded so far onto the end of out.
     void TakeSound(std::vector<LavfSound>& out);
