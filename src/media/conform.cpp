@@ -483,6 +483,14 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
         }
     };
 
+    // Frames n of the clip that show a picture shown from t on: those with (n + 1/2) frames < t.
+    auto framesBefore = [dt](double t) {
+        const double n = std::ceil(t / dt - 0.5);
+        return static_cast<int64_t>(std::clamp(n, 0.0, static_cast<double>(kMaxClipFrames + 1)));
+    };
+    // More frames than the header's length allows (and then some) come from damaged time stamps.
+    const int64_t frameCap =
+        estimate > 0 ? std::min(kMaxClipFrames, estimate + estimate / 2 + framesBefore(10)) : kMaxClipFrames;
     std::unique_ptr<LavfPicture> held, picture;
     double heldAt = 0, lastStep = 0;
     bool haveHeld = false, first = true;
@@ -517,18 +525,16 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
             break;
         }
         if (haveHeld) {
-            int32_t repeats = 0;
-            while ((framesPlanned + repeats + 0.5) * dt < rel && (framesPlanned + repeats) * dt < limit)
-                ++repeats;
+            const int64_t repeats = std::min(framesBefore(rel), framesBefore(limit + dt / 2)) - framesPlanned;
             if (rel > heldAt) lastStep = rel - heldAt;
             if (repeats > 0) {
-                if (framesPlanned + repeats > kMaxClipFrames) {
-                    problem = "it is too long to convert";
+                if (framesPlanned + repeats > frameCap) {
+                    problem = "its pictures' time stamps run far past its length";
                     break;
                 }
                 drain(false);
                 if (!problem.empty()) break;
-                compressors.Put(std::move(held), repeats);
+                compressors.Put(std::move(held), static_cast<int32_t>(repeats));
                 framesPlanned += repeats;
             }
         }
@@ -540,11 +546,11 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
         // The last picture lasts as long as the one before it did (or one frame), up to the part's end.
         const double step = lastStep > 0 ? lastStep : in.averageRate > 0 ? 1.0 / in.averageRate : dt;
         const double end = reachedLimit ? limit : std::min(heldAt + step, limit);
-        int32_t repeats = 0;
-        while ((framesPlanned + repeats + 0.5) * dt < end) ++repeats;
-        if (framesPlanned + repeats == 0) repeats = 1;
-        if (repeats > 0) {
-            compressors.Put(std::move(held), repeats);
+        int64_t repeats = std::max<int64_t>(framesBefore(end) - framesPlanned, framesPlanned == 0 ? 1 : 0);
+        if (framesPlanned + repeats > frameCap) {
+            problem = "its pictures' time stamps run far past its length";
+        } else if (repeats > 0) {
+            compressors.Put(std::move(held), static_cast<int32_t>(repeats));
             framesPlanned += repeats;
         }
     }
