@@ -135,15 +135,20 @@ TEST(Conform, ClipsHoldTheSourceUprightFittedAtTheTargetRateAndSound) {
         EXPECT_EQ(ProbeStream(dir.file("vp9.avi"), "a:0")["codec_name"], "pcm_s16le");
     }
     {
-        SCOPED_TRACE("a part: one second from half a second in");
+        SCOPED_TRACE(
+            "a part (one second from half a second in) of a file without sound, into a project with sound");
         ConformRequest r;
         r.source = TestData("import_vfr.mkv");
         r.output = dir.file("part.avi");
+        r.format = Project(64, 48, 15, 11025, 8, 1);
         r.startSeconds = 0.5;
         r.seconds = 1;
         const ConformResult part = ConformVideo(r, nullptr, nullptr);
         ASSERT_TRUE(part.ok) << part.message;
-        EXPECT_EQ(part.frames, 30);
+        EXPECT_EQ(part.frames, 15);
+        int64_t silence = 0;
+        for (const Packet& p : ProbePackets(r.output, "a:0")) silence += p.size;
+        EXPECT_EQ(silence, 15 * 735);
     }
 }
 
