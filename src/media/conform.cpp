@@ -41,7 +41,7 @@ constexpr int32_t kFirstClipMaxSoundRate = 48000;
 constexpr int32_t kFirstClipDefaultSoundRate = 48000;
 // The AVI writer's positions are 32-bit.
 constexpr int64_t kMaxClipBytes = INT32_MAX;
-// Frames a second compressed as JPEG at quantiser 3 take at least this many bytes a pixel.
+// A picture compressed as JPEG at quantiser 3 takes at least this many bytes a pixel.
 constexpr double kLeastBytesPerPixel = 0.05;
 // Clips longer than this (a day at 60 frames a second) are refused before anything is read.
 constexpr int64_t kMaxClipFrames = int64_t{60} * 60 * 60 * 24;
