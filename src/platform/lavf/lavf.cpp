@@ -235,8 +235,9 @@ bool LavfConverter::State::Convert(const AVFrame* f, std::vector<uint8_t>& out) 
     const int turn = info.rotation;
     // The scaled picture before turning.
     const int32_t sw = turn % 180 ? fh : fw, sh = turn % 180 ? fw : fh;
-    sws = sws_getCachedContext(sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), sw, sh,
-                               AV_PIX_FMT_YUVJ420P, SWS_BICUBIC, nullptr, nullptr, nullptr);
+    sws = sws_getCachedContext(
+        sws, f->width, f->height, static_cast<AVPixelFormat>(f->format), sw, sh, AV_PIX_FMT_YUVJ420P,
+        sw == f->width && sh == f->height ? SWS_POINT : SWS_BICUBIC, nullptr, nullptr, nullptr);
     if (!sws) return false;
     if (turn == 0) {
         uint8_t* planes[4] = {y + static_cast<size_t>(y0) * outWidth + x0,
