@@ -16,6 +16,10 @@ grep -qx 'import: frame 60 of 60' "$work/first.err"
 "$CLI" import "$data/import_vp9.webm" "$work/like.avi" --like "$work/first.avi" >"$work/like.txt" 2>/dev/null
 [ "$(tail -1 "$work/like.txt")" = "imported 30 frames 96x160 at 30 fps, sound 48000 Hz 16-bit 2 ch" ]
 
+printf 'Corvane Project 00\r\nF0: %s\r\n' "$data/proj_sound.avi" >"$work/like.cgp"
+"$CLI" import "$data/import_portrait.mp4" "$work/project.avi" --like "$work/like.cgp" 2>/dev/null | tail -1 |
+  grep -qx 'imported 30 frames 160x120 at 15 fps, sound 8000 Hz 16-bit 1 ch'
+
 "$CLI" import "$data/import_vfr.mkv" "$work/part.avi" --size 64x48 --fps 15 --audio 11025,8,1 --start 1 \
   --seconds 1 >"$work/part.txt" 2>/dev/null
 [ "$(tail -1 "$work/part.txt")" = "imported 15 frames 64x48 at 15 fps, sound 11025 Hz 8-bit 1 ch" ]
