@@ -204,6 +204,9 @@ void ClipSeeds(const fs::path& clips) {
             Seed("gif_dump", name, bytes);
         } else if (ext == ".mp4") {
             Seed("mp4_play", name, bytes);
+            Seed("video_import", name, bytes);
+        } else if (ext == ".mkv" || ext == ".webm" || ext == ".mov" || ext == ".3gp" || ext == ".ts") {
+            Seed("video_import", name, bytes);
         }
     }
 }

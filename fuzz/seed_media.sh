@@ -24,3 +24,9 @@ make h264_aac.mp4 -f lavfi -i "$pic" -f lavfi -i "$(tone 8000)" -c:v libx264 -bf
   -c:a aac -ac 1 -movflags +faststart
 make mpeg4.mp4 -f lavfi -i "$pic" -c:v mpeg4 -g 2
 make two_frames.gif -f lavfi -i "testsrc=size=16x12:rate=2:duration=1" -loop 0
+# Other containers and codecs phones and cameras write, for the importer.
+make vp9_opus.webm -f lavfi -i "$pic" -f lavfi -i "$(tone 48000)" -c:v libvpx-vp9 -c:a libopus -ac 1
+make h264_vfr.mkv -f lavfi -i "testsrc=size=32x24:rate=10:duration=0.6,select='not(eq(mod(n\,3)\,1))'" \
+  -fps_mode vfr -c:v libx264 -pix_fmt yuv420p
+make mpeg4.3gp -f lavfi -i "testsrc=size=176x144:rate=5:duration=0.4" -c:v mpeg4 -an
+make mpeg2.ts -f lavfi -i "$pic" -f lavfi -i "$(tone 48000)" -c:v mpeg2video -c:a mp2

@@ -34,6 +34,7 @@ int CmdDescribe(const Args& args) {
     }
     char* text = DescribeAVI(args[0].c_str());
     if (!text) text = DescribeMP4(args[0].c_str(), nullptr);
+    if (!text) text = DescribeVideo(args[0].c_str(), nullptr);
     if (!text) {
         NotifyBox("%s is not a valid AVI file", args[0].c_str());
         return 1;

@@ -236,6 +236,7 @@ void CloseLeftOpen() {
 }
 
 void OpenFailed(const char* name, const WAVIStreams& s) {
+    if (s.quiet) return;
     NotifyBox("MyOpenWAVI failed: <%s> %ldx%ldx%ld %08lx %ld %ld %ld %ld", name ? name : "",
               static_cast<long>(s.width), static_cast<long>(s.height), static_cast<long>(s.bitCount),
               static_cast<unsigned long>(s.handler), static_cast<long>(s.usPerFrame),
@@ -254,7 +255,8 @@ int32_t BeginFile(int32_t h, const char* name, int64_t frames, const WAVIStreams
     int64_t entries = std::min<int64_t>(std::llabs(frames) * kEntriesPerFrame, kMaxFileBytes / 16);
     w.index = static_cast<AVIINDEXENTRY*>(MyCalloc(static_cast<uint32_t>(entries), sizeof(AVIINDEXENTRY)));
     if (!w.index) {
-        NotifyBox("couldn't allocate index, no file saved");
+        if (!s.quiet) NotifyBox("couldn't allocate index, no file saved");
+        w.error = ENOMEM;
         if (w.out.isOpen())
             w.out.Abandon();
         else
@@ -399,7 +401,7 @@ int32_t MyOpenWAVI(const char* name, int32_t width, int32_t height, int32_t bitC
                    const BITMAPINFOHEADER* format, FOURCC handler, int32_t usPerFrame, int32_t samplesPerSec,
                    int32_t channels, int32_t bitsPerSample, int32_t initialFrames) {
     const WAVIStreams streams{width,      height,        bitCount, format,        handler,
-                              usPerFrame, samplesPerSec, channels, bitsPerSample, initialFrames};
+                              usPerFrame, samplesPerSec, channels, bitsPerSample, initialFrames, false};
     if (frames < 0) return MyCreateWAVI(name, -static_cast<int64_t>(frames), streams);
     return MyOverwriteWAVI(name, frames, streams);
 }

@@ -19,6 +19,7 @@ struct WAVIStreams {
     int32_t channels = 0;
     int32_t bitsPerSample = 0;
     int32_t initialFrames = 0;
+    bool quiet = false;  // no message box when the file cannot be begun: the caller reports AVIWriteError
 };
 
 // Begins a new file: it is written unnamed beside NAME and takes the name (replacing a file there)

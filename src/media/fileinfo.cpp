@@ -17,6 +17,7 @@
 #include "media/fileio.h"
 #include "media/moviscan.h"
 #include "media/riff.h"
+#include "platform/lavf/lavf.h"
 #include "platform/mp4/mp4.h"
 
 int32_t gImageSize = 0;
@@ -160,6 +161,46 @@ void Mp4VideoLine(std::string& text, const char* lead, const Mp4Info& info) {
     Append(text, "%sVideo: %ldx%ldx%ld  (%s) %lld frames", lead, static_cast<long>(info.width),
            static_cast<long>(info.height), static_cast<long>(info.depth), Four(info.codecTag).c_str(),
            static_cast<long long>(info.frames));
+}
+
+// A video file of another container (or an MP4 file's display rotation): false for files that are
+// no video, or whose picture is a still image.
+bool ReadOtherVideo(const char* file, LavfInfo* info) {
+    if (!ReadLavfInfo(file, info, nullptr) || info->videoCodec.empty()) return false;
+    const std::string& c = info->container;
+    return !(c == "image2" || c == "gif" || c == "tty" || c.find("_pipe") != std::string::npos);
+}
+
+// "Shown: 96x160 (turned 90 degrees)" when the picture is shown turned or stretched.
+void ShownLine(std::string& text, const char* lead, const LavfInfo& info) {
+    const bool turned = info.rotation != 0;
+    const int32_t w = turned && info.rotation % 180 ? info.codedHeight : info.codedWidth;
+    const int32_t h = turned && info.rotation % 180 ? info.codedWidth : info.codedHeight;
+    if (!turned && info.displayWidth == w && info.displayHeight == h) return;
+    Append(text, "%sShown: %ldx%ld", lead, static_cast<long>(info.displayWidth),
+           static_cast<long>(info.displayHeight));
+    if (turned) Append(text, " (turned %d degrees)", info.rotation);
+}
+
+// The sound line of another container: as for MP4 files.
+void OtherAudioLine(std::string& text, const char* lead, const LavfInfo& info) {
+    Mp4Info m;
+    m.samplesPerSec = info.samplesPerSec;
+    m.channels = info.channels;
+    m.sampleBits = info.sampleBits;
+    m.soundCodec = info.soundCodec;
+    Mp4AudioLine(text, lead, m);
+}
+
+// "Video: WxH  (codec) N frames" (frames only where the file counts them).
+void OtherVideoLine(std::string& text, const char* lead, const LavfInfo& info) {
+    Append(text, "%sVideo: %ldx%ld  (%s)", lead, static_cast<long>(info.codedWidth),
+           static_cast<long>(info.codedHeight), info.videoCodec.c_str());
+    if (info.frames > 0) Append(text, " %lld frames", static_cast<long long>(info.frames));
+}
+
+int64_t Hundredths(double value) {
+    return value > 0 && value < 1e12 ? static_cast<int64_t>(value * 100 + 0.5) : 0;
 }
 
 void AudioLine(std::string& text, const char* lead, const AVIinfoRecord& info) {
@@ -329,6 +370,7 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
         Append(text, "\n  %lld.%lld MB/Sec", static_cast<long long>(rate / 10),
                static_cast<long long>(rate % 10));
         Mp4AudioLine(text, "\n  ", mp4);
+        if (LavfInfo other; ReadOtherVideo(file, &other)) ShownLine(text, "\n  ", other);
     } else if (lookups && IsWAVEFile(file, info)) {
         Append(text, "WAVE file - %s", shown.c_str());
         Append(text, "\n  Audio: %ld %ld %ld", static_cast<long>(info.samplesPerSec),
@@ -337,6 +379,17 @@ std::string FileInfoText(const char* name, BITMAPINFOHEADER* display, const char
         Append(text, "BMP file - %s", file);
         ImageLine(text, info.width, info.height, info.bitCount, info.compression);
         Append(text, "\n  ImageSize = %ld bytes", static_cast<long>(gImageSize));
+    } else if (LavfInfo other; lookups && ReadOtherVideo(file, &other)) {
+        Append(text, "Video file - %s", shown.c_str());
+        Append(text, "\n  Container: %s", other.container.c_str());
+        OtherVideoLine(text, "\n  ", other);
+        ShownLine(text, "\n  ", other);
+        const int64_t fps = Hundredths(other.averageRate), seconds = Hundredths(other.durationSeconds);
+        Append(text, "\n  Video Rate: %lld.%02lldfps", static_cast<long long>(fps / 100),
+               static_cast<long long>(fps % 100));
+        Append(text, "\n  Duration: %lld.%02lld seconds", static_cast<long long>(seconds / 100),
+               static_cast<long long>(seconds % 100));
+        OtherAudioLine(text, "\n  ", other);
     } else if (shown.empty()) {
         text = "Snapshot Preview Image";
     } else {
@@ -422,8 +475,29 @@ char* DescribeMP4(const char* name, int64_t* fileLength) {
         const int64_t fps = Fps100(static_cast<uint32_t>(info.rateNum), static_cast<uint32_t>(info.rateDen));
         Append(text, " %ld.%02ldfps", static_cast<long>(fps / 100), static_cast<long>(fps % 100));
     }
+    if (LavfInfo other; ReadOtherVideo(name, &other)) ShownLine(text, "\n", other);
     Mp4AudioLine(text, "\n", info);
     std::snprintf(block, kReportBlock, "%s", text.c_str());
     if (fileLength) *fileLength = info.fileLength;
+    return block;
+}
+
+char* DescribeVideo(const char* name, int64_t* fileLength) {
+    LavfInfo info;
+    struct stat st {};
+    if (!name || stat(name, &st) != 0 || !ReadOtherVideo(name, &info)) return nullptr;
+    auto* block = static_cast<char*>(MyMalloc(kReportBlock));
+    if (!block) return nullptr;
+    std::string text;
+    const int64_t fps = Hundredths(info.averageRate), seconds = Hundredths(info.durationSeconds);
+    Append(text, "File Size: %lld bytes", static_cast<long long>(st.st_size));
+    Append(text, "\nDuration: %lld.%02lld seconds", static_cast<long long>(seconds / 100),
+           static_cast<long long>(seconds % 100));
+    OtherVideoLine(text, "\n", info);
+    Append(text, " %lld.%02lldfps", static_cast<long long>(fps / 100), static_cast<long long>(fps % 100));
+    ShownLine(text, "\n", info);
+    OtherAudioLine(text, "\n", info);
+    std::snprintf(block, kReportBlock, "%s", text.c_str());
+    if (fileLength) *fileLength = st.st_size;
     return block;
 }

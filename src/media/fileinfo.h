@@ -29,3 +29,6 @@ char* DescribeAVI(const char* name, int64_t* fileLength = nullptr);
 // The same summary of an MP4 file (read through libavformat), with its duration; null when name is
 // not one. fileLength (may be null) receives the file's length.
 char* DescribeMP4(const char* name, int64_t* fileLength);
+// The same for a video file of any other container libavformat opens (MKV, WebM, MPEG-TS, ...):
+// file size, duration, the coded picture and its codec, the shown size when turned, the sound.
+char* DescribeVideo(const char* name, int64_t* fileLength);

@@ -54,6 +54,7 @@ const Field kFields[] = {
     STR("Paths", LastSaveAVIfileName, ""),
     STR("Paths", LastBMPfileName, ""),
     STR("Paths", CapFile, ""),
+    STR("Paths", ClipsFolder, ""),
     NUM("Settings", gDesktopWidth, 0),
     NUM("Settings", gDesktopHeight, 0),
     NUM("Settings", gDesktopDepth, 0),
@@ -316,6 +317,7 @@ LONG RegSaveSettings(const char* user) {
         if (s.LastSaveAVIfileName[0]) WriteText(key, "LastSaveAVIfileName", s.LastSaveAVIfileName);
         if (s.LastBMPfileName[0]) WriteText(key, "LastBMPfileName", s.LastBMPfileName);
         WriteText(key, "CapFile", s.CapFile[0] ? s.CapFile : "*");
+        if (s.ClipsFolder[0]) WriteText(key, "ClipsFolder", s.ClipsFolder);
         RegCloseKey(key);
     } else {
         DebugLog("RegSaveSettings - ERROR 02");
@@ -404,4 +406,43 @@ std::string DescribeSettings(const SettingsRecord& record) {
         out += '\n';
     }
     return out;
+}
+
+namespace {
+
+// The user's videos folder: $XDG_VIDEOS_DIR, else its line in user-dirs.dirs, else ~/Videos.
+std::string VideosFolder() {
+    const char* env = std::getenv("XDG_VIDEOS_DIR");
+    if (env && env[0] == '/') return env;
+    const char* homeEnv = std::getenv("HOME");
+    const std::string home = homeEnv && homeEnv[0] ? homeEnv : "/tmp";
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const std::string dirs =
+        (config && config[0] == '/' ? std::string(config) : home + "/.config") + "/user-dirs.dirs";
+    if (FILE* fp = std::fopen(dirs.c_str(), "r")) {
+        char line[1024];
+        std::string found;
+        while (std::fgets(line, sizeof line, fp)) {
+            std::string text = line;
+            const std::string key = "XDG_VIDEOS_DIR=\"";
+            if (text.rfind(key, 0) != 0) continue;
+            const size_t end = text.find('"', key.size());
+            if (end == std::string::npos) continue;
+            found = text.substr(key.size(), end - key.size());
+        }
+        std::fclose(fp);
+        if (found.rfind("$HOME", 0) == 0) found = home + found.substr(5);
+        if (!found.empty() && found[0] == '/' && found != home && found != home + "/") return found;
+    }
+    return home + "/Videos";
+}
+
+}  // namespace
+
+std::string DefaultClipsFolder() {
+    return VideosFolder() + "/Quillory/Clips";
+}
+
+std::string ClipsFolderPath() {
+    return gSettings.ClipsFolder[0] ? std::string(gSettings.ClipsFolder) : DefaultClipsFolder();
 }

@@ -17,6 +17,7 @@ struct SettingsRecord {
     char LastSaveAVIfileName[128];
     char LastBMPfileName[128];
     char CapFile[200];
+    char ClipsFolder[200];  // where converted clips go; empty: DefaultClipsFolder()
     // Settings
     int32_t gDesktopWidth;
     int32_t gDesktopHeight;
@@ -94,6 +95,12 @@ int RegReadRootString(const char* name, char* dest);
 int RegWriteRootString(const char* name, const char* value);
 int32_t RegReadNumber(HKEY section, const char* name, int32_t missing);
 void RegReadString(HKEY section, const char* name, const char* missing, char* dest, int capacity);
+
+// "Quillory/Clips" in the user's videos folder (XDG_VIDEOS_DIR, from the environment or
+// user-dirs.dirs, else ~/Videos).
+std::string DefaultClipsFolder();
+// The ClipsFolder setting, or the default when it is empty.
+std::string ClipsFolderPath();
 
 // Start-up: empties LogFileName; on a first run stores "User"="User" and keeps the initial
 // values, otherwise loads the settings of the user named by the root value "User".
