@@ -1,9 +1,14 @@
 // The storyboard's commands: every toolbar button, menu item and popup item ends up here.
 #include <QCursor>
+#include <QEventLoop>
 #include <QFileInfo>
+#include <QProgressDialog>
+#include <QTimer>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "capture/capture_gui.h"
 #include "capture/panel.h"
@@ -12,6 +17,7 @@
 #include "core/dialogs.h"
 #include "diag/gifdump.h"
 #include "mail/mail.h"
+#include "media/conform.h"
 #include "media/fileinfo.h"
 #include "platform/help/help.h"
 #include "platform/notify/notify.h"
@@ -444,10 +450,56 @@ void StoryboardWindow::Help(int32_t id, bool shift) {
     }
 }
 
-// Where a take of another rate or size is made into a copy of the project's format, once the import
-// path can conform video: true with the conformed copy's name. None can yet.
-bool ConformTakeToProject(HWND, const char*, std::string&) {
-    return false;
+// A take of another rate or size is converted into a clip of the project's format in the clips
+// folder, off the GUI thread, with a progress window whose Cancel (or Escape) stops it; true with
+// the clip's name. False when it could not be converted (after its message) or was cancelled.
+bool ConformTakeToProject(HWND owner, const char* take, std::string& conformed) {
+    ConformRequest request;
+    if (!gProject.head || !ConformFormatOfClip(gProject.head->name, &request.format)) return false;
+    request.source = take;
+    request.clipsFolder = ClipsFolderPath();
+    std::atomic<bool> cancel{false}, finished{false};
+    std::atomic<int64_t> done{0}, total{0};
+    ConformResult result;
+    std::thread worker([&] {
+        result = ConformVideo(
+            request,
+            [&](int64_t d, int64_t t) {
+                done = d;
+                total = t;
+            },
+            &cancel);
+        finished = true;
+    });
+    {
+        const QString name = QFileInfo(QString::fromLocal8Bit(take)).fileName();
+        QProgressDialog progress(QStringLiteral("Converting %1").arg(name), QStringLiteral("Cancel"), 0, 0,
+                                 LiveWidget(owner));
+        progress.setWindowTitle(QStringLiteral("Converting"));
+        progress.setMinimumDuration(0);
+        QEventLoop loop;
+        QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] { cancel = true; });
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (finished) return loop.quit();
+            const int64_t t = total, d = done;
+            if (t > 0) {
+                progress.setMaximum(static_cast<int>(std::min<int64_t>(t, INT32_MAX)));
+                progress.setValue(static_cast<int>(std::min(d, t)));
+                progress.setLabelText(QStringLiteral("Converting %1\nframe %2 of %3").arg(name).arg(d).arg(t));
+            }
+        });
+        poll.start(100);
+        progress.show();
+        loop.exec();
+    }
+    worker.join();
+    if (!result.ok) {
+        if (!result.cancelled) NotifyBox("%s", result.message.c_str());
+        return false;
+    }
+    conformed = result.path;
+    return true;
 }
 
 void StoryboardWindow::ClearForCapture() {

@@ -174,8 +174,8 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
     EXPECT_GE(gProject.totalFrames, 8);
     EXPECT_EQ(std::string(gProject.head->name), file);
 
-    // Takes into another capture file: one of the project's format joins it; one of another rate
-    // cannot be made into the project's format yet, so the project is cleared for it on OK.
+    // Takes into another capture file: one of the project's format joins it as it is; one of another
+    // rate joins it converted to the project's format, as a new clip in the clips folder.
     const std::string second = dir.file("take2.avi");
     ASSERT_TRUE(AllocateCaptureFile(second, 8 << 20));
     CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, second);
@@ -198,12 +198,16 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
     EXPECT_TRUE(boxes->saw("Add The Capture To The Current Project?"));
     EXPECT_FALSE(boxes->saw("This Will First Clear The Current Project"));
     EXPECT_EQ(gProject.fileCount, 2);
+    const int32_t frameRate = gProject.frameRate;
+    CopyCut(gSettings.ClipsFolder, sizeof gSettings.ClipsFolder, dir.file("clips"));
     gSettings.msPerFrame = 100000;
     boxes->shown.clear();
     capture();
-    EXPECT_TRUE(boxes->saw("This Will First Clear The Current Project"));
-    ASSERT_EQ(gProject.fileCount, 1);
-    EXPECT_EQ(std::string(gProject.head->name), second);
-    EXPECT_EQ(gProject.frameRate, 10);
+    EXPECT_FALSE(boxes->saw("This Will First Clear The Current Project"));
+    ASSERT_EQ(gProject.fileCount, 3);
+    const AVIlist* last = gProject.head;
+    while (last->next) last = last->next;
+    EXPECT_EQ(std::string(last->name), dir.file("clips/take2.avi"));
+    EXPECT_EQ(gProject.frameRate, frameRate);
     ResetProjectForTests();
 }
