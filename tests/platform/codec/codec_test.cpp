@@ -189,8 +189,8 @@ TEST(Codecs, CompressorsDescribeThemselvesAndOpenByCode) {
         // A quality scale where the encoder has one; no configuration; the about box shows the
         // description.
         const bool quality = handler != FourCC("FFV1") && handler != FourCC("MSVC");
-        EXPECT_EQ(std::make_pair((info.dwFlags & VIDCF_QUALITY) != 0, ICGetDefaultQuality(hic) <= 10000),
-                  std::make_pair(quality, quality));
+        EXPECT_EQ((info.dwFlags & VIDCF_QUALITY) != 0, quality);
+        EXPECT_EQ(ICGetDefaultQuality(hic) <= 10000, quality);
         EXPECT_FALSE(ICQueryConfigure(hic));
         const std::string description = ICInfoText(info.szDescription, 128, 99);
         ScopedBoxes boxes;
@@ -360,8 +360,8 @@ TEST(Codecs, HostileInputIsRefusedOrSurvived) {
     ASSERT_NE(hic, nullptr);
     Dib out(format.biWidth, format.biHeight), wrongSize(format.biWidth + 4, format.biHeight),
         eightBit(format.biWidth, format.biHeight, 8), topDown(format.biWidth, -format.biHeight);
-    for (Dib* bad : {&wrongSize, &eightBit})
-        EXPECT_EQ(ICDecompressQuery(hic, &format, &bad->h), ICERR_BADFORMAT);
+    EXPECT_EQ(ICDecompressQuery(hic, &format, &wrongSize.h), ICERR_BADFORMAT);
+    EXPECT_EQ(ICDecompressQuery(hic, &format, &eightBit.h), ICERR_BADFORMAT);
     ASSERT_EQ(ICDecompressBegin(hic, &format, &out.h), ICERR_OK);
     auto decode = [&](const std::string& data, Dib& into, uint32_t size) {
         BITMAPINFOHEADER in = format;
