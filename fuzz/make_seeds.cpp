@@ -11,6 +11,7 @@
 
 #include "crafted.h"
 #include "media/avilist.h"
+#include "platform/recent/recent.h"
 #include "platform/registry/registry.h"
 #include "platform/winini/winini.h"
 #include "settings/settings.h"
@@ -139,6 +140,16 @@ void SettingsSeeds(const fs::path& scratch) {
     Seed("win_ini", "no_mail.ini", "[Other]\nkey=value");
 }
 
+// The recently-used list as the program writes it, and a short hand-written one.
+void RecentlyUsedSeeds() {
+    std::string list;
+    NoteRecentUse(list, {"/home/ann/trip.cgp", "application/x-quillory-project", "Quillory", "quillory %u"},
+                  "2024-05-01T10:00:00.000Z");
+    Seed("recently_used", "written.xbel", list);
+    Seed("recently_used", "short.xbel",
+         "<xbel version=\"1.0\"><bookmark href=\"file:///home/ann/trip.cgp\"/><bookmark href=\"a\"/></xbel>");
+}
+
 void GifSeeds() {
     const std::string screen = std::string("\x04\x00\x03\x00\xf1\x00\x00", 7) + std::string(12, '\x7f');
     const std::string control = std::string("\x21\xf9\x04\x05\x0a\x00\x01\x00", 8);
@@ -212,6 +223,7 @@ int main(int argc, char** argv) {
     ProjectSeeds();
     SettingsSeeds(FuzzPath(""));
     GifSeeds();
+    RecentlyUsedSeeds();
     FrameSeeds(argv[2]);
     ClipSeeds(argv[2]);
     return 0;

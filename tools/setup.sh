@@ -18,10 +18,14 @@ PACKAGES=(
   # test peers: an independent AVI reader and writer, metric-compatible fonts, an SMTP server and
   # the certificates for its STARTTLS, GIF files from another writer
   ffmpeg fonts-liberation python3-aiosmtpd openssl imagemagick
+  # GLib's own reader of the desktop's recently-used list, which the program's entries must satisfy
+  libglib2.0-dev
   # installing and packaging: validators of the desktop files, the MIME database and gio to type
   # files with it, dpkg-shlibdeps; a private session bus, an X server and input for the installed
   # program's checks
   desktop-file-utils appstream shared-mime-info libglib2.0-bin dpkg-dev dbus-daemon xvfb xdotool
+  # the accessibility bus and a screen reader's view of it, for the installed program's AT-SPI check
+  at-spi2-core python3-pyatspi
 )
 
 missing=()

@@ -34,7 +34,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: quillory-cli capture --seconds S [--driver N] [--file PATH] [--size-mb N] [--fps F] [--size WxH] "
-    "[--audio RATE,BITS,CHANNELS|none]\n";
+    "[--audio RATE,BITS,CHANNELS|none] [--compress mjpg[:QUALITY]|none]\n";
 constexpr double kMaxSeconds = 24 * 3600;
 // How often the wait looks at the clock and at an interrupt.
 constexpr int kWaitSliceMs = 50;
@@ -99,6 +99,8 @@ struct Options {
     long width = 0;
     long height = 0;
     std::string audio;
+    long compress = -1;  // 0 none, 1 Motion JPEG
+    long quality = -1;
 };
 
 bool Parse(const Args& args, Options& o) {
@@ -124,6 +126,13 @@ bool Parse(const Args& args, Options& o) {
                  ParseLong(v.substr(x + 1), 1, kMaxCaptureHeight, &o.height);
         } else if (a == "--audio") {
             o.audio = v;
+        } else if (a == "--compress") {
+            // mjpg, mjpg:QUALITY (0-100) or none
+            o.compress = v == "none" ? 0 : 1;
+            if (v.rfind("mjpg:", 0) == 0)
+                ok = ParseLong(v.substr(5), 0, 100, &o.quality);
+            else
+                ok = v == "none" || v == "mjpg";
         } else {
             ok = false;
         }
@@ -224,6 +233,8 @@ int CmdCapture(const Args& args) {
     LoadStartupSettings();
     // The options hold for this run only: the settings are not saved.
     if (!ApplyAudio(o.audio)) return 2;
+    if (o.compress >= 0) gSettings.CapCompress = static_cast<int32_t>(o.compress);
+    if (o.quality >= 0) gSettings.CapQuality = static_cast<int32_t>(o.quality);
     if (o.fps > 0) gSettings.msPerFrame = static_cast<int32_t>(std::lround(1000000.0 / o.fps));
     if (o.driver >= 0) gwIndex = static_cast<uint16_t>(o.driver);
     if (!o.file.empty() && !UseFile(o.file)) return 1;
@@ -280,6 +291,6 @@ int CmdCapture(const Args& args) {
 
 CommandRegistrar registrar("capture", CmdCapture,
                            "--seconds S [--driver N] [--file PATH] [--size-mb N] [--fps F] [--size WxH] "
-                           "[--audio RATE,BITS,CHANNELS|none]");
+                           "[--audio RATE,BITS,CHANNELS|none] [--compress mjpg[:QUALITY]|none]");
 
 }  // namespace

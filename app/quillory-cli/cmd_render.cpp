@@ -173,7 +173,7 @@ int CmdRender(const Args& args) {
                                                         static_cast<long>(frame + 1),
                                                         static_cast<long>(total));
                                        },
-                                       nullptr, nullptr});
+                                       nullptr, nullptr, nullptr, nullptr});
     const int32_t ok = RenderProjectToAVI(nullptr);
     SetRenderCallbacks(RenderCallbacks{});
     return Finish(ok ? 0 : 1);

@@ -13,11 +13,15 @@ const CaptureChoice kFrameRateChoices[11] = {{"30 fps", 33333}, {"24 fps", 41667
                                              {"12 fps", 83333}, {"10 fps", 100000}, {"8 fps", 125000},
                                              {"6 fps", 166667}, {"5 fps", 200000},  {"4 fps", 250000},
                                              {"2 fps", 500000}, {"1 fps", 1000000}};
-const CaptureChoice kAudioRateChoices[5] = {{"No Audio", 0},
-                                            {"8000 Samples/Sec", 8000},
-                                            {"11025 Samples/Sec", 11025},
-                                            {"22050 Samples/Sec", 22050},
-                                            {"44100 Samples/Sec", 44100}};
+const CaptureChoice kAudioRateChoices[kAudioRateCount] = {{"No Audio", 0},
+                                                          {"8000 Samples/Sec", 8000},
+                                                          {"11025 Samples/Sec", 11025},
+                                                          {"22050 Samples/Sec", 22050},
+                                                          {"44100 Samples/Sec", 44100},
+                                                          {"48000 Samples/Sec", 48000}};
+const CaptureChoice kCompressionChoices[2] = {{"Motion JPEG", 1}, {"Uncompressed 24-bit", 0}};
+const CaptureChoice kQualityChoices[kQualityCount] = {
+    {"Quality 100", 100}, {"Quality 90", 90}, {"Quality 75", 75}, {"Quality 50", 50}};
 const CaptureChoice kBitsChoices[2] = {{"8-bit", 8}, {"16-bit", 16}};
 const CaptureChoice kModeChoices[2] = {{"Mono", 1}, {"Stereo", 2}};
 const CaptureChoice kDisplayChoices[2] = {{"Overlay", 0}, {"Preview", 1}};
@@ -25,6 +29,8 @@ const CaptureChoice kDisplayChoices[2] = {{"Overlay", 0}, {"Preview", 1}};
 namespace {
 
 constexpr FOURCC kAura = FourCC("AURA");
+
+uint32_t AddAudioPerMinute(uint64_t video, int32_t arate, int32_t abits, int32_t amode);
 
 std::string FourCCOf(const BITMAPINFOHEADER& f) {
     return f.biCompression == BI_RGB ? "RGB " : FourCCText(f.biCompression);
@@ -51,6 +57,51 @@ uint32_t CaptureBytesPerMinute(int32_t msPerFrame, const BITMAPINFOHEADER& f, in
         video = (pixels + 24) * framesPerMinute * 3;
     else
         return 0;
+    return AddAudioPerMinute(video, arate, abits, amode);
+}
+
+uint32_t CompressedBytesPerMinute(int32_t msPerFrame, uint32_t frameBytes, int32_t arate, int32_t abits,
+                                  int32_t amode) {
+    if (msPerFrame <= 0 || frameBytes == 0) return 0;
+    const uint64_t framesPerMinute = 60000000u / static_cast<uint32_t>(msPerFrame);
+    // Each frame also takes its chunk header and its index entry.
+    return AddAudioPerMinute((static_cast<uint64_t>(frameBytes) + 24) * framesPerMinute, arate, abits, amode);
+}
+
+void SetCompressionFromSettings() {
+    if (!ghWndCap) return;
+    CAPCOMPRESSION c{gSettings.CapCompress ? FourCC("MJPG") : static_cast<uint32_t>(BI_RGB),
+                     static_cast<uint32_t>(std::clamp(gSettings.CapQuality, 0, 100))};
+    SendCap(WM_CAP_SET_COMPRESSION, sizeof c, reinterpret_cast<LPARAM>(&c));
+}
+
+uint32_t DefaultCapFileMegabytes() {
+    BITMAPINFOHEADER f{};
+    uint32_t rate = 0;
+    if (ghWndCap && ReadVideoFormat(f)) rate = CaptureRateForSettings(f);
+    const uint64_t bytes = static_cast<uint64_t>(rate) * kDefaultCapFileMinutes;
+    return static_cast<uint32_t>(
+        std::min<uint64_t>((bytes + kCapMegabyte - 1) / kCapMegabyte, kMaxCapBytes / kCapMegabyte));
+}
+
+uint32_t CaptureRateForSettings(const BITMAPINFOHEADER& f) {
+    if (IsStoredCompressed(f)) {
+        SetCompressionFromSettings();
+        const LRESULT frame = SendCap(WM_CAP_GET_FRAME_BYTES);
+        return CompressedBytesPerMinute(gSettings.msPerFrame,
+                                        static_cast<uint32_t>(std::max<LRESULT>(frame, 0)), gSettings.Arate,
+                                        gSettings.Abits, gSettings.Amode);
+    }
+    return CaptureBytesPerMinute(gSettings.msPerFrame, f, gSettings.Arate, gSettings.Abits, gSettings.Amode);
+}
+
+bool IsStoredCompressed(const BITMAPINFOHEADER& f) {
+    return f.biCompression == FourCC("MJPG") || (f.biCompression == BI_RGB && gSettings.CapCompress);
+}
+
+namespace {
+
+uint32_t AddAudioPerMinute(uint64_t video, int32_t arate, int32_t abits, int32_t amode) {
     const uint64_t audio = arate ? static_cast<uint64_t>(std::max(abits / 8, 0)) *
                                        static_cast<uint32_t>(amode) * static_cast<uint32_t>(arate) * 60
                                  : 0;
@@ -58,15 +109,18 @@ uint32_t CaptureBytesPerMinute(int32_t msPerFrame, const BITMAPINFOHEADER& f, in
     return static_cast<uint32_t>(std::min<uint64_t>(video + audio, UINT32_MAX));
 }
 
+}  // namespace
+
 uint32_t EstimateCaptureRate(HWND window, int32_t target) {
     std::string text = "***";
     uint32_t rate = 0;
     BITMAPINFOHEADER f{};
     if (gSettings.msPerFrame != 0 && ghWndCap && ReadVideoFormat(f)) {
-        rate =
-            CaptureBytesPerMinute(gSettings.msPerFrame, f, gSettings.Arate, gSettings.Abits, gSettings.Amode);
-        if (rate == 0)
+        rate = CaptureRateForSettings(f);
+        if (rate == 0 && !IsStoredCompressed(f))
             text.clear();
+        else if (rate == 0)
+            text = "***";
         else
             text = FormatMessageText(target == 0 ? "%s KB/min" : "(%s KB/MINUTE)",
                                      FormatThousands(static_cast<int32_t>(rate / 1024)));
@@ -173,10 +227,13 @@ void ShowPanelSettingsLine(HWND panel) {
         RefreshCaptureStatus();
         ReadVideoFormat(f);
     }
-    CurrentCaptureUi().ShowLine(
-        panel, 0,
-        PanelSettingsText(open, f, gSettings.msPerFrame, gSettings.Arate, gSettings.Abits, gSettings.Amode),
-        kLcdGreen);
+    // The line names the format frames are stored in.
+    BITMAPINFOHEADER stored = f;
+    if (open && IsStoredCompressed(f)) stored.biCompression = FourCC("MJPG");
+    CurrentCaptureUi().ShowLine(panel, 0,
+                                PanelSettingsText(open, stored, gSettings.msPerFrame, gSettings.Arate,
+                                                  gSettings.Abits, gSettings.Amode),
+                                kLcdGreen);
     CurrentCaptureUi().EnableItem(panel, kPanelPalette, open && f.biBitCount != 0 && f.biBitCount <= 8);
 }
 

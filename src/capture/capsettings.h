@@ -13,10 +13,14 @@ struct CaptureChoice {
     int32_t value;
 };
 extern const CaptureChoice kFrameRateChoices[11];  // msPerFrame
-extern const CaptureChoice kAudioRateChoices[5];   // Arate
-extern const CaptureChoice kBitsChoices[2];        // Abits
-extern const CaptureChoice kModeChoices[2];        // Amode
-extern const CaptureChoice kDisplayChoices[2];     // overlaymode (the list position)
+constexpr int32_t kAudioRateCount = 6;
+extern const CaptureChoice kAudioRateChoices[kAudioRateCount];  // Arate
+extern const CaptureChoice kCompressionChoices[2];              // CapCompress
+constexpr int32_t kQualityCount = 4;
+extern const CaptureChoice kQualityChoices[kQualityCount];  // CapQuality
+extern const CaptureChoice kBitsChoices[2];                 // Abits
+extern const CaptureChoice kModeChoices[2];                 // Amode
+extern const CaptureChoice kDisplayChoices[2];              // overlaymode (the list position)
 constexpr int32_t kDefaultMsPerFrame = 66667;
 
 // The dialog's control ids.
@@ -25,6 +29,8 @@ constexpr int32_t kSetAudioRate = 1701;
 constexpr int32_t kSetBits = 1702;
 constexpr int32_t kSetMode = 1703;
 constexpr int32_t kSetDisplay = 2100;
+constexpr int32_t kSetCompression = 1704;
+constexpr int32_t kSetQuality = 1707;
 constexpr int32_t kSetFormatButton = 1530;
 constexpr int32_t kSetSourceButton = 1580;
 constexpr int32_t kSetCapFileButton = 1705;
@@ -39,6 +45,20 @@ constexpr int32_t kSetMaxLine = 1878;
 // estimate (period 0, or a compression other than none and "AURA").
 uint32_t CaptureBytesPerMinute(int32_t msPerFrame, const BITMAPINFOHEADER& format, int32_t arate,
                                int32_t abits, int32_t amode);
+// Bytes per minute of frames that take frameBytes each in the file (compressed), with the sound.
+uint32_t CompressedBytesPerMinute(int32_t msPerFrame, uint32_t frameBytes, int32_t arate, int32_t abits,
+                                  int32_t amode);
+// Whether frames of the driver's format f are stored compressed: a camera's Motion JPEG always, 24-bit
+// rows when the settings ask for Motion JPEG.
+bool IsStoredCompressed(const BITMAPINFOHEADER& f);
+// Bytes per minute for the driver's format f and the settings: compressed frames at the size a
+// trial compression of the current picture gives, or while capturing at their real average.
+uint32_t CaptureRateForSettings(const BITMAPINFOHEADER& f);
+// Hands the settings' compression choice to the capture window.
+void SetCompressionFromSettings();
+// The capture file size proposed when none is entered: this many minutes at the estimate, in megabytes.
+constexpr uint32_t kDefaultCapFileMinutes = 2;
+uint32_t DefaultCapFileMegabytes();
 // The estimate for the capture window's format and the settings; shows "%s KB/min" in line 1877
 // of the dialog (target 0) or "(%s KB/MINUTE)" on display line 7 of the panel (target 1), "***"
 // when there is none, nothing for an unknown compression.

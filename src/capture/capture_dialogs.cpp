@@ -41,6 +41,8 @@ const TooltipEntry kSettingsTips[] = {{kSetFormatButton, "Driver Supplied Format
                                       {kSetAudioRate, "Audio Sample Rate (or turn off audio capture)"},
                                       {kSetBits, "Bits/Sample For Audio Capture (8 or 16)"},
                                       {kSetMode, "Audio Mode (Mono or Stereo)"},
+                                      {kSetCompression, "How Frames Are Stored: Motion JPEG Or Uncompressed"},
+                                      {kSetQuality, "Motion JPEG Quality (higher: larger files)"},
                                       {kSetCapFileButton, "Specify New Cap File And/Or File Size"},
                                       {kSetSourceButton, "Driver Supplied Source Dialog"},
                                       {kPanelHelp, "Help for this dialog"},
@@ -72,7 +74,9 @@ class SettingsDialog : public QDialog {
         setWindowTitle("Streaming Capture Settings");
         rate_ = ChoiceList(kSetFrameRate, kFrameRateChoices, 11);
         display_ = ChoiceList(kSetDisplay, kDisplayChoices, 2);
-        audio_ = ChoiceList(kSetAudioRate, kAudioRateChoices, 5);
+        audio_ = ChoiceList(kSetAudioRate, kAudioRateChoices, kAudioRateCount);
+        compression_ = ChoiceList(kSetCompression, kCompressionChoices, 2);
+        quality_ = ChoiceList(kSetQuality, kQualityChoices, kQualityCount);
         bits_ = ChoiceList(kSetBits, kBitsChoices, 2);
         mode_ = ChoiceList(kSetMode, kModeChoices, 2);
         QPushButton* format = Button("Capture Format...", kSetFormatButton);
@@ -89,10 +93,12 @@ class SettingsDialog : public QDialog {
         grid->addWidget(rate_, 1, 1);
         grid->addWidget(format, 1, 2);
         grid->addWidget(display_, 2, 1);
-        grid->addWidget(new QLabel("Audio"), 3, 0);
-        grid->addWidget(audio_, 3, 1, 1, 2);
-        grid->addWidget(bits_, 4, 1);
-        grid->addWidget(mode_, 4, 2);
+        grid->addWidget(compression_, 3, 1);
+        grid->addWidget(quality_, 3, 2);
+        grid->addWidget(new QLabel("Audio"), 4, 0);
+        grid->addWidget(audio_, 4, 1, 1, 2);
+        grid->addWidget(bits_, 5, 1);
+        grid->addWidget(mode_, 5, 2);
         auto* file = new QGroupBox("Capture File");
         auto* lines = new QGridLayout(file);
         lines->addWidget(Line(kSetFileLine), 0, 0, 1, 2);
@@ -134,6 +140,15 @@ class SettingsDialog : public QDialog {
         onChange(audio_, audioChange(&gSettings.Arate, kAudioRateChoices));
         onChange(bits_, audioChange(&gSettings.Abits, kBitsChoices));
         onChange(mode_, audioChange(&gSettings.Amode, kModeChoices));
+        onChange(compression_, [this](int i) {
+            gSettings.CapCompress = kCompressionChoices[i].value;
+            quality_->setEnabled(gSettings.CapCompress != 0);
+            MySetCapSettings(self(), false);
+        });
+        onChange(quality_, [this](int i) {
+            gSettings.CapQuality = kQualityChoices[i].value;
+            MySetCapSettings(self(), false);
+        });
         onChange(display_, [this](int i) {
             gSettings.overlaymode = i;
             if (QWidget* video = VideoCaptureWindowWidget()) video->update();
@@ -171,18 +186,26 @@ class SettingsDialog : public QDialog {
                 for (QComboBox* list : {audio_, bits_, mode_}) list->setEnabled(false);
             }
         } else {
-            for (QWidget* c :
-                 std::initializer_list<QWidget*>{source, format, capFile, rate_, audio_, bits_, mode_})
+            for (QWidget* c : std::initializer_list<QWidget*>{source, format, capFile, rate_, audio_, bits_,
+                                                              mode_, compression_, quality_})
                 c->setEnabled(false);
         }
         filling_ = true;
         display_->setCurrentIndex(std::clamp(gSettings.overlaymode, 0, 1));
         // A rate not in the list shows "No Audio" and keeps capturing at that rate.
-        audio_->setCurrentIndex(std::max(ChoicePosition(kAudioRateChoices, 5, gSettings.Arate), 0));
+        audio_->setCurrentIndex(
+            std::max(ChoicePosition(kAudioRateChoices, kAudioRateCount, gSettings.Arate), 0));
         NormaliseCaptureSettings();
         rate_->setCurrentIndex(ChoicePosition(kFrameRateChoices, 11, gSettings.msPerFrame));
         bits_->setCurrentIndex(gSettings.Abits == 16 ? 1 : 0);
         mode_->setCurrentIndex(gSettings.Amode == 2 ? 1 : 0);
+        compression_->setCurrentIndex(gSettings.CapCompress ? 0 : 1);
+        // A quality not in the list shows the nearest one below it and is kept until one is chosen.
+        int32_t quality = kQualityCount - 1;
+        for (int32_t i = kQualityCount - 1; i >= 0; i--)
+            if (kQualityChoices[i].value <= gSettings.CapQuality) quality = i;
+        quality_->setCurrentIndex(quality);
+        if (ghWndCap) quality_->setEnabled(gSettings.CapCompress != 0);
         filling_ = false;
         ShowCapFileLines(self());
         ShowContent();
@@ -209,6 +232,8 @@ class SettingsDialog : public QDialog {
     QComboBox* rate_;
     QComboBox* display_;
     QComboBox* audio_;
+    QComboBox* compression_;
+    QComboBox* quality_;
     QComboBox* bits_;
     QComboBox* mode_;
     bool filling_ = false;
@@ -225,6 +250,10 @@ class FileDialog : public QDialog {
         SetControlId(current_, kFileCurrentSize);
         size_ = new QLineEdit;
         SetControlId(size_, kFileNewSize);
+        // A file too small for two minutes at the estimate, holding no capture, is offered that much.
+        const uint32_t proposed = DefaultCapFileMegabytes();
+        if (proposed > state_.currentSize / kCapMegabyte && ReadCapFileContent() == 0)
+            size_->setText(QString::number(proposed));
         QPushButton* ok = Button("OK", IDOK);
         QPushButton* cancel = Button("Cancel", IDCANCEL);
         QPushButton* help = Button("HELP...", kPanelHelp);

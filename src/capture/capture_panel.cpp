@@ -1,6 +1,8 @@
 // The "Video Capture Window" and the capture panel, and the launcher that runs them.
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
@@ -8,7 +10,9 @@
 #include <QPainter>
 #include <QPointer>
 #include <QTimer>
+#include <algorithm>
 #include <map>
+#include <vector>
 
 #include "capture/capfile.h"
 #include "capture/capsettings.h"
@@ -22,9 +26,11 @@
 #include "platform/capwin/camera.h"
 #include "platform/capwin/capview.h"
 #include "platform/help/help.h"
+#include "platform/notify/notify.h"
 #include "platform/qtui/qtui.h"
 #include "platform/screensaver/screensaver.h"
 #include "settings/settings.h"
+#include "ui/access.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -42,15 +48,17 @@ constexpr int32_t kCommandDriverBase = 8000;
 // The template's buttons that are never shown.
 constexpr int32_t kHiddenButtons[] = {1459, 1530, 1861, 1596};
 
-const TooltipEntry kPanelTips[] = {{kPanelStart, "Start Video Capture"},
-                                   {kPanelInfo, "Show Information On Current Contents Of Capture File"},
-                                   {kPanelCapFile, "Change Capture File Name And/Or Size"},
-                                   {kPanelPalette, "Capture A Color Palette For 256-Color Captures"},
-                                   {kPanelDetails, "Change Settings For Streaming Capture"},
-                                   {kPanelPower, "Close This Control Panel"},
-                                   {2, "CLOSE THIS CONTROL PANEL"},
-                                   {kPanelHelp, "HELP For This Control Panel"},
-                                   {0, nullptr}};
+const TooltipEntry kPanelTips[] = {
+    {kPanelStart, "Start Video Capture"},
+    {kPanelInfo, "Show Information On Current Contents Of Capture File"},
+    {kPanelCapFile, "Change Capture File Name And/Or Size"},
+    {kPanelPalette,
+     "Capture A Color Palette For 256-Color Captures (off: this driver's format has no palette)"},
+    {kPanelDetails, "Change Settings For Streaming Capture"},
+    {kPanelPower, "Close This Control Panel"},
+    {2, "CLOSE THIS CONTROL PANEL"},
+    {kPanelHelp, "HELP For This Control Panel"},
+    {0, nullptr}};
 
 // Where each button sits on the panel.
 struct ButtonPlace {
@@ -168,9 +176,12 @@ class CapturePanel : public QDialog {
             hidden->setEnabled(false);
         }
         InstallTooltipTable(this, kPanelTips);
+        MakeControlAreas();
         HoldOffScreenSaverWhileActive(this, ScreenSaverHoldWanted);
         connect(&poll_, &QTimer::timeout, this, [this] {
-            if (display_->TakeChanged()) update();
+            if (!display_->TakeChanged()) return;
+            update();
+            for (ControlArea* a : areas_) a->Refresh();
         });
         poll_.start(kDisplayPollMs);
     }
@@ -233,6 +244,41 @@ class CapturePanel : public QDialog {
     }
 
   private:
+    // The display and the two sides of the level meter for keyboards and screen readers, and the
+    // tab order: the buttons left to right, the display, the meter, then power.
+    void MakeControlAreas() {
+        auto* lines = new ControlArea(this, QRect(10, 10, 351, 81), QAccessible::StaticText, "Display");
+        lines->setText([this] {
+            QStringList text;
+            for (const std::string& line : display_->ShownText()) text << QString::fromStdString(line);
+            return text.join("; ");
+        });
+        areas_.push_back(lines);
+        for (int32_t side : {0, 1}) {
+            auto* meter =
+                new ControlArea(this, QRect(side == 0 ? 60 : 188, 92, 122, 7), QAccessible::ProgressBar,
+                                side == 0 ? "Left Sound Level" : "Right Sound Level");
+            meter->setRange({[this, side] { return std::clamp(display_->Level(side), 0, 100); },
+                             [] { return 0; },
+                             [] { return 100; },
+                             {}});
+            areas_.push_back(meter);
+        }
+        QWidget* previous = nullptr;
+        auto chain = [&](QWidget* w) {
+            if (previous && w) setTabOrder(previous, w);
+            if (w) previous = w;
+        };
+        for (int32_t id : {kPanelStart, kPanelDetails, kPanelPalette, kPanelInfo, kPanelCapFile, kPanelHelp})
+            chain(widgets_.count(id) ? widgets_[id] : nullptr);
+        for (ControlArea* a : areas_) chain(a);
+        chain(widgets_.count(kPanelPower) ? widgets_[kPanelPower] : nullptr);
+    }
+    void NameStart(bool capturing) {
+        if (widgets_.count(kPanelStart))
+            widgets_[kPanelStart]->setAccessibleName(capturing ? "Stop Video Capture"
+                                                               : "Start Video Capture");
+    }
     void Enable(int32_t id, bool enable) {
         auto it = widgets_.find(id);
         if (it != widgets_.end()) it->second->setEnabled(enable);
@@ -245,14 +291,19 @@ class CapturePanel : public QDialog {
         if (!CaptureFileNamed()) return;
         Enable(kPanelDetails, false);
         SetImage(kCaptureStopFace.x, kCaptureStopFace.y);
+        NameStart(true);
         for (int32_t id : {kPanelCapFile, kPanelInfo, kPanelHelp, kPanelPower}) Enable(id, false);
+        running_.start();
         PanelStartCapture(HWNDFromWidget(this), HWNDFromWidget(video_));
         update();
     }
     void Stop() {
         PanelStopCapture(HWNDFromWidget(this), HWNDFromWidget(video_));
+        const QString file = QFileInfo(QString::fromUtf8(gLastCapturedFile)).fileName();
+        NotifyWhenUnattended(this, running_.elapsed(), "Capture finished: " + file.toStdString());
         Enable(kPanelDetails, true);
         SetImage(kCapturePanelButtons[0].face.x, kCapturePanelButtons[0].face.y);
+        NameStart(false);
         for (int32_t id : {kPanelStart, kPanelCapFile, kPanelInfo, kPanelHelp, kPanelPower}) Enable(id, true);
         // The file now holds the capture: its content line says so.
         RefreshPanelLines(HWNDFromWidget(this));
@@ -300,7 +351,9 @@ class CapturePanel : public QDialog {
     PanelDisplay* display_;
     ButtonRecord* buttons_ = nullptr;
     std::map<int32_t, OwnerDrawButton*> widgets_;
+    std::vector<ControlArea*> areas_;
     QTimer poll_;
+    QElapsedTimer running_;  // since Start
     bool dragging_ = false;
     QPoint dragOffset_;
 };

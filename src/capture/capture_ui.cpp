@@ -137,6 +137,13 @@ std::vector<std::pair<int32_t, PanelTextLayout>> PanelDisplay::Layout() {
     return laid;
 }
 
+std::vector<std::string> PanelDisplay::ShownText() {
+    std::vector<std::string> text;
+    for (const auto& [line, e] : Shown())
+        if (e.text.find_first_not_of(' ') != std::string::npos) text.push_back(e.text);
+    return text;
+}
+
 void PanelDisplay::PaintLines(QPainter& painter) {
     painter.save();
     for (const auto& [line, e] : Shown()) {

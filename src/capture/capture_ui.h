@@ -48,6 +48,9 @@ class PanelDisplay {
     void PaintLines(QPainter& painter);
     void PaintMeter(QPainter& painter);
     std::string Line(int32_t line);
+    // The meter's levels in percent (0 left, 1 right), and the lines shown, in the order shown.
+    int32_t Level(int32_t side) const { return side == 0 ? left_.load() : right_.load(); }
+    std::vector<std::string> ShownText();
     // The lines shown so far (never-shown lines left out), each laid out as it is painted.
     std::vector<std::pair<int32_t, PanelTextLayout>> Layout();
 

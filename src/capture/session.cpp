@@ -8,6 +8,7 @@
 #include <string>
 
 #include "capture/capfile.h"
+#include "capture/capsettings.h"
 #include "capture/panel.h"
 #include "core/diag.h"
 #include "core/format.h"
@@ -319,6 +320,7 @@ void MyCapVideo(HWND display, HWND video) {
     }
     s.waveMode = gSettings.Amode;
     s.waveBits = gSettings.Abits;
+    SetCompressionFromSettings();
     SendCap(WM_CAP_SEQUENCE);
 }
 

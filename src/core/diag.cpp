@@ -26,19 +26,23 @@ std::string VFormat(const char* format, va_list args) {
 // Shows a question and maps its two answers; a box that cannot be shown is retried once without
 // owner, then replaced by a last "???" box. A question nobody could answer counts as No / Cancel,
 // never as consent.
+// A third button, when the question has one, answers 2.
 int AskTwoWay(const std::string& text, unsigned style, int yes, int no, const BoxChoice* choice = nullptr,
-              int* selected = nullptr) {
+              int* selected = nullptr, const char* button = nullptr) {
     MessageBoxProvider& boxes = CurrentMessageBoxProvider();
     auto show = [&](HWND owner) {
-        return choice ? boxes.ShowWithChoice(owner, text, "Notify", style, *choice, selected)
-                      : boxes.Show(owner, text, "Notify", style);
+        return choice   ? boxes.ShowWithChoice(owner, text, "Notify", style, *choice, selected)
+               : button ? boxes.ShowWithButton(owner, text, "Notify", style, button)
+                        : boxes.Show(owner, text, "Notify", style);
     };
     int r = show(gMessageOwner);
     if (r == yes) return 1;
     if (r == no) return 0;
+    if (button && r == kIdBoxButton) return 2;
     r = show(nullptr);
     if (r == yes) return 1;
     if (r == no) return 0;
+    if (button && r == kIdBoxButton) return 2;
     boxes.Show(nullptr, "???", "Notify", MB_OK | MB_ICONEXCLAMATION);
     return 0;
 }
@@ -133,6 +137,14 @@ int NotifyYesNoWithChoice(const BoxChoice& choice, int* selected, const char* fo
     std::string text = VFormat(format, args);
     va_end(args);
     return AskTwoWay(text, MB_YESNO | MB_ICONQUESTION, IDYES, IDNO, &choice, selected);
+}
+
+int NotifyYesNoWithButton(const char* label, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = VFormat(format, args);
+    va_end(args);
+    return AskTwoWay(text, MB_YESNO | MB_ICONQUESTION, IDYES, IDNO, nullptr, nullptr, label ? label : "");
 }
 
 int NotifyOkCancel(const char* format, ...) {

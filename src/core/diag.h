@@ -34,6 +34,9 @@ struct BoxChoice {
     std::vector<bool> enabled;  // per option; missing entries are enabled
 };
 
+// What a box's own extra button returns (ShowWithButton).
+constexpr int kIdBoxButton = 100;
+
 // Shows message boxes. Show returns IDOK, IDCANCEL, IDYES or IDNO, or 0 when the box could not
 // be shown.
 class MessageBoxProvider {
@@ -44,6 +47,12 @@ class MessageBoxProvider {
     // Providers that cannot show a choice ask without it and leave *selected as it was.
     virtual int ShowWithChoice(HWND owner, const std::string& text, const std::string& caption,
                                unsigned style, const BoxChoice& /*choice*/, int* /*selected*/) {
+        return Show(owner, text, caption, style);
+    }
+    // A box with the style's buttons and one more labelled one, which returns kIdBoxButton.
+    // Providers that cannot show it ask without it.
+    virtual int ShowWithButton(HWND owner, const std::string& text, const std::string& caption,
+                               unsigned style, const std::string& /*label*/) {
         return Show(owner, text, caption, style);
     }
 };
@@ -65,6 +74,8 @@ int NotifyOkCancel(const char* format, ...) QUILLORY_PRINTF(1, 2);
 // NotifyYesNo with a choice under the question; *selected as for ShowWithChoice.
 int NotifyYesNoWithChoice(const BoxChoice& choice, int* selected, const char* format, ...)
     QUILLORY_PRINTF(3, 4);
+// NotifyYesNo with a third button labelled label beside Yes and No: 2 when it was pressed.
+int NotifyYesNoWithButton(const char* label, const char* format, ...) QUILLORY_PRINTF(2, 3);
 
 // Console boxes: "Notify: TEXT" (the caption, when not "Notify", replaces the word) on standard
 // error; questions take the settable default answer.

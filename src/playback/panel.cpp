@@ -19,6 +19,7 @@
 #include "playback/playwindow.h"
 #include "playback/transport.h"
 #include "settings/settings.h"
+#include "ui/access.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -106,7 +107,7 @@ VcrPanel::VcrPanel(QWidget* parent, PlayWindow* playWindow) : QDialog(parent), p
     for (const ControlPlace& c : kPlaces) {
         auto* b = new OwnerDrawButton(c.id, this);
         b->setGeometry(c.x, c.y, c.w, c.h);
-        b->setFocusPolicy(Qt::NoFocus);
+        b->setFocusPolicy(Qt::TabFocus);
         for (const ArtworkButton& a : kVcrPanelButtons)
             if (a.controlId == c.id)
                 buttons_ =
@@ -123,6 +124,11 @@ VcrPanel::VcrPanel(QWidget* parent, PlayWindow* playWindow) : QDialog(parent), p
     // The buttons loaded the artwork into the shared list, which owns it for the program's life.
     art_ = FindLoadedBitmap(kVcrBitmapName);
     InstallTooltipTable(this, kPanelTips);
+    if (OwnerDrawButton* power = button(kCmdPowerOff)) {
+        power->setAccessibleName("Power Off");
+        power->setAccessibleDescription("Close This Control Panel");
+    }
+    MakeControlAreas();
     HoldOffScreenSaverWhileActive(this, ScreenSaverHoldWanted);
     timer_ = startTimer(kVcrPanelTimerMs);
     if (playWindow_) {
@@ -154,6 +160,49 @@ VcrPanel::~VcrPanel() {
     buttons_ = nullptr;
 }
 
+void VcrPanel::MakeControlAreas() {
+    auto* display = new ControlArea(this, kDisplayRect, QAccessible::StaticText, "Display");
+    display->setText([this] { return displayText(); });
+    auto* slider = new ControlArea(
+        this, QRect(QPoint(kSliderLeft - 1, kSliderTop - 1), QPoint(kSliderRight + 1, kSliderBottom + 1)),
+        QAccessible::Slider, "Frame Position");
+    slider->setRange({[] { return std::max(gPlayer.position, 1); }, [] { return 1; },
+                      [] { return std::max(gPlayer.N, 1); },
+                      [this](int32_t p) {
+                          if (!gLoop.playing) Show(p);
+                      }});
+    auto* jog = new ControlArea(
+        this, QRect(kDialX - kJogRadius, kDialY - kJogRadius, 2 * kJogRadius + 1, 2 * kJogRadius + 1),
+        QAccessible::Dial, "Jog Dial");
+    jog->setAccessibleDescription("Left or Right: one frame; with Shift: ten");
+    jog->setRange({[] { return gSettings.angJogPlay; }, [] { return 0; }, [] { return 360; }, {}});
+    auto* shuttle = new ControlArea(this,
+                                    QRect(kDialX - kShuttleRadius, kDialY - kShuttleRadius,
+                                          2 * kShuttleRadius + 1, 2 * kShuttleRadius + 1),
+                                    QAccessible::Dial, "Shuttle Ring");
+    shuttle->setAccessibleDescription("While playing, L and J: faster forwards and backwards");
+    shuttle->setRange({[] { return gLoop.shuttleIndex; },
+                       [] { return -kShuttleMaxIndex; },
+                       [] { return kShuttleMaxIndex; },
+                       {}});
+    areas_ = {display, slider, jog, shuttle};
+    // Tab goes through the buttons row by row, then the display and the dials, then power and help.
+    QWidget* previous = nullptr;
+    auto chain = [&](QWidget* w) {
+        if (previous && w) setTabOrder(previous, w);
+        if (w) previous = w;
+    };
+    for (int32_t id :
+         {kCmdFirstFrame, kCmdPlayForward, kCmdLastFrame, kCmdPlayReverse, kCmdPause, kCmdPingPong,
+          kCmdRangeStart, kCmdRangeFirst, kCmdPlayRange, kCmdRangeLast, kCmdRangeEnd, kCmdPanelFileInfo})
+        chain(button(id));
+    for (ControlArea* a : areas_) chain(a);
+    chain(button(kCmdPowerOff));
+    chain(button(kCmdHelpPanel));
+    // The panel's keys work at once: the display passes them on.
+    display->setFocus();
+}
+
 OwnerDrawButton* VcrPanel::button(int32_t id) const {
     auto it = controls_.find(id);
     return it == controls_.end() ? nullptr : it->second;
@@ -181,6 +230,7 @@ void VcrPanel::Show(int32_t position) {
 
 void VcrPanel::UpdateDisplay() {
     update(kDisplayRect);
+    for (ControlArea* a : areas_) a->Refresh();
 }
 
 void VcrPanel::Close() {
@@ -235,6 +285,16 @@ void VcrPanel::reject() {
 
 QString VcrPanel::stateWord() const {
     return QString::fromStdString(StateWord(state_, gLoop.shuttleIndex, gLoop.shuttleHeld));
+}
+
+QString VcrPanel::displayText() const {
+    const PlayedFormat& f = gPlayer.played;
+    QString text = stateWord() + " " +
+                   QString::fromStdString(TimeCodeText(std::max(gPlayer.position, 1) - 1, f.rate, f.scale));
+    if (state_ != kStatePlay)
+        text +=
+            " " + QString::fromStdString(InfoLine(f.compression, f.width, f.height, f.bits, f.rate, f.scale));
+    return text;
 }
 
 void VcrPanel::PaintDisplay(QPainter& p) {

@@ -5,10 +5,12 @@
 #include <QDialog>
 #include <QPointer>
 #include <map>
+#include <vector>
 
 #include "playback/timing.h"
 #include "ui/bitmaps.h"
 
+class ControlArea;
 class OwnerDrawButton;
 class PlayWindow;
 
@@ -29,6 +31,8 @@ class VcrPanel : public QDialog {
     OwnerDrawButton* button(int32_t id) const;
     // The display's state word as it reads now.
     QString stateWord() const;
+    // Everything the display shows: state word, time code and information line.
+    QString displayText() const;
     void SetState(int32_t state);
 
   protected:
@@ -49,11 +53,13 @@ class VcrPanel : public QDialog {
     void Close();
     void SetShuttle(int32_t index, int32_t degrees);
     void MoveMarker(int32_t& angle, int32_t degrees, bool jog);
+    void MakeControlAreas();
 
     QPointer<PlayWindow> playWindow_;
     BitmapRecord* art_ = nullptr;
     ButtonRecord* buttons_ = nullptr;
     std::map<int32_t, OwnerDrawButton*> controls_;
+    std::vector<ControlArea*> areas_;  // display, slider, jog dial, shuttle ring
     int32_t state_ = 0;
     bool opened_ = false;
     enum class Drag { None, Move, Shuttle, Jog, Slider } drag_ = Drag::None;

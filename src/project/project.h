@@ -146,6 +146,9 @@ constexpr int32_t kAppendRefused = 0;
 constexpr int32_t kAppendNotOpened = -1;
 // why (optional) says, for kAppendNotOpened, why the file was not taken.
 int32_t AppendAVIToProjectOutcome(HWND window, const char* name, std::string* why = nullptr);
+// True when the project is empty or the file's rate, width and height are the project's (false for a
+// file that does not open): it can be appended without a mismatch.
+bool FileMatchesProjectFormat(const char* name);
 // "Failed to open file <NAME>" with the reason under it, as text and as a box.
 std::string FileNotOpenedText(const char* name, const std::string& why);
 void NotifyFileNotOpened(const char* name, const std::string& why);

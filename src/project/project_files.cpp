@@ -142,6 +142,19 @@ int32_t AppendAVIToProjectOutcome(HWND, const char* name, std::string* why) {
     return kAppendAdded;
 }
 
+bool FileMatchesProjectFormat(const char* name) {
+    if (!gProject.head) return true;
+    AVIlist* rec = name && *name ? OpenAVIforList(name, 0, -1) : nullptr;
+    if (!rec) return false;
+    RepairFormat(rec);
+    const bool timed = NormaliseTiming(rec);
+    const auto rate = timed ? static_cast<int32_t>(std::trunc(1000000.0 / rec->scale + 0.5)) : -1;
+    const bool same = timed && rate == gProject.frameRate && rec->width == gProject.frameWidth &&
+                      rec->height == gProject.frameHeight;
+    Release(rec);
+    return same;
+}
+
 std::string FileNotOpenedText(const char* name, const std::string& why) {
     return "Failed to open file <" + std::string(name ? name : "") + ">" + (why.empty() ? "" : "\n" + why);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -370,6 +371,23 @@ RenderRun RunRender(RenderJob& job) {
     return run;
 }
 
+// Hands the end of a render that was not cancelled to whoever tells a user who went elsewhere.
+void TellEnded(const RenderJob& job, const RenderRun& run, int64_t elapsedMs) {
+    if (!gCallbacks.ended || run.cancelled) return;
+    const std::string name(job.name), file = name.substr(name.rfind('/') + 1);
+    if (run.whole && run.playable && !run.commitError) {
+        gCallbacks.ended(elapsedMs, "Render finished: " + file + ", " + Megabytes(run.length), {});
+        return;
+    }
+    const int error = run.writeError ? run.writeError : run.commitError;
+    const std::string detail = !run.created            ? run.createReason
+                               : error                 ? std::string(std::strerror(error))
+                               : !run.unopened.empty() ? run.unopened
+                               : !run.fullText.empty() ? run.fullText
+                                                       : std::string("The file does not read back");
+    gCallbacks.ended(elapsedMs, "Render failed: " + file, detail);
+}
+
 // Tells the user how the render ended, and offers to view a whole file. 1 for a whole file that
 // has taken its name, else 0.
 int32_t ReportRender(const RenderJob& job, const RenderRun& run) {
@@ -395,10 +413,15 @@ int32_t ReportRender(const RenderJob& job, const RenderRun& run) {
                       Untouched(name).c_str());
             return 0;
         }
-        if (NotifyYesNo("Record to %s file complete - size = %ld bytes\nWould you like to view the file?",
-                        job.mp4 ? "MP4" : "AVI", static_cast<long>(run.length)) == 1 &&
-            gCallbacks.viewFile)
-            gCallbacks.viewFile(name);
+        const char* kind = job.mp4 ? "MP4" : "AVI";
+        const long size = static_cast<long>(run.length);
+        const char* question =
+            "Record to %s file complete - size = %ld bytes\nWould you like to view the file?";
+        const int answer = gCallbacks.showInFolder
+                               ? NotifyYesNoWithButton("Show in Folder", question, kind, size)
+                               : NotifyYesNo(question, kind, size);
+        if (answer == 1 && gCallbacks.viewFile) gCallbacks.viewFile(name);
+        if (answer == 2) gCallbacks.showInFolder(name);
         return 1;
     }
     const std::string cause =
@@ -449,7 +472,11 @@ int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer) {
     if (!ChooseOutput(mainWindow, offer, job)) return 0;
     const Rendering rendering;
     if (!PlanRender(job)) return 0;
-    return ReportRender(job, RunRender(job));
+    const auto start = std::chrono::steady_clock::now();
+    const RenderRun run = RunRender(job);
+    const auto ran = std::chrono::steady_clock::now() - start;
+    TellEnded(job, run, std::chrono::duration_cast<std::chrono::milliseconds>(ran).count());
+    return ReportRender(job, run);
 }
 
 bool WriteProjectFrame(int32_t n, const std::string& path, std::string* reason) {

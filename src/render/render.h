@@ -17,6 +17,13 @@ struct RenderCallbacks {
     std::function<void(bool busy)> waitCursor;
     // The user asked to view the new file.
     std::function<void(const char* name)> viewFile;
+    // The user asked to see the new file in its folder; without it the closing message offers only
+    // to view the file.
+    std::function<void(const char* name)> showInFolder;
+    // The render ran for elapsedMs (its questions before and after not counted) and ended: summary
+    // says what ended and how ("Render finished: NAME, 12.4 MB" or "Render failed: NAME"), detail
+    // why it failed. Not called when the user cancelled it.
+    std::function<void(int64_t elapsedMs, const std::string& summary, const std::string& detail)> ended;
 };
 void SetRenderCallbacks(RenderCallbacks callbacks);
 
@@ -25,10 +32,11 @@ void SetRenderCallbacks(RenderCallbacks callbacks);
 enum class RenderKind { kAsBefore, kAvi, kMp4 };
 
 // Asks for the output name and the compressor, renders, reads the file back and offers to view
-// it. 1 when every frame was written and the file reads back correctly and has taken the name,
-// else 0 after a message. A render that stopped early never replaces an existing file; where the
-// name was free it leaves what plays. An output that is one of the project's own files is refused
-// before anything is written. The name chosen is left in gSettings.LastSaveAVIfileName.
+// it or show it in its folder. 1 when every frame was written and the file reads back correctly
+// and has taken the name, else 0 after a message. A render that stopped early never replaces an
+// existing file; where the name was free it leaves what plays. An output that is one of the
+// project's own files is refused before anything is written. The name chosen is left in
+// gSettings.LastSaveAVIfileName.
 int32_t RenderProjectToAVI(HWND mainWindow, RenderKind offer = RenderKind::kAsBefore);
 // The worker threads of the next renders: 0 (the default) for one per processor, 1 for none (all
 // on the calling thread). The file is the same either way.

@@ -75,6 +75,8 @@ const Field kFields[] = {
     NUM("Capture", Abits, 8),
     NUM("Capture", Amode, 2),
     NUM("Capture", overlaymode, 1),
+    NUM("Capture", CapCompress, 1),
+    NUM("Capture", CapQuality, 90),
     NUM("Render", CopyFrames, 1),
     NUM("Render", FitToSize, 0),
     NUM("Render", FitMB, 10),
@@ -91,6 +93,42 @@ const Field kFields[] = {
 
 #undef NUM
 #undef STR
+
+constexpr const char* kRecentKey = "Recent Projects";
+
+std::vector<std::string> gRecent;
+
+// A path Recent Projects can keep: absolute, short enough for the project file name, no control
+// characters.
+bool KeepableProject(const std::string& path) {
+    if (path.empty() || path[0] != '/' || path.size() >= sizeof(SettingsRecord::ProjectFileName))
+        return false;
+    return std::none_of(path.begin(), path.end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+}
+
+std::string RecentValueName(size_t index) {
+    return "Project" + std::to_string(index + 1);
+}
+
+// The list as stored: unusable, empty and repeated values are passed over.
+void LoadRecentProjects(HKEY userKey) {
+    gRecent.clear();
+    HKEY key = nullptr;
+    if (!userKey || RegOpenKeyExA(userKey, kRecentKey, &key) != ERROR_SUCCESS) return;
+    for (size_t i = 0; i < kMaxRecentProjects; i++) {
+        char buffer[sizeof(SettingsRecord::ProjectFileName)];
+        uint32_t size = sizeof buffer - 1;
+        uint32_t type = 0;
+        if (RegQueryValueExA(key, RecentValueName(i).c_str(), &type, reinterpret_cast<uint8_t*>(buffer),
+                             &size) != ERROR_SUCCESS)
+            continue;
+        const std::string path(buffer, size);
+        if (KeepableProject(path) && std::find(gRecent.begin(), gRecent.end(), path) == gRecent.end())
+            gRecent.push_back(path);
+    }
+    RegCloseKey(key);
+}
 
 const char* const kSections[] = {"Paths",   "Settings", "Edit",   "ToolTips",
                                  "Capture", "Render",   "Titles", "Mail"};
@@ -187,6 +225,8 @@ SettingsRecord InitialSettings() {
     s.Abits = 8;
     s.Amode = 2;
     s.overlaymode = 1;
+    s.CapCompress = 1;
+    s.CapQuality = 90;
     s.ShowEdits = 1;
     s.CopyFrames = 1;
     s.FitMB = 10;
@@ -196,6 +236,22 @@ SettingsRecord InitialSettings() {
 
 void ResetSettings() {
     gSettings = InitialSettings();
+    gRecent.clear();
+}
+
+const std::vector<std::string>& RecentProjects() {
+    return gRecent;
+}
+
+void AddRecentProject(const std::string& path) {
+    if (!KeepableProject(path)) return;
+    RemoveRecentProject(path);
+    gRecent.insert(gRecent.begin(), path);
+    if (gRecent.size() > kMaxRecentProjects) gRecent.resize(kMaxRecentProjects);
+}
+
+void RemoveRecentProject(const std::string& path) {
+    gRecent.erase(std::remove(gRecent.begin(), gRecent.end(), path), gRecent.end());
 }
 
 int32_t RegReadNumber(HKEY section, const char* name, int32_t missing) {
@@ -238,6 +294,7 @@ void RegLoadSettings(const char* user) {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, UserKeyPath(user).c_str(), &userKey) != ERROR_SUCCESS)
         userKey = nullptr;
     for (const char* section : kSections) LoadSection(userKey, section);
+    LoadRecentProjects(userKey);
     if (userKey) RegCloseKey(userKey);
 }
 
@@ -287,6 +344,15 @@ LONG RegSaveSettings(const char* user) {
             }
         }
         RegCloseKey(key);
+    }
+
+    // Every slot is written, so that a shorter list leaves no old entry behind.
+    if (RegCreateKeyExA(userKey, kRecentKey, &key, nullptr) == ERROR_SUCCESS) {
+        for (size_t i = 0; i < kMaxRecentProjects; i++)
+            WriteText(key, RecentValueName(i).c_str(), i < gRecent.size() ? gRecent[i].c_str() : "");
+        RegCloseKey(key);
+    } else {
+        DebugLog("RegSaveSettings - ERROR 03");
     }
 
     err = RegFlushKey(userKey);

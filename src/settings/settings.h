@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/registry/registry.h"
 
@@ -41,6 +42,8 @@ struct SettingsRecord {
     int32_t Abits;
     int32_t Amode;
     int32_t overlaymode;
+    int32_t CapCompress;  // frames stored as Motion JPEG (1) or uncompressed (0)
+    int32_t CapQuality;   // the Motion JPEG quality, 0-100
     // Render
     int32_t CopyFrames;  // frames without titles or underlays are copied when the format allows
     int32_t FitToSize;   // the quality is chosen so that the file fits FitMB megabytes
@@ -65,9 +68,18 @@ inline bool ScreenSaverHoldWanted() {
     return gSettings.SSdisable != 0;
 }
 
+// Recent Projects: the projects last opened or saved, most recent first, loaded and saved with the
+// record as the values "Project1" to "Project8" of the user's key "Recent Projects". Only absolute
+// paths the project file name can hold are kept.
+constexpr size_t kMaxRecentProjects = 8;
+const std::vector<std::string>& RecentProjects();
+// Puts path first (once); the oldest beyond the limit drop off.
+void AddRecentProject(const std::string& path);
+void RemoveRecentProject(const std::string& path);
+
 // The record as it stands before any load.
 SettingsRecord InitialSettings();
-// Puts the initial values back (tests, and the start of a run).
+// Puts the initial values back and empties Recent Projects (tests, and the start of a run).
 void ResetSettings();
 
 // "SOFTWARE\Brellmont\Quillory"

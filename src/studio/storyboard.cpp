@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPointer>
+#include <QStyleOptionMenuItem>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -21,6 +22,8 @@
 #include "capture/session.h"
 #include "core/appstate.h"
 #include "core/diag.h"
+#include "platform/filemanager/filemanager.h"
+#include "platform/notify/notify.h"
 #include "platform/qtui/qtui.h"
 #include "platform/screensaver/screensaver.h"
 #include "playback/playwindows.h"
@@ -94,6 +97,24 @@ bool ShiftHeld() {
 QString PlainMenuText(const std::string& text) {
     return QString::fromUtf8(text.c_str()).replace("&", "&&");
 }
+
+constexpr const char* kMissingProperty = "quillory-missing";
+
+// A menu whose items marked missing are drawn greyed yet can still be chosen.
+class RecentMenu : public QMenu {
+  public:
+    using QMenu::QMenu;
+
+  protected:
+    void initStyleOption(QStyleOptionMenuItem* option, const QAction* action) const override {
+        QMenu::initStyleOption(option, action);
+        if (!action->property(kMissingProperty).toBool()) return;
+        // The text in the greyed colour; the highlight still shows which item the keyboard is on.
+        const QColor grey = option->palette.color(QPalette::Disabled, QPalette::Text);
+        for (QPalette::ColorRole role : {QPalette::Text, QPalette::WindowText, QPalette::ButtonText})
+            option->palette.setColor(role, grey);
+    }
+};
 
 int32_t ShowPopup(QWidget* owner, const std::vector<PopupItem>& items, QPoint at) {
     if (gChooser) return gChooser(items, at);
@@ -173,6 +194,10 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
             RestoreCursor();
     };
     render.viewFile = [this](const char* name) { DoPlayWindowX(HWNDFromWidget(this), name); };
+    render.showInFolder = [](const char* name) { ShowInFolder(name); };
+    render.ended = [this](int64_t elapsedMs, const std::string& summary, const std::string& detail) {
+        NotifyWhenUnattended(this, elapsedMs, summary, detail);
+    };
     SetRenderCallbacks(render);
 }
 
@@ -217,6 +242,15 @@ void StoryboardWindow::BuildToolbar() {
     ApplyLayout(self, 0, 0);
     EndLayout();
     if (OwnerDrawButton* undo = button(kCmdUndo)) undo->setEnabled(false);
+    // Tab goes along the toolbar from left to right, then into the cells.
+    QWidget* before = nullptr;
+    for (const ToolbarSlot& slot : kToolbarOrder) {
+        if (OwnerDrawButton* b = button(slot.id)) {
+            if (before) setTabOrder(before, b);
+            before = b;
+        }
+    }
+    if (before) setTabOrder(before, canvas_);
 }
 
 void StoryboardWindow::BuildMenus() {
@@ -231,6 +265,16 @@ void StoryboardWindow::BuildMenus() {
             });
         }
         connect(menu, &QMenu::aboutToShow, this, [this] { InitMenus(); });
+        if (std::string(definition.title) == "&Project") {
+            // Recent Projects goes between Save Project and Exit; its items are made as it opens.
+            recentMenu_ = new RecentMenu(menu);
+            recentMenu_->setTitle("&Recent Projects");
+            connect(recentMenu_, &QMenu::aboutToShow, this, [this] { FillRecentMenu(); });
+            connect(recentMenu_, &QMenu::triggered, this, [this](QAction* a) {
+                const int32_t id = a->data().toInt();
+                if (id >= kCmdFirstRecent && id <= kCmdLastRecent) Command(id, false);
+            });
+        }
         for (const MenuItemDefinition& item : definition.items) {
             if (item.id == 0) {
                 menu->addSeparator();
@@ -244,7 +288,26 @@ void StoryboardWindow::BuildMenus() {
             connect(a, &QAction::triggered, this, [this, id] { Command(id, ShiftHeld()); });
             actions_[id] = a;
         }
+        if (recentMenu_ && recentMenu_->parentWidget() == menu) {
+            QAction* exit = actions_[kCmdExit];
+            menu->insertMenu(exit, recentMenu_);
+            menu->insertSeparator(exit);
+        }
     }
+}
+
+void StoryboardWindow::FillRecentMenu() {
+    recentMenu_->clear();
+    const std::vector<std::string>& recent = RecentProjects();
+    for (size_t i = 0; i < recent.size() && i <= static_cast<size_t>(kCmdLastRecent - kCmdFirstRecent); i++) {
+        const QString path = QString::fromStdString(recent[i]);
+        QAction* a =
+            recentMenu_->addAction(QString("&%1 %2").arg(i + 1).arg(QString(path).replace("&", "&&")));
+        a->setData(kCmdFirstRecent + static_cast<int32_t>(i));
+        // A project that is gone is shown greyed; choosing it takes it off the list.
+        a->setProperty(kMissingProperty, !QFileInfo(path).isFile());
+    }
+    recentMenu_->menuAction()->setEnabled(!recent.empty());
 }
 
 QAction* StoryboardWindow::menuAction(int32_t id) const {
@@ -305,6 +368,7 @@ void StoryboardWindow::ShowCaption() {
 
 void StoryboardWindow::InitMenus() {
     const CommandStates s = CurrentCommandStates();
+    if (recentMenu_) recentMenu_->menuAction()->setEnabled(!RecentProjects().empty());
     if (driversMenu_) {
         const int32_t selected = kCmdFirstDriver + (gwIndex == kNoDriver ? kNoDriver : gwIndex);
         for (QAction* a : driversMenu_->actions()) a->setChecked(a->data().toInt() == selected);

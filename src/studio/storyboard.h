@@ -66,6 +66,13 @@ class StoryboardWindow : public QDialog {
     void Exit();
     bool RememberProject();
     void OpenProjectFile(const std::string& name);
+    // The n-th of Recent Projects opened as Open Project opens a file; one that is gone is taken
+    // off the list with a message.
+    void OpenRecentProject(size_t n);
+    // The project file now named was opened or saved: first in Recent Projects and noted in the
+    // desktop's recently-used list.
+    void NoteProjectUsed();
+    void FillRecentMenu();
     void InsertAVIFile(const std::string& name);
     void RangeCommand(uint32_t type);
     void SetStep(int32_t step);
@@ -73,10 +80,12 @@ class StoryboardWindow : public QDialog {
     void Help(int32_t id, bool shift);
     void Render();
     void CaptureIntoProject();
+    void ClearForCapture();
 
     StoryboardCanvas* canvas_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
     QMenu* driversMenu_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
     std::map<int32_t, QAction*> actions_;
     std::map<int32_t, OwnerDrawButton*> buttons_;
     ButtonRecord* buttonList_ = nullptr;

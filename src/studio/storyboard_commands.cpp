@@ -2,6 +2,7 @@
 #include <QCursor>
 #include <QFileInfo>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "capture/capture_gui.h"
@@ -13,7 +14,9 @@
 #include "mail/mail.h"
 #include "media/fileinfo.h"
 #include "platform/help/help.h"
+#include "platform/notify/notify.h"
 #include "platform/qtui/qtui.h"
+#include "platform/recent/recent.h"
 #include "project/projectfile.h"
 #include "render/render.h"
 #include "settings/settings.h"
@@ -30,6 +33,7 @@
 
 namespace {
 
+constexpr const char* kProjectMimeType = "application/x-quillory-project";
 constexpr const char* kNeedSelection = "You have to drag-select a range of frames to do this";
 
 const std::vector<std::pair<std::string, std::string>> kProjectFilters = {{"Clipgram Project Files", "*.cgp"},
@@ -139,8 +143,11 @@ struct StoryboardCommands {
         std::string name;
         if (ChooseProjectName(c.self, true, name) && KeepProjectFileName(name)) {
             w.projectNamed_ = true;
-            WriteProject();
+            if (WriteProject() == 1) w.NoteProjectUsed();
         }
+    }
+    static void OpenRecent(StoryboardWindow& w, const Call& c) {
+        w.OpenRecentProject(static_cast<size_t>(c.id - kCmdFirstRecent));
     }
     static void OpenAVI(StoryboardWindow& w, const Call& c) {
         FileDialogRequest r;
@@ -246,6 +253,7 @@ constexpr Commands::Route kRoutes[] = {
     One(kCmdNewProject, Commands::NewProject),
     One(kCmdOpenProject, Commands::OpenProject),
     One(kCmdSaveProject, Commands::SaveProject),
+    Span(kCmdFirstRecent, kCmdLastRecent, Commands::OpenRecent),
     One(kCmdOpenAVI, Commands::OpenAVI),
     One(kCmdRender, Commands::RenderProject),
     One(kCmdActivate, Commands::Activate),
@@ -349,17 +357,44 @@ void StoryboardWindow::OpenProjectFile(const std::string& name) {
     gView.step = 1;
     gView.position = 0;
     FreeThumbnails();
-    if (ReadProject(HWNDFromWidget(this)))
+    if (ReadProject(HWNDFromWidget(this))) {
         projectNamed_ = true;
-    else
+        NoteProjectUsed();
+    } else {
         std::memcpy(gSettings.ProjectFileName, previous, sizeof previous);
+    }
     FreeThumbnails();
+}
+
+void StoryboardWindow::OpenRecentProject(size_t n) {
+    if (n >= RecentProjects().size()) return;
+    const std::string path = RecentProjects()[n];
+    if (!QFileInfo(QString::fromStdString(path)).isFile()) {
+        RemoveRecentProject(path);
+        NotifyBox("Couldn't find project file <%s>\nIt has been removed from Recent Projects", path.c_str());
+        return;
+    }
+    OpenProjectFile(path);
+}
+
+void StoryboardWindow::NoteProjectUsed() {
+    const std::string path = gSettings.ProjectFileName;
+    if (path.empty() || path[0] != '/') return;
+    AddRecentProject(path);
+    std::string why;
+    if (!AddToRecentlyUsed({path, kProjectMimeType, "Quillory", "quillory %u"}, &why))
+        DebugLog("recently-used list: %s", why.c_str());
 }
 
 void StoryboardWindow::InsertAVIFile(const std::string& name) {
     std::string why;
-    if (AppendAVIToProjectOutcome(HWNDFromWidget(this), name.c_str(), &why) == kAppendNotOpened)
-        NotifyFileNotOpened(name.c_str(), why);
+    const auto start = std::chrono::steady_clock::now();
+    const int32_t outcome = AppendAVIToProjectOutcome(HWNDFromWidget(this), name.c_str(), &why);
+    const auto took = std::chrono::steady_clock::now() - start;
+    const std::string file = QFileInfo(QString::fromStdString(name)).fileName().toStdString();
+    NotifyWhenUnattended(this, std::chrono::duration_cast<std::chrono::milliseconds>(took).count(),
+                         (outcome == kAppendAdded ? "Import finished: " : "Import failed: ") + file, why);
+    if (outcome == kAppendNotOpened) NotifyFileNotOpened(name.c_str(), why);
     FreeThumbnails();
 }
 
@@ -409,25 +444,55 @@ void StoryboardWindow::Help(int32_t id, bool shift) {
     }
 }
 
+// Where a take of another rate or size is made into a copy of the project's format, once the import
+// path can conform video: true with the conformed copy's name. None can yet.
+bool ConformTakeToProject(HWND, const char*, std::string&) {
+    return false;
+}
+
+void StoryboardWindow::ClearForCapture() {
+    ClearProject();
+    gView.step = 1;
+    gView.position = 0;
+    FreeThumbnails();
+    canvas_->repaint();
+    PumpPendingMessages();
+}
+
 void StoryboardWindow::CaptureIntoProject() {
     const HWND self = HWNDFromWidget(this);
+    // A project that holds clips keeps them when the take is to be added; otherwise it is cleared
+    // first. A project that plays the capture file itself is always cleared: the take is written
+    // over it.
+    bool adding = false;
     if (gProject.head) {
-        if (!NotifyOkCancel("This Will First Clear The Current Project")) return;
-        ClearProject();
-        gView.step = 1;
-        gView.position = 0;
-        FreeThumbnails();
-        canvas_->repaint();
-        PumpPendingMessages();
+        bool usesCapFile = false;
+        for (const AVIlist* clip = gProject.head; clip; clip = clip->next)
+            usesCapFile = usesCapFile || std::strcmp(clip->name, gSettings.CapFile) == 0;
+        adding = !usesCapFile && NotifyYesNo("Add The Capture To The Current Project?") != 0;
+        if (!adding) {
+            if (!NotifyOkCancel("This Will First Clear The Current Project")) return;
+            ClearForCapture();
+        }
     }
     gLastCapturedFile[0] = '\0';
     DoCapture5x(self);
-    if (gLastCapturedFile[0] && NotifyYesNo("Open Captured File <%s>??", gLastCapturedFile)) {
-        FreeThumbnails();
-        std::string why;
-        if (AppendAVIToProjectOutcome(self, gLastCapturedFile, &why) == kAppendNotOpened)
-            NotifyFileNotOpened(gLastCapturedFile, why);
+    if (!gLastCapturedFile[0] || !NotifyYesNo("Open Captured File <%s>??", gLastCapturedFile)) return;
+    std::string take = gLastCapturedFile;
+    if (adding && !FileMatchesProjectFormat(take.c_str())) {
+        std::string conformed;
+        if (ConformTakeToProject(self, take.c_str(), conformed)) {
+            take = conformed;
+        } else {
+            // The project cannot take it as it is: it opens on its own, as a capture into an empty project.
+            if (!NotifyOkCancel("This Will First Clear The Current Project")) return;
+            ClearForCapture();
+        }
     }
+    FreeThumbnails();
+    std::string why;
+    if (AppendAVIToProjectOutcome(self, take.c_str(), &why) == kAppendNotOpened)
+        NotifyFileNotOpened(take.c_str(), why);
 }
 
 void StoryboardWindow::Render() {
@@ -443,7 +508,9 @@ bool StoryboardWindow::RememberProject() {
         if (!ChooseProjectName(HWNDFromWidget(this), true, name) || !KeepProjectFileName(name)) return false;
         projectNamed_ = true;
     }
-    return WriteProject() == 1;
+    if (WriteProject() != 1) return false;
+    NoteProjectUsed();
+    return true;
 }
 
 void StoryboardWindow::Exit() {

@@ -50,6 +50,8 @@ constexpr int32_t kCmdTooltipsHelp = 140;
 constexpr int32_t kCmdAbout = 135;
 constexpr int32_t kCmdFirstDriver = 8000;  // 8000 + driver index
 constexpr int32_t kCmdLastDriver = 8100;
+constexpr int32_t kCmdFirstRecent = 8200;  // 8200 + n: the n-th of Recent Projects, most recent first
+constexpr int32_t kCmdLastRecent = 8207;
 
 // Background popup.
 constexpr int32_t kPopSmallImages = 7001;  // 7001..7003: small, medium, large

@@ -1,5 +1,7 @@
-// The storyboard's client area: drawing and the mouse.
+// The storyboard's client area: drawing, the mouse and the keyboard.
+#include <QAccessible>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWheelEvent>
@@ -11,6 +13,7 @@
 #include "studio/storyboard.h"
 #include "studio/storyboard_canvas.h"
 #include "studio/storyboard_ids.h"
+#include "ui/access.h"
 #include "ui/controls.h"
 #include "ui/splash.h"
 #include "ui/tooltips.h"
@@ -134,7 +137,9 @@ uint32_t MyShowTextPoints(QPainter* p, int32_t x, int32_t y, const char* text, c
 }
 
 StoryboardCanvas::StoryboardCanvas(StoryboardWindow* window) : QWidget(window), window_(window) {
+    InstallStoryboardAccessibility();
     setObjectName("storyboardCanvas");
+    setAccessibleName("Storyboard");
     setAutoFillBackground(false);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(false);
@@ -145,6 +150,10 @@ StoryboardCanvas::StoryboardCanvas(StoryboardWindow* window) : QWidget(window), 
     auto* info = new QWidget(this);
     SetControlId(info, kInfoPanelId);
     info->hide();
+}
+
+StoryboardCanvas::~StoryboardCanvas() {
+    ForgetStoryboardAccessibility(this);
 }
 
 void StoryboardCanvas::LayoutPanels() {
@@ -396,6 +405,8 @@ void StoryboardCanvas::DrawBand(QPainter& p) {
         QRect q(rec->left, rec->top, rec->right - rec->left, rec->bottom - rec->top);
         p.drawRect(q.adjusted(-1, -1, 0, 0));
         p.drawRect(q.adjusted(-2, -2, 1, 1));
+        if (rec->frame == focus_ && hasFocus() && keyboardFocus_)
+            DrawFocusOutline(p, q.adjusted(2, 2, -2, -2));
     }
     p.restore();
 }
@@ -425,6 +436,8 @@ void StoryboardCanvas::EndDrag() {
 
 void StoryboardCanvas::mousePressEvent(QMouseEvent* event) {
     CloseSplash();
+    if (keyboardFocus_ && hasFocus()) update(FocusOutlineRegion());
+    keyboardFocus_ = false;
     const QPoint pt = event->position().toPoint();
     if (event->button() == Qt::RightButton) {
         if (drag_ == Drag::Selecting) {
@@ -456,6 +469,8 @@ void StoryboardCanvas::mousePressEvent(QMouseEvent* event) {
     if (CellRecord* rec = CellAt(pt)) {
         const bool shift = event->modifiers() & Qt::ShiftModifier;
         anchor_ = (shift && gProject.selStart >= 0) ? gProject.selStart : rec->frame;
+        keyAnchor_ = anchor_;
+        SetFocusFrame(rec->frame);
         drag_ = Drag::Selecting;
         CloseTooltip();
         SetTooltipsAllowed(false);
@@ -468,7 +483,10 @@ void StoryboardCanvas::mousePressEvent(QMouseEvent* event) {
 void StoryboardCanvas::mouseMoveEvent(QMouseEvent* event) {
     const QPoint pt = event->position().toPoint();
     if (drag_ == Drag::Selecting) {
-        if (CellRecord* rec = CellAt(pt)) DrawSelection(anchor_, rec->frame, false);
+        if (CellRecord* rec = CellAt(pt)) {
+            DrawSelection(anchor_, rec->frame, false);
+            SetFocusFrame(rec->frame);
+        }
     } else if (drag_ == Drag::Scrolling) {
         const RECT& s = gView.stripRect;
         const RECT& t = gView.thumbRect;
@@ -524,4 +542,173 @@ void StoryboardCanvas::wheelEvent(QWheelEvent* event) {
                                                       gProject.frameRate, gProject.totalFrames),
                                      span, gProject.duration);
     update();
+}
+
+std::vector<int32_t> StoryboardCanvas::ShownFrames() const {
+    std::vector<int32_t> frames;
+    for (const CellRecord* rec = ThumbnailCache(); rec; rec = rec->next)
+        if (rec->left != kOutOfSight && rec->frame >= 0 && rec->frame < gProject.totalFrames)
+            frames.push_back(rec->frame);
+    return frames;
+}
+
+QRect StoryboardCanvas::CellRect(int32_t frame) const {
+    for (const CellRecord* rec = ThumbnailCache(); rec; rec = rec->next)
+        if (rec->left != kOutOfSight && rec->frame == frame)
+            return QRect(rec->left, rec->top, rec->right - rec->left, rec->bottom - rec->top);
+    return QRect();
+}
+
+QRegion StoryboardCanvas::FocusOutlineRegion() const {
+    const QRect cell = CellRect(focus_);
+    if (cell.isEmpty()) return {};
+    return QRegion(cell.adjusted(2, 2, -2, -2)) - QRegion(cell.adjusted(3, 3, -3, -3));
+}
+
+void StoryboardCanvas::SetFocusFrame(int32_t frame) {
+    if (frame == focus_) return;
+    const bool outlined = hasFocus() && keyboardFocus_;
+    if (outlined) update(FocusOutlineRegion());
+    focus_ = frame;
+    if (outlined) update(FocusOutlineRegion());
+}
+
+void StoryboardCanvas::AnnounceFocus() {
+    if (!hasFocus() || !QAccessible::isActive()) return;
+    if (QAccessibleInterface* cell = StoryboardCellInterface(this, focus_)) {
+        QAccessibleEvent event(cell, QAccessible::Focus);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void StoryboardCanvas::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    // The focused cell is outlined once the keyboard is in use; the mouse takes the outline away.
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+        keyboardFocus_ = true;
+    else if (event->reason() == Qt::MouseFocusReason || event->reason() == Qt::OtherFocusReason)
+        keyboardFocus_ = false;
+    if (focus_ < 0 || focus_ >= gProject.totalFrames) {
+        const std::vector<int32_t> shown = ShownFrames();
+        focus_ = gProject.selStart >= 0 ? gProject.selStart : shown.empty() ? -1 : shown.front();
+    }
+    if (keyboardFocus_) update(FocusOutlineRegion());
+    AnnounceFocus();
+}
+
+void StoryboardCanvas::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    if (keyboardFocus_) update(FocusOutlineRegion());
+}
+
+int32_t StoryboardCanvas::ScrollTo(int32_t frame) {
+    const CellSize cell = NormalisedCellSize(gSettings.cellW, gSettings.cellH);
+    const RECT& story = gView.storyRect;
+    const GridLayout grid =
+        ComputeGridLayout(story.right - story.left, story.bottom - story.top, cell.width, cell.height);
+    const int32_t cells = grid.rows * grid.columns, step = std::max(gView.step, 1), rate = gProject.frameRate;
+    if (cells <= 0 || rate <= 0) return frame;
+    const int64_t perRow = int64_t{grid.columns} * step;
+    const int32_t span = ShownSpanMs(cells, step, rate);
+    int32_t first = FirstShownFrame(rate, gView.position);
+    const int64_t last = int64_t{first} + int64_t{cells - 1} * step;
+    if (frame < first || frame > last) {
+        const int64_t rows =
+            frame < first ? -((first - frame + perRow - 1) / perRow) : (frame - last + perRow - 1) / perRow;
+        gView.position = ClampedPosition(
+            ScrolledPosition(gView.position,
+                             static_cast<int32_t>(std::clamp<int64_t>(rows, INT32_MIN, INT32_MAX)),
+                             grid.columns, step, rate, gProject.totalFrames),
+            span, gProject.duration);
+        first = FirstShownFrame(rate, gView.position);
+        repaint();  // the cells take their places now, for the focus and for screen readers
+    }
+    // The shown cell nearest the frame, within the project.
+    const int64_t index = std::clamp<int64_t>((int64_t{frame} - first + step / 2) / step, 0, cells - 1);
+    int64_t nearest = first + index * step;
+    while (nearest >= gProject.totalFrames && nearest - step >= first) nearest -= step;
+    return static_cast<int32_t>(std::clamp<int64_t>(nearest, 0, gProject.totalFrames - 1));
+}
+
+void StoryboardCanvas::keyPressEvent(QKeyEvent* event) {
+    const int32_t total = gProject.totalFrames;
+    const Qt::KeyboardModifiers m = event->modifiers();
+    const bool shift = m & Qt::ShiftModifier, ctrl = m & Qt::ControlModifier;
+    const int key = event->key();
+    const bool popup =
+        key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Menu || (key == Qt::Key_F10 && shift);
+    if (popup) {
+        event->accept();
+        if (drag_ != Drag::None || window_->busy()) return;
+        const QRect cell = CellRect(focus_);
+        const QPoint at = mapToGlobal(cell.isEmpty() ? rect().center() : cell.center());
+        if (gProject.selStart >= 0 && total > 0)
+            window_->RangePopup(at);
+        else
+            window_->BackgroundPopup(at);
+        return;
+    }
+    const CellSize cellSize = NormalisedCellSize(gSettings.cellW, gSettings.cellH);
+    const RECT& story = gView.storyRect;
+    const GridLayout grid = ComputeGridLayout(story.right - story.left, story.bottom - story.top,
+                                              cellSize.width, cellSize.height);
+    const int64_t step = std::max(gView.step, 1), row = int64_t{std::max(grid.columns, 1)} * step;
+    const int64_t page = row * std::max(grid.rows, 1);
+    const int64_t from = focus_ >= 0 && focus_ < total ? focus_ : std::max(gProject.selStart, 0);
+    int64_t to = -1;
+    switch (key) {
+        case Qt::Key_Left:
+            to = from - step;
+            break;
+        case Qt::Key_Right:
+            to = from + step;
+            break;
+        case Qt::Key_Up:
+            to = from - row;
+            break;
+        case Qt::Key_Down:
+            to = from + row;
+            break;
+        case Qt::Key_PageUp:
+            to = from - page;
+            break;
+        case Qt::Key_PageDown:
+            to = from + page;
+            break;
+        case Qt::Key_Home:
+            to = 0;
+            break;
+        case Qt::Key_End:
+            to = total - 1;
+            break;
+        case Qt::Key_Space:
+            to = from;
+            break;
+        default:
+            return QWidget::keyPressEvent(event);
+    }
+    event->accept();
+    if (total <= 0 || drag_ != Drag::None || window_->busy()) return;
+    CloseSplash();
+    CloseTooltip();
+    if (!keyboardFocus_) update(FocusOutlineRegion());
+    keyboardFocus_ = true;
+    // Before any key the focus is on the selection's start, or the first cell shown.
+    if (focus_ < 0 || focus_ >= total) {
+        const std::vector<int32_t> shown = ShownFrames();
+        to = gProject.selStart >= 0 ? gProject.selStart : shown.empty() ? 0 : shown.front();
+    }
+    const int32_t frame = ScrollTo(static_cast<int32_t>(std::clamp<int64_t>(to, 0, total - 1)));
+    if (shift) {
+        if (keyAnchor_ < 0 || keyAnchor_ >= total)
+            keyAnchor_ = gProject.selStart >= 0          ? gProject.selStart
+                         : focus_ >= 0 && focus_ < total ? focus_
+                                                         : frame;
+    } else if (!ctrl || key == Qt::Key_Space) {
+        keyAnchor_ = frame;
+    }
+    if (!ctrl || key == Qt::Key_Space) DrawSelection(keyAnchor_, frame, false);
+    SetFocusFrame(frame);
+    AnnounceFocus();
+    window_->UpdateToolbar();
 }

@@ -158,6 +158,19 @@ std::string CellTimeText(int32_t frame, int32_t frameRate) {
     return t;
 }
 
+std::string CellDescription(int32_t frame) {
+    const std::vector<uint8_t>& states = FrameStates();
+    const uint32_t state =
+        frame >= 0 && static_cast<size_t>(frame) < states.size() ? states[static_cast<size_t>(frame)] : 0;
+    std::string text = FormatMessageText("Frame %ld, %s, %s", static_cast<long>(frame) + 1,
+                                         CellTimeText(frame, gProject.frameRate).c_str(),
+                                         (state & kStateInactive) ? "inactive" : "active");
+    if (state & kStateDropped) text += ", dropped";
+    if (state & kStateTitled) text += ", titled";
+    if (state & kStateUnderlaid) text += ", underlay";
+    return text;
+}
+
 int32_t ActiveFrameCount() {
     const std::vector<uint8_t>& states = FrameStates();
     return static_cast<int32_t>(

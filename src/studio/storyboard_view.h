@@ -85,6 +85,9 @@ int32_t ProgressWidth(int32_t stripWidth, int32_t frame, int32_t totalFrames);
 
 // The time code under a cell: FormatTimecode at the frame rate, without a leading "00h".
 std::string CellTimeText(int32_t frame, int32_t frameRate);
+// What a screen reader says of a cell: "Frame 11, 00:00:10, active" (frames counted from 1), then
+// "dropped", "titled" and "underlay" where they apply.
+std::string CellDescription(int32_t frame);
 // Frames whose state has no inactive bit.
 int32_t ActiveFrameCount();
 // The information panel's lines; one line "NO FILES LOADED" for an empty project.

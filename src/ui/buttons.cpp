@@ -1,11 +1,13 @@
 #include "ui/buttons.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <map>
 
 #include "platform/qtui/qtui.h"
+#include "ui/access.h"
 #include "ui/controls.h"
 
 namespace {
@@ -79,7 +81,10 @@ void OwnerDrawButton::paintEvent(QPaintEvent*) {
     item.hDC = HDCFromPainter(&painter);
     item.rcItem = RECT{0, 0, width(), height()};
     painter.setFont(font());
-    if (draw_ && draw_(item)) return;
+    if (draw_ && draw_(item)) {
+        if (hasFocus()) DrawFocusOutline(painter, rect().adjusted(1, 1, -1, -1));
+        return;
+    }
     painter.end();
     QStylePainter style(this);
     QStyleOptionButton option;
@@ -88,6 +93,15 @@ void OwnerDrawButton::paintEvent(QPaintEvent*) {
     option.icon = icon();
     if (isDown()) option.state |= QStyle::State_Sunken;
     style.drawControl(QStyle::CE_PushButton, option);
+}
+
+void OwnerDrawButton::keyPressEvent(QKeyEvent* event) {
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && !event->isAutoRepeat()) {
+        event->accept();
+        click();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 OwnerDrawButton::DrawFunction BitmapButtonDrawer(HWND dialog, ButtonRecord* const* list) {

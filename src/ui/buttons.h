@@ -24,7 +24,10 @@ class OwnerDrawButton : public QAbstractButton {
     QSize sizeHint() const override;
 
   protected:
+    // Drawn with a dotted outline while it has the focus.
     void paintEvent(QPaintEvent* event) override;
+    // Enter and Return press the button, as Space does.
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     DrawFunction draw_;

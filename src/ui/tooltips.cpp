@@ -13,6 +13,7 @@
 
 #include "platform/qtui/qtui.h"
 #include "settings/settings.h"
+#include "ui/access.h"
 #include "ui/controls.h"
 #include "ui/placement.h"
 
@@ -201,7 +202,9 @@ bool TooltipsAllowed() {
 }
 
 void InstallTooltipTable(QWidget* dialog, const TooltipEntry* table) {
-    if (dialog) new TooltipWatcher(dialog, table);
+    if (!dialog) return;
+    new TooltipWatcher(dialog, table);
+    NameControlsAfterTooltips(dialog, table);
 }
 
 HWND TooltipWindow() {

@@ -24,7 +24,8 @@ void SetTooltipsAllowed(bool allowed);
 bool TooltipsAllowed();
 
 // Makes the dialog call ShowTooltip as the pointer moves over it and its controls (a disabled
-// control included), as WM_SETCURSOR did. The table must outlive the dialog.
+// control included), as WM_SETCURSOR did, and names its controls after their tooltips for screen
+// readers (NameControlsAfterTooltips). The table must outlive the dialog.
 void InstallTooltipTable(QWidget* dialog, const TooltipEntry* table);
 
 // The popup, or null.

@@ -1,8 +1,10 @@
 // The capture windows on the offscreen platform: the Drivers menu, and Capture from the storyboard
-// through the panel's buttons into the project, with the panel's texts whole and apart.
+// through the panel's buttons into the project, with the panel's texts whole and apart, and the
+// desktop told of a capture stopped while the user is elsewhere.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTimer>
@@ -16,6 +18,7 @@
 #include "capture/session.h"
 #include "core/format.h"
 #include "platform/capwin/capavi.h"
+#include "platform/notify/notify.h"
 #include "project/project.h"
 #include "settings/settings.h"
 #include "studio/storyboard.h"
@@ -126,6 +129,14 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
     };
     // Idle, recording and after Stop, every text the display shows is whole and in its own place.
     bool startedOk = false, stoppedOk = false;
+    struct Told : NotificationProvider {
+        std::vector<std::string> summaries;
+        void Show(const std::string& summary, const std::string&, std::function<void()>) override {
+            summaries.push_back(summary);
+        }
+    };
+    auto told = std::make_shared<Told>();
+    const std::shared_ptr<NotificationProvider> previousNotes = SetNotificationProvider(told);
     std::string idleFaults, runningFaults, finalFaults;
     Script({[] { return PanelButton(kPanelStart) && PanelButton(kPanelStart)->isVisible(); },
             [&] {
@@ -138,14 +149,20 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
             [] { return gFrameTally >= 8 && !OpenPanelDisplay()->Line(1).empty(); },
             [&] {
                 runningFaults = TextFaults();
+                // Stopped while the user is elsewhere (any capture counts as long here).
+                SetLongWorkMs(-1);
+                QApplication::setActiveWindow(nullptr);
                 PanelButton(kPanelStart)->click();
+                SetLongWorkMs(kLongWorkMs);
                 stoppedOk = enabled(true) && !gCapturing;
                 finalFaults = TextFaults();
                 PanelButton(kPanelPower)->click();
                 return true;
             }});
     window->Command(kCmdCapture);
+    SetNotificationProvider(previousNotes);
     EXPECT_TRUE(startedOk && stoppedOk);
+    EXPECT_EQ(told->summaries, std::vector<std::string>{"Capture finished: take.avi"});
     EXPECT_EQ(idleFaults, "");
     EXPECT_EQ(runningFaults, "");
     EXPECT_EQ(finalFaults, "");
@@ -156,4 +173,37 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
     ASSERT_EQ(gProject.fileCount, 1);
     EXPECT_GE(gProject.totalFrames, 8);
     EXPECT_EQ(std::string(gProject.head->name), file);
+
+    // Takes into another capture file: one of the project's format joins it; one of another rate
+    // cannot be made into the project's format yet, so the project is cleared for it on OK.
+    const std::string second = dir.file("take2.avi");
+    ASSERT_TRUE(AllocateCaptureFile(second, 8 << 20));
+    CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, second);
+    auto capture = [&] {
+        Script({[] { return PanelButton(kPanelStart) && PanelButton(kPanelStart)->isVisible(); },
+                [] {
+                    PanelButton(kPanelStart)->click();
+                    return true;
+                },
+                [] { return gFrameTally >= 4; },
+                [] {
+                    PanelButton(kPanelStart)->click();
+                    PanelButton(kPanelPower)->click();
+                    return true;
+                }});
+        window->Command(kCmdCapture);
+    };
+    boxes->shown.clear();
+    capture();
+    EXPECT_TRUE(boxes->saw("Add The Capture To The Current Project?"));
+    EXPECT_FALSE(boxes->saw("This Will First Clear The Current Project"));
+    EXPECT_EQ(gProject.fileCount, 2);
+    gSettings.msPerFrame = 100000;
+    boxes->shown.clear();
+    capture();
+    EXPECT_TRUE(boxes->saw("This Will First Clear The Current Project"));
+    ASSERT_EQ(gProject.fileCount, 1);
+    EXPECT_EQ(std::string(gProject.head->name), second);
+    EXPECT_EQ(gProject.frameRate, 10);
+    ResetProjectForTests();
 }

@@ -118,7 +118,9 @@ TEST_F(CaptureSessionTest, TheCaptureFileIsMeasuredAndAllocated) {
     EXPECT_EQ(boxes->texts().back(), "Sorry, Not enough disk space for requested size");
     EXPECT_EQ(MyGetFileSize(file.c_str()), 10485750u);
 
-    // The panel's file lines: 100,000,000 bytes at 15 fps with 11025 Hz 8-bit stereo sound.
+    // The panel's file lines: 100,000,000 bytes of uncompressed frames at 15 fps with 11025 Hz 8-bit
+    // stereo sound.
+    gSettings.CapCompress = 0;
     gSettings.msPerFrame = 66667;
     gSettings.Arate = 11025;
     gSettings.Abits = 8;
@@ -148,6 +150,7 @@ TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
     gSettings.Arate = 11025;
     gSettings.Abits = 8;
     gSettings.Amode = 1;
+    gSettings.CapCompress = 0;
     static int token;
     HWND panel = &token;  // the display the lines go to
     PanelSetUp(panel);
@@ -211,6 +214,49 @@ TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
         }
         CloseAVIlist(cut);
     }
+}
+
+TEST_F(CaptureSessionTest, CompressedEstimateFollowsWhatIsRecorded) {
+    const std::string file = dir.file("cap.avi");
+    CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, file);
+    SetFileSize(file, 100);
+    ASSERT_EQ(OpenCaptureStuff(nullptr, 0, 0, 640, 480), 1);
+    const BITMAPINFOHEADER vga = CaptureFormat(640, 480);
+    ASSERT_TRUE(SendCap(WM_CAP_SET_VIDEOFORMAT, sizeof vga, reinterpret_cast<LPARAM>(&vga)));
+    gSettings.msPerFrame = 66667;
+    gSettings.Arate = 0;
+    gSettings.CapCompress = 1;
+    gSettings.CapQuality = 90;
+    static int token;
+    HWND panel = &token;
+    PanelSetUp(panel);
+    EXPECT_EQ(ui->last(0), "CAPTURE 640x480x24 MJPG 15.00fps - Audio: None");
+
+    // Before recording the estimate comes from a trial compression, well under the 24-bit rate; the
+    // default capture file holds two minutes of it.
+    const uint32_t before = EstimateCaptureRate(nullptr, 0);
+    EXPECT_LT(before, CaptureBytesPerMinute(66667, vga, 0, 8, 1) / 4);
+    EXPECT_GE(static_cast<uint64_t>(DefaultCapFileMegabytes()) * kCapMegabyte, 2ull * before);
+    PanelStartCapture(panel, nullptr);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    const uint32_t during = EstimateCaptureRate(nullptr, 0);
+    PanelStopCapture(panel, nullptr);
+
+    // The recorded rate: the file's frames (and their chunk headers and index entries) per minute.
+    RefreshCaptureStatus();
+    const uint32_t frames = gCapStatus.dwCurrentVideoFrame;
+    ASSERT_GT(frames, 10u);
+    AVIlist* rec = OpenAVIforList(file.c_str(), 0, -1);
+    ASSERT_TRUE(rec);
+    uint64_t bytes = 0;
+    for (int32_t n = 1; n <= rec->frames; n++) {
+        getFrameData(n, rec);
+        bytes += static_cast<uint64_t>(lastFrameSize) + 24;
+    }
+    CloseAVIlist(rec);
+    const double recorded = static_cast<double>(bytes) / frames * 900;  // 900 frames a minute
+    EXPECT_NEAR(before / recorded, 1.0, 0.2) << before << " " << recorded;
+    EXPECT_NEAR(during / recorded, 1.0, 0.05) << during << " " << recorded;
 }
 
 TEST(CaptureFigures, TheFinalAndRunningLines) {

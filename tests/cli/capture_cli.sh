@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# quillory-cli capture with the test-pattern driver: the file read back by ffprobe, by `info` and
-# as a project clip; a capture killed mid-way and a file whose idx1 was cut off still read; a full
-# disk, a protected file and a size that does not fit; a driver that is not there.
+# quillory-cli capture with the test-pattern driver: uncompressed and Motion JPEG files read back by
+# ffprobe, by `info` and as a project clip; a capture killed mid-way and a file whose idx1 was cut
+# off still read; a full disk, a protected file and a size that does not fit; a driver that is not
+# there.
 source "$(dirname "$0")/preamble.sh" "$@"
 
 # The frames of a file as the program's own reader (the AVI list) counts them.
@@ -10,7 +11,7 @@ clip_frames() {
   "$CLI" project "$1.cgp" | sed -n 's/^frames //p'
 }
 
-"$CLI" capture --seconds 2 --fps 15 --size 320x240 --audio 11025,8,1 --file take.avi --size-mb 10 >out.txt 2>err.txt
+"$CLI" capture --seconds 2 --fps 15 --size 320x240 --audio 11025,8,1 --compress none --file take.avi --size-mb 10 >out.txt 2>err.txt
 [ "$(stat -c %s take.avi)" = 10485750 ]
 [[ "$(tail -n1 out.txt)" =~ ^FINAL:\ [0-9,]+\ BYTES,\ ([0-9]+)\ FRAMES,\ 0\ DROPS\ -\ 2\.[0-9]\ SECS$ ]]
 n=${BASH_REMATCH[1]}
@@ -27,15 +28,36 @@ grep -q "Video: 320x240x24 Uncompressed $n frames (0 drops)" info.txt
 grep -q 'Audio: 11025 Samples/Sec 8-Bit Mono' info.txt
 [ "$(clip_frames take.avi)" = "$n" ]
 
-# Killed three seconds into a capture: at least two seconds of it read back.
-"$CLI" capture --seconds 30 --fps 15 --size 160x120 --audio 11025,8,1 --file crash.avi --size-mb 20 >/dev/null 2>crash.err &
-pid=$!
-wait_for 5 "the first running line" grep -q FRAMES crash.err
-sleep 3
-kill -9 $pid
-wait $pid || true
-(($(packets crash.avi) >= 30))
-(($(clip_frames crash.avi) >= 30))
+# Motion JPEG (the default) at 1280x720 with 48 kHz 16-bit stereo: codec, size, frames and sound
+# length as ffprobe and the clip reader see them, every frame decoding.
+"$CLI" capture --seconds 2 --fps 30 --size 1280x720 --audio 48000,16,2 --compress mjpg:80 --file hd.avi >hd.out 2>/dev/null
+[[ "$(tail -n1 hd.out)" =~ ^FINAL:\ ([0-9,]+)\ BYTES,\ ([0-9]+)\ FRAMES,\ ([0-9]+)\ DROPS\ -\ 2\.[0-9]\ SECS$ ]]
+hd=${BASH_REMATCH[2]}
+((hd >= 59 && hd <= 61))
+[ "$(packets hd.avi)" = $((hd - BASH_REMATCH[3])) ]
+[ "$(probe hd.avi v:0 codec_name) $(probe hd.avi v:0 width)x$(probe hd.avi v:0 height)" = "mjpeg 1280x720" ]
+[ "$(probe hd.avi a:0 sample_rate) $(probe hd.avi a:0 channels)" = "48000 2" ]
+samples=$(ffmpeg -nostdin -v error -i hd.avi -map 0:a -f s16le - | wc -c)
+((samples >= (96000 - 1600) * 4 && samples <= (96000 + 1600) * 4))
+decodes_clean hd.avi
+# Far smaller than the 24-bit frames (2,764,800 bytes each).
+((${BASH_REMATCH[1]//,/} < hd * 2764800 / 4))
+[ "$(clip_frames hd.avi)" = "$hd" ]
+
+# Killed three seconds into a capture, uncompressed and compressed: at least two seconds of it read
+# back, and the compressed frames decode cleanly.
+for compress in none mjpg; do
+  "$CLI" capture --seconds 30 --fps 15 --size 640x480 --audio 11025,8,1 --compress $compress --file crash.avi --size-mb 80 >/dev/null 2>crash.err &
+  pid=$!
+  wait_for 5 "the first running line" grep -q FRAMES crash.err
+  sleep 3
+  kill -9 $pid
+  wait $pid || true
+  (($(packets crash.avi) >= 30))
+  (($(clip_frames crash.avi) >= 30))
+  decodes_clean crash.avi
+  rm crash.avi crash.err
+done
 
 # An idx1 cut off after ten entries: the reader finds every frame in movi.
 at=$(grep -obUa idx1 take.avi | tail -n1 | cut -d: -f1)
@@ -44,7 +66,7 @@ head -c $((at + 8 + 160)) take.avi >cut.avi
 
 # A full disk: the final line counts the frames the file holds, as ffprobe and the clip reader do.
 QUILLORY_DISK_FAULT=write:ENOSPC:800000 "$CLI" capture --seconds 3 --fps 15 --size 160x120 --audio none \
-  --file full.avi --size-mb 5 >full.out 2>full.err
+  --compress none --file full.avi --size-mb 5 >full.out 2>full.err
 [[ "$(tail -n1 full.out)" =~ ^FINAL:\ ([0-9,]+)\ BYTES,\ ([0-9]+)\ FRAMES,\ 0\ DROPS ]]
 n=${BASH_REMATCH[2]}
 [ "$(packets full.avi)" = "$n" ]

@@ -35,6 +35,13 @@ TEST_F(NotifyBoxes, StylesCaptionsAndAnswers) {
     EXPECT_EQ(NotifyYesNo("q"), 0);
     EXPECT_EQ(boxes->shown.back().style, MB_YESNO | MB_ICONQUESTION);
 
+    // A question with a button of its own: that button answers 2.
+    boxes->answers = {kIdBoxButton, IDYES, IDNO};
+    EXPECT_EQ(NotifyYesNoWithButton("Show in Folder", "view?"), 2);
+    EXPECT_EQ(NotifyYesNoWithButton("Show in Folder", "view?"), 1);
+    EXPECT_EQ(NotifyYesNoWithButton("Show in Folder", "view?"), 0);
+    EXPECT_EQ(boxes->buttonsShown, std::vector<std::string>(3, "Show in Folder"));
+
     boxes->answers = {IDOK, IDCANCEL};
     EXPECT_EQ(NotifyOkCancel("c"), 1);
     EXPECT_EQ(NotifyOkCancel("c"), 0);

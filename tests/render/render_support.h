@@ -275,7 +275,11 @@ class RenderTest : public ProjectTest {
                                 progress.push_back({f, t});
                             },
                             [this](bool busy) { cursor.push_back(busy); },
-                            [this](const char* name) { viewed.push_back(name); }});
+                            [this](const char* name) { viewed.push_back(name); },
+                            [this](const char* name) { shownInFolder.push_back(name); },
+                            [this](int64_t, const std::string& summary, const std::string& detail) {
+                                ended.push_back(summary + (detail.empty() ? "" : " / " + detail));
+                            }});
         gdiObjects_ = GdiLiveObjectCount();
     }
     void TearDown() override {
@@ -300,6 +304,7 @@ class RenderTest : public ProjectTest {
     void Project(const std::vector<ClipLayout>& files) {
         ResetProjectForTests();
         boxes->shown.clear(), captions.clear(), progress.clear(), cursor.clear(), viewed.clear();
+        shownInFolder.clear(), ended.clear();
         for (const ClipLayout& s : files) {
             const std::string name = dir.file("clip" + std::to_string(clips_++) + ".avi");
             WriteClip(name, s);
@@ -312,7 +317,7 @@ class RenderTest : public ProjectTest {
     }
 
     std::shared_ptr<ScriptedPump> pump = std::make_shared<ScriptedPump>();
-    std::vector<std::string> captions, viewed;
+    std::vector<std::string> captions, viewed, shownInFolder, ended;
     std::vector<std::pair<int32_t, int32_t>> progress;
     std::vector<bool> cursor;
 

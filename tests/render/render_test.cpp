@@ -119,6 +119,17 @@ TEST_F(RenderTest, UncompressedFramesKeepEveryPixelOfEachFileInRowsPaddedToFourB
     }
 }
 
+TEST_F(RenderTest, TheClosingMessageOffersTheFolderAndTheEndIsToldWithTheFileAndItsSize) {
+    Project({ClipLayout{}});
+    const std::string out = dir.file("shown.avi");
+    boxes->answers = {kIdBoxButton};
+    ASSERT_EQ(Render(out), 1);
+    EXPECT_EQ(boxes->buttonsShown, std::vector<std::string>{"Show in Folder"});
+    EXPECT_EQ(shownInFolder, std::vector<std::string>{out});
+    EXPECT_TRUE(viewed.empty());
+    EXPECT_EQ(ended, std::vector<std::string>{"Render finished: shown.avi, 0.0 MB"});
+}
+
 TEST_F(RenderTest, StoredGapsRepeatTheFrameBefore) {
     // A frame stored empty repeats the picture before it, with its own sound; a first frame stored
     // empty has none to repeat: it is reported and left out with its sound.
@@ -188,6 +199,7 @@ TEST_F(RenderTest, EscapeAfterTenFramesLeavesAWholeTenFrameFileOnlyWhereNoneWas)
               std::vector<std::string>{"The render was cancelled\nThe file holds the 10 frames "
                                        "written before that"});
     EXPECT_EQ(progress.size(), 11u);
+    EXPECT_TRUE(ended.empty());  // the user was there to cancel it
     EXPECT_EQ(captions.back(), "Quillory");
     EXPECT_EQ(cursor, (std::vector<bool>{true, false}));
     // Stopped again over that file: it stays as it was.
@@ -280,6 +292,7 @@ TEST_F(RenderTest, AFailingDiskNeverCostsTheOldFileAndLeavesWhatPlaysWhereNoneWa
         EXPECT_EQ(Render(out), 0);
         ClearDiskFault();
         expectKept(reason + "No space left on device");
+        EXPECT_EQ(ended, std::vector<std::string>{"Render failed: disk.avi / No space left on device"});
     }
     {
         SCOPED_TRACE("the frames fit but their index does not: the frames that fit with theirs stay");

@@ -202,3 +202,30 @@ TEST_F(SettingsStore, UnwritableFolderFailsTheSave) {
     RegistryUseFile("/proc/quillory-no/registry.reg");
     EXPECT_NE(RegSaveSettings(nullptr), ERROR_SUCCESS);
 }
+
+TEST_F(SettingsStore, RecentProjectsKeepTheLastEightMostRecentFirst) {
+    for (int i = 1; i <= 10; i++) AddRecentProject("/p/" + std::to_string(i) + ".cgp");
+    AddRecentProject("/p/8.cgp");  // used again: first, and only once
+    AddRecentProject("relative.cgp");
+    AddRecentProject("/" + std::string(200, 'x') + ".cgp");
+    const std::vector<std::string> eight{"/p/8.cgp", "/p/10.cgp", "/p/9.cgp", "/p/7.cgp",
+                                         "/p/6.cgp", "/p/5.cgp",  "/p/4.cgp", "/p/3.cgp"};
+    EXPECT_EQ(RecentProjects(), eight);
+    ASSERT_EQ(RegSaveSettings(nullptr), ERROR_SUCCESS);
+    ResetSettings();
+    RegLoadSettings("User");
+    EXPECT_EQ(RecentProjects(), eight);
+
+    // A shorter list leaves no old entry behind; values no run of ours writes are passed over.
+    RemoveRecentProject("/p/10.cgp");
+    for (int i = 3; i <= 7; i++) RemoveRecentProject("/p/" + std::to_string(i) + ".cgp");
+    ASSERT_EQ(RegSaveSettings(nullptr), ERROR_SUCCESS);
+    Store("Recent Projects", "Project3", "/p/8.cgp");
+    Store("Recent Projects", "Project4", "notes.cgp");
+    Store("Recent Projects", "Project5", ("/" + std::string(300, 'y')).c_str());
+    Store("Recent Projects", "Project6", "/p/line\nbreak.cgp");
+    Store("Recent Projects", "Project7", "/p/kept.cgp");
+    ResetSettings();
+    RegLoadSettings("User");
+    EXPECT_EQ(RecentProjects(), (std::vector<std::string>{"/p/8.cgp", "/p/9.cgp", "/p/kept.cgp"}));
+}

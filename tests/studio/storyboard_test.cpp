@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QImage>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPaintEvent>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
+#include <QUrl>
 #include <QWheelEvent>
 #include <deque>
 #include <fstream>
@@ -18,6 +21,7 @@
 #include "core/appstate.h"
 #include "core/dialogs.h"
 #include "media/riff.h"
+#include "platform/notify/notify.h"
 #include "project/projectfile.h"
 #include "render/compose.h"
 #include "settings/settings.h"
@@ -550,6 +554,55 @@ TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
     EXPECT_EQ(DumpProject(), project);
 }
 
+TEST_F(Storyboard, RecentProjectsOpenAsOpenProjectDoesAndForgetWhatIsGone) {
+    const std::string data = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
+    const std::shared_ptr<void> restore(nullptr, [&](void*) { setenv("XDG_DATA_HOME", data.c_str(), 1); });
+    setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
+    const std::string first = dir.file("first.cgp"), second = dir.file("second.cgp");
+    Open();
+    Insert("studio_scene.avi");
+    dialogs->answers.push_back(first);
+    window->Command(kCmdSaveProject);
+    const std::string firstProject = DumpProject();
+    Insert("studio_bars.avi");
+    dialogs->answers.push_back(second);
+    window->Command(kCmdSaveProject);
+    EXPECT_EQ(RecentProjects(), (std::vector<std::string>{second, first}));
+    // The desktop's list offers both to file choosers.
+    const std::string xbel = ReadWholeFile(dir.file("recently-used.xbel"));
+    for (const std::string& p : {first, second})
+        EXPECT_NE(xbel.find(QUrl::fromLocalFile(QString::fromStdString(p)).toEncoded().toStdString()),
+                  std::string::npos);
+
+    QMenu* recent = nullptr;
+    for (QAction* a : window->menuBar()->actions()[0]->menu()->actions())
+        if (a->text() == "&Recent Projects") recent = a->menu();
+    ASSERT_NE(recent, nullptr);
+    auto items = [&] {
+        emit recent->aboutToShow();
+        std::vector<std::string> texts;
+        for (QAction* a : recent->actions())
+            texts.push_back(a->text().toStdString() +
+                            (a->property("quillory-missing").toBool() ? " (grey)" : ""));
+        return texts;
+    };
+    EXPECT_EQ(items(), (std::vector<std::string>{"&1 " + second, "&2 " + first}));
+    boxes->answers = {IDYES};  // clear the project first
+    recent->actions()[1]->trigger();
+    EXPECT_EQ(DumpProject(), firstProject);
+    EXPECT_EQ(window->windowTitle(), "first.cgp - Quillory");
+    EXPECT_EQ(RecentProjects(), (std::vector<std::string>{first, second}));
+
+    // A project that is gone is greyed, and choosing it takes it off the list with a message.
+    std::remove(second.c_str());
+    EXPECT_EQ(items(), (std::vector<std::string>{"&1 " + first, "&2 " + second + " (grey)"}));
+    recent->actions()[1]->trigger();
+    EXPECT_TRUE(
+        boxes->saw("Couldn't find project file <" + second + ">\nIt has been removed from Recent Projects"));
+    EXPECT_EQ(DumpProject(), firstProject);
+    EXPECT_EQ(RecentProjects(), std::vector<std::string>{first});
+}
+
 TEST_F(Storyboard, LeavingAsksToRememberTheProject) {
     Open();
     // An empty project asks nothing.
@@ -601,10 +654,25 @@ TEST_F(Storyboard, RenderFromTheToolbar) {
     std::shared_ptr<void> choice = ScriptCompressorChoice("MJPG", 80);
     dialogs->answers.push_back(dir.file("out.avi"));
     boxes->answers = {IDNO};  // do not view the new file
+    // The user went elsewhere while it ran (any render counts as long here): the desktop is told.
+    struct Told : NotificationProvider {
+        std::vector<std::string> summaries;
+        void Show(const std::string& summary, const std::string&, std::function<void()>) override {
+            summaries.push_back(summary);
+        }
+    };
+    auto told = std::make_shared<Told>();
+    const std::shared_ptr<NotificationProvider> previousNotes = SetNotificationProvider(told);
+    SetLongWorkMs(-1);
+    QApplication::setActiveWindow(nullptr);
     {
         Deadline deadline("the render started from the toolbar", 120);
         QTest::mouseClick(window->button(kCmdRender), Qt::LeftButton);
     }
+    SetLongWorkMs(kLongWorkMs);
+    SetNotificationProvider(previousNotes);
+    ASSERT_EQ(told->summaries.size(), 1u);
+    EXPECT_EQ(told->summaries[0].rfind("Render finished: out.avi, ", 0), 0u) << told->summaries[0];
     EXPECT_EQ(dialogs->requests.back().title, "Select Filename for AVI Save");
     EXPECT_EQ(window->windowTitle(), "Quillory");
     EXPECT_EQ(window->canvas()->progress(), -1);  // the bar goes when the render ends

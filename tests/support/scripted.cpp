@@ -33,6 +33,12 @@ int ScriptedMessageBoxes::ShowWithChoice(HWND owner, const std::string& text, co
     return Show(owner, text, caption, style);
 }
 
+int ScriptedMessageBoxes::ShowWithButton(HWND owner, const std::string& text, const std::string& caption,
+                                         unsigned style, const std::string& label) {
+    buttonsShown.push_back(label);
+    return Show(owner, text, caption, style);
+}
+
 std::vector<std::string> ScriptedMessageBoxes::texts() const {
     std::vector<std::string> t;
     for (const auto& b : shown) t.push_back(b.text);

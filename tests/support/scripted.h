@@ -40,6 +40,11 @@ class ScriptedMessageBoxes : public MessageBoxProvider {
     int Show(HWND owner, const std::string& text, const std::string& caption, unsigned style) override;
     int ShowWithChoice(HWND owner, const std::string& text, const std::string& caption, unsigned style,
                        const BoxChoice& choice, int* selected) override;
+    // Boxes with a button of their own are recorded like the others, their labels in buttonsShown;
+    // kIdBoxButton in the answers presses it.
+    std::vector<std::string> buttonsShown;
+    int ShowWithButton(HWND owner, const std::string& text, const std::string& caption, unsigned style,
+                       const std::string& label) override;
     std::vector<std::string> texts() const;
     bool saw(const std::string& text) const;
 };

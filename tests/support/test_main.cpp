@@ -1,6 +1,7 @@
 // The main of every test program: the environment the tests expect, whether they run under ctest
-// or by hand. Configuration lives under the build folder so that tests never touch the developer's
-// own settings; Qt draws offscreen unless told otherwise; the sample media come from the build.
+// or by hand. Configuration and data live under the build folder so that tests never touch the
+// developer's own settings or recently used files; Qt draws offscreen unless told otherwise; the
+// sample media come from the build.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -34,6 +35,7 @@ class EveryTestHasADeadline : public testing::EmptyTestEventListener {
 int main(int argc, char** argv) {
     const std::string build = QUILLORY_TEST_BUILD_DIR;
     setenv("XDG_CONFIG_HOME", (build + "/testhome/config").c_str(), 1);
+    setenv("XDG_DATA_HOME", (build + "/testhome/data").c_str(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     setenv("QUILLORY_TEST_DATA", (build + "/testdata").c_str(), 0);
     testing::InitGoogleTest(&argc, argv);

@@ -25,6 +25,13 @@ std::string Text(const QString& s) {
     return s.toUtf8().toStdString();
 }
 
+// "30" or, for a format with a range of rates, "5-30".
+std::string RateText(const QCameraFormat& f) {
+    const auto low = static_cast<int>(f.minFrameRate() + 0.5f);
+    const auto high = static_cast<int>(f.maxFrameRate() + 0.5f);
+    return low > 0 && low < high ? std::to_string(low) + "-" + std::to_string(high) : std::to_string(high);
+}
+
 // Receives the recorded sound (QAudioSource pushes into it on the user-interface thread).
 class SoundBuffer : public QIODevice {
   public:
@@ -111,8 +118,7 @@ class CameraDriver : public CaptureDriver {
         for (qsizetype i = 0; i < formats.size(); i++) {
             const QCameraFormat& f = formats[i];
             choices.push_back(std::to_string(f.resolution().width()) + " x " +
-                              std::to_string(f.resolution().height()) + ", " +
-                              std::to_string(static_cast<int>(f.maxFrameRate())) + " fps, " +
+                              std::to_string(f.resolution().height()) + ", " + RateText(f) + " fps, " +
                               Text(QVideoFrameFormat::pixelFormatToString(f.pixelFormat())));
             if (f == camera_.cameraFormat()) current = static_cast<int32_t>(i);
         }
@@ -142,12 +148,12 @@ class CameraDriver : public CaptureDriver {
         if (source_) source_->stop();
         source_.reset();
     }
-    bool Grab(int64_t, int64_t, uint8_t* rows) override {
+    uint32_t Grab(int64_t, int64_t, uint8_t* rows) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (latest_.empty() || sequence_ == delivered_) return false;
+        if (latest_.empty() || sequence_ == delivered_) return 0;
         std::memcpy(rows, latest_.data(), latest_.size());
         delivered_ = sequence_;
-        return true;
+        return static_cast<uint32_t>(latest_.size());
     }
     void ReadAudio(int64_t, std::vector<uint8_t>& out, size_t maxBytes) override {
         if (sound_) sound_->Take(out, maxBytes, block_);

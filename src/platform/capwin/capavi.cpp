@@ -21,6 +21,7 @@ constexpr uint32_t AVIF_HASINDEX = 0x10;
 constexpr uint32_t AVIF_ISINTERLEAVED = 0x100;
 constexpr uint32_t kKeyFrame = 0x10;
 constexpr FOURCC kVideoChunk = FourCC("00db");
+constexpr FOURCC kCompressedVideoChunk = FourCC("00dc");
 constexpr FOURCC kAudioChunk = FourCC("01wb");
 // Offsets in idx1 count from the movi list's type field.
 constexpr int64_t kMoviTypeAt = kCaptureMoviListAt + 8;
@@ -202,7 +203,7 @@ std::vector<uint8_t> CaptureAviWriter::Headers() const {
     o.Tag("strh");
     o.U32(kStrhBytes);
     o.Tag("vids");
-    o.Tag("DIB ");
+    o.U32(video_.biCompression == BI_RGB ? FourCC("DIB ") : video_.biCompression);
     o.U32(0);  // flags
     o.U16(0);  // priority
     o.U16(0);  // language
@@ -211,7 +212,7 @@ std::vector<uint8_t> CaptureAviWriter::Headers() const {
     o.U32(1000000);
     o.U32(0);  // start
     o.U32(frames_);
-    o.U32(frameBytes);
+    o.U32(video_.biCompression == BI_RGB ? frameBytes : std::max<uint32_t>(largestChunk_, 1));
     o.U32(UINT32_MAX);  // quality: default
     o.U32(0);           // sample size: varies (dropped frames are empty)
     o.U16(0);
@@ -296,7 +297,9 @@ bool CaptureAviWriter::WriteChunk(uint32_t ckid, uint32_t flags, const uint8_t* 
 }
 
 bool CaptureAviWriter::WriteVideo(const uint8_t* data, uint32_t bytes) {
-    if (!WriteChunk(kVideoChunk, bytes ? kKeyFrame : 0, data, bytes)) return false;
+    if (!WriteChunk(video_.biCompression == BI_RGB ? kVideoChunk : kCompressedVideoChunk,
+                    bytes ? kKeyFrame : 0, data, bytes))
+        return false;
     frames_++;
     if (bytes == 0) dropped_++;
     return true;

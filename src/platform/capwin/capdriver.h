@@ -19,8 +19,14 @@ constexpr uint32_t kMaxMicroSecPerFrame = 10000000;
 
 // A 24-bit bottom-up frame format of that size (biSizeImage filled in).
 BITMAPINFOHEADER CaptureFormat(int32_t width, int32_t height);
-// True for a format a capture can take: 24-bit uncompressed within the limits above.
+// A Motion JPEG format of that size; biSizeImage is the most bytes a frame may take (that of the
+// 24-bit frame).
+BITMAPINFOHEADER MjpegCaptureFormat(int32_t width, int32_t height);
+// True for a format a capture can take: 24-bit uncompressed or Motion JPEG within the limits above.
 bool IsCaptureFormat(const BITMAPINFOHEADER& format);
+inline bool IsMjpegFormat(const BITMAPINFOHEADER& format) {
+    return format.biCompression == FourCC("MJPG");
+}
 
 // A source of pictures and sound. While a capture runs (from Begin to End) only Grab and ReadAudio
 // are called, on the grabbing thread; everything else comes from the window's thread.
@@ -29,7 +35,8 @@ class CaptureDriver {
     virtual ~CaptureDriver() = default;
     virtual std::string Name() const = 0;
     virtual std::string Version() const = 0;
-    // The format frames are delivered in (always 24-bit bottom-up rows).
+    // The format frames are delivered in: 24-bit bottom-up rows, or Motion JPEG as the camera
+    // compressed it.
     virtual BITMAPINFOHEADER Format() const = 0;
     // False leaves the format as it was.
     virtual bool SetFormat(const BITMAPINFOHEADER& format) = 0;
@@ -42,12 +49,13 @@ class CaptureDriver {
     // Readies the sources for a capture (audio null: pictures only); false when they cannot start.
     virtual bool Begin(uint32_t microSecPerFrame, const WAVEFORMATEX* audio) = 0;
     virtual void End() = 0;
-    // Frame n, due dueUs microseconds after the start, into Format().biSizeImage bytes of rows;
-    // false when no new picture came in time.
-    virtual bool Grab(int64_t n, int64_t dueUs, uint8_t* rows) = 0;
+    // Frame n, due dueUs microseconds after the start, into Format().biSizeImage bytes: the bytes
+    // it took, 0 when no new picture came in time.
+    virtual uint32_t Grab(int64_t n, int64_t dueUs, uint8_t* frame) = 0;
     // Appends the sound recorded up to untilUs microseconds after the start, at most maxBytes.
     virtual void ReadAudio(int64_t untilUs, std::vector<uint8_t>& out, size_t maxBytes) = 0;
-    // The live picture while no capture runs; false when there is none.
+    // The live picture as 24-bit rows of Format()'s size, whatever Grab delivers; false when there
+    // is none.
     virtual bool Preview(uint8_t* rows) = 0;
 };
 
@@ -66,6 +74,9 @@ std::shared_ptr<CaptureDriverTable> StandardCaptureDriverTable(std::shared_ptr<C
 // Installs the table new capture windows use; returns the previous one. Null restores the standard
 // table without cameras.
 std::shared_ptr<CaptureDriverTable> SetCaptureDriverTable(std::shared_ptr<CaptureDriverTable> table);
+
+// The sizes the test pattern offers, smallest first.
+constexpr int32_t kTestPatternSizes[][2] = {{160, 120}, {320, 240}, {640, 480}, {1280, 720}, {1920, 1080}};
 
 // The built-in driver: colour bars with a moving box, a frame counter and a clock, and a 1 kHz tone.
 std::unique_ptr<CaptureDriver> MakeTestPatternDriver();

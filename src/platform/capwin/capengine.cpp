@@ -28,8 +28,42 @@ CaptureEngine::~CaptureEngine() {
     Stop();
 }
 
+bool CaptureEngine::StartCompressors(const CAPCOMPRESSION& compression) {
+    stored_ = format_;
+    store_ = Store::AsDelivered;
+    if (IsMjpegFormat(format_)) {
+        store_ = Store::AddTables;
+        compressors_.assign(1, nullptr);
+        return true;
+    }
+    if (compression.fccHandler != FourCC("MJPG")) return true;
+    store_ = Store::Compress;
+    stored_ = MjpegCaptureFormat(format_.biWidth, format_.biHeight);
+    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxCompressors);
+    for (unsigned i = 0; i < count; i++) {
+        HIC hic = ICOpen(ICTYPE_VIDEO, FourCC("MJPG"), ICMODE_COMPRESS);
+        if (!hic) break;
+        compressors_.push_back(hic);
+        BITMAPINFOHEADER out = stored_;
+        if (ICCompressBegin(hic, &format_, &out) != ICERR_OK) break;
+    }
+    if (compressors_.size() == count && compressors_.back()) {
+        // The quality goes with every frame (0-100 as the codec's 0-10000).
+        quality_ = std::min<uint32_t>(compression.dwQuality, 100) * 100;
+        return true;
+    }
+    EndCompressors();
+    return false;
+}
+
+void CaptureEngine::EndCompressors() {
+    for (HIC hic : compressors_)
+        if (hic) ICClose(hic);
+    compressors_.clear();
+}
+
 bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, const WAVEFORMATEX* audio,
-                          int64_t limitUs) {
+                          const CAPCOMPRESSION& compression, int64_t limitUs) {
     format_ = driver_->Format();
     if (!IsCaptureFormat(format_)) return false;
     period_ = std::clamp(microSecPerFrame, kMinMicroSecPerFrame, kMaxMicroSecPerFrame);
@@ -38,21 +72,32 @@ bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, co
     hasAudio_ = audio != nullptr && driver_->HasAudio();
     if (hasAudio_) audio_ = *audio;
     file_ = file;
-    if (!avi_.Open(file, format_, period_, hasAudio_ ? &audio_ : nullptr)) {
+    if (!StartCompressors(compression)) {
+        Fail(IDS_CAP_WRITEERROR, "Cannot start the Motion JPEG compressor");
+        return false;
+    }
+    if (!avi_.Open(file, stored_, period_, hasAudio_ ? &audio_ : nullptr)) {
         FailFile(IDS_CAP_FILE_OPEN_ERROR, "Cannot open the capture file");
+        EndCompressors();
         return false;
     }
     if (!driver_->Begin(period_, hasAudio_ ? &audio_ : nullptr)) {
         avi_.Close();
+        EndCompressors();
         return false;
     }
-    const size_t frameBytes = std::max<size_t>(format_.biSizeImage, 1);
-    const size_t frames = std::clamp(kCapturePoolBytes / frameBytes, kMinPoolFrames, kMaxPoolFrames);
+    // A buffer holds the frame as delivered and, when it is changed on the way, as stored (a
+    // camera's JPEG frame grows by its tables).
+    const size_t inBytes = std::max<size_t>(format_.biSizeImage, 1);
+    const size_t outBytes = store_ == Store::AsDelivered ? 0 : inBytes + kJpegTablesRoom;
+    const size_t frames =
+        std::clamp(kCapturePoolBytes / (inBytes + outBytes), kMinPoolFrames, kMaxPoolFrames);
     try {
-        pool_.assign(frames, std::vector<uint8_t>(format_.biSizeImage));
+        pool_.assign(frames, Buffer{std::vector<uint8_t>(inBytes), std::vector<uint8_t>(outBytes)});
     } catch (const std::bad_alloc&) {
         driver_->End();
         avi_.Close();
+        EndCompressors();
         return false;
     }
     free_.clear();
@@ -61,9 +106,12 @@ bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, co
     counts_->dropped = 0;
     counts_->waveSamples = 0;
     counts_->elapsedMs = 0;
+    counts_->videoBytes = 0;
+    counts_->storedFrames = 0;
     counts_->running = true;
     stop_ = false;
     grabbingDone_ = false;
+    raw_ = 0;
     failed_ = false;
     if (auto status = callbacks_->status.load()) status(window_, IDS_CAP_BEGIN, "Capture Start");
     // Whatever goes wrong on the threads ends the capture with an error, never the program.
@@ -79,6 +127,7 @@ bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, co
             counts_->dropped = avi_.droppedFrames();
             counts_->running = false;
         });
+        for (size_t i = 0; i < compressors_.size(); i++) workers_.emplace_back([this, i] { Compress(i); });
         grabber_ = std::thread([this] {
             try {
                 Grab();
@@ -90,6 +139,7 @@ bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, co
                 grabbingDone_ = true;
             }
             wake_.notify_all();
+            work_.notify_all();
         });
     } catch (const std::system_error&) {
         Stop();
@@ -99,14 +149,20 @@ bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, co
 }
 
 void CaptureEngine::Stop() {
-    if (!grabber_.joinable() && !writer_.joinable()) return;
+    if (!grabber_.joinable() && !writer_.joinable() && workers_.empty()) return;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
+        // A start that failed part way has no grabber to say it is done.
+        if (!grabber_.joinable()) grabbingDone_ = true;
     }
     wake_.notify_all();
+    work_.notify_all();
     if (grabber_.joinable()) grabber_.join();
+    for (std::thread& t : workers_) t.join();
+    workers_.clear();
     if (writer_.joinable()) writer_.join();
+    EndCompressors();
     driver_->End();
     counts_->running = false;
     if (auto status = callbacks_->status.load()) status(window_, IDS_CAP_END, "Capture End");
@@ -131,11 +187,16 @@ void CaptureEngine::FailFile(int id, const char* what) {
 }
 
 void CaptureEngine::Push(Item item) {
+    const bool raw = item.stage == Stage::Raw;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         queue_.push_back(std::move(item));
+        if (raw) raw_++;
     }
-    wake_.notify_all();
+    if (raw)
+        work_.notify_one();
+    else
+        wake_.notify_all();
 }
 
 void CaptureEngine::SendAudio(std::vector<uint8_t>& pending) {
@@ -192,32 +253,33 @@ void CaptureEngine::Grab() {
             }
         }
         const int64_t dueUs = n * static_cast<int64_t>(period_);
-        if (buffer >= 0 && !driver_->Grab(n, dueUs, pool_[static_cast<size_t>(buffer)].data())) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            free_.push_back(buffer);
-            buffer = -1;
+        uint32_t bytes = 0;
+        if (buffer >= 0) {
+            std::vector<uint8_t>& in = pool_[static_cast<size_t>(buffer)].in;
+            bytes = std::min<uint32_t>(driver_->Grab(n, dueUs, in.data()), static_cast<uint32_t>(in.size()));
+            if (bytes == 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                free_.push_back(buffer);
+                buffer = -1;
+            }
         }
         counts_->frames = static_cast<uint32_t>(n + 1);
         counts_->elapsedMs = static_cast<uint32_t>(MicrosBetween(start, now) / 1000);
         if (buffer >= 0) {
-            uint8_t* rows = pool_[static_cast<size_t>(buffer)].data();
-            if (wantLatest_) {
+            uint8_t* rows = pool_[static_cast<size_t>(buffer)].in.data();
+            if (wantLatest_ && store_ != Store::AddTables) {
                 std::lock_guard<std::mutex> lock(latestMutex_);
                 latest_.assign(rows, rows + format_.biSizeImage);
-            }
-            if (auto video = callbacks_->video.load()) {
-                VIDEOHDR h{};
-                h.lpData = rows;
-                h.dwBufferLength = format_.biSizeImage;
-                h.dwBytesUsed = format_.biSizeImage;
-                h.dwTimeCaptured = static_cast<uint32_t>(dueUs / 1000);
-                h.dwFlags = VHDR_KEYFRAME;
-                video(window_, &h);
             }
         } else {
             counts_->dropped++;
         }
-        Push({buffer, {}, false});
+        Push({buffer,
+              {},
+              false,
+              bytes,
+              buffer >= 0 && store_ != Store::AsDelivered ? Stage::Raw : Stage::Ready,
+              dueUs});
         if (hasAudio_) {
             driver_->ReadAudio((n + 1) * static_cast<int64_t>(period_), pending, askBytes);
             if (pending.size() >= chunkBytes) SendAudio(pending);
@@ -237,6 +299,56 @@ void CaptureEngine::Grab() {
     counts_->elapsedMs = static_cast<uint32_t>(MicrosBetween(start, Clock::now()) / 1000);
 }
 
+uint32_t CaptureEngine::Transform(size_t worker, Buffer& b, uint32_t delivered) {
+    if (store_ == Store::AddTables) {
+        std::vector<uint8_t> whole;
+        if (!JpegWithHuffmanTables(b.in.data(), delivered, whole) || whole.size() > b.out.size()) return 0;
+        std::memcpy(b.out.data(), whole.data(), whole.size());
+        return static_cast<uint32_t>(whole.size());
+    }
+    BITMAPINFOHEADER in = format_;
+    BITMAPINFOHEADER out = stored_;
+    out.biSizeImage = static_cast<uint32_t>(b.out.size());
+    DWORD ckid = 0, flags = 0;
+    if (ICCompress(compressors_[worker], ICCOMPRESS_KEYFRAME, &out, b.out.data(), &in, b.in.data(), &ckid,
+                   &flags, 0, 0, quality_, nullptr, nullptr) != ICERR_OK)
+        return 0;
+    return out.biSizeImage;
+}
+
+void CaptureEngine::Compress(size_t worker) {
+    for (;;) {
+        Item* item = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            work_.wait(lock, [this] { return raw_ > 0 || grabbingDone_; });
+            if (raw_ == 0) return;
+            for (Item& i : queue_)
+                if (i.stage == Stage::Raw) {
+                    item = &i;
+                    break;
+                }
+            item->stage = Stage::Working;
+            raw_--;
+        }
+        // The queue only loses its front once that is Ready, so this item stays where it is.
+        Buffer& b = pool_[static_cast<size_t>(item->buffer)];
+        uint32_t bytes = 0;
+        try {
+            bytes = failed_ ? 0 : Transform(worker, b, item->bytes);
+        } catch (...) {
+            bytes = 0;  // out of memory: the frame is dropped, the capture goes on
+        }
+        if (bytes == 0 && !failed_) counts_->dropped++;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            item->bytes = bytes;
+            item->stage = Stage::Ready;
+        }
+        wake_.notify_all();
+    }
+}
+
 void CaptureEngine::Write() {
     Clock::time_point checkpoint = Clock::now() + std::chrono::milliseconds(kCheckpointMs);
     for (;;) {
@@ -244,9 +356,12 @@ void CaptureEngine::Write() {
         bool have = false;
         {
             std::unique_lock<std::mutex> lock(mutex_);
-            wake_.wait_until(lock, checkpoint, [this] { return !queue_.empty() || grabbingDone_; });
+            wake_.wait_until(lock, checkpoint, [this] {
+                return (!queue_.empty() && queue_.front().stage == Stage::Ready) ||
+                       (queue_.empty() && grabbingDone_);
+            });
             if (queue_.empty() && grabbingDone_) break;
-            if (!queue_.empty()) {
+            if (!queue_.empty() && queue_.front().stage == Stage::Ready) {
                 item = std::move(queue_.front());
                 queue_.pop_front();
                 have = true;
@@ -255,12 +370,29 @@ void CaptureEngine::Write() {
         if (have) {
             bool ok = true;
             if (!failed_) {
-                if (item.isAudio)
+                if (item.isAudio) {
                     ok = avi_.WriteAudio(item.audio.data(), static_cast<uint32_t>(item.audio.size()));
-                else if (item.buffer >= 0)
-                    ok = avi_.WriteVideo(pool_[static_cast<size_t>(item.buffer)].data(), format_.biSizeImage);
-                else
+                } else if (item.buffer >= 0 && item.bytes > 0) {
+                    Buffer& b = pool_[static_cast<size_t>(item.buffer)];
+                    uint8_t* data = store_ == Store::AsDelivered ? b.in.data() : b.out.data();
+                    ok = avi_.WriteVideo(data, item.bytes);
+                    if (ok) {
+                        counts_->videoBytes += item.bytes;
+                        counts_->storedFrames++;
+                        // The frame as the file holds it.
+                        if (auto video = callbacks_->video.load()) {
+                            VIDEOHDR h{};
+                            h.lpData = data;
+                            h.dwBufferLength = item.bytes;
+                            h.dwBytesUsed = item.bytes;
+                            h.dwTimeCaptured = static_cast<uint32_t>(item.dueUs / 1000);
+                            h.dwFlags = VHDR_KEYFRAME;
+                            video(window_, &h);
+                        }
+                    }
+                } else {
                     ok = avi_.WriteVideo(nullptr, 0);
+                }
             }
             if (!item.isAudio && item.buffer >= 0) {
                 std::lock_guard<std::mutex> lock(mutex_);

@@ -1,7 +1,10 @@
 // One streaming capture: a grabbing thread that takes frames and sound by the steady clock and
-// calls the stream callbacks, and a writing thread that puts them into the capture file and
-// checkpoints it every second. The two share a bounded pool of frame buffers: when the disk falls
-// behind and no buffer is free, the frame is dropped rather than the clock.
+// calls the wave stream callback, compressing threads that turn frames into Motion JPEG (or give a
+// camera's JPEG frames the tables they lack), and a writing thread that puts them into the capture
+// file in order, calls the video stream callback with each as stored, and checkpoints the file
+// every second. They share a bounded pool of frame buffers, each
+// held from the grab until its frame is written: when the disk or the compressors fall behind and
+// no buffer is free, the frame is dropped rather than the clock.
 #pragma once
 
 #include <atomic>
@@ -15,6 +18,7 @@
 
 #include "platform/capwin/capavi.h"
 #include "platform/capwin/capdriver.h"
+#include "platform/codec/codec.h"
 
 // The callbacks of a capture window; read by the capture threads, changed only by the window's thread.
 struct CaptureCallbacks {
@@ -33,16 +37,22 @@ struct CaptureCounts {
     std::atomic<uint32_t> dropped{0};
     std::atomic<uint32_t> waveSamples{0};
     std::atomic<uint32_t> elapsedMs{0};
+    std::atomic<uint64_t> videoBytes{0};  // of the frames stored, dropped ones not counted
+    std::atomic<uint32_t> storedFrames{0};
     std::atomic<bool> running{false};
 };
 
 // The memory the frame pool may take, and its bounds in frames.
-constexpr size_t kCapturePoolBytes = 64u << 20;
+constexpr size_t kCapturePoolBytes = 96u << 20;
+// Compressing threads at most (one per processor up to this).
+constexpr unsigned kMaxCompressors = 4;
 constexpr size_t kMinPoolFrames = 4;
 constexpr size_t kMaxPoolFrames = 60;
 // Sound is written once this much of it has gathered (and at the end).
 constexpr uint32_t kAudioChunkMs = 100;
 constexpr int32_t kCheckpointMs = 1000;
+// What a camera's JPEG frame may grow by when it is given the standard Huffman tables.
+constexpr size_t kJpegTablesRoom = 1024;
 
 class CaptureEngine {
   public:
@@ -50,20 +60,35 @@ class CaptureEngine {
     ~CaptureEngine();
     // Opens the file, starts the driver and both threads; false (nothing running) when it cannot.
     // With a limit the capture ends by itself after the frames due in that many microseconds.
+    // compression says how frames from a driver of 24-bit rows are stored.
     bool Start(const std::string& file, uint32_t microSecPerFrame, const WAVEFORMATEX* audio,
-               int64_t limitUs = 0);
+               const CAPCOMPRESSION& compression, int64_t limitUs = 0);
     // Ends the capture and waits until the file is complete.
     void Stop();
     // The last frame taken, for the live display.
     bool LatestFrame(std::vector<uint8_t>& rows);
 
   private:
+    enum class Stage { Raw, Working, Ready };
     struct Item {
         int32_t buffer;              // a pool buffer, or -1 for an empty (dropped) frame
         std::vector<uint8_t> audio;  // a sound chunk when not a frame
         bool isAudio;
+        uint32_t bytes = 0;  // of the frame as grabbed, then as stored
+        Stage stage = Stage::Ready;
+        int64_t dueUs = 0;
     };
+    struct Buffer {
+        std::vector<uint8_t> in;   // the frame as the driver delivered it
+        std::vector<uint8_t> out;  // as it is stored, when a compressor changed it
+    };
+    enum class Store { AsDelivered, Compress, AddTables };
+    bool StartCompressors(const CAPCOMPRESSION& compression);
+    void EndCompressors();
     void Grab();
+    void Compress(size_t worker);
+    // The frame of b as stored (into b.out): its bytes, 0 when it cannot be had.
+    uint32_t Transform(size_t worker, Buffer& b, uint32_t delivered);
     void Write();
     void Push(Item item);
     void SendAudio(std::vector<uint8_t>& pending);
@@ -76,7 +101,11 @@ class CaptureEngine {
     CaptureCallbacks* callbacks_;
     CaptureCounts* counts_;
     std::string file_;
-    BITMAPINFOHEADER format_{};
+    BITMAPINFOHEADER format_{};  // as the driver delivers frames
+    BITMAPINFOHEADER stored_{};  // as the file holds them
+    Store store_ = Store::AsDelivered;
+    DWORD quality_ = ICQUALITY_DEFAULT;
+    std::vector<HIC> compressors_;  // one open codec per compressing thread
     WAVEFORMATEX audio_{};
     bool hasAudio_ = false;
     uint32_t period_ = 0;
@@ -86,7 +115,9 @@ class CaptureEngine {
     std::mutex mutex_;
     std::condition_variable wake_;  // the writer: items queued; the grabber: stop asked
     std::deque<Item> queue_;
-    std::vector<std::vector<uint8_t>> pool_;
+    std::condition_variable work_;  // the compressors: a raw frame queued, or grabbing done
+    size_t raw_ = 0;                // items still Raw
+    std::vector<Buffer> pool_;
     std::vector<int32_t> free_;
     bool stop_ = false;
     bool grabbingDone_ = false;
@@ -97,5 +128,6 @@ class CaptureEngine {
     std::atomic<bool> wantLatest_{false};
 
     std::thread grabber_;
+    std::vector<std::thread> workers_;
     std::thread writer_;
 };

@@ -13,6 +13,7 @@
 #include "platform/capwin/capavi.h"
 #include "platform/capwin/capdriver.h"
 #include "platform/capwin/capengine.h"
+#include "platform/codec/codec.h"
 
 namespace {
 
@@ -22,6 +23,8 @@ constexpr uint32_t kDefaultMicroSecPerFrame = 66667;
 constexpr int32_t kDefaultPreviewMs = 66;
 constexpr uint32_t kMinAudioRate = 1000;
 constexpr uint32_t kMaxAudioRate = 192000;
+// The smallest frame buffer a Motion JPEG driver may ask for (headers and tables take 600 bytes).
+constexpr uint32_t kMinMjpegFrameBytes = 4096;
 
 class StandardTable : public CaptureDriverTable {
   public:
@@ -110,7 +113,9 @@ class CaptureWindow {
     bool Picture(std::vector<uint8_t>& rows, BITMAPINFOHEADER& format) {
         if (!driver_) return false;
         format = driver_->Format();
-        if (engine_ && counts_.running) return engine_->LatestFrame(rows);
+        const bool jpeg = IsMjpegFormat(format);
+        format = CaptureFormat(format.biWidth, format.biHeight);
+        if (engine_ && counts_.running && !jpeg) return engine_->LatestFrame(rows);
         rows.resize(format.biSizeImage);
         return driver_->Preview(rows.data());
     }
@@ -142,6 +147,8 @@ class CaptureWindow {
     // running capture leaves alone.
     LRESULT OnStatus(WPARAM wParam, LPARAM lParam);
     LRESULT OnSequence(HWND self, uint32_t message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnCompression(uint32_t message, WPARAM wParam, LPARAM lParam);
+    uint32_t TrialFrameBytes();
     LRESULT Sequence(HWND self);
 
     HWND parent_;
@@ -154,6 +161,8 @@ class CaptureWindow {
     std::string file_;
     CAPTUREPARMS params_{};
     WAVEFORMATEX audio_{};
+    CAPCOMPRESSION compression_{FourCC("MJPG"), kDefaultCaptureQuality};
+    uint32_t trialBytes_ = 0;  // of the last trial compression
     // Read by WM_CAP_GET_STATUS, which the stream callbacks send from the capture thread.
     std::atomic<bool> preview_{false};
     std::atomic<bool> overlay_{false};
@@ -181,7 +190,8 @@ LRESULT CaptureWindow::Sequence(HWND self) {
     engine_ = std::make_unique<CaptureEngine>(self, driver_.get(), &callbacks_, &counts_);
     const bool audio = params_.fCaptureAudio && driver_->HasAudio() && IsPcmFormat(audio_);
     const int64_t limitUs = params_.fLimitEnabled ? static_cast<int64_t>(params_.wTimeLimit) * 1000000 : 0;
-    if (!engine_->Start(file_, params_.dwRequestMicroSecPerFrame, audio ? &audio_ : nullptr, limitUs)) {
+    if (!engine_->Start(file_, params_.dwRequestMicroSecPerFrame, audio ? &audio_ : nullptr, compression_,
+                        limitUs)) {
         engine_.reset();
         return 0;
     }
@@ -226,6 +236,10 @@ LRESULT CaptureWindow::Message(HWND self, uint32_t message, WPARAM wParam, LPARA
         case WM_CAP_SEQUENCE:
         case WM_CAP_STOP:
             return OnSequence(self, message, wParam, lParam);
+        case WM_CAP_SET_COMPRESSION:
+        case WM_CAP_GET_COMPRESSION:
+        case WM_CAP_GET_FRAME_BYTES:
+            return OnCompression(message, wParam, lParam);
         default:
             return 0;
     }
@@ -423,15 +437,66 @@ LRESULT CaptureWindow::OnSequence(HWND self, uint32_t message, WPARAM wParam, LP
     }
 }
 
+LRESULT CaptureWindow::OnCompression(uint32_t message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CAP_SET_COMPRESSION: {
+            CAPCOMPRESSION c{};
+            if (Capturing() || !CopyFrom(c, wParam, lParam)) return 0;
+            if ((c.fccHandler != FourCC("MJPG") && c.fccHandler != BI_RGB) || c.dwQuality > 100) return 0;
+            compression_ = c;
+            return 1;
+        }
+        case WM_CAP_GET_COMPRESSION:
+            return CopyTo(compression_, wParam, lParam) ? 1 : 0;
+        case WM_CAP_GET_FRAME_BYTES:
+            if (!driver_) return 0;
+            // The driver is left alone while it captures: until a frame is stored the last trial stands.
+            if (engine_ && counts_.storedFrames > 0)
+                return static_cast<LRESULT>(counts_.videoBytes / counts_.storedFrames);
+            if (!engine_) trialBytes_ = TrialFrameBytes();
+            return trialBytes_;
+        default:
+            return 0;
+    }
+}
+
+uint32_t CaptureWindow::TrialFrameBytes() {
+    const BITMAPINFOHEADER delivered = driver_->Format();
+    if (!IsMjpegFormat(delivered) && compression_.fccHandler == BI_RGB) return delivered.biSizeImage;
+    // The live picture compressed as the capture would (a camera's own JPEG frames come out close
+    // to it at its usual quality).
+    BITMAPINFOHEADER in = CaptureFormat(delivered.biWidth, delivered.biHeight);
+    std::vector<uint8_t> rows(in.biSizeImage);
+    if (!driver_->Preview(rows.data())) return 0;
+    HIC hic = ICOpen(ICTYPE_VIDEO, FourCC("MJPG"), ICMODE_COMPRESS);
+    if (!hic) return 0;
+    BITMAPINFOHEADER out = MjpegCaptureFormat(in.biWidth, in.biHeight);
+    std::vector<uint8_t> jpeg(out.biSizeImage);
+    DWORD ckid = 0, flags = 0;
+    const uint32_t quality = IsMjpegFormat(delivered) ? kDefaultCaptureQuality : compression_.dwQuality;
+    const bool ok = ICCompressBegin(hic, &in, &out) == ICERR_OK &&
+                    ICCompress(hic, ICCOMPRESS_KEYFRAME, &out, jpeg.data(), &in, rows.data(), &ckid, &flags,
+                               0, 0, quality * 100, nullptr, nullptr) == ICERR_OK;
+    ICClose(hic);
+    return ok ? out.biSizeImage : 0;
+}
+
 }  // namespace
 
 BITMAPINFOHEADER CaptureFormat(int32_t width, int32_t height) {
     return Dib24Format(width, height);
 }
 
+BITMAPINFOHEADER MjpegCaptureFormat(int32_t width, int32_t height) {
+    BITMAPINFOHEADER f = Dib24Format(width, height);
+    f.biCompression = FourCC("MJPG");
+    return f;
+}
+
 bool IsCaptureFormat(const BITMAPINFOHEADER& f) {
-    return f.biBitCount == 24 && f.biCompression == BI_RGB && f.biWidth > 0 && f.biHeight > 0 &&
-           f.biWidth <= kMaxCaptureWidth && f.biHeight <= kMaxCaptureHeight;
+    return f.biBitCount == 24 && (f.biCompression == BI_RGB || IsMjpegFormat(f)) && f.biWidth > 0 &&
+           f.biHeight > 0 && f.biWidth <= kMaxCaptureWidth && f.biHeight <= kMaxCaptureHeight &&
+           (!IsMjpegFormat(f) || f.biSizeImage >= kMinMjpegFrameBytes);
 }
 
 std::shared_ptr<CaptureDriverTable> StandardCaptureDriverTable(std::shared_ptr<CaptureDriverTable> cameras) {

@@ -44,6 +44,13 @@ constexpr uint32_t WM_CAP_GET_SEQUENCE_SETUP = WM_CAP_START + 65;
 constexpr uint32_t WM_CAP_STOP = WM_CAP_START + 68;
 constexpr uint32_t WM_CAP_PAL_AUTOCREATE = WM_CAP_START + 83;
 constexpr uint32_t WM_CAP_SET_CALLBACK_CAPCONTROL = WM_CAP_START + 85;
+// Not in Video for Windows: how frames are stored (lParam a CAPCOMPRESSION, wParam its size).
+constexpr uint32_t WM_CAP_SET_COMPRESSION = WM_CAP_START + 90;
+constexpr uint32_t WM_CAP_GET_COMPRESSION = WM_CAP_START + 91;
+// Not in Video for Windows: the bytes a frame takes in the capture file as the capture stores it:
+// the average of the frames stored so far while a capture runs, otherwise a trial compression of
+// the driver's current picture (0: no driver or no picture).
+constexpr uint32_t WM_CAP_GET_FRAME_BYTES = WM_CAP_START + 92;
 
 constexpr uint32_t WS_CHILD = 0x40000000;
 constexpr uint32_t WS_VISIBLE = 0x10000000;
@@ -131,8 +138,18 @@ struct CAPTUREPARMS {
     uint32_t AVStreamMaster;
 };
 
+// How a capture stores its frames: fccHandler MJPG (Motion JPEG at dwQuality 0-100) or BI_RGB
+// (uncompressed, as the driver delivers them). A driver that delivers Motion JPEG has its frames
+// stored as they come whatever the choice.
+struct CAPCOMPRESSION {
+    uint32_t fccHandler;
+    uint32_t dwQuality;
+};
+constexpr uint32_t kDefaultCaptureQuality = 90;
+
 // The callbacks, installed with the WM_CAP_SET_CALLBACK_* messages (lParam; 0 removes one). While
-// a capture runs they are called on the capture thread.
+// a capture runs they are called on the capture threads (the video callback, with each frame as the
+// file holds it, on the writing thread).
 using CAPYIELDCALLBACK = LRESULT (*)(HWND);
 using CAPCONTROLCALLBACK = LRESULT (*)(HWND, int state);
 using CAPERRORCALLBACKA = LRESULT (*)(HWND, int id, const char* text);

@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "platform/capwin/capdriver.h"
 
 namespace {
 
-constexpr int32_t kSizes[][2] = {{160, 120}, {320, 240}, {640, 480}};
+constexpr auto& kSizes = kTestPatternSizes;
+constexpr int32_t kSizeCount = static_cast<int32_t>(std::size(kTestPatternSizes));
 constexpr double kToneHz = 1000.0;
 constexpr double kToneLevel = 0.5;  // of full scale
 constexpr uint32_t kPreviewMicroSecPerFrame = 66667;
@@ -87,7 +89,7 @@ class TestPatternDriver : public CaptureDriver {
         for (const auto& s : kSizes) choices.push_back(std::to_string(s[0]) + " x " + std::to_string(s[1]));
         int32_t pick = ShowCaptureChoice(parent, "Video Format", "Image size (24-bit RGB):", choices,
                                          SizeIndex(format_.biWidth, format_.biHeight));
-        if (pick < 0 || pick >= 3) return false;
+        if (pick < 0 || pick >= kSizeCount) return false;
         return SetFormat(CaptureFormat(kSizes[pick][0], kSizes[pick][1]));
     }
     bool SourceDialog(HWND parent) override {
@@ -104,9 +106,9 @@ class TestPatternDriver : public CaptureDriver {
         return true;
     }
     void End() override {}
-    bool Grab(int64_t n, int64_t dueUs, uint8_t* rows) override {
+    uint32_t Grab(int64_t n, int64_t dueUs, uint8_t* rows) override {
         Draw(n, dueUs, rows);
-        return true;
+        return format_.biSizeImage;
     }
     void ReadAudio(int64_t untilUs, std::vector<uint8_t>& out, size_t maxBytes) override {
         if (audio_.nSamplesPerSec == 0 || audio_.nBlockAlign == 0) return;
@@ -140,7 +142,7 @@ class TestPatternDriver : public CaptureDriver {
 
   private:
     static int32_t SizeIndex(int32_t w, int32_t h) {
-        for (int32_t i = 0; i < 3; i++)
+        for (int32_t i = 0; i < kSizeCount; i++)
             if (kSizes[i][0] == w && kSizes[i][1] == h) return i;
         return -1;
     }

@@ -35,6 +35,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/wintypes.h"
 
@@ -370,6 +371,11 @@ int QualityToRateFactor(int quality100);
 // where MP4 files start, in the studio and on the command line alike (100 makes files nearly twice
 // the size with no difference to see).
 constexpr int kH264DefaultQuality = 82;
+
+// A Motion JPEG frame as every decoder reads it: out is the frame, with the standard Huffman tables
+// put in before its frame header when it carries none (cameras leave them out). False, out empty,
+// for bytes that are no whole baseline JPEG header up to its first scan.
+bool JpegWithHuffmanTables(const uint8_t* data, size_t bytes, std::vector<uint8_t>& out);
 
 // Routes libav's warnings and errors into the debug log (once per process; every user of libav
 // calls it before its first use).

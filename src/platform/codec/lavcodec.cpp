@@ -918,6 +918,52 @@ int QualityToRateFactor(int quality100) {
 
 namespace {
 
+// The DHT segment (marker included) of the four standard tables, as libavcodec's encoder writes
+// them when asked for its default tables; empty when it cannot.
+std::vector<uint8_t> MakeStandardHuffmanSegment() {
+    std::vector<uint8_t> segment;
+    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_MJPEG);
+    AVCodecContext* enc = codec ? avcodec_alloc_context3(codec) : nullptr;
+    AVFrame* frame = av_frame_alloc();
+    AVPacket* packet = av_packet_alloc();
+    if (enc && frame && packet) {
+        enc->width = 16;
+        enc->height = 16;
+        enc->pix_fmt = AV_PIX_FMT_YUVJ420P;
+        enc->color_range = AVCOL_RANGE_JPEG;
+        enc->time_base = AVRational{1, 25};
+        enc->thread_count = 1;
+        AVDictionary* opts = nullptr;
+        av_dict_set(&opts, "huffman", "default", 0);
+        frame->width = 16;
+        frame->height = 16;
+        frame->format = AV_PIX_FMT_YUVJ420P;
+        if (avcodec_open2(enc, codec, &opts) >= 0 && av_frame_get_buffer(frame, 0) >= 0) {
+            for (int p = 0; p < 3; p++)
+                std::memset(frame->data[p], 128, static_cast<size_t>(frame->linesize[p]) * (p ? 8 : 16));
+            if (avcodec_send_frame(enc, frame) >= 0 && avcodec_receive_packet(enc, packet) >= 0) {
+                const uint8_t* d = packet->data;
+                const auto n = static_cast<size_t>(packet->size);
+                for (size_t i = 2; i + 4 <= n;) {
+                    if (d[i] != 0xFF) break;
+                    const size_t len = static_cast<size_t>(d[i + 2] << 8 | d[i + 3]);
+                    if (d[i + 1] == 0xDA || i + 2 + len > n) break;
+                    if (d[i + 1] == 0xC4) {
+                        segment.assign(d + i, d + i + 2 + len);
+                        break;
+                    }
+                    i += 2 + len;
+                }
+            }
+        }
+        av_dict_free(&opts);
+    }
+    av_packet_free(&packet);
+    av_frame_free(&frame);
+    avcodec_free_context(&enc);
+    return segment;
+}
+
 void LogFromLibav(void* avcl, int level, const char* fmt, va_list vl) {
     if (level > AV_LOG_WARNING) return;
     char line[512];
@@ -928,6 +974,46 @@ void LogFromLibav(void* avcl, int level, const char* fmt, va_list vl) {
 }
 
 }  // namespace
+
+bool JpegWithHuffmanTables(const uint8_t* data, size_t bytes, std::vector<uint8_t>& out) {
+    out.clear();
+    if (!data || bytes < 4 || data[0] != 0xFF || data[1] != 0xD8) return false;
+    // The segments up to the first scan, each bounded by the bytes there are.
+    size_t scanAt = 0;
+    size_t frameAt = 0;  // the first frame header: the tables go before it
+    bool tables = false;
+    for (size_t i = 2; i + 4 <= bytes;) {
+        if (data[i] != 0xFF) return false;
+        if (data[i + 1] == 0xFF) {  // fill byte
+            i++;
+            continue;
+        }
+        if (data[i + 1] == 0xDA) {
+            scanAt = i;
+            break;
+        }
+        const size_t len = static_cast<size_t>(data[i + 2] << 8 | data[i + 3]);
+        if (len < 2 || i + 2 + len > bytes) return false;
+        const uint8_t marker = data[i + 1];
+        if (marker == 0xC4) tables = true;
+        if (frameAt == 0 && marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+            marker != 0xCC)
+            frameAt = i;
+        i += 2 + len;
+    }
+    if (scanAt == 0) return false;
+    static const std::vector<uint8_t> standard = [] {
+        InitLibav();
+        return MakeStandardHuffmanSegment();
+    }();
+    if (!tables && standard.empty()) return false;
+    const size_t at = frameAt ? frameAt : scanAt;
+    out.reserve(bytes + (tables ? 0 : standard.size()));
+    out.assign(data, data + at);
+    if (!tables) out.insert(out.end(), standard.begin(), standard.end());
+    out.insert(out.end(), data + at, data + bytes);
+    return true;
+}
 
 void InitLibav() {
     static std::once_flag once;

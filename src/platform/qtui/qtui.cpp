@@ -76,6 +76,16 @@ QWidget* LiveWidget(HWND h) {
 
 int QtMessageBoxProvider::Show(HWND owner, const std::string& text, const std::string& caption,
                                unsigned style) {
+    return ShowBox(owner, text, caption, style, nullptr);
+}
+
+int QtMessageBoxProvider::ShowWithButton(HWND owner, const std::string& text, const std::string& caption,
+                                         unsigned style, const std::string& label) {
+    return ShowBox(owner, text, caption, style, &label);
+}
+
+int QtMessageBoxProvider::ShowBox(HWND owner, const std::string& text, const std::string& caption,
+                                  unsigned style, const std::string* extra) {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return 0;
     QMessageBox box(LiveWidget(owner));
     box.setWindowTitle(FromLocal(caption));
@@ -130,8 +140,10 @@ int QtMessageBoxProvider::Show(HWND owner, const std::string& text, const std::s
     box.setStandardButtons(buttons);
     box.setDefaultButton(choices.front().button);
     if (choices.size() == 1) box.setEscapeButton(choices.front().button);
+    QPushButton* own = extra ? box.addButton(FromLocal(*extra), QMessageBox::ActionRole) : nullptr;
     box.exec();
     QAbstractButton* clicked = box.clickedButton();
+    if (own && clicked == own) return kIdBoxButton;
     for (const Choice& c : choices)
         if (clicked && clicked == box.button(c.button)) return c.result;
     // Closed without a button (Escape, the close box): the answer that changes nothing.

@@ -32,6 +32,13 @@ class QtMessageBoxProvider : public MessageBoxProvider {
     // A Yes / No question with a drop-down list (object name "choice") between the text and the buttons.
     int ShowWithChoice(HWND owner, const std::string& text, const std::string& caption, unsigned style,
                        const BoxChoice& choice, int* selected) override;
+    // The style's buttons with the extra one between the first and the last.
+    int ShowWithButton(HWND owner, const std::string& text, const std::string& caption, unsigned style,
+                       const std::string& label) override;
+
+  private:
+    int ShowBox(HWND owner, const std::string& text, const std::string& caption, unsigned style,
+                const std::string* extra);
 };
 
 // processEvents with an application event filter: the first Escape key press of a pass is taken

@@ -9,8 +9,13 @@
 #include <chrono>
 #include <thread>
 
+#include <cstring>
+#include <memory>
+
+#include "media/avilist.h"
 #include "platform/capwin/capavi.h"
 #include "platform/capwin/capdriver.h"
+#include "support/ffprobe.h"
 #include "support/scripted.h"
 
 namespace {
@@ -126,6 +131,8 @@ TEST_F(CaptureWindow, LimitedCaptureWritesRiffMoviAndIdx1FromTheStart) {
     capSendMessage(w, WM_CAP_SET_CALLBACK_WAVESTREAM, 0, reinterpret_cast<LPARAM>(&OnWave));
     WAVEFORMATEX pcm{WAVE_FORMAT_PCM, 2, 8000, 32000, 4, 16, 0};
     Send(w, WM_CAP_SET_AUDIOFORMAT, &pcm);
+    CAPCOMPRESSION none{BI_RGB, 0};
+    Send(w, WM_CAP_SET_COMPRESSION, &none);
     CAPTUREPARMS p{};
     Send(w, WM_CAP_GET_SEQUENCE_SETUP, &p);
     p.dwRequestMicroSecPerFrame = 100000;
@@ -173,4 +180,155 @@ TEST_F(CaptureWindow, LimitedCaptureWritesRiffMoviAndIdx1FromTheStart) {
     }
     EXPECT_EQ(frames, 10u * 230400);
     EXPECT_EQ(sound, 32000u);
+}
+
+namespace {
+
+// A camera that hands over the JPEG frames it was given, in turn, as it made them.
+class JpegCamera : public CaptureDriver {
+  public:
+    explicit JpegCamera(std::vector<std::string> frames) : frames_(std::move(frames)) {}
+    std::string Name() const override { return "JPEG camera"; }
+    std::string Version() const override { return "1"; }
+    BITMAPINFOHEADER Format() const override { return MjpegCaptureFormat(320, 240); }
+    bool SetFormat(const BITMAPINFOHEADER&) override { return false; }
+    bool HasAudio() const override { return false; }
+    bool Begin(uint32_t, const WAVEFORMATEX*) override { return true; }
+    void End() override {}
+    uint32_t Grab(int64_t n, int64_t, uint8_t* frame) override {
+        const std::string& f = frames_[static_cast<size_t>(n) % frames_.size()];
+        std::memcpy(frame, f.data(), f.size());
+        return static_cast<uint32_t>(f.size());
+    }
+    void ReadAudio(int64_t, std::vector<uint8_t>&, size_t) override {}
+    bool Preview(uint8_t* rows) override {
+        std::memset(rows, 128, CaptureFormat(320, 240).biSizeImage);
+        return true;
+    }
+
+  private:
+    std::vector<std::string> frames_;
+};
+
+class JpegCameraTable : public CaptureDriverTable {
+  public:
+    explicit JpegCameraTable(std::vector<std::string> frames) : frames_(std::move(frames)) {}
+    bool Describe(int32_t index, std::string& name, std::string& version) override {
+        name = "JPEG camera";
+        version = "1";
+        return index == 0;
+    }
+    std::unique_ptr<CaptureDriver> Connect(int32_t index) override {
+        return index == 0 ? std::make_unique<JpegCamera>(frames_) : nullptr;
+    }
+
+  private:
+    std::vector<std::string> frames_;
+};
+
+// The bytes of a JPEG frame without its Huffman tables segment.
+std::string WithoutTables(const std::string& jpeg) {
+    for (size_t i = 2; i + 4 <= jpeg.size();) {
+        const auto len =
+            static_cast<size_t>(static_cast<uint8_t>(jpeg[i + 2]) << 8 | static_cast<uint8_t>(jpeg[i + 3]));
+        if (static_cast<uint8_t>(jpeg[i + 1]) == 0xC4) return jpeg.substr(0, i) + jpeg.substr(i + 2 + len);
+        i += 2 + len;
+    }
+    return jpeg;
+}
+
+// Captures `seconds` at 10 frames a second into file with the window's driver 0.
+CAPSTATUS CaptureFor(const std::string& file, uint32_t seconds, const WAVEFORMATEX* audio,
+                     const CAPCOMPRESSION* compression, const BITMAPINFOHEADER* format) {
+    HWND w = capCreateCaptureWindowA("Capture Window", WS_CHILD, 0, 0, 160, 120, nullptr, 0);
+    CAPSTATUS s{};
+    if (capSendMessage(w, WM_CAP_DRIVER_CONNECT, 0, 0) != 1) return s;
+    capSendMessage(w, WM_CAP_FILE_SET_CAPTURE_FILEA, 0, reinterpret_cast<LPARAM>(file.c_str()));
+    if (format && Send(w, WM_CAP_SET_VIDEOFORMAT, format) != 1) ADD_FAILURE() << "format refused";
+    if (compression && Send(w, WM_CAP_SET_COMPRESSION, compression) != 1)
+        ADD_FAILURE() << "compression refused";
+    if (audio) Send(w, WM_CAP_SET_AUDIOFORMAT, audio);
+    CAPTUREPARMS p{};
+    Send(w, WM_CAP_GET_SEQUENCE_SETUP, &p);
+    p.dwRequestMicroSecPerFrame = 100000;
+    p.fCaptureAudio = audio != nullptr;
+    p.fLimitEnabled = 1;
+    p.wTimeLimit = seconds;
+    Send(w, WM_CAP_SET_SEQUENCE_SETUP, &p);
+    EXPECT_EQ(capSendMessage(w, WM_CAP_SEQUENCE, 0, 0), 1);
+    for (int i = 0; i < 400 && (Send(w, WM_CAP_GET_STATUS, &s), s.fCapturingNow || i == 0); i++)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    capSendMessage(w, WM_CAP_STOP, 0, 0);
+    Send(w, WM_CAP_GET_STATUS, &s);
+    capDestroyWindow(w);
+    return s;
+}
+
+}  // namespace
+
+TEST(CaptureWindow, MotionJpegCapturesReadBackByFfprobeAndOurReader) {
+    TempDir dir;
+    // Compressed on the writing side: Motion JPEG chunks of a 1280x720 picture with 48 kHz stereo.
+    const std::string file = dir.file("hd.avi");
+    const BITMAPINFOHEADER hd = CaptureFormat(1280, 720);
+    const CAPCOMPRESSION mjpg{FourCC("MJPG"), 90};
+    WAVEFORMATEX pcm{WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
+    CAPSTATUS s = CaptureFor(file, 2, &pcm, &mjpg, &hd);
+    EXPECT_EQ(s.dwCurrentVideoFrame, 20u);
+    EXPECT_EQ(s.dwCurrentWaveSamples, 96000u);
+    auto v = media_test::ProbeStream(file, "v:0");
+    EXPECT_EQ(v["codec_name"] + " " + v["width"] + "x" + v["height"], "mjpeg 1280x720");
+    EXPECT_EQ(media_test::ProbePackets(file).size(), 20u - s.dwCurrentVideoFramesDropped);
+    auto a = media_test::ProbeStream(file, "a:0");
+    EXPECT_EQ(a["sample_rate"] + " " + a["channels"], "48000 2");
+    EXPECT_EQ(media_test::Shell("ffmpeg -nostdin -v error -i " + media_test::Quote(file) +
+                                " -map 0:a -f s16le - 2>/dev/null | wc -c"),
+              "384000\n");  // two seconds
+    int status = 0;
+    EXPECT_EQ(media_test::Shell("ffmpeg -nostdin -v error -i " + media_test::Quote(file) + " -f null - 2>&1",
+                                &status),
+              "");
+    AVIlist* rec = OpenAVIforList(file.c_str(), 0, -1);
+    ASSERT_TRUE(rec);
+    EXPECT_EQ(rec->frames, 20);
+    EXPECT_EQ(rec->samplesPerSec, 48000);
+    CloseAVIlist(rec);
+    // The figure the estimate starts from: a trial compression of the current picture, not the 24-bit size.
+    HWND w = capCreateCaptureWindowA("Capture Window", WS_CHILD, 0, 0, 160, 120, nullptr, 0);
+    ASSERT_EQ(capSendMessage(w, WM_CAP_DRIVER_CONNECT, 0, 0), 1);
+    Send(w, WM_CAP_SET_VIDEOFORMAT, &hd);
+    const LRESULT trial = capSendMessage(w, WM_CAP_GET_FRAME_BYTES, 0, 0);
+    EXPECT_TRUE(trial > 1000 && trial < hd.biSizeImage / 4) << trial;
+    capDestroyWindow(w);
+
+    // A camera's own JPEG frames are stored as they came, the standard tables put back where they
+    // were left out; every frame decodes.
+    ASSERT_EQ(media_test::Shell(
+                  "cd " + media_test::Quote(dir.path()) +
+                  " && ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=320x240:rate=10 -frames:v 4 "
+                  "-c:v mjpeg -huffman default -q:v 4 -f image2 f%d.jpg 2>&1"),
+              "");
+    std::vector<std::string> made, delivered;
+    for (int i = 1; i <= 4; i++) {
+        made.push_back(ReadWholeFile(dir.file("f" + std::to_string(i) + ".jpg")));
+        delivered.push_back(i % 2 ? made.back() : WithoutTables(made.back()));
+    }
+    ASSERT_LT(delivered[1].size(), made[1].size());
+    auto old = SetCaptureDriverTable(std::make_shared<JpegCameraTable>(delivered));
+    const std::string camera = dir.file("camera.avi");
+    s = CaptureFor(camera, 1, nullptr, nullptr, nullptr);
+    SetCaptureDriverTable(old);
+    EXPECT_EQ(s.dwCurrentVideoFrame, 10u);
+    const auto packets = media_test::ProbePackets(camera);
+    ASSERT_EQ(packets.size(), 10u - s.dwCurrentVideoFramesDropped);
+    for (size_t i = 0; i < packets.size(); i++) {
+        const std::string& want = made[i % 4];
+        EXPECT_EQ(packets[i].size, want.size()) << i;
+        EXPECT_EQ(packets[i].crc,
+                  media_test::Crc32(reinterpret_cast<const uint8_t*>(want.data()), want.size()))
+            << i;
+    }
+    EXPECT_EQ(
+        media_test::Shell("ffmpeg -nostdin -v error -i " + media_test::Quote(camera) + " -f null - 2>&1"),
+        "");
 }

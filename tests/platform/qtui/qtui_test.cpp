@@ -185,6 +185,23 @@ TEST(QtMessageBoxes, CaptionIconButtonsOwnerAndAnswers) {
     });
     EXPECT_EQ(boxes.Show(stale, "x", "Notify", MB_OK), IDOK);
 
+    // A question with a button of its own beside Yes and No: that button, or Escape for No.
+    for (bool press : {true, false}) {
+        WhenModal<QMessageBox>([press](QMessageBox* box) {
+            QAbstractButton* own = nullptr;
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == "Show in Folder") own = b;
+            ASSERT_TRUE(own);
+            EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+            if (press)
+                own->click();
+            else
+                box->reject();
+        });
+        EXPECT_EQ(boxes.ShowWithButton(HWNDFromWidget(&owner), "View?", "Notify", MB_YESNO, "Show in Folder"),
+                  press ? kIdBoxButton : IDNO);
+    }
+
     // A question with a choice: the list under the text starts at the given option; a greyed one
     // cannot be picked; the option chosen comes back with the answer.
     int selected = 2;
