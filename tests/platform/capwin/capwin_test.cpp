@@ -255,8 +255,7 @@ CAPSTATUS CaptureFor(const std::string& file, uint32_t seconds, const WAVEFORMAT
 
 }  // namespace
 
-TEST(CaptureWindow, MotionJpegCapturesReadBackByFfprobeAndOurReader) {
-    TempDir dir;
+TEST_F(CaptureWindow, MotionJpegCapturesReadBackByFfprobeAndOurReader) {
     // Compressed on the writing side: Motion JPEG chunks of a 1280x720 picture with 48 kHz stereo.
     const std::string file = dir.file("hd.avi");
     const BITMAPINFOHEADER hd = CaptureFormat(1280, 720);
