@@ -18,12 +18,12 @@
 #include "capture/session.h"
 #include "core/format.h"
 #include "platform/capwin/capavi.h"
-#include "platform/notify/notify.h"
 #include "project/project.h"
 #include "settings/settings.h"
 #include "studio/storyboard.h"
 #include "studio/storyboard_ids.h"
 #include "support/gui_test.h"
+#include "support/notifications.h"
 #include "support/scripted.h"
 #include "ui/controls.h"
 
@@ -114,8 +114,8 @@ TEST_F(CapturePanel, TheDriversMenuListsTheTestPattern) {
     window->InitMenus();
     EXPECT_TRUE(drivers->actions()[0]->isChecked());
     window->Command(kCmdFirstDriver);
-    EXPECT_EQ(boxes->texts().back(), "selected driver 0");
-    EXPECT_EQ(gwIndex, 0);
+    EXPECT_EQ(std::pair(boxes->texts().back(), int32_t{gwIndex}),
+              std::pair(std::string("selected driver 0"), 0));
 }
 
 TEST_F(CapturePanel, CaptureIntoTheProject) {
@@ -129,14 +129,7 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
     };
     // Idle, recording and after Stop, every text the display shows is whole and in its own place.
     bool startedOk = false, stoppedOk = false;
-    struct Told : NotificationProvider {
-        std::vector<std::string> summaries;
-        void Show(const std::string& summary, const std::string&, std::function<void()>) override {
-            summaries.push_back(summary);
-        }
-    };
-    auto told = std::make_shared<Told>();
-    const std::shared_ptr<NotificationProvider> previousNotes = SetNotificationProvider(told);
+    ScopedNotifications told;
     std::string idleFaults, runningFaults, finalFaults;
     Script({[] { return PanelButton(kPanelStart) && PanelButton(kPanelStart)->isVisible(); },
             [&] {
@@ -160,16 +153,12 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
                 return true;
             }});
     window->Command(kCmdCapture);
-    SetNotificationProvider(previousNotes);
     EXPECT_TRUE(startedOk && stoppedOk);
     EXPECT_EQ(told->summaries, std::vector<std::string>{"Capture finished: take.avi"});
-    EXPECT_EQ(idleFaults, "");
-    EXPECT_EQ(runningFaults, "");
-    EXPECT_EQ(finalFaults, "");
+    EXPECT_EQ((std::vector{idleFaults, runningFaults, finalFaults}), std::vector<std::string>(3));
     EXPECT_TRUE(boxes->saw("Capture File Empty"));
     EXPECT_EQ(boxes->texts().back(), "Open Captured File <" + file + ">??");
-    EXPECT_EQ(ghWndCap, nullptr);
-    EXPECT_EQ(CapturePanelWindow(), nullptr);
+    EXPECT_EQ(std::pair(ghWndCap == nullptr, CapturePanelWindow() == nullptr), std::pair(true, true));
     ASSERT_EQ(gProject.fileCount, 1);
     EXPECT_GE(gProject.totalFrames, 8);
     EXPECT_EQ(std::string(gProject.head->name), file);
@@ -195,9 +184,9 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
     };
     boxes->shown.clear();
     capture();
-    EXPECT_TRUE(boxes->saw("Add The Capture To The Current Project?"));
-    EXPECT_FALSE(boxes->saw("This Will First Clear The Current Project"));
-    EXPECT_EQ(gProject.fileCount, 2);
+    EXPECT_EQ(std::tuple(boxes->saw("Add The Capture To The Current Project?"),
+                         boxes->saw("This Will First Clear The Current Project"), gProject.fileCount),
+              std::tuple(true, false, 2));
     const int32_t frameRate = gProject.frameRate;
     CopyCut(gSettings.ClipsFolder, sizeof gSettings.ClipsFolder, dir.file("clips"));
     gSettings.msPerFrame = 100000;
@@ -207,7 +196,7 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
     ASSERT_EQ(gProject.fileCount, 3);
     const AVIlist* last = gProject.head;
     while (last->next) last = last->next;
-    EXPECT_EQ(std::string(last->name), dir.file("clips/take2.avi"));
-    EXPECT_EQ(gProject.frameRate, frameRate);
+    EXPECT_EQ(std::pair(std::string(last->name), gProject.frameRate),
+              std::pair(dir.file("clips/take2.avi"), frameRate));
     ResetProjectForTests();
 }

@@ -61,8 +61,7 @@ TEST_F(CaptureSessionTest, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetr
     std::vector<std::pair<int32_t, std::string>> items;
     // Nothing installed: no items, no choice, nothing opens.
     ASSERT_EQ(EnumCaptureDrivers(nullptr, items), 1);
-    EXPECT_TRUE(items.empty());
-    EXPECT_EQ(gwIndex, kNoDriver);
+    EXPECT_EQ(std::pair(items.empty(), gwIndex), std::pair(true, kNoDriver));
     EXPECT_EQ(OpenCaptureStuff(nullptr, 0, 0, 0, 0), 0);
     EXPECT_EQ(ghWndCap, nullptr);
 
@@ -75,8 +74,7 @@ TEST_F(CaptureSessionTest, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetr
     EXPECT_EQ(gwIndex, 1);
     gwIndex = kNoDriver;
     EXPECT_EQ(OpenCaptureStuff(nullptr, 0, 0, 0, 0), 0);
-    EXPECT_EQ(table->tried, std::vector<int32_t>{1});
-    EXPECT_TRUE(boxes->shown.empty());
+    EXPECT_EQ(std::pair(table->tried, boxes->shown.empty()), std::pair(std::vector<int32_t>{1}, true));
 
     // A chosen driver that fails once connects half a second later; without a capture file the
     // question is asked and No leaves the window open without one.
@@ -87,8 +85,7 @@ TEST_F(CaptureSessionTest, ConnectsTheFirstInstalledOrTheChosenDriverWithOneRetr
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(OpenCaptureStuff(nullptr, 0, 0, 0, 0), 1);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-    EXPECT_EQ(table->tried, (std::vector<int32_t>{3, 3}));
-    EXPECT_EQ(gConnectedIndex, 3);
+    EXPECT_EQ(std::pair(table->tried, int32_t{gConnectedIndex}), std::pair(std::vector<int32_t>{3, 3}, 3));
     EXPECT_TRUE(gCapDriverCaps.fHasDlgVideoFormat && gCapDriverCaps.fHasDlgVideoSource);
     EXPECT_EQ(boxes->texts(),
               std::vector<std::string>{"No Cap File Found\nWould You Like To Choose A Capture File Now?"});
@@ -112,23 +109,19 @@ TEST_F(CaptureSessionTest, TheCaptureFileIsMeasuredAndAllocated) {
     SetFileSize(file, 300, RiffHead(5000));
     CapFileDialogState state = OpenCapFileDialog(file.c_str());
     EXPECT_EQ(CapFileDialogOk(state, "10"), CapFileOutcome::kAllocated);
-    EXPECT_EQ(MyGetFileSize(file.c_str()), 10485750u);
-    EXPECT_EQ(ReadCapFileContent(), 0u);
+    EXPECT_EQ(std::pair(MyGetFileSize(file.c_str()), ReadCapFileContent()), std::pair(10485750u, 0u));
     EXPECT_EQ(CapFileDialogOk(state, "99999"), CapFileOutcome::kTooLarge);
     EXPECT_EQ(boxes->texts().back(), "Sorry, Not enough disk space for requested size");
     EXPECT_EQ(MyGetFileSize(file.c_str()), 10485750u);
 
     // The panel's file lines: 100,000,000 bytes of uncompressed frames at 15 fps with 11025 Hz 8-bit
     // stereo sound.
-    gSettings.CapCompress = 0;
-    gSettings.msPerFrame = 66667;
-    gSettings.Arate = 11025;
-    gSettings.Abits = 8;
-    gSettings.Amode = 2;
+    gSettings.CapCompress = 0, gSettings.msPerFrame = 66667;
+    gSettings.Arate = 11025, gSettings.Abits = 8, gSettings.Amode = 2;
     SetFileSize(file, 100000000);
     ShowPanelCapFileLines(nullptr);
-    EXPECT_EQ(ui->last(6), "MAX STREAMING CAPTURE 28secs");
-    EXPECT_EQ(ui->last(7), "(203,630 KB/MINUTE)");
+    EXPECT_EQ(std::pair(ui->last(6), ui->last(7)),
+              std::pair(std::string("MAX STREAMING CAPTURE 28secs"), std::string("(203,630 KB/MINUTE)")));
     // The dialog's maximum: a file that holds less than a minute says its seconds.
     ShowCapFileLines(nullptr);
     EXPECT_EQ(ui->item(kSetMaxLine), "Max: 28secs");
@@ -136,8 +129,8 @@ TEST_F(CaptureSessionTest, TheCaptureFileIsMeasuredAndAllocated) {
     ShowCapFileLines(nullptr);
     EXPECT_EQ(ui->item(kSetMaxLine), "Max: 4minutes");
     gSettings.Amode = 1;
-    EXPECT_EQ(EstimateCaptureRate(nullptr, 0), 207855828u);
-    EXPECT_EQ(ui->item(kSetRateLine), "202,984 KB/min");
+    EXPECT_EQ((std::pair{EstimateCaptureRate(nullptr, 0), ui->item(kSetRateLine)}),
+              std::pair(207855828u, std::string("202,984 KB/min")));
 }
 
 TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
@@ -146,11 +139,8 @@ TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
     ASSERT_TRUE(AllocateCaptureFile(file, 10 * 1048575));
     ASSERT_EQ(OpenCaptureStuff(nullptr, 0, 0, 320, 240), 1);
 
-    gSettings.msPerFrame = 66667;
-    gSettings.Arate = 11025;
-    gSettings.Abits = 8;
-    gSettings.Amode = 1;
-    gSettings.CapCompress = 0;
+    gSettings.msPerFrame = 66667, gSettings.Arate = 11025;
+    gSettings.Abits = 8, gSettings.Amode = 1, gSettings.CapCompress = 0;
     static int token;
     HWND panel = &token;  // the display the lines go to
     PanelSetUp(panel);
@@ -172,8 +162,7 @@ TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
     RefreshCaptureStatus();
     const uint32_t frames = gCapStatus.dwCurrentVideoFrame;
     EXPECT_GE(frames, 9u);
-    EXPECT_EQ(gFrameTally, frames);
-    EXPECT_EQ(gByteTally, frames * 230400u);
+    EXPECT_EQ(std::pair(gFrameTally.load(), gByteTally.load()), std::pair(frames, frames * 230400u));
     std::string running;
     for (const RecordingUi::Shown& shown : ui->lines())
         if (shown.line == 1 && shown.text != " " && running.empty()) running = shown.text;
@@ -182,15 +171,13 @@ TEST_F(CaptureSessionTest, StreamingCaptureFillsTheFileAndShowsItsLines) {
     EXPECT_TRUE(
         std::regex_match(ui->last(2), std::regex(R"(FINAL: [\d,]+ BYTES, \d+ FRAMES, 0 DROPS - 0\.\d SECS)")))
         << ui->last(2);
-    EXPECT_EQ(ui->last(1), " ");
-    EXPECT_EQ(ui->levels().back(), std::make_pair(0, 0));
+    EXPECT_EQ(std::pair(ui->last(1), ui->levels().back()), std::pair(std::string(" "), std::pair(0, 0)));
     EXPECT_GT(ui->levels().front().first, 20);  // the tone, at half of full scale
     EXPECT_EQ(std::string(gLastCapturedFile), file);
     EXPECT_GT(ReadCapFileContent(), frames * 230400u);
     AVIlist* rec = OpenAVIforList(file.c_str(), 0, -1);
     ASSERT_TRUE(rec);
-    EXPECT_EQ(static_cast<uint32_t>(rec->frames), frames);
-    EXPECT_EQ(rec->samplesPerSec, 11025);
+    EXPECT_EQ(std::pair(static_cast<uint32_t>(rec->frames), rec->samplesPerSec), std::pair(frames, 11025));
     CloseAVIlist(rec);
 
     {
@@ -223,10 +210,8 @@ TEST_F(CaptureSessionTest, CompressedEstimateFollowsWhatIsRecorded) {
     ASSERT_EQ(OpenCaptureStuff(nullptr, 0, 0, 640, 480), 1);
     const BITMAPINFOHEADER vga = CaptureFormat(640, 480);
     ASSERT_TRUE(SendCap(WM_CAP_SET_VIDEOFORMAT, sizeof vga, reinterpret_cast<LPARAM>(&vga)));
-    gSettings.msPerFrame = 66667;
-    gSettings.Arate = 0;
-    gSettings.CapCompress = 1;
-    gSettings.CapQuality = 90;
+    gSettings.msPerFrame = 66667, gSettings.Arate = 0;
+    gSettings.CapCompress = 1, gSettings.CapQuality = 90;
     static int token;
     HWND panel = &token;
     PanelSetUp(panel);
@@ -269,9 +254,9 @@ TEST(CaptureFigures, TheFinalAndRunningLines) {
     VIDEOHDR h{};
     h.dwBytesUsed = 1001;
     CapVideoStreamCallback(nullptr, &h);
-    EXPECT_EQ(gByteTally, 1012u);
-    EXPECT_EQ(CaptureFilePercent(999999, 1000), 0);
-    EXPECT_EQ(CaptureFilePercent(500000, 1000000), 50);
+    EXPECT_EQ(
+        std::tuple(gByteTally.load(), CaptureFilePercent(999999, 1000), CaptureFilePercent(500000, 1000000)),
+        std::tuple(1012u, 0, 50));
     EXPECT_EQ(RunningCaptureLine(12, 1, 1234567, 2000000), "12 FRAMES, 1 DROPS, 1,234,567 BYTES  (62%)");
 }
 
@@ -293,36 +278,36 @@ TEST(CaptureFigures, TheLevelMeter) {
     WaveLevels(stereo.data(), 0, 2, 16, &left, &right);
     EXPECT_EQ(std::make_pair(left, right), std::make_pair(0, 0));
     // Segments: 0 lights none, 1-9 one, 10 two, 90 and above all ten, the last two red.
-    EXPECT_EQ(LitSegments(0), 0);
-    EXPECT_EQ(LitSegments(9), 1);
-    EXPECT_EQ(LitSegments(10), 2);
-    EXPECT_EQ(LitSegments(90), 10);
-    EXPECT_EQ(LitSegments(250), 10);
-    EXPECT_EQ(SegmentColour(7, true), 0x00FF00u);
-    EXPECT_EQ(SegmentColour(8, true), 0x0000FFu);
-    EXPECT_EQ(SegmentColour(9, false), 0x000088u);
+    EXPECT_EQ(
+        (std::vector{LitSegments(0), LitSegments(9), LitSegments(10), LitSegments(90), LitSegments(250)}),
+        (std::vector{0, 1, 2, 10, 10}));
+    EXPECT_EQ((std::vector{SegmentColour(7, true), SegmentColour(8, true), SegmentColour(9, false)}),
+              (std::vector{0x00FF00u, 0x0000FFu, 0x000088u}));
 }
 
 TEST(CaptureFigures, TheEstimateSettingsLineAndMegabytes) {
     // The estimate, the frame rates of the settings line, and a period outside the list.
     const BITMAPINFOHEADER rgb{40, 320, 240, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    EXPECT_EQ(CaptureBytesPerMinute(66667, rgb, 11025, 8, 1), 207855828u);
-    EXPECT_EQ(CaptureBytesPerMinute(66667, rgb, 11025, 8, 2), 208517328u);
     BITMAPINFOHEADER other = rgb;
     other.biCompression = FourCC("MJPG");
-    EXPECT_EQ(CaptureBytesPerMinute(66667, other, 0, 8, 1), 0u);
+    EXPECT_EQ((std::vector{CaptureBytesPerMinute(66667, rgb, 11025, 8, 1),
+                           CaptureBytesPerMinute(66667, rgb, 11025, 8, 2),
+                           CaptureBytesPerMinute(66667, other, 0, 8, 1)}),
+              (std::vector{207855828u, 208517328u, 0u}));
     for (const CaptureChoice& c : kFrameRateChoices)
         EXPECT_NE(PanelSettingsText(true, rgb, c.value, 0, 8, 1)
                       .find(" " + std::to_string(std::stoi(c.text)) + ".00fps"),
                   std::string::npos)
             << c.text;
-    EXPECT_EQ(PanelSettingsText(true, rgb, 70000, 0, 8, 1), "CAPTURE 320x240x24 RGB  14.29fps - Audio: None");
-    EXPECT_EQ(PanelSettingsText(false, rgb, 70000, 0, 8, 1), "CAPTURE DEVICE NOT OPEN");
+    EXPECT_EQ((std::vector{PanelSettingsText(true, rgb, 70000, 0, 8, 1),
+                           PanelSettingsText(false, rgb, 70000, 0, 8, 1)}),
+              (std::vector<std::string>{"CAPTURE 320x240x24 RGB  14.29fps - Audio: None",
+                                        "CAPTURE DEVICE NOT OPEN"}));
     gSettings.msPerFrame = 50000;
     NormaliseCaptureSettings();
     EXPECT_EQ(gSettings.msPerFrame, 66667);
 
     // Megabytes of 1,048,575 bytes.
-    EXPECT_EQ(CapFileMegabytes(1048575), "1");
-    EXPECT_EQ(CapFileMegabytes(1048574), "0");
+    EXPECT_EQ((std::vector{CapFileMegabytes(1048575), CapFileMegabytes(1048574)}),
+              (std::vector<std::string>{"1", "0"}));
 }

@@ -179,16 +179,15 @@ TEST_F(GifDumpTest, CommandAsksNamesAndReports) {
     EXPECT_EQ(first.filters, (std::vector<std::pair<std::string, std::string>>{
                                  {"GIF Graphics Files", "*.gif"}, {"All Files", "*.*"}}));
     EXPECT_EQ(first.flags, OFN_LONGNAMES | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY);
-    EXPECT_EQ(dialogs->requests[1].initialName, dir.file("Loop.gif"));
-    EXPECT_EQ(dialogs->requests[1].initialDir, dir.path() + "/");
-    EXPECT_EQ(std::string(gLastGifPath), dir.file("Shout.GIF"));
+    EXPECT_EQ(dialogs->requests[1].initialName + "|" + dialogs->requests[1].initialDir + "|" + gLastGifPath,
+              dir.file("Loop.gif") + "|" + dir.path() + "/|" + dir.file("Shout.GIF"));
     EXPECT_EQ(boxes->texts(),
               (std::vector<std::string>{
                   "<" + dir.file("Loop.gif") + ">\ndumped to:\n<" + dir.file("Loop.txt") + ">",
                   "<" + dir.file("Shout.GIF") + ">\ndumped to:\n<" + dir.file("Shout.txt") + ">"}));
     EXPECT_EQ(Lines(ReadWholeFile(dir.file("Shout.txt"))).size(), Lines(kCraftedDump).size() + 2);
     // A file name too short to lose three characters keeps them all.
-    EXPECT_EQ(GifDumpOutputName("/d.gif/ab"), "/d.gif/ab.txt");
-    EXPECT_EQ(GifDumpOutputName("a.g"), "a.g.txt");
-    EXPECT_EQ(GifDumpOutputName("ab.g"), "atxt");
+    EXPECT_EQ(
+        (std::vector{GifDumpOutputName("/d.gif/ab"), GifDumpOutputName("a.g"), GifDumpOutputName("ab.g")}),
+        (std::vector<std::string>{"/d.gif/ab.txt", "a.g.txt", "atxt"}));
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <numeric>
 
 #include "core/memory.h"
 #include "platform/gdi/gdi.h"
@@ -83,23 +84,21 @@ TEST(PlaybackArithmetic, PictureBoxTimingAndInfoLine) {
         return std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
                std::to_string(r.bottom);
     };
-    EXPECT_EQ(rect(DestinationRect({0, 0, 320, 240})), "0,0,320,240");
-    EXPECT_EQ(rect(DestinationRect({0, 0, 400, 240})), "40,0,360,240");
-    EXPECT_EQ(rect(DestinationRect({0, 0, 320, 300})), "0,30,320,270");
-    EXPECT_EQ(ComputeTiming(15, 1).frameTime, 67);
-    EXPECT_EQ(ComputeTiming(1000000, 66667).frameTime, 67);
-    EXPECT_EQ(ComputeTiming(1000000, 66667).fps, 14);
+    EXPECT_EQ(rect(DestinationRect({0, 0, 320, 240})) + " " + rect(DestinationRect({0, 0, 400, 240})) + " " +
+                  rect(DestinationRect({0, 0, 320, 300})),
+              "0,0,320,240 40,0,360,240 0,30,320,270");
+    EXPECT_EQ((std::vector{ComputeTiming(15, 1).frameTime, ComputeTiming(1000000, 66667).frameTime,
+                           ComputeTiming(1000000, 66667).fps}),
+              (std::vector{67, 67, 14}));
     EXPECT_EQ(InfoLine(FourCC("MJPG"), 320, 240, 24, 1000000, 66667), "(MJPG) 320x240x24 15.00FPS");
     EXPECT_EQ(InfoLine(0, 8, 8, 8, 15, 1).substr(0, 6), "(    )");
 }
 
 TEST(PlaybackArithmetic, SliderJogAndShuttle) {
     // The slider, the progress bar and the range marks span the slider from end to end.
-    EXPECT_EQ(SliderPosition(kSliderLeft, 300), 1);
-    EXPECT_EQ(SliderPosition(kSliderRight, 300), 300);
-    EXPECT_EQ(ProgressX(1, 1), kSliderLeft);
-    EXPECT_EQ(ProgressX(300, 300), kSliderRight + 1);
-    EXPECT_EQ(RangeMarkX(1000, 300), kSliderRight);
+    EXPECT_EQ((std::vector{SliderPosition(kSliderLeft, 300), SliderPosition(kSliderRight, 300),
+                           ProgressX(1, 1), ProgressX(300, 300), RangeMarkX(1000, 300)}),
+              (std::vector{1, 300, kSliderLeft, kSliderRight + 1, kSliderRight}));
 
     SCOPED_TRACE("jog: one revolution with Shift moves about 31 steps of 10");
     JogTracker jog;
@@ -117,10 +116,9 @@ TEST(PlaybackArithmetic, SliderJogAndShuttle) {
     const int32_t index =
         ShuttleIndexAt(kDialX + static_cast<int>(std::lround(45 * std::sin(0.75))),
                        kDialY - static_cast<int>(std::lround(45 * std::cos(0.75))), &degrees);
-    EXPECT_EQ(index, 7);
-    EXPECT_STREQ(ShuttleEntry(index).word, "X2");
-    EXPECT_EQ(DialHit(kDialX, kDialY), DialPart::Jog);
-    EXPECT_EQ(DialHit(kDialX, kDialY - 45), DialPart::Shuttle);
+    EXPECT_EQ(std::to_string(index) + ShuttleEntry(index).word, "7X2");
+    EXPECT_TRUE(DialHit(kDialX, kDialY) == DialPart::Jog &&
+                DialHit(kDialX, kDialY - 45) == DialPart::Shuttle);
 }
 
 TEST_F(PlaybackLoops, ClockSkippingShuttleRangeAndPingPong) {
@@ -175,8 +173,7 @@ TEST_F(PlaybackLoops, ClockSkippingShuttleRangeAndPingPong) {
         EXPECT_EQ(phase, 3);
         EXPECT_EQ(shownAfterHold, shownAtHold);
         EXPECT_EQ(posted, std::vector<int32_t>{kCmdPlayForward});
-        EXPECT_EQ(gLoop.shuttleIndex, 0);
-        EXPECT_FALSE(gLoop.playing);
+        EXPECT_TRUE(gLoop.shuttleIndex == 0 && !gLoop.playing);
     }
     {
         SCOPED_TRACE("range play with range 9..19 draws 11, 12, ..., 20, 10, 11");
@@ -185,8 +182,7 @@ TEST_F(PlaybackLoops, ClockSkippingShuttleRangeAndPingPong) {
         gPlayer.rangeStart = 9, gPlayer.rangeEnd = 19;
         play.draws = 11;
         PlayRange();
-        std::vector<int32_t> expected = {11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 10, 11};
-        EXPECT_EQ(play.shown, expected);
+        EXPECT_EQ(play.shown, (std::vector<int32_t>{11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 10, 11}));
     }
     {
         SCOPED_TRACE("ping-pong turns at N (drawn twice) and at 1");
@@ -194,8 +190,7 @@ TEST_F(PlaybackLoops, ClockSkippingShuttleRangeAndPingPong) {
         ASSERT_TRUE(play.Open(tiny));
         play.draws = 8;
         IDC_PingPong(false, false);
-        std::vector<int32_t> expected = {2, 3, 4, 4, 3, 2, 1, 2, 3};
-        EXPECT_EQ(play.shown, expected);
+        EXPECT_EQ(play.shown, (std::vector<int32_t>{2, 3, 4, 4, 3, 2, 1, 2, 3}));
     }
     {
         SCOPED_TRACE("reverse play before 1 goes on at N; positions out of range show the ends");
@@ -203,10 +198,8 @@ TEST_F(PlaybackLoops, ClockSkippingShuttleRangeAndPingPong) {
         ASSERT_TRUE(play.Open(tiny, 2));
         play.draws = 3;
         IDC_PlayRev();
-        std::vector<int32_t> expected = {1, 4, 3, 2};
-        EXPECT_EQ(play.shown, expected);
-        EXPECT_EQ(SourceFrameOf(-5), 0);
-        EXPECT_EQ(SourceFrameOf(99), 3);
+        EXPECT_EQ(play.shown, (std::vector<int32_t>{1, 4, 3, 2}));
+        EXPECT_EQ(std::make_pair(SourceFrameOf(-5), SourceFrameOf(99)), std::make_pair(0, 3));
     }
     EXPECT_TRUE(boxes->shown.empty());
 }
@@ -359,9 +352,10 @@ TEST_F(PlaybackPlayer, DrawingPathsAndTitles) {
         DrawFrame(22);
         std::vector<std::pair<int32_t, bool>> got;
         for (const FetchRecord& f : gPlayer.fetches) got.emplace_back(f.frame, f.drawn);
-        std::vector<std::pair<int32_t, bool>> expected = {{15, false}, {16, false}, {17, false}, {18, false},
-                                                          {19, false}, {20, true},  {21, true}};
-        EXPECT_EQ(got, expected);
+        EXPECT_EQ(
+            got,
+            (std::vector<std::pair<int32_t, bool>>{
+                {15, false}, {16, false}, {17, false}, {18, false}, {19, false}, {20, true}, {21, true}}));
         EXPECT_EQ(play.shown.size(), 2u);
     }
     ASSERT_TRUE(EnsureGuiApplication());
@@ -427,14 +421,15 @@ TEST_F(PlaybackPlayer, Mp4FilesPlayTheirPicturesInOrderWithTheirSound) {
     SetWaveOutTarget("file:" + wave);
     ASSERT_TRUE(play.Open(file));
     ASSERT_EQ(std::to_string(gPlayer.N), media_test::ProbeStream(file, "v:0")["nb_frames"]);
-    EXPECT_EQ(play.picture.format.biWidth, 64);
-    EXPECT_EQ(play.picture.format.biBitCount, 24);
+    EXPECT_EQ(
+        std::to_string(play.picture.format.biWidth) + "x" + std::to_string(play.picture.format.biBitCount),
+        "64x24");
     play.draws = static_cast<size_t>(gPlayer.N - 1);
     PlayForward();
     EXPECT_EQ(gPlayer.movie->picturesDecoded(), 30);  // each once, in showing order
     ClosePlayer();
-    std::vector<int32_t> expected;
-    for (int32_t p = 1; p <= 30; p++) expected.push_back(p);
+    std::vector<int32_t> expected(30);
+    std::iota(expected.begin(), expected.end(), 1);
     EXPECT_EQ(play.shown, expected);
     // The sound queued from the first picture on is the file's, for at least the pictures shown.
     const std::string queued = Shell("ffmpeg -nostdin -v error -i " + Quote(wave) + " -f s16le -");
@@ -447,19 +442,14 @@ TEST_F(PlaybackPlayer, Mp4FilesPlayTheirPicturesInOrderWithTheirSound) {
 TEST(PlaybackPicker, ScanOfTheBand) {
     SCOPED_TRACE("a drag from (50, 40) to (10, 20) over a picture at (3, 3)");
     const RECT area = BandToFrame(RECT{50, 40, 10, 20}, RECT{3, 3, 323, 243}, RECT{0, 0, 320, 240}, 320, 240);
-    EXPECT_EQ(area.left, 7);
-    EXPECT_EQ(area.right, 47);
-    EXPECT_EQ(240 - 1 - area.bottom, 240 - 38);
-    EXPECT_EQ(240 - 1 - area.top, 240 - 18);
+    EXPECT_EQ((std::vector{area.left, area.top, area.right, area.bottom}), (std::vector{7, 17, 47, 37}));
 
     SCOPED_TRACE("black pixels, none keyed yet: Y 0..0, U 0..0, V 0..0; keyed already: nothing new");
     std::vector<uint8_t> black(320 * 240 * 3, 0);
     PickScan scan = ScanColourKey(black.data(), 320, 240, 24, area, nullptr);
     EXPECT_EQ(scan.count, 41 * 21);
-    for (int i = 0; i < 3; i++) {
-        EXPECT_EQ(scan.low[i], 0);
-        EXPECT_EQ(scan.high[i], 0);
-    }
+    EXPECT_EQ((std::vector{scan.low[0], scan.low[1], scan.low[2], scan.high[0], scan.high[1], scan.high[2]}),
+              std::vector<int32_t>(6, 0));
     ColourRange keyed{nullptr, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(ScanColourKey(black.data(), 320, 240, 24, area, &keyed).count, 0);
 }

@@ -35,14 +35,12 @@ TEST_F(ProjectModel, FrameStateFollowsTheRevisionList) {
     EXPECT_EQ(FrameState(3), 10u);
     EXPECT_EQ(title->applies + drop->applies, 2);
     EXPECT_EQ(FrameState(4), 8u);
-    EXPECT_EQ(title->applies, 0);
-    EXPECT_EQ(drop->applies, 1);
+    EXPECT_EQ(std::make_pair(title->applies, drop->applies), std::make_pair(0, 1));
     Revision* under = AddRevision(kRevUnderlay, 2, 3, MakeUnderlay("u.bmp", 1));
     AddRevision(kRevInactivate, 3, 3, nullptr);
     Revision* act = AddRevision(kRevActivate, 3, 3, nullptr);
     EXPECT_EQ(FrameState(3), 14u);  // an Activate clears only the inactive bit
-    EXPECT_EQ(act->applies, 0);
-    EXPECT_EQ(RevisionTypesUsed(), 15u);
+    EXPECT_TRUE(act->applies == 0 && RevisionTypesUsed() == 15u);
 
     SCOPED_TRACE("the overlays of a frame: the titles and underlays FrameState marks, nothing written");
     EXPECT_EQ(OverlaysAt(3), (OverlayList{title, under}));

@@ -100,8 +100,8 @@ TEST_F(RenderTest, UncompressedFramesKeepEveryPixelOfEachFileInRowsPaddedToFourB
         EXPECT_EQ(Sound(out), sound);
         AVIinfoRecord info{};
         ExpectHeaders(out, files[0], total, &info);
-        EXPECT_EQ(info.samplesPerSec, files[0].audio ? kAudioRate : 0);
-        EXPECT_EQ(boxes->texts(), std::vector<std::string>{Complete(out)});
+        EXPECT_EQ(std::pair(info.samplesPerSec, boxes->texts()),
+                  std::pair(files[0].audio ? kAudioRate : 0, std::vector<std::string>{Complete(out)}));
         // What the main window was shown, in order; the offer to view the file was declined.
         std::vector<std::string> want{"Saving frame..."};
         if (files[0].audio) want.insert(want.begin(), "Preparing Audio");
@@ -112,10 +112,8 @@ TEST_F(RenderTest, UncompressedFramesKeepEveryPixelOfEachFileInRowsPaddedToFourB
             steps.push_back({i, total});
         }
         want.push_back("Quillory");
-        EXPECT_EQ(captions, want);
-        EXPECT_EQ(progress, steps);
-        EXPECT_EQ(cursor, (std::vector<bool>{true, false}));
-        EXPECT_TRUE(viewed.empty());
+        EXPECT_EQ(std::tuple(captions, progress, cursor, viewed.empty()),
+                  std::tuple(want, steps, std::vector<bool>{true, false}, true));
     }
 }
 
@@ -124,10 +122,10 @@ TEST_F(RenderTest, TheClosingMessageOffersTheFolderAndTheEndIsToldWithTheFileAnd
     const std::string out = dir.file("shown.avi");
     boxes->answers = {kIdBoxButton};
     ASSERT_EQ(Render(out), 1);
-    EXPECT_EQ(boxes->buttonsShown, std::vector<std::string>{"Show in Folder"});
-    EXPECT_EQ(shownInFolder, std::vector<std::string>{out});
-    EXPECT_TRUE(viewed.empty());
-    EXPECT_EQ(ended, std::vector<std::string>{"Render finished: shown.avi, 0.0 MB"});
+    using Texts = std::vector<std::string>;
+    EXPECT_EQ(std::tuple(boxes->buttonsShown, shownInFolder, viewed, ended),
+              std::tuple(Texts{"Show in Folder"}, Texts{out}, Texts{},
+                         Texts{"Render finished: shown.avi, 0.0 MB"}));
 }
 
 TEST_F(RenderTest, StoredGapsRepeatTheFrameBefore) {
@@ -140,8 +138,7 @@ TEST_F(RenderTest, StoredGapsRepeatTheFrameBefore) {
     ASSERT_EQ(Render(out), 1);
     ASSERT_EQ(boxes->shown.size(), 2u);
     EXPECT_EQ(boxes->texts()[0].rfind("failed to get data for frame 0 (", 0), 0u) << boxes->texts()[0];
-    EXPECT_EQ(boxes->texts()[1], Complete(out));
-    EXPECT_EQ(viewed, std::vector<std::string>{out});
+    EXPECT_EQ(std::pair(boxes->texts()[1], viewed), std::pair(Complete(out), std::vector<std::string>{out}));
     const auto chunks = ReadChunks(out);
     std::vector<OutChunk> sound, video;
     for (size_t i = 0; i < chunks.size(); i++) (i % 2 ? video : sound).push_back(chunks[i]);
@@ -177,9 +174,9 @@ TEST_F(RenderTest, AProjectWithNothingToRenderMakesNoFile) {
     s.empty = {1, 2, 3, 4, 5, 6};
     Project({s});
     const std::string none = dir.file("none.avi");
-    EXPECT_EQ(Render(none), 0);
-    EXPECT_EQ(boxes->texts().back(), "No frame of the project could be rendered\nNo file was made");
-    EXPECT_FALSE(std::filesystem::exists(none));
+    EXPECT_EQ(
+        (std::tuple{Render(none), boxes->texts().back(), std::filesystem::exists(none)}),
+        std::tuple(0, std::string("No frame of the project could be rendered\nNo file was made"), false));
 }
 
 TEST_F(RenderTest, EscapeAfterTenFramesLeavesAWholeTenFrameFileOnlyWhereNoneWas) {
@@ -198,16 +195,14 @@ TEST_F(RenderTest, EscapeAfterTenFramesLeavesAWholeTenFrameFileOnlyWhereNoneWas)
     EXPECT_EQ(boxes->texts(),
               std::vector<std::string>{"The render was cancelled\nThe file holds the 10 frames "
                                        "written before that"});
-    EXPECT_EQ(progress.size(), 11u);
-    EXPECT_TRUE(ended.empty());  // the user was there to cancel it
-    EXPECT_EQ(captions.back(), "Quillory");
-    EXPECT_EQ(cursor, (std::vector<bool>{true, false}));
+    // Nothing told the desktop: the user was there to cancel it.
+    EXPECT_EQ(std::tuple(progress.size(), ended.empty(), captions.back(), cursor),
+              std::tuple(size_t{11}, true, std::string("Quillory"), std::vector<bool>{true, false}));
     // Stopped again over that file: it stays as it was.
     const std::string before = ReadWholeFile(out);
     boxes->shown.clear();
     pump->pumps = 0;
-    EXPECT_EQ(Render(out), 0);
-    EXPECT_EQ(ReadWholeFile(out), before);
+    EXPECT_EQ((std::pair{Render(out), ReadWholeFile(out)}), std::pair(0, before));
     EXPECT_EQ(boxes->texts(),
               std::vector<std::string>{"The render was cancelled\nThe render stopped after frame "
                                        "10\n" +
@@ -236,15 +231,15 @@ TEST_F(RenderTest, RefusalsBeforeTheFileLeaveNothingBehind) {
     ASSERT_EQ(boxes->shown.size(), 2u);
     EXPECT_EQ(boxes->texts()[1],
               "failed to open file for output: " + nowhere + "\nNo such file or directory");
-    EXPECT_EQ(captions, std::vector<std::string>{"Quillory"});
-    EXPECT_EQ(CurrentCompressor(), nullptr);
+    EXPECT_EQ(std::pair(captions, CurrentCompressor() == nullptr),
+              std::pair(std::vector<std::string>{"Quillory"}, true));
     // Frames no decoder can read: stopped before any file exists.
     ClipLayout unknown;
     unknown.compression = FourCC("ZZZZ");
     Project({unknown});
-    EXPECT_EQ(Render(out), 0);
-    EXPECT_EQ(boxes->texts(), std::vector<std::string>{"ICLocate failed"});
-    EXPECT_TRUE(captions.empty() && cursor.empty() && !std::filesystem::exists(out));
+    EXPECT_EQ((std::tuple{Render(out), boxes->texts(), captions.size() + cursor.size(),
+                          std::filesystem::exists(out)}),
+              std::tuple(0, std::vector<std::string>{"ICLocate failed"}, size_t{0}, false));
     // A name without an extension gets ".AVI", and is remembered so.
     Project({ClipLayout{}});
     Choose("none");
@@ -329,8 +324,10 @@ TEST_F(RenderTest, AFailingDiskNeverCostsTheOldFileAndLeavesWhatPlaysWhereNoneWa
         ClearDiskFault();
         EXPECT_FALSE(std::filesystem::exists(out));
         ASSERT_EQ(boxes->shown.size(), 1u);
-        EXPECT_EQ(boxes->texts()[0].rfind(reason + why + "\nThe render stopped after frame ", 0), 0u);
-        EXPECT_EQ(boxes->texts()[0].substr(boxes->texts()[0].rfind('\n')), "\nNo file was made");
+        const std::string text = boxes->texts()[0];
+        EXPECT_EQ(std::pair(text.rfind(reason + why + "\nThe render stopped after frame ", 0),
+                            text.substr(text.rfind('\n'))),
+                  std::pair(size_t{0}, std::string("\nNo file was made")));
         boxes->shown.clear();
     }
     {
@@ -370,16 +367,14 @@ TEST_F(RenderTest, AnOutputThatIsOneOfTheProjectsOwnFilesIsRefusedBeforeAnything
              {project, "it is the project file"}}) {
         SCOPED_TRACE(output);
         boxes->shown.clear();
-        EXPECT_EQ(Render(output), 0);
-        EXPECT_EQ(boxes->texts(), std::vector<std::string>{"Can't render to " + output + ": " + why});
         std::string reason;
-        EXPECT_FALSE(WriteProjectFrame(1, output, &reason));
-        EXPECT_EQ(reason, why);
+        EXPECT_EQ(
+            (std::tuple{Render(output), boxes->texts(), WriteProjectFrame(1, output, &reason), reason}),
+            std::tuple(0, std::vector<std::string>{"Can't render to " + output + ": " + why}, false, why));
     }
     EXPECT_TRUE(scripted->offered.empty()) << "the compressor was asked for";
-    EXPECT_EQ(ReadWholeFile(clip), clipBytes);
-    EXPECT_EQ(ReadWholeFile(picture), pictureBytes);
-    EXPECT_EQ(ReadWholeFile(project), "Corvane Project 00\n");
+    EXPECT_EQ(std::tuple(ReadWholeFile(clip), ReadWholeFile(picture), ReadWholeFile(project)),
+              std::tuple(clipBytes, pictureBytes, std::string("Corvane Project 00\n")));
     // Any other name is written.
     std::string reason;
     EXPECT_TRUE(WriteProjectFrame(1, dir.file("frame.bmp"), &reason)) << reason;
@@ -408,8 +403,7 @@ TEST_F(RenderTest, AFrameThatCannotBeCompressedRepeatsTheFrameBefore) {
     EXPECT_EQ(Sound(out), FrameAudio(2, 6));
     AVIinfoRecord info{};
     ASSERT_EQ(ReadAVIInfo(out.c_str(), info), 1);
-    EXPECT_EQ(info.totalFrames, 5);
-    EXPECT_EQ(info.compression, FourCC("FAIL"));
+    EXPECT_EQ(std::pair(info.totalFrames, info.compression), std::pair(5, FourCC("FAIL")));
 }
 
 TEST_F(RenderTest, AnUnderlayWithColourRangesIsKeyedByThem) {
@@ -486,7 +480,7 @@ TEST_F(RenderTest, ClipsAreOpenedOnDemandAndOneThatCannotBeStopsTheRenderNamingI
         boxes->shown.clear();
         FrameComposer composer;
         ASSERT_EQ(composer.Open(gProject.head, s.width, s.height), 1);
-        EXPECT_FALSE(composer.Compose(21, {}));
-        EXPECT_EQ(boxes->texts(), std::vector<std::string>{changed});
+        EXPECT_EQ((std::pair{composer.Compose(21, {}), boxes->texts()}),
+                  std::pair(false, std::vector<std::string>{changed}));
     }
 }

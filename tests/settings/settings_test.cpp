@@ -58,30 +58,26 @@ TEST_F(SettingsStore, FirstRunStoresUserAndSavesTheInitialRecord) {
     char user[100];
     ASSERT_EQ(RegReadRootString("User", user), 1);
     EXPECT_STREQ(user, "User");
-    EXPECT_EQ(gSettings.angJogPlay, 0);  // nothing loaded: the Initial column
-    EXPECT_EQ(gSettings.previewRate, 250);
+    EXPECT_EQ(std::pair(gSettings.angJogPlay, gSettings.previewRate),
+              std::pair(0, 250));  // the Initial column
 
     ASSERT_EQ(RegSaveSettings(nullptr), ERROR_SUCCESS);
-    EXPECT_EQ(Stored("Paths", "HelpFile"), "*");
-    EXPECT_EQ(Stored("Paths", "CapFile"), "*");
-    EXPECT_EQ(Stored("Paths", "ProjectFileName"), "<none>");
-    EXPECT_EQ(Stored("Paths", "LogFileName"), "<none>");
-    EXPECT_EQ(Stored("Settings", "SSdisable"), "<none>");
-    EXPECT_EQ(Stored("Capture", "Arate"), "0");
-    EXPECT_EQ(Stored("Titles", "FontName"), "<none>");  // empty: not written
-    EXPECT_EQ(Stored("ToolTips", "fontnameToolTips"), "Arial");
+    // An empty FontName is not written.
+    EXPECT_EQ((std::vector{Stored("Paths", "HelpFile"), Stored("Paths", "CapFile"),
+                           Stored("Paths", "ProjectFileName"), Stored("Paths", "LogFileName"),
+                           Stored("Settings", "SSdisable"), Stored("Capture", "Arate"),
+                           Stored("Titles", "FontName"), Stored("ToolTips", "fontnameToolTips")}),
+              (std::vector<std::string>{"*", "*", "<none>", "<none>", "<none>", "0", "<none>", "Arial"}));
 
     // The second run loads what the first one stored, and derives the help path.
     RegistryUseFile(file);
     ResetSettings();
     LoadStartupSettings();
-    EXPECT_EQ(gSettings.Arate, 0);
-    EXPECT_EQ(gSettings.cellW, 80);
-    EXPECT_EQ(gSettings.previewRate, 250);
-    EXPECT_EQ(gSettings.SSdisable, 1);  // never written: Missing default
-    EXPECT_STREQ(gSettings.FontName, "Times New Roman");
+    // SSdisable was never written: its Missing default.
     std::string help = std::filesystem::current_path().string() + "/Quillory.hlp";
-    EXPECT_EQ(gSettings.HelpFile, help);
+    EXPECT_EQ((std::tuple(gSettings.Arate, gSettings.cellW, gSettings.previewRate, gSettings.SSdisable,
+                          std::string(gSettings.FontName), std::string(gSettings.HelpFile))),
+              std::tuple(0, 80, 250, 1, std::string("Times New Roman"), help));
     ASSERT_EQ(boxes->shown.size(), 1u);  // the help file is not there
     EXPECT_EQ(boxes->shown[0].text,
               "Default Location For Help File\n" + help +
@@ -98,15 +94,10 @@ TEST_F(SettingsStore, MissingValuesTakeDefaultsAndOddTextReadsAsZero) {
     Store("Paths", "LastAVIfileName", std::string(300, 'a').c_str());  // too long for the 200-byte read
     RegLoadSettings("User");
     EXPECT_TRUE(boxes->shown.empty());  // the help file exists
-    EXPECT_EQ(gSettings.cellW, 0);
-    EXPECT_EQ(gSettings.cellH, -7);
-    EXPECT_EQ(gSettings.CapFile[0], '\0');
-    EXPECT_EQ(gSettings.LastAVIfileName[0], '\0');
-    EXPECT_EQ(gSettings.angJogPlay, 45);
-    EXPECT_EQ(gSettings.msPerFrame, 66667);
-    EXPECT_EQ(gSettings.Arate, 11025);
-    EXPECT_EQ(gSettings.Size, -108);
-    EXPECT_EQ(gSettings.Color, 65535);
+    EXPECT_EQ((std::vector{gSettings.cellW, gSettings.cellH, int32_t{gSettings.CapFile[0]},
+                           int32_t{gSettings.LastAVIfileName[0]}, gSettings.angJogPlay, gSettings.msPerFrame,
+                           gSettings.Arate, gSettings.Size, gSettings.Color}),
+              (std::vector{0, -7, 0, 0, 45, 66667, 11025, -108, 65535}));
 }
 
 TEST_F(SettingsStore, AnglesAreBroughtIntoRangeWhenSaved) {
@@ -135,8 +126,9 @@ TEST_F(SettingsStore, PathsFollowTheStarAndEmptyConventions) {
     ScopedBoxes boxes;
     ResetSettings();
     RegLoadSettings(nullptr);
-    EXPECT_STREQ(gSettings.HelpFile, "/opt/help/other.hlp");  // taken without a check
-    EXPECT_TRUE(boxes->shown.empty());
+    // Taken without a check.
+    EXPECT_EQ(std::pair(std::string(gSettings.HelpFile), boxes->shown.empty()),
+              std::pair(std::string("/opt/help/other.hlp"), true));
 }
 
 TEST_F(SettingsStore, UsersAreKeptApart) {
@@ -159,9 +151,9 @@ TEST_F(SettingsStore, DamagedFileLoadsWhatItCanAndIsKeptAside) {
     WriteWholeFile(file, good);
     RegistryUseFile(file);
     LoadStartupSettings();
-    EXPECT_EQ(gSettings.cellW, 96);
-    EXPECT_EQ(gSettings.cellH, 60);  // unreadable: Missing default
-    EXPECT_TRUE(RegistryFileWasDamaged());
+    // cellH is unreadable: its Missing default.
+    EXPECT_EQ(std::tuple(gSettings.cellW, gSettings.cellH, RegistryFileWasDamaged()),
+              std::tuple(96, 60, true));
 
     ASSERT_EQ(RegSaveSettings(nullptr), ERROR_SUCCESS);
     int aside = 0;
@@ -184,8 +176,7 @@ TEST_F(SettingsStore, DamagedFileLoadsWhatItCanAndIsKeptAside) {
     aside = 0;
     for (auto& e : std::filesystem::directory_iterator(dir.path()))
         aside += e.path().filename().string().rfind("registry.reg.damaged-", 0) == 0;
-    EXPECT_EQ(aside, 2);
-    EXPECT_FALSE(RegistryFileWasDamaged());
+    EXPECT_EQ(std::pair(aside, RegistryFileWasDamaged()), std::pair(2, false));
 }
 
 TEST_F(SettingsStore, TextSurvivesQuotesBackslashesAndControlCharacters) {

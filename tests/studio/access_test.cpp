@@ -164,36 +164,34 @@ TEST_F(Access, EveryWindowIsReadAndReachedFromTheKeyboard) {
     StoryboardCanvas* canvas = window.canvas();
 
     SCOPED_TRACE("the storyboard");
-    EXPECT_EQ(TreeFaults(&window), "");
     window.button(kCmdNewProject)->setFocus(Qt::TabFocusReason);
-    EXPECT_EQ(Unreached(&window), "");
-    EXPECT_EQ(window.button(kCmdOpenProject)->accessibleName(), "Open Project From Disk");
+    EXPECT_EQ((std::vector{TreeFaults(&window), Unreached(&window),
+                           window.button(kCmdOpenProject)->accessibleName().toStdString()}),
+              (std::vector<std::string>{"", "", "Open Project From Disk"}));
 
     SCOPED_TRACE("frames 10-20 selected with the keyboard alone, announced as they are reached");
     canvas->setFocus(Qt::TabFocusReason);
     for (int i = 0; i < 9; i++) QTest::keyClick(canvas, Qt::Key_Right);
     for (int i = 0; i < 10; i++) QTest::keyClick(canvas, Qt::Key_Right, Qt::ShiftModifier);
-    EXPECT_EQ(gProject.selStart, 9);
-    EXPECT_EQ(gProject.selEnd, 19);
+    EXPECT_EQ(std::pair(gProject.selStart, gProject.selEnd), std::pair(9, 19));
     QAccessibleInterface* grid = QAccessible::queryAccessibleInterface(canvas);
     QAccessibleInterface* cell = grid->focusChild();
     ASSERT_NE(cell, nullptr);
-    EXPECT_EQ(cell->role(), QAccessible::ListItem);
-    EXPECT_EQ(cell->text(QAccessible::Name).toStdString(), "Frame 20, 00m01s04, active");
+    EXPECT_EQ(std::pair(cell->role(), cell->text(QAccessible::Name).toStdString()),
+              std::pair(QAccessible::ListItem, std::string("Frame 20, 00m01s04, active")));
     EXPECT_TRUE(cell->state().focused && cell->state().selected);
     popupAnswer = kPopInactivate;
     QTest::keyClick(canvas, Qt::Key_Menu);
     ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(FrameState(20) & kStateInactive, kStateInactive);
-    EXPECT_EQ(FrameState(21) & kStateInactive, 0u);
+    EXPECT_EQ(std::pair(FrameState(20) & kStateInactive, FrameState(21) & kStateInactive),
+              std::pair(kStateInactive, 0u));
     EXPECT_EQ(grid->focusChild()->text(QAccessible::Name).toStdString(), "Frame 20, 00m01s04, inactive");
 
     // The last frame lies below the grid: End scrolls it into sight; Home goes back.
     QTest::keyClick(canvas, Qt::Key_End);
     canvas->repaint();
-    EXPECT_EQ(canvas->focusFrame(), 59);
-    EXPECT_FALSE(canvas->CellRect(59).isEmpty());
-    EXPECT_EQ(gProject.selStart, 59);
+    EXPECT_EQ(std::tuple(canvas->focusFrame(), canvas->CellRect(59).isEmpty(), gProject.selStart),
+              std::tuple(59, false, 59));
     QTest::keyClick(canvas, Qt::Key_Home);
     canvas->repaint();
     EXPECT_FALSE(canvas->CellRect(0).isEmpty());
@@ -216,10 +214,9 @@ TEST_F(Access, EveryWindowIsReadAndReachedFromTheKeyboard) {
                    PressWithKey(panel, kCmdPowerOff, Qt::Key_Enter);
                });
     window.Command(kCmdPreview);
-    EXPECT_EQ(panelFaults, "");
-    EXPECT_EQ(panelMissed, "");
-    EXPECT_EQ(afterEnter, std::make_pair(49, 49));  // the last of the 60 frames less the 11 inactive
-    EXPECT_EQ(afterSpace.first, 1);
+    // Enter goes to the last of the 60 frames less the 11 inactive, Space back to the first.
+    EXPECT_EQ(std::tuple(panelFaults, panelMissed, afterEnter, afterSpace.first),
+              std::tuple(std::string(), std::string(), std::pair(49, 49), 1));
 
     SCOPED_TRACE("the capture panel");
     const std::string take = dir.file("take.avi");
@@ -238,7 +235,6 @@ TEST_F(Access, EveryWindowIsReadAndReachedFromTheKeyboard) {
     boxes->answers = {IDOK, IDNO};
     ResetProjectForTests();
     window.Command(kCmdCapture);
-    EXPECT_EQ(captureFaults, "");
-    EXPECT_EQ(captureMissed, "");
-    EXPECT_EQ(CapturePanelWindow(), nullptr);
+    EXPECT_EQ(std::tuple(captureFaults, captureMissed, CapturePanelWindow() == nullptr),
+              std::tuple(std::string(), std::string(), true));
 }

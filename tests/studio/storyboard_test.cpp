@@ -21,7 +21,6 @@
 #include "core/appstate.h"
 #include "core/dialogs.h"
 #include "media/riff.h"
-#include "platform/notify/notify.h"
 #include "project/projectfile.h"
 #include "render/compose.h"
 #include "settings/settings.h"
@@ -32,6 +31,7 @@
 #include "studio/thumbnails.h"
 #include "support/gui_test.h"
 #include "support/modal.h"
+#include "support/notifications.h"
 #include "ui/artwork.h"
 #include "ui/buttons.h"
 #include "ui/controls.h"
@@ -79,7 +79,12 @@ class Storyboard : public GuiTest {
         window->Command(kCmdOpenAVI);
         Paint();
     }
+    void OpenWith(const std::string& clip) {
+        Open();
+        Insert(clip);
+    }
     bool Enabled(int32_t id) { return window->button(id)->isEnabled(); }
+    static std::pair<int32_t, int32_t> Sel() { return {gProject.selStart, gProject.selEnd}; }
     // The centre of the cell showing frame (0-based), as the cache has it.
     QPoint CellCentre(int32_t frame) {
         for (const CellRecord* r = ThumbnailCache(); r; r = r->next)
@@ -135,11 +140,9 @@ TEST_F(Storyboard, ToolbarAndMenusInEachProjectState) {
     EXPECT_TRUE(Enabled(kCmdNewProject) && Enabled(kCmdRender) && !Enabled(kCmdActivate));
     Insert("studio_bars.avi");
     window->Command(kCmdLargerSpan);
-    EXPECT_EQ(gView.step, 2);
-    EXPECT_TRUE(Enabled(kCmdSmallerSpan));
+    EXPECT_EQ(std::pair(gView.step, Enabled(kCmdSmallerSpan)), std::pair(2, true));
     window->Command(kCmdSelectAll);
-    EXPECT_EQ(gProject.selStart, 0);
-    EXPECT_EQ(gProject.selEnd, gProject.totalFrames - 1);  // every frame, not just the first file's
+    EXPECT_EQ(Sel(), std::pair(0, gProject.totalFrames - 1));  // every frame, not just the first file's
     EXPECT_TRUE(Enabled(kCmdActivate));
     window->Command(kCmdActivate);
     EXPECT_TRUE(Enabled(kCmdUndo));
@@ -169,17 +172,15 @@ TEST_F(Storyboard, OpenedClipsFillTheInformationPanel) {
     ASSERT_EQ(gProject.fileCount, 1);
     std::vector<std::string> info = InfoPanelLines();
     ASSERT_EQ(info.size(), 5u);
-    EXPECT_EQ(info[0], "FILE: studio_scene.avi");
-    EXPECT_EQ(info[1], "DURATION: 00h00m02s00 (30 FRMS)");
-    EXPECT_EQ(info[3], "VIDEO: 160x120 15FPS <MJPG>");
-    EXPECT_EQ(info[4], "AUDIO: 11025SPS 8BIT MONO");
+    EXPECT_EQ((std::vector{info[0], info[1], info[3], info[4]}),
+              (std::vector<std::string>{"FILE: studio_scene.avi", "DURATION: 00h00m02s00 (30 FRMS)",
+                                        "VIDEO: 160x120 15FPS <MJPG>", "AUDIO: 11025SPS 8BIT MONO"}));
     Insert("studio_bars.avi");
     EXPECT_EQ(InfoPanelLines()[0], "2 FILE(S) LOADED");
 }
 
 TEST_F(Storyboard, NewProjectAsksBeforeClearing) {
-    Open();
-    Insert("studio_scene.avi");
+    OpenWith("studio_scene.avi");
     Insert("studio_bars.avi");
     window->Command(kCmdLargerSpan);
     window->Command(kCmdSelectAll);
@@ -191,44 +192,35 @@ TEST_F(Storyboard, NewProjectAsksBeforeClearing) {
     boxes->answers = {IDOK};
     window->Command(kCmdNewProject);
     EXPECT_TRUE(boxes->saw("This will eliminate all existing work"));
-    EXPECT_EQ(gProject.fileCount, 0);
-    EXPECT_EQ(gView.step, 1);
-    EXPECT_FALSE(Enabled(kCmdNewProject) || Enabled(kCmdUndo));
+    EXPECT_EQ(std::tuple(gProject.fileCount, gView.step, Enabled(kCmdNewProject), Enabled(kCmdUndo)),
+              std::tuple(0, 1, false, false));
 }
 
 TEST_F(Storyboard, SelectionDragsAndTheirPopups) {
-    Open();
-    Insert("studio_scene.avi");
+    OpenWith("studio_scene.avi");
     ASSERT_GE(VisibleRecords(), 8);
 
     // A drag from the first cell to the fourth selects frames 0-3 and opens the range popup.
     answers = {kPopInactivate};
     Drag(0, 3);
-    EXPECT_EQ(gProject.selStart, 0);
-    EXPECT_EQ(gProject.selEnd, 3);
+    EXPECT_EQ(Sel(), std::pair(0, 3));
     ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(popups[0].front().text, "CANCEL");
-    EXPECT_EQ(popups[0].back().id, kPopEditGrayed);
+    EXPECT_EQ(std::pair(popups[0].front().text, popups[0].back().id),
+              std::pair(std::string("CANCEL"), kPopEditGrayed));
     ASSERT_NE(gProject.revisions, nullptr);
-    EXPECT_EQ(gProject.revisions->start, 1);
-    EXPECT_EQ(gProject.revisions->end, 4);
-    EXPECT_EQ(gProject.revisions->type, kRevInactivate);
-    EXPECT_TRUE(FrameState(2) & kStateInactive);
-    EXPECT_TRUE(Enabled(kCmdUndo));
+    const Revision* r = gProject.revisions;
+    EXPECT_EQ(std::tuple(r->start, r->end, r->type), std::tuple(1, 4, kRevInactivate));
+    EXPECT_EQ(std::pair(FrameState(2) & kStateInactive, Enabled(kCmdUndo)), std::pair(kStateInactive, true));
 
     // Dragging backwards orders the ends; Shift keeps the selection's start as the anchor.
     answers = {kPopCancel};
     Drag(6, 4);
-    EXPECT_EQ(gProject.selStart, 4);
-    EXPECT_EQ(gProject.selEnd, 6);
+    EXPECT_EQ(Sel(), std::pair(4, 6));
     answers = {kPopDrops};
     Drag(8, 8, Qt::ShiftModifier);
-    EXPECT_EQ(gProject.selStart, 4);
-    EXPECT_EQ(gProject.selEnd, 8);
-    ASSERT_NE(gProject.revisions->next, nullptr);
-    EXPECT_EQ(gProject.revisions->next->type, kRevDrop);
-    EXPECT_EQ(gProject.revisions->next->start, 5);
-    EXPECT_EQ(gProject.revisions->next->end, 9);
+    EXPECT_EQ(Sel(), std::pair(4, 8));
+    ASSERT_NE(r = gProject.revisions->next, nullptr);
+    EXPECT_EQ(std::tuple(r->start, r->end, r->type), std::tuple(5, 9, kRevDrop));
 
     // The right button cancels a drag: no selection and no popup.
     const size_t shown = popups.size();
@@ -237,29 +229,25 @@ TEST_F(Storyboard, SelectionDragsAndTheirPopups) {
     QTest::mouseMove(c, CellCentre(2));
     QTest::mousePress(c, Qt::RightButton, Qt::NoModifier, CellCentre(2));
     QTest::mouseRelease(c, Qt::LeftButton, Qt::NoModifier, CellCentre(2));
-    EXPECT_EQ(gProject.selStart, -1);
-    EXPECT_EQ(gProject.selEnd, -1);
-    EXPECT_EQ(popups.size(), shown);
-    EXPECT_FALSE(Enabled(kCmdActivate));
+    EXPECT_EQ(std::tuple(Sel(), popups.size(), Enabled(kCmdActivate)),
+              std::tuple(std::pair(-1, -1), shown, false));
 
     // A range command without a selection says so and adds nothing.
     const std::string before = DumpRevisions();
     window->Command(kCmdActivate);
     window->Command(kPopDrops);
-    EXPECT_TRUE(boxes->saw("You have to drag-select a range of frames to do this"));
-    EXPECT_EQ(DumpRevisions(), before);
+    EXPECT_EQ(std::pair(boxes->saw("You have to drag-select a range of frames to do this"), DumpRevisions()),
+              std::pair(true, before));
 
     // The right button elsewhere opens the background popup with the current choices checked.
     answers = {kPopSmallImages + 1};
     QTest::mouseClick(c, Qt::RightButton, Qt::NoModifier, QPoint(5, c->height() - 3));
     ASSERT_EQ(popups.size(), shown + 1);
-    EXPECT_EQ(popups.back().front().id, kPopSmallImages);
-    EXPECT_EQ(gSettings.cellW, 60);
+    EXPECT_EQ(std::pair(popups.back().front().id, gSettings.cellW), std::pair(kPopSmallImages, 60));
 }
 
 TEST_F(Storyboard, KeysAndTheEditMenuSelectAllAndUndo) {
-    Open();
-    Insert("studio_scene.avi");
+    OpenWith("studio_scene.avi");
     DrawSelection(0, 3, true);
     window->Command(kCmdInactivate);
     DrawSelection(4, 8, true);
@@ -270,8 +258,7 @@ TEST_F(Storyboard, KeysAndTheEditMenuSelectAllAndUndo) {
     window->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     QTest::keyClick(window, Qt::Key_A, Qt::ControlModifier);
-    EXPECT_EQ(gProject.selStart, 0);
-    EXPECT_EQ(gProject.selEnd, gProject.totalFrames - 1);
+    EXPECT_EQ(Sel(), std::pair(0, gProject.totalFrames - 1));
     QTest::keyClick(window, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(gProject.revisions->next, nullptr);
     QAction* undo = window->menuBar()->actions().at(2)->menu()->actions().front();
@@ -279,9 +266,9 @@ TEST_F(Storyboard, KeysAndTheEditMenuSelectAllAndUndo) {
     EXPECT_EQ(undo->text() + " " + undo->shortcut().toString(), "&Undo Ctrl+Z");
     EXPECT_TRUE(Enabled(kCmdUndo) && undo->isEnabled());
     undo->trigger();
-    EXPECT_EQ(gProject.revisions, nullptr);
-    EXPECT_FALSE(Enabled(kCmdUndo) || undo->isEnabled());
-    EXPECT_FALSE(FrameState(2) & kStateInactive);
+    EXPECT_EQ(std::tuple(gProject.revisions == nullptr, Enabled(kCmdUndo), undo->isEnabled(),
+                         FrameState(2) & kStateInactive),
+              std::tuple(true, false, false, 0u));
 }
 
 // A file dialog that runs `meanwhile` while it is open, then is cancelled.
@@ -294,8 +281,7 @@ struct DialogMeanwhile : FileDialogProvider {
 };
 
 TEST_F(Storyboard, ACommandRunsAloneAndEveryPathFreesTheWindow) {
-    Open();
-    Insert("studio_scene.avi");
+    OpenWith("studio_scene.avi");
 
     SCOPED_TRACE("while a command waits in its dialog, commands, drops and popups are refused");
     auto meanwhile = std::make_shared<DialogMeanwhile>();
@@ -309,10 +295,8 @@ TEST_F(Storyboard, ACommandRunsAloneAndEveryPathFreesTheWindow) {
     SetFileDialogProvider(meanwhile);
     window->Command(kCmdOpenAVI);
     SetFileDialogProvider(dialogs);
-    EXPECT_TRUE(busyInside);
-    EXPECT_EQ(gView.step, 1);
-    EXPECT_EQ(gProject.fileCount, 1);
-    EXPECT_TRUE(popups.empty());
+    EXPECT_EQ(std::tuple(busyInside, gView.step, gProject.fileCount, popups.size()),
+              std::tuple(true, 1, 1, size_t{0}));
 
     SCOPED_TRACE("a drop, and leaving that keeps the window, free it again");
     window->DropFiles({MediaPath("studio_bars.avi")});
@@ -328,22 +312,18 @@ TEST_F(Storyboard, ACommandRunsAloneAndEveryPathFreesTheWindow) {
     WhenOpen("vcrPanel", [](QWidget* panel) { qobject_cast<QDialog*>(panel)->reject(); });  // Escape
     window->Command(kPopFineTune);
     ASSERT_EQ(popups.size(), 1u);
-    EXPECT_EQ(popups[0].front().text, "CANCEL");
-    EXPECT_FALSE(window->busy());
+    EXPECT_EQ(std::pair(popups[0].front().text, window->busy()), std::pair(std::string("CANCEL"), false));
 }
 
 TEST_F(Storyboard, StepsFollowTheCommands) {
     OpenGridOf100();
-    window->Command(kCmdFitAll);
-    EXPECT_EQ(gView.step, 5);
-    window->Command(150);
-    EXPECT_EQ(gView.step, 15);
-    window->Command(kCmdSmallerSpan);
-    EXPECT_EQ(gView.step, 7);
-    window->Command(kCmdEveryFrame);
-    window->Command(kCmdSmallerSpan);
-    EXPECT_EQ(gView.step, 1);
-    EXPECT_FALSE(Enabled(kCmdSmallerSpan));
+    std::vector<int32_t> steps;
+    for (int32_t command : {kCmdFitAll, 150, kCmdSmallerSpan, kCmdEveryFrame, kCmdSmallerSpan}) {
+        window->Command(command);
+        steps.push_back(gView.step);
+    }
+    EXPECT_EQ(std::pair(steps, Enabled(kCmdSmallerSpan)),
+              std::pair(std::vector<int32_t>{5, 15, 7, 1, 1}, false));
 }
 
 TEST_F(Storyboard, TheThumbnailCacheLastsUntilTheCellSizeChanges) {
@@ -375,8 +355,7 @@ TEST_F(Storyboard, TheThumbnailCacheLastsUntilTheCellSizeChanges) {
     QImage shot = window->canvas()->grab().toImage();
     EXPECT_EQ(shot.pixelColor(inside), QColor(Qt::black));
     QTest::mouseClick(window->canvas(), Qt::LeftButton, Qt::NoModifier, inside);
-    EXPECT_EQ(gProject.selStart, -1);
-    EXPECT_TRUE(popups.empty());
+    EXPECT_EQ(std::pair(gProject.selStart, popups.size()), std::pair(-1, size_t{0}));
 }
 
 TEST_F(Storyboard, TheWheelScrollsARowANotch) {
@@ -390,15 +369,11 @@ TEST_F(Storyboard, TheWheelScrollsARowANotch) {
         Paint();
         return FirstShownFrame(gProject.frameRate, gView.position);
     };
-    EXPECT_EQ(wheel(-1), 8);
-    EXPECT_EQ(wheel(-2), 24);
-    EXPECT_EQ(ThumbnailCache()->frame, 24);
-    EXPECT_EQ(wheel(3), 0);
-    EXPECT_EQ(wheel(1), 0);
+    EXPECT_EQ((std::vector{wheel(-1), wheel(-2), ThumbnailCache()->frame, wheel(3), wheel(1)}),
+              (std::vector{8, 24, 24, 0, 0}));
     const int32_t end = wheel(-20);
     EXPECT_GE(end + gView.visibleCells, 100);  // the last frame in sight
-    EXPECT_EQ(wheel(-1), end);
-    EXPECT_EQ(wheel(1), end - 8);
+    EXPECT_EQ((std::vector{wheel(-1), wheel(1)}), (std::vector{end, end - 8}));
 }
 
 // Records the region of every paint the widget receives.
@@ -481,8 +456,7 @@ TEST_F(Storyboard, ThumbnailsDecodeARunOfDeltaFramesOnce) {
 }
 
 TEST_F(Storyboard, CellsShowTheEditsUntilTheViewMenuHidesThem) {
-    Open();
-    Insert("studio_scene.avi");
+    OpenWith("studio_scene.avi");
     TitleRecord* t = NewTitleRecord();
     t->text = static_cast<char*>(MyCalloc(8, 1));
     std::strcpy(t->text, "EDITED");
@@ -518,18 +492,19 @@ TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
     // A name without a dot gets ".CGP".
     dialogs->answers.push_back(dir.file("trip"));
     window->Command(kCmdSaveProject);
-    EXPECT_EQ(dialogs->requests.back().title, "Select Project File For Save");
-    EXPECT_EQ(std::string(gSettings.ProjectFileName), dir.file("trip.CGP"));
-    EXPECT_EQ(ReadWholeFile(dir.file("trip.CGP")).rfind("Corvane Project 00\n", 0), 0u);
-    EXPECT_EQ(window->windowTitle(), "trip.CGP - Quillory");
+    EXPECT_EQ((std::vector<std::string>{dialogs->requests.back().title, gSettings.ProjectFileName,
+                                        ReadWholeFile(dir.file("trip.CGP")).substr(0, 19),
+                                        window->windowTitle().toStdString()}),
+              (std::vector<std::string>{"Select Project File For Save", dir.file("trip.CGP"),
+                                        "Corvane Project 00\n", "trip.CGP - Quillory"}));
 
     boxes->answers = {IDOK};
     window->Command(kCmdNewProject);
     ASSERT_EQ(gProject.fileCount, 0);
     dialogs->answers.push_back(dir.file("trip.CGP"));
     window->Command(kCmdOpenProject);
-    EXPECT_EQ(dialogs->requests.back().title, "Select Project File For Open");
-    EXPECT_EQ(dialogs->requests.back().filters.front().second, "*.cgp");
+    EXPECT_EQ(std::pair(dialogs->requests.back().title, dialogs->requests.back().filters.front().second),
+              std::pair(std::string("Select Project File For Open"), std::string("*.cgp")));
     EXPECT_EQ(DumpProject(), project);
 
     // A file that is not a project is refused, and never becomes the name the project is saved under.
@@ -537,9 +512,9 @@ TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
     dialogs->answers.push_back(dir.file("notes.txt"));
     window->Command(kCmdOpenProject);
     EXPECT_TRUE(boxes->saw("Illegal Project File <" + dir.file("notes.txt") + "> <my own notes>\n"));
-    EXPECT_EQ(std::string(gSettings.ProjectFileName), dir.file("trip.CGP"));
-    EXPECT_EQ(DumpProject(), project);
-    EXPECT_EQ(ReadWholeFile(dir.file("notes.txt")), "my own notes\n");
+    EXPECT_EQ(std::tuple(std::string(gSettings.ProjectFileName), DumpProject(),
+                         ReadWholeFile(dir.file("notes.txt"))),
+              std::tuple(dir.file("trip.CGP"), project, std::string("my own notes\n")));
 
     window->Command(kCmdOpenProject);  // cancelled: nothing changes
     EXPECT_EQ(DumpProject(), project);
@@ -550,8 +525,8 @@ TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
     EXPECT_EQ(gProject.fileCount, 3);
     boxes->answers = {IDYES};
     drop(dir.file("trip.CGP"));
-    EXPECT_TRUE(boxes->saw("Do You Want To Clear\nExisting Project First?"));
-    EXPECT_EQ(DumpProject(), project);
+    EXPECT_EQ(std::pair(boxes->saw("Do You Want To Clear\nExisting Project First?"), DumpProject()),
+              std::pair(true, project));
 }
 
 TEST_F(Storyboard, RecentProjectsOpenAsOpenProjectDoesAndForgetWhatIsGone) {
@@ -559,8 +534,7 @@ TEST_F(Storyboard, RecentProjectsOpenAsOpenProjectDoesAndForgetWhatIsGone) {
     const std::shared_ptr<void> restore(nullptr, [&](void*) { setenv("XDG_DATA_HOME", data.c_str(), 1); });
     setenv("XDG_DATA_HOME", dir.path().c_str(), 1);
     const std::string first = dir.file("first.cgp"), second = dir.file("second.cgp");
-    Open();
-    Insert("studio_scene.avi");
+    OpenWith("studio_scene.avi");
     dialogs->answers.push_back(first);
     window->Command(kCmdSaveProject);
     const std::string firstProject = DumpProject();
@@ -589,8 +563,8 @@ TEST_F(Storyboard, RecentProjectsOpenAsOpenProjectDoesAndForgetWhatIsGone) {
     EXPECT_EQ(items(), (std::vector<std::string>{"&1 " + second, "&2 " + first}));
     boxes->answers = {IDYES};  // clear the project first
     recent->actions()[1]->trigger();
-    EXPECT_EQ(DumpProject(), firstProject);
-    EXPECT_EQ(window->windowTitle(), "first.cgp - Quillory");
+    EXPECT_EQ(std::pair(DumpProject(), window->windowTitle().toStdString()),
+              std::pair(firstProject, std::string("first.cgp - Quillory")));
     EXPECT_EQ(RecentProjects(), (std::vector<std::string>{first, second}));
 
     // A project that is gone is greyed, and choosing it takes it off the list with a message.
@@ -599,16 +573,15 @@ TEST_F(Storyboard, RecentProjectsOpenAsOpenProjectDoesAndForgetWhatIsGone) {
     recent->actions()[1]->trigger();
     EXPECT_TRUE(
         boxes->saw("Couldn't find project file <" + second + ">\nIt has been removed from Recent Projects"));
-    EXPECT_EQ(DumpProject(), firstProject);
-    EXPECT_EQ(RecentProjects(), std::vector<std::string>{first});
+    EXPECT_EQ(std::pair(DumpProject(), RecentProjects()),
+              std::pair(firstProject, std::vector<std::string>{first}));
 }
 
 TEST_F(Storyboard, LeavingAsksToRememberTheProject) {
     Open();
     // An empty project asks nothing.
     window->Command(kCmdExit);
-    EXPECT_TRUE(boxes->texts().empty() || !boxes->saw("Remember This Project?"));
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(std::pair(boxes->saw("Remember This Project?"), window->isVisible()), std::pair(false, false));
 
     // Yes without a project name asks for one (cancelling it keeps the window: see the command
     // line's test) and remembers the project there.
@@ -617,9 +590,8 @@ TEST_F(Storyboard, LeavingAsksToRememberTheProject) {
     boxes->answers = {IDYES};
     dialogs->answers.push_back(dir.file("kept.cgp"));
     window->Command(kCmdExit);
-    EXPECT_TRUE(boxes->saw("Remember This Project?"));
-    EXPECT_FALSE(window->isVisible());
-    EXPECT_EQ(gProject.fileCount, 0);
+    EXPECT_EQ(std::tuple(boxes->saw("Remember This Project?"), window->isVisible(), gProject.fileCount),
+              std::tuple(true, false, 0));
     EXPECT_NE(ReadWholeFile(dir.file("kept.cgp")).find("studio_scene.avi"), std::string::npos);
     EXPECT_EQ(std::string(gSettings.ProjectFileName), dir.file("kept.cgp"));
 }
@@ -634,35 +606,27 @@ TEST_F(Storyboard, CommandLineFilesAreReadButNeverSavedOver) {
     gCommandLine = {video};
     Open();
     EXPECT_TRUE(boxes->saw("Failed to open file <" + video + ">\nnot a valid AVI file"));
-    EXPECT_EQ(std::string(gSettings.ProjectFileName), remembered);
-    EXPECT_EQ(window->windowTitle(), "Quillory");  // the remembered file is not this project's
+    // The remembered file is not this project's: no name in the caption.
+    EXPECT_EQ(std::pair(std::string(gSettings.ProjectFileName), window->windowTitle().toStdString()),
+              std::pair(remembered, std::string("Quillory")));
     Insert("studio_scene.avi");
     boxes->answers = {IDYES};
     window->Command(kCmdExit);  // Yes asks where to remember it; cancelled, the window and work stay
-    EXPECT_EQ(dialogs->requests.back().title, "Select Project File For Save");
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_EQ(gProject.fileCount, 1);
-    EXPECT_EQ(ReadWholeFile(video), "not a project\n");
-    EXPECT_EQ(ReadWholeFile(remembered), "Corvane Project 00\n");
+    EXPECT_EQ(std::tuple(dialogs->requests.back().title, window->isVisible(), gProject.fileCount),
+              std::tuple(std::string("Select Project File For Save"), true, 1));
+    EXPECT_EQ(std::pair(ReadWholeFile(video), ReadWholeFile(remembered)),
+              std::pair(std::string("not a project\n"), std::string("Corvane Project 00\n")));
 }
 
 TEST_F(Storyboard, RenderFromTheToolbar) {
-    Open();
-    Insert("studio_scene.avi");
+    OpenWith("studio_scene.avi");
     DrawSelection(0, 4, true);
     window->Command(kCmdInactivate);
     std::shared_ptr<void> choice = ScriptCompressorChoice("MJPG", 80);
     dialogs->answers.push_back(dir.file("out.avi"));
     boxes->answers = {IDNO};  // do not view the new file
     // The user went elsewhere while it ran (any render counts as long here): the desktop is told.
-    struct Told : NotificationProvider {
-        std::vector<std::string> summaries;
-        void Show(const std::string& summary, const std::string&, std::function<void()>) override {
-            summaries.push_back(summary);
-        }
-    };
-    auto told = std::make_shared<Told>();
-    const std::shared_ptr<NotificationProvider> previousNotes = SetNotificationProvider(told);
+    ScopedNotifications told;
     SetLongWorkMs(-1);
     QApplication::setActiveWindow(nullptr);
     {
@@ -670,18 +634,16 @@ TEST_F(Storyboard, RenderFromTheToolbar) {
         QTest::mouseClick(window->button(kCmdRender), Qt::LeftButton);
     }
     SetLongWorkMs(kLongWorkMs);
-    SetNotificationProvider(previousNotes);
     ASSERT_EQ(told->summaries.size(), 1u);
     EXPECT_EQ(told->summaries[0].rfind("Render finished: out.avi, ", 0), 0u) << told->summaries[0];
-    EXPECT_EQ(dialogs->requests.back().title, "Select Filename for AVI Save");
-    EXPECT_EQ(window->windowTitle(), "Quillory");
+    EXPECT_EQ((std::vector<std::string>{dialogs->requests.back().title, window->windowTitle().toStdString(),
+                                        gSettings.LastSaveAVIfileName}),
+              (std::vector<std::string>{"Select Filename for AVI Save", "Quillory", dir.file("out.avi")}));
     EXPECT_EQ(window->canvas()->progress(), -1);  // the bar goes when the render ends
-    EXPECT_EQ(std::string(gSettings.LastSaveAVIfileName), dir.file("out.avi"));
     // The 25 active frames, compressed as chosen (the render's own tests read its files closely).
     AVIinfoRecord info{};
     ASSERT_TRUE(ReadAVIInfo(dir.file("out.avi").c_str(), info));
-    EXPECT_EQ(info.totalFrames, 25);
-    EXPECT_EQ(info.compression, FourCC("MJPG"));
+    EXPECT_EQ(std::pair(info.totalFrames, info.compression), std::pair(25, FourCC("MJPG")));
 }
 
 TEST_F(Storyboard, PictureOfASampleProject) {

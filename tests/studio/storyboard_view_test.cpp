@@ -43,11 +43,10 @@ TEST_F(StoryboardState, GridStepsAndStripStayInRange) {
     EXPECT_EQ(FirstShownFrame(0, 2000), 0);
     EXPECT_EQ(CellFrame(INT32_MAX - 1, 2, kMaxStep), -1);  // past 32 bits: no frame, never a wrapped one
     // A stored cell size that no menu offers falls back to the large cells.
-    EXPECT_EQ(NormalisedCellSize(60, 45).width, 60);
-    EXPECT_EQ(NormalisedCellSize(0, 45).width, 80);
-    EXPECT_EQ(NormalisedCellSize(100000, 60).height, 60);
-    EXPECT_EQ(FitAllStep(100, 0), 1);  // no visible cells
-    EXPECT_EQ(FitAllStep(0, 24), 1);
+    EXPECT_EQ((std::vector{NormalisedCellSize(60, 45).width, NormalisedCellSize(0, 45).width,
+                           NormalisedCellSize(100000, 60).height}),
+              (std::vector{60, 80, 60}));
+    EXPECT_TRUE(FitAllStep(100, 0) == 1 && FitAllStep(0, 24) == 1);  // no visible cells
     // Doubling stops at the largest step instead of overflowing.
     int32_t step = 1;
     for (int i = 0; i < 40; i++) step = DoubledStep(step);
@@ -56,30 +55,25 @@ TEST_F(StoryboardState, GridStepsAndStripStayInRange) {
 
     // Scrolling to the end puts the position at duration - span, never past it; never below 0.
     EXPECT_EQ(ShownSpanMs(24, 1, 0), 1000);
-    EXPECT_EQ(ClampedPosition(9000, 1600, 10000), 8400);
-    EXPECT_EQ(ClampedPosition(500, 1600, 1000), 0);
-    EXPECT_EQ(ClampedPosition(300, 0, 0), 300);
+    EXPECT_EQ((std::vector{ClampedPosition(9000, 1600, 10000), ClampedPosition(500, 1600, 1000),
+                           ClampedPosition(300, 0, 0)}),
+              (std::vector{8400, 0, 300}));
     RECT strip{100, 10, 500, 54};  // 400 pixels wide
     int32_t a = 0, b = 0;
     ThumbExtent(strip, 2000, 1600, 3000, a, b);  // scaled against position + span past the duration
-    EXPECT_EQ(a, 100 + 400 * 2000 / 3600);
-    EXPECT_EQ(b, 500);
+    EXPECT_EQ(std::make_pair(a, b), std::make_pair(322, 500));
     ThumbExtent(strip, 0, 1, 1000000, a, b);
     EXPECT_EQ(b - a, 2);  // at least two pixels
     BandExtent(strip, 5, 9, 10, a, b);
-    EXPECT_EQ(a, 300);
-    EXPECT_EQ(b, 500);
+    EXPECT_EQ(std::make_pair(a, b), std::make_pair(300, 500));
     FrameShare(strip, 999, 100000, a, b);
     EXPECT_EQ(b - a, 1);  // a frame's tick never vanishes
     // The frame under the dragged outline stays inside the project.
-    EXPECT_EQ(FrameAtStripOffset(400, 400, 100), 99);
-    EXPECT_EQ(FrameAtStripOffset(-5, 400, 100), 0);
-    EXPECT_EQ(FrameAtStripOffset(10, 0, 100), 0);
-    EXPECT_EQ(PositionOfFrame(45, 0), 0);
-    EXPECT_EQ(ProgressWidth(400, 0, 0), 0);
+    EXPECT_EQ((std::vector{FrameAtStripOffset(400, 400, 100), FrameAtStripOffset(-5, 400, 100),
+                           FrameAtStripOffset(10, 0, 100), PositionOfFrame(45, 0), ProgressWidth(400, 0, 0)}),
+              (std::vector{99, 0, 0, 0, 0}));
     // Cell times drop a leading "00h".
-    EXPECT_EQ(CellTimeText(95, 15), "00m06s05");
-    EXPECT_EQ(CellTimeText(15 * 3600 + 2, 15), "01h00m00s02");
+    EXPECT_EQ(CellTimeText(95, 15) + " " + CellTimeText(15 * 3600 + 2, 15), "00m06s05 01h00m00s02");
 }
 
 TEST_F(StoryboardState, ToolbarAndMenusFollowTheProjectState) {
@@ -101,23 +95,19 @@ TEST_F(StoryboardState, ToolbarAndMenusFollowTheProjectState) {
     odd.selection = true;
     EXPECT_FALSE(ToolbarButtonEnabled(kCmdActivate, odd));
 
-    EXPECT_FALSE(MenuItemEnabled(kCmdNewProject, empty));
-    EXPECT_FALSE(MenuItemEnabled(kCmdSaveProject, empty));
-    EXPECT_TRUE(MenuItemEnabled(kCmdOpenProject, empty));
-    EXPECT_FALSE(MenuItemEnabled(kCmdRender, empty));
-    EXPECT_FALSE(MenuItemEnabled(kCmdSelectAll, empty));
-    EXPECT_FALSE(MenuItemEnabled(kCmdEditRevisions, empty));
-    EXPECT_FALSE(MenuItemEnabled(kCmdAddUnderlay, empty));
-    EXPECT_TRUE(MenuItemEnabled(kCmdAddUnderlay, files));
-    EXPECT_TRUE(MenuItemEnabled(kCmdEditRevisions, files));
-
-    EXPECT_TRUE(MenuItemChecked(kCmdMediumImages, 60, 1, 1));
-    EXPECT_FALSE(MenuItemChecked(kCmdLargeImages, 60, 1, 1));
-    EXPECT_TRUE(MenuItemChecked(150, 80, 15, 1));
-    EXPECT_FALSE(MenuItemChecked(150, 80, 7, 1));  // a step no menu offers checks nothing
-    EXPECT_TRUE(MenuItemChecked(kPopEvery60th, 80, 60, 1));
-    EXPECT_TRUE(MenuItemChecked(kPopTooltips, 80, 1, 1));
-    EXPECT_FALSE(MenuItemChecked(kCmdTooltipsHelp, 80, 1, 0));
+    std::string enabled;
+    for (int32_t id : {kCmdNewProject, kCmdSaveProject, kCmdOpenProject, kCmdRender, kCmdSelectAll,
+                       kCmdEditRevisions, kCmdAddUnderlay})
+        enabled += MenuItemEnabled(id, empty) ? '1' : '0';
+    EXPECT_EQ(enabled, "0010000");
+    EXPECT_TRUE(MenuItemEnabled(kCmdAddUnderlay, files) && MenuItemEnabled(kCmdEditRevisions, files));
+    // The last but one is a step no menu offers: it checks nothing.
+    EXPECT_EQ(
+        (std::vector{MenuItemChecked(kCmdMediumImages, 60, 1, 1), MenuItemChecked(kCmdLargeImages, 60, 1, 1),
+                     MenuItemChecked(150, 80, 15, 1), MenuItemChecked(150, 80, 7, 1),
+                     MenuItemChecked(kPopEvery60th, 80, 60, 1), MenuItemChecked(kPopTooltips, 80, 1, 1),
+                     MenuItemChecked(kCmdTooltipsHelp, 80, 1, 0)}),
+        (std::vector{true, false, true, false, true, true, false}));
 }
 
 TEST_F(StoryboardState, PopupsListWhatTheSelectionAllows) {
@@ -129,10 +119,8 @@ TEST_F(StoryboardState, PopupsListWhatTheSelectionAllows) {
             if (i.id == id) return i;
         return PopupItem{-1, "missing"};
     };
-    EXPECT_TRUE(find(background, kPopSmallImages).checked);
-    EXPECT_TRUE(find(background, 7012).checked);
-    EXPECT_TRUE(find(background, kPopSelectAll).grayed);
-    EXPECT_TRUE(find(background, kPopEditRevisions).grayed);
+    EXPECT_TRUE(find(background, kPopSmallImages).checked && find(background, 7012).checked);
+    EXPECT_TRUE(find(background, kPopSelectAll).grayed && find(background, kPopEditRevisions).grayed);
     EXPECT_EQ(find(background, kPopTooltips).text, "ToolTips Help");
 
     // One selected frame carrying two titles lists both by their first lines, in list order.
@@ -143,10 +131,9 @@ TEST_F(StoryboardState, PopupsListWhatTheSelectionAllows) {
     gProject.selStart = gProject.selEnd = 4;  // frame 5
     std::vector<PopupItem> range = RangePopupItems();
     ASSERT_EQ(range.front().id, kPopCancel);
-    EXPECT_EQ(find(range, kPopEditTitle).text, "Edit <Hello>");
-    EXPECT_EQ(find(range, kPopEditTitle + 1).text, "Edit <A & B>");
-    EXPECT_EQ(find(range, kPopEditTitle + 2).id, -1);
-    EXPECT_EQ(find(range, kPopEditGrayed).id, -1);
+    EXPECT_EQ(find(range, kPopEditTitle).text + " " + find(range, kPopEditTitle + 1).text,
+              "Edit <Hello> Edit <A & B>");
+    EXPECT_EQ(find(range, kPopEditTitle + 2).id + find(range, kPopEditGrayed).id, -2);
     // A range of frames, or a frame without titles, offers a grayed "Edit..." instead.
     gProject.selEnd = 6;
     range = RangePopupItems();
@@ -162,8 +149,7 @@ TEST_F(StoryboardState, InformationPanelOfAnEmptyProject) {
 }
 
 TEST(MailAvailable, ReadAsANumberThatSaturates) {
-    EXPECT_EQ(ParseMailAvailable(" 1"), 1);
-    EXPECT_EQ(ParseMailAvailable("0"), 0);
-    EXPECT_EQ(ParseMailAvailable("yes"), 0);
-    EXPECT_EQ(ParseMailAvailable("99999999999"), INT32_MAX);
+    EXPECT_EQ((std::vector{ParseMailAvailable(" 1"), ParseMailAvailable("0"), ParseMailAvailable("yes"),
+                           ParseMailAvailable("99999999999")}),
+              (std::vector{1, 0, 0, INT32_MAX}));
 }

@@ -61,22 +61,17 @@ TEST_F(CaptureWindow, DriversFormatsAndTheFilesSpace) {
     EXPECT_EQ(capSendMessage(w, WM_CAP_GET_VIDEOFORMAT, 0, 0), 40);
     ASSERT_EQ(Send(w, WM_CAP_GET_VIDEOFORMAT, &f), 40);
     EXPECT_TRUE(f.biWidth == 320 && f.biHeight == 240 && f.biBitCount == 24 && f.biSizeImage == 230400u);
-    BITMAPINFOHEADER odd = CaptureFormat(100, 100);
-    EXPECT_EQ(Send(w, WM_CAP_SET_VIDEOFORMAT, &odd), 0);
-    BITMAPINFOHEADER large = CaptureFormat(640, 480);
-    EXPECT_EQ(Send(w, WM_CAP_SET_VIDEOFORMAT, &large), 1);
+    BITMAPINFOHEADER odd = CaptureFormat(100, 100), large = CaptureFormat(640, 480);
+    EXPECT_EQ((std::vector{Send(w, WM_CAP_SET_VIDEOFORMAT, &odd), Send(w, WM_CAP_SET_VIDEOFORMAT, &large)}),
+              (std::vector<LRESULT>{0, 1}));
 
     // Sound formats: PCM that adds up is taken, anything else refused and the old one kept.
-    WAVEFORMATEX pcm{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-    EXPECT_EQ(Send(w, WM_CAP_SET_AUDIOFORMAT, &pcm), 1);
-    WAVEFORMATEX bad = pcm;
-    bad.nBlockAlign = 3;
-    EXPECT_EQ(Send(w, WM_CAP_SET_AUDIOFORMAT, &bad), 0);
-    bad = pcm;
-    bad.wFormatTag = 2;
-    EXPECT_EQ(Send(w, WM_CAP_SET_AUDIOFORMAT, &bad), 0);
-    WAVEFORMATEX back{};
-    EXPECT_EQ(Send(w, WM_CAP_GET_AUDIOFORMAT, &back), 18);
+    WAVEFORMATEX pcm{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0}, misaligned = pcm, other = pcm, back{};
+    misaligned.nBlockAlign = 3, other.wFormatTag = 2;
+    EXPECT_EQ(
+        (std::vector{Send(w, WM_CAP_SET_AUDIOFORMAT, &pcm), Send(w, WM_CAP_SET_AUDIOFORMAT, &misaligned),
+                     Send(w, WM_CAP_SET_AUDIOFORMAT, &other), Send(w, WM_CAP_GET_AUDIOFORMAT, &back)}),
+        (std::vector<LRESULT>{1, 0, 0, 18}));
     EXPECT_EQ(back.nSamplesPerSec, 44100u);
 
     // Names: a folder or an over-long name is refused, and nothing is captured without a name.
@@ -97,9 +92,8 @@ TEST_F(CaptureWindow, DriversFormatsAndTheFilesSpace) {
     WriteWholeFile(file, std::string("RIFF\x10\x27\0\0AVI LIST", 16) + std::string(30000, 'v'));
     ASSERT_EQ(capSendMessage(w, WM_CAP_FILE_ALLOCATE, 0, 10485750), 1);
     std::string after = ReadWholeFile(file);
-    EXPECT_EQ(after.size(), 10485750u);
-    EXPECT_EQ(after.substr(0, 12), std::string(12, '\0'));
-    EXPECT_EQ(after.substr(12, 4), "LIST");
+    EXPECT_EQ(std::tuple(after.size(), after.substr(0, 12), after.substr(12, 4)),
+              std::tuple(size_t{10485750}, std::string(12, '\0'), std::string("LIST")));
     EXPECT_EQ(capSendMessage(w, WM_CAP_FILE_ALLOCATE, 0, static_cast<LPARAM>(0x90000000u)), 0);
     EXPECT_EQ(ReadWholeFile(file).size(), 10485750u);
 
@@ -108,17 +102,15 @@ TEST_F(CaptureWindow, DriversFormatsAndTheFilesSpace) {
     capSendMessage(w, WM_CAP_SET_CALLBACK_ERRORA, 0, reinterpret_cast<LPARAM>(&OnError));
     WriteWholeFile(file, "mine");
     ASSERT_EQ(chmod(file.c_str(), 0444), 0);
-    EXPECT_EQ(capSendMessage(w, WM_CAP_FILE_ALLOCATE, 0, 10485750), 0);
-    EXPECT_EQ(capSendMessage(w, WM_CAP_SEQUENCE, 0, 0), 0);
-    EXPECT_EQ(gLastError, IDS_CAP_FILE_OPEN_ERROR);
-    EXPECT_TRUE(ReadWholeFile(file) == "mine");
+    EXPECT_EQ((std::tuple{capSendMessage(w, WM_CAP_FILE_ALLOCATE, 0, 10485750),
+                          capSendMessage(w, WM_CAP_SEQUENCE, 0, 0), gLastError.load(), ReadWholeFile(file)}),
+              std::tuple(LRESULT{0}, LRESULT{0}, IDS_CAP_FILE_OPEN_ERROR, std::string("mine")));
     gLastError = 0;
     const std::string nowhere = dir.file("missing/c.avi");
     capSendMessage(w, WM_CAP_FILE_SET_CAPTURE_FILEA, 0, reinterpret_cast<LPARAM>(nowhere.c_str()));
-    EXPECT_EQ(capSendMessage(w, WM_CAP_SEQUENCE, 0, 0), 0);
-    EXPECT_EQ(gLastError, IDS_CAP_FILE_OPEN_ERROR);
-    EXPECT_EQ(capDestroyWindow(w), 1);
-    EXPECT_FALSE(capIsWindow(w));
+    EXPECT_EQ((std::tuple{capSendMessage(w, WM_CAP_SEQUENCE, 0, 0), gLastError.load(), capDestroyWindow(w),
+                          capIsWindow(w)}),
+              std::tuple(LRESULT{0}, IDS_CAP_FILE_OPEN_ERROR, 1, false));
 }
 
 TEST_F(CaptureWindow, LimitedCaptureWritesRiffMoviAndIdx1FromTheStart) {
@@ -150,8 +142,7 @@ TEST_F(CaptureWindow, LimitedCaptureWritesRiffMoviAndIdx1FromTheStart) {
     EXPECT_TRUE(s.dwCurrentVideoFrame == 10 && s.dwCurrentVideoFramesDropped == 0 &&
                 s.dwCurrentWaveSamples == 8000);
     EXPECT_GE(s.dwCurrentTimeElapsedMS, 1000u);
-    EXPECT_EQ(gVideoCalls, 10);
-    EXPECT_EQ(gWaveBytes, 32000u);
+    EXPECT_EQ(std::pair(gVideoCalls.load(), gWaveBytes.load()), std::pair(10, 32000u));
     capDestroyWindow(w);
 
     // RIFF, hdrl, movi from 2036 with ten frames and the sound, idx1 right after it; the RIFF size
@@ -168,9 +159,8 @@ TEST_F(CaptureWindow, LimitedCaptureWritesRiffMoviAndIdx1FromTheStart) {
     ASSERT_EQ(b.substr(moviEnd, 4), "idx1");
     const uint32_t entries = ReadLE32(&b[moviEnd + 4]) / 16;
     EXPECT_EQ(riffEnd, moviEnd + 8 + entries * 16);
-    EXPECT_EQ(b.substr(riffEnd, 4), "JUNK");
-    EXPECT_EQ(ReadLE32(&b[riffEnd + 4]), b.size() - riffEnd - 8);
-    EXPECT_EQ(b.substr(riffEnd + 8, 16), std::string(16, '\0'));
+    EXPECT_EQ(std::tuple(b.substr(riffEnd, 4), size_t{ReadLE32(&b[riffEnd + 4])}, b.substr(riffEnd + 8, 16)),
+              std::tuple(std::string("JUNK"), b.size() - riffEnd - 8, std::string(16, '\0')));
     uint32_t frames = 0, sound = 0;
     for (uint32_t i = 0; i < entries; i++) {
         const char* e = &b[moviEnd + 8 + i * 16];
@@ -178,8 +168,7 @@ TEST_F(CaptureWindow, LimitedCaptureWritesRiffMoviAndIdx1FromTheStart) {
         ASSERT_EQ(b.substr(at, 4), std::string(e, 4));
         (std::string(e, 4) == "00db" ? frames : sound) += ReadLE32(e + 12);
     }
-    EXPECT_EQ(frames, 10u * 230400);
-    EXPECT_EQ(sound, 32000u);
+    EXPECT_EQ(std::pair(frames, sound), std::pair(10u * 230400, 32000u));
 }
 
 namespace {
@@ -273,8 +262,7 @@ TEST_F(CaptureWindow, MotionJpegCapturesReadBackByFfprobeAndOurReader) {
     const CAPCOMPRESSION mjpg{FourCC("MJPG"), 90};
     WAVEFORMATEX pcm{WAVE_FORMAT_PCM, 2, 48000, 192000, 4, 16, 0};
     CAPSTATUS s = CaptureFor(file, 2, &pcm, &mjpg, &hd);
-    EXPECT_EQ(s.dwCurrentVideoFrame, 20u);
-    EXPECT_EQ(s.dwCurrentWaveSamples, 96000u);
+    EXPECT_EQ(std::pair(s.dwCurrentVideoFrame, s.dwCurrentWaveSamples), std::pair(20u, 96000u));
     auto v = media_test::ProbeStream(file, "v:0");
     EXPECT_EQ(v["codec_name"] + " " + v["width"] + "x" + v["height"], "mjpeg 1280x720");
     EXPECT_EQ(media_test::ProbePackets(file).size(), 20u - s.dwCurrentVideoFramesDropped);
@@ -289,8 +277,7 @@ TEST_F(CaptureWindow, MotionJpegCapturesReadBackByFfprobeAndOurReader) {
               "");
     AVIlist* rec = OpenAVIforList(file.c_str(), 0, -1);
     ASSERT_TRUE(rec);
-    EXPECT_EQ(rec->frames, 20);
-    EXPECT_EQ(rec->samplesPerSec, 48000);
+    EXPECT_EQ(std::pair(rec->frames, rec->samplesPerSec), std::pair(20, 48000));
     CloseAVIlist(rec);
     // The figure the estimate starts from: a trial compression of the current picture, not the 24-bit size.
     HWND w = capCreateCaptureWindowA("Capture Window", WS_CHILD, 0, 0, 160, 120, nullptr, 0);

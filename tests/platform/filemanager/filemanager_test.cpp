@@ -8,11 +8,11 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QDesktopServices>
-#include <QProcess>
 #include <QTest>
 #include <QUrl>
 
 #include "support/qtapp.h"
+#include "support/sessionbus.h"
 
 namespace {
 
@@ -43,18 +43,15 @@ TEST(ShowInFolder, TheFileManagerShowsTheFileOrTheFolderOpens) {
     TestApp();
     Opened opened;
     QDesktopServices::setUrlHandler("file", &opened, "open");
-    QProcess daemon;
-    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    ASSERT_TRUE(daemon.waitForReadyRead(10000));
-    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+    PrivateSessionBus bus;
+    ASSERT_FALSE(bus.address.isEmpty());
 
     // No file manager on the bus: the folder opens.
     ShowInFolder("/tmp/renders/my message.mp4");
     ASSERT_TRUE(QTest::qWaitFor([&] { return !opened.urls.isEmpty(); }, 10000));
     EXPECT_EQ(opened.urls, QList<QUrl>{QUrl::fromLocalFile("/tmp/renders")});
 
-    QDBusConnection service = QDBusConnection::connectToBus(address, "file-manager");
+    QDBusConnection service = QDBusConnection::connectToBus(bus.address, "file-manager");
     FakeFileManager fake;
     ASSERT_TRUE(service.registerService("org.freedesktop.FileManager1"));
     ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/FileManager1", &fake));
@@ -64,8 +61,6 @@ TEST(ShowInFolder, TheFileManagerShowsTheFileOrTheFolderOpens) {
     QTest::qWait(100);
     EXPECT_EQ(opened.urls.size(), 1);
     QDesktopServices::unsetUrlHandler("file");
-    daemon.kill();
-    daemon.waitForFinished();
 }
 
 #include "filemanager_test.moc"

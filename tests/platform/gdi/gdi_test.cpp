@@ -48,13 +48,11 @@ TEST(GdiText, FacesAndHeightsReachTheMeasure) {
     ASSERT_TRUE(EnsureGuiApplication());
     auto previous = InstallGdiTextExtentProvider();
     // Advance widths of "Hello World" in 2048ths of an em, shared by the Windows faces and Liberation.
-    EXPECT_NEAR(Measure("Arial", -20).cx, 10584 * 20 / 2048.0, 1.0);
-    EXPECT_NEAR(Measure("Arial", -40).cx, 10584 * 40 / 2048.0, 1.0);
-    EXPECT_NEAR(Measure("Times New Roman", -20).cx, 10294 * 20 / 2048.0, 1.0);
-    for (int32_t cell : {12, 20, 33}) {  // a positive height is the whole cell
-        EXPECT_LE(Measure("Arial", cell).cy, cell);
-        EXPECT_GE(Measure("Arial", cell).cy, cell - 1);
-    }
+    for (auto [face, height, advance] :
+         {std::tuple{"Arial", 20, 10584}, {"Arial", 40, 10584}, {"Times New Roman", 20, 10294}})
+        EXPECT_NEAR(Measure(face, -height).cx, advance * height / 2048.0, 1.0) << face << height;
+    for (int32_t cell : {12, 20, 33})  // a positive height is the whole cell
+        EXPECT_TRUE(Measure("Arial", cell).cy <= cell && Measure("Arial", cell).cy >= cell - 1) << cell;
     EXPECT_GT(Measure("Arial", -20).cy, 20);  // a negative one is the em, without the cell's margins
     EXPECT_EQ(Measure("Arial", 0).cy, 16);
     EXPECT_GT(Measure("Arial", -20, FW_BOLD).cx, Measure("Arial", -20).cx);
@@ -106,15 +104,14 @@ TEST(GdiObjects, DrawReadBackAndRefuse) {
     {
         SCOPED_TRACE("refused handles and requests");
         void* junk = reinterpret_cast<void*>(0x4242);
-        EXPECT_EQ(SelectObject(junk, GetStockObject(BLACK_BRUSH)), nullptr);
-        EXPECT_EQ(DeleteObject(junk), 0);
-        EXPECT_EQ(DeleteDC(junk), 0);
-        EXPECT_EQ(ReleaseDC(nullptr, dc), 0);
+        // The last: a screen context has nothing to draw on.
+        EXPECT_EQ((std::vector{DeleteObject(junk), DeleteDC(junk), ReleaseDC(nullptr, dc),
+                               TextOutA(junk, 0, 0, "a", 1), TextOutA(screen, 0, 0, "a", 1)}),
+                  std::vector<int>(5, 0));
+        EXPECT_EQ((std::vector<const void*>{SelectObject(junk, GetStockObject(BLACK_BRUSH)),
+                                            CreateCompatibleDC(junk), CreateFontIndirectA(nullptr)}),
+                  std::vector<const void*>(3, nullptr));
         EXPECT_EQ(SetTextColor(junk, 0), CLR_INVALID);
-        EXPECT_EQ(TextOutA(junk, 0, 0, "a", 1), 0);
-        EXPECT_EQ(TextOutA(screen, 0, 0, "a", 1), 0) << "a screen context has nothing to draw on";
-        EXPECT_EQ(CreateCompatibleDC(junk), nullptr);
-        EXPECT_EQ(CreateFontIndirectA(nullptr), nullptr);
         HDC other = CreateCompatibleDC(nullptr);
         EXPECT_EQ(SelectObject(other, bitmap), nullptr) << "a bitmap lives in one context at a time";
         EXPECT_EQ(DeleteObject(bitmap), 0);

@@ -58,8 +58,7 @@ TEST(HelpFile, HasEveryContextAnchorAndNoBrokenLink) {
     std::vector<std::string> anchors = HelpFileAnchors(kHelpFile);
     std::set<std::string> names(anchors.begin(), anchors.end());
     for (uint32_t c : kContexts) EXPECT_TRUE(names.count(HelpAnchorForContext(c))) << c;
-    EXPECT_TRUE(names.count("finder"));
-    EXPECT_TRUE(names.count("contents"));
+    EXPECT_TRUE(names.count("finder") && names.count("contents"));
 
     // Every link inside the file lands on an anchor of the file.
     QString text = QString::fromStdString(ReadWholeFile(kHelpFile));
@@ -81,10 +80,8 @@ TEST_F(WinHelp, ContextsFinderSecondaryWindowAndQuit) {
     for (uint32_t c : kContexts) {
         EXPECT_EQ(WinHelpA(nullptr, kHelpFile.c_str(), HELP_CONTEXT, c), 1) << c;
         HelpWindowState s = HelpWindowStateOf("");
-        EXPECT_TRUE(s.open);
-        EXPECT_EQ(s.anchor, HelpAnchorForContext(c));
-        EXPECT_EQ(s.file, kHelpFile);
-        EXPECT_EQ(s.title, "Quillory Help");
+        EXPECT_EQ(std::make_tuple(s.open, s.anchor, s.file, s.title),
+                  std::make_tuple(true, HelpAnchorForContext(c), kHelpFile, std::string("Quillory Help")));
     }
     EXPECT_EQ(WinHelpA(nullptr, kHelpFile.c_str(), HELP_FINDER, 0), 1);
     EXPECT_EQ(HelpWindowStateOf("").anchor, "finder");
@@ -93,8 +90,7 @@ TEST_F(WinHelp, ContextsFinderSecondaryWindowAndQuit) {
     std::string second = kHelpFile + ">second";
     EXPECT_EQ(WinHelpA(nullptr, second.c_str(), HELP_CONTEXT, 4), 1);
     EXPECT_TRUE(HelpWindowStateOf("second").open);
-    EXPECT_EQ(HelpWindowStateOf("second").anchor, "context-4");
-    EXPECT_EQ(HelpWindowStateOf("").anchor, "finder");
+    EXPECT_EQ(HelpWindowStateOf("second").anchor + " " + HelpWindowStateOf("").anchor, "context-4 finder");
 
     // An unknown context shows the index and reports failure; a keyword fills the search.
     EXPECT_EQ(WinHelpA(nullptr, kHelpFile.c_str(), HELP_CONTEXT, 999), 0);
@@ -104,8 +100,7 @@ TEST_F(WinHelp, ContextsFinderSecondaryWindowAndQuit) {
     EXPECT_TRUE(boxes->shown.empty());
 
     EXPECT_EQ(WinHelpA(nullptr, nullptr, HELP_QUIT, 0), 1);
-    EXPECT_FALSE(HelpWindowStateOf("").open);
-    EXPECT_FALSE(HelpWindowStateOf("second").open);
+    EXPECT_FALSE(HelpWindowStateOf("").open || HelpWindowStateOf("second").open);
     QCoreApplication::processEvents();
 }
 

@@ -8,14 +8,15 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
-#include <QProcess>
 #include <QTest>
 #include <QWidget>
 #include <string>
 #include <vector>
 
+#include "support/notifications.h"
 #include "support/qtapp.h"
 #include "support/scripted.h"
+#include "support/sessionbus.h"
 
 namespace {
 
@@ -41,14 +42,6 @@ class FakeNotifications : public QDBusVirtualObject {
     }
 };
 
-class Recorder : public NotificationProvider {
-  public:
-    std::vector<std::string> shown;
-    void Show(const std::string& summary, const std::string& body, std::function<void()>) override {
-        shown.push_back(summary + "|" + body);
-    }
-};
-
 void Signal(QDBusConnection& bus, const char* name, uint32_t id, const QVariant& second) {
     QDBusMessage s =
         QDBusMessage::createSignal("/org/freedesktop/Notifications", "org.freedesktop.Notifications", name);
@@ -60,8 +53,7 @@ void Signal(QDBusConnection& bus, const char* name, uint32_t id, const QVariant&
 
 TEST(Notifications, OnlyLongWorkEndingUnattendedIsTold) {
     TestApp();
-    auto recorder = std::make_shared<Recorder>();
-    auto previous = SetNotificationProvider(recorder);
+    ScopedNotifications recorder;
     QWidget window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
@@ -71,18 +63,16 @@ TEST(Notifications, OnlyLongWorkEndingUnattendedIsTold) {
     // Short work is not worth it; long work is.
     EXPECT_FALSE(NotifyWhenUnattended(&window, kLongWorkMs, "Render finished: a.mp4, 1.0 MB"));
     EXPECT_TRUE(NotifyWhenUnattended(&window, kLongWorkMs + 1, "Render failed: a.mp4", "No space left"));
-    EXPECT_EQ(recorder->shown, std::vector<std::string>{"Render failed: a.mp4|No space left"});
-    SetNotificationProvider(previous);
+    EXPECT_EQ(std::pair(recorder->summaries, recorder->bodies),
+              std::pair(std::vector<std::string>{"Render failed: a.mp4"},
+                        std::vector<std::string>{"No space left"}));
 }
 
 TEST(Notifications, SentToTheDesktopServiceAndActivationRaisesTheWindow) {
     TestApp();
     QGuiApplication::setDesktopFileName("org.brellmont.Quillory");
-    QProcess daemon;
-    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    ASSERT_TRUE(daemon.waitForReadyRead(10000));
-    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
+    PrivateSessionBus bus;
+    ASSERT_FALSE(bus.address.isEmpty());
     QWidget window;
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
@@ -94,7 +84,7 @@ TEST(Notifications, SentToTheDesktopServiceAndActivationRaisesTheWindow) {
     QTest::qWait(200);
     EXPECT_TRUE(boxes->shown.empty());
 
-    QDBusConnection service = QDBusConnection::connectToBus(address, "notification-service");
+    QDBusConnection service = QDBusConnection::connectToBus(bus.address, "notification-service");
     FakeNotifications fake;
     ASSERT_TRUE(service.registerService("org.freedesktop.Notifications"));
     ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/Notifications", &fake));
@@ -123,6 +113,4 @@ TEST(Notifications, SentToTheDesktopServiceAndActivationRaisesTheWindow) {
     EXPECT_EQ(QApplication::activeWindow(), nullptr);
     Signal(service, "ActionInvoked", 40, QString("default"));
     EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
-    daemon.kill();
-    daemon.waitForFinished();
 }

@@ -71,22 +71,18 @@ TEST(QtPump, EscapeStopsThePassAndDropsTheInputBehindIt) {
     PostKey(&target, Qt::Key_Escape);
     PostClick(&target);
     QCoreApplication::postEvent(&target, new QEvent(QEvent::User));  // not input: still delivered
-    EXPECT_TRUE(pump.PumpUntilEscape());
-    EXPECT_EQ(target.presses, 1);
-    EXPECT_EQ(target.keys, 0);
-    EXPECT_EQ(target.userEvents, 1);
-    EXPECT_FALSE(pump.PumpUntilEscape());  // the dropped input is gone
-    EXPECT_EQ(target.presses, 1);
+    EXPECT_EQ((std::tuple{pump.PumpUntilEscape(), target.presses, target.keys, target.userEvents}),
+              std::tuple(true, 1, 0, 1));
+    EXPECT_EQ((std::pair{pump.PumpUntilEscape(), target.presses}),
+              std::pair(false, 1));  // the dropped input is gone
 
     // Other keys pass, and the pump that only dispatches lets Escape through too.
     PostKey(&target, Qt::Key_A);
-    EXPECT_FALSE(pump.PumpUntilEscape());
-    EXPECT_EQ(target.keys, 1);
+    EXPECT_EQ((std::pair{pump.PumpUntilEscape(), target.keys}), std::pair(false, 1));
     PostKey(&target, Qt::Key_Escape);
     PostClick(&target);
     pump.PumpAll();
-    EXPECT_EQ(target.keys, 2);
-    EXPECT_EQ(target.presses, 2);
+    EXPECT_EQ(std::pair(target.keys, target.presses), std::pair(2, 2));
 
     // A handler that pumps again inside a pass does not disturb the outer pass.
     Target inner;
@@ -98,8 +94,7 @@ TEST(QtPump, EscapeStopsThePassAndDropsTheInputBehindIt) {
     QCoreApplication::processEvents();
     EXPECT_EQ(nested, 1);
     PostClick(&target);
-    EXPECT_FALSE(pump.PumpUntilEscape());
-    EXPECT_EQ(target.presses, 3);
+    EXPECT_EQ((std::pair{pump.PumpUntilEscape(), target.presses}), std::pair(false, 3));
 }
 
 TEST(QtPump, WaitingBlocksInTheEventLoopAndEndsOnEscape) {
@@ -125,8 +120,8 @@ TEST(QtPump, WaitingBlocksInTheEventLoopAndEndsOnEscape) {
     EXPECT_TRUE(pump.PumpWait(20000));
     EXPECT_LT(clock.elapsed(), 10000);  // it did not sit out the whole wait
     QCoreApplication::processEvents();
-    EXPECT_EQ(target.presses, 0);  // the click behind the Escape was dropped
-    EXPECT_FALSE(pump.PumpWait(0));
+    EXPECT_EQ((std::pair{target.presses, pump.PumpWait(0)}),
+              std::pair(0, false));  // the click behind Escape dropped
 }
 
 TEST(QtMessageBoxes, CaptionIconButtonsOwnerAndAnswers) {
@@ -157,12 +152,11 @@ TEST(QtMessageBoxes, CaptionIconButtonsOwnerAndAnswers) {
     for (const Case& c : cases) {
         bool checked = false;
         WhenModal<QMessageBox>([&](QMessageBox* box) {
-            EXPECT_EQ(box->windowTitle(), "Notify");
-            EXPECT_EQ(box->text(), "Edit <title>\nsecond line");  // shown as plain text
-            EXPECT_EQ(box->textFormat(), Qt::PlainText);
-            EXPECT_EQ(box->icon(), c.icon);
-            EXPECT_EQ(box->standardButtons(), c.buttons);
-            EXPECT_EQ(box->parentWidget(), &owner);
+            // Shown as plain text.
+            EXPECT_EQ((QStringList{box->windowTitle(), box->text()}),
+                      (QStringList{"Notify", "Edit <title>\nsecond line"}));
+            EXPECT_EQ(std::tuple(box->textFormat(), box->icon(), box->standardButtons(), box->parentWidget()),
+                      std::tuple(Qt::PlainText, c.icon, c.buttons, static_cast<QWidget*>(&owner)));
             checked = true;
             if (c.press == QMessageBox::NoButton)
                 box->reject();
@@ -232,9 +226,9 @@ TEST(QtFileDialogs, FiltersInAnyCaseAndTheOverwriteQuestionForTheFinalName) {
     open.initialName = dir.file("take.avi");
     open.flags = OFN_FILEMUSTEXIST;
     WhenModal<QFileDialog>([&](QFileDialog* d) {
-        EXPECT_EQ(d->windowTitle(), "Select AVI File");
-        EXPECT_EQ(d->nameFilters(), QStringList({"AVI Files (*.avi)", "All Files (*)"}));
-        EXPECT_EQ(d->directory().absolutePath(), QString::fromStdString(dir.path()));
+        EXPECT_EQ(QStringList({d->windowTitle(), d->directory().absolutePath()}) + d->nameFilters(),
+                  QStringList({"Select AVI File", QString::fromStdString(dir.path()), "AVI Files (*.avi)",
+                               "All Files (*)"}));
         QTimer::singleShot(300, d, [d] {  // once the folder is listed
             auto* list = d->findChild<QListView*>("listView");
             QStringList shown;
@@ -277,8 +271,8 @@ TEST(QtFileDialogs, FiltersInAnyCaseAndTheOverwriteQuestionForTheFinalName) {
 
     WhenModal<QFileDialog>([](QFileDialog* d) { d->reject(); });
     chosen = "unchanged";
-    EXPECT_FALSE(dialogs.Choose(save, chosen));
-    EXPECT_EQ(chosen, "unchanged");  // a cancelled dialog changes nothing
+    // A cancelled dialog changes nothing.
+    EXPECT_EQ((std::pair{dialogs.Choose(save, chosen), chosen}), std::pair(false, std::string("unchanged")));
 }
 
 TEST(QtTextExtent, MeasuresInThePaintersFont) {

@@ -68,9 +68,9 @@ TEST(RecentlyUsed, OnlyTheFilesOwnEntryChanges) {
     ASSERT_TRUE(NoteRecentUse(text, kUse, kNow));
     ASSERT_TRUE(NoteRecentUse(text, kUse, "2024-05-02T10:00:00.000Z"));
     Seen seen = ReadWithGlib(text);
-    EXPECT_EQ(seen.mime, "application/x-quillory-project");
-    EXPECT_EQ(seen.ours, 2u);
-    EXPECT_NE(text.find("visited=\"2024-05-02T10:00:00.000Z\""), std::string::npos);
+    EXPECT_EQ(std::tuple(seen.mime, seen.ours,
+                         text.find("visited=\"2024-05-02T10:00:00.000Z\"") != std::string::npos),
+              std::tuple(std::string("application/x-quillory-project"), 2u, true));
 
     // Another program's list: its entry stays byte for byte, ours is added after it.
     const std::string glib = GlibList(false);
@@ -79,28 +79,23 @@ TEST(RecentlyUsed, OnlyTheFilesOwnEntryChanges) {
     const size_t end = glib.rfind("</xbel>");
     EXPECT_EQ(text.substr(0, end), glib.substr(0, end));
     seen = ReadWithGlib(text);
-    EXPECT_TRUE(seen.other);
-    EXPECT_EQ(seen.ours, 1u);
+    EXPECT_EQ(std::pair(seen.other, seen.ours), std::pair(true, 1u));
 
     // An entry another program made for our file keeps that program's record beside ours.
     text = GlibList(true);
     ASSERT_TRUE(NoteRecentUse(text, kUse, kNow));
     ASSERT_TRUE(NoteRecentUse(text, kUse, kNow));
     seen = ReadWithGlib(text);
-    EXPECT_EQ(seen.mime, "application/x-quillory-project");
-    EXPECT_EQ(seen.gedit, 1u);
-    EXPECT_EQ(seen.ours, 2u);
-    EXPECT_TRUE(seen.other);
+    EXPECT_EQ(std::tuple(seen.mime, seen.gedit, seen.ours, seen.other),
+              std::tuple(std::string("application/x-quillory-project"), 1u, 2u, true));
 
     // Entries written in the short forms get their parts inside them.
-    text =
-        "<xbel version=\"1.0\"><bookmark "
-        "href=\"file:///home/ann/My%20Projects/trip%20&amp;%20co.cgp\"/></xbel>";
-    ASSERT_TRUE(NoteRecentUse(text, kUse, kNow));
-    EXPECT_EQ(ReadWithGlib(text).ours, 1u);
-    text = "<xbel version=\"1.0\"/>";
-    ASSERT_TRUE(NoteRecentUse(text, kUse, kNow));
-    EXPECT_EQ(ReadWithGlib(text).ours, 1u);
+    for (std::string shortForm : {"<xbel version=\"1.0\"><bookmark "
+                                  "href=\"file:///home/ann/My%20Projects/trip%20&amp;%20co.cgp\"/></xbel>",
+                                  "<xbel version=\"1.0\"/>"}) {
+        ASSERT_TRUE(NoteRecentUse(shortForm, kUse, kNow));
+        EXPECT_EQ(ReadWithGlib(shortForm).ours, 1u) << shortForm;
+    }
 }
 
 TEST(RecentlyUsed, ListsThatDoNotReadWholeAreLeftAsTheyAre) {
@@ -130,15 +125,14 @@ TEST(RecentlyUsed, ListsThatDoNotReadWholeAreLeftAsTheyAre) {
     ASSERT_TRUE(AddToRecentlyUsed(kUse, &reason)) << reason;
     EXPECT_EQ(ReadWithGlib(ReadWholeFile(path)).ours, 1u);
     WriteWholeFile(path, glib.substr(0, 100));
-    EXPECT_FALSE(AddToRecentlyUsed(kUse, &reason));
-    EXPECT_EQ(ReadWholeFile(path), glib.substr(0, 100));
+    EXPECT_EQ((std::pair{AddToRecentlyUsed(kUse, &reason), ReadWholeFile(path)}),
+              std::pair(false, glib.substr(0, 100)));
     WriteWholeFile(path, glib);
     chmod(path.c_str(), 0444);
-    EXPECT_FALSE(AddToRecentlyUsed(kUse, &reason));
-    EXPECT_EQ(ReadWholeFile(path), glib);
+    EXPECT_EQ((std::pair{AddToRecentlyUsed(kUse, &reason), ReadWholeFile(path)}), std::pair(false, glib));
     unlink(path.c_str());
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
-    EXPECT_FALSE(AddToRecentlyUsed(kUse, &reason));
-    EXPECT_EQ(reason, "not a regular file");
+    EXPECT_EQ((std::pair{AddToRecentlyUsed(kUse, &reason), reason}),
+              std::pair(false, std::string("not a regular file")));
     unsetenv("XDG_DATA_HOME");
 }

@@ -7,13 +7,13 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
-#include <QProcess>
 #include <QTest>
 #include <QWidget>
 #include <string>
 #include <vector>
 
 #include "support/qtapp.h"
+#include "support/sessionbus.h"
 
 namespace {
 
@@ -41,12 +41,9 @@ void Activate(QWidget& w, bool active, int settleMs = 50) {
 
 TEST(ScreenSaver, HeldOffWhileAnAskingWindowIsActive) {
     TestApp();
-    QProcess daemon;
-    daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-    ASSERT_TRUE(daemon.waitForReadyRead(10000));
-    const QString address = QString::fromUtf8(daemon.readLine()).trimmed();
-    qputenv("DBUS_SESSION_BUS_ADDRESS", address.toUtf8());
-    QDBusConnection service = QDBusConnection::connectToBus(address, "screensaver-service");
+    PrivateSessionBus bus;
+    ASSERT_FALSE(bus.address.isEmpty());
+    QDBusConnection service = QDBusConnection::connectToBus(bus.address, "screensaver-service");
     FakeScreenSaver fake;
     ASSERT_TRUE(service.registerService("org.freedesktop.ScreenSaver"));
     ASSERT_TRUE(service.registerVirtualObject("/org/freedesktop/ScreenSaver", &fake));
