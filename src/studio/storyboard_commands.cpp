@@ -486,7 +486,8 @@ bool ConformTakeToProject(HWND owner, const char* take, std::string& conformed) 
             if (t > 0) {
                 progress.setMaximum(static_cast<int>(std::min<int64_t>(t, INT32_MAX)));
                 progress.setValue(static_cast<int>(std::min(d, t)));
-                progress.setLabelText(QStringLiteral("Converting %1\nframe %2 of %3").arg(name).arg(d).arg(t));
+                progress.setLabelText(
+                    QStringLiteral("Converting %1\nframe %2 of %3").arg(name).arg(d).arg(t));
             }
         });
         poll.start(100);
