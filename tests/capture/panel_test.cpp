@@ -189,14 +189,18 @@ TEST_F(CapturePanel, CaptureIntoTheProject) {
               std::tuple(true, false, 2));
     const int32_t frameRate = gProject.frameRate;
     CopyCut(gSettings.ClipsFolder, sizeof gSettings.ClipsFolder, dir.file("clips"));
+    const std::string third = dir.file("take3.avi");
+    ASSERT_TRUE(AllocateCaptureFile(third, 8 << 20));
+    CopyCut(gSettings.CapFile, sizeof gSettings.CapFile, third);
     gSettings.msPerFrame = 100000;
     boxes->shown.clear();
     capture();
-    EXPECT_FALSE(boxes->saw("This Will First Clear The Current Project"));
+    EXPECT_FALSE(boxes->saw("This Will First Clear The Current Project"))
+        << ::testing::PrintToString(boxes->texts());
     ASSERT_EQ(gProject.fileCount, 3);
     const AVIlist* last = gProject.head;
     while (last->next) last = last->next;
     EXPECT_EQ(std::pair(std::string(last->name), gProject.frameRate),
-              std::pair(dir.file("clips/take2.avi"), frameRate));
+              std::pair(dir.file("clips/take3.avi"), frameRate));
     ResetProjectForTests();
 }
