@@ -121,7 +121,10 @@ bool FrameThumbnailer::Make(const std::vector<int32_t>& frames, int32_t width, i
                 std::vector<uint8_t>& picture = pictures[item.slot];
                 picture.resize(row * static_cast<size_t>(height));
                 const BITMAPINFOHEADER& f = *c.format();
-                if (task.full) {
+                // A decoder that shrinks while it decodes cannot grow a clip smaller than the cell:
+                // what it gives is scaled like a full picture.
+                const bool cellSized = f.biWidth == width && f.biHeight == height;
+                if (task.full || !cellSized) {
                     if (!item.overlays.empty()) ApplyOverlays(c.pixels(), c.format(), item.overlays);
                     ShrinkFrame(c.pixels(), f.biWidth, f.biHeight, DibRowBytes(f.biWidth, 24), picture.data(),
                                 width, height);

@@ -161,4 +161,14 @@ TEST_F(Pipeline, ThumbnailsShowTheFramesAsTheRenderComposesThem) {
         EXPECT_EQ(edited[i], composed);
         EXPECT_NE(plain[i], edited[i]);
     }
+    // Cells larger than the clip: the picture is grown to fill them from what was decoded.
+    std::vector<std::vector<uint8_t>> large;
+    ASSERT_TRUE(thumbs.Make({3}, 320, 240, false, large));
+    std::vector<uint8_t> grown(320 * 240 * 3);
+    ASSERT_TRUE(render.Decode(3));
+    ShrinkFrame(render.pixels(), 160, 120, DibRowBytes(160, 24), grown.data(), 320, 240);
+    ASSERT_EQ(large[0].size(), grown.size());
+    int64_t difference = 0;
+    for (size_t b = 0; b < grown.size(); b++) difference += std::abs(large[0][b] - grown[b]);
+    EXPECT_LE(difference / static_cast<int64_t>(grown.size()), 2);
 }
