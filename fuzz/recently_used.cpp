@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(text == input);
         return 0;
     }
-    FUZZ_CHECK(text.find("file:///home/ann/trip.cgp") != std::string::npos);
+    // The entry may be one already there under another spelling of the file's address.
+    FUZZ_CHECK(text.find("trip.cgp") != std::string::npos);
     FUZZ_CHECK(NoteRecentUse(text, use, "2024-05-02T10:00:00.000Z"));
     return 0;
 }

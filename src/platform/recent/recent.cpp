@@ -94,7 +94,20 @@ struct Entry {
 
 bool SameFile(const QString& href, const QString& path) {
     const QUrl url(href);
-    return url.isLocalFile() && QDir::cleanPath(url.toLocalFile()) == QDir::cleanPath(path);
+    return url.isLocalFile() && url.host().isEmpty() &&
+           QDir::cleanPath(url.toLocalFile()) == QDir::cleanPath(path);
+}
+
+// A prefix the reader took in a declaration may still be no name it takes on an element ("a{b"): only
+// plain ASCII names are used again, otherwise new elements declare a prefix of their own.
+QString UsablePrefix(QStringView prefix) {
+    for (qsizetype i = 0; i < prefix.size(); i++) {
+        const char16_t c = prefix[i].unicode();
+        const bool letter = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c == u'_';
+        const bool more = (c >= u'0' && c <= u'9') || c == u'-' || c == u'.';
+        if (!letter && (i == 0 || !more)) return {};
+    }
+    return prefix.toString();
 }
 
 // Reads the whole list, noting where the file's own entry and its parts are; false when the text is
@@ -115,8 +128,8 @@ bool Scan(const QString& text, const QString& path, const QString& app, Entry& e
                 if (name != u"xbel" || !plain) return false;
                 kind = kRoot;
                 for (const QXmlStreamNamespaceDeclaration& d : r.namespaceDeclarations()) {
-                    if (d.namespaceUri() == kBookmarkNs) e.bookmarkPrefix = d.prefix().toString();
-                    if (d.namespaceUri() == kMimeNs) e.mimePrefix = d.prefix().toString();
+                    if (d.namespaceUri() == kBookmarkNs) e.bookmarkPrefix = UsablePrefix(d.prefix());
+                    if (d.namespaceUri() == kMimeNs) e.mimePrefix = UsablePrefix(d.prefix());
                 }
             } else if (parent == kRoot && plain && name == u"bookmark" && !e.spans[kBookmark].found() &&
                        SameFile(r.attributes().value("href").toString(), path)) {
@@ -131,7 +144,7 @@ bool Scan(const QString& text, const QString& path, const QString& app, Entry& e
             } else if (parent == kMetadata && bookmarkNs && name == u"applications" &&
                        !e.spans[kApplications].found()) {
                 kind = kApplications;
-                e.applicationsPrefix = r.prefix().toString();
+                e.applicationsPrefix = UsablePrefix(r.prefix());
             } else if (parent == kApplications && bookmarkNs && name == u"application" &&
                        !e.spans[kApplication].found() && r.attributes().value("name") == app) {
                 kind = kApplication;

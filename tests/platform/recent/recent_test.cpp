@@ -96,6 +96,16 @@ TEST(RecentlyUsed, OnlyTheFilesOwnEntryChanges) {
         ASSERT_TRUE(NoteRecentUse(shortForm, kUse, kNow));
         EXPECT_EQ(ReadWithGlib(shortForm).ours, 1u) << shortForm;
     }
+
+    // A prefix the root declares but no element could carry is not used for the new parts, and the
+    // same path on another host is another file: the list still reads whole and takes a second use.
+    text =
+        "<xbel version=\"1.0\" xmlns:b{k=\"http://www.freedesktop.org/standards/desktop-bookmarks\">"
+        "<bookmark href=\"file://elsewhere/home/ann/My%20Projects/trip%20&amp;%20co.cgp\"/></xbel>";
+    ASSERT_TRUE(NoteRecentUse(text, kUse, kNow));
+    EXPECT_TRUE(NoteRecentUse(text, kUse, kNow)) << text;
+    EXPECT_NE(text.find("href=\"file:///home/ann/My%20Projects/trip%20&amp;%20co.cgp\""), std::string::npos)
+        << text;
 }
 
 TEST(RecentlyUsed, ListsThatDoNotReadWholeAreLeftAsTheyAre) {
