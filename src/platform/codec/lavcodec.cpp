@@ -1017,5 +1017,11 @@ bool JpegWithHuffmanTables(const uint8_t* data, size_t bytes, std::vector<uint8_
 
 void InitLibav() {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_callback(LogFromLibav); });
+    std::call_once(once, [] {
+        av_log_set_callback(LogFromLibav);
+        // No single block of libav's past 128 MB (an 8K picture is a quarter of that): a hostile
+        // header's sizes fail to allocate instead of taking the memory (a 100-byte WAVE file made
+        // the stream probe take 1.6 GB).
+        av_max_alloc(128u << 20);
+    });
 }

@@ -89,9 +89,9 @@ int BestVideo(AVFormatContext* ctx) {
         const AVStream* st = ctx->streams[i];
         if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO || (st->disposition & AV_DISPOSITION_ATTACHED_PIC))
             continue;
-        if (best < 0 || st->codecpar->width * st->codecpar->height >
-                            ctx->streams[best]->codecpar->width * ctx->streams[best]->codecpar->height)
-            best = static_cast<int>(i);
+        // Products in 64 bits: a hostile header's sides multiply past an int.
+        const auto area = [](const AVStream* s) { return int64_t{s->codecpar->width} * s->codecpar->height; };
+        if (best < 0 || area(st) > area(ctx->streams[best])) best = static_cast<int>(i);
     }
     return best;
 }
