@@ -605,7 +605,8 @@ TEST_F(Storyboard, CommandLineFilesAreReadButNeverSavedOver) {
     SetProjectFileName(remembered);
     gCommandLine = {video};
     Open();
-    EXPECT_TRUE(boxes->saw("Failed to open file <" + video + ">\nnot a valid AVI file"));
+    EXPECT_TRUE(boxes->saw("Failed to open file <" + video + ">\nit is not a video file libavformat knows"))
+        << ::testing::PrintToString(boxes->texts());
     // The remembered file is not this project's: no name in the caption.
     EXPECT_EQ(std::pair(std::string(gSettings.ProjectFileName), window->windowTitle().toStdString()),
               std::pair(remembered, std::string("Quillory")));
