@@ -71,7 +71,6 @@ ConformResult ConversionWindow::Convert(const ConformRequest& request) {
     left_->setText(QString());
     bar_->setRange(0, 0);
     show();
-    raise();
 
     QEventLoop loop;
     std::thread worker([&] {
