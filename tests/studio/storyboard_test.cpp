@@ -569,6 +569,15 @@ TEST_F(Storyboard, OtherVideosAndMismatchedClipsJoinConverted) {
               (std::vector<std::string>{"import_hevc.avi", "import_portrait.avi"}));
     EXPECT_EQ(gSettings.LastAVIfileName, MediaPath("import_hevc.mov"));
 
+    SCOPED_TRACE("a project naming a phone's file opens with the clip made of it before");
+    WriteWholeFile(dir.file("phone.cgp"),
+                   "Corvane Project 00\nF0: " + MediaPath("import_portrait.mp4") + "\n");
+    boxes->answers = {IDYES};  // clear the project first
+    window->DropFiles({dir.file("phone.cgp")});
+    ASSERT_EQ(gProject.fileCount, 1);
+    EXPECT_EQ(std::pair(std::string(gProject.head->name), FilesIn(dir.file("clips")).size()),
+              std::pair(dir.file("clips/import_portrait.avi"), size_t{2}));
+
     SCOPED_TRACE("a clip of another rate: the mismatch with the offer; No leaves the project as it was");
     boxes->answers = {IDOK};
     window->Command(kCmdNewProject);
