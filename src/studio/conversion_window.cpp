@@ -79,9 +79,9 @@ ConformResult ConversionWindow::Convert(const ConformRequest& request) {
             [this](int64_t done, int64_t total) {
                 done_ = done;
                 total_ = total;
+                // By name: the call is queued inside QtCore, nothing of this thread's is read later.
                 if (!noticePending_.exchange(true))
-                    QMetaObject::invokeMethod(
-                        this, [this] { ShowProgress(); }, Qt::QueuedConnection);
+                    QMetaObject::invokeMethod(this, "ShowProgress", Qt::QueuedConnection);
             },
             &cancel_);
         QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);

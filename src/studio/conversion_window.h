@@ -30,7 +30,8 @@ class ConversionWindow : public QDialog {
     void closeEvent(QCloseEvent* event) override;
 
   private:
-    void ShowProgress();
+    // The worker's figures into the labels and the bar (queued from the worker).
+    Q_INVOKABLE void ShowProgress();
 
     QLabel* file_ = nullptr;
     QLabel* frames_ = nullptr;
