@@ -44,7 +44,7 @@ constexpr int64_t kMaxClipBytes = INT32_MAX;
 // Time stamps that go back more than this, or leave a gap of more than this, were damaged (files
 // joined end to end, a clock that was reset): the stream goes on right after what came before.
 constexpr double kJumpBackSeconds = 0.1;
-constexpr double kJumpAheadSeconds = 10;
+constexpr double kJumpAheadSeconds = 60;
 // A picture compressed as JPEG at quantiser 3 takes at least this many bytes a pixel.
 constexpr double kLeastBytesPerPixel = 0.05;
 // Clips longer than this (a day at 60 frames a second) are refused before anything is read.
