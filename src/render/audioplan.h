@@ -1,5 +1,6 @@
-// The audio that goes with each project frame of a render: pieces of the files' "wb" chunks,
-// planned once from the reduced indexes. Frame i (from 1) of a file covers the samples after
+// The audio that goes with each project frame of a render and a preview: pieces of the files' "wb"
+// chunks (converted to the head's format where a file's differs), planned once from the reduced
+// indexes. Frame i (from 1) of a file covers the samples after
 // end(i - 1) up to end(i) = trunc(scale x samplesPerSec x i / rate) - 1, with end(0) = 0.
 #pragma once
 
