@@ -41,6 +41,10 @@ constexpr int32_t kFirstClipMaxSoundRate = 48000;
 constexpr int32_t kFirstClipDefaultSoundRate = 48000;
 // The AVI writer's positions are 32-bit.
 constexpr int64_t kMaxClipBytes = INT32_MAX;
+// Time stamps that go back more than this, or leave a gap of more than this, were damaged (files
+// joined end to end, a clock that was reset): the stream goes on right after what came before.
+constexpr double kJumpBackSeconds = 0.1;
+constexpr double kJumpAheadSeconds = 60;
 // A picture compressed as JPEG at quantiser 3 takes at least this many bytes a pixel.
 constexpr double kLeastBytesPerPixel = 0.05;
 // Clips longer than this (a day at 60 frames a second) are refused before anything is read.
@@ -98,7 +102,8 @@ bool FormatUsable(const ConformFormat& f) {
 }
 
 // The sound of the clip by sample number, placed by the source's time stamps: gaps are silence,
-// overlaps and sound before the clip's start are left out.
+// overlaps and sound before the clip's start are left out; once sound is laid, a piece whose time
+// stamp jumps (kJumpBackSeconds, kJumpAheadSeconds) goes on where the sound reached.
 class SoundLine {
   public:
     SoundLine(int32_t rate, int32_t bits, int32_t channels)
@@ -106,12 +111,18 @@ class SoundLine {
 
     void Add(const LavfSound& piece, double origin, int64_t limit) {
         if (!rate_ || piece.pcm.empty()) return;
-        int64_t at = std::llround((piece.seconds - origin) * rate_);
+        int64_t at = std::llround((piece.seconds - origin) * rate_) + shift_;
         const int64_t count = static_cast<int64_t>(piece.pcm.size()) / frameBytes_;
         int64_t skip = 0;
         const int64_t end = start_ + static_cast<int64_t>(buffer_.size()) / frameBytes_;
+        if (laid_ && (at < end - std::llround(kJumpBackSeconds * rate_) ||
+                      at > end + std::llround(kJumpAheadSeconds * rate_))) {
+            shift_ += end - at;
+            at = end;
+        }
         if (at < end) skip = end - at;
         if (skip >= count || at > limit) return;
+        laid_ = true;
         if (at > end) buffer_.insert(buffer_.end(), static_cast<size_t>((at - end) * frameBytes_), silence_);
         buffer_.insert(buffer_.end(), piece.pcm.begin() + skip * frameBytes_,
                        piece.pcm.begin() + count * frameBytes_);
@@ -137,6 +148,8 @@ class SoundLine {
     int32_t frameBytes_;
     uint8_t silence_;
     int64_t start_ = 0;  // the sample buffer_ begins with
+    int64_t shift_ = 0;  // samples added to the time stamps since they jumped
+    bool laid_ = false;
     std::deque<uint8_t> buffer_;
 };
 
@@ -492,7 +505,7 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
     const int64_t frameCap =
         estimate > 0 ? std::min(kMaxClipFrames, estimate + estimate / 2 + framesBefore(10)) : kMaxClipFrames;
     std::unique_ptr<LavfPicture> held, picture;
-    double heldAt = 0, lastStep = 0;
+    double heldAt = 0, lastStep = 0, shift = 0;  // shift: seconds added since the time stamps jumped
     bool haveHeld = false, first = true;
     double origin = 0;
     const double limit = request.seconds > 0 ? request.seconds : 1e300;
@@ -513,7 +526,13 @@ ConformResult ConformVideo(const ConformRequest& request, const ConformProgress&
             origin = request.startSeconds > 0 ? in.startSeconds + request.startSeconds : at;
             first = false;
         }
-        const double rel = at - origin;
+        double rel = at - origin + shift;
+        // A picture whose time stamp jumped comes one step after the one before it.
+        if (haveHeld && (rel < heldAt - kJumpBackSeconds || rel > heldAt + kJumpAheadSeconds)) {
+            const double step = lastStep > 0 ? lastStep : in.averageRate > 0 ? 1.0 / in.averageRate : dt;
+            shift += heldAt + step - rel;
+            rel = heldAt + step;
+        }
         src->TakeSound(pieces);
         // Sound far beyond the pictures (damaged time stamps) is left out rather than padded up to.
         const int64_t soundLimit =

@@ -198,6 +198,7 @@ struct ForwardPlay {
     int32_t ordinal = 0;                                 // the next sound chunk of the list
     bool soundFromBeginning = false, soundRead = false;  // an MP4 file's sound: from its start, any read
     std::vector<uint8_t> block;
+    std::vector<uint8_t> converted;  // project mode: a piece's sound converted to the head's format
     int64_t queuedBytes = 0;
     int64_t soundPass = 0;   // the pass over the positions whose sound is being queued
     int32_t lastQueued = 0;  // project mode: the last play position (from 1) whose sound is queued
@@ -383,8 +384,7 @@ struct ForwardPlay {
                 for (const AudioPiece& piece :
                      gPlayer.sound->Pieces(gPlayer.positionFrames[static_cast<size_t>(index)])) {
                     if (piece.count <= 0) continue;
-                    const uint8_t* data =
-                        piece.source ? GetAudioData(piece.source, piece.offset, piece.count) : nullptr;
+                    const uint8_t* data = piece.source ? AudioPieceData(piece, converted) : nullptr;
                     if (piece.source && !data) continue;  // a failed read loses that piece only
                     if (gLoop.wave) WriteWaveBlock(gLoop.wave, data, piece.count);
                 }

@@ -1,5 +1,6 @@
 // Project mode sound: every kept frame's audio as the render writes it, so a preview sounds like
-// the rendered file (each file of the project in the first file's format, silence for the others).
+// the rendered file (each file's PCM sound converted to the first file's format, silence for files
+// without PCM sound).
 #include "playback/player.h"
 #include "render/audioplan.h"
 

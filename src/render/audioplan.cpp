@@ -12,6 +12,8 @@ namespace {
 
 // Frames and pieces a plan holds at most.
 constexpr int64_t kMaxPlanEntries = 64 * 1024 * 1024;
+// Output samples converted at a time, so that the source samples read at once stay few.
+constexpr int64_t kConvertBlock = 4096;
 
 bool IsAudioEntry(const AVIINDEXENTRY& e) {
     return ChunkType(e.ckid) == kTypeWB;
@@ -27,6 +29,37 @@ int32_t VideoEntries(const AVIlist* r) {
 bool SameAudio(const AVIlist* a, const AVIlist* b) {
     return a->samplesPerSec == b->samplesPerSec && a->channels == b->channels &&
            a->sampleBits == b->sampleBits;
+}
+
+PcmFormat FormatOf(const AVIlist* r) {
+    return {r->samplesPerSec, r->channels, r->sampleBits};
+}
+
+// A file whose sound is converted to the head's.
+bool Converted(const AVIlist* r, const AVIlist* head) {
+    return !SameAudio(r, head) && ConvertiblePcm(FormatOf(r)) && ConvertiblePcm(FormatOf(head));
+}
+
+// Reads source samples [lo, hi) of a converted file into buf, silence where the file has none;
+// false when a read fails.
+bool ReadSourceSamples(const SoundConversion& c, int64_t lo, int64_t hi, std::vector<uint8_t>& buf) {
+    const int64_t bytes = PcmSampleBytes(c.from);
+    buf.assign(static_cast<size_t>((hi - lo) * bytes), c.from.bits == 8 ? 0x80 : 0);
+    const int64_t from = std::max<int64_t>(lo, 0) * bytes, to = std::min(hi, c.samples) * bytes;
+    if (from >= to) return true;
+    // The first span that ends after `from`.
+    const SoundConversion::Span* span =
+        std::upper_bound(c.spans, c.spans + c.spanCount, from,
+                         [](int64_t at, const SoundConversion::Span& s) { return at < s.start + s.count; });
+    for (int64_t at = from; at < to && span < c.spans + c.spanCount; span++) {
+        const int64_t skip = at - span->start;
+        const auto count = static_cast<int32_t>(std::min<int64_t>(span->count - skip, to - at));
+        const uint8_t* data = GetAudioData(c.source, static_cast<int32_t>(span->offset + skip), count);
+        if (!data) return false;
+        std::copy(data, data + count, buf.begin() + (at - lo * bytes));
+        at += count;
+    }
+    return true;
 }
 
 // Byte numbers (from 1) of the audio stream that frame j covers.
@@ -51,12 +84,36 @@ int32_t AudioSampleBytes(int32_t samplesPerSec, int32_t channels, int32_t sample
     return (sampleBits / 8) * channels;
 }
 
+const uint8_t* AudioPieceData(const AudioPiece& piece, std::vector<uint8_t>& scratch) {
+    if (!piece.convert) return GetAudioData(piece.source, piece.offset, piece.count);
+    const SoundConversion& c = *piece.convert;
+    const int32_t outBytes = PcmSampleBytes(c.to);
+    const int64_t samples = piece.count / outBytes;
+    scratch.resize(static_cast<size_t>(samples * outBytes));
+    std::vector<uint8_t> source;
+    for (int64_t done = 0; done < samples; done += kConvertBlock) {
+        const int64_t first = piece.first + done, count = std::min(kConvertBlock, samples - done);
+        int64_t lo, hi;
+        PcmConversionWindow(c.from, c.to, first, count, &lo, &hi);
+        if (!ReadSourceSamples(c, lo, hi, source)) {
+            DebugLog("converted audio read error at sample %lld", static_cast<long long>(first));
+            return nullptr;
+        }
+        ConvertPcm(c.from, c.to, first, count, source.data(), lo, scratch.data() + done * outBytes);
+    }
+    return scratch.data();
+}
+
 void AudioList::Release() {
     MyFree(slots_);
     MyFree(pieces_);
+    MyFree(conversions_);
+    MyFree(spans_);
     slots_ = nullptr;
     pieces_ = nullptr;
-    frameCount_ = pieceCount_ = pieceCapacity_ = 0;
+    conversions_ = nullptr;
+    spans_ = nullptr;
+    frameCount_ = pieceCount_ = pieceCapacity_ = conversionCount_ = spanCount_ = 0;
 }
 
 void AudioList::Add(int32_t frame, AVIlist* source, int64_t offset, int64_t count) {
@@ -65,7 +122,39 @@ void AudioList::Add(int32_t frame, AVIlist* source, int64_t offset, int64_t coun
     FrameSlot& s = slots_[frame - 1];
     if (s.count == 0) s.first = pieceCount_;
     s.count++;
-    pieces_[pieceCount_++] = AudioPiece{source, static_cast<int32_t>(offset), static_cast<int32_t>(count)};
+    pieces_[pieceCount_++] =
+        AudioPiece{source, static_cast<int32_t>(offset), static_cast<int32_t>(count), nullptr, 0};
+}
+
+void AudioList::AddConverted(int32_t frame, const SoundConversion* convert, int64_t first, int64_t count) {
+    if (count <= 0 || frame < 1 || frame > frameCount_ || pieceCount_ >= pieceCapacity_) return;
+    FrameSlot& s = slots_[frame - 1];
+    if (s.count == 0) s.first = pieceCount_;
+    s.count++;
+    pieces_[pieceCount_++] = AudioPiece{convert->source, 0, static_cast<int32_t>(count), convert, first};
+}
+
+// The conversion of r's sound, its spans taken from r's sound entries.
+const SoundConversion* AudioList::Conversion(AVIlist* r, AVIlist* head) {
+    SoundConversion& c = conversions_[conversionCount_++];
+    c.source = r;
+    c.from = FormatOf(r);
+    c.to = FormatOf(head);
+    c.spans = spans_ + spanCount_;
+    c.spanCount = 0;
+    int64_t bytes = 0;
+    for (int32_t i = 0; r->idx && i < r->nidx; i++) {
+        const AVIINDEXENTRY& e = r->idx[i];
+        if (!IsAudioEntry(e) || e.dwChunkLength == 0 || e.dwChunkLength > INT32_MAX ||
+            e.dwChunkOffset > INT32_MAX - e.dwChunkLength)
+            continue;
+        spans_[spanCount_++] = {bytes, static_cast<int32_t>(e.dwChunkOffset),
+                                static_cast<int32_t>(e.dwChunkLength)};
+        c.spanCount++;
+        bytes += e.dwChunkLength;
+    }
+    c.samples = bytes / PcmSampleBytes(c.from);
+    return &c;
 }
 
 bool AudioList::Plan(AVIlist* head) {
@@ -76,21 +165,30 @@ bool AudioList::Plan(AVIlist* head) {
     const int32_t sps = head->samplesPerSec;
 
     // Each piece ends at a frame's end or at an entry's end, and silence adds one per frame.
-    int64_t frames = 0, entries = 0;
+    // A converted file takes one piece a frame, and keeps its sound entries as spans.
+    int64_t frames = 0, entries = 0, converted = 0, spans = 0;
     for (const AVIlist* r = head; r; r = r->next) {
         frames += VideoEntries(r);
-        if (SameAudio(r, head))
-            for (int32_t i = 0; r->idx && i < r->nidx; i++) entries += IsAudioEntry(r->idx[i]) ? 1 : 0;
+        const bool same = SameAudio(r, head), convert = !same && Converted(r, head);
+        converted += convert ? 1 : 0;
+        for (int32_t i = 0; (same || convert) && r->idx && i < r->nidx; i++)
+            (same ? entries : spans) += IsAudioEntry(r->idx[i]) ? 1 : 0;
     }
     const int64_t capacity = 2 * frames + entries;
-    if (frames > kMaxPlanEntries || capacity > kMaxPlanEntries) {
+    if (frames > kMaxPlanEntries || capacity > kMaxPlanEntries || spans > kMaxPlanEntries) {
         DebugLog("Failed to allocate AudioList");
         return false;
     }
     if (frames == 0) return true;
     slots_ = static_cast<FrameSlot*>(MyCalloc(static_cast<uint32_t>(frames), sizeof(FrameSlot)));
     pieces_ = static_cast<AudioPiece*>(MyCalloc(static_cast<uint32_t>(capacity), sizeof(AudioPiece)));
-    if (!slots_ || !pieces_) {
+    if (converted > 0) {
+        conversions_ = static_cast<SoundConversion*>(
+            MyCalloc(static_cast<uint32_t>(converted), sizeof(SoundConversion)));
+        spans_ = static_cast<SoundConversion::Span*>(
+            MyCalloc(static_cast<uint32_t>(std::max<int64_t>(spans, 1)), sizeof(SoundConversion::Span)));
+    }
+    if (!slots_ || !pieces_ || (converted > 0 && (!conversions_ || !spans_))) {
         DebugLog("Failed to allocate AudioList");
         Release();
         return false;
@@ -132,6 +230,21 @@ bool AudioList::Plan(AVIlist* head) {
                 }
             }
             // The last file may end short of its pictures; any other is made up with silence.
+            if (!r->next) j = n + 1;
+        } else if (Converted(r, head)) {
+            // Converted samples k cover source positions up to k x from / to: those before the
+            // source's end are sound, the rest as above.
+            const SoundConversion* c = Conversion(r, head);
+            const int64_t length = c->samples > 0 ? (c->samples * sps + c->from.rate - 1) / c->from.rate : 0;
+            const int64_t end = SaturatedMul(length, sampleBytes);
+            for (; j <= n && want.first <= end; want = range(++j)) {
+                const int64_t last = r->next ? want.last : std::min(want.last, end);
+                const int64_t count =
+                    std::min(last - want.first + 1, kMaxFrameSound / sampleBytes * sampleBytes);
+                AddConverted(firstFrame + j - 1, c, (want.first - 1) / sampleBytes, count);
+                if (last - want.first + 1 > count)
+                    Add(firstFrame + j - 1, nullptr, 0, last - want.first + 1 - count);
+            }
             if (!r->next) j = n + 1;
         }
         for (; j <= n; want = range(++j)) Add(firstFrame + j - 1, nullptr, 0, want.last - want.first + 1);

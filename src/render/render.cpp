@@ -51,13 +51,14 @@ void Busy(bool busy) {
 
 // The sound that plays during project frame n, from the audio plan; a piece that cannot be read
 // is logged and becomes silence, so the sound after it keeps its time.
-void GatherSound(const AudioList* audio, uint8_t silence, int32_t n, std::vector<uint8_t>& sound) {
+void GatherSound(const AudioList* audio, uint8_t silence, int32_t n, std::vector<uint8_t>& sound,
+                 std::vector<uint8_t>& scratch) {
     sound.clear();
     if (!audio) return;
     int32_t slot = 0;
     for (const AudioPiece& p : audio->Pieces(n)) {
         slot++;
-        const uint8_t* data = p.source ? GetAudioData(p.source, p.offset, p.count) : nullptr;
+        const uint8_t* data = p.source ? AudioPieceData(p, scratch) : nullptr;
         if (p.source && !data) DebugLog("GetAudioData failed %ld", static_cast<long>(slot));
         const size_t count = std::min<size_t>(static_cast<size_t>(p.count),
                                               static_cast<size_t>(kMaxFrameSound) - sound.size());
@@ -86,7 +87,7 @@ class OutputSink : public FrameSink {
         }
         // A dropped frame, and one that could not be read or compressed, repeats the frame before
         // it; with no frame before it, it is left out with its audio.
-        GatherSound(plan_, silence_, f.n, sound_);
+        GatherSound(plan_, silence_, f.n, sound_, scratch_);
         RenderOutput::Result result;
         if (f.kind == RenderFrame::Kind::kRepeat || !f.ok)
             result = out_.Repeat(sound_);
@@ -108,7 +109,7 @@ class OutputSink : public FrameSink {
     uint8_t silence_;
     int32_t total_;
     const char* name_;
-    std::vector<uint8_t> sound_;
+    std::vector<uint8_t> sound_, scratch_;
     int32_t lastWritten_ = 0, leftOutFrom_ = 0;
 };
 

@@ -121,6 +121,33 @@ TEST(Conform, ClipsHoldTheSourceUprightFittedAtTheTargetRateAndSound) {
         EXPECT_EQ(ProbeStream(out, "a:0").count("codec_name"), 0u);
     }
     {
+        SCOPED_TRACE("time stamps that jump back (two MPEG-TS files joined) or 1000 s ahead (an MKV)");
+        const std::string make = "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=128x96:rate=15:duration=";
+        const std::string tone = " -f lavfi -i sine=sample_rate=48000:duration=";
+        Shell(make + "1" + tone + "1 -c:v libx264 -pix_fmt yuv420p -c:a aac " + Quote(dir.file("half.ts")));
+        Shell("cat " + Quote(dir.file("half.ts")) + " " + Quote(dir.file("half.ts")) + " >" +
+              Quote(dir.file("joined.ts")));
+        Shell(make + "2" + tone +
+              "2 -vf 'setpts=PTS+gte(N\\,15)*1000/TB' -af 'asetpts=PTS+gte(T\\,1)*1000/TB' -c:v libx264 "
+              "-pix_fmt yuv420p -c:a aac " +
+              Quote(dir.file("ahead.mkv")));
+        for (const char* name : {"joined.ts", "ahead.mkv"}) {
+            SCOPED_TRACE(name);
+            ConformRequest r;
+            r.source = dir.file(name);
+            r.output = dir.file("jumped.avi");
+            r.format = Project(128, 96, 15, 11025, 8, 1);
+            const ConformResult c = ConformVideo(r, nullptr, nullptr);
+            ASSERT_TRUE(c.ok) << c.message;
+            EXPECT_NEAR(c.frames, 30, 1);  // the 2 s of pictures there are
+            int64_t soundBytes = 0;
+            for (const Packet& p : ProbePackets(r.output, "a:0")) soundBytes += p.size;
+            EXPECT_EQ(soundBytes, c.frames * 735);
+        }
+        for (const char* name : {"half.ts", "joined.ts", "ahead.mkv", "jumped.avi"})
+            std::filesystem::remove(dir.file(name));
+    }
+    {
         SCOPED_TRACE("HEVC in QuickTime, VP9 with Opus in WebM");
         const ConformResult hevc = Convert("import_hevc.mov", dir.file("hevc.avi"));
         ASSERT_TRUE(hevc.ok) << hevc.message;

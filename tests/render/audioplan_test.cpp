@@ -71,6 +71,9 @@ TEST(AudioPlan, EachFrameReadsExactlyItsOwnSamples) {
     // sound; a fourth with sound again, which ends short (the last file is not made up).
     FakeFile head(4, {1000, 700}), second(2, {3000}), silent(2, {}), last(3, {800});
     head.rec.next = &second.rec, second.rec.next = &silent.rec, silent.rec.next = &last.rec;
+    FakeFile mono(2, {1000}), stereo(3, {8000, 8000}, 2, 16), low(3, {1000});
+    stereo.rec.samplesPerSec = 22050, low.rec.samplesPerSec = 5512;
+    mono.rec.next = &stereo.rec, stereo.rec.next = &low.rec;
     const int32_t blocks = MemoryMonitorStatus().liveBlocks;
     AudioList plan;
     for (const FakeFile& f : files) {
@@ -107,6 +110,17 @@ TEST(AudioPlan, EachFrameReadsExactlyItsOwnSamples) {
     }
     EXPECT_EQ(plan.FrameBytes(10), 800 - 733);
     EXPECT_TRUE(plan.Pieces(11).empty());
+
+    // Sound of another format is converted: a 22050 Hz 16-bit stereo file plays its frames' whole
+    // length, the converted samples from each frame's start on; the last file (5512 Hz) only up to
+    // where its converted sound ends (its 1000 samples come to 2001).
+    ASSERT_TRUE(plan.Plan(&mono.rec));
+    for (auto [n, k] : {std::pair{3, 1}, {4, 2}, {5, 3}, {6, 1}, {7, 2}}) {
+        ASSERT_EQ(plan.Pieces(n).size(), 1u) << n;
+        const AudioPiece& p = plan.Pieces(n)[0];
+        EXPECT_TRUE(p.convert && p.first == FrameEnd(k - 1) && p.count == FrameEnd(k) - FrameEnd(k - 1)) << n;
+    }
+    EXPECT_EQ(plan.FrameBytes(8), 2001 - FrameEnd(2));
     plan.Release();
     EXPECT_EQ(MemoryMonitorStatus().liveBlocks, blocks);
 }
