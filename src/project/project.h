@@ -110,6 +110,12 @@ struct ProjectCallbacks {
     std::function<void(bool)> enableUndo;
     std::function<void()> resetView;  // back to every frame and the first position
     std::function<void()> closeTooltip;
+    // Makes a clip the project can take from a file it cannot take as it is: another kind of video,
+    // or (mismatched true, after the user agreed) an AVI of another size or rate. kAppendAdded with
+    // the clip's path in *clip; kAppendRefused after its own message or a cancel; kAppendNotOpened
+    // for a file that is no video, *why saying why when it knows better than the AVI reader.
+    std::function<int32_t(const char* name, bool mismatched, std::string* clip, std::string* why)>
+        conformClip;
 };
 void SetProjectCallbacks(ProjectCallbacks callbacks);
 ProjectCallbacks& GetProjectCallbacks();
@@ -140,12 +146,16 @@ void ClearRevisions();
 void CopyRevisionList();
 bool AppendAVIToProject(HWND window, const char* name);
 // What AppendAVIToProject did, for callers that must tell a file that would not open from one
-// that was refused: kAppendAdded, kAppendRefused (mismatch, message shown) or kAppendNotOpened.
+// that was refused: kAppendAdded, kAppendRefused (mismatch, message shown, or a conversion refused
+// or cancelled) or kAppendNotOpened. With a conformClip callback, a file that is not an AVI the
+// project takes is handed to it, a mismatched AVI once the user said Yes to converting it.
 constexpr int32_t kAppendAdded = 1;
 constexpr int32_t kAppendRefused = 0;
 constexpr int32_t kAppendNotOpened = -1;
 // why (optional) says, for kAppendNotOpened, why the file was not taken.
-int32_t AppendAVIToProjectOutcome(HWND window, const char* name, std::string* why = nullptr);
+// convert false: no file is handed to conformClip (a clip it made is appended as it is).
+int32_t AppendAVIToProjectOutcome(HWND window, const char* name, std::string* why = nullptr,
+                                  bool convert = true);
 // True when the project is empty or the file's rate, width and height are the project's (false for a
 // file that does not open): it can be appended without a mismatch.
 bool FileMatchesProjectFormat(const char* name);

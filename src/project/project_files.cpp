@@ -1,6 +1,7 @@
 // The project's AVI list: adding a file with its format and timing repairs, and emptying the project.
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "core/checked.h"
@@ -75,9 +76,26 @@ void Release(AVIlist* rec) {
 
 }  // namespace
 
-int32_t AppendAVIToProjectOutcome(HWND, const char* name, std::string* why) {
+namespace {
+
+// A file the AVI list cannot take handed to the conformClip callback, and its clip appended.
+int32_t AppendConformed(const char* name, bool mismatched, std::string* why) {
+    std::string clip, reason;
+    const int32_t outcome = GetProjectCallbacks().conformClip(name, mismatched, &clip, &reason);
+    if (outcome == kAppendNotOpened && !reason.empty()) *why = reason;
+    if (outcome != kAppendAdded) return outcome;
+    const int32_t added = AppendAVIToProjectOutcome(nullptr, clip.c_str(), why, false);
+    // The next Insert AVI File starts where the source was, not in the clips folder.
+    if (added == kAppendAdded) CopyCut(gSettings.LastAVIfileName, sizeof gSettings.LastAVIfileName, name);
+    return added;
+}
+
+}  // namespace
+
+int32_t AppendAVIToProjectOutcome(HWND, const char* name, std::string* why, bool convert) {
     std::string ignored;
     if (!why) why = &ignored;
+    convert = convert && GetProjectCallbacks().conformClip;
     if (!name || !*name || std::strlen(name) > kMaxAVIName) {
         DebugLog("AppendAVIToProject: unusable file name");
         *why = !name || !*name ? "no file name"
@@ -85,14 +103,14 @@ int32_t AppendAVIToProjectOutcome(HWND, const char* name, std::string* why) {
         return kAppendNotOpened;
     }
     AVIlist* rec = OpenAVIforList(name, 0, -1, why);
-    if (!rec) return kAppendNotOpened;
+    if (!rec) return convert ? AppendConformed(name, false, why) : kAppendNotOpened;
     RepairFormat(rec);
     if (!NormaliseTiming(rec)) {
         DebugLog("AppendAVIToProject: <%s> has no usable frame timing (rate %lu scale %lu)", name,
                  static_cast<unsigned long>(rec->rate), static_cast<unsigned long>(rec->scale));
         *why = "no usable frame timing";
         Release(rec);
-        return kAppendNotOpened;
+        return convert ? AppendConformed(name, false, why) : kAppendNotOpened;
     }
     // Only frames the index really holds count, whatever the header claims.
     int32_t frames = rec->frames < 0 ? 0 : rec->frames;
@@ -113,15 +131,21 @@ int32_t AppendAVIToProjectOutcome(HWND, const char* name, std::string* why) {
     int32_t rate = static_cast<int32_t>(std::trunc(1000000.0 / rec->scale + 0.5));
     if (gProject.head && (rate != gProject.frameRate || rec->width != gProject.frameWidth ||
                           rec->height != gProject.frameHeight)) {
-        NotifyBox(
+        char mismatch[512];  // the name is at most kMaxAVIName characters
+        std::snprintf(
+            mismatch, sizeof mismatch,
             "File <%s> mismatches in rate, width, and/or height\n  rate %ld (%ld)\n  width %ld (%ld)\n  "
-            "height %ld "
-            "(%ld)",
+            "height %ld (%ld)",
             name, static_cast<long>(rate), static_cast<long>(gProject.frameRate),
             static_cast<long>(rec->width), static_cast<long>(gProject.frameWidth),
             static_cast<long>(rec->height), static_cast<long>(gProject.frameHeight));
         Release(rec);
-        return kAppendRefused;
+        if (!convert) {
+            NotifyBox("%s", mismatch);
+            return kAppendRefused;
+        }
+        if (!NotifyYesNo("%s\n\nConvert it to the project's format?", mismatch)) return kAppendRefused;
+        return AppendConformed(name, true, why);
     }
 
     CopyCut(gSettings.LastAVIfileName, sizeof gSettings.LastAVIfileName, name);

@@ -31,6 +31,7 @@
 #include "render/compressor.h"
 #include "render/render.h"
 #include "settings/settings.h"
+#include "studio/conversion_window.h"
 #include "studio/storyboard_canvas.h"
 #include "studio/storyboard_ids.h"
 #include "studio/thumbnails.h"
@@ -176,6 +177,9 @@ StoryboardWindow::StoryboardWindow(QWidget* parent) : QDialog(parent) {
         gView.position = 0;
     };
     callbacks.closeTooltip = [] { CloseTooltip(); };
+    callbacks.conformClip = [this](const char* name, bool mismatched, std::string* clip, std::string* why) {
+        return ConformClip(name, mismatched, clip, why);
+    };
     SetProjectCallbacks(callbacks);
 
     RenderCallbacks render;
@@ -334,6 +338,7 @@ void StoryboardWindow::InitDialog() {
         projectNamed_ = gSettings.ProjectFileName[0] && ReadProject(HWNDFromWidget(this)) == 1;
     } else {
         projectNamed_ = false;
+        ConversionBatch batch(*this);
         std::vector<std::string> clips;
         for (const std::string& arg : gCommandLine) {
             const std::string path = QFileInfo(QString::fromStdString(arg)).absoluteFilePath().toStdString();
@@ -342,7 +347,10 @@ void StoryboardWindow::InitDialog() {
             else
                 clips.push_back(path);
         }
-        for (const std::string& clip : clips) InsertAVIFile(clip);
+        for (const std::string& clip : clips) {
+            if (ConversionCancelled()) break;
+            InsertAVIFile(clip);
+        }
     }
     FreeThumbnails();
     UpdateToolbar();

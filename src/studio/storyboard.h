@@ -7,6 +7,7 @@
 #include <QPoint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 class QAction;
 class QMenu;
 class QMenuBar;
+class ConversionWindow;
 class OwnerDrawButton;
 class StoryboardCanvas;
 
@@ -74,6 +76,11 @@ class StoryboardWindow : public QDialog {
     void NoteProjectUsed();
     void FillRecentMenu();
     void InsertAVIFile(const std::string& name);
+    // The project's conformClip: a file the project cannot take as it is converted into a clip of
+    // its format (a first clip's for an empty project) in the clips folder, in the progress window.
+    int32_t ConformClip(const char* name, bool mismatched, std::string* clip, std::string* why);
+    // Whether the user cancelled a conversion in the batch under way: the files after it are left.
+    bool ConversionCancelled() const;
     void RangeCommand(uint32_t type);
     void SetStep(int32_t step);
     void SetCellSize(int32_t index);
@@ -93,6 +100,23 @@ class StoryboardWindow : public QDialog {
     // Whether the project belongs to the file named by the project file name (read from it or
     // saved there); leaving with an unnamed project asks where to remember it.
     bool projectNamed_ = false;
+    // The progress window the conversions of one batch (a drop, the files of the command line or a
+    // project) share, while batches_ > 0 (storyboard_commands.cpp: ConversionBatch).
+    std::unique_ptr<ConversionWindow> conversions_;
+    int batches_ = 0;
+    friend class ConversionBatch;
+};
+
+// Keeps one progress window for every conversion in its scope; the window goes with the outermost.
+class ConversionBatch {
+  public:
+    explicit ConversionBatch(StoryboardWindow& window);
+    ~ConversionBatch();
+    ConversionBatch(const ConversionBatch&) = delete;
+    ConversionBatch& operator=(const ConversionBatch&) = delete;
+
+  private:
+    StoryboardWindow& window_;
 };
 
 // Makes name the project file name; false (name unchanged) when it is too long to keep.

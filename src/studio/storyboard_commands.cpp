@@ -1,14 +1,9 @@
 // The storyboard's commands: every toolbar button, menu item and popup item ends up here.
 #include <QCursor>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QProgressDialog>
-#include <QTimer>
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 #include "capture/capture_gui.h"
 #include "capture/panel.h"
@@ -26,6 +21,7 @@
 #include "project/projectfile.h"
 #include "render/render.h"
 #include "settings/settings.h"
+#include "studio/conversion_window.h"
 #include "studio/revision_editor.h"
 #include "studio/storyboard.h"
 #include "studio/storyboard_canvas.h"
@@ -44,8 +40,9 @@ constexpr const char* kNeedSelection = "You have to drag-select a range of frame
 
 const std::vector<std::pair<std::string, std::string>> kProjectFilters = {{"Clipgram Project Files", "*.cgp"},
                                                                           {"All Files", "*.*"}};
-const std::vector<std::pair<std::string, std::string>> kAVIFilters = {{"AVI Files", "*.avi"},
-                                                                      {"All Files", "*.*"}};
+// Any video goes in: AVI clips as they are, other files converted into clips.
+const std::vector<std::pair<std::string, std::string>> kVideoFilters = {
+    {"Video files", "*.avi;*.mp4;*.m4v;*.mov;*.mkv;*.webm;*.3gp;*.mts;*.mpg"}, {"All files", "*.*"}};
 
 // The folder part of a kept file name, for a dialog's start folder.
 std::string FolderOf(const char* path) {
@@ -159,7 +156,7 @@ struct StoryboardCommands {
         FileDialogRequest r;
         r.owner = c.self;
         r.title = "Select AVI File";
-        r.filters = kAVIFilters;
+        r.filters = kVideoFilters;
         r.initialDir = FolderOf(gSettings.LastAVIfileName);
         r.initialName = gSettings.LastAVIfileName;
         r.flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
@@ -363,6 +360,7 @@ void StoryboardWindow::OpenProjectFile(const std::string& name) {
     gView.step = 1;
     gView.position = 0;
     FreeThumbnails();
+    ConversionBatch batch(*this);
     if (ReadProject(HWNDFromWidget(this))) {
         projectNamed_ = true;
         NoteProjectUsed();
@@ -393,6 +391,7 @@ void StoryboardWindow::NoteProjectUsed() {
 }
 
 void StoryboardWindow::InsertAVIFile(const std::string& name) {
+    ConversionBatch batch(*this);
     std::string why;
     const auto start = std::chrono::steady_clock::now();
     const int32_t outcome = AppendAVIToProjectOutcome(HWNDFromWidget(this), name.c_str(), &why);
@@ -410,7 +409,9 @@ void StoryboardWindow::DropFiles(const std::vector<std::string>& files) {
     CloseSplash();
     {
         BusyGuard dropping(busy_);
+        ConversionBatch batch(*this);
         for (const std::string& f : files) {
+            if (ConversionCancelled()) break;
             if (IsProjectFileName(f))
                 OpenProjectFile(f);
             else
@@ -450,51 +451,65 @@ void StoryboardWindow::Help(int32_t id, bool shift) {
     }
 }
 
+ConversionBatch::ConversionBatch(StoryboardWindow& window) : window_(window) {
+    ++window_.batches_;
+}
+
+ConversionBatch::~ConversionBatch() {
+    if (--window_.batches_ == 0) window_.conversions_.reset();
+}
+
+bool StoryboardWindow::ConversionCancelled() const {
+    return conversions_ && conversions_->cancelled();
+}
+
+namespace {
+
+// The format a clip must have to join the project: its first clip's (or, when that no longer
+// reads, its size and rate without sound); what a first clip gets for an empty project.
+ConformFormat ProjectClipFormat() {
+    ConformFormat format;
+    if (!gProject.head || ConformFormatOfClip(gProject.head->name, &format)) return format;
+    format.width = gProject.frameWidth;
+    format.height = gProject.frameHeight;
+    format.usPerFrame = gProject.framePeriod;
+    format.sound = ConformFormat::Sound::kNone;
+    return format;
+}
+
+}  // namespace
+
+int32_t StoryboardWindow::ConformClip(const char* name, bool mismatched, std::string* clip,
+                                      std::string* why) {
+    // A missing, empty or special file keeps the AVI reader's reason (and a pipe is never probed).
+    const QFileInfo info(QString::fromLocal8Bit(name));
+    if (!info.isFile() || info.size() == 0) return kAppendNotOpened;
+    ConformRequest request;
+    request.source = name;
+    request.format = ProjectClipFormat();
+    request.clipsFolder = ClipsFolderPath();
+    if (!mismatched && ProbeClip(name, request.format, why) == ClipFit::kNotVideo) return kAppendNotOpened;
+    BusyGuard converting(busy_);
+    ConversionBatch batch(*this);
+    if (!conversions_) conversions_ = std::make_unique<ConversionWindow>(this);
+    const ConformResult result = conversions_->Convert(request);
+    if (!result.ok) {
+        if (!result.cancelled) NotifyBox("%s", result.message.c_str());
+        return kAppendRefused;
+    }
+    *clip = result.path;
+    return kAppendAdded;
+}
+
 // A take of another rate or size is converted into a clip of the project's format in the clips
-// folder, off the GUI thread, with a progress window whose Cancel (or Escape) stops it; true with
-// the clip's name. False when it could not be converted (after its message) or was cancelled.
+// folder, in the progress window; true with the clip's name. False when it could not be converted
+// (after its message) or was cancelled.
 bool ConformTakeToProject(HWND owner, const char* take, std::string& conformed) {
     ConformRequest request;
     if (!gProject.head || !ConformFormatOfClip(gProject.head->name, &request.format)) return false;
     request.source = take;
     request.clipsFolder = ClipsFolderPath();
-    std::atomic<bool> cancel{false}, finished{false};
-    std::atomic<int64_t> done{0}, total{0};
-    ConformResult result;
-    std::thread worker([&] {
-        result = ConformVideo(
-            request,
-            [&](int64_t d, int64_t t) {
-                done = d;
-                total = t;
-            },
-            &cancel);
-        finished = true;
-    });
-    {
-        const QString name = QFileInfo(QString::fromLocal8Bit(take)).fileName();
-        QProgressDialog progress(QStringLiteral("Converting %1").arg(name), QStringLiteral("Cancel"), 0, 0,
-                                 LiveWidget(owner));
-        progress.setWindowTitle(QStringLiteral("Converting"));
-        progress.setMinimumDuration(0);
-        QEventLoop loop;
-        QObject::connect(&progress, &QProgressDialog::canceled, &loop, [&] { cancel = true; });
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (finished) return loop.quit();
-            const int64_t t = total, d = done;
-            if (t > 0) {
-                progress.setMaximum(static_cast<int>(std::min<int64_t>(t, INT32_MAX)));
-                progress.setValue(static_cast<int>(std::min(d, t)));
-                progress.setLabelText(
-                    QStringLiteral("Converting %1\nframe %2 of %3").arg(name).arg(d).arg(t));
-            }
-        });
-        poll.start(100);
-        progress.show();
-        loop.exec();
-    }
-    worker.join();
+    const ConformResult result = ConversionWindow(LiveWidget(owner)).Convert(request);
     if (!result.ok) {
         if (!result.cancelled) NotifyBox("%s", result.message.c_str());
         return false;

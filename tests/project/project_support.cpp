@@ -8,7 +8,7 @@ void ProjectTest::SetUp() {
     ResetSettings();
     SetProjectCallbacks({[this] { calls.repaints++; }, [this] { calls.thumbnailReleases++; },
                          [this](bool on) { calls.undoEnabled = on; }, [this] { calls.viewResets++; },
-                         [this] { calls.tooltipCloses++; }});
+                         [this] { calls.tooltipCloses++; }, nullptr});
     ScriptedTest::SetUp();
 }
 

@@ -6,7 +6,9 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QImage>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPaintEvent>
@@ -20,6 +22,7 @@
 
 #include "core/appstate.h"
 #include "core/dialogs.h"
+#include "core/format.h"
 #include "media/riff.h"
 #include "project/projectfile.h"
 #include "render/compose.h"
@@ -529,6 +532,100 @@ TEST_F(Storyboard, OpenAndSaveProjectsThroughTheCommands) {
               std::pair(true, project));
 }
 
+namespace {
+
+// Counts the times the conversions' progress window is shown.
+class ConversionWindowShows : public QObject {
+  public:
+    ConversionWindowShows() { qApp->installEventFilter(this); }
+    ~ConversionWindowShows() override { qApp->removeEventFilter(this); }
+    int shows = 0;
+
+  protected:
+    bool eventFilter(QObject* o, QEvent* e) override {
+        shows += e->type() == QEvent::Show && o->objectName() == "conversionWindow";
+        return false;
+    }
+};
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const QString& n : QDir(QString::fromStdString(folder)).entryList(QDir::Files))
+        names.push_back(n.toStdString());
+    return names;
+}
+
+}  // namespace
+
+TEST_F(Storyboard, OtherVideosAndMismatchedClipsJoinConverted) {
+    CopyCut(gSettings.ClipsFolder, sizeof gSettings.ClipsFolder, dir.file("clips"));
+    Open();
+    SCOPED_TRACE("phone and camera files dropped together convert one after another in one window");
+    ConversionWindowShows window1;
+    window->DropFiles({MediaPath("import_portrait.mp4"), MediaPath("import_hevc.mov")});
+    EXPECT_EQ(std::tuple(gProject.fileCount, gProject.frameWidth, gProject.frameHeight, window1.shows),
+              std::tuple(2, 96, 160, 1));
+    EXPECT_EQ(FilesIn(dir.file("clips")),
+              (std::vector<std::string>{"import_hevc.avi", "import_portrait.avi"}));
+    EXPECT_EQ(gSettings.LastAVIfileName, MediaPath("import_hevc.mov"));
+
+    SCOPED_TRACE("a project naming a phone's file opens with the clip made of it before");
+    WriteWholeFile(dir.file("phone.cgp"),
+                   "Corvane Project 00\nF0: " + MediaPath("import_portrait.mp4") + "\n");
+    boxes->answers = {IDYES};  // clear the project first
+    window->DropFiles({dir.file("phone.cgp")});
+    ASSERT_EQ(gProject.fileCount, 1);
+    EXPECT_EQ(std::pair(std::string(gProject.head->name), FilesIn(dir.file("clips")).size()),
+              std::pair(dir.file("clips/import_portrait.avi"), size_t{2}));
+
+    SCOPED_TRACE("a clip of another rate: the mismatch with the offer; No leaves the project as it was");
+    boxes->answers = {IDOK};
+    window->Command(kCmdNewProject);
+    Insert("studio_scene.avi");
+    const std::string project = DumpProject();
+    boxes->shown.clear();
+    boxes->answers = {IDNO};
+    Insert("studio_100.avi");
+    const std::string mismatch = "File <" + MediaPath("studio_100.avi") +
+                                 "> mismatches in rate, width, and/or height\n  rate 25 (15)\n  width 160 "
+                                 "(160)\n  height 120 (120)\n\nConvert it to the project's format?";
+    EXPECT_EQ(std::pair(boxes->texts(), DumpProject()),
+              std::pair(std::vector<std::string>{mismatch}, project));
+
+    SCOPED_TRACE("Yes: converted to the project's rate and appended");
+    boxes->answers = {IDYES};
+    Insert("studio_100.avi");
+    ASSERT_EQ(gProject.fileCount, 2);
+    EXPECT_EQ(
+        std::tuple(std::string(gProject.head->next->name), gProject.head->next->frames, gProject.frameRate),
+        std::tuple(dir.file("clips/studio_100.avi"), 60, 15));
+}
+
+TEST_F(Storyboard, ACancelledConversionLeavesNoClipAndTheProjectAsItWas) {
+    CopyCut(gSettings.ClipsFolder, sizeof gSettings.ClipsFolder, dir.file("clips"));
+    OpenWith("studio_scene.avi");
+    const std::string project = DumpProject();
+    std::string file, frames;
+    WhenShown(
+        "frames done in the conversion window",
+        [] {
+            QWidget* w = ShownWindow("conversionWindow");
+            auto* done = w ? w->findChild<QLabel*>("frames") : nullptr;
+            return done && !done->text().isEmpty() ? w : nullptr;
+        },
+        [&](QWidget* w) {
+            file = w->findChild<QLabel*>("file")->text().toStdString();
+            frames = w->findChild<QLabel*>("frames")->text().toStdString();
+            QTest::keyClick(w, Qt::Key_Escape);
+        });
+    boxes->answers = {IDYES};  // convert the clip of another size
+    Insert("render_minute.avi");
+    EXPECT_EQ(file, "render_minute.avi");
+    EXPECT_NE(frames.find(" of 900 frames done"), std::string::npos) << frames;
+    EXPECT_EQ(std::tuple(boxes->texts().size(), DumpProject(), FilesIn(dir.file("clips"))),
+              std::tuple(size_t{1}, project, std::vector<std::string>{}));
+}
+
 TEST_F(Storyboard, RecentProjectsOpenAsOpenProjectDoesAndForgetWhatIsGone) {
     const std::string data = std::getenv("XDG_DATA_HOME") ? std::getenv("XDG_DATA_HOME") : "";
     const std::shared_ptr<void> restore(nullptr, [&](void*) { setenv("XDG_DATA_HOME", data.c_str(), 1); });
@@ -605,7 +702,8 @@ TEST_F(Storyboard, CommandLineFilesAreReadButNeverSavedOver) {
     SetProjectFileName(remembered);
     gCommandLine = {video};
     Open();
-    EXPECT_TRUE(boxes->saw("Failed to open file <" + video + ">\nnot a valid AVI file"));
+    EXPECT_TRUE(boxes->saw("Failed to open file <" + video + ">\nit is not a video file libavformat knows"))
+        << ::testing::PrintToString(boxes->texts());
     // The remembered file is not this project's: no name in the caption.
     EXPECT_EQ(std::pair(std::string(gSettings.ProjectFileName), window->windowTitle().toStdString()),
               std::pair(remembered, std::string("Quillory")));
