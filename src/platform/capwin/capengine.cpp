@@ -262,6 +262,11 @@ void CaptureEngine::Grab() {
                 free_.push_back(buffer);
                 buffer = -1;
             }
+            // A source that is gone ends the capture; what it delivered until then is kept.
+            if (const std::string why = bytes == 0 ? driver_->Lost() : std::string(); !why.empty()) {
+                if (auto error = callbacks_->error.load()) error(window_, IDS_CAP_DRIVER_ERROR, why.c_str());
+                break;
+            }
         }
         counts_->frames = static_cast<uint32_t>(n + 1);
         counts_->elapsedMs = static_cast<uint32_t>(MicrosBetween(start, now) / 1000);
