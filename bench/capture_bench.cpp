@@ -3,10 +3,10 @@
 // pattern draws (written to it as raw BGR rows) at the quantiser our quality gives (97 -> -q:v 3,
 // 90 -> -q:v 5) and in our compressor's 4:2:0, and, as before, ffmpeg encoding its own busier testsrc2 at
 // -q:v 3. 1280x720 at quality 97 and at the default 90, and 1920x1080 at the default. Each runs for
-// QUILLORY_BENCH_SECONDS (60 by default), QUILLORY_BENCH_REPETITIONS times (3), medians reported.
-// Reported: dropped frames, the processor time the capture took (for ffmpeg on our pictures, its own
-// time; draw_cpu_s is what drawing and handing them over took here), how far the file's pictures
-// and sound are from the clock at the end in milliseconds, and the file's megabytes per minute.
+// QUILLORY_BENCH_SECONDS (60 by default), QUILLORY_BENCH_REPETITIONS times (3), each run and the medians
+// reported. Reported: dropped frames, the processor time the capture took (for ffmpeg on our pictures, its
+// own time; draw_cpu_s is what drawing and handing them over took here), how far the file's pictures and
+// sound are from the clock at the end in milliseconds, and the file's megabytes per minute.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -215,11 +215,7 @@ void Register() {
                                 ? std::max(1, std::atoi(std::getenv("QUILLORY_BENCH_REPETITIONS")))
                                 : 3;
     const auto setUp = [repetitions](benchmark::internal::Benchmark* b) {
-        b->Iterations(1)
-            ->Repetitions(repetitions)
-            ->ReportAggregatesOnly(true)
-            ->Unit(benchmark::kSecond)
-            ->UseRealTime();
+        b->Iterations(1)->Repetitions(repetitions)->Unit(benchmark::kSecond)->UseRealTime();
     };
     // 1280x720: the references at the quantiser of quality 97, ours at 97; then both at the default
     // quality.
