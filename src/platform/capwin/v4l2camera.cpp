@@ -18,6 +18,7 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <tuple>
 
 #include "platform/codec/codec.h"
 
