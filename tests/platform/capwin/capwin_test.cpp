@@ -597,15 +597,33 @@ TEST_F(CaptureWindow, V4l2CameraRawFramesAreCompressedAndADeviceThatStopsEndsThe
     }
     EXPECT_EQ(media_test::ProbePackets(file).size(), s.dwCurrentVideoFrame - s.dwCurrentVideoFramesDropped);
     EXPECT_EQ(media_test::ProbeStream(file, "v:0")["codec_name"], "mjpeg");
-    const std::string pixel =
-        media_test::Shell("ffmpeg -nostdin -v error -i " + media_test::Quote(file) +
-                          " -frames:v 1 -f rawvideo -pix_fmt rgb24 - 2>/dev/null | head -c 3 | od -An -tu1");
-    std::istringstream rgb(pixel);
-    int r = 0, g = 0, b = 0;
-    rgb >> r >> g >> b;
-    EXPECT_TRUE(r > 230 && g < 25 && b < 25) << pixel;
+    // The first pixel of the first picture as red, green, blue.
+    const auto firstPixel = [&file] {
+        std::istringstream rgb(
+            media_test::Shell("ffmpeg -nostdin -v error -i " + media_test::Quote(file) +
+                              " -frames:v 1 -f rawvideo -pix_fmt rgb24 - 2>/dev/null | head -c 3 | "
+                              "od -An -tu1"));
+        int r = 0, g = 0, b = 0;
+        rgb >> r >> g >> b;
+        return std::tuple(r > 230  ? 255
+                          : r < 25 ? 0
+                                   : r,
+                          g > 230  ? 255
+                          : g < 25 ? 0
+                                   : g,
+                          b > 230  ? 255
+                          : b < 25 ? 0
+                                   : b);
+    };
+    EXPECT_EQ(firstPixel(), std::tuple(255, 0, 0));
 
-    // Gone (unplugged): the capture ends at once with the reason, its frames kept and readable.
+    // Gone (unplugged): the capture ends at once with the reason, its frames kept and readable. NV12
+    // this time: Y 41, U 240, V 110 is blue.
+    device->offers = {{V4L2_PIX_FMT_NV12, 320, 240, {10}}};
+    std::string blue(320 * 240, '\x29');
+    for (int i = 0; i < 160 * 120; i++) blue += "\xf0\x6e";
+    device->frames.assign(6, {blue, static_cast<uint32_t>(blue.size())});
+    device->frames[1].bytesused = 320 * 240;  // the picture without its colour
     device->goneAtEnd = true;
     gLastError = 0;
     s = CaptureFor(file, 10, nullptr, &mjpg, nullptr);
@@ -620,4 +638,5 @@ TEST_F(CaptureWindow, V4l2CameraRawFramesAreCompressedAndADeviceThatStopsEndsThe
         << kept;
     EXPECT_EQ(media_test::Shell("ffmpeg -nostdin -v error -i " + media_test::Quote(file) + " -f null - 2>&1"),
               "");
+    EXPECT_EQ(firstPixel(), std::tuple(0, 0, 255));
 }
