@@ -1,10 +1,12 @@
 // Streaming capture of the test pattern at 30 frames a second with 48000 Hz 16-bit stereo sound into
-// Motion JPEG, beside ffmpeg doing the same work (lavfi testsrc2 and a sine encoded to Motion JPEG at
-// -q:v 3, the quantiser our quality 97 gives, with PCM sound): 1280x720 at quality 97 and at the
-// default 90, and 1920x1080 at the default. Each runs for QUILLORY_BENCH_SECONDS (60 by default),
-// QUILLORY_BENCH_REPETITIONS times (3), medians reported. Reported: dropped frames, the processor
-// time the capture took, how far the file's pictures and sound are from the clock at the end in
-// milliseconds, and the file's megabytes per minute.
+// Motion JPEG, beside ffmpeg doing the same work: ffmpeg compressing the very pictures our test
+// pattern draws (written to it as raw BGR rows) at the quantiser our quality gives (97 -> -q:v 3,
+// 90 -> -q:v 5) and in our compressor's 4:2:0, and, as before, ffmpeg encoding its own busier testsrc2 at
+// -q:v 3. 1280x720 at quality 97 and at the default 90, and 1920x1080 at the default. Each runs for
+// QUILLORY_BENCH_SECONDS (60 by default), QUILLORY_BENCH_REPETITIONS times (3), each run and the medians
+// reported. Reported: dropped frames, the processor time the capture took (for ffmpeg on our pictures, its
+// own time; draw_cpu_s is what drawing and handing them over took here), how far the file's pictures and
+// sound are from the clock at the end in milliseconds, and the file's megabytes per minute.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -14,8 +16,10 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/capwin/capdriver.h"
 #include "platform/capwin/capwin.h"
@@ -166,25 +170,68 @@ void BM_FfmpegCapture(benchmark::State& state) {
     }
 }
 
+// Arguments: width, height, ffmpeg's quantiser. Our test pattern's frames, drawn here as the capture
+// draws them, piped top row first into ffmpeg with the sine the other reference uses.
+void BM_FfmpegOurFrames(benchmark::State& state) {
+    const std::string file = gDir + "/ffmpeg-ours.avi";
+    const auto width = static_cast<int32_t>(state.range(0));
+    const auto height = static_cast<int32_t>(state.range(1));
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    const std::string seconds = std::to_string(gSeconds);
+    const std::string cmd = "ffmpeg -nostdin -v error -y -f rawvideo -pix_fmt bgr24 -s " + size +
+                            " -r 30 -i - -f lavfi -i sine=sample_rate=48000 -t " + seconds +
+                            " -pix_fmt yuvj420p" + " -c:v mjpeg -q:v " + std::to_string(state.range(2)) +
+                            " -c:a pcm_s16le -ac 2 '" + file + "'";
+    std::unique_ptr<CaptureDriver> pattern = MakeTestPatternDriver();
+    const BITMAPINFOHEADER format = CaptureFormat(width, height);
+    if (!pattern->SetFormat(format)) {
+        state.SkipWithError("the test pattern has no such size");
+        return;
+    }
+    const size_t stride = DibRowBytes(width, 24), row = static_cast<size_t>(width) * 3;
+    std::vector<uint8_t> rows(format.biSizeImage);
+    const int64_t frames = static_cast<int64_t>(gSeconds) * 1000000 / kMicroSecPerFrame;
+    for (auto _ : state) {
+        const double children = CpuSeconds(RUSAGE_CHILDREN);
+        const double self = CpuSeconds(RUSAGE_SELF);
+        FILE* pipe = popen(cmd.c_str(), "w");
+        bool ok = pipe != nullptr;
+        for (int64_t n = 0; ok && n < frames; n++) {
+            pattern->Grab(n, n * kMicroSecPerFrame, rows.data());
+            for (int32_t y = height - 1; ok && y >= 0; y--)
+                ok = std::fwrite(rows.data() + static_cast<size_t>(y) * stride, 1, row, pipe) == row;
+        }
+        if (!pipe || pclose(pipe) != 0 || !ok) {
+            state.SkipWithError("ffmpeg failed");
+            break;
+        }
+        state.counters["draw_cpu_s"] = CpuSeconds(RUSAGE_SELF) - self;
+        Report(state, 0, CpuSeconds(RUSAGE_CHILDREN) - children, gSeconds, file);
+    }
+}
+
 void Register() {
     const int repetitions = std::getenv("QUILLORY_BENCH_REPETITIONS")
                                 ? std::max(1, std::atoi(std::getenv("QUILLORY_BENCH_REPETITIONS")))
                                 : 3;
     const auto setUp = [repetitions](benchmark::internal::Benchmark* b) {
-        b->Iterations(1)
-            ->Repetitions(repetitions)
-            ->ReportAggregatesOnly(true)
-            ->Unit(benchmark::kSecond)
-            ->UseRealTime();
+        b->Iterations(1)->Repetitions(repetitions)->Unit(benchmark::kSecond)->UseRealTime();
     };
-    // 1280x720: the reference's work at its quantiser, ours at the same and at the default quality.
+    // 1280x720: the references at the quantiser of quality 97, ours at 97; then both at the default
+    // quality.
     setUp(benchmark::RegisterBenchmark("BM_FfmpegCapture/1280x720/q3", BM_FfmpegCapture)->Args({1280, 720}));
+    setUp(benchmark::RegisterBenchmark("BM_FfmpegOurFrames/1280x720/q3", BM_FfmpegOurFrames)
+              ->Args({1280, 720, 3}));
     setUp(benchmark::RegisterBenchmark("BM_QuilloryCapture/1280x720/quality97", BM_QuilloryCapture)
               ->Args({1280, 720, 97}));
+    setUp(benchmark::RegisterBenchmark("BM_FfmpegOurFrames/1280x720/q5", BM_FfmpegOurFrames)
+              ->Args({1280, 720, 5}));
     setUp(benchmark::RegisterBenchmark("BM_QuilloryCapture/1280x720/quality90", BM_QuilloryCapture)
               ->Args({1280, 720, kDefaultCaptureQuality}));
     setUp(
         benchmark::RegisterBenchmark("BM_FfmpegCapture/1920x1080/q3", BM_FfmpegCapture)->Args({1920, 1080}));
+    setUp(benchmark::RegisterBenchmark("BM_FfmpegOurFrames/1920x1080/q5", BM_FfmpegOurFrames)
+              ->Args({1920, 1080, 5}));
     setUp(benchmark::RegisterBenchmark("BM_QuilloryCapture/1920x1080/quality90", BM_QuilloryCapture)
               ->Args({1920, 1080, kDefaultCaptureQuality}));
 }

@@ -247,7 +247,7 @@ int CmdCapture(const Args& args) {
     static char name[] = "quillory-cli";
     static char* argv[] = {name, nullptr};
     if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);  // lives as long as the process
-    SetCaptureDriverTable(StandardCaptureDriverTable(QtCameraDriverTable()));
+    SetCaptureDriverTable(StandardCaptureDriverTable(CameraDriverTable()));
     auto display = std::make_shared<ConsoleDisplay>();
     SetCaptureUi(display);
     static int token;

@@ -375,7 +375,7 @@ QWidget* VideoCaptureWindowWidget() {
 }
 
 void InstallCameraDrivers() {
-    SetCaptureDriverTable(StandardCaptureDriverTable(QtCameraDriverTable()));
+    SetCaptureDriverTable(StandardCaptureDriverTable(CameraDriverTable()));
 }
 
 void DoCapture5x(HWND storyboard) {

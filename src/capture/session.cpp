@@ -345,7 +345,8 @@ void EndCap(HWND, HWND video) {
     s.displayTarget = nullptr;
     s.secondDisplayTarget = nullptr;
     s.callbacksActive = 0;
-    // A capture file that could not be written ended the capture: the user hears which and why.
+    // A capture file that could not be written, or a camera that went away, ended the capture: the
+    // user hears which and why.
     const std::string failure = s.TakeFileError();
     if (!failure.empty()) NotifyBox("%s", failure.c_str());
 }
@@ -363,7 +364,9 @@ LRESULT CapErrorCallback(HWND, int id, const char* text) {
     if (!s.callbacksActive) return 0;
     if (id != 0) {
         s.errorTally++;
-        if (text && (id == IDS_CAP_FILE_WRITE_ERROR || id == IDS_CAP_FILE_OPEN_ERROR)) s.NoteFileError(text);
+        if (text &&
+            (id == IDS_CAP_FILE_WRITE_ERROR || id == IDS_CAP_FILE_OPEN_ERROR || id == IDS_CAP_DRIVER_ERROR))
+            s.NoteFileError(text);
     }
     return 1;
 }

@@ -15,6 +15,8 @@
 #include <mutex>
 #include <set>
 
+#include "platform/capwin/v4l2camera.h"
+
 namespace {
 
 // Sound kept for the grabbing thread when it falls behind: beyond this the oldest is dropped.
@@ -57,6 +59,35 @@ class SoundBuffer : public QIODevice {
   private:
     std::mutex mutex_;
     std::vector<uint8_t> bytes_;
+};
+
+// The default input, recorded while a capture runs.
+class DefaultInputSound : public CaptureSound {
+  public:
+    ~DefaultInputSound() override { End(); }
+    bool Available() const override { return !QMediaDevices::audioInputs().isEmpty(); }
+    void Begin(const WAVEFORMATEX& audio) override {
+        block_ = std::max<uint16_t>(audio.nBlockAlign, 1);
+        QAudioFormat f;
+        f.setSampleRate(static_cast<int>(audio.nSamplesPerSec));
+        f.setChannelCount(audio.nChannels);
+        f.setSampleFormat(audio.wBitsPerSample == 8 ? QAudioFormat::UInt8 : QAudioFormat::Int16);
+        source_ = std::make_unique<QAudioSource>(QMediaDevices::defaultAudioInput(), f);
+        buffer_ = std::make_unique<SoundBuffer>();
+        source_->start(buffer_.get());
+    }
+    void End() override {
+        if (source_) source_->stop();
+        source_.reset();
+    }
+    void Read(std::vector<uint8_t>& out, size_t maxBytes) override {
+        if (buffer_) buffer_->Take(out, maxBytes, block_);
+    }
+
+  private:
+    std::unique_ptr<QAudioSource> source_;
+    std::unique_ptr<SoundBuffer> buffer_;
+    size_t block_ = 1;
 };
 
 class CameraDriver : public CaptureDriver {
@@ -127,27 +158,16 @@ class CameraDriver : public CaptureDriver {
         camera_.setCameraFormat(formats[pick]);
         return true;
     }
-    bool HasAudio() const override { return !QMediaDevices::audioInputs().isEmpty(); }
+    bool HasAudio() const override { return sound_.Available(); }
     bool Begin(uint32_t, const WAVEFORMATEX* audio) override {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             delivered_ = sequence_;
         }
-        if (!audio) return true;
-        block_ = std::max<uint16_t>(audio->nBlockAlign, 1);
-        QAudioFormat f;
-        f.setSampleRate(static_cast<int>(audio->nSamplesPerSec));
-        f.setChannelCount(audio->nChannels);
-        f.setSampleFormat(audio->wBitsPerSample == 8 ? QAudioFormat::UInt8 : QAudioFormat::Int16);
-        source_ = std::make_unique<QAudioSource>(QMediaDevices::defaultAudioInput(), f);
-        sound_ = std::make_unique<SoundBuffer>();
-        source_->start(sound_.get());
+        if (audio) sound_.Begin(*audio);
         return true;
     }
-    void End() override {
-        if (source_) source_->stop();
-        source_.reset();
-    }
+    void End() override { sound_.End(); }
     uint32_t Grab(int64_t, int64_t, uint8_t* rows) override {
         std::lock_guard<std::mutex> lock(mutex_);
         if (latest_.empty() || sequence_ == delivered_) return 0;
@@ -156,7 +176,7 @@ class CameraDriver : public CaptureDriver {
         return static_cast<uint32_t>(latest_.size());
     }
     void ReadAudio(int64_t, std::vector<uint8_t>& out, size_t maxBytes) override {
-        if (sound_) sound_->Take(out, maxBytes, block_);
+        sound_.Read(out, maxBytes);
     }
     bool Preview(uint8_t* rows) override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -188,9 +208,7 @@ class CameraDriver : public CaptureDriver {
     QCamera camera_;
     QMediaCaptureSession session_;
     QVideoSink sink_;
-    std::unique_ptr<QAudioSource> source_;
-    std::unique_ptr<SoundBuffer> sound_;
-    size_t block_ = 1;
+    DefaultInputSound sound_;
     mutable std::mutex mutex_;
     BITMAPINFOHEADER format_{};
     std::vector<uint8_t> latest_;
@@ -198,28 +216,55 @@ class CameraDriver : public CaptureDriver {
     uint64_t delivered_ = 0;
 };
 
+// The V4L2 devices first; then the cameras Qt Multimedia lists that are not among them (another
+// kind of device, or a system without V4L2).
 class CameraTable : public CaptureDriverTable {
   public:
     bool Describe(int32_t index, std::string& name, std::string& version) override {
-        if (!QCoreApplication::instance()) return false;
-        const QList<QCameraDevice> cameras = QMediaDevices::videoInputs();
+        const std::vector<V4l2Camera> v4l2 = ListV4l2Cameras(*system_);
+        if (index >= 0 && index < static_cast<int32_t>(v4l2.size())) {
+            name = v4l2[static_cast<size_t>(index)].name;
+            version = v4l2[static_cast<size_t>(index)].version;
+            return true;
+        }
+        const QList<QCameraDevice> cameras = QtCameras(v4l2);
+        index -= static_cast<int32_t>(v4l2.size());
         if (index < 0 || index >= cameras.size()) return false;
         name = Text(cameras[index].description());
         version = std::string("Qt Multimedia ") + QT_VERSION_STR;
         return true;
     }
     std::unique_ptr<CaptureDriver> Connect(int32_t index) override {
-        if (!QCoreApplication::instance()) return nullptr;
-        const QList<QCameraDevice> cameras = QMediaDevices::videoInputs();
+        const std::vector<V4l2Camera> v4l2 = ListV4l2Cameras(*system_);
+        if (index >= 0 && index < static_cast<int32_t>(v4l2.size()))
+            return ConnectV4l2Camera(system_, v4l2[static_cast<size_t>(index)].path,
+                                     std::make_unique<DefaultInputSound>());
+        const QList<QCameraDevice> cameras = QtCameras(v4l2);
+        index -= static_cast<int32_t>(v4l2.size());
         if (index < 0 || index >= cameras.size()) return nullptr;
         auto driver = std::make_unique<CameraDriver>(cameras[index]);
         if (!driver->ok()) return nullptr;
         return driver;
     }
+
+  private:
+    // Qt names a V4L2 camera by its device node.
+    static QList<QCameraDevice> QtCameras(const std::vector<V4l2Camera>& v4l2) {
+        QList<QCameraDevice> cameras;
+        if (!QCoreApplication::instance()) return cameras;
+        for (const QCameraDevice& c : QMediaDevices::videoInputs()) {
+            const std::string id = c.id().toStdString();
+            if (std::none_of(v4l2.begin(), v4l2.end(), [&id](const V4l2Camera& v) { return v.path == id; }))
+                cameras.push_back(c);
+        }
+        return cameras;
+    }
+
+    std::shared_ptr<V4l2System> system_ = RealV4l2System();
 };
 
 }  // namespace
 
-std::shared_ptr<CaptureDriverTable> QtCameraDriverTable() {
+std::shared_ptr<CaptureDriverTable> CameraDriverTable() {
     return std::make_shared<CameraTable>();
 }

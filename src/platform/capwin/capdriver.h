@@ -57,7 +57,23 @@ class CaptureDriver {
     // The live picture as 24-bit rows of Format()'s size, whatever Grab delivers; false when there
     // is none.
     virtual bool Preview(uint8_t* rows) = 0;
+    // Why the source has stopped delivering for good (a camera unplugged), asked on the grabbing
+    // thread after a Grab that gave nothing; empty while it delivers. The capture then ends.
+    virtual std::string Lost() { return {}; }
 };
+
+// Sound recorded beside a camera's pictures (the default input in the desktop program).
+class CaptureSound {
+  public:
+    virtual ~CaptureSound() = default;
+    virtual bool Available() const = 0;
+    // Called from the window's thread, as are Begin and End of the driver.
+    virtual void Begin(const WAVEFORMATEX& format) = 0;
+    virtual void End() = 0;
+    // Appends whole sample frames recorded so far, at most maxBytes (any thread).
+    virtual void Read(std::vector<uint8_t>& out, size_t maxBytes) = 0;
+};
+using CaptureSoundFactory = std::function<std::unique_ptr<CaptureSound>()>;
 
 // The installed drivers by index (0-9).
 class CaptureDriverTable {

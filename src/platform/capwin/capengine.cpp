@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -86,14 +87,21 @@ bool CaptureEngine::Start(const std::string& file, uint32_t microSecPerFrame, co
         EndCompressors();
         return false;
     }
-    // A buffer holds the frame as delivered and, when it is changed on the way, as stored (a
-    // camera's JPEG frame grows by its tables).
-    const size_t inBytes = std::max<size_t>(format_.biSizeImage, 1);
-    const size_t outBytes = store_ == Store::AsDelivered ? 0 : inBytes + kJpegTablesRoom;
-    const size_t frames =
-        std::clamp(kCapturePoolBytes / (inBytes + outBytes), kMinPoolFrames, kMaxPoolFrames);
+    // A buffer holds the frame as delivered and then as stored (a camera's JPEG frame grows by its
+    // tables); the pool is as deep as its share of memory allows, so that a busy machine delays
+    // frames rather than drops them.
+    frameBytes_ =
+        std::max<size_t>(format_.biSizeImage, 1) + (store_ == Store::AsDelivered ? 0 : kJpegTablesRoom);
+    const auto memory = static_cast<size_t>(std::max<long>(sysconf(_SC_PHYS_PAGES), 0)) *
+                        static_cast<size_t>(std::max<long>(sysconf(_SC_PAGESIZE), 0));
+    const size_t poolBytes =
+        std::clamp(memory / kCapturePoolShare, kMinCapturePoolBytes, kMaxCapturePoolBytes);
+    const size_t frames = std::clamp(poolBytes / frameBytes_, kMinPoolFrames, kMaxPoolFrames);
     try {
-        pool_.assign(frames, Buffer{std::vector<uint8_t>(inBytes), std::vector<uint8_t>(outBytes)});
+        pool_.clear();
+        for (size_t i = 0; i < frames; i++) pool_.emplace_back(new uint8_t[frameBytes_]);
+        scratch_.assign(store_ == Store::Compress ? compressors_.size() : 0,
+                        std::vector<uint8_t>(frameBytes_));
     } catch (const std::bad_alloc&) {
         driver_->End();
         avi_.Close();
@@ -255,18 +263,23 @@ void CaptureEngine::Grab() {
         const int64_t dueUs = n * static_cast<int64_t>(period_);
         uint32_t bytes = 0;
         if (buffer >= 0) {
-            std::vector<uint8_t>& in = pool_[static_cast<size_t>(buffer)].in;
-            bytes = std::min<uint32_t>(driver_->Grab(n, dueUs, in.data()), static_cast<uint32_t>(in.size()));
+            bytes = std::min<uint32_t>(driver_->Grab(n, dueUs, pool_[static_cast<size_t>(buffer)].get()),
+                                       static_cast<uint32_t>(frameBytes_));
             if (bytes == 0) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 free_.push_back(buffer);
                 buffer = -1;
             }
+            // A source that is gone ends the capture; what it delivered until then is kept.
+            if (const std::string why = bytes == 0 ? driver_->Lost() : std::string(); !why.empty()) {
+                if (auto error = callbacks_->error.load()) error(window_, IDS_CAP_DRIVER_ERROR, why.c_str());
+                break;
+            }
         }
         counts_->frames = static_cast<uint32_t>(n + 1);
         counts_->elapsedMs = static_cast<uint32_t>(MicrosBetween(start, now) / 1000);
         if (buffer >= 0) {
-            uint8_t* rows = pool_[static_cast<size_t>(buffer)].in.data();
+            uint8_t* rows = pool_[static_cast<size_t>(buffer)].get();
             if (wantLatest_ && store_ != Store::AddTables) {
                 std::lock_guard<std::mutex> lock(latestMutex_);
                 latest_.assign(rows, rows + format_.biSizeImage);
@@ -302,17 +315,20 @@ void CaptureEngine::Grab() {
 uint32_t CaptureEngine::Transform(size_t worker, Buffer& b, uint32_t delivered) {
     if (store_ == Store::AddTables) {
         std::vector<uint8_t> whole;
-        if (!JpegWithHuffmanTables(b.in.data(), delivered, whole) || whole.size() > b.out.size()) return 0;
-        std::memcpy(b.out.data(), whole.data(), whole.size());
+        if (!JpegWithHuffmanTables(b.get(), delivered, whole) || whole.size() > frameBytes_) return 0;
+        std::memcpy(b.get(), whole.data(), whole.size());
         return static_cast<uint32_t>(whole.size());
     }
     BITMAPINFOHEADER in = format_;
     BITMAPINFOHEADER out = stored_;
-    out.biSizeImage = static_cast<uint32_t>(b.out.size());
+    std::vector<uint8_t>& jpeg = scratch_[worker];
+    out.biSizeImage = static_cast<uint32_t>(jpeg.size());
     DWORD ckid = 0, flags = 0;
-    if (ICCompress(compressors_[worker], ICCOMPRESS_KEYFRAME, &out, b.out.data(), &in, b.in.data(), &ckid,
-                   &flags, 0, 0, quality_, nullptr, nullptr) != ICERR_OK)
+    if (ICCompress(compressors_[worker], ICCOMPRESS_KEYFRAME, &out, jpeg.data(), &in, b.get(), &ckid, &flags,
+                   0, 0, quality_, nullptr, nullptr) != ICERR_OK ||
+        out.biSizeImage > frameBytes_)
         return 0;
+    std::memcpy(b.get(), jpeg.data(), out.biSizeImage);
     return out.biSizeImage;
 }
 
@@ -374,7 +390,7 @@ void CaptureEngine::Write() {
                     ok = avi_.WriteAudio(item.audio.data(), static_cast<uint32_t>(item.audio.size()));
                 } else if (item.buffer >= 0 && item.bytes > 0) {
                     Buffer& b = pool_[static_cast<size_t>(item.buffer)];
-                    uint8_t* data = store_ == Store::AsDelivered ? b.in.data() : b.out.data();
+                    uint8_t* data = b.get();
                     ok = avi_.WriteVideo(data, item.bytes);
                     if (ok) {
                         counts_->videoBytes += item.bytes;

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -42,12 +43,16 @@ struct CaptureCounts {
     std::atomic<bool> running{false};
 };
 
-// The memory the frame pool may take, and its bounds in frames.
-constexpr size_t kCapturePoolBytes = 96u << 20;
+// The memory the frame pool may take: a share of the machine's, within these bounds. A buffer's
+// pages are touched only once the capture falls that far behind.
+constexpr size_t kCapturePoolShare = 32;
+constexpr size_t kMinCapturePoolBytes = 96u << 20;
+constexpr size_t kMaxCapturePoolBytes = 512u << 20;
 // Compressing threads at most (one per processor up to this).
 constexpr unsigned kMaxCompressors = 4;
+// The pool's bounds in frames (at 30 frames a second, three seconds at most).
 constexpr size_t kMinPoolFrames = 4;
-constexpr size_t kMaxPoolFrames = 60;
+constexpr size_t kMaxPoolFrames = 90;
 // Sound is written once this much of it has gathered (and at the end).
 constexpr uint32_t kAudioChunkMs = 100;
 constexpr int32_t kCheckpointMs = 1000;
@@ -78,16 +83,15 @@ class CaptureEngine {
         Stage stage = Stage::Ready;
         int64_t dueUs = 0;
     };
-    struct Buffer {
-        std::vector<uint8_t> in;   // the frame as the driver delivered it
-        std::vector<uint8_t> out;  // as it is stored, when a compressor changed it
-    };
+    // The frame as the driver delivered it, then as it is stored (a compressor copies its result
+    // back), frameBytes_ long.
+    using Buffer = std::unique_ptr<uint8_t[]>;
     enum class Store { AsDelivered, Compress, AddTables };
     bool StartCompressors(const CAPCOMPRESSION& compression);
     void EndCompressors();
     void Grab();
     void Compress(size_t worker);
-    // The frame of b as stored (into b.out): its bytes, 0 when it cannot be had.
+    // The frame of b as stored, in place: its bytes, 0 when it cannot be had.
     uint32_t Transform(size_t worker, Buffer& b, uint32_t delivered);
     void Write();
     void Push(Item item);
@@ -105,7 +109,8 @@ class CaptureEngine {
     BITMAPINFOHEADER stored_{};  // as the file holds them
     Store store_ = Store::AsDelivered;
     DWORD quality_ = ICQUALITY_DEFAULT;
-    std::vector<HIC> compressors_;  // one open codec per compressing thread
+    std::vector<HIC> compressors_;               // one open codec per compressing thread
+    std::vector<std::vector<uint8_t>> scratch_;  // what each of them compresses into
     WAVEFORMATEX audio_{};
     bool hasAudio_ = false;
     uint32_t period_ = 0;
@@ -118,6 +123,7 @@ class CaptureEngine {
     std::condition_variable work_;  // the compressors: a raw frame queued, or grabbing done
     size_t raw_ = 0;                // items still Raw
     std::vector<Buffer> pool_;
+    size_t frameBytes_ = 0;
     std::vector<int32_t> free_;
     bool stop_ = false;
     bool grabbingDone_ = false;

@@ -61,6 +61,7 @@ constexpr int IDS_CAP_BEGIN = 300;
 constexpr int IDS_CAP_END = 301;
 constexpr int IDS_CAP_FILE_OPEN_ERROR = 423;
 constexpr int IDS_CAP_WRITEERROR = 424;
+constexpr int IDS_CAP_DRIVER_ERROR = 428;
 constexpr int IDS_CAP_FILE_WRITE_ERROR = 435;
 constexpr int CONTROLCALLBACK_PREROLL = 1;
 constexpr int CONTROLCALLBACK_CAPTURING = 2;

@@ -3,18 +3,24 @@
 #include "platform/capwin/capwin.h"
 
 #include <gtest/gtest.h>
+#include <linux/videodev2.h>
+#include <poll.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <sstream>
 #include <thread>
 
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "media/avilist.h"
 #include "platform/capwin/capavi.h"
 #include "platform/capwin/capdriver.h"
+#include "platform/capwin/v4l2camera.h"
 #include "support/ffprobe.h"
 #include "support/scripted.h"
 
@@ -23,6 +29,8 @@ namespace {
 std::atomic<int> gVideoCalls{0};
 std::atomic<uint32_t> gWaveBytes{0};
 std::atomic<int> gLastError{0};
+std::mutex gErrorMutex;
+std::string gErrorText;
 
 LRESULT OnVideo(HWND, VIDEOHDR* h) {
     gVideoCalls++;
@@ -32,8 +40,10 @@ LRESULT OnWave(HWND, WAVEHDR* h) {
     gWaveBytes += h->dwBufferLength;
     return 1;
 }
-LRESULT OnError(HWND, int id, const char*) {
+LRESULT OnError(HWND, int id, const char* text) {
     gLastError = id;
+    std::lock_guard<std::mutex> lock(gErrorMutex);
+    gErrorText = text ? text : "";
     return 1;
 }
 
@@ -232,6 +242,7 @@ CAPSTATUS CaptureFor(const std::string& file, uint32_t seconds, const WAVEFORMAT
     HWND w = capCreateCaptureWindowA("Capture Window", WS_CHILD, 0, 0, 160, 120, nullptr, 0);
     CAPSTATUS s{};
     if (capSendMessage(w, WM_CAP_DRIVER_CONNECT, 0, 0) != 1) return s;
+    capSendMessage(w, WM_CAP_SET_CALLBACK_ERRORA, 0, reinterpret_cast<LPARAM>(&OnError));
     capSendMessage(w, WM_CAP_FILE_SET_CAPTURE_FILEA, 0, reinterpret_cast<LPARAM>(file.c_str()));
     if (format && Send(w, WM_CAP_SET_VIDEOFORMAT, format) != 1) ADD_FAILURE() << "format refused";
     if (compression && Send(w, WM_CAP_SET_COMPRESSION, compression) != 1)
@@ -317,4 +328,315 @@ TEST_F(CaptureWindow, MotionJpegCapturesReadBackByFfprobeAndOurReader) {
     EXPECT_EQ(
         media_test::Shell("ffmpeg -nostdin -v error -i " + media_test::Quote(camera) + " -f null - 2>&1"),
         "");
+}
+
+namespace {
+
+// A V4L2 device as a script: the formats, sizes and rates it offers, and frames it delivers one per
+// period of its rate once streaming starts; after the last it stops (polls time out) or is gone.
+class ScriptedV4l2 : public V4l2System {
+  public:
+    struct Offer {
+        uint32_t fourcc, width, height;
+        std::vector<uint32_t> rates;
+    };
+    struct Frame {
+        std::string bytes;
+        uint32_t bytesused;  // of the buffer, as the device reports it
+    };
+    std::vector<Offer> offers;
+    std::vector<Frame> frames;
+    bool goneAtEnd = false;
+
+    std::vector<std::string> Devices() override { return {"/nodev/video0", "/nodev/video1"}; }
+    int Open(const std::string& path) override { return path == "/nodev/video0" ? 7 : (errno = ENOENT, -1); }
+    void Close(int) override {}
+    int Ioctl(int, unsigned long request, void* arg) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        switch (request) {
+            case VIDIOC_QUERYCAP: {
+                auto* c = static_cast<v4l2_capability*>(arg);
+                std::memcpy(c->card, "Scripted Cam", 13);
+                std::memcpy(c->driver, "scripted", 9);
+                c->version = 0x060102;
+                c->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+                return 0;
+            }
+            case VIDIOC_ENUM_FMT: {
+                auto* d = static_cast<v4l2_fmtdesc*>(arg);
+                std::vector<uint32_t> formats;
+                for (const Offer& o : offers)
+                    if (std::find(formats.begin(), formats.end(), o.fourcc) == formats.end())
+                        formats.push_back(o.fourcc);
+                return d->index < formats.size() ? (d->pixelformat = formats[d->index], 0) : Fail(EINVAL);
+            }
+            case VIDIOC_ENUM_FRAMESIZES: {
+                auto* s = static_cast<v4l2_frmsizeenum*>(arg);
+                std::vector<const Offer*> of;
+                for (const Offer& o : offers)
+                    if (o.fourcc == s->pixel_format) of.push_back(&o);
+                if (s->index >= of.size()) return Fail(EINVAL);
+                s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
+                s->discrete = {of[s->index]->width, of[s->index]->height};
+                return 0;
+            }
+            case VIDIOC_ENUM_FRAMEINTERVALS: {
+                auto* e = static_cast<v4l2_frmivalenum*>(arg);
+                const Offer* o = Find(e->pixel_format, e->width, e->height);
+                if (!o || e->index >= o->rates.size()) return Fail(EINVAL);
+                e->type = V4L2_FRMIVAL_TYPE_DISCRETE;
+                e->discrete = {1, o->rates[e->index]};
+                return 0;
+            }
+            case VIDIOC_S_FMT: {
+                v4l2_pix_format& f = static_cast<v4l2_format*>(arg)->fmt.pix;
+                const Offer* o = Find(f.pixelformat, f.width, f.height);
+                if (!o) return Fail(EINVAL);
+                f.bytesperline = f.pixelformat == V4L2_PIX_FMT_YUYV ? f.width * 2 : 0;
+                length_ = f.width * f.height * 2;
+                rate_ = o->rates.front();
+                return 0;
+            }
+            case VIDIOC_S_PARM:
+                rate_ = static_cast<v4l2_streamparm*>(arg)->parm.capture.timeperframe.denominator;
+                return 0;
+            case VIDIOC_REQBUFS:
+                static_cast<v4l2_requestbuffers*>(arg)->count = 4;
+                memory_.assign(4, std::vector<uint8_t>(length_));
+                queued_.clear();
+                return 0;
+            case VIDIOC_QUERYBUF: {
+                auto* b = static_cast<v4l2_buffer*>(arg);
+                b->length = length_;
+                b->m.offset = b->index * length_;
+                return 0;
+            }
+            case VIDIOC_QBUF:
+                queued_.push_back(static_cast<v4l2_buffer*>(arg)->index);
+                return 0;
+            case VIDIOC_STREAMON:
+                start_ = std::chrono::steady_clock::now();
+                next_ = 0;
+                return 0;
+            case VIDIOC_STREAMOFF:
+                return 0;
+            case VIDIOC_DQBUF: {
+                if (Gone()) return Fail(ENODEV);
+                if (queued_.empty() || next_ >= frames.size() || Due() > std::chrono::steady_clock::now())
+                    return Fail(EAGAIN);
+                auto* b = static_cast<v4l2_buffer*>(arg);
+                b->index = queued_.front();
+                queued_.erase(queued_.begin());
+                const Frame& f = frames[next_++];
+                std::memcpy(memory_[b->index].data(), f.bytes.data(),
+                            std::min<size_t>(f.bytes.size(), length_));
+                b->bytesused = f.bytesused;
+                return 0;
+            }
+            default:
+                return Fail(ENOTTY);
+        }
+    }
+    void* Map(int, size_t length, int64_t offset) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const size_t i = static_cast<size_t>(offset) / length_;
+        return length == length_ && i < memory_.size() ? memory_[i].data() : nullptr;
+    }
+    void Unmap(void*, size_t) override {}
+    int Poll(int, int timeoutMs, short& revents) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        revents = Gone() ? POLLERR : POLLIN;
+        if (Gone()) return 1;
+        const bool comes = next_ < frames.size() && Due() <= limit;
+        const auto until = comes ? Due() : limit;
+        lock.unlock();
+        std::this_thread::sleep_until(until);
+        return comes ? 1 : 0;
+    }
+
+  private:
+    int Fail(int error) {
+        errno = error;
+        return -1;
+    }
+    const Offer* Find(uint32_t fourcc, uint32_t w, uint32_t h) const {
+        for (const Offer& o : offers)
+            if (o.fourcc == fourcc && o.width == w && o.height == h) return &o;
+        return nullptr;
+    }
+    std::chrono::steady_clock::time_point Due() const {
+        return start_ + std::chrono::microseconds(1000000 / rate_) * (next_ + 1);
+    }
+    bool Gone() const { return goneAtEnd && next_ >= frames.size(); }
+
+    std::mutex mutex_;
+    uint32_t length_ = 0;
+    uint32_t rate_ = 1;
+    std::vector<std::vector<uint8_t>> memory_;
+    std::vector<uint32_t> queued_;
+    std::chrono::steady_clock::time_point start_;
+    size_t next_ = 0;
+};
+
+// JPEG frames of a moving picture, each different, made by ffmpeg.
+std::vector<std::string> JpegFrames(const TempDir& dir, const char* size, int count) {
+    const std::string made = media_test::Shell(
+        "cd " + media_test::Quote(dir.path()) + " && ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=" +
+        size + ":rate=10 -frames:v " + std::to_string(count) + " -c:v mjpeg -q:v 4 -f image2 v%d.jpg 2>&1");
+    EXPECT_EQ(made, "");
+    std::vector<std::string> frames;
+    for (int i = 1; i <= count; i++)
+        frames.push_back(ReadWholeFile(dir.file("v" + std::to_string(i) + ".jpg")));
+    return frames;
+}
+
+}  // namespace
+
+TEST_F(CaptureWindow, V4l2CameraListsWhatTheDeviceOffersAndKeepsItsJpegFramesAsMade) {
+    auto device = std::make_shared<ScriptedV4l2>();
+    device->offers = {{V4L2_PIX_FMT_YUYV, 320, 240, {30, 15}},    {V4L2_PIX_FMT_MJPEG, 640, 480, {30, 10}},
+                      {V4L2_PIX_FMT_YUYV, 640, 480, {30, 10, 5}}, {V4L2_PIX_FMT_MJPEG, 2560, 1440, {30}},
+                      {V4L2_PIX_FMT_H264, 640, 480, {30}},        {V4L2_PIX_FMT_MJPEG, 1280, 720, {30}},
+                      {V4L2_PIX_FMT_YUYV, 1280, 720, {10}}};
+    const std::vector<std::string> jpeg = JpegFrames(dir, "640x480", 8);
+    ASSERT_EQ(jpeg.size(), 8u);
+    const uint32_t length = 640 * 480 * 2;
+    for (size_t i = 0; i < jpeg.size(); i++)
+        device->frames.push_back({jpeg[i], static_cast<uint32_t>(jpeg[i].size())});
+    device->frames[2].bytesused = length + 1;            // past its buffer
+    device->frames[5] = {std::string(4000, 'x'), 4000};  // not JPEG
+    auto old = SetCaptureDriverTable(V4l2CameraDriverTable(device, nullptr));
+
+    // The card's name; the device that does not open is not listed. The dialog lists every size and
+    // rate within 1920x1080 once, as Motion JPEG where the device offers that.
+    char name[80], version[100];
+    ASSERT_EQ(capGetDriverDescriptionA(0, name, sizeof name, version, sizeof version), 1);
+    EXPECT_EQ(std::string(name) + ", " + version, "Scripted Cam, V4L2 scripted 6.1.2");
+    EXPECT_EQ(capGetDriverDescriptionA(1, name, sizeof name, version, sizeof version), 0);
+    std::vector<std::string> listed;
+    SetCaptureChoiceDialog([&listed](HWND, const std::string&, const std::string&,
+                                     const std::vector<std::string>& choices, int32_t) {
+        listed = choices;
+        return 4;
+    });
+    HWND w = capCreateCaptureWindowA("Capture Window", WS_CHILD, 0, 0, 160, 120, nullptr, 0);
+    ASSERT_EQ(capSendMessage(w, WM_CAP_DRIVER_CONNECT, 0, 0), 1);
+    EXPECT_EQ(capSendMessage(w, WM_CAP_DLG_VIDEOFORMAT, 0, 0), 1);
+    SetCaptureChoiceDialog(nullptr);
+    EXPECT_EQ(listed, (std::vector<std::string>{"320 x 240, 30 fps, YUYV", "320 x 240, 15 fps, YUYV",
+                                                "640 x 480, 30 fps, MJPG", "640 x 480, 10 fps, MJPG",
+                                                "640 x 480, 5 fps, YUYV", "1280 x 720, 30 fps, MJPG",
+                                                "1280 x 720, 10 fps, YUYV"}));
+    BITMAPINFOHEADER f{}, small = CaptureFormat(320, 240), large = MjpegCaptureFormat(2560, 1440);
+    Send(w, WM_CAP_GET_VIDEOFORMAT, &f);
+    EXPECT_EQ(std::tuple(f.biWidth, f.biHeight, f.biCompression), std::tuple(640, 480, BI_RGB));  // 5 fps
+    ASSERT_EQ(Send(w, WM_CAP_SET_VIDEOFORMAT, &small), 1);
+    EXPECT_EQ(Send(w, WM_CAP_SET_VIDEOFORMAT, &large), 0);
+    small = CaptureFormat(640, 480);
+    ASSERT_EQ(Send(w, WM_CAP_SET_VIDEOFORMAT, &small), 1);
+    Send(w, WM_CAP_GET_VIDEOFORMAT, &f);
+    EXPECT_TRUE(IsMjpegFormat(f));
+    // The live picture is the camera's JPEG decoded into bottom-up rows.
+    std::vector<uint8_t> rows;
+    ASSERT_TRUE(CaptureWindowPicture(w, rows, f));
+    const std::string decoded =
+        media_test::Shell("ffmpeg -nostdin -v error -i " + media_test::Quote(dir.file("v1.jpg")) +
+                          " -vf vflip -f rawvideo -pix_fmt bgr24 -");
+    ASSERT_EQ(std::tuple(rows.size(), decoded.size(), f.biCompression),
+              std::tuple(size_t{921600}, size_t{921600}, BI_RGB));
+    long difference = 0;
+    for (size_t i = 0; i < rows.size(); i++)
+        difference += std::abs(rows[i] - static_cast<uint8_t>(decoded[i]));
+    EXPECT_LT(difference / static_cast<long>(rows.size()), 2);
+    capDestroyWindow(w);
+
+    // Captured at 10 frames a second: every frame stored is one the camera made, byte for byte and in
+    // order; the one past its buffer and the one that is no JPEG are refused and counted as dropped.
+    const std::string file = dir.file("v4l2.avi");
+    const CAPSTATUS s = CaptureFor(file, 1, nullptr, nullptr, &small);
+    SetCaptureDriverTable(old);
+    const auto packets = media_test::ProbePackets(file);
+    EXPECT_EQ(std::pair(s.dwCurrentVideoFrame, packets.size()),
+              std::pair(10u, size_t{10u - s.dwCurrentVideoFramesDropped}));
+    EXPECT_GE(s.dwCurrentVideoFramesDropped, 2u);
+    size_t next = 0;
+    for (const auto& p : packets) {
+        while (next < jpeg.size() &&
+               p.crc !=
+                   media_test::Crc32(reinterpret_cast<const uint8_t*>(jpeg[next].data()), jpeg[next].size()))
+            next++;
+        ASSERT_LT(next, jpeg.size()) << "a stored frame the camera did not make";
+        EXPECT_TRUE(next != 2 && next != 5 && p.size == jpeg[next].size());
+        next++;
+    }
+}
+
+TEST_F(CaptureWindow, V4l2CameraRawFramesAreCompressedAndADeviceThatStopsEndsTheCapture) {
+    // Raw frames of one colour (YUYV studio range: Y 81, U 90, V 240 is red), compressed on the way.
+    auto device = std::make_shared<ScriptedV4l2>();
+    device->offers = {{V4L2_PIX_FMT_YUYV, 320, 240, {10}}};
+    std::string red;
+    for (int i = 0; i < 320 * 240 / 2; i++) red += std::string("\x51\x5a\x51\xf0", 4);
+    device->frames.assign(6, {red, static_cast<uint32_t>(red.size())});
+    device->frames[1].bytesused = 1000;  // too short for its picture
+    auto old = SetCaptureDriverTable(V4l2CameraDriverTable(device, nullptr));
+    const std::string file = dir.file("raw.avi");
+    const CAPCOMPRESSION mjpg{FourCC("MJPG"), 90};
+
+    // The device delivers six frames and then no more: the capture ends by itself after a wait,
+    // with a message and the frames delivered kept.
+    gLastError = 0;
+    const auto began = std::chrono::steady_clock::now();
+    CAPSTATUS s = CaptureFor(file, 10, nullptr, &mjpg, nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(8));
+    EXPECT_EQ(gLastError.load(), IDS_CAP_DRIVER_ERROR);
+    {
+        std::lock_guard<std::mutex> lock(gErrorMutex);
+        EXPECT_EQ(gErrorText, "Capture stopped: the camera <Scripted Cam> stopped delivering frames");
+    }
+    EXPECT_EQ(media_test::ProbePackets(file).size(), s.dwCurrentVideoFrame - s.dwCurrentVideoFramesDropped);
+    EXPECT_EQ(media_test::ProbeStream(file, "v:0")["codec_name"], "mjpeg");
+    // The first pixel of the first picture as red, green, blue.
+    const auto firstPixel = [&file] {
+        std::istringstream rgb(
+            media_test::Shell("ffmpeg -nostdin -v error -i " + media_test::Quote(file) +
+                              " -frames:v 1 -f rawvideo -pix_fmt rgb24 - 2>/dev/null | head -c 3 | "
+                              "od -An -tu1"));
+        int r = 0, g = 0, b = 0;
+        rgb >> r >> g >> b;
+        return std::tuple(r > 230  ? 255
+                          : r < 25 ? 0
+                                   : r,
+                          g > 230  ? 255
+                          : g < 25 ? 0
+                                   : g,
+                          b > 230  ? 255
+                          : b < 25 ? 0
+                                   : b);
+    };
+    EXPECT_EQ(firstPixel(), std::tuple(255, 0, 0));
+
+    // Gone (unplugged): the capture ends at once with the reason, its frames kept and readable. NV12
+    // this time: Y 41, U 240, V 110 is blue.
+    device->offers = {{V4L2_PIX_FMT_NV12, 320, 240, {10}}};
+    std::string blue(320 * 240, '\x29');
+    for (int i = 0; i < 160 * 120; i++) blue += "\xf0\x6e";
+    device->frames.assign(6, {blue, static_cast<uint32_t>(blue.size())});
+    device->frames[1].bytesused = 320 * 240;  // the picture without its colour
+    device->goneAtEnd = true;
+    gLastError = 0;
+    s = CaptureFor(file, 10, nullptr, &mjpg, nullptr);
+    SetCaptureDriverTable(old);
+    EXPECT_EQ(gLastError.load(), IDS_CAP_DRIVER_ERROR);
+    {
+        std::lock_guard<std::mutex> lock(gErrorMutex);
+        EXPECT_EQ(gErrorText, "Capture stopped: the camera <Scripted Cam> is gone\nNo such device");
+    }
+    const size_t kept = media_test::ProbePackets(file).size();
+    EXPECT_TRUE(kept == s.dwCurrentVideoFrame - s.dwCurrentVideoFramesDropped && kept >= 3 && kept <= 5)
+        << kept;
+    EXPECT_EQ(media_test::Shell("ffmpeg -nostdin -v error -i " + media_test::Quote(file) + " -f null - 2>&1"),
+              "");
+    EXPECT_EQ(firstPixel(), std::tuple(0, 0, 255));
 }
