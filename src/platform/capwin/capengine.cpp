@@ -233,6 +233,7 @@ void CaptureEngine::Grab() {
     if (auto control = callbacks_->control.load()) control(window_, CONTROLCALLBACK_PREROLL);
     const Clock::time_point start = Clock::now();
     const auto period = std::chrono::microseconds(period_);
+    const Clock::duration lateLimit = std::max<Clock::duration>(period, std::chrono::milliseconds(250));
     // Sound goes out in chunks of about a tenth of a second, whole sample frames; at most a
     // second of it is asked for at a time.
     const size_t block = hasAudio_ ? std::max<uint16_t>(audio_.nBlockAlign, 1) : 1;
@@ -250,10 +251,11 @@ void CaptureEngine::Grab() {
         // A limited capture ends when its last frame's time is over.
         if (failed_ || (frameLimit_ > 0 && n >= frameLimit_)) break;
         const Clock::time_point now = Clock::now();
-        // A frame whose whole period has passed before it could be taken is dropped, so that the
-        // frame numbers keep to the clock.
+        // A frame is dropped when it could not be taken within a quarter of a second of its time
+        // (or its period, when longer), so that the frame numbers keep to the clock; a shorter
+        // stall of this thread (the machine taking the processor away) is caught up at once.
         int32_t buffer = -1;
-        if (now - due < period) {
+        if (now - due < lateLimit) {
             std::lock_guard<std::mutex> lock(mutex_);
             if (!free_.empty()) {
                 buffer = free_.back();
