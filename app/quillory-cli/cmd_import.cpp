@@ -7,6 +7,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/stat.h>
+
 #include "commands.h"
 #include "core/diag.h"
 #include "media/conform.h"
@@ -90,6 +92,38 @@ bool ProjectFormat(const std::string& file, ConformFormat* f) {
     return true;
 }
 
+// Progress lines on standard error, one each tenth of the way.
+ConformProgress TenthsOnStandardError() {
+    return [shownTenth = -1](int64_t done, int64_t total) mutable {
+        const int tenth = total > 0 ? static_cast<int>(done * 10 / total) : 0;
+        if (tenth == shownTenth) return;
+        shownTenth = tenth;
+        std::fprintf(stderr, "import: frame %lld of %lld\n", static_cast<long long>(done),
+                     static_cast<long long>(total));
+    };
+}
+
+int32_t ConvertIntoProject(const char* name, bool mismatched, std::string* clip, std::string* why) {
+    // A missing, empty or special file keeps the AVI reader's reason (and a pipe is never probed).
+    struct stat st {};
+    if (stat(name, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return kAppendNotOpened;
+    ConformRequest request;
+    request.source = name;
+    request.format = ProjectClipFormat();
+    if (!mismatched && ProbeClip(name, request.format, why) == ClipFit::kNotVideo) return kAppendNotOpened;
+    request.clipsFolder = StoredClipsFolderPath();
+    std::signal(SIGINT, OnInterrupt);
+    const ConformResult r = ConformVideo(request, TenthsOnStandardError(), &gInterrupted);
+    std::signal(SIGINT, SIG_DFL);
+    if (!r.ok) {
+        NotifyBox("%s", r.message.c_str());
+        return kAppendRefused;
+    }
+    std::fprintf(stderr, "%s %s\n", r.reused ? "reused" : "clip", r.path.c_str());
+    *clip = r.path;
+    return kAppendAdded;
+}
+
 int CmdImport(const Args& args) {
     ConformRequest request;
     std::string like;
@@ -157,25 +191,10 @@ int CmdImport(const Args& args) {
         f.sampleBits = audio.sampleBits;
         f.channels = audio.channels;
     }
-    if (request.output.empty()) {
-        // The stored settings, read without the start-up steps (which ask about the help file).
-        char user[200] = {};
-        if (RegReadRootString("User", user)) RegLoadSettings(user);
-        request.clipsFolder = ClipsFolderPath();
-    }
+    if (request.output.empty()) request.clipsFolder = StoredClipsFolderPath();
 
     std::signal(SIGINT, OnInterrupt);
-    int shownTenth = -1;
-    const ConformResult r = ConformVideo(
-        request,
-        [&shownTenth](int64_t done, int64_t total) {
-            const int tenth = total > 0 ? static_cast<int>(done * 10 / total) : 0;
-            if (tenth == shownTenth) return;
-            shownTenth = tenth;
-            std::fprintf(stderr, "import: frame %lld of %lld\n", static_cast<long long>(done),
-                         static_cast<long long>(total));
-        },
-        &gInterrupted);
+    const ConformResult r = ConformVideo(request, TenthsOnStandardError(), &gInterrupted);
     std::signal(SIGINT, SIG_DFL);
     if (!r.ok) {
         NotifyBox("%s", r.message.c_str());
@@ -197,3 +216,7 @@ CommandRegistrar reg("import", CmdImport,
                      "[--start S] [--seconds N]");
 
 }  // namespace
+
+void ConvertOtherVideosIntoProject() {
+    GetProjectCallbacks().conformClip = ConvertIntoProject;
+}

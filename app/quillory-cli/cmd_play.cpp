@@ -89,6 +89,7 @@ int CmdPlay(const Args& args) {
     if (project) {
         if (file.size() >= sizeof gSettings.ProjectFileName) return Usage();
         std::strcpy(gSettings.ProjectFileName, file.c_str());
+        ConvertOtherVideosIntoProject();
         if (!ReadProject(nullptr) || !gProject.head) {
             std::fprintf(stderr, "play: %s cannot be played\n", file.c_str());
             return 1;

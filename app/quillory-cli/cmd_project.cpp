@@ -24,6 +24,7 @@ bool LoadProject(const char* command, const Args& args) {
         return false;
     }
     std::strcpy(gSettings.ProjectFileName, args[0].c_str());
+    ConvertOtherVideosIntoProject();
     return ReadProject(nullptr) != 0;
 }
 

@@ -57,6 +57,7 @@ bool LoadProject(const char* command, const std::string& file) {
     }
     std::strcpy(gSettings.ProjectFileName, file.c_str());
     int32_t notOpened = 0;
+    ConvertOtherVideosIntoProject();
     if (!ReadProject(nullptr, &notOpened)) return false;
     if (notOpened > 0) {
         // The frames would not be the project's: its numbering would skip the missing files.

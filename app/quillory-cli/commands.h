@@ -19,3 +19,8 @@ std::map<std::string, CommandInfo>& Commands();
 struct CommandRegistrar {
     CommandRegistrar(const char* name, CommandFn fn, const char* usage) { Commands()[name] = {fn, usage}; }
 };
+
+// Lets the project being read take any video: a file the AVI reader cannot take (or, after a Yes, a
+// mismatched AVI) is converted into the clips folder, as the studio does, with progress lines
+// `import: frame N of M` and `clip PATH` / `reused PATH` on standard error.
+void ConvertOtherVideosIntoProject();

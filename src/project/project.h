@@ -120,6 +120,11 @@ struct ProjectCallbacks {
 void SetProjectCallbacks(ProjectCallbacks callbacks);
 ProjectCallbacks& GetProjectCallbacks();
 
+struct ConformFormat;
+// The format a converted clip must have to join the project: its first clip's (or, when that no
+// longer reads, its size and rate without sound); what a first clip gets for an empty project.
+ConformFormat ProjectClipFormat();
+
 // The state bits of project frame n (from 1); sets the applies flag of every revision as a side
 // effect (1 on the title, underlay and drop revisions covering n). OverlaysAt asks without writing.
 uint32_t FrameState(int32_t n);

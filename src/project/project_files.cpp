@@ -8,6 +8,7 @@
 #include "core/diag.h"
 #include "core/format.h"
 #include "core/memory.h"
+#include "media/conform.h"
 #include "project/project.h"
 #include "settings/settings.h"
 
@@ -75,6 +76,16 @@ void Release(AVIlist* rec) {
 }
 
 }  // namespace
+
+ConformFormat ProjectClipFormat() {
+    ConformFormat format;
+    if (!gProject.head || ConformFormatOfClip(gProject.head->name, &format)) return format;
+    format.width = gProject.frameWidth;
+    format.height = gProject.frameHeight;
+    format.usPerFrame = gProject.framePeriod;
+    format.sound = ConformFormat::Sound::kNone;
+    return format;
+}
 
 namespace {
 

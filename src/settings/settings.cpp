@@ -446,3 +446,18 @@ std::string DefaultClipsFolder() {
 std::string ClipsFolderPath() {
     return gSettings.ClipsFolder[0] ? std::string(gSettings.ClipsFolder) : DefaultClipsFolder();
 }
+
+std::string StoredClipsFolderPath() {
+    char user[200] = {};
+    char folder[sizeof gSettings.ClipsFolder] = {};
+    HKEY userKey = nullptr, paths = nullptr;
+    if (RegReadRootString("User", user) &&
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, UserKeyPath(user).c_str(), &userKey) == ERROR_SUCCESS) {
+        if (RegOpenKeyExA(userKey, "Paths", &paths) == ERROR_SUCCESS) {
+            RegReadString(paths, "ClipsFolder", "", folder, sizeof folder);
+            RegCloseKey(paths);
+        }
+        RegCloseKey(userKey);
+    }
+    return folder[0] ? std::string(folder) : DefaultClipsFolder();
+}

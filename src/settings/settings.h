@@ -101,6 +101,9 @@ void RegReadString(HKEY section, const char* name, const char* missing, char* de
 std::string DefaultClipsFolder();
 // The ClipsFolder setting, or the default when it is empty.
 std::string ClipsFolderPath();
+// The same as the stored settings have it, read without loading the rest of them (for a program
+// that does not run on the settings).
+std::string StoredClipsFolderPath();
 
 // Start-up: empties LogFileName; on a first run stores "User"="User" and keeps the initial
 // values, otherwise loads the settings of the user named by the root value "User".

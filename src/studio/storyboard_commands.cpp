@@ -463,22 +463,6 @@ bool StoryboardWindow::ConversionCancelled() const {
     return conversions_ && conversions_->cancelled();
 }
 
-namespace {
-
-// The format a clip must have to join the project: its first clip's (or, when that no longer
-// reads, its size and rate without sound); what a first clip gets for an empty project.
-ConformFormat ProjectClipFormat() {
-    ConformFormat format;
-    if (!gProject.head || ConformFormatOfClip(gProject.head->name, &format)) return format;
-    format.width = gProject.frameWidth;
-    format.height = gProject.frameHeight;
-    format.usPerFrame = gProject.framePeriod;
-    format.sound = ConformFormat::Sound::kNone;
-    return format;
-}
-
-}  // namespace
-
 int32_t StoryboardWindow::ConformClip(const char* name, bool mismatched, std::string* clip,
                                       std::string* why) {
     // A missing, empty or special file keeps the AVI reader's reason (and a pipe is never probed).

@@ -36,6 +36,16 @@ clips="$work/videos/Quillory/Clips"
 "$CLI" import "$data/import_hevc.mov" --fps 10 >"$work/clip3.txt" 2>/dev/null
 [ "$(head -1 "$work/clip3.txt")" = "clip $clips/import_hevc (2).avi" ]
 
+# A project naming such files: each converted into the clips folder (the first as a first clip,
+# the next to its format) as the project is read, and used again by the next command.
+printf 'Corvane Project 00\r\nF0: %s\r\nF0: %s\r\n' "$data/import_hevc.mov" "$data/import_vp9.webm" >"$work/phone.cgp"
+"$CLI" project "$work/phone.cgp" >"$work/phone.txt" 2>"$work/phone.err"
+grep -qx "reused $clips/import_hevc.avi" "$work/phone.err"
+grep -qx "clip $clips/import_vp9.avi" "$work/phone.err"
+grep -qx "F: $clips/import_vp9.avi [0-9]*" "$work/phone.txt"
+"$CLI" render "$work/phone.cgp" "$work/phone.avi" >/dev/null 2>"$work/render.err"
+[ "$(grep -c '^reused ' "$work/render.err")" -eq 2 ]
+
 # Failures: a message naming the file, exit 1, no file.
 head -c 20000 "$data/import_portrait.mp4" >"$work/cut.mp4"
 set +e
