@@ -7,8 +7,6 @@
 #include <cstring>
 #include <string>
 
-#include <sys/stat.h>
-
 #include "commands.h"
 #include "core/diag.h"
 #include "media/conform.h"
@@ -104,14 +102,9 @@ ConformProgress TenthsOnStandardError() {
 }
 
 int32_t ConvertIntoProject(const char* name, bool mismatched, std::string* clip, std::string* why) {
-    // A missing, empty or special file keeps the AVI reader's reason (and a pipe is never probed).
-    struct stat st {};
-    if (stat(name, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return kAppendNotOpened;
     ConformRequest request;
-    request.source = name;
-    request.format = ProjectClipFormat();
-    if (!mismatched && ProbeClip(name, request.format, why) == ClipFit::kNotVideo) return kAppendNotOpened;
-    request.clipsFolder = StoredClipsFolderPath();
+    if (!ProjectConformRequest(name, mismatched, StoredClipsFolderPath(), &request, why))
+        return kAppendNotOpened;
     std::signal(SIGINT, OnInterrupt);
     const ConformResult r = ConformVideo(request, TenthsOnStandardError(), &gInterrupted);
     std::signal(SIGINT, SIG_DFL);

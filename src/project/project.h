@@ -120,10 +120,13 @@ struct ProjectCallbacks {
 void SetProjectCallbacks(ProjectCallbacks callbacks);
 ProjectCallbacks& GetProjectCallbacks();
 
-struct ConformFormat;
-// The format a converted clip must have to join the project: its first clip's (or, when that no
-// longer reads, its size and rate without sound); what a first clip gets for an empty project.
-ConformFormat ProjectClipFormat();
+struct ConformRequest;
+// For a conformClip callback: the conversion that makes name a clip the project can take, into
+// clipsFolder (the first clip's format, or what a first clip gets for an empty project). False for a
+// file that is no video (*why saying why) and for a missing, empty or special one (never probed, so
+// a pipe cannot block); mismatched: an AVI already known to be a video, not probed again.
+bool ProjectConformRequest(const char* name, bool mismatched, const std::string& clipsFolder,
+                           ConformRequest* request, std::string* why);
 
 // The state bits of project frame n (from 1); sets the applies flag of every revision as a side
 // effect (1 on the title, underlay and drop revisions covering n). OverlaysAt asks without writing.

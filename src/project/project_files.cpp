@@ -1,4 +1,6 @@
 // The project's AVI list: adding a file with its format and timing repairs, and emptying the project.
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -77,6 +79,10 @@ void Release(AVIlist* rec) {
 
 }  // namespace
 
+namespace {
+
+// The format a converted clip must have to join the project: its first clip's (or, when that no
+// longer reads, its size and rate without sound); what a first clip gets for an empty project.
 ConformFormat ProjectClipFormat() {
     ConformFormat format;
     if (!gProject.head || ConformFormatOfClip(gProject.head->name, &format)) return format;
@@ -85,6 +91,18 @@ ConformFormat ProjectClipFormat() {
     format.usPerFrame = gProject.framePeriod;
     format.sound = ConformFormat::Sound::kNone;
     return format;
+}
+
+}  // namespace
+
+bool ProjectConformRequest(const char* name, bool mismatched, const std::string& clipsFolder,
+                           ConformRequest* request, std::string* why) {
+    struct stat st {};
+    if (stat(name, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return false;
+    request->source = name;
+    request->format = ProjectClipFormat();
+    request->clipsFolder = clipsFolder;
+    return mismatched || ProbeClip(name, request->format, why) != ClipFit::kNotVideo;
 }
 
 namespace {

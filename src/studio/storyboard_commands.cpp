@@ -465,14 +465,8 @@ bool StoryboardWindow::ConversionCancelled() const {
 
 int32_t StoryboardWindow::ConformClip(const char* name, bool mismatched, std::string* clip,
                                       std::string* why) {
-    // A missing, empty or special file keeps the AVI reader's reason (and a pipe is never probed).
-    const QFileInfo info(QString::fromLocal8Bit(name));
-    if (!info.isFile() || info.size() == 0) return kAppendNotOpened;
     ConformRequest request;
-    request.source = name;
-    request.format = ProjectClipFormat();
-    request.clipsFolder = ClipsFolderPath();
-    if (!mismatched && ProbeClip(name, request.format, why) == ClipFit::kNotVideo) return kAppendNotOpened;
+    if (!ProjectConformRequest(name, mismatched, ClipsFolderPath(), &request, why)) return kAppendNotOpened;
     BusyGuard converting(busy_);
     ConversionBatch batch(*this);
     if (!conversions_) conversions_ = std::make_unique<ConversionWindow>(this);
